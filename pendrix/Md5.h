@@ -1,0 +1,21 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace pendrix {
+
+// MD5 (RFC 1321).
+class Md5 {
+public:
+    Md5();
+    void Update(const void* data, size_t len);
+    void Final(uint8_t digest[16]);
+
+private:
+    void Transform(const uint8_t block[64]);
+    uint32_t m_state[4];
+    uint64_t m_length = 0; // bytes so far
+    uint8_t m_buffer[64];
+};
+
+} // namespace pendrix

@@ -1,0 +1,31 @@
+#pragma once
+// Profile (INI) files, with the behaviour of the Windows profile-string
+// functions the program was written against: section and key names match
+// without regard to case, values lose surrounding blanks and one pair of
+// quotes on read, a missing file reads as the default, a write creates the
+// file and the section and keeps every other line in its place.
+//
+// Unlike the originals, every read-modify-write is serialised across the
+// process and lands atomically (temporary file + rename), and reads return
+// whole values: cutting a value to a buffer is the caller's choice.
+#include <cstddef>
+#include <string>
+
+namespace platform {
+
+// The value of key in section, or def when the file, section or key is
+// missing. def may be null (read as "").
+std::string GetPrivateProfileString(const char* section, const char* key, const char* def,
+                                    const std::string& file);
+
+// Buffer form for callers that keep a fixed buffer: copies at most size - 1
+// bytes and a NUL, returns the number of bytes copied.
+unsigned GetPrivateProfileString(const char* section, const char* key, const char* def,
+                                 char* out, unsigned size, const std::string& file);
+
+// Sets key in section to value. A null value deletes the key; a null key
+// deletes the whole section. Returns false when the file cannot be written.
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const std::string& file);
+
+} // namespace platform

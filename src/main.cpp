@@ -1,0 +1,8 @@
+#include "stdafx.h"
+
+int main()
+{
+    InitOsVersionInfo();
+    GetNasContext()->LoadLogin(nullptr);
+    return 0;
+}

@@ -1,0 +1,125 @@
+#pragma once
+// The program-wide context and the small helpers every part of the program uses.
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "NasInfo.h"
+
+// ---------------------------------------------------------------------------
+// Small helpers
+
+// Base64 (RFC 4648, "=" padding) of len bytes of in; len 0 takes in as a
+// NUL-terminated text. Writes the characters and a NUL into out and returns
+// their number, or -1 (out untouched) when outSize cannot hold them.
+int Base64Encode(char* out, size_t outSize, const char* in, int len = 0);
+std::string Base64Encode(const std::string& bytes);
+
+// Decodes text into out followed by a NUL and returns the number of decoded
+// bytes. Returns -1 and leaves out untouched when the text is empty, not a
+// multiple of 4 long, holds a character outside the alphabet, holds "="
+// anywhere but as the last one or two characters, or when the decoded bytes,
+// their NUL and one spare byte do not fit in outSize.
+int Base64Decode(char* out, int outSize, const char* text);
+// Decoded bytes of text, or "" when it does not decode.
+std::string Base64Decode(const std::string& text);
+
+// "%02X:%02X:%02X:%02X:%02X:%02X"
+std::string MacToString(const unsigned char mac[6]);
+// Six ":"-separated hexadecimal numbers, each kept as its low byte. Returns
+// false and leaves mac untouched when the text does not hold exactly that.
+bool StringToMac(const std::string& text, unsigned char mac[6]);
+
+// Dotted text of an IPv4 address in network order.
+std::string IpToString(uint32_t ip);
+// Network-order address of dotted text; false when it is not one.
+bool StringToIp(const std::string& text, uint32_t& ip);
+
+// A size in megabytes as "500 MB", "1.07 GB", "2 TB".
+std::string FormatDiskSize(unsigned megabytes);
+
+// The operating system's version as the program recorded it at start-up.
+struct OsVersionInfo {
+    unsigned size;
+    unsigned majorVersion;
+    unsigned minorVersion;
+    unsigned buildNumber;
+    char release[128];
+};
+const OsVersionInfo* GetOsVersionInfo();
+// Fills the record GetOsVersionInfo returns; start-up calls it once.
+void InitOsVersionInfo();
+// Whether the system keeps per-user application data folders (the result
+// files of backup runs go there).
+bool IsVistaOrLater();
+
+// printf-style trace line for developers: written to standard error when the
+// environment variable TOLVANE_DEBUG is set, else dropped.
+void DebugTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// ---------------------------------------------------------------------------
+// The one program-wide context
+
+class CNasContext {
+public:
+    CNasContext();
+    // Test seam: a context whose login memory lives in the given file.
+    explicit CNasContext(const std::string& iniPath);
+    CNasContext(const CNasContext&) = delete;
+    CNasContext& operator=(const CNasContext&) = delete;
+
+    void Lock() { m_lock.lock(); }
+    void Unlock() { m_lock.unlock(); }
+
+    // Empties the login (device, user, level, password, community), clears
+    // the remember flag, resets the UDP time-out and zeroes the device record.
+    void Reset();
+
+    // Loads the remembered login of the device with that MAC, or of the last
+    // login when mac is null. Creates the INI file when it is missing.
+    void LoadLogin(const unsigned char* mac);
+    // The remembered user and password of a device; false (both emptied)
+    // when none is remembered.
+    bool GetSavedLogin(const unsigned char* mac, std::string& user, std::string& password) const;
+    // Stores the current login; writeLastLogin also makes it the last login.
+    void SaveLogin(bool writeLastLogin);
+
+    // Running backup or restore task.
+    bool IsTaskRunning() const;
+    std::string GetRunningTaskName() const;
+    void SetTaskRunning(int running);
+    void SetRunningTaskName(const std::string& name);
+    void ClearRunningTaskName();
+
+    const std::string& IniPath() const { return m_iniPath; }
+
+    // Login fields, written by the login road while its dialog is up.
+    std::string m_deviceAddress;
+    std::string m_macText;
+    std::string m_user;
+    std::string m_userLevel;  // "15" is an administrator
+    std::string m_userAccess; // group membership text of the user
+    std::string m_password;
+    std::string m_community;
+    uint32_t m_udpTimeout = 2000; // milliseconds
+    bool m_rememberPassword = false;
+    NasInfo m_nasInfo{};
+
+    bool IsAdministrator() const { return m_userLevel == "15"; }
+
+private:
+    // Creates an empty INI file (mode 0600: it holds a reversible password);
+    // shows the system's error text when it cannot.
+    bool CreateIniFile() const;
+    bool IniExists() const;
+
+    std::string m_iniPath;
+    bool m_taskRunning = false;
+    std::string m_runningTaskName;
+    mutable std::recursive_mutex m_lock;
+};
+
+CNasContext* GetNasContext();
+
