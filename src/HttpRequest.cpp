@@ -178,6 +178,8 @@ int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std
             if (pause > options.limits.overallMs - total)
                 pause = options.limits.overallMs - total;
             std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+            if (ElapsedMs(start) >= options.limits.overallMs)
+                return kHttpNoAnswer;
         }
     }
 }
