@@ -159,7 +159,9 @@ bool FindBoundaryLine(const std::string& body, const std::string& boundary, size
         if (begin >= 2 && body.compare(begin - 2, 2, "--") == 0 && (begin == 2 || body[begin - 3] == '\n'))
             begin -= 2;
         bool atLineStart = begin == 0 || body[begin - 1] == '\n';
-        if (atLineStart) {
+        size_t end = pos + boundary.size();
+        bool lineEnds = body.compare(end, 2, "\r\n") == 0 || body.compare(end, 2, "--") == 0;
+        if (atLineStart && lineEnds) {
             lineStart = begin;
             if (begin >= 2 && body.compare(begin - 2, 2, "\r\n") == 0)
                 lineStart = begin - 2;
