@@ -274,6 +274,8 @@ TestNetwork::~TestNetwork()
         kill(h.pid, SIGKILL);
         waitpid(h.pid, nullptr, 0);
     }
+    for (const std::string& adapter : m_adapterNames)
+        RunCommand("ip link del " + adapter + " 2>/dev/null");
     for (const std::string& link : m_links)
         RunCommand("ip link del " + link + " 2>/dev/null");
 }
@@ -293,6 +295,19 @@ int TestNetwork::AddLink(const std::vector<std::string>& pcAddresses)
 void TestNetwork::AddPcAddress(int link, const std::string& cidr)
 {
     MustRun("ip addr add " + ShellQuote(cidr) + " dev " + m_links.at(static_cast<size_t>(link)));
+}
+
+std::string TestNetwork::AddPcAdapter(int link, const std::string& cidr)
+{
+    std::string name = "tn" + std::to_string(m_id) + "a" + std::to_string(m_adapters++);
+    std::string port = name + "p";
+    MustRun("ip link add " + name + " type veth peer name " + port);
+    MustRun("ip link set " + port + " master " + m_links.at(static_cast<size_t>(link)) + " up && ip link set " +
+            name + " up && ip addr add " + ShellQuote(cidr) + " dev " + name);
+    WriteSysctl("/proc/sys/net/ipv4/conf/" + name + "/rp_filter", "0");
+    WriteSysctl("/proc/sys/net/ipv4/conf/" + port + "/rp_filter", "0");
+    m_adapterNames.push_back(name); // removed with the network
+    return name;
 }
 
 std::string TestNetwork::LinkInterface(int link) const

@@ -84,6 +84,10 @@ public:
     // addresses ("198.18.1.1/24"). Returns the link number.
     int AddLink(const std::vector<std::string>& pcAddresses);
     void AddPcAddress(int link, const std::string& cidr);
+    // A second PC adapter on the link: a veth pair whose PC end carries cidr
+    // and whose other end is a port of the link's bridge. Returns the PC
+    // end's interface name.
+    std::string AddPcAdapter(int link, const std::string& cidr);
     // Name of the link's interface in the PC's namespace.
     std::string LinkInterface(int link) const;
 
@@ -114,6 +118,8 @@ private:
     std::vector<Host> m_hosts;
     std::vector<std::unique_ptr<Emulator>> m_emulators;
     int m_id;
+    int m_adapters = 0;
+    std::vector<std::string> m_adapterNames;
 };
 
 // Runs a shell command in the PC's namespace; fails the test when it fails.
