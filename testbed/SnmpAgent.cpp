@@ -218,8 +218,16 @@ void SnmpAgent::ClearNoSuchNamePrefixes()
     m_noSuchNamePrefixes.clear();
 }
 
+void SnmpAgent::FailRequests(int count, int skip)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_failCount = count;
+    m_failSkip = skip;
+}
+
 void SnmpAgent::ClearFaults()
 {
+    FailRequests(0, 0);
     m_drops = 0;
     m_nonIncreasing = false;
     ClearNoSuchNamePrefixes();
@@ -284,6 +292,16 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
 
     long errstat = SNMP_ERR_NOERROR;
     long errindex = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_failSkip > 0) {
+            --m_failSkip;
+        } else if (m_failCount > 0) {
+            --m_failCount;
+            errstat = SNMP_ERR_NOSUCHNAME;
+            errindex = 1;
+        }
+    }
     auto error = [&](long status, long index) {
         if (errstat == SNMP_ERR_NOERROR) {
             errstat = status;
@@ -292,7 +310,9 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
     };
 
     long i = 0;
-    if (req->command == SNMP_MSG_GET || req->command == SNMP_MSG_GETNEXT) {
+    if (errstat != SNMP_ERR_NOERROR) {
+        // A failing device: the answer below.
+    } else if (req->command == SNMP_MSG_GET || req->command == SNMP_MSG_GETNEXT) {
         for (const netsnmp_variable_list* v = req->variables; v && errstat == SNMP_ERR_NOERROR; v = v->next_variable) {
             ++i;
             Oid name = NameOf(v);

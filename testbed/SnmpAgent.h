@@ -48,6 +48,9 @@ public:
     // a GETNEXT would answer) gets noSuchName.
     void AddNoSuchNamePrefix(const std::string& prefix);
     void ClearNoSuchNamePrefixes();
+    // After the next `skip` requests, the following `count` ones are answered
+    // with noSuchName whatever they ask (a busy device). Replaces an earlier call.
+    void FailRequests(int count, int skip = 0);
     // GETNEXT answers the OID it was asked for instead of the next one.
     void SetNonIncreasingNext(bool on) { m_nonIncreasing = on; }
     void ClearFaults();
@@ -76,6 +79,8 @@ private:
     std::vector<Removal> m_removals;
 
     std::atomic<int> m_drops{0};
+    int m_failSkip = 0;  // guarded by m_lock
+    int m_failCount = 0; // guarded by m_lock
     std::atomic<bool> m_nonIncreasing{false};
     std::atomic<uint64_t> m_requests{0};
     std::atomic<uint64_t> m_answers{0};
