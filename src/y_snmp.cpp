@@ -176,6 +176,16 @@ long AtolClamped(const char* text)
     return static_cast<long>(v);
 }
 
+// net-snmp's own complaints (undecodable packets and the like) go to the
+// developer trace, not to the user's terminal.
+int LogToTrace(int, int, void* message, void*)
+{
+    auto* m = static_cast<snmp_log_message*>(message);
+    if (m && m->msg)
+        DebugTrace("net-snmp: %s", m->msg);
+    return SNMP_ERR_NOERROR;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -192,9 +202,11 @@ void InitSnmpLibrary()
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_LOAD_HOST_FILES, 1);
         netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_REVERSE_ENCODE, 1);
-        // Only the transports (UDP) are needed; init_snmp would load MIBs.
-        netsnmp_tdomain_init();
-        // Lets net-snmp set up its request-id seeds now, on one thread.
+        // Not init_snmp, which would load MIBs: the first snmp_sess_init
+        // sets up the transports (UDP) and the request-id seeds. Done here,
+        // on one thread, rather than by whichever engine comes first.
+        snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, LogToTrace, nullptr);
+        snmp_enable_calllog();
         netsnmp_session dummy;
         snmp_sess_init(&dummy);
     });
