@@ -1,0 +1,168 @@
+#include "SnmpHelpers.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "MessageBox.h"
+#include "NasMib.h"
+#include "stdafx.h"
+#include "y_snmp.h"
+
+namespace {
+
+std::mutex g_sleepLock;
+SnmpSleepFunction g_sleep;
+
+void Pause(int ms)
+{
+    SnmpSleepFunction sleep;
+    {
+        std::lock_guard<std::mutex> lock(g_sleepLock);
+        sleep = g_sleep;
+    }
+    if (sleep)
+        sleep(ms);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// An engine aimed at the logged-in device.
+void SetUpFromContext(CSnmpEngine& engine)
+{
+    CNasContext* ctx = GetNasContext();
+    engine.SetAddress(ctx->m_deviceAddress);
+    engine.SetReadCommunity(ctx->m_community);
+    engine.SetWriteCommunity(ctx->m_community);
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return std::string();
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+const int kTries = 3;
+
+} // namespace
+
+SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep)
+{
+    std::lock_guard<std::mutex> lock(g_sleepLock);
+    SnmpSleepFunction old = std::move(g_sleep);
+    g_sleep = std::move(sleep);
+    return old;
+}
+
+int SnmpGetWithRetry(std::string oid, std::string& value)
+{
+    CSnmpEngine engine;
+    SetUpFromContext(engine);
+    for (int i = 0; i < kTries; ++i) {
+        std::string tmp;
+        if (engine.SimpleGet(oid, tmp) == 0) {
+            value = tmp;
+            return 0;
+        }
+        Pause(kSnmpRetryPauseMs);
+    }
+    return -3;
+}
+
+int SnmpSetWithRetry(std::string oid, std::string value)
+{
+    CSnmpEngine engine;
+    SetUpFromContext(engine);
+    for (int i = 0; i < kTries; ++i) {
+        if (engine.SimpleSet(oid.c_str(), value.c_str()) == 0)
+            return 0;
+        Pause(kSnmpRetryPauseMs);
+    }
+    return -3;
+}
+
+int SnmpFindIndex(std::string column, std::string value, std::string& index)
+{
+    CSnmpEngine engine;
+    SetUpFromContext(engine);
+    std::string current = column;
+    // Only failed steps use up tries: a value met several times on the way
+    // is not a reason to give up before the end of the column.
+    for (int failures = 0; failures < kTries;) {
+        char next[128];
+        char text[128];
+        int rc = engine.GetNext(current.c_str(), next, sizeof next, text, sizeof text, column.c_str());
+        if (rc == 1)
+            return 0;
+        if (rc != 0) {
+            ++failures;
+            continue;
+        }
+        current = next;
+        if (value == text)
+            index = NasRowOf(current);
+    }
+    return -3;
+}
+
+std::string GetUserPassword(std::string user)
+{
+    std::string index;
+    if (SnmpFindIndex(nasmib::kUserName, user, index) == -3) {
+        platform::MessageBox("Timeout!");
+        return std::string();
+    }
+    std::string value;
+    // A user who is not in the table has no row to read: that read could
+    // only fail three times over.
+    if (index.empty() || SnmpGetWithRetry(NasCell(nasmib::kUserPassword, index), value) == -3) {
+        platform::MessageBox("Timeout!");
+        return std::string();
+    }
+    return value;
+}
+
+int GetNasWebPort(int* status)
+{
+    CSnmpEngine engine;
+    SetUpFromContext(engine);
+    std::string value;
+    int rc = engine.SimpleGet(nasmib::kWebPort, value);
+    if (rc != 0)
+        rc = engine.SimpleGet(nasmib::kWebPort, value);
+    value = Trim(value);
+    if (status)
+        *status = rc;
+    if (value.empty())
+        return -1;
+    int port = std::atoi(value.c_str());
+    // Anything that is no TCP port would end up in a URL or a connect call.
+    if (port < 1 || port > 65535)
+        return -1;
+    return port;
+}
+
+int GetDiskStatus(std::string address, std::string community, int* disk1, int* disk2)
+{
+    CSnmpEngine engine;
+    engine.SetAddress(address);
+    engine.SetReadCommunity(community);
+    engine.SetWriteCommunity(community);
+    std::string oid1 = NasCell(nasmib::kDiskStatus, "1");
+    std::string oid2 = NasCell(nasmib::kDiskStatus, "2");
+    const char* oids[2] = {oid1.c_str(), oid2.c_str()};
+    char v1[64], v2[64];
+    char* values[2] = {v1, v2};
+    int rc = engine.MultiGet(2, oids, values, 64);
+    if (rc == 0) {
+        if (disk1)
+            *disk1 = std::atoi(v1);
+        if (disk2)
+            *disk2 = std::atoi(v2);
+    }
+    return rc;
+}

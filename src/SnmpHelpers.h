@@ -1,0 +1,31 @@
+#pragma once
+// Device access shared by the dialogs: a GET and a SET that retry, the row of
+// a value in a table column, and three device checks. Each call builds its own
+// CSnmpEngine; all block and are meant for worker threads.
+#include <functional>
+#include <string>
+
+// Pause between tries of the retrying helpers.
+inline constexpr int kSnmpRetryPauseMs = 2000;
+
+// Test seam: the pause function the helpers call (default: sleep the
+// calling thread). An empty function restores the default; returns the old.
+using SnmpSleepFunction = std::function<void(int milliseconds)>;
+SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep);
+
+// Up to 3 SimpleGet tries with the context's address and community, a pause
+// after every failed try. 0 with value set, or -3 (value untouched).
+int SnmpGetWithRetry(std::string oid, std::string& value);
+// The same with SimpleSet (which learns the object's syntax first).
+int SnmpSetWithRetry(std::string oid, std::string value);
+// Walks column to its end; index := the row (text after the last ".") of the
+// last row whose value equals value exactly, untouched when none does.
+// 0 when the end of the column was reached, -3 after three failed steps.
+int SnmpFindIndex(std::string column, std::string value, std::string& index);
+// The stored password of a user, or "" after the box "Timeout!".
+std::string GetUserPassword(std::string user);
+// The device's web port (1-65535), or -1; *status := the last read's code.
+int GetNasWebPort(int* status);
+// Both disks' states (2 ready, -2 not formatted, -1 formatting, 1 not
+// installed, 0 none) in one GET; the engine's result code.
+int GetDiskStatus(std::string address, std::string community, int* disk1, int* disk2);

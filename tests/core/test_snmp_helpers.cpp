@@ -1,0 +1,213 @@
+// The retrying SNMP helpers and device checks against the emulator's agent.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "MessageBox.h"
+#include "NasMib.h"
+#include "SnmpHelpers.h"
+#include "SnmpTestAgent.h"
+#include "stdafx.h"
+
+using testbed::MibValue;
+using testsupport::SnmpTestAgent;
+
+namespace {
+
+// Records the helpers' pauses instead of sleeping; an action may run at a
+// given pause (to heal the device between tries).
+class PauseRecorder {
+public:
+    PauseRecorder()
+    {
+        m_old = SetSnmpSleepFunction([this](int ms) {
+            pauses.push_back(ms);
+            if (onPause)
+                onPause(static_cast<int>(pauses.size()));
+        });
+    }
+    ~PauseRecorder() { SetSnmpSleepFunction(m_old); }
+    std::vector<int> pauses;
+    std::function<void(int)> onPause;
+
+private:
+    SnmpSleepFunction m_old;
+};
+
+class BoxRecorder {
+public:
+    BoxRecorder()
+    {
+        m_old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
+            boxes.push_back(text);
+            return platform::IDOK;
+        });
+    }
+    ~BoxRecorder() { platform::SetMessageBoxHandler(m_old); }
+    std::vector<std::string> boxes;
+
+private:
+    platform::MessageBoxHandler m_old;
+};
+
+testbed::NasDescription ThreeUsers()
+{
+    testbed::NasDescription nas = testbed::NasDescription::Default("s3cret");
+    nas.users = {{1, "admin", "", "s3cret", "", 15, 1, 1},
+                 {3, "bob", "", "b\xC3\xB6" "b-pw", "", 1, 1, 1},
+                 {4, "carol", "", "c", "", 1, 1, 1}};
+    return nas;
+}
+
+} // namespace
+
+TEST(SnmpHelpers, GetSucceedsOnTheThirdTryAfterTwoPauses)
+{
+    SnmpTestAgent a;
+    a.PointContext();
+    PauseRecorder pause;
+    a.agent.AddNoSuchNamePrefix(nasmib::kDeviceName);
+    pause.onPause = [&](int n) {
+        if (n == 2)
+            a.agent.ClearFaults();
+    };
+    std::string value = "before";
+    EXPECT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, value), 0);
+    EXPECT_EQ(value, "TOLVANE-NAS");
+    EXPECT_EQ(pause.pauses, (std::vector<int>{2000, 2000}));
+
+    // Three failures: -3, value untouched, a pause after each (the last too).
+    pause.pauses.clear();
+    pause.onPause = nullptr;
+    a.agent.AddNoSuchNamePrefix(nasmib::kDeviceName);
+    EXPECT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, value), -3);
+    EXPECT_EQ(value, "TOLVANE-NAS");
+    EXPECT_EQ(pause.pauses, (std::vector<int>{2000, 2000, 2000}));
+}
+
+TEST(SnmpHelpers, SetWithRetryLearnsTheTypeAndRetries)
+{
+    SnmpTestAgent a;
+    a.PointContext();
+    PauseRecorder pause;
+    EXPECT_EQ(SnmpSetWithRetry(nasmib::kDiskMode, "1"), 0);
+    EXPECT_EQ(*a.store.Get(nasmib::kDiskMode), MibValue::Integer(1));
+    EXPECT_TRUE(pause.pauses.empty());
+
+    // A UTF-8 value written and read back is unchanged.
+    const std::string name = "Stua-\xC3\xA6\xC3\xB8\xC3\xA5";
+    EXPECT_EQ(SnmpSetWithRetry(nasmib::kDeviceName, name), 0);
+    std::string back;
+    EXPECT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, back), 0);
+    EXPECT_EQ(back, name);
+
+    // Row removals through the retrying SET: a quota row and a USB disk.
+    EXPECT_EQ(SnmpSetWithRetry(NasCell(nasmib::kQuotaRowStatus, "2"), "6"), 0);
+    EXPECT_EQ(a.store.Rows(nasmib::kQuotaName), std::vector<std::string>{"1"});
+    EXPECT_EQ(SnmpSetWithRetry(NasCell(nasmib::kUsbRemove, "1"), "2"), 0);
+    EXPECT_TRUE(a.store.Subtree(testbed::ToOid(nasmib::kUsbEntry)).empty());
+
+    // A refused SET (missing object) is retried, then -3.
+    EXPECT_EQ(SnmpSetWithRetry(NasCell(nasmib::kUsbRemove, "1"), "2"), -3);
+    EXPECT_EQ(pause.pauses.size(), 3u);
+}
+
+TEST(SnmpHelpers, FindIndex)
+{
+    SnmpTestAgent a(ThreeUsers());
+    a.PointContext();
+    PauseRecorder pause;
+    std::string index = "unchanged";
+    EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "bob", index), 0);
+    EXPECT_EQ(index, "3");
+    index = "unchanged";
+    EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "Bob", index), 0); // case counts
+    EXPECT_EQ(index, "unchanged");
+
+    // The same value in several rows: the last one, and no false time-out.
+    for (const char* row : {"1", "2", "3", "4"})
+        a.store.Set(NasCell(nasmib::kFolderReadList, row), MibValue::String("admin,"));
+    EXPECT_EQ(SnmpFindIndex(nasmib::kFolderReadList, "admin,", index), 0);
+    EXPECT_EQ(index, "4");
+
+    // A device that fails every step: -3, index untouched.
+    index = "unchanged";
+    a.agent.AddNoSuchNamePrefix(nasmib::kUserEntry);
+    EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "bob", index), -3);
+    EXPECT_EQ(index, "unchanged");
+    a.agent.ClearFaults();
+
+    // Two failed steps on the way: the walk resumes from the row last
+    // reached and still finds the last row; a third failure gives -3.
+    a.agent.FailRequests(2, 1);
+    EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "carol", index), 0);
+    EXPECT_EQ(index, "4");
+    index = "unchanged";
+    a.agent.FailRequests(3, 2);
+    EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "admin", index), -3);
+    EXPECT_EQ(index, "1"); // met before the device gave up
+    EXPECT_TRUE(pause.pauses.empty());
+}
+
+TEST(SnmpHelpers, UserPassword)
+{
+    SnmpTestAgent a(ThreeUsers());
+    a.PointContext();
+    PauseRecorder pause;
+    BoxRecorder boxes;
+    EXPECT_EQ(GetUserPassword("admin"), "s3cret");
+    EXPECT_EQ(GetUserPassword("bob"), "b\xC3\xB6" "b-pw");
+    EXPECT_TRUE(boxes.boxes.empty());
+
+    EXPECT_EQ(GetUserPassword("nobody"), "");
+    EXPECT_EQ(boxes.boxes, std::vector<std::string>{"Timeout!"});
+
+    a.agent.AddNoSuchNamePrefix(nasmib::kUserPassword);
+    EXPECT_EQ(GetUserPassword("admin"), "");
+    EXPECT_EQ(boxes.boxes.size(), 2u);
+    EXPECT_EQ(boxes.boxes.back(), "Timeout!");
+}
+
+TEST(SnmpHelpers, WebPort)
+{
+    SnmpTestAgent a;
+    a.PointContext();
+    int status = 99;
+    EXPECT_EQ(GetNasWebPort(&status), 80);
+    EXPECT_EQ(status, 0);
+    a.store.Set(nasmib::kWebPort, MibValue::String(" 8080 "));
+    EXPECT_EQ(GetNasWebPort(nullptr), 8080);
+    for (const char* bad : {"", "   ", "0", "65536", "-80", "http"}) {
+        a.store.Set(nasmib::kWebPort, MibValue::String(bad));
+        EXPECT_EQ(GetNasWebPort(&status), -1) << bad;
+        EXPECT_EQ(status, 0);
+    }
+    // The first read fails, the one right after it succeeds: two requests.
+    a.store.Set(nasmib::kWebPort, MibValue::Integer(81));
+    a.agent.AddNoSuchNamePrefix(nasmib::kWebPort);
+    EXPECT_EQ(GetNasWebPort(&status), -1);
+    EXPECT_EQ(status, 2);
+    a.agent.ClearFaults();
+    uint64_t before = a.agent.RequestCount();
+    a.agent.FailRequests(1);
+    EXPECT_EQ(GetNasWebPort(&status), 81);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(a.agent.RequestCount() - before, 2u);
+}
+
+TEST(SnmpHelpers, DiskStatus)
+{
+    testbed::NasDescription nas = testbed::NasDescription::Default();
+    nas.disks[1].status = nasmib::kDiskStateUnformatted;
+    SnmpTestAgent a(nas);
+    CSnmpEngine::SetDefaultPort(a.Port());
+    int d1 = 0, d2 = 0;
+    EXPECT_EQ(GetDiskStatus("127.0.0.1", a.Community(), &d1, &d2), 0);
+    EXPECT_EQ(d1, 2);
+    EXPECT_EQ(d2, -2);
+    a.store.Erase(testbed::ToOid(NasCell(nasmib::kDiskStatus, "2")));
+    d1 = d2 = 7;
+    EXPECT_EQ(GetDiskStatus("127.0.0.1", a.Community(), &d1, &d2), 2);
+    EXPECT_EQ(d1, 7);
+    EXPECT_EQ(GetDiskStatus("not-an-address", a.Community(), &d1, &d2), -18);
+}
