@@ -83,7 +83,7 @@ void Md5::Update(const void* data, size_t len)
     std::memcpy(m_buffer, p, len);
 }
 
-void Md5::Final(uint8_t digest[16])
+void Md5::Final(uint8_t* digest)
 {
     uint64_t bits = m_length * 8;
     static const uint8_t pad[64] = {0x80};

@@ -2,14 +2,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Digest.h"
+
 namespace pendrix {
 
 // MD5 (RFC 1321).
-class Md5 {
+class Md5 : public Digest {
 public:
     Md5();
-    void Update(const void* data, size_t len);
-    void Final(uint8_t digest[16]);
+    void Update(const void* data, size_t len) override;
+    void Final(uint8_t* digest) override;
+    size_t Size() const override { return 16; }
 
 private:
     void Transform(const uint8_t block[64]);

@@ -1,0 +1,78 @@
+#include "Md4.h"
+
+#include <cstring>
+
+namespace pendrix {
+namespace {
+
+inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+} // namespace
+
+void Md4::Transform(const uint8_t block[64])
+{
+    uint32_t x[16];
+    for (int i = 0; i < 16; ++i)
+        x[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
+               uint32_t(block[i * 4 + 3]) << 24;
+    uint32_t v[4] = {m_state[0], m_state[1], m_state[2], m_state[3]};
+    // Each step updates one of a, b, c, d in turn (a, d, c, b order).
+    static const int kShift1[4] = {3, 7, 11, 19};
+    static const int kShift2[4] = {3, 5, 9, 13};
+    static const int kShift3[4] = {3, 9, 11, 15};
+    static const int kOrder2[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+    static const int kOrder3[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+    for (int i = 0; i < 16; ++i) {
+        uint32_t& a = v[(4 - i % 4) % 4];
+        uint32_t b = v[(5 - i % 4) % 4], c = v[(6 - i % 4) % 4], d = v[(7 - i % 4) % 4];
+        a = Rotl(a + ((b & c) | (~b & d)) + x[i], kShift1[i % 4]);
+    }
+    for (int i = 0; i < 16; ++i) {
+        uint32_t& a = v[(4 - i % 4) % 4];
+        uint32_t b = v[(5 - i % 4) % 4], c = v[(6 - i % 4) % 4], d = v[(7 - i % 4) % 4];
+        a = Rotl(a + ((b & c) | (b & d) | (c & d)) + x[kOrder2[i]] + 0x5a827999, kShift2[i % 4]);
+    }
+    for (int i = 0; i < 16; ++i) {
+        uint32_t& a = v[(4 - i % 4) % 4];
+        uint32_t b = v[(5 - i % 4) % 4], c = v[(6 - i % 4) % 4], d = v[(7 - i % 4) % 4];
+        a = Rotl(a + (b ^ c ^ d) + x[kOrder3[i]] + 0x6ed9eba1, kShift3[i % 4]);
+    }
+    for (int i = 0; i < 4; ++i)
+        m_state[i] += v[i];
+}
+
+void Md4::Update(const void* data, size_t len)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    size_t used = m_length % 64;
+    m_length += len;
+    if (used) {
+        size_t take = 64 - used < len ? 64 - used : len;
+        std::memcpy(m_buffer + used, p, take);
+        p += take;
+        len -= take;
+        if (used + take < 64)
+            return;
+        Transform(m_buffer);
+    }
+    for (; len >= 64; p += 64, len -= 64)
+        Transform(p);
+    std::memcpy(m_buffer, p, len);
+}
+
+void Md4::Final(uint8_t* digest)
+{
+    uint64_t bits = m_length * 8;
+    static const uint8_t pad[64] = {0x80};
+    size_t used = m_length % 64;
+    Update(pad, used < 56 ? 56 - used : 120 - used);
+    uint8_t len[8];
+    for (int i = 0; i < 8; ++i)
+        len[i] = static_cast<uint8_t>(bits >> (8 * i));
+    Update(len, 8);
+    for (int i = 0; i < 4; ++i)
+        for (int k = 0; k < 4; ++k)
+            digest[i * 4 + k] = static_cast<uint8_t>(m_state[i] >> (8 * k));
+}
+
+} // namespace pendrix
