@@ -19,6 +19,7 @@
 
 class QObject;
 class QTimer;
+class QWidget;
 
 namespace platform::gui {
 
@@ -89,7 +90,7 @@ protected:
     virtual intptr_t OnMessage(const Message& message);
     virtual void OnTimer(unsigned id);
     // The widget that owns boxes shown for this target (none by default).
-    virtual class QWidget* OwnerWidget() { return nullptr; }
+    virtual QWidget* OwnerWidget() { return nullptr; }
 
     // Ends every timer and makes later messages to this target drop. Classes
     // deriving from a widget call it first in their destructor.
