@@ -232,6 +232,11 @@ bool ListCtrl::DeleteItem(int row)
 {
     if (row < 0 || row >= GetItemCount())
         return false;
+    // The views would move the selection to a neighbour; a deleted row just
+    // takes its selection with it.
+    QItemSelectionModel* selection = m_icons->selectionModel();
+    if (selection->currentIndex().row() == row || selection->isRowSelected(row, QModelIndex()))
+        selection->clear();
     m_model->removeRow(row);
     if (m_selectionMark == row)
         m_selectionMark = -1;
@@ -242,6 +247,7 @@ bool ListCtrl::DeleteItem(int row)
 
 bool ListCtrl::DeleteAllItems()
 {
+    m_icons->selectionModel()->clear();
     m_model->removeRows(0, m_model->rowCount());
     m_selectionMark = -1;
     return true;

@@ -69,11 +69,8 @@ protected:
 
 bool WaitFor(const std::function<bool()>& done)
 {
-    // Event-driven wait: processes events until done; the bound only guards
-    // against a hang, it is not part of what is tested.
-    for (int i = 0; i < 20000 && !done(); ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
+    // Runs the event loop until done; the bound only guards against a hang.
+    return QTest::qWaitFor(done, 60000);
 }
 
 } // namespace
