@@ -1,11 +1,19 @@
 #include "ListCtrl.h"
 
+#include "MessageTarget.h"
+
 #include <QHeaderView>
 #include <QListView>
 #include <QMouseEvent>
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QTreeView>
+
+// Workers may fill and read lists: such calls run on the GUI thread while
+// the worker waits.
+#define TOLVANE_ON_GUI_THREAD(call)                                                   \
+    if (!IsGuiThread())                                                               \
+        return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
 
 namespace platform::gui {
 namespace {
@@ -28,6 +36,7 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     m_icons->setWrapping(true);
     m_icons->setUniformItemSizes(true);
     m_icons->setWordWrap(true);
+    m_icons->setTextElideMode(Qt::ElideNone);
     m_icons->setSpacing(6);
     m_icons->setIconSize(QSize(64, 64));
     m_icons->setGridSize(QSize(110, 100));
@@ -152,7 +161,7 @@ QStandardItem* ListCtrl::Cell(int row, int column) const
     QStandardItem* item = m_model->item(row, column);
     if (item == nullptr) {
         item = new QStandardItem();
-        if (column < static_cast<int>(m_align.size()))
+        if (column < static_cast<int>(m_align.size()) && !(m_align[static_cast<size_t>(column)] & Qt::AlignLeft))
             item->setTextAlignment(static_cast<Qt::Alignment>(m_align[static_cast<size_t>(column)]) | Qt::AlignVCenter);
         m_model->setItem(row, column, item);
     }
@@ -161,6 +170,7 @@ QStandardItem* ListCtrl::Cell(int row, int column) const
 
 int ListCtrl::InsertItem(int row, const std::string& text, int image)
 {
+    TOLVANE_ON_GUI_THREAD(InsertItem(row, text, image));
     if (row < 0)
         return -1;
     if (m_model->columnCount() == 0)
@@ -171,7 +181,8 @@ int ListCtrl::InsertItem(int row, const std::string& text, int image)
     auto* item = new QStandardItem(QString::fromStdString(text));
     item->setData(image, kImageRole);
     item->setData(QVariant::fromValue<qulonglong>(0), kDataRole);
-    if (!m_align.empty())
+    // Left is the views' own default (and icon views centre their labels).
+    if (!m_align.empty() && !(m_align[0] & Qt::AlignLeft))
         item->setTextAlignment(static_cast<Qt::Alignment>(m_align[0]) | Qt::AlignVCenter);
     m_model->insertRow(row, QList<QStandardItem*>{item});
     if (m_selectionMark >= row)
@@ -182,6 +193,7 @@ int ListCtrl::InsertItem(int row, const std::string& text, int image)
 
 bool ListCtrl::SetItemText(int row, int column, const std::string& text)
 {
+    TOLVANE_ON_GUI_THREAD(SetItemText(row, column, text));
     QStandardItem* item = Cell(row, column);
     if (item == nullptr)
         return false;
@@ -191,6 +203,7 @@ bool ListCtrl::SetItemText(int row, int column, const std::string& text)
 
 std::string ListCtrl::GetItemText(int row, int column) const
 {
+    TOLVANE_ON_GUI_THREAD(GetItemText(row, column));
     if (row < 0 || row >= GetItemCount() || column < 0 || column >= m_model->columnCount())
         return {};
     QStandardItem* item = m_model->item(row, column);
@@ -199,6 +212,7 @@ std::string ListCtrl::GetItemText(int row, int column) const
 
 bool ListCtrl::SetItemImage(int row, int image)
 {
+    TOLVANE_ON_GUI_THREAD(SetItemImage(row, image));
     QStandardItem* item = Cell(row, 0);
     if (item == nullptr)
         return false;
@@ -230,6 +244,7 @@ void ListCtrl::ApplyImage(int row)
 
 bool ListCtrl::DeleteItem(int row)
 {
+    TOLVANE_ON_GUI_THREAD(DeleteItem(row));
     if (row < 0 || row >= GetItemCount())
         return false;
     // The views would move the selection to a neighbour; a deleted row just
@@ -247,6 +262,7 @@ bool ListCtrl::DeleteItem(int row)
 
 bool ListCtrl::DeleteAllItems()
 {
+    TOLVANE_ON_GUI_THREAD(DeleteAllItems());
     m_icons->selectionModel()->clear();
     m_model->removeRows(0, m_model->rowCount());
     m_selectionMark = -1;
@@ -255,11 +271,13 @@ bool ListCtrl::DeleteAllItems()
 
 int ListCtrl::GetItemCount() const
 {
+    TOLVANE_ON_GUI_THREAD(GetItemCount());
     return m_model->rowCount();
 }
 
 bool ListCtrl::SetItemData(int row, uintptr_t data)
 {
+    TOLVANE_ON_GUI_THREAD(SetItemData(row, data));
     if (row < 0 || row >= GetItemCount())
         return false;
     m_model->item(row, 0)->setData(QVariant::fromValue<qulonglong>(data), kDataRole);
@@ -268,6 +286,7 @@ bool ListCtrl::SetItemData(int row, uintptr_t data)
 
 uintptr_t ListCtrl::GetItemData(int row) const
 {
+    TOLVANE_ON_GUI_THREAD(GetItemData(row));
     if (row < 0 || row >= GetItemCount())
         return 0;
     return static_cast<uintptr_t>(m_model->item(row, 0)->data(kDataRole).toULongLong());
@@ -275,12 +294,14 @@ uintptr_t ListCtrl::GetItemData(int row) const
 
 int ListCtrl::GetSelectedItem() const
 {
+    TOLVANE_ON_GUI_THREAD(GetSelectedItem());
     const QModelIndexList rows = m_icons->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
 bool ListCtrl::SetItemSelected(int row, bool selected)
 {
+    TOLVANE_ON_GUI_THREAD(SetItemSelected(row, selected));
     if (row < 0 || row >= GetItemCount())
         return false;
     QItemSelectionModel* model = m_icons->selectionModel();
@@ -322,6 +343,10 @@ void ListCtrl::SetFullRowSelect(bool on)
 
 void ListCtrl::SetRedraw(bool on)
 {
+    if (!IsGuiThread()) {
+        CallOnGuiThread([&] { SetRedraw(on); });
+        return;
+    }
     setUpdatesEnabled(on);
     if (on)
         update();

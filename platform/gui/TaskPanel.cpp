@@ -284,8 +284,10 @@ void TaskPanel::paintEvent(QPaintEvent*)
         }
         p.setFont(captionFont);
         p.setPen(CaptionColour());
-        p.drawText(QRect(textLeft, cap.top(), cap.right() - textLeft - 26, cap.height()),
-                   Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(group->m_caption));
+        QRect textRect(textLeft, cap.top(), cap.right() - textLeft - (group->m_expandable ? 24 : 6), cap.height());
+        p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                   QFontMetrics(captionFont).elidedText(QString::fromStdString(group->m_caption), Qt::ElideRight,
+                                                        textRect.width()));
         if (group->m_expandable) {
             // Round button with a chevron.
             QPointF c(cap.right() - 13, cap.center().y() + 0.5);

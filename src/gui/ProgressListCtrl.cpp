@@ -1,5 +1,7 @@
 #include "ProgressListCtrl.h"
 
+#include "MessageTarget.h"
+
 #include <QEvent>
 #include <QStandardItem>
 #include <QStandardItemModel>
@@ -44,6 +46,10 @@ CProgressListItem* CProgressListCtrl::Holder(int row) const
 
 void CProgressListCtrl::SetItemProgress(int row, int column, int pos)
 {
+    if (!platform::gui::IsGuiThread()) {
+        platform::gui::CallOnGuiThread([&] { SetItemProgress(row, column, pos); });
+        return;
+    }
     if (row < 0 || row >= GetItemCount())
         return;
     CProgressListItem* holder = Holder(row);
@@ -60,6 +66,10 @@ void CProgressListCtrl::SetItemProgress(int row, int column, int pos)
 
 void CProgressListCtrl::SetProgress(int row, int pos)
 {
+    if (!platform::gui::IsGuiThread()) {
+        platform::gui::CallOnGuiThread([&] { SetProgress(row, pos); });
+        return;
+    }
     if (CProgressListItem* holder = Holder(row))
         holder->m_progress->setValue(pos);
 }
@@ -78,6 +88,8 @@ int CProgressListCtrl::GetProgressColumn(int row) const
 
 bool CProgressListCtrl::DeleteItem(int row)
 {
+    if (!platform::gui::IsGuiThread())
+        return platform::gui::CallOnGuiThread<bool>([&] { return DeleteItem(row); });
     if (row < 0 || row >= GetItemCount())
         return false;
     delete Holder(row);
@@ -86,6 +98,8 @@ bool CProgressListCtrl::DeleteItem(int row)
 
 bool CProgressListCtrl::DeleteAllItems()
 {
+    if (!platform::gui::IsGuiThread())
+        return platform::gui::CallOnGuiThread<bool>([&] { return DeleteAllItems(); });
     for (int row = 0; row < GetItemCount(); ++row)
         delete Holder(row);
     return ListCtrl::DeleteAllItems();

@@ -170,3 +170,17 @@ TEST(AviClip, MalformedAndUnsupportedFiles)
     testsupport::WriteFile(dir / "empty.avi", "");
     EXPECT_EQ(clip.Open((dir / "empty.avi").string()), AVIERR_BADFORMAT);
 }
+
+TEST(AviClip, EmptyChunksRepeatAndRecordListsCount)
+{
+    // 4 x 2, three frames: a picture, an empty chunk (the same picture
+    // again) and one inside a "rec " list.
+    AviClip clip;
+    ASSERT_EQ(clip.Open((testsupport::SourceDir() / "tests/fuzz/seeds/fuzz_avi/tiny.avi").string()), S_OK);
+    ASSERT_EQ(clip.FrameCount(), 3);
+    EXPECT_EQ(0, std::memcmp(clip.Frame(0), clip.Frame(1), 8 * 4));
+    EXPECT_NE(0, std::memcmp(clip.Frame(1), clip.Frame(2), 8 * 4));
+    EXPECT_EQ(clip.Frame(2)[0], 0xFFFFFFu); // top row of the last frame: index 1
+    EXPECT_EQ(clip.FirstFrameColour(), RGB(0, 0, 0));
+    EXPECT_EQ(clip.TotalTimeMs(), 300);
+}
