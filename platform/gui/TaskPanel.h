@@ -2,7 +2,8 @@
 // The task panel: captioned groups of link and text items on a blue rounded
 // area, as in an explorer side bar. Groups and links are identified by string
 // ids whose string-table texts are their captions. A click on a link calls the
-// link handler with the link's id.
+// link handler with the link's id. Groups and items may be changed from
+// worker threads: those calls run on the GUI thread while the worker waits.
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
