@@ -1,0 +1,203 @@
+#include "CommandBars.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace platform::gui {
+namespace {
+std::mutex g_popupLock;
+PopupMenuRecorder* g_popupRecorder = nullptr;
+
+QString MenuText(const std::string& text)
+{
+    // "\t" separates an accelerator text in menu resources.
+    return QString::fromStdString(text);
+}
+} // namespace
+
+void FillMenu(QMenu* menu, const Menu& items, const std::function<void(unsigned)>& onCommand)
+{
+    for (const MenuItem& item : items) {
+        if (item.separator) {
+            menu->addSeparator();
+        } else if (item.popup) {
+            QMenu* sub = menu->addMenu(MenuText(item.text));
+            FillMenu(sub, item.items, onCommand);
+        } else {
+            QAction* action = menu->addAction(MenuText(item.text));
+            action->setData(item.id);
+            action->setEnabled(item.enabled);
+            if (item.checked) {
+                action->setCheckable(true);
+                action->setChecked(true);
+            }
+            unsigned id = item.id;
+            QObject::connect(action, &QAction::triggered, menu, [onCommand, id] {
+                if (onCommand)
+                    onCommand(id);
+            });
+        }
+    }
+}
+
+CommandBars::CommandBars(QWidget* site, CommandHandler onCommand)
+    : QObject(site), m_site(site), m_onCommand(std::move(onCommand))
+{
+    m_area = new QWidget(site);
+    m_area->setObjectName("commandBars");
+    m_layout = new QVBoxLayout(m_area);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+}
+
+CommandBars::~CommandBars() = default;
+
+void CommandBars::Execute(unsigned id)
+{
+    if (m_onCommand)
+        m_onCommand(id);
+}
+
+void CommandBars::RemoveAll()
+{
+    delete m_menuBar;
+    m_menuBar = nullptr;
+    for (QToolBar* bar : m_toolBars)
+        delete bar;
+    m_toolBars.clear();
+}
+
+bool CommandBars::SetMenu(const std::string& title, unsigned menuId)
+{
+    Menu menu;
+    if (!LoadMenu(menuId, menu))
+        return false;
+    SetMenu(title, menu);
+    return true;
+}
+
+void CommandBars::SetMenu(const std::string& title, const Menu& menu)
+{
+    delete m_menuBar;
+    m_menuBar = new QMenuBar(m_area);
+    m_menuBar->setObjectName(QString::fromStdString(title));
+    m_menuBar->setNativeMenuBar(false);
+    auto deliver = [this](unsigned id) { Execute(id); };
+    for (const MenuItem& item : menu) {
+        if (item.popup) {
+            QMenu* popup = m_menuBar->addMenu(MenuText(item.text));
+            FillMenu(popup, item.items, deliver);
+        } else if (!item.separator) {
+            QAction* action = m_menuBar->addAction(MenuText(item.text));
+            action->setData(item.id);
+            unsigned id = item.id;
+            connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
+        }
+    }
+    m_layout->insertWidget(0, m_menuBar);
+}
+
+QToolBar* CommandBars::AddToolBar(const std::string& title, unsigned toolBarId)
+{
+    return AddToolBar(title, LoadToolBar(toolBarId));
+}
+
+QToolBar* CommandBars::AddToolBar(const std::string& title, const std::vector<unsigned>& commands)
+{
+    auto* bar = new QToolBar(QString::fromStdString(title), m_area);
+    bar->setObjectName(QString::fromStdString(title));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setIconSize(QSize(32, 32));
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    for (unsigned id : commands) {
+        if (id == 0) {
+            bar->addSeparator();
+            continue;
+        }
+        // The tip and the caption are the command's string.
+        QString text = QString::fromStdString(LoadString(id));
+        QAction* action = bar->addAction(LoadCommandIcon(id), text);
+        action->setData(id);
+        action->setToolTip(text);
+        connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
+    }
+    connect(bar, &QToolBar::visibilityChanged, this, [this, bar](bool visible) {
+        if (m_onVisibility)
+            m_onVisibility(bar, visible);
+    });
+    m_layout->addWidget(bar);
+    m_toolBars.push_back(bar);
+    return bar;
+}
+
+unsigned TrackPopupMenu(const Menu& items, const QPoint& screenPos, QWidget* owner)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_popupLock);
+        if (g_popupRecorder != nullptr)
+            return g_popupRecorder->Record(items);
+    }
+    const QString platformName = QGuiApplication::platformName();
+    if (platformName == "offscreen" || platformName == "minimal")
+        return 0;
+    QMenu menu(owner);
+    unsigned chosen = 0;
+    FillMenu(&menu, items, [&chosen](unsigned id) { chosen = id; });
+    menu.exec(screenPos);
+    return chosen;
+}
+
+PopupMenuRecorder::PopupMenuRecorder(Chooser chooser) : m_chooser(std::move(chooser))
+{
+    std::lock_guard<std::mutex> guard(g_popupLock);
+    m_previous = g_popupRecorder;
+    g_popupRecorder = this;
+}
+
+PopupMenuRecorder::~PopupMenuRecorder()
+{
+    std::lock_guard<std::mutex> guard(g_popupLock);
+    g_popupRecorder = m_previous;
+}
+
+unsigned PopupMenuRecorder::Record(const Menu& menu)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_menus.push_back(menu);
+    }
+    return m_chooser ? m_chooser(menu) : 0;
+}
+
+std::vector<Menu> PopupMenuRecorder::Menus() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_menus;
+}
+
+std::size_t PopupMenuRecorder::Count() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_menus.size();
+}
+
+std::vector<unsigned> PopupMenuRecorder::CommandIds(const Menu& menu)
+{
+    std::vector<unsigned> ids;
+    for (const MenuItem& item : menu) {
+        if (item.popup) {
+            std::vector<unsigned> sub = CommandIds(item.items);
+            ids.insert(ids.end(), sub.begin(), sub.end());
+        } else if (!item.separator) {
+            ids.push_back(item.id);
+        }
+    }
+    return ids;
+}
+
+} // namespace platform::gui

@@ -1,0 +1,20 @@
+#pragma once
+// The fixed delays of the windows, in one place. The real values are the
+// defaults; tests scale them down (SetDelayScale(0.01) makes 30 s 300 ms).
+namespace platform::gui {
+
+enum class Delay {
+    AviTempNamePause,    // between tries for a free temporary clip name: 100 ms
+    DeviceInfoRefresh,   // device information refresh timer: 5000 ms
+    BackupMonitor,       // schedule check timer of the backup page: 30000 ms
+    BackupLogPoll,       // re-reading the rsync log of a running backup: 3000 ms
+};
+
+// The real length of a delay in milliseconds.
+int RealDelayMs(Delay delay);
+// The length in force: the real one times the scale, at least 1 ms (0 stays 0).
+int DelayMs(Delay delay);
+// Scales every delay; 1.0 restores the real values. Returns the old scale.
+double SetDelayScale(double scale);
+
+} // namespace platform::gui

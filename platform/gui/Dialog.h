@@ -1,0 +1,48 @@
+#pragma once
+// Modal dialogs. DoModal creates the window (the widget is shown only for the
+// run), calls OnInitDialog and runs the dialog's own event loop until
+// EndDialog; it returns the code given to EndDialog, any int. A dialog that
+// ends itself during OnInitDialog returns at once without ever showing.
+#include <QDialog>
+
+#include "MessageTarget.h"
+
+namespace platform::gui {
+
+class Dialog : public QDialog, public MessageTarget {
+    Q_OBJECT
+public:
+    explicit Dialog(QWidget* parent = nullptr);
+    ~Dialog() override;
+
+    virtual int DoModal();
+    // Ends the modal run with code (from the GUI thread; workers post).
+    void EndDialog(int code);
+    bool IsInModalRun() const { return m_inModal; }
+
+    // Called by the test hook below right after the dialog shows.
+    using ModalHook = std::function<void(Dialog&)>;
+    // Test hook: runs each time any dialog's modal loop has started (on the
+    // GUI thread); tests end the dialog from it. Returns the old hook.
+    static ModalHook SetModalHook(ModalHook hook);
+
+protected:
+    // Set-up of the window; false is the framework's "focus set by the
+    // dialog". May call EndDialog.
+    virtual bool OnInitDialog() { return true; }
+    // Default buttons: IDOK / IDCANCEL.
+    virtual void OnOK() { EndDialog(1); }
+    virtual void OnCancel() { EndDialog(2); }
+    QWidget* OwnerWidget() override { return this; }
+
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+
+private:
+    bool m_inModal = false;
+    bool m_inExec = false;
+    bool m_ended = false;
+    int m_code = 0;
+};
+
+} // namespace platform::gui

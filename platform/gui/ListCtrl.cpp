@@ -1,0 +1,431 @@
+#include "ListCtrl.h"
+
+#include "MessageTarget.h"
+
+#include <QHeaderView>
+#include <QListView>
+#include <QMouseEvent>
+#include <QStackedLayout>
+#include <QStandardItemModel>
+#include <QTreeView>
+
+// Workers may fill and read lists: such calls run on the GUI thread while
+// the worker waits.
+#define TOLVANE_ON_GUI_THREAD(call)                                                   \
+    if (!IsGuiThread())                                                               \
+        return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
+
+namespace platform::gui {
+namespace {
+constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kDataRole = Qt::UserRole + 2;
+} // namespace
+
+ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
+{
+    m_model = new QStandardItemModel(this);
+    m_icons = new QListView(this);
+    m_report = new QTreeView(this);
+    m_icons->setModel(m_model);
+    m_report->setModel(m_model);
+    m_report->setSelectionModel(m_icons->selectionModel());
+
+    m_icons->setViewMode(QListView::IconMode);
+    m_icons->setMovement(QListView::Static);
+    m_icons->setResizeMode(QListView::Adjust);
+    m_icons->setWrapping(true);
+    m_icons->setUniformItemSizes(true);
+    m_icons->setWordWrap(true);
+    m_icons->setTextElideMode(Qt::ElideNone);
+    m_icons->setSpacing(6);
+    m_icons->setIconSize(QSize(64, 64));
+    m_icons->setGridSize(QSize(110, 100));
+
+    m_report->setRootIsDecorated(false);
+    m_report->setItemsExpandable(false);
+    m_report->setUniformRowHeights(true);
+    m_report->setAllColumnsShowFocus(true);
+    m_report->setIconSize(QSize(16, 16));
+    m_report->header()->setStretchLastSection(true);
+    m_report->header()->setSectionsMovable(false);
+
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_report)}) {
+        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->viewport()->installEventFilter(this);
+    }
+
+    m_stack = new QStackedLayout(this);
+    m_stack->setContentsMargins(0, 0, 0, 0);
+    m_stack->addWidget(m_icons);
+    m_stack->addWidget(m_report);
+    m_stack->setCurrentWidget(m_icons);
+
+    connect(m_icons->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection& selected, const QItemSelection&) {
+                std::vector<int> rows;
+                for (const QModelIndex& index : selected.indexes())
+                    if (index.column() == 0)
+                        rows.push_back(index.row());
+                for (int row : rows) {
+                    m_selectionMark = row;
+                    if (m_notify.onItemSelected)
+                        m_notify.onItemSelected(row);
+                }
+            });
+}
+
+ListCtrl::~ListCtrl() = default;
+
+void ListCtrl::SetView(View view)
+{
+    m_view = view;
+    switch (view) {
+    case Icon:
+        m_icons->setViewMode(QListView::IconMode);
+        m_icons->setIconSize(QSize(64, 64));
+        m_icons->setGridSize(QSize(110, 100));
+        m_stack->setCurrentWidget(m_icons);
+        break;
+    case SmallIcon:
+        m_icons->setViewMode(QListView::IconMode);
+        m_icons->setIconSize(QSize(32, 32));
+        m_icons->setGridSize(QSize(100, 64));
+        m_stack->setCurrentWidget(m_icons);
+        break;
+    case List:
+        m_icons->setViewMode(QListView::ListMode);
+        m_icons->setIconSize(QSize(16, 16));
+        m_icons->setGridSize(QSize());
+        m_stack->setCurrentWidget(m_icons);
+        break;
+    case Report:
+        m_stack->setCurrentWidget(m_report);
+        break;
+    }
+}
+
+QAbstractItemView* ListCtrl::CurrentView() const
+{
+    return m_view == Report ? static_cast<QAbstractItemView*>(m_report) : static_cast<QAbstractItemView*>(m_icons);
+}
+
+int ListCtrl::InsertColumn(int column, const std::string& heading, int align, int width)
+{
+    const int count = GetColumnCount();
+    if (column < 0)
+        return -1;
+    if (column > count)
+        column = count;
+    m_model->insertColumn(column);
+    auto* header = new QStandardItem(QString::fromStdString(heading));
+    header->setTextAlignment(static_cast<Qt::Alignment>(align) | Qt::AlignVCenter);
+    m_model->setHorizontalHeaderItem(column, header);
+    m_align.insert(m_align.begin() + column, align);
+    if (width >= 0)
+        m_report->setColumnWidth(column, width);
+    return column;
+}
+
+bool ListCtrl::DeleteColumn(int column)
+{
+    if (column < 0 || column >= GetColumnCount())
+        return false;
+    m_model->removeColumn(column);
+    m_align.erase(m_align.begin() + column);
+    return true;
+}
+
+int ListCtrl::GetColumnCount() const
+{
+    return m_model->columnCount();
+}
+
+void ListCtrl::SetColumnWidth(int column, int width)
+{
+    m_report->setColumnWidth(column, width);
+}
+
+int ListCtrl::GetColumnWidth(int column) const
+{
+    return m_report->columnWidth(column);
+}
+
+QStandardItem* ListCtrl::Cell(int row, int column) const
+{
+    if (row < 0 || row >= GetItemCount() || column < 0)
+        return nullptr;
+    if (column >= m_model->columnCount())
+        return nullptr;
+    QStandardItem* item = m_model->item(row, column);
+    if (item == nullptr) {
+        item = new QStandardItem();
+        if (column < static_cast<int>(m_align.size()) && !(m_align[static_cast<size_t>(column)] & Qt::AlignLeft))
+            item->setTextAlignment(static_cast<Qt::Alignment>(m_align[static_cast<size_t>(column)]) | Qt::AlignVCenter);
+        m_model->setItem(row, column, item);
+    }
+    return item;
+}
+
+int ListCtrl::InsertItem(int row, const std::string& text, int image)
+{
+    TOLVANE_ON_GUI_THREAD(InsertItem(row, text, image));
+    if (row < 0)
+        return -1;
+    if (m_model->columnCount() == 0)
+        m_model->setColumnCount(1);
+    const int count = GetItemCount();
+    if (row > count)
+        row = count;
+    auto* item = new QStandardItem(QString::fromStdString(text));
+    item->setData(image, kImageRole);
+    item->setData(QVariant::fromValue<qulonglong>(0), kDataRole);
+    // Left is the views' own default (and icon views centre their labels).
+    if (!m_align.empty() && !(m_align[0] & Qt::AlignLeft))
+        item->setTextAlignment(static_cast<Qt::Alignment>(m_align[0]) | Qt::AlignVCenter);
+    m_model->insertRow(row, QList<QStandardItem*>{item});
+    if (m_selectionMark >= row)
+        ++m_selectionMark;
+    ApplyImage(row);
+    return row;
+}
+
+bool ListCtrl::SetItemText(int row, int column, const std::string& text)
+{
+    TOLVANE_ON_GUI_THREAD(SetItemText(row, column, text));
+    QStandardItem* item = Cell(row, column);
+    if (item == nullptr)
+        return false;
+    item->setText(QString::fromStdString(text));
+    return true;
+}
+
+std::string ListCtrl::GetItemText(int row, int column) const
+{
+    TOLVANE_ON_GUI_THREAD(GetItemText(row, column));
+    if (row < 0 || row >= GetItemCount() || column < 0 || column >= m_model->columnCount())
+        return {};
+    QStandardItem* item = m_model->item(row, column);
+    return item ? item->text().toStdString() : std::string();
+}
+
+bool ListCtrl::SetItemImage(int row, int image)
+{
+    TOLVANE_ON_GUI_THREAD(SetItemImage(row, image));
+    QStandardItem* item = Cell(row, 0);
+    if (item == nullptr)
+        return false;
+    item->setData(image, kImageRole);
+    ApplyImage(row);
+    return true;
+}
+
+int ListCtrl::GetItemImage(int row) const
+{
+    if (row < 0 || row >= GetItemCount())
+        return -1;
+    return m_model->item(row, 0)->data(kImageRole).toInt();
+}
+
+void ListCtrl::ApplyImage(int row)
+{
+    QStandardItem* item = m_model->item(row, 0);
+    if (item == nullptr)
+        return;
+    int image = item->data(kImageRole).toInt();
+    QIcon icon;
+    if (image >= 0 && image < GetLargeImageCount())
+        icon.addPixmap(m_large[static_cast<size_t>(image)]);
+    if (image >= 0 && image < GetSmallImageCount())
+        icon.addPixmap(m_small[static_cast<size_t>(image)]);
+    item->setIcon(icon);
+}
+
+bool ListCtrl::DeleteItem(int row)
+{
+    TOLVANE_ON_GUI_THREAD(DeleteItem(row));
+    if (row < 0 || row >= GetItemCount())
+        return false;
+    // The views would move the selection to a neighbour; a deleted row just
+    // takes its selection with it.
+    QItemSelectionModel* selection = m_icons->selectionModel();
+    if (selection->currentIndex().row() == row || selection->isRowSelected(row, QModelIndex()))
+        selection->clear();
+    m_model->removeRow(row);
+    if (m_selectionMark == row)
+        m_selectionMark = -1;
+    else if (m_selectionMark > row)
+        --m_selectionMark;
+    return true;
+}
+
+bool ListCtrl::DeleteAllItems()
+{
+    TOLVANE_ON_GUI_THREAD(DeleteAllItems());
+    m_icons->selectionModel()->clear();
+    m_model->removeRows(0, m_model->rowCount());
+    m_selectionMark = -1;
+    return true;
+}
+
+int ListCtrl::GetItemCount() const
+{
+    TOLVANE_ON_GUI_THREAD(GetItemCount());
+    return m_model->rowCount();
+}
+
+bool ListCtrl::SetItemData(int row, uintptr_t data)
+{
+    TOLVANE_ON_GUI_THREAD(SetItemData(row, data));
+    if (row < 0 || row >= GetItemCount())
+        return false;
+    m_model->item(row, 0)->setData(QVariant::fromValue<qulonglong>(data), kDataRole);
+    return true;
+}
+
+uintptr_t ListCtrl::GetItemData(int row) const
+{
+    TOLVANE_ON_GUI_THREAD(GetItemData(row));
+    if (row < 0 || row >= GetItemCount())
+        return 0;
+    return static_cast<uintptr_t>(m_model->item(row, 0)->data(kDataRole).toULongLong());
+}
+
+int ListCtrl::GetSelectedItem() const
+{
+    TOLVANE_ON_GUI_THREAD(GetSelectedItem());
+    const QModelIndexList rows = m_icons->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+bool ListCtrl::SetItemSelected(int row, bool selected)
+{
+    TOLVANE_ON_GUI_THREAD(SetItemSelected(row, selected));
+    if (row < 0 || row >= GetItemCount())
+        return false;
+    QItemSelectionModel* model = m_icons->selectionModel();
+    if (selected) {
+        model->setCurrentIndex(m_model->index(row, 0),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    } else {
+        model->select(m_model->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    }
+    return true;
+}
+
+void ListCtrl::ClearSelection()
+{
+    m_icons->selectionModel()->clearSelection();
+}
+
+void ListCtrl::EnsureVisible(int row)
+{
+    if (row >= 0 && row < GetItemCount())
+        CurrentView()->scrollTo(m_model->index(row, 0));
+}
+
+void ListCtrl::SetImageLists(std::vector<QPixmap> large, std::vector<QPixmap> small)
+{
+    m_large = std::move(large);
+    m_small = std::move(small);
+    if (!m_small.empty())
+        m_report->setIconSize(QSize(m_small.front().width() > 16 ? 20 : 16, m_small.front().width() > 16 ? 20 : 16));
+    for (int row = 0; row < GetItemCount(); ++row)
+        ApplyImage(row);
+}
+
+void ListCtrl::SetFullRowSelect(bool on)
+{
+    m_report->setSelectionBehavior(on ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    m_report->setAllColumnsShowFocus(on);
+}
+
+void ListCtrl::SetRedraw(bool on)
+{
+    if (!IsGuiThread()) {
+        CallOnGuiThread([&] { SetRedraw(on); });
+        return;
+    }
+    setUpdatesEnabled(on);
+    if (on)
+        update();
+}
+
+int ListCtrl::RowAt(QAbstractItemView* view, const QPoint& viewportPoint) const
+{
+    QModelIndex index = view->indexAt(viewportPoint);
+    return index.isValid() ? index.row() : -1;
+}
+
+int ListCtrl::HitTest(const QPoint& point) const
+{
+    QAbstractItemView* view = CurrentView();
+    return RowAt(view, view->viewport()->mapFrom(this, point));
+}
+
+QModelIndex ListCtrl::ModelIndex(int row, int column) const
+{
+    return m_model->index(row, column);
+}
+
+QRect ListCtrl::GetItemRect(int row) const
+{
+    if (row < 0 || row >= GetItemCount())
+        return {};
+    QAbstractItemView* view = CurrentView();
+    QRect r = view->visualRect(m_model->index(row, 0));
+    if (m_view == Report && GetColumnCount() > 1) {
+        QRect last = view->visualRect(m_model->index(row, GetColumnCount() - 1));
+        r = r.united(last);
+    }
+    return QRect(view->viewport()->mapTo(this, r.topLeft()), r.size());
+}
+
+QRect ListCtrl::GetSubItemRect(int row, int column) const
+{
+    if (row < 0 || row >= GetItemCount() || column < 0 || column >= GetColumnCount())
+        return {};
+    QRect r = m_report->visualRect(m_model->index(row, column));
+    return QRect(m_report->viewport()->mapTo(this, r.topLeft()), r.size());
+}
+
+bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
+{
+    QAbstractItemView* view = nullptr;
+    if (watched == m_icons->viewport())
+        view = m_icons;
+    else if (watched == m_report->viewport())
+        view = m_report;
+    if (view == nullptr)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        // A press off the rows drops the selection, as list views do.
+        if (RowAt(view, mouse->position().toPoint()) < 0)
+            ClearSelection();
+        break;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        int row = RowAt(view, mouse->position().toPoint());
+        if (mouse->button() == Qt::LeftButton && m_notify.onClick)
+            m_notify.onClick(row);
+        else if (mouse->button() == Qt::RightButton && m_notify.onRClick)
+            m_notify.onRClick(row);
+        break;
+    }
+    case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && m_notify.onDblClk)
+            m_notify.onDblClk(RowAt(view, mouse->position().toPoint()));
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace platform::gui

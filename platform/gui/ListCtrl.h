@@ -1,0 +1,114 @@
+#pragma once
+// The list control: rows of texts in columns, shown as large icons, small
+// icons, a list or a report with a header. Rows are numbered from 0. Clicks
+// and double clicks, left or right, report the row under the mouse, -1 off
+// the rows; a row that becomes selected is reported as well.
+#include <QIcon>
+#include <QModelIndex>
+#include <QPixmap>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QAbstractItemView;
+class QListView;
+class QStackedLayout;
+class QStandardItem;
+class QStandardItemModel;
+class QTreeView;
+
+namespace platform::gui {
+
+class ListCtrl : public QWidget {
+    Q_OBJECT
+public:
+    enum View { Icon, SmallIcon, List, Report };
+
+    struct Notify {
+        std::function<void(int row)> onClick;
+        std::function<void(int row)> onRClick;
+        std::function<void(int row)> onDblClk;
+        std::function<void(int row)> onItemSelected;
+    };
+
+    explicit ListCtrl(QWidget* parent = nullptr);
+    ~ListCtrl() override;
+
+    void SetNotify(Notify notify) { m_notify = std::move(notify); }
+
+    void SetView(View view);
+    View GetView() const { return m_view; }
+
+    // Columns. align is a Qt::Alignment flag (left, centre, right).
+    int InsertColumn(int column, const std::string& heading, int align = Qt::AlignLeft, int width = 100);
+    bool DeleteColumn(int column);
+    int GetColumnCount() const;
+    void SetColumnWidth(int column, int width);
+    int GetColumnWidth(int column) const;
+
+    // Rows. InsertItem returns the new row's index (a row past the end is
+    // appended), -1 for a negative row.
+    int InsertItem(int row, const std::string& text, int image = -1);
+    bool SetItemText(int row, int column, const std::string& text);
+    std::string GetItemText(int row, int column) const;
+    bool SetItemImage(int row, int image);
+    int GetItemImage(int row) const;
+    virtual bool DeleteItem(int row);
+    virtual bool DeleteAllItems();
+    int GetItemCount() const;
+    bool SetItemData(int row, uintptr_t data);
+    uintptr_t GetItemData(int row) const;
+
+    // Selection (single selection).
+    int GetSelectedItem() const;      // -1 when none
+    bool SetItemSelected(int row, bool selected);
+    void ClearSelection();
+    int GetSelectionMark() const { return m_selectionMark; }
+    void SetSelectionMark(int row) { m_selectionMark = row; }
+    void EnsureVisible(int row);
+
+    // Image lists: large icons (icon view), small icons (other views).
+    void SetImageLists(std::vector<QPixmap> large, std::vector<QPixmap> small);
+    int GetLargeImageCount() const { return static_cast<int>(m_large.size()); }
+    int GetSmallImageCount() const { return static_cast<int>(m_small.size()); }
+
+    void SetFullRowSelect(bool on);
+    void SetRedraw(bool on);
+
+    // Row under a point of this widget, -1 when none.
+    int HitTest(const QPoint& point) const;
+    // Place of a row (the current view) and of a cell (report view), in this
+    // widget's coordinates.
+    QRect GetItemRect(int row) const;
+    QRect GetSubItemRect(int row, int column) const;
+
+    QAbstractItemView* CurrentView() const;
+    QTreeView* ReportView() const { return m_report; }
+    QListView* IconView() const { return m_icons; }
+    QStandardItemModel* Model() const { return m_model; }
+    QModelIndex ModelIndex(int row, int column) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // The item of a cell, created when missing.
+    QStandardItem* Cell(int row, int column) const;
+
+private:
+    void ApplyImage(int row);
+    int RowAt(QAbstractItemView* view, const QPoint& viewportPoint) const;
+
+    QStandardItemModel* m_model;
+    QListView* m_icons;
+    QTreeView* m_report;
+    QStackedLayout* m_stack;
+    View m_view = Icon;
+    std::vector<int> m_align;
+    std::vector<QPixmap> m_large;
+    std::vector<QPixmap> m_small;
+    int m_selectionMark = -1;
+    Notify m_notify;
+};
+
+} // namespace platform::gui

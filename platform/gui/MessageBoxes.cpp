@@ -1,0 +1,164 @@
+#include "MessageBoxes.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <cstdio>
+
+#include "MessageTarget.h"
+
+namespace platform::gui {
+namespace {
+
+std::mutex g_recorderLock;
+MessageBoxRecorder* g_recorder = nullptr;
+
+struct ButtonSpec {
+    QMessageBox::StandardButton button;
+    int answer;
+};
+
+std::vector<ButtonSpec> ButtonsOf(unsigned style)
+{
+    switch (style & platform::MB_TYPEMASK) {
+    case platform::MB_OKCANCEL:
+        return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+    case platform::MB_ABORTRETRYIGNORE:
+        return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+    case platform::MB_YESNOCANCEL:
+        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+    case platform::MB_YESNO:
+        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+    case platform::MB_RETRYCANCEL:
+        return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+    default:
+        return {{QMessageBox::Ok, IDOK}};
+    }
+}
+
+QMessageBox::Icon IconOf(unsigned style)
+{
+    switch (style & platform::MB_ICONMASK) {
+    case platform::MB_ICONERROR:
+        return QMessageBox::Critical;
+    case platform::MB_ICONQUESTION:
+        return QMessageBox::Question;
+    case platform::MB_ICONWARNING:
+        return QMessageBox::Warning;
+    case platform::MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+bool HasDisplay()
+{
+    const QString name = QGuiApplication::platformName();
+    return name != "offscreen" && name != "minimal";
+}
+
+int ShowOnGuiThread(QWidget* owner, const std::string& text, unsigned style, const std::string& caption)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_recorderLock);
+        if (g_recorder != nullptr)
+            return g_recorder->Record({text, caption, style, IsGuiThread()});
+    }
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr || !HasDisplay()) {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return platform::DefaultAnswer(style);
+    }
+    QMessageBox box(IconOf(style), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::NoButton, owner);
+    std::vector<ButtonSpec> buttons = ButtonsOf(style);
+    int defaultAnswer = platform::DefaultAnswer(style);
+    int escapeAnswer = IDCANCEL;
+    bool hasCancel = false;
+    for (const ButtonSpec& spec : buttons) {
+        QPushButton* b = box.addButton(spec.button);
+        if (spec.answer == defaultAnswer)
+            box.setDefaultButton(b);
+        if (spec.answer == IDCANCEL)
+            hasCancel = true;
+    }
+    if (!hasCancel)
+        escapeAnswer = buttons.size() == 1 ? buttons[0].answer : -1;
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    for (const ButtonSpec& spec : buttons)
+        if (clicked == box.button(spec.button))
+            return spec.answer;
+    return escapeAnswer >= 0 ? escapeAnswer : defaultAnswer;
+}
+
+} // namespace
+
+void InstallMessageBoxHandler()
+{
+    platform::SetMessageBoxHandler([](const std::string& text, const std::string& caption, unsigned style) {
+        return ShowMessageBox(nullptr, text, style, caption);
+    });
+}
+
+int ShowMessageBox(QWidget* owner, const std::string& text, unsigned style, const std::string& caption)
+{
+    std::string title = caption.empty() ? std::string("Tolvane") : caption;
+    int answer = 0;
+    CallOnGuiThread([&] {
+        QWidget* parent = owner;
+        if (parent == nullptr && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
+            parent = QApplication::activeWindow();
+        answer = ShowOnGuiThread(parent, text, style, title);
+    });
+    return answer;
+}
+
+MessageBoxRecorder::MessageBoxRecorder(Answer answer) : m_answer(std::move(answer))
+{
+    std::lock_guard<std::mutex> guard(g_recorderLock);
+    m_previous = g_recorder;
+    g_recorder = this;
+}
+
+MessageBoxRecorder::~MessageBoxRecorder()
+{
+    std::lock_guard<std::mutex> guard(g_recorderLock);
+    g_recorder = m_previous;
+}
+
+int MessageBoxRecorder::Record(const RecordedBox& box)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_boxes.push_back(box);
+    }
+    return m_answer ? m_answer(box) : platform::DefaultAnswer(box.style);
+}
+
+std::vector<RecordedBox> MessageBoxRecorder::Boxes() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_boxes;
+}
+
+std::size_t MessageBoxRecorder::Count() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_boxes.size();
+}
+
+std::string MessageBoxRecorder::LastText() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_boxes.empty() ? std::string() : m_boxes.back().text;
+}
+
+void MessageBoxRecorder::Clear()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_boxes.clear();
+}
+
+} // namespace platform::gui

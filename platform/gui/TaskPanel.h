@@ -1,0 +1,125 @@
+#pragma once
+// The task panel: captioned groups of link and text items on a blue rounded
+// area, as in an explorer side bar. Groups and links are identified by string
+// ids whose string-table texts are their captions. A click on a link calls the
+// link handler with the link's id. Groups and items may be changed from
+// worker threads: those calls run on the GUI thread while the worker waits.
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::gui {
+
+class TaskPanel;
+
+class TaskPanelItem {
+public:
+    TaskPanelItem(unsigned id, std::string caption, bool link, int icon)
+        : m_id(id), m_caption(std::move(caption)), m_link(link), m_icon(icon) {}
+    unsigned GetID() const { return m_id; }
+    const std::string& GetCaption() const { return m_caption; }
+    bool IsLink() const { return m_link; }
+    int GetIconIndex() const { return m_icon; }
+
+private:
+    friend class TaskPanel;
+    unsigned m_id;
+    std::string m_caption;
+    bool m_link;
+    int m_icon;
+    QRect m_rect;
+};
+
+class TaskPanelGroup {
+public:
+    TaskPanelGroup(TaskPanel* panel, unsigned id, int icon);
+    unsigned GetID() const { return m_id; }
+    const std::string& GetCaption() const { return m_caption; }
+    int GetIconIndex() const { return m_icon; }
+
+    // A link whose caption is the text of string id.
+    TaskPanelItem* AddLinkItem(unsigned id, int icon = -1);
+    // A plain text line.
+    TaskPanelItem* AddTextItem(const std::string& text);
+    void RemoveAllItems();
+    int GetItemCount() const { return static_cast<int>(m_items.size()); }
+    TaskPanelItem* GetItem(int index) const;
+    TaskPanelItem* FindItem(unsigned id) const;
+
+    void SetExpanded(bool expanded);
+    bool IsExpanded() const { return m_expanded; }
+    void SetExpandable(bool expandable) { m_expandable = expandable; }
+    bool IsExpandable() const { return m_expandable; }
+
+private:
+    friend class TaskPanel;
+    TaskPanel* m_panel;
+    unsigned m_id;
+    std::string m_caption;
+    int m_icon;
+    bool m_expanded = true;
+    bool m_expandable = true;
+    std::vector<std::unique_ptr<TaskPanelItem>> m_items;
+    QRect m_captionRect;
+    QRect m_bodyRect;
+};
+
+class TaskPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit TaskPanel(QWidget* parent = nullptr);
+    ~TaskPanel() override;
+
+    TaskPanelGroup* AddGroup(unsigned id, int icon = -1);
+    TaskPanelGroup* FindGroup(unsigned id) const;
+    void RemoveGroup(unsigned id);
+    void RemoveAllGroups();
+    int GetGroupCount() const { return static_cast<int>(m_groups.size()); }
+    TaskPanelGroup* GetGroup(int index) const;
+
+    // Group and item icons: the images of a strip bitmap, or given pictures.
+    void SetIconsFromBitmap(unsigned bitmapId, int size);
+    void SetImages(std::vector<QPixmap> images);
+    int GetImageCount() const { return static_cast<int>(m_images.size()); }
+
+    void SetSingleSelection(bool on) { m_singleSelection = on; }
+    void SetSelectItemOnFocus(bool on) { m_selectOnFocus = on; }
+
+    // Height the groups need.
+    int GetClientHeight() const;
+
+    void SetLinkHandler(std::function<void(unsigned id)> handler) { m_onLink = std::move(handler); }
+    // Where a link (or text item) is drawn; empty when it is not shown.
+    QRect ItemRect(unsigned id) const;
+    QRect GroupCaptionRect(unsigned id) const;
+
+    // Theme colours (RGB).
+    static QColor BackgroundColour();  // the blue area
+    static QColor CaptionColour();     // group captions and links
+    static QColor HotColour();         // a link under the mouse
+
+    // Called by groups after a change.
+    void Relayout();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    const TaskPanelItem* LinkAt(const QPoint& point) const;
+    std::vector<std::unique_ptr<TaskPanelGroup>> m_groups;
+    std::vector<QPixmap> m_images;
+    std::function<void(unsigned)> m_onLink;
+    const TaskPanelItem* m_hot = nullptr;
+    bool m_singleSelection = false;
+    bool m_selectOnFocus = true;
+    int m_contentHeight = 0;
+};
+
+} // namespace platform::gui

@@ -1,0 +1,400 @@
+// The window layer: messages between threads, timers, modal runs, boxes,
+// resources, command bars, popup menus, the tray icon and the skin.
+#include <QAction>
+#include <QApplication>
+#include <QMenuBar>
+#include <QThread>
+#include <QToolBar>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "Application.h"
+#include "CommandBars.h"
+#include "Delays.h"
+#include "Dialog.h"
+#include "MessageBoxes.h"
+#include "MessageTarget.h"
+#include "PostMessageBox.h"
+#include "Resources.h"
+#include "Skin.h"
+#include "TrayIcon.h"
+
+using namespace platform::gui;
+
+namespace {
+
+// A window that records what reaches it.
+class Recorder : public MessageTarget {
+public:
+    std::vector<intptr_t> values;
+    std::vector<bool> onGui;
+    std::vector<unsigned> timers;
+    std::function<void(unsigned)> onTimer;
+
+    Recorder()
+    {
+        SetMessageHandler(WM_USER + 50, [this](const Message& m) {
+            values.push_back(m.lParam);
+            onGui.push_back(IsGuiThread());
+            return m.lParam * 2;
+        });
+    }
+
+protected:
+    void OnTimer(unsigned id) override
+    {
+        timers.push_back(id);
+        if (onTimer)
+            onTimer(id);
+    }
+};
+
+class EndsInSetup : public Dialog {
+public:
+    bool shown = false;
+
+protected:
+    bool OnInitDialog() override
+    {
+        EndDialog(-42);
+        return true;
+    }
+    void showEvent(QShowEvent* e) override
+    {
+        shown = true;
+        Dialog::showEvent(e);
+    }
+};
+
+bool WaitFor(const std::function<bool()>& done)
+{
+    // Runs the event loop until done; the bound only guards against a hang.
+    return QTest::qWaitFor(done, 60000);
+}
+
+} // namespace
+
+class TestWindowLayer : public QObject {
+    Q_OBJECT
+private slots:
+    void postedMessagesArriveInOrderOnTheGuiThread()
+    {
+        Recorder target;
+        std::thread worker([&] {
+            for (int i = 0; i < 200; ++i)
+                QVERIFY(target.PostMessage(WM_USER + 50, 0, i));
+        });
+        worker.join();
+        QVERIFY(target.values.empty()); // nothing runs until the loop does
+        QVERIFY(WaitFor([&] { return target.values.size() == 200; }));
+        for (int i = 0; i < 200; ++i) {
+            QCOMPARE(target.values[static_cast<size_t>(i)], intptr_t(i));
+            QVERIFY(target.onGui[static_cast<size_t>(i)]);
+        }
+    }
+
+    void postedDataTravelsByValue()
+    {
+        MessageTarget target;
+        std::string got;
+        target.SetMessageHandler(WM_ADD_LOG, [&](const Message& m) {
+            got = std::any_cast<std::string>(m.data);
+            return 1;
+        });
+        {
+            std::string text = "backup finished";
+            target.PostMessage(WM_ADD_LOG, 1, 0, text);
+            text = "changed afterwards";
+        }
+        QVERIFY(WaitFor([&] { return !got.empty(); }));
+        QCOMPARE(got, std::string("backup finished"));
+    }
+
+    void sentMessageBlocksTheWorkerUntilHandled()
+    {
+        Recorder target;
+        std::atomic<bool> returned{false};
+        std::atomic<intptr_t> result{0};
+        bool handledBeforeReturn = false;
+        target.SetMessageHandler(WM_USER + 51, [&](const Message& m) {
+            handledBeforeReturn = !returned.load();
+            return m.lParam + 1;
+        });
+        std::thread worker([&] {
+            result = target.SendMessage(WM_USER + 51, 0, 41);
+            returned = true;
+        });
+        QVERIFY(WaitFor([&] { return returned.load(); }));
+        worker.join();
+        QVERIFY(handledBeforeReturn);
+        QCOMPARE(result.load(), intptr_t(42));
+    }
+
+    void sendingToItselfIsADirectCall()
+    {
+        Recorder target;
+        QCOMPARE(target.SendMessage(WM_USER + 50, 0, 5), intptr_t(10));
+        QCOMPARE(target.values.size(), size_t(1));
+    }
+
+    void messagesToAGoneWindowAreDropped()
+    {
+        auto seen = std::make_shared<int>(0);
+        auto target = std::make_unique<MessageTarget>();
+        target->SetMessageHandler(WM_USER + 50, [seen](const Message&) { return ++*seen; });
+        QVERIFY(target->PostMessage(WM_USER + 50, 0, 1));
+        target.reset(); // the queued call must find nothing
+        Recorder later;  // and must not reach a new window in its place
+        QVERIFY(later.PostMessage(WM_USER + 50, 0, 7));
+        QVERIFY(WaitFor([&] { return !later.values.empty(); }));
+        QCOMPARE(*seen, 0);
+        QCOMPARE(later.values, std::vector<intptr_t>{7});
+    }
+
+    void timersFireWithTheirIdsAndStop()
+    {
+        double old = SetDelayScale(1.0);
+        Recorder target;
+        QCOMPARE(target.SetTimer(TIMER_DEVICE_INFO, 1), TIMER_DEVICE_INFO);
+        QVERIFY(target.HasTimer(TIMER_DEVICE_INFO));
+        // A timer killed from its own callback.
+        target.onTimer = [&](unsigned id) { target.KillTimer(id); };
+        QVERIFY(WaitFor([&] { return !target.timers.empty(); }));
+        QCOMPARE(target.timers.front(), TIMER_DEVICE_INFO);
+        QVERIFY(!target.HasTimer(TIMER_DEVICE_INFO));
+        QVERIFY(!target.KillTimer(TIMER_DEVICE_INFO));
+        size_t fired = target.timers.size();
+        QTest::qWait(20);
+        QCOMPARE(target.timers.size(), fired);
+        QCOMPARE(target.SetTimer(0, 10), 0u);
+        SetDelayScale(old);
+    }
+
+    void delaysAreScalable()
+    {
+        QCOMPARE(RealDelayMs(Delay::BackupMonitor), 30000);
+        QCOMPARE(RealDelayMs(Delay::DeviceInfoRefresh), 5000);
+        QCOMPARE(RealDelayMs(Delay::AviTempNamePause), 100);
+        double old = SetDelayScale(0.01);
+        QCOMPARE(DelayMs(Delay::BackupMonitor), 300);
+        QCOMPARE(DelayMs(Delay::AviTempNamePause), 1);
+        SetDelayScale(0.0);
+        QCOMPARE(DelayMs(Delay::AviTempNamePause), 1);
+        SetDelayScale(old);
+    }
+
+    void dialogEndingInSetupReturnsWithoutShowing()
+    {
+        EndsInSetup dialog;
+        QCOMPARE(dialog.DoModal(), -42);
+        QVERIFY(!dialog.shown);
+        QVERIFY(!dialog.IsWindow());
+    }
+
+    void modalRunReturnsAnyCode()
+    {
+        Dialog dialog;
+        bool existedDuringRun = false;
+        Dialog::ModalHook old = Dialog::SetModalHook([&](Dialog& d) {
+            existedDuringRun = d.IsWindow() && d.isVisible();
+            // A worker ends it through a posted message.
+            std::thread([&d] { d.PostMessage(WM_USER + 60, 0, 30001); }).detach();
+        });
+        dialog.SetMessageHandler(WM_USER + 60, [&](const Message& m) {
+            dialog.EndDialog(static_cast<int>(m.lParam));
+            return 0;
+        });
+        QCOMPARE(dialog.DoModal(), 30001);
+        Dialog::SetModalHook(old);
+        QVERIFY(existedDuringRun);
+        QVERIFY(!dialog.isVisible());
+    }
+
+    void boxesFromWorkersAreShownOnTheGuiThread()
+    {
+        InstallMessageBoxHandler();
+        MessageBoxRecorder boxes([](const RecordedBox& box) {
+            return (box.style & platform::MB_TYPEMASK) == platform::MB_YESNO ? IDNO : IDOK;
+        });
+        std::atomic<int> answer{0};
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            answer = platform::MessageBox("Delete it?", platform::MB_YESNO | platform::MB_ICONQUESTION);
+            done = true;
+        });
+        QVERIFY(WaitFor([&] { return done.load(); }));
+        worker.join();
+        QCOMPARE(answer.load(), int(IDNO));
+        QCOMPARE(boxes.Count(), size_t(1));
+        RecordedBox box = boxes.Boxes().front();
+        QCOMPARE(box.text, std::string("Delete it?"));
+        QCOMPARE(box.caption, std::string("Tolvane"));
+        QVERIFY(box.onGuiThread);
+        QCOMPARE(box.style, unsigned(platform::MB_YESNO | platform::MB_ICONQUESTION));
+    }
+
+    void unrecordedBoxesOffscreenTakeTheirDefault()
+    {
+        // No recorder and no display: the box answers at once.
+        QCOMPARE(ShowMessageBox(nullptr, "x", platform::MB_YESNO | platform::MB_DEFBUTTON2), int(IDNO));
+        QCOMPARE(ShowMessageBox(nullptr, "x", platform::MB_OKCANCEL), int(IDOK));
+    }
+
+    void postMessageBoxGoesThroughTheWindow()
+    {
+        MessageBoxRecorder boxes;
+        MessageTarget main;
+        std::vector<unsigned> styles;
+        main.SetMessageHandler(WM_SHOW_MESSAGE, [&](const Message& m) {
+            styles.push_back(static_cast<unsigned>(m.wParam));
+            return intptr_t(ShowMessageBox(nullptr, std::any_cast<std::string>(m.data), static_cast<unsigned>(m.wParam)));
+        });
+        SetMainWindow(&main);
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            PostMessageBox("Socket Create Fail!!", platform::MB_ICONERROR);
+            done = true;
+        });
+        QVERIFY(WaitFor([&] { return done.load(); }));
+        worker.join();
+        QCOMPARE(styles, std::vector<unsigned>{platform::MB_ICONERROR});
+        QCOMPARE(boxes.LastText(), std::string("Socket Create Fail!!"));
+
+        // A window without its own handler shows the box itself.
+        MessageTarget other;
+        PostMessageBox("to another window", platform::MB_OK, &other);
+        QCOMPARE(boxes.LastText(), std::string("to another window"));
+
+        // No main window: a plain box.
+        SetMainWindow(nullptr);
+        PostMessageBox("no window", platform::MB_OK);
+        QCOMPARE(boxes.LastText(), std::string("no window"));
+        QCOMPARE(boxes.Count(), size_t(3));
+    }
+
+    void resourcesLoad()
+    {
+        QCOMPARE(LoadString(715), std::string("Could not receive the response form NAS."));
+        QCOMPARE(LoadString(728), std::string("Could not detect the network configuration on your system.\nPlease reconfigure then try again."));
+        QCOMPARE(LoadString(99999), std::string());
+        Menu admin, user, tray;
+        QVERIFY(LoadMenu(127, admin));
+        QVERIFY(LoadMenu(261, user));
+        QVERIFY(LoadMenu(128, tray));
+        QVERIFY(!LoadMenu(4242, tray));
+        QCOMPARE(admin.front().text, std::string("&File"));
+        QCOMPARE(user.front().text, std::string("File"));
+        auto adminIds = PopupMenuRecorder::CommandIds(admin);
+        auto userIds = PopupMenuRecorder::CommandIds(user);
+        QVERIFY(std::count(adminIds.begin(), adminIds.end(), 40007u) == 1);
+        QVERIFY(std::count(adminIds.begin(), adminIds.end(), 40012u) == 1);
+        QVERIFY(std::count(userIds.begin(), userIds.end(), 40007u) == 0);
+        QVERIFY(std::count(userIds.begin(), userIds.end(), 40012u) == 0);
+        QCOMPARE(PopupMenuRecorder::CommandIds(tray), std::vector<unsigned>{57665});
+        QCOMPARE(LoadToolBar(244), (std::vector<unsigned>{40006, 40007, 40010, 40008, 40021, 40012, 40030, 40027}));
+        QCOMPARE(LoadToolBar(262), (std::vector<unsigned>{40006, 40010, 40008, 40021, 40030, 40027}));
+        for (unsigned id : LoadToolBar(244))
+            QVERIFY2(!LoadCommandIcon(id).isNull(), std::to_string(id).c_str());
+        QCOMPARE(LoadImageStrip(253, 64).size(), size_t(6));
+        QCOMPARE(LoadImageStrip(263, 32).size(), size_t(6));
+        QCOMPARE(LoadImageStrip(247, 64).size(), size_t(3));
+        QCOMPARE(LoadImageStrip(267, 32).size(), size_t(4));
+        QCOMPARE(LoadImageStrip(271, 32).size(), size_t(2));
+        // White is the mask colour.
+        QImage first = LoadImageStrip(253, 64).front().toImage();
+        QCOMPARE(qAlpha(first.pixel(0, 0)), 0);
+        QVERIFY(!LoadIcon(125).isNull());
+        QVERIFY(!LoadResource("AVI", 255).isEmpty());
+        QVERIFY(LoadResource("AVI", 256).isEmpty());
+    }
+
+    void commandBarsBuildFromTablesAndRebuild()
+    {
+        QWidget site;
+        std::vector<unsigned> commands;
+        CommandBars bars(&site, [&](unsigned id) { commands.push_back(id); });
+        QVERIFY(bars.SetMenu("NAS Menu Bar", 127));
+        QToolBar* toolbar = bars.AddToolBar("NAS Tool Bar", 244);
+        QVERIFY(!toolbar->isMovable());
+        QVERIFY(!toolbar->isFloatable());
+        std::vector<unsigned> buttons;
+        for (QAction* a : toolbar->actions())
+            buttons.push_back(a->data().toUInt());
+        QCOMPARE(buttons, LoadToolBar(244));
+        toolbar->actions().at(1)->trigger();
+        QCOMPARE(commands, std::vector<unsigned>{40007});
+        // A menu command.
+        QMenu* file = bars.GetMenuBar()->actions().front()->menu();
+        QVERIFY(file != nullptr);
+        file->actions().front()->trigger();
+        QCOMPARE(commands.back(), 40006u);
+
+        // Shown / hidden bars are reported.
+        std::vector<bool> visibility;
+        bars.SetVisibilityHandler([&](QWidget* bar, bool visible) {
+            QCOMPARE(bar, static_cast<QWidget*>(toolbar));
+            visibility.push_back(visible);
+        });
+        site.show();
+        toolbar->hide();
+        QVERIFY(!visibility.empty());
+        QCOMPARE(visibility.back(), false);
+
+        // Rebuilt for a plain user.
+        bars.RemoveAll();
+        QVERIFY(bars.GetMenuBar() == nullptr);
+        QVERIFY(bars.GetToolBars().empty());
+        QVERIFY(bars.SetMenu("NAS Menu Bar", 261));
+        bars.AddToolBar("NAS Tool Bar", 262);
+        QCOMPARE(bars.GetToolBars().front()->actions().size(), qsizetype(6));
+        QVERIFY(!bars.SetMenu("x", 9999));
+    }
+
+    void popupMenusAreRecordedAndAnswered()
+    {
+        Menu menu = {MenuItem::Command(40015, "&Delete Task"), MenuItem::Separator(),
+                     MenuItem::Popup("Restore Now", {MenuItem::Command(40024, "Restore to &original")})};
+        {
+            PopupMenuRecorder recorder([](const Menu& m) { return PopupMenuRecorder::CommandIds(m).back(); });
+            QCOMPARE(TrackPopupMenu(menu, QPoint(10, 10), nullptr), 40024u);
+            QCOMPARE(recorder.Count(), size_t(1));
+        }
+        // Offscreen without a recorder nothing is chosen and nothing blocks.
+        QCOMPARE(TrackPopupMenu(menu, QPoint(10, 10), nullptr), 0u);
+    }
+
+    void trayIconRunsItsDefaultCommand()
+    {
+        QWidget owner;
+        owner.show();
+        TrayIcon tray;
+        std::vector<unsigned> commands;
+        QVERIFY(tray.Create("NAS", &owner, LoadIcon(125), 128, 102, [&](unsigned id) { commands.push_back(id); }));
+        tray.Activate();
+        QCOMPARE(commands, std::vector<unsigned>{102});
+        tray.MinimizeToTray();
+        if (TrayIcon::IsAvailable())
+            QVERIFY(!owner.isVisible());
+        else
+            QVERIFY(owner.isMinimized());
+        tray.MaximizeFromTray();
+        QVERIFY(owner.isVisible());
+        QVERIFY(owner.windowState() & Qt::WindowMaximized);
+    }
+
+    void skinIsOptional()
+    {
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        app->setStyleSheet("");
+        QVERIFY(!LoadSkin("/nonexistent/Styles/WinXP.Royale.cjstyles"));
+        QVERIFY(app->styleSheet().isEmpty());
+        QVERIFY(SkinPath().find("Styles/WinXP.Royale.cjstyles") != std::string::npos);
+        QVERIFY(LoadSkin((QCoreApplication::applicationDirPath() + "/Styles/WinXP.Royale.cjstyles").toStdString()));
+        QVERIFY(app->styleSheet().contains("QMenuBar"));
+        app->setStyleSheet("");
+    }
+};
+
+QTEST_MAIN(TestWindowLayer)
+#include "test_window_layer.moc"
