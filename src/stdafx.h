@@ -94,6 +94,8 @@ public:
     void ClearRunningTaskName();
 
     const std::string& IniPath() const { return m_iniPath; }
+    // Test seam: moves the login memory of this context to another file.
+    void SetIniPath(const std::string& iniPath) { m_iniPath = iniPath; }
 
     // Login fields, written by the login road while its dialog is up.
     std::string m_deviceAddress;

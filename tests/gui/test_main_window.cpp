@@ -23,6 +23,7 @@
 #include "ShellOpen.h"
 #include "SnmpHelpers.h"
 #include "SnmpTestAgent.h"
+#include "TestSupport.h"
 #include "TrayIcon.h"
 #include "stdafx.h"
 
@@ -165,9 +166,12 @@ class TestMainWindowSuite : public QObject {
     Q_OBJECT
     std::unique_ptr<SnmpTestAgent> m_agent;
     SnmpSleepFunction m_oldSleep;
+    testsupport::TempDir m_dir; // the login memory of these tests
 
 
 private slots:
+    void initTestCase() { GetNasContext()->SetIniPath((m_dir / "quom.ini").string()); }
+
     void init()
     {
         m_agent = std::make_unique<SnmpTestAgent>(Device());
@@ -192,6 +196,8 @@ private slots:
         QCOMPARE(road.parents.front(), static_cast<QWidget*>(&dlg));
         QCOMPARE(road.setups, 1);
         QCOMPARE(boxes.Count(), size_t(0));
+        // The road began with the login memory, which it created.
+        QVERIFY(std::filesystem::exists(m_dir / "quom.ini"));
 
         QCOMPARE(GetNasContext()->m_userLevel, std::string("15"));
         QMenuBar* menu = dlg.GetCommandBars()->GetMenuBar();
