@@ -1,6 +1,7 @@
 #include "SetupWizardDlg.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
@@ -151,6 +152,12 @@ void CSetupWizardDlg::StopWorker()
         m_stop = true;
     }
     m_stopSignal.notify_all();
+    // The worker may be waiting for the GUI thread (a box, a sent message):
+    // keep serving it until it has run out.
+    while (!m_workerFinished.load()) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     if (m_worker.joinable())
         m_worker.join();
     m_workerRunning = false;
@@ -365,12 +372,17 @@ bool CSetupWizardDlg::StartWorker(const Job& job, const char* failureText)
     if (m_worker.joinable())
         m_worker.join(); // an earlier run that already reported its end
     m_stop = false;
+    m_workerFinished = false;
     try {
-        if (job.format)
-            m_worker = std::thread([this, job] { FormatThread(job); });
-        else
-            m_worker = std::thread([this, job] { InstallThread(job); });
+        m_worker = std::thread([this, job] {
+            if (job.format)
+                FormatThread(job);
+            else
+                InstallThread(job);
+            m_workerFinished = true;
+        });
     } catch (const std::system_error&) {
+        m_workerFinished = true;
         ShowMessageBox(this, failureText, platform::MB_OK);
         m_ui->nextButton->setEnabled(true);
         m_ui->cancelButton->setEnabled(true);

@@ -153,6 +153,7 @@ private:
     bool m_modeFixed = false;
 
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_workerFinished{true};
     std::mutex m_stopLock;
     std::condition_variable m_stopSignal;
 };

@@ -736,6 +736,31 @@ private slots:
         QCOMPARE(boxes.Count(), size_t(1));
         QCOMPARE(boxes.LastText(), std::string("IDS_MSG_NETWORK_ERROR"));
     }
+
+    void goingAwayStopsAnEndlessPoll()
+    {
+        Device(1, 0);
+        testsupport::WriteFile("default_remote_package.bin", RandomBytes(100, 7));
+        QVERIFY(m_udp->Ok("set install_status 1")); // "still checking", for ever
+        MessageBoxRecorder boxes;
+        bool wasRunning = false;
+        {
+            CSetupWizardDlg dlg;
+            Dialog::SetModalHook([&](Dialog&) {
+                Button(dlg, IDC_SETUP_NEXT)->click();
+                QVERIFY(WaitFor([&] { return UdpRequests() >= 3; }));
+                wasRunning = dlg.IsWorkerRunning();
+                dlg.EndDialog(-1); // as the program's shut-down would
+            });
+            QCOMPARE(dlg.DoModal(), -1);
+            Dialog::SetModalHook({});
+        } // the worker is stopped and joined here
+        QVERIFY(wasRunning);
+        QCOMPARE(boxes.Count(), size_t(0));
+        const int polls = UdpRequests();
+        QTest::qWait(50);
+        QCOMPARE(UdpRequests(), polls);
+    }
 };
 
 QTEST_MAIN(TestSetupWizard)
