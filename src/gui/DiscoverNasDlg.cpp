@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <arpa/inet.h>
@@ -126,6 +127,7 @@ CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
     notify.onDblClk = [this](int row) { OnListDblClk(row); };
     m_list->SetNotify(notify);
     m_list->SetView(ListCtrl::Icon);
+    m_list->IconView()->setIconSize(QSize(32, 32));
 
     ShowSet(kLoginSet, false);
     ShowSet(kNetworkSet, false);
