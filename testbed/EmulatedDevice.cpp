@@ -288,8 +288,11 @@ bool EmulatedDevice::StatusAnswerOf(int& status)
     case Install::Checking:
         status = 1;
         return true;
-    case Install::Installed:
     case Install::Rebooting:
+    case Install::Done:
+        status = 0;
+        return true;
+    case Install::Installed:
         status = 0;
         if (!m_reported) {
             m_reported = true;
@@ -392,7 +395,7 @@ void EmulatedDevice::EndReboot()
             m_state.SetDiskState(disk, nasmib::kDiskStateReady);
     m_store.Set(nasmib::kBootTime, MibValue::String(NowText()));
     if (m_install == Install::Rebooting)
-        m_install = Install::Installed;
+        m_install = Install::Done;
     m_web.SetFault(m_webFaultBeforeReboot, m_webLateBeforeReboot);
     m_agent.SetSilent(false);
     m_state.With([](DeviceData& d) { d.rebooting = false; });
@@ -411,6 +414,7 @@ std::string EmulatedDevice::JobText()
     case Install::Bad: install = "bad"; break;
     case Install::Busy: install = "busy"; break;
     case Install::Rebooting: install = "rebooting"; break;
+    case Install::Done: install = "done"; break;
     }
     return std::string("format=") + (!ran ? "idle" : m_formatRunning ? "running" : "done") +
            " progress=" + std::to_string(p.status) + ":" + std::to_string(p.done) + ":" + std::to_string(p.total) +

@@ -53,7 +53,8 @@
 //   mib del OID                  removes one object
 //   mib rows COLUMN              OK <row>,<row>,...  rows of a table column
 //   job                          OK format=<idle|running|done> progress=<s>:<done>:<total>
-//                                install=<none|checking|installed|bad|busy|rebooting>
+//                                install=<none|checking|installed|bad|busy|rebooting|done>
+//                                (installed: checked, reboot to come; done: rebooted)
 //   reboot [MS]                  reboots now (silent for MS, default reboot_ms)
 #include <chrono>
 #include <condition_variable>
@@ -116,7 +117,8 @@ private:
         std::vector<int> disks; // disks it formats
         uint32_t total;         // progress total (MB)
     };
-    enum class Install { None, Checking, Installed, Bad, Busy, Rebooting };
+    // Installed: the check passed, the reboot is to come; Done: rebooted.
+    enum class Install { None, Checking, Installed, Bad, Busy, Rebooting, Done };
 
     bool StartFormat(int fsNumber, int diskMode, std::string* error);
     bool ProgressAnswerOf(ProgressAnswer& answer);
