@@ -42,6 +42,16 @@ const TableShape* ShapeOf(const std::string& page)
     return it == shapes.end() ? nullptr : &it->second;
 }
 
+// A decimal that fits a 32-bit INTEGER.
+bool IsInteger32(const std::string& text)
+{
+    if (text.empty() || text.size() > 11)
+        return false;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    return *end == '\0' && text[0] != ' ' && text[0] != '+' && v >= INT_MIN && v <= INT_MAX;
+}
+
 MibValue ValueOf(const FormCell& cell)
 {
     return cell.type == 'i' ? MibValue::Integer(static_cast<int32_t>(std::strtol(cell.value.c_str(), nullptr, 10)))
@@ -61,6 +71,8 @@ bool ApplyStep2(MibStore& store, const std::vector<FormCell>& cells, std::string
     };
     std::vector<std::pair<std::string, MibValue>> writes;
     for (const FormCell& cell : cells) {
+        if (cell.type == 'i' && !IsInteger32(cell.value))
+            return Fail(error, "not an integer: " + cell.field);
         const Scalar* s = nullptr;
         for (const Scalar& candidate : scalars)
             if (cell.oid == candidate.oid)
@@ -95,6 +107,8 @@ bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<
     std::set<Oid> opened; // rows opened by this form
     std::map<Oid, std::string> names; // new names by row
     for (const FormCell& cell : cells) {
+        if ((cell.type != 'i' && cell.type != 's') || (cell.type == 'i' && !IsInteger32(cell.value)))
+            return Fail(error, cell.field + ": not a value of its type");
         Oid oid;
         try {
             oid = ToOid(cell.oid);
