@@ -128,13 +128,17 @@ TEST_F(Jobs, FormatOfIndividualDisksReportsEachDiskThenReady)
     EXPECT_EQ(Job(), "OK format=idle progress=0:0:0 install=none");
 
     ASSERT_EQ(PostInitDisk(3, 0), kHttpOk);
-    // Follow op 6 as the wizard does, with the disks' states beside it.
+    // Follow op 6 as the wizard does. The disks are read just before each
+    // request: a disk ends its part before the status moves on, so what op 6
+    // says bounds what the disks showed.
     std::vector<int> statuses;
-    std::vector<std::string> disksWhile;
     unsigned lastDone = 0;
     int status = -1;
+    int checked = 0;
     for (int round = 0; round < 400 && status != 0; ++round) {
         unsigned done = 0, total = 0;
+        const int previous = status;
+        const std::string disks = SnmpDisks();
         status = nas->Progress(&done, &total);
         ASSERT_GE(status, 0);
         if (statuses.empty() || statuses.back() != status) {
@@ -146,15 +150,19 @@ TEST_F(Jobs, FormatOfIndividualDisksReportsEachDiskThenReady)
             EXPECT_LE(done, total);
             EXPECT_GE(done, lastDone);
             lastDone = done;
-            disksWhile.push_back(SnmpDisks());
+        }
+        if (status == 1) {
+            EXPECT_EQ(disks, "-1/-1"); // both formatting while disk 1 is done
+            ++checked;
+        } else if (status == 3 && previous == 3) {
+            EXPECT_EQ(disks, "2/-1"); // disk 1 ready, disk 2 still formatting
+            ++checked;
         }
         if (status != 0)
             Pause(50);
     }
     EXPECT_EQ(statuses, (std::vector<int>{1, 3, 0}));
-    ASSERT_FALSE(disksWhile.empty());
-    EXPECT_EQ(disksWhile.front(), "-1/-1");
-    EXPECT_EQ(disksWhile.back(), "2/-1");
+    EXPECT_GT(checked, 0);
 
     // Ready, as the wizard's last check reads it, and in discovery.
     EXPECT_EQ(SnmpDisks(), "2/2");
@@ -173,8 +181,8 @@ TEST_F(Jobs, RaidFormatThenInstallThenRebootSilence)
 {
     testsupport::TempDir dir;
     testsupport::WriteFile(dir / "package.bin", Package());
-    ASSERT_TRUE(Start("disk1 = -2\ndisk2 = -2\ndisk1_size = 1000\ndisk2_size = 1000\nformat_ms = 1500\n"
-                      "after_format = 1\ninstall_check_ms = 300\nreboot_ms = 4000\npackage_file = " +
+    ASSERT_TRUE(Start("disk1 = -2\ndisk2 = -2\ndisk1_size = 1000\ndisk2_size = 1000\nformat_ms = 3000\n"
+                      "after_format = 1\ninstall_check_ms = 300\nreboot_ms = 6000\npackage_file = " +
                       (dir / "package.bin").string() + "\n"));
     const std::string bootTime = Mib(nasmib::kBootTime);
 

@@ -240,14 +240,17 @@ void Emulator::Stop()
     if (m_pid <= 0)
         return;
     Command("quit");
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 500; ++i) {
         int status;
         if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
+            // A clean end: no crash, and no sanitizer report at exit.
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "tolvane-testbed ended badly: " << Log();
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    ADD_FAILURE() << "tolvane-testbed did not quit: " << Log();
     kill(m_pid, SIGKILL);
     waitpid(m_pid, nullptr, 0);
     m_pid = -1;
