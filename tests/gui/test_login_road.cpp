@@ -1,0 +1,248 @@
+// The main window's whole road with the program's own dialogs against the
+// device emulator in a private network: the remembered login attaches at
+// start-up, the ready disks skip the set-up wizard, the bars follow the
+// privilege the device reports, and "Change User" logs another user in.
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolBar>
+#include <QtTest>
+#include <cstring>
+
+#include "CommandBars.h"
+#include "DiscoverNasDlg.h"
+#include "EmulatedNas.h"
+#include "MessageBoxes.h"
+#include "PopDlg.h"
+#include "Profile.h"
+#include "QuomDlg.h"
+#include "SetupWizardDlg.h"
+#include "SnmpHelpers.h"
+#include "TestSupport.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+using namespace platform::gui;
+using testsupport::EmulatedNas;
+
+namespace {
+
+const char kMacText[] = "02:00:00:00:07:01";
+
+std::string DeviceConfig()
+{
+    return std::string("name = NAS-SEVEN\nmac = ") + kMacText +
+           "\ndisk1 = 2\ndisk2 = 2\nuser = admin:secret:15\nuser = alice:wonder:1\ncommunity = c0mm\n";
+}
+
+void Remember(const std::string& user, const std::string& password)
+{
+    const std::string& ini = GetNasContext()->IniPath();
+    platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
+    platform::WritePrivateProfileString(kMacText, "user", user.c_str(), ini);
+    platform::WritePrivateProfileString(kMacText, "password", Base64Encode(password).c_str(), ini);
+}
+
+std::vector<unsigned> ToolCommands(QToolBar* bar)
+{
+    std::vector<unsigned> ids;
+    if (bar != nullptr)
+        for (QAction* a : bar->actions())
+            if (!a->isSeparator())
+                ids.push_back(a->data().toUInt());
+    return ids;
+}
+
+const std::vector<unsigned> kAdminTools = {40006, 40007, 40010, 40008, 40021, 40012, 40030, 40027};
+const std::vector<unsigned> kUserTools = {40006, 40010, 40008, 40021, 40030, 40027};
+
+// What the running main window showed.
+struct Seen {
+    bool ran = false;
+    QString title;
+    std::vector<unsigned> tools;
+    std::string level;
+};
+
+// Runs the main window; script runs once it is up, then Exit ends it. The
+// start-up discovery dialog is left to attach by itself (cancelled if it has
+// not within 15 s); any other dialog is handled by dialogScript (or
+// cancelled), so nothing waits for a click.
+int RunMainWindow(CQuomDlg& dlg, const std::function<void(CQuomDlg&)>& script,
+                  const std::function<void(Dialog&)>& dialogScript = {}, bool leaveStartUp = true)
+{
+    bool startUp = leaveStartUp;
+    Dialog::SetModalHook([&](Dialog& d) {
+        if (dynamic_cast<CPopDlg*>(&d) != nullptr)
+            return;
+        if (startUp && dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr) {
+            startUp = false;
+            QTimer::singleShot(15000, &d, [&d] {
+                if (d.IsInModalRun())
+                    d.EndDialog(IDCANCEL);
+            });
+            return;
+        }
+        startUp = false;
+        if (dialogScript)
+            dialogScript(d);
+        else
+            d.EndDialog(IDCANCEL);
+    });
+    // The script waits until the main window runs its own loop: timers also
+    // fire inside the login road's dialogs.
+    QTimer poll;
+    int polls = 0;
+    QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
+        const bool up = dlg.isVisible() && QApplication::activeModalWidget() == nullptr;
+        if (!up && ++polls < 1500)
+            return;
+        poll.stop();
+        startUp = false;
+        if (up)
+            script(dlg);
+        dlg.OnCommand(ID_APP_EXIT);
+    });
+    poll.start(20);
+    int code = dlg.DoModal();
+    Dialog::SetModalHook({});
+    return code;
+}
+
+Seen Look(CQuomDlg& dlg)
+{
+    Seen s;
+    s.ran = dlg.isVisible();
+    s.title = dlg.windowTitle();
+    s.tools = ToolCommands(dlg.GetToolBar());
+    s.level = GetNasContext()->m_userLevel;
+    return s;
+}
+
+} // namespace
+
+class TestLoginRoad : public QObject {
+    Q_OBJECT
+    testsupport::TempDir m_dir;
+    CDiscoverNasDlg::Timing m_oldTiming;
+
+private slots:
+    void initTestCase()
+    {
+        GetNasContext()->SetIniPath((m_dir / "quom.ini").string());
+        SetSnmpSleepFunction([](int) {});
+        CDiscoverNasDlg::Timing t;
+        t.discoveryMs = 400;
+        t.loginMs = 1000;
+        m_oldTiming = CDiscoverNasDlg::SetTiming(t);
+    }
+    void cleanupTestCase()
+    {
+        CDiscoverNasDlg::SetTiming(m_oldTiming);
+        SetSnmpSleepFunction({});
+    }
+    void init()
+    {
+        std::filesystem::remove(GetNasContext()->IniPath());
+        GetNasContext()->Reset();
+    }
+
+    void rememberedAdministratorOpensTheFullWindow()
+    {
+        EmulatedNas nas(DeviceConfig());
+        QVERIFY(nas.Started());
+        Remember("admin", "secret");
+        MessageBoxRecorder boxes;
+        CQuomDlg dlg;
+        Seen seen;
+        QCOMPARE(RunMainWindow(dlg, [&](CQuomDlg& d) { seen = Look(d); }), int(IDCANCEL));
+        QVERIFY(seen.ran);
+        QCOMPARE(seen.title, QString("NAS-SEVEN-198.18.1.10 User:admin"));
+        QCOMPARE(seen.level, std::string("15"));
+        QCOMPARE(seen.tools, kAdminTools);
+        QCOMPARE(boxes.Count(), size_t(0));
+    }
+
+    void rememberedPlainUserGetsTheUsersBars()
+    {
+        EmulatedNas nas(DeviceConfig());
+        QVERIFY(nas.Started());
+        Remember("alice", "wonder");
+        MessageBoxRecorder boxes;
+        CQuomDlg dlg;
+        Seen seen;
+        QCOMPARE(RunMainWindow(dlg, [&](CQuomDlg& d) { seen = Look(d); }), int(IDCANCEL));
+        QCOMPARE(seen.title, QString("NAS-SEVEN-198.18.1.10 User:alice"));
+        QCOMPARE(seen.level, std::string("1"));
+        QCOMPARE(seen.tools, kUserTools);
+        QCOMPARE(boxes.Count(), size_t(0));
+    }
+
+    void nothingRememberedAndTheListCancelledEndsTheProgram()
+    {
+        EmulatedNas nas(DeviceConfig());
+        QVERIFY(nas.Started());
+        CQuomDlg dlg;
+        int dialogs = 0;
+        bool scriptRan = false;
+        int code = RunMainWindow(
+            dlg, [&](CQuomDlg&) { scriptRan = true; },
+            [&](Dialog& d) {
+                ++dialogs;
+                QVERIFY(dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr);
+                d.EndDialog(IDCANCEL);
+            },
+            false);
+        QCOMPARE(code, int(IDCANCEL));
+        QCOMPARE(dialogs, 1);
+        QVERIFY(!scriptRan || !dlg.isVisible());
+        QVERIFY(dlg.GetCommandBars() == nullptr);
+    }
+
+    void changeUserSwitchesToThePlainUsersBars()
+    {
+        EmulatedNas nas(DeviceConfig());
+        QVERIFY(nas.Started());
+        Remember("admin", "secret");
+        MessageBoxRecorder boxes;
+        CQuomDlg dlg;
+        Seen before, after;
+        int loginForms = 0;
+        RunMainWindow(
+            dlg,
+            [&](CQuomDlg& d) {
+                before = Look(d);
+                d.OnCommand(ID_CHANGE_USER);
+                after = Look(d);
+            },
+            [&](Dialog& d) {
+                auto* login = dynamic_cast<CDiscoverNasDlg*>(&d);
+                if (login == nullptr) {
+                    d.EndDialog(IDCANCEL);
+                    return;
+                }
+                ++loginForms;
+                auto* user = qobject_cast<QLineEdit*>(login->GetDlgItem(CDiscoverNasDlg::IDC_USER));
+                auto* password = qobject_cast<QLineEdit*>(login->GetDlgItem(CDiscoverNasDlg::IDC_PASSWORD));
+                auto* ok = qobject_cast<QPushButton*>(login->GetDlgItem(1));
+                if (user == nullptr || password == nullptr || ok == nullptr) {
+                    d.EndDialog(IDCANCEL);
+                    return;
+                }
+                user->setText("alice");
+                password->setText("wonder");
+                QTest::mouseClick(ok, Qt::LeftButton);
+            });
+        QCOMPARE(loginForms, 1);
+        QCOMPARE(before.tools, kAdminTools);
+        QCOMPARE(after.title, QString("NAS-SEVEN-198.18.1.10 User:alice"));
+        QCOMPARE(after.level, std::string("1"));
+        QCOMPARE(after.tools, kUserTools);
+        QCOMPARE(boxes.Count(), size_t(0));
+    }
+};
+
+QTEST_MAIN(TestLoginRoad)
+#include "test_login_road.moc"
