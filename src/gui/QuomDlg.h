@@ -65,6 +65,8 @@ public:
     // window until Exit, a failed re-login or EndDialog. Hiding the window in
     // the notification area does not end the run.
     int DoModal() override;
+    // Ends the main window's run (call it on this class: the base's
+    // EndDialog does not reach this run's loop).
     void EndDialog(int code);
 
     // The dialogs of the login road. Each returns IDOK when confirmed. The
