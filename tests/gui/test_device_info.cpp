@@ -145,6 +145,10 @@ private slots:
             dlg,
             [&](CDeviceInfoDlg& d) {
                 timerRunning = d.HasTimer(TIMER_DEVICE_INFO);
+                // With TOLVANE_SCREENSHOT_DIR set, a picture of the window.
+                QByteArray dir = qgetenv("TOLVANE_SCREENSHOT_DIR");
+                if (!dir.isEmpty())
+                    QVERIFY(d.grab().save(QString::fromUtf8(dir) + "/device_info.png", "PNG"));
                 rows = Rows(d);
                 for (int id : {1294, 1295, 1296, 1297, 1298, 1309, 1310, 1342})
                     texts[id] = d.GetDlgItemText(id);
