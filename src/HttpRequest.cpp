@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "MessageBox.h"
+#include "SnmpHelpers.h"
 #include "SocketError.h"
 #include "TcpSocket.h"
 #include "stdafx.h"
@@ -201,6 +202,11 @@ std::string MakeContextAuthorization(const std::function<std::string(const std::
     if (password.empty())
         return {};
     return MakeBasicAuthorization(user, password);
+}
+
+std::string MakeDeviceAuthorization()
+{
+    return MakeContextAuthorization([](const std::string& user) { return GetUserPassword(user); });
 }
 
 // ---------------------------------------------------------------------------

@@ -113,6 +113,10 @@ std::string MakeBasicAuthorization(const std::string& user, const std::string& p
 // device holds for that user, as getUserPassword reads it; "" when that
 // password is empty (the caller then sends nothing).
 std::string MakeContextAuthorization(const std::function<std::string(const std::string& user)>& getUserPassword);
+// The token the form posts send: the logged-in user with the password the
+// device holds for that user, read over SNMP (GetUserPassword, which shows
+// "Timeout!" when it cannot be read); "" then, and the caller sends nothing.
+std::string MakeDeviceAuthorization();
 
 // ---------------------------------------------------------------------------
 // "setobject" bodies

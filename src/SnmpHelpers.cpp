@@ -65,8 +65,17 @@ SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep)
 
 int SnmpGetWithRetry(std::string oid, std::string& value)
 {
+    CNasContext* ctx = GetNasContext();
+    return SnmpGetWithRetry(ctx->m_deviceAddress, ctx->m_community, std::move(oid), value);
+}
+
+int SnmpGetWithRetry(const std::string& address, const std::string& community, std::string oid,
+                     std::string& value)
+{
     CSnmpEngine engine;
-    SetUpFromContext(engine);
+    engine.SetAddress(address);
+    engine.SetReadCommunity(community);
+    engine.SetWriteCommunity(community);
     for (int i = 0; i < kTries; ++i) {
         std::string tmp;
         if (engine.SimpleGet(oid, tmp) == 0) {

@@ -18,6 +18,10 @@ void SnmpPause(int milliseconds);
 // Up to 3 SimpleGet tries with the context's address and community, a pause
 // after every failed try. 0 with value set, or -3 (value untouched).
 int SnmpGetWithRetry(std::string oid, std::string& value);
+// The same against a device given by address and community, for a login that
+// is not yet the context's.
+int SnmpGetWithRetry(const std::string& address, const std::string& community, std::string oid,
+                     std::string& value);
 // The same with SimpleSet (which learns the object's syntax first).
 int SnmpSetWithRetry(std::string oid, std::string value);
 // Walks column to its end; index := the row (text after the last ".") of the

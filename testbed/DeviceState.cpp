@@ -5,6 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "MibStore.h"
+#include "NasMib.h"
+#include "NasMibSeed.h"
 #include "stdafx.h"
 
 namespace testbed {
@@ -66,6 +69,124 @@ bool ParseProgress(const std::string& text, std::deque<ProgressAnswer>& out)
     return !out.empty();
 }
 
+
+// ---- The device's objects in the store ------------------------------------
+
+std::optional<std::string> UserRow(const MibStore& store, const std::string& name)
+{
+    Oid column = ToOid(nasmib::kUserName);
+    for (const auto& [oid, value] : store.Subtree(column))
+        if (value.syntax == sNMP_SYNTAX_OCTETS && value.bytes == name)
+            return OidToText(Oid(oid.begin() + static_cast<long>(column.size()), oid.end()));
+    return std::nullopt;
+}
+
+std::string CellText(const MibStore& store, const char* column, const std::string& row)
+{
+    auto v = store.Get(NasCell(column, row));
+    return v ? (v->syntax == sNMP_SYNTAX_OCTETS ? v->bytes : v->Text()) : std::string();
+}
+
+int CellInt(const MibStore& store, const std::string& oid, int fallback)
+{
+    auto v = store.Get(oid);
+    return v && v->syntax == sNMP_SYNTAX_INT ? static_cast<int>(v->number) : fallback;
+}
+
+std::optional<UserAccount> StoredUser(const MibStore& store, const std::string& row)
+{
+    auto name = store.Get(NasCell(nasmib::kUserName, row));
+    if (!name)
+        return std::nullopt;
+    UserAccount u;
+    u.name = name->bytes;
+    u.password = CellText(store, nasmib::kUserPassword, row);
+    u.level = CellInt(store, NasCell(nasmib::kUserLevel, row), 0);
+    u.groups = CellText(store, nasmib::kUserGroupMember, row);
+    return u;
+}
+
+std::vector<UserAccount> StoredUsers(const MibStore& store)
+{
+    std::vector<UserAccount> users;
+    for (const std::string& row : store.Rows(nasmib::kUserName))
+        if (auto u = StoredUser(store, row))
+            users.push_back(*u);
+    return users;
+}
+
+// The largest single-number row of a column + 1 (1 for an empty column).
+int NextRow(const MibStore& store, const char* column)
+{
+    long long last = 0, n = 0;
+    for (const std::string& row : store.Rows(column))
+        if (ParseInt(row, 1, 0x7FFFFFFF, n) && n > last)
+            last = n;
+    return static_cast<int>(last + 1);
+}
+
+// A row index text ("3", or "1.2") as sub-identifiers.
+Oid RowOid(const std::string& row)
+{
+    Oid oid = ToOid("0.0." + row);
+    return Oid(oid.begin() + 2, oid.end());
+}
+
+void EraseTable(MibStore& store, const char* entry, const char* indexColumn)
+{
+    for (const std::string& row : store.Rows(indexColumn))
+        store.EraseRow(ToOid(entry), RowOid(row));
+}
+
+void PutDiskState(MibStore& store, int disk, int state)
+{
+    std::string cell = NasCell(nasmib::kDiskStatus, std::to_string(disk));
+    if (!store.Get(cell))
+        AddDiskRow(store, {disk, 0, 0, "3", state});
+    else
+        store.Set(cell, MibValue::Integer(state));
+}
+
+bool ParseIntField(const std::vector<std::string>& f, size_t i, long long low, long long high, int& out)
+{
+    long long v = 0;
+    if (i >= f.size() || !ParseInt(f[i], low, high, v))
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+struct ScalarKey {
+    const char* key;
+    const char* oid;
+    bool integer;
+};
+
+const ScalarKey kScalarKeys[] = {
+    {"disk_mode", nasmib::kDiskMode, true},         {"format_state", nasmib::kFormatType, true},
+    {"no_quota_disk2", nasmib::kNoQuotaDisk2, true}, {"web_port", nasmib::kWebPort, true},
+    {"package_version", nasmib::kPackageVersion, false}, {"boot_time", nasmib::kBootTime, false},
+    {"device_state", nasmib::kDeviceState, false},
+};
+
+bool IsStoredKey(const std::string& key)
+{
+    static const std::set<std::string> keys = {"name",  "firmware", "disk1", "disk2",      "user",
+                                               "remove_user", "disk1_size", "disk2_size", "folder",
+                                               "usb",   "group",    "quota", "mib"};
+    if (keys.count(key))
+        return true;
+    for (const ScalarKey& k : kScalarKeys)
+        if (key == k.key)
+            return true;
+    return false;
+}
+
+std::string LanText(uint32_t address, uint32_t mask)
+{
+    return IpToString(address) + "/" + IpToString(mask);
+}
+
 } // namespace
 
 const UserAccount* DeviceData::FindUser(const std::string& name) const
@@ -86,7 +207,22 @@ DeviceState::DeviceState()
 bool DeviceState::Set(const std::string& rawKey, const std::string& rawValue, std::string* error)
 {
     std::string key = Trim(rawKey), value = Trim(rawValue);
-    std::lock_guard<std::mutex> lock(m_mutex);
+    bool ok;
+    ChangeListener listener;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ok = m_store && IsStoredKey(key) ? SetStored(key, value, error) : SetLocked(key, value, error);
+        if (ok)
+            m_data.settings[key] = value;
+        listener = m_listener;
+    }
+    if (ok && listener)
+        listener(key);
+    return ok;
+}
+
+bool DeviceState::SetLocked(const std::string& key, const std::string& value, std::string* error)
+{
     DeviceData& d = m_data;
     long long n = 0;
     uint32_t ip = 0;
@@ -107,12 +243,14 @@ bool DeviceState::Set(const std::string& rawKey, const std::string& rawValue, st
         d.firmware = value;
     } else if (key == "user") {
         std::vector<std::string> f = Split(value, ':');
-        if (f.size() != 3 || f[0].empty() || !ParseInt(f[2], 0, 255, n))
-            return Fail(error, "user needs name:password:level");
-        UserAccount account{f[0], f[1], static_cast<int>(n)};
+        if (f.size() < 3 || f.size() > 4 || f[0].empty() || !ParseInt(f[2], 0, 255, n))
+            return Fail(error, "user needs name:password:level[:groups]");
+        UserAccount account{f[0], f[1], static_cast<int>(n), f.size() > 3 ? f[3] : ""};
         bool replaced = false;
         for (UserAccount& u : d.users)
             if (u.name == account.name) {
+                if (f.size() < 4)
+                    account.groups = u.groups;
                 u = account;
                 replaced = true;
             }
@@ -161,15 +299,13 @@ bool DeviceState::Set(const std::string& rawKey, const std::string& rawValue, st
             return Fail(error, "install_status needs numbers 0-255");
         d.installStatus = answers;
     }
-    d.settings[key] = value;
     return true;
 }
 
 std::string DeviceState::Get(const std::string& rawKey) const
 {
     std::string key = Trim(rawKey);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const DeviceData& d = m_data;
+    DeviceData d = Snapshot();
     if (key == "name")
         return d.name;
     if (key == "mac")
@@ -230,11 +366,21 @@ std::string DeviceState::Setting(const std::string& key, const std::string& fall
 DeviceData DeviceState::Snapshot() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_data;
+    DeviceData d = m_data;
+    Overlay(d);
+    return d;
 }
 
 ProgressAnswer DeviceState::NextProgress()
 {
+    ProgressSource source;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        source = m_progressSource;
+    }
+    ProgressAnswer answer;
+    if (source && source(answer))
+        return answer;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_data.progress.empty()) {
         m_data.lastProgress = m_data.progress.front();
@@ -245,12 +391,251 @@ ProgressAnswer DeviceState::NextProgress()
 
 int DeviceState::NextInstallStatus()
 {
+    StatusSource source;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        source = m_statusSource;
+    }
+    int status = 0;
+    if (source && source(status))
+        return status;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_data.installStatus.empty()) {
         m_data.lastInstallStatus = m_data.installStatus.front();
         m_data.installStatus.pop_front();
     }
     return m_data.lastInstallStatus;
+}
+
+void DeviceState::SetJobSources(ProgressSource progress, StatusSource status)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_progressSource = std::move(progress);
+    m_statusSource = std::move(status);
+}
+
+void DeviceState::SetChangeListener(ChangeListener listener)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_listener = std::move(listener);
+}
+
+long long DeviceState::IntSetting(const std::string& key, long long fallback, long long low, long long high) const
+{
+    long long v = 0;
+    return ParseInt(Setting(key), low, high, v) ? v : fallback;
+}
+
+// ---------------------------------------------------------------------------
+// The device's objects
+
+void DeviceState::AttachStore(MibStore& store)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const DeviceData& d = m_data;
+    NasDescription nas = NasDescription::Default();
+    nas.deviceName = d.name;
+    nas.firmwareVersion = d.firmware;
+    for (NasDescription::Disk& disk : nas.disks) {
+        disk.status = disk.number == 1 ? d.disk1 : d.disk2;
+        if (disk.status == 0)
+            disk.totalMb = disk.usedMb = 0;
+    }
+    nas.users.clear();
+    int index = 0;
+    for (const UserAccount& u : d.users)
+        nas.users.push_back({++index, u.name, u.name == "admin" ? "Administrator" : u.name, u.password, u.groups,
+                             u.level, 1, 1});
+    nas.quotas = {{1, "admin", 1, 1000, 0}, {2, "staff", 2, 5000, 1}};
+    if (d.address)
+        nas.lanInfo = LanText(d.address, d.mask);
+    SeedNasMib(store, nas);
+    m_store = &store;
+    m_data.users.clear(); // the store holds them now
+    m_tablesGiven.clear();
+}
+
+bool DeviceState::SetStored(const std::string& key, const std::string& value, std::string* error)
+{
+    MibStore& store = *m_store;
+    long long n = 0;
+    std::vector<std::string> f = Split(value, ':');
+    if (key == "name") {
+        if (value.size() > 255)
+            return Fail(error, "name longer than 255 bytes");
+        store.Set(nasmib::kDeviceName, MibValue::String(value));
+    } else if (key == "firmware") {
+        store.Set(nasmib::kFirmwareVersion, MibValue::String(value));
+    } else if (key == "disk1" || key == "disk2") {
+        if (!ParseInt(value, -128, 127, n))
+            return Fail(error, "bad disk state");
+        PutDiskState(store, key == "disk1" ? 1 : 2, static_cast<int>(n));
+    } else if (key == "disk1_size" || key == "disk2_size") {
+        int total = 0, used = 0;
+        if (f.empty() || f.size() > 3 || !ParseIntField(f, 0, 0, 0x7FFFFFFF, total) ||
+            (f.size() > 1 && !ParseIntField(f, 1, 0, 0x7FFFFFFF, used)))
+            return Fail(error, key + " needs TOTAL[:USED[:FS]]");
+        std::string row = key == "disk1_size" ? "1" : "2";
+        if (!store.Get(NasCell(nasmib::kDiskStatus, row)))
+            PutDiskState(store, row == "1" ? 1 : 2, 0);
+        store.Set(NasCell(nasmib::kDiskTotalSize, row), MibValue::Integer(total));
+        store.Set(NasCell(nasmib::kDiskUsedSize, row), MibValue::Integer(used));
+        if (f.size() > 2)
+            store.Set(NasCell(nasmib::kDiskFsType, row), MibValue::String(f[2]));
+    } else if (key == "user") {
+        if (f.size() < 3 || f.size() > 4 || f[0].empty() || !ParseInt(f[2], 0, 255, n))
+            return Fail(error, "user needs name:password:level[:groups]");
+        std::optional<std::string> row = UserRow(store, f[0]);
+        if (row) {
+            store.Set(NasCell(nasmib::kUserPassword, *row), MibValue::String(f[1]));
+            store.Set(NasCell(nasmib::kUserLevel, *row), MibValue::Integer(static_cast<int32_t>(n)));
+            if (f.size() > 3)
+                store.Set(NasCell(nasmib::kUserGroupMember, *row), MibValue::String(f[3]));
+        } else {
+            AddUserRow(store, {NextRow(store, nasmib::kUserName), f[0], f[0], f[1], f.size() > 3 ? f[3] : "",
+                               static_cast<int>(n), 1, 1});
+        }
+    } else if (key == "remove_user") {
+        if (std::optional<std::string> row = UserRow(store, value))
+            store.EraseRow(ToOid(nasmib::kUserEntry), RowOid(*row));
+    } else if (key == "folder" || key == "usb" || key == "group" || key == "quota") {
+        struct Table {
+            const char* entry;
+            const char* index;
+        };
+        Table t = key == "folder" ? Table{nasmib::kFolderEntry, nasmib::kFolderIndex}
+                  : key == "usb"  ? Table{nasmib::kUsbEntry, nasmib::kUsbIndex}
+                  : key == "group" ? Table{nasmib::kGroupEntry, nasmib::kGroupIndex}
+                                   : Table{nasmib::kQuotaEntry, nasmib::kQuotaIndex};
+        int index = 0;
+        bool none = value == "none";
+        bool ok = none || ParseIntField(f, 0, 1, 0x7FFFFFFF, index);
+        NasDescription::Folder folder;
+        NasDescription::UsbDisk usb;
+        NasDescription::Group group;
+        NasDescription::Quota quota;
+        if (ok && !none && key == "folder") {
+            folder.index = index;
+            ok = f.size() >= 2 && f.size() <= 6 && !f[1].empty() &&
+                 (f.size() < 4 || ParseIntField(f, 3, 1, 2, folder.folderType));
+            if (ok) {
+                folder.shareName = f[1];
+                if (f.size() > 2 && !f[2].empty())
+                    folder.location = f[2];
+                folder.readList = f.size() > 4 ? f[4] : "";
+                folder.writeList = f.size() > 5 ? f[5] : "";
+            }
+        } else if (ok && !none && key == "usb") {
+            usb.index = index;
+            ok = f.size() >= 3 && f.size() <= 4 && ParseIntField(f, 1, 0, 0x7FFFFFFF, usb.totalSize) &&
+                 ParseIntField(f, 2, 0, 0x7FFFFFFF, usb.usedSize);
+            if (ok && f.size() > 3)
+                usb.fsType = f[3];
+        } else if (ok && !none && key == "group") {
+            group.index = index;
+            ok = f.size() >= 2 && f.size() <= 3 && !f[1].empty();
+            if (ok) {
+                group.name = f[1];
+                group.userList = f.size() > 2 ? f[2] : "";
+            }
+        } else if (ok && !none) {
+            quota.index = index;
+            ok = f.size() == 5 && !f[1].empty() && ParseIntField(f, 2, 1, 2, quota.disk) &&
+                 ParseIntField(f, 3, 0, 0x7FFFFFFF, quota.sizeMb) && ParseIntField(f, 4, 0, 1, quota.type);
+            if (ok)
+                quota.name = f[1];
+        }
+        if (!ok)
+            return Fail(error, "bad " + key + " row: " + value);
+        if (m_tablesGiven.insert(key).second || none)
+            EraseTable(store, t.entry, t.index);
+        if (key == "folder" && !none)
+            AddFolderRow(store, folder);
+        else if (key == "usb" && !none)
+            AddUsbRow(store, usb);
+        else if (key == "group" && !none)
+            AddGroupRow(store, group);
+        else if (!none)
+            AddQuotaRow(store, quota);
+    } else if (key == "mib") {
+        std::istringstream in(value);
+        std::string oid, type, text;
+        in >> oid >> type;
+        std::getline(in, text);
+        text = Trim(text);
+        std::vector<uint32_t> parsed;
+        if (!ParseOidText(oid, parsed) || (type != "i" && type != "s") ||
+            (type == "i" && !ParseInt(text, INT32_MIN, INT32_MAX, n)))
+            return Fail(error, "mib needs OID i|s VALUE");
+        store.Set(parsed, type == "i" ? MibValue::Integer(static_cast<int32_t>(n)) : MibValue::String(text));
+    } else {
+        for (const ScalarKey& k : kScalarKeys) {
+            if (key != k.key)
+                continue;
+            if (k.integer) {
+                long long high = key == "web_port" ? 65535 : INT32_MAX;
+                long long low = key == "web_port" ? 0 : INT32_MIN;
+                if (!ParseInt(value, low, high, n))
+                    return Fail(error, "bad " + key);
+                store.Set(k.oid, MibValue::Integer(static_cast<int32_t>(n)));
+            } else {
+                store.Set(k.oid, MibValue::String(value));
+            }
+        }
+    }
+    return true;
+}
+
+void DeviceState::Overlay(DeviceData& d) const
+{
+    if (!m_store)
+        return;
+    const MibStore& store = *m_store;
+    auto name = store.Get(nasmib::kDeviceName);
+    d.name = name ? name->bytes : "";
+    auto firmware = store.Get(nasmib::kFirmwareVersion);
+    d.firmware = firmware ? firmware->bytes : "";
+    d.disk1 = CellInt(store, NasCell(nasmib::kDiskStatus, "1"), 0);
+    d.disk2 = CellInt(store, NasCell(nasmib::kDiskStatus, "2"), 0);
+    d.users = StoredUsers(store);
+}
+
+std::optional<UserAccount> DeviceState::FindUser(const std::string& name) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_store) {
+        const UserAccount* u = m_data.FindUser(name);
+        return u ? std::optional<UserAccount>(*u) : std::nullopt;
+    }
+    std::optional<std::string> row = UserRow(*m_store, name);
+    return row ? StoredUser(*m_store, *row) : std::nullopt;
+}
+
+int DeviceState::DiskState(int disk) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_store)
+        return disk == 1 ? m_data.disk1 : m_data.disk2;
+    return CellInt(*m_store, NasCell(nasmib::kDiskStatus, std::to_string(disk)), 0);
+}
+
+void DeviceState::SetDiskState(int disk, int state)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_store)
+        PutDiskState(*m_store, disk, state);
+    else
+        (disk == 1 ? m_data.disk1 : m_data.disk2) = state;
+}
+
+void DeviceState::SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_data.address = address;
+    m_data.mask = mask;
+    m_data.gateway = gateway;
+    if (m_store)
+        m_store->Set(nasmib::kLanInfo, MibValue::String(LanText(address, mask)));
 }
 
 } // namespace testbed

@@ -10,7 +10,7 @@
 //   mac            XX:XX:XX:XX:XX:XX                        default 02:00:5E:10:00:01
 //   disk1, disk2   disk states as the device reports them: -10 not ready, -2 unformatted,
 //                  -1 formatting, 0 no disk, 1 package not installed, 2 ready
-//                                                           defaults 2 and 0
+//                                                           defaults 2 and 2
 //   community      SNMP community handed out at login       default "public"
 //   firmware       firmware version text                    default "2.00.00"
 //   user           name:password:level; repeatable, adds or replaces that user.
@@ -23,6 +23,8 @@
 //                  dhcp_address 0.0.0.0 (default) means DHCP gets nothing
 //   apply_network  1: a set-network request really re-addresses the interface it
 //                  came in on (only sensible inside a private network namespace)
+//   ignore_network 1: a set-network request is answered but changes nothing (the
+//                  device stays where it is)
 //   answer_groups  comma-separated multicast groups whose requests are answered
 //                  (unicast requests are always answered)  default "224.0.0.1"
 //   progress       answers to progress requests, "status:done:total" separated by
@@ -30,21 +32,50 @@
 //                  default "0:0:0"
 //   install_status answers to status requests, "status" separated by ","; each
 //                  request takes the next, the last one repeats  default "0"
-// Any other key is kept as it stands and can be read with Setting(), so later
-// services can take their own settings from the same file.
+//
+// Once the state is attached to the device's management objects
+// (AttachStore), the device name, firmware version, disk states and user
+// accounts live in those objects only: the SNMP agent serves them, the web
+// forms and SNMP SETs change them, and the UDP service reads them from there.
+// These keys then also write the tables:
+//   user           name:password:level[:groups]  (the user table row; new users take
+//                  the next free index)
+//   disk1_size, disk2_size   TOTAL_MB[:USED_MB[:FS]]  the disk table's sizes and
+//                  file-system number as text ("1" FAT32, "2" ext2, "3" ext3)
+//   folder         INDEX:SHARE[:LOCATION[:TYPE[:READLIST[:WRITELIST]]]]  TYPE 1 open to all,
+//                  2 only to the lists' entries ("user," or "@group,")
+//   usb            INDEX:TOTAL:USED[:FS]
+//   group          INDEX:NAME[:USERLIST]
+//   quota          INDEX:NAME:DISK:SIZE_MB:TYPE  (TYPE 0 a user's, 1 a group's)
+//                  folder, usb, group and quota are repeatable; the first line of a
+//                  kind replaces that table's default rows, "none" empties it
+//   disk_mode      21.9.0: 0 individual disks, 1 RAID 1, 2 RAID 1 broken, 3 RAID 0, 4 JBOD
+//   format_state   21.11.0  (0 free choice, 1 individual disks fixed, 2 RAID 1 fixed)
+//   no_quota_disk2 21.13.0
+//   web_port       20.11.0, the web server's port (the device serves on it; default 80)
+//   package_version, boot_time, device_state   20.46.0, 20.40.0, 20.2.0 texts
+//   mib            OID i|s VALUE: any object, INTEGER or OCTET STRING
+// Any other key is kept as it stands and can be read with Setting(), so the
+// services take their own settings from the same file (see EmulatedDevice.h).
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace testbed {
 
+class MibStore;
+
 struct UserAccount {
     std::string name;
     std::string password;
     int level = 0;
+    std::string groups; // "staff," (the user table's group column)
 };
 
 // Faults of the UDP service (control command "fault").
@@ -80,10 +111,10 @@ struct DeviceData {
     std::string name = "TOLVANE-NAS";
     unsigned char mac[6] = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
     int disk1 = 2;
-    int disk2 = 0;
+    int disk2 = 2;
     std::string community = "public";
     std::string firmware = "2.00.00";
-    std::vector<UserAccount> users{{"admin", "admin", 15}};
+    std::vector<UserAccount> users{{"admin", "admin", 15, "staff,"}};
     uint32_t address = 0, mask = 0, gateway = 0;
     uint32_t dhcpAddress = 0, dhcpMask = 0, dhcpGateway = 0;
     bool applyNetwork = false;
@@ -93,6 +124,7 @@ struct DeviceData {
     std::deque<int> installStatus;
     int lastInstallStatus = 0;
     UdpFaults faults;
+    bool rebooting = false; // no service answers
     std::vector<RequestRecord> requests;
     std::map<std::string, std::string> settings; // every key as last given
 
@@ -101,6 +133,13 @@ struct DeviceData {
 
 class DeviceState {
 public:
+    // Answers of a running job to progress or status requests; false when no
+    // job has an answer (the scripted answers are used then).
+    using ProgressSource = std::function<bool(ProgressAnswer& answer)>;
+    using StatusSource = std::function<bool(int& status)>;
+    // Told the key after every successful Set (the state's lock released).
+    using ChangeListener = std::function<void(const std::string& key)>;
+
     DeviceState();
     DeviceState(const DeviceState&) = delete;
     DeviceState& operator=(const DeviceState&) = delete;
@@ -113,8 +152,28 @@ public:
     bool LoadFile(const std::string& path, std::string* error = nullptr);
     // A raw setting (for settings this class does not know itself).
     std::string Setting(const std::string& key, const std::string& fallback = "") const;
+    // A setting read as an integer within [low, high]; fallback when unset or bad.
+    long long IntSetting(const std::string& key, long long fallback, long long low, long long high) const;
 
-    // Runs f with the state locked and returns its result.
+    // Fills the store with the device's tables (the defaults of
+    // NasDescription, the name, firmware, disks and users held so far) and
+    // from then on keeps those values there only. Call once, before the
+    // services start; the store must outlive this object.
+    void AttachStore(MibStore& store);
+    MibStore* Store() const { return m_store; }
+
+    // The account of a user, from the store once attached.
+    std::optional<UserAccount> FindUser(const std::string& name) const;
+    // Disk state of disk 1 or 2 (0 when the disk has no row).
+    int DiskState(int disk) const;
+    void SetDiskState(int disk, int state);
+    // The device's network settings changed (set-network); also updates the
+    // LAN interface text the device reports.
+    void SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway);
+
+    // Runs f with the state locked and returns its result. Once a store is
+    // attached, the name, firmware, disk and user fields of DeviceData are
+    // not used: read them through Snapshot, FindUser or DiskState.
     template <class F>
     auto With(F f)
     {
@@ -127,15 +186,28 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return f(m_data);
     }
+    // A copy of the state, with the store's name, firmware, disks and users.
     DeviceData Snapshot() const;
 
-    // Pops the next progress / install status answer (the last one repeats).
+    // The next progress / install status answer: a job's when it has one,
+    // else the next scripted one (the last one repeats).
     ProgressAnswer NextProgress();
     int NextInstallStatus();
+    void SetJobSources(ProgressSource progress, StatusSource status);
+    void SetChangeListener(ChangeListener listener);
 
 private:
+    bool SetLocked(const std::string& key, const std::string& value, std::string* error);
+    bool SetStored(const std::string& key, const std::string& value, std::string* error);
+    void Overlay(DeviceData& d) const;
+
     mutable std::mutex m_mutex;
     DeviceData m_data;
+    MibStore* m_store = nullptr;
+    std::set<std::string> m_tablesGiven; // tables whose default rows a setting replaced
+    ProgressSource m_progressSource;
+    StatusSource m_statusSource;
+    ChangeListener m_listener;
 };
 
 // Helpers shared by the emulator's pieces.

@@ -21,12 +21,12 @@ void Str(MibStore& s, const char* column, int row, const std::string& value)
 NasDescription NasDescription::Default(const std::string& adminPassword)
 {
     NasDescription nas;
-    nas.disks = {{1, 238475, 1024, "ext3", 2}, {2, 238475, 512, "ext3", 2}};
+    nas.disks = {{1, 238475, 1024, "3", 2}, {2, 238475, 512, "3", 2}};
     nas.folders = {
         {1, "HDD1", "public", "", "", 1, 1, 0, 1},
         {2, "HDD1", "admin", "admin,", "admin,", 1, 0, 0, 2},
     };
-    nas.usbDisks = {{1, 7634, 120, "vfat"}};
+    nas.usbDisks = {{1, 7634, 120, "1"}};
     nas.users = {
         {1, "admin", "Administrator", adminPassword, "staff,", 15, 1, 1},
         {2, "guest", "Guest", "guest", "", 1, 1, 0},

@@ -15,7 +15,7 @@ struct NasDescription {
         int number = 1; // row: 1 or 2
         int totalMb = 0;
         int usedMb = 0;
-        std::string fsType = "ext3";
+        std::string fsType = "3"; // file-system number as text: "1" FAT32, "2" ext2, "3" ext3
         int status = 2; // 2 ready, -2 not formatted, -1 formatting, 1 not installed, 0 none
     };
     struct Folder {
@@ -33,7 +33,7 @@ struct NasDescription {
         int index = 1;
         int totalSize = 0;
         int usedSize = 0;
-        std::string fsType = "vfat";
+        std::string fsType = "1";
     };
     struct User {
         int index = 1;

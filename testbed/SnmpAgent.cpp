@@ -247,6 +247,8 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
 {
     reply.clear();
     ++m_requests;
+    if (m_silent)
+        return false;
     for (int left = m_drops.load(); left > 0;) {
         if (m_drops.compare_exchange_weak(left, left - 1))
             return false;

@@ -53,6 +53,10 @@ public:
     void FailRequests(int count, int skip = 0);
     // GETNEXT answers the OID it was asked for instead of the next one.
     void SetNonIncreasingNext(bool on) { m_nonIncreasing = on; }
+    // Every request is dropped unanswered while on (a device that is
+    // rebooting). Not touched by ClearFaults.
+    void SetSilent(bool on) { m_silent = on; }
+    bool Silent() const { return m_silent.load(); }
     void ClearFaults();
 
     // Requests received (dropped ones included) and answers sent.
@@ -82,6 +86,7 @@ private:
     int m_failSkip = 0;  // guarded by m_lock
     int m_failCount = 0; // guarded by m_lock
     std::atomic<bool> m_nonIncreasing{false};
+    std::atomic<bool> m_silent{false};
     std::atomic<uint64_t> m_requests{0};
     std::atomic<uint64_t> m_answers{0};
 

@@ -224,7 +224,7 @@ std::vector<unsigned char> UdpResponder::Answer(const unsigned char* req, size_t
     static const unsigned char kAll[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     bool forMe = std::memcmp(req + 1, d.mac, 6) == 0;
     unsigned char op = req[0];
-    const UserAccount* admin = d.FindUser("admin");
+    std::optional<UserAccount> admin = m_state.FindUser("admin");
     std::vector<std::string> lines;
     switch (op) {
     case 0: {
@@ -261,7 +261,7 @@ std::vector<unsigned char> UdpResponder::Answer(const unsigned char* req, size_t
         if (op == 4)
             ok = ok && lines.size() == 2 && admin && lines[1] == admin->password;
         else if (ok && lines.size() == 3) {
-            const UserAccount* user = d.FindUser(lines[1]);
+            std::optional<UserAccount> user = m_state.FindUser(lines[1]);
             ok = user && user->password == lines[2];
         } else
             ok = false;
@@ -328,7 +328,7 @@ void UdpResponder::Handle(const unsigned char* req, size_t len, uint32_t source,
     NetworkChange change;
     std::vector<unsigned char> reply;
     const UdpFaults& faults = before.faults;
-    if (!faults.silent)
+    if (!faults.silent && !before.rebooting)
         reply = Answer(req, len, source, &change);
     record.answered = !reply.empty();
     m_state.With([&](DeviceData& d) { d.requests.push_back(record); });
@@ -382,6 +382,8 @@ void UdpResponder::Handle(const unsigned char* req, size_t len, uint32_t source,
 void UdpResponder::ApplyNetwork(const NetworkChange& change, int ifIndex)
 {
     DeviceData d = m_state.Snapshot();
+    if (m_state.Setting("ignore_network") == "1")
+        return; // answers, and stays where it is
     uint32_t ip = change.ip, mask = change.mask, gateway = change.gateway;
     if (ip == 0 && mask == 0 && gateway == 0) {
         // DHCP: takes what the configured server would hand out, if anything.
@@ -391,11 +393,7 @@ void UdpResponder::ApplyNetwork(const NetworkChange& change, int ifIndex)
         mask = d.dhcpMask ? d.dhcpMask : htonl(0xFFFFFF00u);
         gateway = d.dhcpGateway;
     }
-    m_state.With([&](DeviceData& s) {
-        s.address = ip;
-        s.mask = mask;
-        s.gateway = gateway;
-    });
+    m_state.SetNetwork(ip, mask, gateway);
     char name[IF_NAMESIZE] = {};
     if (!d.applyNetwork || !if_indextoname(static_cast<unsigned>(ifIndex), name))
         return;

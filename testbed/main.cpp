@@ -1,13 +1,6 @@
 // tolvane-testbed: plays the NAS device for tests and demonstrations.
-//
-//   tolvane-testbed [--config FILE] [--set KEY=VALUE]... [--control SOCKET]
-//                   [--udp-port N] [--no-udp]
-//
-// The device state comes from the config file (see DeviceState.h), then from
-// each --set in order. --control opens the line command channel on that Unix
-// socket path (see DeviceCommands.h; "quit" ends the program). The program
-// runs until "quit", SIGTERM or SIGINT. It prints "ready" on standard output
-// once every service is listening.
+// See kHelp below; settings in DeviceState.h and EmulatedDevice.h, control
+// commands in DeviceCommands.h and EmulatedDevice.h.
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +14,7 @@
 #include "ControlChannel.h"
 #include "DeviceCommands.h"
 #include "DeviceState.h"
+#include "EmulatedDevice.h"
 #include "UdpResponder.h"
 
 namespace {
@@ -36,12 +30,45 @@ void Quit()
     g_quitSignal.notify_all();
 }
 
+const char kHelp[] =
+    "usage: tolvane-testbed [--config FILE] [--set KEY=VALUE]... [--control SOCKET]\n"
+    "                       [--udp-port N] [--no-udp] [--snmp-port N] [--no-snmp]\n"
+    "                       [--web-port N] [--no-web] [--help]\n"
+    "\n"
+    "Plays a two-disk NAS device: its UDP service (discovery, login, network set-up,\n"
+    "progress, install status) on UDP 26215, its SNMP v1 agent on UDP 161 answering the\n"
+    "community it hands out at login, and its web CGI (Basic authorization, the\n"
+    "setobject forms, the package upload) on the port its SNMP object 20.11.0 reports.\n"
+    "Users, passwords and disk states are one set of objects that all three serve.\n"
+    "\n"
+    "  --config FILE     settings, one \"key = value\" a line (\"#\" starts a comment)\n"
+    "  --set KEY=VALUE   one setting, applied after the config file, in order\n"
+    "  --control SOCKET  line command channel on that Unix socket (\"quit\" ends the program)\n"
+    "  --udp-port N      UDP port of the device protocol (26215)\n"
+    "  --snmp-port N     UDP port of the SNMP agent (setting snmp_port, 161; 0: any)\n"
+    "  --web-port N      TCP port of the web server (setting web_port, 80; 0: any)\n"
+    "  --no-udp, --no-snmp, --no-web   leave that service out\n"
+    "\n"
+    "Settings (defaults give a ready device with two disks and the login admin/admin):\n"
+    "  name mac community firmware user=NAME:PASSWORD:LEVEL[:GROUPS] remove_user\n"
+    "  disk1 disk2 (2 ready, -2 unformatted, -1 formatting, 1 package not installed,\n"
+    "  0 no disk, -10 not ready) disk1_size disk2_size=TOTAL[:USED[:FS]]\n"
+    "  folder=INDEX:SHARE[:LOCATION[:TYPE[:READ[:WRITE]]]] usb=INDEX:TOTAL:USED[:FS]\n"
+    "  group=INDEX:NAME[:USERS] quota=INDEX:NAME:DISK:MB:TYPE (\"none\" empties a table)\n"
+    "  disk_mode format_state no_quota_disk2 web_port snmp_port package_version boot_time\n"
+    "  device_state mib=OID i|s VALUE\n"
+    "  address mask gateway dhcp_address dhcp_mask dhcp_gateway apply_network ignore_network\n"
+    "  answer_groups progress install_status\n"
+    "  format_ms after_format package_file package_size install_check_ms reboot_ms\n"
+    "  reboot_wait_ms\n"
+    "\n"
+    "Control commands: ping get set fault requests request snmp web mib job reboot quit\n"
+    "(see testbed/DeviceCommands.h and testbed/EmulatedDevice.h).\n"
+    "Prints \"ready\" once every service listens; runs until quit, SIGTERM or SIGINT.\n";
+
 int Usage(const char* why)
 {
-    std::fprintf(stderr, "tolvane-testbed: %s\n"
-                         "usage: tolvane-testbed [--config FILE] [--set KEY=VALUE]... [--control SOCKET]"
-                         " [--udp-port N] [--no-udp]\n",
-                 why);
+    std::fprintf(stderr, "tolvane-testbed: %s\n%s", why, kHelp);
     return 2;
 }
 
@@ -57,6 +84,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     testbed::DeviceState state;
+    // The device first: its objects take the table settings of the config.
+    testbed::EmulatedDevice device(state);
+    testbed::EmulatedDevice::Options services;
     std::string controlPath;
     long long udpPort = 26215;
     bool udp = true;
@@ -88,19 +118,37 @@ int main(int argc, char** argv)
                 return Usage("--udp-port needs a port");
         } else if (arg == "--no-udp") {
             udp = false;
+        } else if (arg == "--snmp-port" || arg == "--web-port") {
+            const char* v = value();
+            long long port = 0;
+            if (!v || !testbed::ParseInt(v, 0, 65535, port))
+                return Usage((arg + " needs a port").c_str());
+            (arg == "--snmp-port" ? services.snmpPort : services.webPort) = static_cast<int>(port);
+        } else if (arg == "--no-snmp") {
+            services.snmp = false;
+        } else if (arg == "--no-web") {
+            services.web = false;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kHelp, stdout);
+            return 0;
         } else {
             return Usage(("unknown option " + arg).c_str());
         }
     }
 
-    testbed::UdpResponder responder(state, static_cast<uint16_t>(udpPort));
     std::string error;
+    if (!device.Start(services, &error)) {
+        std::fprintf(stderr, "tolvane-testbed: %s\n", error.c_str());
+        return 1;
+    }
+    testbed::UdpResponder responder(state, static_cast<uint16_t>(udpPort));
     if (udp && !responder.Start(&error)) {
         std::fprintf(stderr, "tolvane-testbed: UDP service: %s\n", error.c_str());
         return 1;
     }
     testbed::ControlChannel channel;
     testbed::RegisterDeviceCommands(channel, state);
+    device.RegisterCommands(channel);
     channel.Register("quit", [](const std::string&) {
         Quit();
         return std::string("OK");
@@ -125,5 +173,6 @@ int main(int argc, char** argv)
     }
     channel.Stop();
     responder.Stop();
+    device.Stop();
     return 0;
 }

@@ -19,6 +19,17 @@ int RealDelayMs(Delay delay)
         return 30000;
     case Delay::BackupLogPoll:
         return 3000;
+    case Delay::SetupFormatStart:
+        return 8000;
+    case Delay::SetupFormatPoll:
+        return 5000;
+    case Delay::SetupUploadPause:
+    case Delay::SetupCheckPause:
+        return 5000;
+    case Delay::SetupStatusPoll:
+        return 500;
+    case Delay::SetupRebootTick:
+        return 1000;
     }
     return 0;
 }

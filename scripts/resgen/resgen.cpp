@@ -384,6 +384,39 @@ int main(int argc, char** argv)
                     Scaled([](QPainter& p) { Badge(p, QColor(0x2A, 0x6E, 0xD0), 16, 16, 13); InfoMark(p, 16, 16, 13); })}),
          "bitmaps/271.png");
 
+    // Discovered devices (the mask colour is white, so marks use near-white):
+    // 0 answering in the PC's subnet, 1 no longer answering, 2 answering from
+    // another subnet.
+    const QColor nearWhite(0xFE, 0xFE, 0xFE);
+    auto badge = [nearWhite](QPainter& p, QColor colour) {
+        p.setPen(QPen(nearWhite, 1.2));
+        p.setBrush(colour);
+        p.drawEllipse(QPointF(24, 24), 6.5, 6.5);
+        p.setPen(QPen(nearWhite, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setBrush(Qt::NoBrush);
+    };
+    Save(Strip(32, {Scaled([badge](QPainter& p) {
+                        Nas(p, 4, 3, 17, 25);
+                        badge(p, QColor(0x2E, 0xA8, 0x3C));
+                        p.drawPolyline(QPolygonF({QPointF(21, 24), QPointF(23.3, 26.5), QPointF(27.2, 21.5)}));
+                    }),
+                    Scaled([badge](QPainter& p) {
+                        Nas(p, 4, 3, 17, 25);
+                        p.setPen(Qt::NoPen);
+                        p.setBrush(QColor(0xF4, 0xF4, 0xF4, 0xB0));
+                        p.drawRoundedRect(QRectF(3.5, 2.5, 18, 26), 2.5, 2.5);
+                        badge(p, QColor(0xC8, 0x2A, 0x2A));
+                        p.drawLine(QPointF(21.5, 21.5), QPointF(26.5, 26.5));
+                        p.drawLine(QPointF(26.5, 21.5), QPointF(21.5, 26.5));
+                    }),
+                    Scaled([badge](QPainter& p) {
+                        Nas(p, 4, 3, 17, 25);
+                        badge(p, QColor(0xE8, 0x8A, 0x1A));
+                        p.drawLine(QPointF(20.8, 24), QPointF(27, 24));
+                        p.drawPolyline(QPolygonF({QPointF(24.5, 21.3), QPointF(27.2, 24), QPointF(24.5, 26.7)}));
+                    })}),
+         "bitmaps/246.png");
+
     // Toolbar buttons.
     struct Button {
         unsigned id;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -239,14 +240,17 @@ void Emulator::Stop()
     if (m_pid <= 0)
         return;
     Command("quit");
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 500; ++i) {
         int status;
         if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
+            // A clean end: no crash, and no sanitizer report at exit.
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "tolvane-testbed ended badly: " << Log();
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    ADD_FAILURE() << "tolvane-testbed did not quit: " << Log();
     kill(m_pid, SIGKILL);
     waitpid(m_pid, nullptr, 0);
     m_pid = -1;
@@ -270,6 +274,8 @@ TestNetwork::TestNetwork() : m_id(g_nextNetwork++)
 TestNetwork::~TestNetwork()
 {
     m_emulators.clear();
+    for (pid_t pid : std::vector<pid_t>(m_spawned))
+        EndInHost(pid);
     for (Host& h : m_hosts) {
         kill(h.pid, SIGKILL);
         waitpid(h.pid, nullptr, 0);
@@ -408,6 +414,54 @@ std::vector<std::string> TestNetwork::HostAddresses(int host)
         if (word == "inet" && in >> word)
             addresses.push_back(word);
     return addresses;
+}
+
+pid_t TestNetwork::SpawnInHost(int host, const std::vector<std::string>& args, const std::filesystem::path& log,
+                               const std::vector<std::string>& environment)
+{
+    std::vector<std::string> argvText = args;
+    std::vector<char*> argv;
+    for (std::string& a : argvText)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envText = environment;
+    pid_t ns = HostPid(host);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork");
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            dup2(fd, 2);
+        }
+        for (std::string& e : envText)
+            putenv(e.data());
+        if (!JoinNamespace(ns))
+            _exit(126);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    m_spawned.push_back(pid);
+    return pid;
+}
+
+void TestNetwork::EndInHost(pid_t pid)
+{
+    auto it = std::find(m_spawned.begin(), m_spawned.end(), pid);
+    if (it == m_spawned.end())
+        return;
+    m_spawned.erase(it);
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 Emulator* TestNetwork::StartEmulator(int host, const std::string& config, const std::vector<std::string>& options)

@@ -101,6 +101,14 @@ public:
     // The host's IPv4 addresses on eth0 ("198.18.1.10/24" ...), as "ip" lists them.
     std::vector<std::string> HostAddresses(int host);
 
+    // Starts a program (argv[0] looked up in PATH) in the host's namespace
+    // with its output to log and extra "KEY=VALUE" environment entries; it
+    // is killed with the network (and when the test program dies).
+    pid_t SpawnInHost(int host, const std::vector<std::string>& argv, const std::filesystem::path& log,
+                      const std::vector<std::string>& environment = {});
+    // Ends a program SpawnInHost started (SIGTERM, then SIGKILL) and reaps it.
+    void EndInHost(pid_t pid);
+
     // Starts tolvane-testbed in the host's namespace with that config text
     // and extra options, and waits until its control channel answers.
     // Adds a fatal test failure and returns null when it does not start.
@@ -117,6 +125,7 @@ private:
     std::vector<std::string> m_links;
     std::vector<Host> m_hosts;
     std::vector<std::unique_ptr<Emulator>> m_emulators;
+    std::vector<pid_t> m_spawned;
     int m_id;
     int m_adapters = 0;
     std::vector<std::string> m_adapterNames;
