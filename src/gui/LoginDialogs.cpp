@@ -1,12 +1,8 @@
 #include "LoginDialogs.h"
 
-#include "DiscoverNasDlg.h"
-#include "MessageBox.h"
-#include "SetupWizardDlg.h"
-
-#if __has_include("DeviceInfoDlg.h")
 #include "DeviceInfoDlg.h"
-#endif
+#include "DiscoverNasDlg.h"
+#include "SetupWizardDlg.h"
 
 int RunDiscoverNasDlg(int type, QWidget* parent)
 {
@@ -22,12 +18,6 @@ int RunSetupWizardDlg(QWidget* parent)
 
 int RunDeviceInfoDlg(QWidget* parent)
 {
-#if __has_include("DeviceInfoDlg.h")
     CDeviceInfoDlg dlg(parent);
     return dlg.DoModal();
-#else
-    (void)parent;
-    platform::MessageBox("This build has no device information dialog.", platform::MB_OK | platform::MB_ICONHAND);
-    return platform::IDCANCEL;
-#endif
 }

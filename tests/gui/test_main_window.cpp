@@ -14,6 +14,7 @@
 #include "Application.h"
 #include "BackupTask.h"
 #include "CommandBars.h"
+#include "DeviceInfoDlg.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
 #include "NasMib.h"
@@ -576,6 +577,27 @@ private slots:
         QCOMPARE(boxes.Boxes()[0].text, std::string("Disk full"));
         QCOMPARE(boxes.Boxes()[0].style, unsigned(platform::MB_OK | platform::MB_ICONWARNING));
         QVERIFY(boxes.Boxes()[0].onGuiThread);
+    }
+
+    void deviceInformationOpensItsDialogWithoutAParent()
+    {
+        LoginRoad road;
+        MessageBoxRecorder boxes;
+        TestMainWindow dlg;
+        QVERIFY(dlg.OnInitDialog());
+        bool info = false;
+        QWidget* parent = &dlg;
+        auto old = Dialog::SetModalHook([&](Dialog& d) {
+            if (dynamic_cast<CDeviceInfoDlg*>(&d) != nullptr) {
+                info = true;
+                parent = d.parentWidget();
+            }
+            d.EndDialog(IDOK);
+        });
+        dlg.OnCommand(ID_DEVICE_INFORMATION);
+        Dialog::SetModalHook(old);
+        QVERIFY(info);
+        QVERIFY(parent == nullptr);
     }
 
     void aboutBox()
