@@ -493,7 +493,11 @@ int FinderQuery2(const NasInfo* dev, const char* user, const char* password, int
     return Login(dev, FINDER_OP_USER_LOGIN, user, password, timeoutMs, community);
 }
 
-int FinderGetProgress(const NasInfo* dev, unsigned* value1, unsigned* value2, int timeoutMs)
+namespace {
+
+// Requests that carry only the opcode and the MAC (progress, status): the
+// reply's length, or a negative code.
+int MacOnlyRequest(const NasInfo* dev, unsigned char op, unsigned char* reply, size_t replySize, int timeoutMs)
 {
     std::shared_ptr<FinderTable> table = CurrentTable();
     if (!table)
@@ -502,11 +506,18 @@ int FinderGetProgress(const NasInfo* dev, unsigned* value1, unsigned* value2, in
     if (!entry)
         return FINDER_ERR_NO_INTERFACE;
     unsigned char request[7];
-    request[0] = FINDER_OP_PROGRESS;
+    request[0] = op;
     std::memcpy(request + 1, dev->mac, 6);
+    return Exchange(*table, *entry, dev, request, sizeof request, static_cast<unsigned char>(op + 1),
+                    replySize, reply, replySize, timeoutMs);
+}
+
+} // namespace
+
+int FinderGetProgress(const NasInfo* dev, unsigned* value1, unsigned* value2, int timeoutMs)
+{
     unsigned char reply[20];
-    int len = Exchange(*table, *entry, dev, request, sizeof request, FINDER_OP_PROGRESS + 1, 20, reply, sizeof reply,
-                       timeoutMs);
+    int len = MacOnlyRequest(dev, FINDER_OP_PROGRESS, reply, sizeof reply, timeoutMs);
     if (len < 0)
         return len;
     unsigned v1 = 0, v2 = 0;
@@ -520,18 +531,8 @@ int FinderGetProgress(const NasInfo* dev, unsigned* value1, unsigned* value2, in
 
 int FinderPollStatus(const NasInfo* dev, int timeoutMs)
 {
-    std::shared_ptr<FinderTable> table = CurrentTable();
-    if (!table)
-        return FINDER_ERR_NOT_INIT;
-    const FinderInterface* entry = dev ? SelectInterface(*table, dev) : nullptr;
-    if (!entry)
-        return FINDER_ERR_NO_INTERFACE;
-    unsigned char request[7];
-    request[0] = FINDER_OP_STATUS;
-    std::memcpy(request + 1, dev->mac, 6);
     unsigned char reply[12];
-    int len = Exchange(*table, *entry, dev, request, sizeof request, FINDER_OP_STATUS + 1, 12, reply, sizeof reply,
-                       timeoutMs);
+    int len = MacOnlyRequest(dev, FINDER_OP_STATUS, reply, sizeof reply, timeoutMs);
     if (len < 0)
         return len;
     return reply[11];

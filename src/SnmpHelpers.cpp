@@ -50,6 +50,11 @@ const int kTries = 3;
 
 } // namespace
 
+void SnmpPause(int milliseconds)
+{
+    Pause(milliseconds);
+}
+
 SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep)
 {
     std::lock_guard<std::mutex> lock(g_sleepLock);

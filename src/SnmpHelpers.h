@@ -12,6 +12,8 @@ inline constexpr int kSnmpRetryPauseMs = 2000;
 // calling thread). An empty function restores the default; returns the old.
 using SnmpSleepFunction = std::function<void(int milliseconds)>;
 SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep);
+// Pauses the calling thread through that function (for other retry loops).
+void SnmpPause(int milliseconds);
 
 // Up to 3 SimpleGet tries with the context's address and community, a pause
 // after every failed try. 0 with value set, or -3 (value untouched).
