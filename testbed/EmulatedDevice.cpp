@@ -454,6 +454,16 @@ std::string EmulatedDevice::SnmpCommand(const std::string& args)
         return "OK " + std::to_string(m_agent.Port());
     } else if (verb == "requests") {
         return "OK " + std::to_string(m_agent.RequestCount()) + " " + std::to_string(m_agent.AnswerCount());
+    } else if (verb == "writes") {
+        return "OK " + std::to_string(m_agent.WriteCount());
+    } else if (verb == "write" && ParseInt(rest, -1000000, 1000000, n)) {
+        auto w = m_agent.RecordedWrite(static_cast<long>(n));
+        if (!w)
+            return "ERR no such write";
+        std::string oid;
+        for (uint32_t part : w->oid)
+            oid += (oid.empty() ? "" : ".") + std::to_string(part);
+        return "OK " + oid + " " + TypeLetter(w->value.syntax) + " " + w->value.Text();
     } else {
         return "ERR bad snmp command: " + args;
     }
@@ -465,6 +475,13 @@ std::string EmulatedDevice::WebCommand(const std::string& args)
     auto [verb, rest] = Verb(args);
     if (verb == "port")
         return "OK " + std::to_string(m_web.Port());
+    long long n = 0;
+    if (verb == "requests")
+        return "OK " + std::to_string(m_web.RecordedRequests());
+    if (verb == "request" && ParseInt(rest, -1000000, 1000000, n)) {
+        auto request = m_web.RecordedRequest(static_cast<long>(n));
+        return request ? "OK " + Base64Encode(*request) : std::string("ERR no such request");
+    }
     if (verb == "stats")
         return "OK connections=" + std::to_string(m_web.Connections()) + " requests=" +
                std::to_string(m_web.Requests()) + " forms=" + std::to_string(m_web.FormsApplied()) +

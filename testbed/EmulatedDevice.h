@@ -45,8 +45,14 @@
 //   snmp clear                   every SNMP fault off (not silence)
 //   snmp port                    OK <port>
 //   snmp requests                OK <received> <answered>
+//   snmp writes                  OK <number of objects written by SETs>
+//   snmp write I                 OK <oid> <type> <text>  the I-th object a SET wrote
+//                                (from 0; -1 the last; the last 256 are kept)
 //   web fault none|silent|late MS|noapply|unauthorized|split|refuse
 //   web port                     OK <port>
+//   web requests                 OK <number of requests read whole>
+//   web request I                OK <Base64 of the I-th request: head and Content-Length body,
+//                                as the client sent them> (from 0; -1 the last; the last 32 are kept)
 //   web stats                    OK connections=N requests=N forms=N packages=N
 //   mib get OID                  OK <type> <text>  (type i, s, c, u, t, a, o, x as snmpset names them)
 //   mib set OID i|s VALUE        writes an INTEGER or OCTET STRING

@@ -347,11 +347,11 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
         }
     } else {
         // SET: every binding is checked before anything is written.
-        struct Write {
+        struct Pending {
             Oid name;
             MibValue value;
         };
-        std::vector<Write> writes;
+        std::vector<Pending> writes;
         for (const netsnmp_variable_list* v = req->variables; v; v = v->next_variable) {
             ++i;
             Oid name = NameOf(v);
@@ -373,7 +373,7 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
                 std::lock_guard<std::mutex> lock(m_lock);
                 removals = m_removals;
             }
-            for (const Write& w : writes) {
+            for (const Pending& w : writes) {
                 bool removed = false;
                 for (const Removal& r : removals) {
                     if (w.name.size() > r.column.size() && OidStartsWith(w.name, r.column) &&
@@ -387,6 +387,15 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
                 }
                 if (!removed)
                     m_store.Set(w.name, w.value);
+            }
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                for (const Pending& w : writes) {
+                    m_writes.push_back({w.name, w.value});
+                    if (m_writes.size() > kKeptWrites)
+                        m_writes.pop_front();
+                    ++m_writeCount;
+                }
             }
             if (!CopyBindings(resp, req))
                 return false;
@@ -416,6 +425,24 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
         reply.assign(reinterpret_cast<const char*>(out + size - offset), offset);
     free(out);
     return rc == 0 && !reply.empty();
+}
+
+uint64_t SnmpAgent::WriteCount() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_writeCount;
+}
+
+std::optional<SnmpAgent::Write> SnmpAgent::RecordedWrite(long index) const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const long total = static_cast<long>(m_writeCount);
+    if (index < 0)
+        index += total;
+    const long first = total - static_cast<long>(m_writes.size());
+    if (index < first || index >= total)
+        return std::nullopt;
+    return m_writes[static_cast<size_t>(index - first)];
 }
 
 } // namespace testbed

@@ -4,7 +4,9 @@
 // here. One thread receives and answers requests in turn.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,6 +65,17 @@ public:
     uint64_t RequestCount() const { return m_requests.load(); }
     uint64_t AnswerCount() const { return m_answers.load(); }
 
+    // The objects written by accepted SETs, in order (a row removal is
+    // recorded as the SET that asked for it). The last kKeptWrites are kept;
+    // index counts from 0 over all writes, -1 is the last one.
+    static constexpr size_t kKeptWrites = 256;
+    struct Write {
+        Oid oid;
+        MibValue value;
+    };
+    uint64_t WriteCount() const;
+    std::optional<Write> RecordedWrite(long index) const;
+
     // Decodes one datagram and works out the answer. False when nothing is to
     // be sent back (dropped, undecodable, wrong version or community, not a
     // request). Used by the receive thread and by the fuzz target.
@@ -89,6 +102,8 @@ private:
     std::atomic<bool> m_silent{false};
     std::atomic<uint64_t> m_requests{0};
     std::atomic<uint64_t> m_answers{0};
+    std::deque<Write> m_writes; // guarded by m_lock
+    uint64_t m_writeCount = 0;  // guarded by m_lock
 
     int m_fd = -1;
     int m_wake = -1; // eventfd that ends the receive loop

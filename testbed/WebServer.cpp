@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -132,6 +133,12 @@ struct WebServer::Impl {
     std::atomic<unsigned> requests{0};
     std::atomic<unsigned> applied{0};
     std::atomic<unsigned> received{0};
+
+    // The last requests as received (see RecordedRequest).
+    mutable std::mutex recordLock;
+    std::deque<std::string> recorded;
+    unsigned recordedTotal = 0;
+    void Record(const std::string& head, const std::string& body);
 
     bool Authorized(const httplib::Request& req);
     void Deny(httplib::Response& res);
@@ -437,6 +444,7 @@ void WebServer::Impl::Serve(int client, Fault mode, unsigned late)
         rest.append(buffer, static_cast<size_t>(n));
     }
     rest.resize(contentLength);
+    Record(head, rest);
 
     // Hand the request to the HTTP server.
     int upstream = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -508,6 +516,15 @@ void WebServer::Impl::Serve(int client, Fault mode, unsigned late)
         drainClient(kLingerMs);
     }
     ::close(client);
+}
+
+void WebServer::Impl::Record(const std::string& head, const std::string& body)
+{
+    std::lock_guard<std::mutex> guard(recordLock);
+    recorded.push_back(head + body);
+    if (recorded.size() > kKeptRequests)
+        recorded.pop_front();
+    ++recordedTotal;
 }
 
 // ---------------------------------------------------------------------------
@@ -643,5 +660,23 @@ unsigned WebServer::Connections() const { return m->accepted.load(); }
 unsigned WebServer::Requests() const { return m->requests.load(); }
 unsigned WebServer::FormsApplied() const { return m->applied.load(); }
 unsigned WebServer::PackagesReceived() const { return m->received.load(); }
+
+unsigned WebServer::RecordedRequests() const
+{
+    std::lock_guard<std::mutex> guard(m->recordLock);
+    return m->recordedTotal;
+}
+
+std::optional<std::string> WebServer::RecordedRequest(long index) const
+{
+    std::lock_guard<std::mutex> guard(m->recordLock);
+    const long total = static_cast<long>(m->recordedTotal);
+    if (index < 0)
+        index += total;
+    const long first = total - static_cast<long>(m->recorded.size());
+    if (index < first || index >= total)
+        return std::nullopt;
+    return m->recorded[static_cast<size_t>(index - first)];
+}
 
 } // namespace testbed

@@ -65,6 +65,15 @@ public:
     unsigned FormsApplied() const; // forms handed to ApplyCells
     unsigned PackagesReceived() const;
 
+    // Every request read whole, as the client sent it: the head and the
+    // Content-Length bytes of body (what follows them is not part of the
+    // request). The last kKeptRequests are kept; index counts from 0 over all
+    // requests the server ever read, -1 is the last one. nullopt for one not
+    // kept.
+    static constexpr unsigned kKeptRequests = 32;
+    unsigned RecordedRequests() const;
+    std::optional<std::string> RecordedRequest(long index) const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m;

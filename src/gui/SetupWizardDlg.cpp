@@ -868,8 +868,34 @@ bool CSetupWizardDlg::UploadRemotePackage(std::FILE* file)
     sentAll.progress = 100;
     sentAll.prompt = "Checking Package Validation..";
     Post(sentAll);
+    // The device's answer, when it gives one before the check pause is over:
+    // a refusal (401 for a login it does not take, 400 for a body it cannot
+    // read) means no package arrived, whatever the status requests say later.
+    // No answer, or a closed connection, leaves it to the status requests.
+    using Clock = std::chrono::steady_clock;
+    auto msUntil = [](Clock::time_point t) {
+        return std::max<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count(), 0);
+    };
+    const Clock::time_point checkEnd = Clock::now() + std::chrono::milliseconds(DelayMs(Delay::SetupCheckPause));
+    CHttpStatusReader answer;
+    while (answer.Result() == CHttpStatusReader::kPending && !Stopping()) {
+        const long long left = msUntil(checkEnd);
+        if (left <= 0)
+            break;
+        char buffer[1024];
+        long n = socket.Receive(buffer, sizeof buffer, static_cast<unsigned>(std::min<long long>(left, 100)));
+        if (n == CTcpSocket::kTimedOut)
+            continue;
+        if (n <= 0)
+            break;
+        answer.Feed(buffer, static_cast<size_t>(n));
+    }
     socket.Close();
-    if (!Pause(Delay::SetupCheckPause))
+    if (answer.Result() == CHttpStatusReader::kRejected) {
+        ErrorBox(Format("File transmission failed!!\nError code: %d", answer.Status()));
+        return false;
+    }
+    if (!Pause(static_cast<int>(msUntil(checkEnd))))
         return false;
 
     login = CopyLogin();

@@ -329,3 +329,39 @@ TEST(DeviceWebPort, TheReportedPortIsTheServedOne)
     ASSERT_TRUE(nas.dev->Ok("set web_port 0"));
     EXPECT_EQ(GetNasWebPort(nullptr), -1);
 }
+
+TEST_F(DeviceForms, RequestsAndSetsAreReadBackFromTheControlChannel)
+{
+    EXPECT_EQ(nas.dev->Command("web request -1"), "ERR no such request");
+    const std::string body = PasswordEdit("2", "alice", "seen").Text();
+    ASSERT_EQ(Post("UserManagement", body, MakeDeviceAuthorization()), kHttpOk);
+    // As sent: the head and the Content-Length bytes, without the trailer.
+    const std::string request = nas.dev->WebRequest(-1);
+    EXPECT_EQ(request.rfind("POST /cgi-bin/setobject?/configuration/ShareManagement/UserManagement.shtml HTTP/1.1\r\n",
+                            0),
+              0u)
+        << request;
+    ASSERT_GE(request.size(), body.size());
+    EXPECT_EQ(request.substr(request.size() - body.size()), body);
+    EXPECT_EQ(nas.dev->Command("web requests"), "OK 1");
+    EXPECT_EQ(nas.dev->WebRequest(0), request);
+
+    // Only the last 32 are kept.
+    for (int i = 0; i < 32; ++i)
+        ASSERT_EQ(SendHttpRequest(EmulatedNas::kAddress, static_cast<unsigned>(port),
+                                  BuildProbeRequest(EmulatedNas::kAddress, MakeDeviceAuthorization())),
+                  kHttpOk);
+    EXPECT_EQ(nas.dev->Command("web requests"), "OK 33");
+    EXPECT_EQ(nas.dev->Command("web request 0"), "ERR no such request");
+    EXPECT_EQ(nas.dev->WebRequest(1).rfind("GET / HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(nas.dev->WebRequests().size(), 32u);
+
+    // SNMP SETs: what they wrote, in order; reads and forms are not SETs.
+    EXPECT_EQ(nas.dev->Command("snmp writes"), "OK 0");
+    ASSERT_EQ(SnmpSetWithRetry(nasmib::kDeviceName, "RENAMED"), 0);
+    std::string value;
+    ASSERT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, value), 0);
+    EXPECT_EQ(nas.dev->SnmpWrites(), std::vector<std::string>{std::string(nasmib::kDeviceName) + " s RENAMED"});
+    EXPECT_EQ(nas.dev->Command("snmp write 1"), "ERR no such write");
+    EXPECT_EQ(nas.dev->Command("snmp write x").rfind("ERR", 0), 0u);
+}

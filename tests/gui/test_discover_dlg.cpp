@@ -11,21 +11,16 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
-#include <fcntl.h>
 #include <filesystem>
-#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
 #include "DiscoverNasDlg.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
-#include "MibStore.h"
 #include "NasMib.h"
-#include "NasMibSeed.h"
 #include "PopDlg.h"
 #include "Profile.h"
-#include "SnmpAgent.h"
 #include "SnmpHelpers.h"
 #include "TestNetwork.h"
 #include "stdafx.h"
@@ -42,7 +37,6 @@ namespace {
 
 const unsigned char kMac[6] = {0x02, 0x00, 0x00, 0x00, 0x07, 0x01};
 const char kMacText[] = "02:00:00:00:07:01";
-constexpr uint16_t kSnmpPort = 16161;
 constexpr int kScriptEnded = 1000;
 
 const char* const kText715 = "Could not receive the response form NAS.";
@@ -56,39 +50,6 @@ std::string DeviceConfig(const std::string& more = "")
            "\ndisk1 = 2\ndisk2 = 0\nuser = admin:secret:15\nuser = alice:wonder:1\ncommunity = c0mm\n" + more;
 }
 
-// The device's SNMP agent, answering inside the device host's namespace on
-// every address the host has (also after it was re-addressed).
-class HostSnmp {
-public:
-    HostSnmp(pid_t hostPid, const std::string& firmware)
-    {
-        testbed::NasDescription nas = testbed::NasDescription::Default();
-        nas.firmwareVersion = firmware;
-        testbed::SeedNasMib(store, nas);
-        agent.SetCommunity("c0mm");
-        bool started = false;
-        std::string error;
-        std::thread([&] {
-            int fd = open(("/proc/" + std::to_string(hostPid) + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd >= 0 && setns(fd, CLONE_NEWNET) == 0)
-                started = agent.Start("0.0.0.0", kSnmpPort, &error);
-            if (fd >= 0)
-                close(fd);
-        }).join();
-        if (!started)
-            qFatal("SNMP agent in the device host: %s", error.c_str());
-        CSnmpEngine::SetDefaultPort(kSnmpPort);
-    }
-    ~HostSnmp() { agent.Stop(); }
-    void SetFirmware(const std::string& version)
-    {
-        store.Set(nasmib::kFirmwareVersion, testbed::MibValue::String(version));
-    }
-
-    testbed::MibStore store;
-    testbed::SnmpAgent agent{store};
-};
-
 // One device on the PC's LAN (or in another subnet of it).
 struct Rig {
     explicit Rig(const std::string& deviceCidr = "198.18.1.10/24", const std::string& more = "",
@@ -96,10 +57,15 @@ struct Rig {
     {
         lan = net.AddLink({"198.18.1.1/24"});
         host = net.AddHost(lan, deviceCidr);
-        dev = net.StartEmulator(host, DeviceConfig(more));
+        // The device's own SNMP agent (UDP 161) answers the firmware check.
+        dev = net.StartEmulator(host, DeviceConfig("firmware = " + firmware + "\n" + more));
         if (dev == nullptr)
             qFatal("emulator did not start");
-        snmp = std::make_unique<HostSnmp>(net.HostPid(host), firmware);
+    }
+    void SetFirmware(const std::string& version)
+    {
+        if (dev->Command("set firmware " + version) != "OK")
+            qFatal("cannot set the firmware version");
     }
     // Number of UDP requests of an opcode the device received.
     int Requests(int op)
@@ -117,7 +83,6 @@ struct Rig {
     int lan = 0;
     int host = 0;
     Emulator* dev = nullptr;
-    std::unique_ptr<HostSnmp> snmp;
 };
 
 template <typename T> T* Item(CDiscoverNasDlg& dlg, int id)
@@ -522,7 +487,7 @@ private slots:
             QCOMPARE(d.GetMode(), 1); // back to the list
             ExpectOldLogin();
 
-            rig.snmp->SetFirmware("");
+            rig.SetFirmware("");
             ClickRow(d, 0);
             Click(Ok(d));
             Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
@@ -532,7 +497,7 @@ private slots:
             QCOMPARE(d.GetMode(), 1);
             ExpectOldLogin();
 
-            rig.snmp->SetFirmware("2.00.00");
+            rig.SetFirmware("2.00.00");
             Click(Ok(d));
             Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
             Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
@@ -876,34 +841,11 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    // The login memory lies beside the program: run a private link of the
-    // test program so that parallel test programs never share "quom.ini".
-    const char* kCopyMark = "TOLVANE_DISCOVER_TEST_COPY";
-    if (std::getenv(kCopyMark) == nullptr) {
-        fs::path exe = fs::read_symlink("/proc/self/exe");
-        std::string pattern = (testsupport::BinDir() / "discover-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            qFatal("cannot make a folder for the test program");
-        fs::path copy = fs::path(pattern) / exe.filename();
-        std::error_code ec;
-        fs::create_hard_link(exe, copy, ec);
-        if (ec)
-            fs::copy_file(exe, copy, ec);
-        if (ec)
-            qFatal("cannot place the test program: %s", ec.message().c_str());
-        setenv(kCopyMark, pattern.c_str(), 1);
-        execv(copy.c_str(), argv);
-        qFatal("cannot run the placed test program");
-    }
-    int rc = 0;
-    {
-        QApplication app(argc, argv);
-        TestDiscoverDlg test;
-        rc = QTest::qExec(&test, argc, argv);
-    }
-    std::error_code ec;
-    fs::remove_all(std::getenv(kCopyMark), ec);
-    return rc;
+    // The login memory lies beside the program.
+    testsupport::RunFromPrivateProgramFolder(argc, argv);
+    QApplication app(argc, argv);
+    TestDiscoverDlg test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "test_discover_dlg.moc"

@@ -21,6 +21,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "stdafx.h"
+
 namespace testsupport {
 
 namespace {
@@ -221,6 +223,44 @@ std::string Emulator::RequestField(int index, const std::string& field)
         if (k == field)
             return v;
     return "";
+}
+
+std::string Emulator::WebRequest(int index)
+{
+    std::string reply = Command("web request " + std::to_string(index));
+    return reply.rfind("OK ", 0) == 0 ? Base64Decode(reply.substr(3)) : std::string();
+}
+
+namespace {
+// The number in "OK N".
+long CountOf(const std::string& reply)
+{
+    return reply.rfind("OK ", 0) == 0 ? std::strtol(reply.c_str() + 3, nullptr, 10) : 0;
+}
+} // namespace
+
+std::vector<std::string> Emulator::WebRequests()
+{
+    std::vector<std::string> out;
+    const long total = CountOf(Command("web requests"));
+    for (long i = std::max(0L, total - 32); i < total; ++i) {
+        std::string reply = Command("web request " + std::to_string(i));
+        if (reply.rfind("OK ", 0) == 0)
+            out.push_back(Base64Decode(reply.substr(3)));
+    }
+    return out;
+}
+
+std::vector<std::string> Emulator::SnmpWrites()
+{
+    std::vector<std::string> out;
+    const long total = CountOf(Command("snmp writes"));
+    for (long i = std::max(0L, total - 256); i < total; ++i) {
+        std::string reply = Command("snmp write " + std::to_string(i));
+        if (reply.rfind("OK ", 0) == 0)
+            out.push_back(reply.substr(3));
+    }
+    return out;
 }
 
 bool Emulator::Running()

@@ -56,6 +56,13 @@ public:
     // The fields of "request I" as key -> value.
     std::vector<std::pair<std::string, std::string>> Request(int index);
     std::string RequestField(int index, const std::string& field);
+    // The bytes of "web request I" (head and body as the web server read
+    // them); "" when there is none.
+    std::string WebRequest(int index);
+    // Every request the web server read, oldest first (of those it keeps).
+    std::vector<std::string> WebRequests();
+    // The objects SNMP SETs wrote, "OID TYPE TEXT" each (as "snmp write I").
+    std::vector<std::string> SnmpWrites();
 
     // Ends the emulator ("quit", then SIGKILL if it does not go) and reaps it.
     void Stop();

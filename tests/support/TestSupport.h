@@ -30,4 +30,22 @@ void WriteFile(const std::filesystem::path& file, const std::string& bytes);
 // Runs a shell command, returns its standard output; exit status into *status.
 std::string RunCommand(const std::string& command, int* status = nullptr);
 
+// Runs the test program from a folder of its own, for programs whose state
+// lies beside the program (the login memory "quom.ini"): test programs that
+// ctest runs in parallel would share it otherwise. Call it first in main
+// (TOLVANE_PRIVATE_NETWORK's re-execution has happened by then).
+//
+// The first call places a hard link of the program (a copy where links are
+// impossible) in a new folder beside it, with links to the shared libraries
+// (libpendrix.so) and the Styles folder found there, so the copy loads what
+// the program would. It runs the copy with the same arguments, passes
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT on to it, removes the folder once it
+// ended and exits as it did; it never returns. In the copy it returns at
+// once. Folders left by a run that was killed outright are removed by the
+// next run.
+void RunFromPrivateProgramFolder(int argc, char** argv);
+// The folder RunFromPrivateProgramFolder placed this program in; empty
+// outside such a run.
+std::filesystem::path PrivateProgramFolder();
+
 } // namespace testsupport
