@@ -1,5 +1,6 @@
 #include "Dialog.h"
 
+#include <QKeyEvent>
 #include <QTimer>
 
 namespace platform::gui {
@@ -55,6 +56,22 @@ int Dialog::DoModal()
     SetWindowExists(false);
     hide();
     return m_code;
+}
+
+void Dialog::keyPressEvent(QKeyEvent* event)
+{
+    if (m_ignoreEscAndEnter) {
+        switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();
+            return;
+        default:
+            break;
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 } // namespace platform::gui

@@ -38,11 +38,17 @@ protected:
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }
 
+    // Windows whose Esc and Enter keys must never end them (busy popup,
+    // main window, set-up wizard) turn those keys off here.
+    void IgnoreEscAndEnter() { m_ignoreEscAndEnter = true; }
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     bool m_inModal = false;
     bool m_inExec = false;
     bool m_ended = false;
     int m_code = 0;
+    bool m_ignoreEscAndEnter = false;
 };
 
 } // namespace platform::gui

@@ -1,6 +1,5 @@
 #include "PopDlg.h"
 
-#include <QKeyEvent>
 #include <QPainter>
 
 #include "AVICtrl.h"
@@ -11,6 +10,7 @@ using namespace platform::gui;
 CPopDlg::CPopDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::PopDlg>())
 {
     m_ui->setupUi(this);
+    IgnoreEscAndEnter();
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     QFont font = m_ui->message->font();
     font.setPointSize(8);
@@ -93,18 +93,6 @@ void CPopDlg::EndIfClosed()
     EndDialog(code);
 }
 
-void CPopDlg::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
-        Dialog::keyPressEvent(event);
-    }
-}
 
 void CPopDlg::paintEvent(QPaintEvent*)
 {

@@ -35,7 +35,6 @@ protected:
     // Esc, Enter and the window's close never end the popup.
     void OnOK() override {}
     void OnCancel() override {}
-    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QEventLoop>
-#include <QKeyEvent>
 #include <QLayout>
 #include <QTimer>
 #include <QToolBar>
@@ -74,6 +73,7 @@ CQuomDlg::SetupDialogFunction CQuomDlg::SetSetupDialogFunction(SetupDialogFuncti
 CQuomDlg::CQuomDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::QuomDlg>())
 {
     m_ui->setupUi(this);
+    IgnoreEscAndEnter();
     // Resizable, maximisable, no minimise box; shown in the task bar.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -529,16 +529,3 @@ void CQuomDlg::changeEvent(QEvent* event)
     Dialog::changeEvent(event);
 }
 
-void CQuomDlg::keyPressEvent(QKeyEvent* event)
-{
-    // Esc and Enter never end the main window.
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
-        Dialog::keyPressEvent(event);
-    }
-}

@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -129,6 +128,7 @@ LoginCopy CopyLogin()
 CSetupWizardDlg::CSetupWizardDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::SetupWizardDlg>())
 {
     m_ui->setupUi(this);
+    IgnoreEscAndEnter();
     connect(m_ui->nextButton, &QPushButton::clicked, this, [this] { OnNext(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     connect(m_ui->modeCombo, qOverload<int>(&QComboBox::activated), this,
@@ -399,18 +399,6 @@ void CSetupWizardDlg::OnCancel()
     EndDialog(platform::IDCANCEL);
 }
 
-void CSetupWizardDlg::keyPressEvent(QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        event->accept();
-        return;
-    default:
-        Dialog::keyPressEvent(event);
-    }
-}
 
 intptr_t CSetupWizardDlg::OnShowMessage(const Message& message)
 {

@@ -103,7 +103,6 @@ protected:
     // no worker runs.
     void OnOK() override {}
     void OnCancel() override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // What one worker run does, fixed when it starts.
