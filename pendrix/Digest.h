@@ -15,4 +15,29 @@ public:
     virtual size_t Size() const = 0;
 };
 
+// A digest that works on whole blocks: gathers the bytes into blocks of a
+// fixed size and hands each full block to Transform.
+class BlockDigest : public Digest {
+public:
+    void Update(const void* data, size_t len) final;
+
+protected:
+    explicit BlockDigest(size_t blockSize) : m_blockSize(blockSize) {}
+    virtual void Transform(const uint8_t* block) = 0;
+
+    // The padding of the MD4 family: a 0x80 byte, zero bytes, and the
+    // message length in bits in a field of lengthBytes bytes at the end of
+    // the last block, least or most significant byte first.
+    void PadWithLength(size_t lengthBytes, bool bigEndian);
+
+    uint64_t Length() const { return m_length; }          // bytes so far
+    size_t Buffered() const { return m_length % m_blockSize; }
+    uint8_t* Buffer() { return m_buffer; }                  // the partial block
+
+private:
+    size_t m_blockSize;
+    uint64_t m_length = 0;
+    uint8_t m_buffer[128] = {};
+};
+
 } // namespace pendrix

@@ -135,7 +135,7 @@ void Step(uint8_t h[32], const uint8_t m[32])
 
 } // namespace
 
-void Gost94::ProcessBlock(const uint8_t block[32])
+void Gost94::Transform(const uint8_t* block)
 {
     Step(m_hash, block);
     unsigned carry = 0;
@@ -146,36 +146,17 @@ void Gost94::ProcessBlock(const uint8_t block[32])
     }
 }
 
-void Gost94::Update(const void* data, size_t len)
-{
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    size_t used = m_length % 32;
-    m_length += len;
-    if (used) {
-        size_t take = 32 - used < len ? 32 - used : len;
-        std::memcpy(m_buffer + used, p, take);
-        p += take;
-        len -= take;
-        if (used + take < 32)
-            return;
-        ProcessBlock(m_buffer);
-    }
-    for (; len >= 32; p += 32, len -= 32)
-        ProcessBlock(p);
-    std::memcpy(m_buffer, p, len);
-}
-
 void Gost94::Final(uint8_t* digest)
 {
     // A last short block is filled up with zero bytes; an empty message and
     // one of whole blocks add none.
-    size_t used = m_length % 32;
+    size_t used = Buffered();
     if (used) {
-        std::memset(m_buffer + used, 0, 32 - used);
-        ProcessBlock(m_buffer);
+        std::memset(Buffer() + used, 0, 32 - used);
+        Transform(Buffer());
     }
     uint8_t bits[32] = {};
-    uint64_t low = m_length << 3, high = m_length >> 61;
+    uint64_t low = Length() << 3, high = Length() >> 61;
     for (int i = 0; i < 8; ++i) {
         bits[i] = static_cast<uint8_t>(low >> (8 * i));
         bits[8 + i] = static_cast<uint8_t>(high >> (8 * i));

@@ -10,18 +10,16 @@ namespace pendrix {
 // (the GOST 28147-89 S-boxes of RFC 5831's test vectors). 256-bit values are
 // kept as 32 bytes, least significant byte first; the message is read in
 // 32-byte blocks in that order and the result is written the same way.
-class Gost94 : public Digest {
+class Gost94 : public BlockDigest {
 public:
-    void Update(const void* data, size_t len) override;
+    Gost94() : BlockDigest(32) {}
     void Final(uint8_t* digest) override;
     size_t Size() const override { return 32; }
 
 private:
-    void ProcessBlock(const uint8_t block[32]);
+    void Transform(const uint8_t* block) override;
     uint8_t m_hash[32] = {};
     uint8_t m_sum[32] = {};
-    uint8_t m_buffer[32] = {};
-    uint64_t m_length = 0; // bytes so far
 };
 
 } // namespace pendrix

@@ -25,11 +25,12 @@ inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 } // namespace
 
 Md5::Md5()
-    : m_state{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}
+    : BlockDigest(64)
+    , m_state{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}
 {
 }
 
-void Md5::Transform(const uint8_t block[64])
+void Md5::Transform(const uint8_t* block)
 {
     uint32_t x[16];
     for (int i = 0; i < 16; ++i)
@@ -64,35 +65,9 @@ void Md5::Transform(const uint8_t block[64])
     m_state[3] += d;
 }
 
-void Md5::Update(const void* data, size_t len)
-{
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    size_t used = m_length % 64;
-    m_length += len;
-    if (used) {
-        size_t take = 64 - used < len ? 64 - used : len;
-        std::memcpy(m_buffer + used, p, take);
-        p += take;
-        len -= take;
-        if (used + take < 64)
-            return;
-        Transform(m_buffer);
-    }
-    for (; len >= 64; p += 64, len -= 64)
-        Transform(p);
-    std::memcpy(m_buffer, p, len);
-}
-
 void Md5::Final(uint8_t* digest)
 {
-    uint64_t bits = m_length * 8;
-    static const uint8_t pad[64] = {0x80};
-    size_t used = m_length % 64;
-    Update(pad, used < 56 ? 56 - used : 120 - used);
-    uint8_t len[8];
-    for (int i = 0; i < 8; ++i)
-        len[i] = static_cast<uint8_t>(bits >> (8 * i));
-    Update(len, 8);
+    PadWithLength(8, false);
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < 4; ++k)
             digest[i * 4 + k] = static_cast<uint8_t>(m_state[i] >> (8 * k));

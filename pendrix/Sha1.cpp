@@ -9,7 +9,7 @@ inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 } // namespace
 
-void Sha1::Transform(const uint8_t block[64])
+void Sha1::Transform(const uint8_t* block)
 {
     uint32_t w[80];
     for (int i = 0; i < 16; ++i)
@@ -47,35 +47,9 @@ void Sha1::Transform(const uint8_t block[64])
     m_state[4] += e;
 }
 
-void Sha1::Update(const void* data, size_t len)
-{
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    size_t used = m_length % 64;
-    m_length += len;
-    if (used) {
-        size_t take = 64 - used < len ? 64 - used : len;
-        std::memcpy(m_buffer + used, p, take);
-        p += take;
-        len -= take;
-        if (used + take < 64)
-            return;
-        Transform(m_buffer);
-    }
-    for (; len >= 64; p += 64, len -= 64)
-        Transform(p);
-    std::memcpy(m_buffer, p, len);
-}
-
 void Sha1::Final(uint8_t* digest)
 {
-    uint64_t bits = m_length * 8;
-    static const uint8_t pad[64] = {0x80};
-    size_t used = m_length % 64;
-    Update(pad, used < 56 ? 56 - used : 120 - used);
-    uint8_t len[8];
-    for (int i = 0; i < 8; ++i)
-        len[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    Update(len, 8);
+    PadWithLength(8, true);
     for (int i = 0; i < 5; ++i)
         for (int k = 0; k < 4; ++k)
             digest[i * 4 + k] = static_cast<uint8_t>(m_state[i] >> (24 - 8 * k));

@@ -48,8 +48,8 @@ inline uint64_t Rotr(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 } // namespace
 
 Sha2::Sha2(int bits)
-    : m_size(bits == 384 ? 48 : bits == 512 ? 64 : 32)
-    , m_blockSize(m_size == 32 ? 64 : 128)
+    : BlockDigest(bits == 384 || bits == 512 ? 128 : 64)
+    , m_size(bits == 384 ? 48 : bits == 512 ? 64 : 32)
 {
     std::memcpy(m_state32, kInit256, sizeof m_state32);
     std::memcpy(m_state64, m_size == 48 ? kInit384 : kInit512, sizeof m_state64);
@@ -113,42 +113,11 @@ void Sha2::Transform512(const uint8_t* block)
         m_state64[i] += v[i];
 }
 
-void Sha2::Update(const void* data, size_t len)
-{
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    size_t used = m_length % m_blockSize;
-    m_length += len;
-    if (used) {
-        size_t take = m_blockSize - used < len ? m_blockSize - used : len;
-        std::memcpy(m_buffer + used, p, take);
-        p += take;
-        len -= take;
-        if (used + take < m_blockSize)
-            return;
-        Transform(m_buffer);
-    }
-    for (; len >= m_blockSize; p += m_blockSize, len -= m_blockSize)
-        Transform(p);
-    std::memcpy(m_buffer, p, len);
-}
-
 void Sha2::Final(uint8_t* digest)
 {
-    // The length field is 64 bits for SHA-256 and 128 bits for the others,
-    // the bit count's most significant byte first.
-    const size_t lengthBytes = m_blockSize / 8;
-    uint8_t len[16] = {};
-    uint64_t high = m_length >> 61, low = m_length << 3;
-    for (int i = 0; i < 8; ++i) {
-        len[15 - i] = static_cast<uint8_t>(low >> (8 * i));
-        len[7 - i] = static_cast<uint8_t>(high >> (8 * i));
-    }
-    static const uint8_t pad[128] = {0x80};
-    size_t used = m_length % m_blockSize;
-    size_t room = m_blockSize - lengthBytes;
-    Update(pad, used < room ? room - used : m_blockSize + room - used);
-    Update(len + 16 - lengthBytes, lengthBytes);
-    if (m_blockSize == 64) {
+    // The length field is 64 bits for SHA-256 and 128 bits for the others.
+    PadWithLength(m_size == 32 ? 8 : 16, true);
+    if (m_size == 32) {
         for (int i = 0; i < 8; ++i)
             for (int k = 0; k < 4; ++k)
                 digest[i * 4 + k] = static_cast<uint8_t>(m_state32[i] >> (24 - 8 * k));

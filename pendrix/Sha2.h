@@ -8,24 +8,20 @@ namespace pendrix {
 
 // SHA-256, SHA-384 and SHA-512 (FIPS 180-4), chosen by the digest size in
 // bits; any size other than 384 or 512 gives SHA-256.
-class Sha2 : public Digest {
+class Sha2 : public BlockDigest {
 public:
     explicit Sha2(int bits = 256);
-    void Update(const void* data, size_t len) override;
     void Final(uint8_t* digest) override;
     size_t Size() const override { return m_size; }
 
 private:
     void Transform256(const uint8_t* block);
     void Transform512(const uint8_t* block);
-    void Transform(const uint8_t* block) { m_blockSize == 64 ? Transform256(block) : Transform512(block); }
+    void Transform(const uint8_t* block) override { m_size == 32 ? Transform256(block) : Transform512(block); }
 
     size_t m_size;      // digest bytes: 32, 48 or 64
-    size_t m_blockSize; // 64 for SHA-256, 128 for the others
     uint32_t m_state32[8];
     uint64_t m_state64[8];
-    uint64_t m_length = 0; // bytes so far
-    uint8_t m_buffer[128];
 };
 
 } // namespace pendrix
