@@ -245,16 +245,25 @@ int BuildPayloadLines(char* out, unsigned interfaceAddress, const char* const* t
     return n < 0 ? FINDER_ERR_TOO_LONG : n;
 }
 
+// The interface table and its entry that reaches the device, for the
+// requests sent to one device; FINDER_OK or the code that stops the request.
+int Route(const NasInfo* dev, std::shared_ptr<FinderTable>& table, const FinderInterface*& entry)
+{
+    table = CurrentTable();
+    if (!table)
+        return FINDER_ERR_NOT_INIT;
+    entry = dev ? SelectInterface(*table, dev) : nullptr;
+    return entry ? FINDER_OK : FINDER_ERR_NO_INTERFACE;
+}
+
 // Opcodes 4 and 10 share everything but the request.
 int Login(const NasInfo* dev, unsigned char op, const char* user, const char* password, int timeoutMs,
           char* community)
 {
-    std::shared_ptr<FinderTable> table = CurrentTable();
-    if (!table)
-        return FINDER_ERR_NOT_INIT;
-    const FinderInterface* entry = dev ? SelectInterface(*table, dev) : nullptr;
-    if (!entry)
-        return FINDER_ERR_NO_INTERFACE;
+    std::shared_ptr<FinderTable> table;
+    const FinderInterface* entry = nullptr;
+    if (int rc = Route(dev, table, entry); rc != FINDER_OK)
+        return rc;
     unsigned char request[8 + FINDER_PAYLOAD_BUFFER];
     request[0] = op;
     std::memcpy(request + 1, dev->mac, 6);
@@ -459,12 +468,10 @@ int FinderDiscover(std::list<NasInfo>& out, int timeoutMs, const unsigned char* 
 int FinderSetNetwork(const NasInfo* dev, unsigned ip, unsigned mask, unsigned gateway, const char* password,
                      int timeoutMs)
 {
-    std::shared_ptr<FinderTable> table = CurrentTable();
-    if (!table)
-        return FINDER_ERR_NOT_INIT;
-    const FinderInterface* entry = dev ? SelectInterface(*table, dev) : nullptr;
-    if (!entry)
-        return FINDER_ERR_NO_INTERFACE;
+    std::shared_ptr<FinderTable> table;
+    const FinderInterface* entry = nullptr;
+    if (int rc = Route(dev, table, entry); rc != FINDER_OK)
+        return rc;
     unsigned char request[20 + FINDER_PAYLOAD_BUFFER];
     request[0] = FINDER_OP_SET_NETWORK;
     std::memcpy(request + 1, dev->mac, 6);
@@ -499,12 +506,10 @@ namespace {
 // reply's length, or a negative code.
 int MacOnlyRequest(const NasInfo* dev, unsigned char op, unsigned char* reply, size_t replySize, int timeoutMs)
 {
-    std::shared_ptr<FinderTable> table = CurrentTable();
-    if (!table)
-        return FINDER_ERR_NOT_INIT;
-    const FinderInterface* entry = dev ? SelectInterface(*table, dev) : nullptr;
-    if (!entry)
-        return FINDER_ERR_NO_INTERFACE;
+    std::shared_ptr<FinderTable> table;
+    const FinderInterface* entry = nullptr;
+    if (int rc = Route(dev, table, entry); rc != FINDER_OK)
+        return rc;
     unsigned char request[7];
     request[0] = op;
     std::memcpy(request + 1, dev->mac, 6);
