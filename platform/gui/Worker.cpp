@@ -1,0 +1,194 @@
+#include "Worker.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "MessageTarget.h"
+
+namespace platform::gui {
+
+struct Worker::Run {
+    std::stop_source stop;
+    std::mutex lock;
+    std::condition_variable ended;
+    bool finished = false; // the thread has done its last step
+    bool dropped = false;  // GUI thread only: nobody wants the result any more
+    std::thread thread;
+    Worker* owner = nullptr; // valid while !dropped (both on the GUI thread)
+
+    void Finish()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        finished = true;
+        ended.notify_all();
+    }
+    bool WaitFinished(int waitMs)
+    {
+        // The job may be waiting for the GUI thread (a box, a sent message),
+        // so the GUI's events keep running while we wait.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                if (ended.wait_for(guard, std::chrono::milliseconds(5), [this] { return finished; }))
+                    return true;
+            }
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            if (IsGuiThread())
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    }
+};
+
+namespace {
+
+void DebugTraceWorker(const char* what)
+{
+    if (std::getenv("TOLVANE_DEBUG") != nullptr)
+        std::fprintf(stderr, "worker: job ended by an exception: %s\n", what);
+}
+
+void RunGuarded(const std::function<void(const JobControl&)>& job, const JobControl& control)
+{
+    try {
+        job(control);
+    } catch (const std::exception& e) {
+        DebugTraceWorker(e.what());
+    } catch (...) {
+        DebugTraceWorker("unknown exception");
+    }
+}
+
+} // namespace
+
+Worker::Worker() = default;
+
+Worker::~Worker()
+{
+    StopPeriodic();
+    Stop();
+}
+
+bool Worker::StartJob(std::function<void(const JobControl&)> job, std::function<void()> done, Progress progress)
+{
+    if (m_busy)
+        return false;
+    if (m_run && m_run->thread.joinable())
+        m_run->thread.join(); // the previous job delivered its result already
+    auto run = std::make_shared<Run>();
+    run->owner = this;
+
+    JobControl control;
+    control.stop = run->stop.get_token();
+    if (progress) {
+        control.progress = [run, progress](int percent, const std::string& text) {
+            RunOnGuiThread([run, progress, percent, text] {
+                if (!run->dropped)
+                    progress(percent, text);
+            });
+        };
+    }
+    m_busy = true;
+    m_run = run;
+    try {
+        run->thread = std::thread([run, job = std::move(job), done = std::move(done), control] {
+            RunGuarded(job, control);
+            RunOnGuiThread([run, done] {
+                if (run->dropped)
+                    return;
+                run->owner->m_busy = false;
+                if (done)
+                    done();
+            });
+            run->Finish();
+        });
+    } catch (const std::system_error&) {
+        m_busy = false;
+        m_run.reset();
+        return false;
+    }
+    return true;
+}
+
+void Worker::RunModalJob(BusyIndicator& busy, const std::function<void(const JobControl&)>& job)
+{
+    auto run = std::make_shared<Run>();
+    JobControl control;
+    control.stop = run->stop.get_token();
+    control.progress = [&busy](int, const std::string& text) { busy.SetMessage(text); };
+    m_modal = run;
+    run->thread = std::thread([run, &busy, &job, control] {
+        RunGuarded(job, control);
+        busy.Close(0);
+        run->Finish();
+    });
+    busy.DoModal();
+    // The indicator ends with the job's last step; the thread is gone a moment
+    // later, and with it the last use of the indicator.
+    run->thread.join();
+    m_modal.reset();
+}
+
+void Worker::StartPeriodic(int64_t intervalMs, std::function<void()> tick)
+{
+    m_tick = std::move(tick);
+    if (!m_timer) {
+        m_timer = std::make_unique<QTimer>();
+        QObject::connect(m_timer.get(), &QTimer::timeout, [this] {
+            if (!m_busy && m_tick)
+                m_tick();
+        });
+    }
+    m_timer->start(static_cast<int>(RealMs(intervalMs)));
+}
+
+void Worker::StopPeriodic()
+{
+    if (m_timer)
+        m_timer->stop();
+}
+
+bool Worker::Stop(int waitMs)
+{
+    if (m_modal)
+        m_modal->stop.request_stop();
+    std::shared_ptr<Run> run = std::move(m_run);
+    m_busy = false;
+    if (!run)
+        return true;
+    run->dropped = true;
+    run->stop.request_stop();
+    if (!run->thread.joinable())
+        return true;
+    if (run->WaitFinished(waitMs)) {
+        run->thread.join();
+        return true;
+    }
+    // Still waiting for the device: it ends on its own, with its own
+    // reference to what it shares, and its result goes nowhere.
+    run->thread.detach();
+    return false;
+}
+
+bool Worker::Wait(int waitMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (m_busy) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (m_busy)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+} // namespace platform::gui

@@ -1,0 +1,103 @@
+#pragma once
+// The one way windows run work off the GUI thread.
+//
+// A Worker belongs to one window (a page, a dialog) and runs at most one job
+// at a time on a thread of its own:
+//  - Start: the job runs on the worker thread with a JobControl (stop request,
+//    progress); its result comes back by value to `done` on the GUI thread.
+//  - RunModal: the job runs behind a modal busy indicator (the busy popup),
+//    which shows the job's texts; the result is returned when it ends.
+//  - StartPeriodic: a tick on the program's clock that is skipped while the
+//    previous job still runs.
+//  - Stop (and the destructor): asks the job to stop, waits a bounded time and
+//    drops its result, so a late job never touches a window that is gone.
+// Windows hand jobs only values; jobs never touch widgets.
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "Job.h"
+
+class QTimer;
+
+namespace platform::gui {
+
+// Something that shows "busy" modally while a job runs.
+class BusyIndicator {
+public:
+    virtual ~BusyIndicator() = default;
+    virtual void SetMessage(const std::string& text) = 0; // any thread
+    virtual void Close(int code) = 0;                     // any thread
+    virtual int DoModal() = 0;                            // GUI thread
+};
+
+class Worker {
+public:
+    using Progress = std::function<void(int percent, const std::string& text)>;
+    // How long the destructor waits for a job before leaving it to end alone.
+    static constexpr int kDefaultStopWaitMs = 500;
+
+    Worker();
+    ~Worker();
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // GUI thread: a job was started and its result has not been delivered.
+    bool Busy() const { return m_busy; }
+
+    // Starts job; done(result) runs on the GUI thread when it ends unless the
+    // worker was stopped first; progress reports run on the GUI thread too.
+    // False (nothing started) while another job is busy.
+    template <class R>
+    bool Start(std::function<R(const JobControl&)> job, std::function<void(R)> done, Progress progress = {})
+    {
+        auto result = std::make_shared<R>();
+        return StartJob([job = std::move(job), result](const JobControl& control) { *result = job(control); },
+                        [done = std::move(done), result]() {
+                            if (done)
+                                done(std::move(*result));
+                        },
+                        std::move(progress));
+    }
+    bool Start(std::function<void(const JobControl&)> job, std::function<void()> done = {}, Progress progress = {})
+    {
+        return StartJob(std::move(job), std::move(done), std::move(progress));
+    }
+
+    // Runs job behind the busy indicator's modal run and returns its result.
+    // The indicator shows the job's texts and closes when the job has ended.
+    template <class R> R RunModal(BusyIndicator& busy, std::function<R(const JobControl&)> job)
+    {
+        R result{};
+        RunModalJob(busy, [&result, &job](const JobControl& control) { result = job(control); });
+        return result;
+    }
+
+    // tick runs every intervalMs on the program's clock, except while a job
+    // is busy. Starting again replaces the interval and the tick.
+    void StartPeriodic(int64_t intervalMs, std::function<void()> tick);
+    void StopPeriodic();
+
+    // Asks a running job to stop and waits up to waitMs for it, running the
+    // GUI's events meanwhile (a job may be waiting for a box). Its result is
+    // dropped. True when no job runs any more.
+    bool Stop(int waitMs = kDefaultStopWaitMs);
+
+    // Waits up to waitMs for the running job to end and its result to be
+    // delivered, running the GUI's events meanwhile. True when not busy.
+    bool Wait(int waitMs);
+
+private:
+    struct Run;
+    bool StartJob(std::function<void(const JobControl&)> job, std::function<void()> done, Progress progress);
+    void RunModalJob(BusyIndicator& busy, const std::function<void(const JobControl&)>& job);
+
+    bool m_busy = false;
+    std::shared_ptr<Run> m_run;
+    std::shared_ptr<Run> m_modal; // the RunModal job under way, if any
+    std::unique_ptr<QTimer> m_timer;
+    std::function<void()> m_tick;
+};
+
+} // namespace platform::gui
