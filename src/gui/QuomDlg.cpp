@@ -16,6 +16,7 @@
 #include "MessageBoxes.h"
 #include "NasMib.h"
 #include "PageView.h"
+#include "QUOMLOG_PAGE.h"
 #include "Resources.h"
 #include "ShellOpen.h"
 #include "SnmpHelpers.h"
@@ -226,6 +227,12 @@ QWidget* CQuomDlg::GetPageArea() const
 
 // ---------------------------------------------------------------------------
 // Pages
+
+void CQuomDlg::CreatePageSet()
+{
+    // Created in this order; the share-folder page is shown first.
+    AddPage(ID_VIEW_SYSTEM_LOG, new CQUOMLOG_PAGE);
+}
 
 bool CQuomDlg::AddPage(unsigned id, CPageView* page)
 {

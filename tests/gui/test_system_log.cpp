@@ -1,0 +1,156 @@
+// The System Log page: the detail link and menu follow the selected row's
+// result file, clearing asks first, and saving writes one CRLF line per row.
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+#include <sstream>
+
+#include "CommandBars.h"
+#include "FileDialogs.h"
+#include "ListCtrl.h"
+#include "MessageBoxes.h"
+#include "QUOMLOG_PAGE.h"
+#include "ShellOpen.h"
+#include "TaskPanel.h"
+
+using namespace platform::gui;
+
+namespace {
+
+void AddRow(CQUOMLOG_PAGE& page, const std::string& time, const std::string& text, const std::string& path)
+{
+    ListCtrl* list = page.GetListCtrl();
+    const int n = list->GetItemCount();
+    list->InsertItem(n, "");
+    list->SetItemText(n, 0, std::to_string(n + 1));
+    list->SetItemText(n, 1, time);
+    list->SetItemText(n, 2, "Backup");
+    list->SetItemText(n, 3, text);
+    list->SetItemText(n, 4, path);
+}
+
+std::vector<unsigned> Links(CQUOMLOG_PAGE& page)
+{
+    std::vector<unsigned> ids;
+    TaskPanelGroup* group = page.GetTaskPanel()->FindGroup(CQUOMLOG_PAGE::IDS_LOG_MANAGE);
+    for (int i = 0; group != nullptr && i < group->GetItemCount(); ++i)
+        ids.push_back(group->GetItem(i)->GetID());
+    return ids;
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+} // namespace
+
+class TestSystemLog : public QObject {
+    Q_OBJECT
+private slots:
+    void detailFollowsTheSelectedRowsFile()
+    {
+        QWidget host;
+        CQUOMLOG_PAGE page;
+        page.CreatePage(QRect(0, 0, 800, 500), &host);
+        QCOMPARE(page.GetTitle(), std::string("Log list"));
+        QCOMPARE(page.GetListCtrl()->GetColumnCount(), 5);
+        QCOMPARE(page.GetListCtrl()->GetColumnWidth(4), 0);
+        AddRow(page, " 10:00:00,  12/09/26", "Task a added", "");
+        AddRow(page, " 10:05:00,  12/09/26", "Backup a Finish!!", "/tmp/result a.txt");
+
+        std::vector<std::string> opened;
+        platform::SetShellOpenFunction([&](const std::string& t) {
+            opened.push_back(t);
+            return true;
+        });
+        PopupMenuRecorder menus;
+
+        // A row without a file: no link, no menu item, double click does nothing.
+        page.GetListCtrl()->SetItemSelected(0, true);
+        page.OnListClick(0);
+        QCOMPARE(Links(page), (std::vector<unsigned>{731, 733}));
+        page.OnListDblClk(0);
+        page.OnListRClick(0);
+        QCOMPARE(PopupMenuRecorder::CommandIds(menus.Menus().back()), (std::vector<unsigned>{40029}));
+
+        // A row with one: the link comes last, the menu offers it first.
+        page.GetListCtrl()->SetItemSelected(1, true);
+        page.OnListItemSelected(1);
+        QCOMPARE(Links(page), (std::vector<unsigned>{731, 733, 730}));
+        page.OnListRClick(1);
+        QCOMPARE(PopupMenuRecorder::CommandIds(menus.Menus().back()), (std::vector<unsigned>{40028, 40029}));
+        page.OnTaskPanelLink(730);
+        page.OnPageCommand(40028);
+        page.OnListDblClk(1);
+        QCOMPARE(opened, (std::vector<std::string>(3, "/tmp/result a.txt")));
+
+        // Off the rows: clear all only.
+        page.OnListRClick(-1);
+        QCOMPARE(PopupMenuRecorder::CommandIds(menus.Menus().back()), (std::vector<unsigned>{40029}));
+        platform::SetShellOpenFunction({});
+    }
+
+    void clearAllAsksFirst()
+    {
+        QWidget host;
+        CQUOMLOG_PAGE page;
+        page.CreatePage(QRect(0, 0, 800, 500), &host);
+        AddRow(page, "t1", "one", "");
+        AddRow(page, "t2", "two", "/x");
+        int answer = IDNO;
+        MessageBoxRecorder boxes([&](const RecordedBox&) { return answer; });
+        page.OnTaskPanelLink(731);
+        QCOMPARE(boxes.LastText(), std::string("Do you want to clear all logs ? "));
+        QCOMPARE(page.GetListCtrl()->GetItemCount(), 2);
+        answer = IDYES;
+        page.OnPageCommand(40029);
+        QCOMPARE(page.GetListCtrl()->GetItemCount(), 0);
+    }
+
+    void saveWritesOneLinePerRow()
+    {
+        QTemporaryDir dir;
+        const std::string base = dir.path().toStdString();
+        QWidget host;
+        CQUOMLOG_PAGE page;
+        page.CreatePage(QRect(0, 0, 800, 500), &host);
+        std::string chosen;
+        SetSaveFileChooser([&](const std::string& filter) {
+            (void)filter;
+            return chosen;
+        });
+
+        // An empty list still makes an (empty) file; a name without an extension gets ".txt".
+        chosen = base + "/empty";
+        page.OnTaskPanelLink(733);
+        QVERIFY(QFile::exists(QString::fromStdString(base + "/empty.txt")));
+        QCOMPARE(ReadAll(base + "/empty.txt"), std::string());
+
+        AddRow(page, " 10:00:00,  12/09/26", "Backup\tdone", "/r.txt");
+        AddRow(page, " 10:01:00,  12/09/26", "two\nlines", "");
+        chosen = base + "/log.txt";
+        page.SaveLogs();
+        QCOMPARE(ReadAll(base + "/log.txt"),
+                 std::string("Time:  10:00:00,  12/09/26\t Description: Backup\tdone\r\n"
+                             "Time:  10:01:00,  12/09/26\t Description: two\nlines\r\n"));
+        // The extension test is exact.
+        chosen = base + "/upper.TXT";
+        page.SaveLogs();
+        QVERIFY(QFile::exists(QString::fromStdString(base + "/upper.TXT.txt")));
+        // Cancel writes nothing; an unwritable place fails silently.
+        chosen = base + "/no/such/dir/x.txt";
+        MessageBoxRecorder boxes;
+        page.SaveLogs();
+        QCOMPARE(boxes.Count(), size_t(0));
+        SetSaveFileChooser({});
+        QCOMPARE(ConvertFileFilter("Text Files (*.txt)|*.txt|All Files (*.*)|*.*||"),
+                 std::string("Text Files (*.txt);;All Files (*.*)"));
+    }
+};
+
+QTEST_MAIN(TestSystemLog)
+#include "test_system_log.moc"
