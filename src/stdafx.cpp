@@ -182,7 +182,7 @@ std::string IpToString(uint32_t ip)
 bool StringToIp(const std::string& text, uint32_t& ip)
 {
     in_addr a{};
-    if (inet_pton(AF_INET, text.c_str(), &a) != 1)
+    if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &a) != 1)
         return false;
     ip = a.s_addr;
     return true;
