@@ -78,7 +78,9 @@ int FinderDiscover(std::list<NasInfo>& out, int timeoutMs, const unsigned char* 
 // Opcode 2. ip, mask and gateway in network order; all 0 asks for DHCP.
 int FinderSetNetwork(const NasInfo* dev, unsigned ip, unsigned mask, unsigned gateway, const char* password,
                      int timeoutMs);
-// Opcode 4 (administrator). community: 256 bytes, receives the decoded text.
+// Opcode 4 (administrator). community: 256 bytes, receives the decoded text;
+// FINDER_ERR_BAD_REPLY (community untouched) when the device's text is not
+// Base64.
 int FinderQuery(const NasInfo* dev, const char* password, int timeoutMs, char* community);
 // Opcode 10 (any user).
 int FinderQuery2(const NasInfo* dev, const char* user, const char* password, int timeoutMs, char* community);
