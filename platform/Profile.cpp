@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -15,8 +17,64 @@ namespace platform {
 namespace {
 
 // One lock for every profile file of the process: reads wait for a write in
-// progress and two writers never interleave their read-modify-write.
+// progress and two writers never interleave their read-modify-write. Other
+// processes are kept out by an flock on the file itself (FileLock).
 std::mutex g_profileLock;
+
+const char kBom[] = "\xEF\xBB\xBF";
+
+// An flock on a profile file: shared for reading, exclusive for a
+// read-modify-write. A writer that replaced the file while we waited for
+// the lock has left us holding the old one, so the lock is taken again on
+// whatever the name then leads to.
+class FileLock {
+public:
+    FileLock() = default;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    ~FileLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // lets go of the lock
+    }
+
+    // Shared: false when the file is missing or cannot be opened.
+    // Exclusive: creates a missing file (0600); false when it cannot.
+    bool Take(const std::string& file, bool exclusive)
+    {
+        for (;;) {
+            m_writable = exclusive;
+            m_fd = exclusive ? ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600) : -1;
+            if (m_fd < 0) {
+                // A file that cannot be written is still locked for reading.
+                m_writable = false;
+                m_fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            }
+            if (m_fd < 0)
+                return false;
+            int rc;
+            while ((rc = ::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH)) != 0 && errno == EINTR) {
+            }
+            if (rc != 0)
+                return false;
+            if (!exclusive)
+                return true; // an old copy is still a whole one
+            struct stat held {}, named {};
+            if (::fstat(m_fd, &held) == 0 && ::stat(file.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+                held.st_ino == named.st_ino)
+                return true;
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    int Fd() const { return m_fd; }
+    bool Writable() const { return m_writable; }
+
+private:
+    int m_fd = -1;
+    bool m_writable = false;
+};
 
 std::string_view Trim(std::string_view s)
 {
@@ -48,29 +106,34 @@ bool SameName(std::string_view a, std::string_view b)
 struct IniFile {
     std::vector<std::string> lines; // without their line ends
     bool crlf = false;              // keep the file's own line ends
-    bool exists = false;
+    bool bom = false;               // and its UTF-8 byte-order mark
 };
 
-bool ReadAll(const std::string& file, std::string& bytes)
+// The whole file from its start; false on a read error.
+bool ReadAll(int fd, std::string& bytes)
 {
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f)
-        return false;
     char buf[8192];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.append(buf, n);
-    std::fclose(f);
-    return true;
+    off_t at = 0;
+    for (;;) {
+        ssize_t n = ::pread(fd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        bytes.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
 }
 
-IniFile Load(const std::string& file)
+IniFile Parse(std::string bytes)
 {
     IniFile ini;
-    std::string bytes;
-    if (!ReadAll(file, bytes))
-        return ini;
-    ini.exists = true;
+    if (bytes.compare(0, 3, kBom) == 0) {
+        ini.bom = true;
+        bytes.erase(0, 3);
+    }
     ini.crlf = bytes.find("\r\n") != std::string::npos;
     size_t pos = 0;
     while (pos < bytes.size()) {
@@ -147,44 +210,144 @@ std::string Unquote(std::string_view v)
     return std::string(v);
 }
 
-bool Store(const std::string& file, const IniFile& ini)
+bool WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Temporary files of a profile file are named ".~<name>.XXXXXX" beside it;
+// folder gets the file's folder with its slash ("" for the current one).
+std::string TempPrefix(const std::string& file, std::string& folder)
+{
+    size_t slash = file.rfind('/');
+    folder = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+    return ".~" + file.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+}
+
+std::string FolderPath(const std::string& folder)
+{
+    return folder.empty() ? "." : folder;
+}
+
+// Removes what a writer killed between naming and renaming its temporary
+// file left behind; the caller holds the exclusive lock, so no living
+// writer of this file owns one.
+void RemoveStaleTemps(const std::string& file)
+{
+    std::string folder;
+    std::string prefix = TempPrefix(file, folder);
+    DIR* dir = ::opendir(FolderPath(folder).c_str());
+    if (!dir)
+        return;
+    while (dirent* e = ::readdir(dir)) {
+        std::string_view name = e->d_name;
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+            ::unlinkat(::dirfd(dir), e->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// Gives the unnamed file fd a free name of the pattern; false when it
+// cannot (no /proc, or a file system that refuses).
+bool LinkUnnamed(int fd, const std::string& pattern, std::string& name)
+{
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // A free name as mkstemp picks it; the lock keeps other writers of
+        // this file away until the rename.
+        name = pattern;
+        int probe = ::mkstemp(name.data());
+        if (probe < 0)
+            return false;
+        ::close(probe);
+        ::unlink(name.c_str());
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+// A new file with these bytes and mode under a temporary name beside file.
+// It is written unnamed where the file system allows, so a writer killed on
+// the way leaves nothing, and it stays private to the user until it is
+// complete. False (errno set) when the folder takes no new file.
+bool WriteTemp(const std::string& file, const std::string& bytes, mode_t mode, std::string& tmp)
+{
+    std::string folder;
+    std::string prefix = TempPrefix(file, folder);
+    const std::string pattern = folder + prefix + "XXXXXX";
+
+    int fd = ::open(FolderPath(folder).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+        return false;
+    if (fd >= 0) {
+        bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0 &&
+                  LinkUnnamed(fd, pattern, tmp);
+        int err = errno;
+        ::close(fd);
+        if (ok)
+            return true;
+        errno = err;
+        if (err == EACCES || err == EPERM || err == EROFS || err == ENOSPC || err == EIO)
+            return false;
+        // Otherwise the unnamed file could not be linked: write a named one.
+    }
+    tmp = pattern;
+    fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        return false;
+    bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    int err = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        errno = err;
+    }
+    return ok;
+}
+
+// Writes the lines to file. The new content lands whole by a rename; in a
+// folder that takes no new file but whose file is writable it is rewritten
+// in place under the lock instead.
+bool Store(const std::string& file, const IniFile& ini, const FileLock& lock)
 {
     const char* eol = ini.crlf ? "\r\n" : "\n";
-    std::string bytes;
+    std::string bytes = ini.bom ? kBom : "";
     for (const auto& line : ini.lines) {
         bytes += line;
         bytes += eol;
     }
 
-    // Keep the mode of a file that is already there; a new one is private to
-    // the user, as these files hold logins and device communities.
+    // Keep the mode of the file (a new one was made private to the user, as
+    // these files hold logins and device communities).
     mode_t mode = 0600;
     struct stat st {};
-    if (::stat(file.c_str(), &st) == 0)
+    if (::fstat(lock.Fd(), &st) == 0)
         mode = st.st_mode & 07777;
 
-    std::string tmp = file + ".XXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, mode) == 0;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tmp.c_str(), file.c_str()) == 0;
-    if (!ok)
+    RemoveStaleTemps(file);
+    std::string tmp;
+    if (WriteTemp(file, bytes, mode, tmp)) {
+        if (::rename(tmp.c_str(), file.c_str()) == 0)
+            return true;
         ::unlink(tmp.c_str());
-    return ok;
+        return false;
+    }
+    if ((errno != EACCES && errno != EPERM) || !lock.Writable())
+        return false;
+    return WriteAll(lock.Fd(), bytes) && ::ftruncate(lock.Fd(), static_cast<off_t>(bytes.size())) == 0 &&
+           ::fsync(lock.Fd()) == 0;
 }
 
 } // namespace
@@ -196,12 +359,17 @@ std::string GetPrivateProfileString(const char* section, const char* key, const 
     if (!section || !key)
         return fallback;
     std::lock_guard<std::mutex> guard(g_profileLock);
-    IniFile ini = Load(file);
+    FileLock lock;
+    std::string bytes;
+    if (!lock.Take(file, false) || !ReadAll(lock.Fd(), bytes))
+        return fallback;
+    IniFile ini = Parse(std::move(bytes));
     size_t header, end;
-    FindSection(ini, section, header, end);
+    // Stored names lose their surrounding blanks, so the asked ones do too.
+    FindSection(ini, Trim(section), header, end);
     if (header == std::string::npos)
         return fallback;
-    size_t at = FindKey(ini, header, end, key);
+    size_t at = FindKey(ini, header, end, Trim(key));
     if (at == std::string::npos)
         return fallback;
     std::string_view k, v;
@@ -226,30 +394,49 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
 {
     if (!section)
         return false;
+    // Names that could never be read back, and line breaks, which would split
+    // the entry and corrupt the file.
+    if (std::strpbrk(section, "]\r\n"))
+        return false;
+    if (key) {
+        std::string_view k = Trim(key);
+        if ((!k.empty() && (k.front() == '[' || k.front() == ';')) || std::strpbrk(key, "=\r\n"))
+            return false;
+    }
+    if (value && std::strpbrk(value, "\r\n"))
+        return false;
+    // Names are stored and looked up without surrounding blanks.
+    const std::string sectionName(Trim(section));
+    const std::string keyName(key ? Trim(key) : std::string_view());
+
     std::lock_guard<std::mutex> guard(g_profileLock);
-    IniFile ini = Load(file);
+    struct stat st {};
+    if (!value && ::stat(file.c_str(), &st) != 0 && errno == ENOENT)
+        return true; // nothing to delete, and no file to create for it
+    FileLock lock;
+    std::string bytes;
+    if (!lock.Take(file, true) || !ReadAll(lock.Fd(), bytes))
+        return false;
+    IniFile ini = Parse(std::move(bytes));
     size_t header, end;
-    FindSection(ini, section, header, end);
+    FindSection(ini, sectionName, header, end);
 
     if (!key) { // delete the section
         if (header == std::string::npos)
             return true;
         ini.lines.erase(ini.lines.begin() + static_cast<long>(header), ini.lines.begin() + static_cast<long>(end));
-        return Store(file, ini);
+        return Store(file, ini, lock);
     }
 
-    size_t at = header == std::string::npos ? std::string::npos : FindKey(ini, header, end, key);
+    size_t at = header == std::string::npos ? std::string::npos : FindKey(ini, header, end, keyName);
     if (!value) { // delete the key
         if (at == std::string::npos)
             return true;
         ini.lines.erase(ini.lines.begin() + static_cast<long>(at));
-        return Store(file, ini);
+        return Store(file, ini, lock);
     }
 
-    // A line break would split the entry and corrupt the file.
-    if (std::strpbrk(value, "\r\n") || std::strpbrk(key, "\r\n") || std::strpbrk(section, "\r\n"))
-        return false;
-    std::string line = std::string(key) + "=" + value;
+    std::string line = keyName + "=" + value;
     if (at != std::string::npos) {
         std::string_view k, v;
         KeyOf(ini.lines[at], k, v);
@@ -262,10 +449,10 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
             --insert;
         ini.lines.insert(ini.lines.begin() + static_cast<long>(insert), line);
     } else {
-        ini.lines.push_back("[" + std::string(section) + "]");
+        ini.lines.push_back("[" + sectionName + "]");
         ini.lines.push_back(line);
     }
-    return Store(file, ini);
+    return Store(file, ini, lock);
 }
 
 } // namespace platform

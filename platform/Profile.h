@@ -5,9 +5,13 @@
 // quotes on read, a missing file reads as the default, a write creates the
 // file and the section and keeps every other line in its place.
 //
-// Unlike the originals, every read-modify-write is serialised across the
-// process and lands atomically (temporary file + rename), and reads return
-// whole values: cutting a value to a buffer is the caller's choice.
+// Unlike the originals, every read-modify-write is serialised across
+// threads and processes (an flock on the file) and lands atomically (a
+// temporary file renamed into place; in a folder that takes no new file, the
+// file is rewritten in place under the lock). A writer killed half-way
+// leaves no temporary file behind for long: the next write removes it. A
+// UTF-8 byte-order mark is skipped and kept. Reads return whole values:
+// cutting a value to a buffer is the caller's choice.
 #include <cstddef>
 #include <string>
 
@@ -24,7 +28,10 @@ unsigned GetPrivateProfileString(const char* section, const char* key, const cha
                                  char* out, unsigned size, const std::string& file);
 
 // Sets key in section to value. A null value deletes the key; a null key
-// deletes the whole section. Returns false when the file cannot be written.
+// deletes the whole section. Returns false when the file cannot be written,
+// and refuses (false, nothing written) what could never be read back: a key
+// holding "=" or starting with "[" or ";", a section name holding "]", and
+// line breaks anywhere.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const std::string& file);
 

@@ -137,6 +137,10 @@ Datagram ReceiveOne(const FinderTable& table, unsigned char* buf, size_t size)
     ssize_t n = recvmsg(table.socket, &msg, MSG_DONTWAIT);
     if (n < 0)
         return d;
+    // A datagram longer than the buffer is no reply of ours; its cut head
+    // must not pass for a short one.
+    if (msg.msg_flags & MSG_TRUNC)
+        return d;
     bool havePktinfo = false;
     for (cmsghdr* cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm)) {
         if (cm->cmsg_level == IPPROTO_IP && cm->cmsg_type == IP_PKTINFO) {
@@ -222,6 +226,11 @@ int Exchange(const FinderTable& table, const FinderInterface& entry, const NasIn
             return FINDER_ERR_TIMEOUT;
         Datagram d = ReceiveOne(table, buf, bufSize);
         if (d.length < 0)
+            continue;
+        // A request sent to the device itself is answered by the device
+        // itself: other hosts on the LAN cannot slip in a reply. Over
+        // multicast the MAC is all there is to check.
+        if (destination == dev->deviceAddress && d.source != destination)
             continue;
         int index = AcceptingEntry(table, d, buf);
         if (index < 0 || table.entries[static_cast<size_t>(index)].address != entry.address)
@@ -590,8 +599,9 @@ int FinderParseLoginReply(const unsigned char* data, size_t len, char* community
     text[textLen] = '\0';
     char decoded[256];
     int n = Base64Decode(decoded, sizeof decoded, text);
-    if (n >= 0)
-        std::memcpy(community, decoded, static_cast<size_t>(n) + 1);
+    if (n < 0)
+        return FINDER_ERR_BAD_REPLY;
+    std::memcpy(community, decoded, static_cast<size_t>(n) + 1);
     return FINDER_OK;
 }
 

@@ -14,7 +14,9 @@
 // IP_PKTINFO tells on which interface entry it arrived: a unicast datagram
 // belongs to the entry that owns its destination address, a multicast one to
 // the entries of the adapter it came in on. A reply is then accepted on an
-// entry only when its bytes 7-10 hold that entry's address.
+// entry only when its bytes 7-10 hold that entry's address. A request sent
+// straight to a device takes its reply only from that device's address;
+// datagrams longer than the operation's buffer are dropped, never cut.
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -31,6 +33,7 @@ enum : int {
     FINDER_ERR_TIMEOUT = -5,
     FINDER_ERR_REFUSED = -6,      // the device answered with status 1
     FINDER_ERR_TOO_LONG = -7,     // user or password text too long for one request
+    FINDER_ERR_BAD_REPLY = -8,    // a login reply whose community text does not decode
 };
 
 // Opcodes; a reply carries the request's opcode + 1.
@@ -75,7 +78,9 @@ int FinderDiscover(std::list<NasInfo>& out, int timeoutMs, const unsigned char* 
 // Opcode 2. ip, mask and gateway in network order; all 0 asks for DHCP.
 int FinderSetNetwork(const NasInfo* dev, unsigned ip, unsigned mask, unsigned gateway, const char* password,
                      int timeoutMs);
-// Opcode 4 (administrator). community: 256 bytes, receives the decoded text.
+// Opcode 4 (administrator). community: 256 bytes, receives the decoded text;
+// FINDER_ERR_BAD_REPLY (community untouched) when the device's text is not
+// Base64.
 int FinderQuery(const NasInfo* dev, const char* password, int timeoutMs, char* community);
 // Opcode 10 (any user).
 int FinderQuery2(const NasInfo* dev, const char* user, const char* password, int timeoutMs, char* community);
@@ -102,7 +107,8 @@ bool FinderReplyMatches(const unsigned char* data, size_t len, unsigned char rep
 // the name is bounded by the bytes received. False when the reply is too short.
 bool FinderParseDiscoverReply(const unsigned char* data, size_t len, NasInfo& info);
 // Replies 5 and 11: FINDER_ERR_REFUSED for status 1, else 0 with the decoded
-// text in community (256 bytes; left untouched when the text does not decode).
+// text in community (256 bytes), or FINDER_ERR_BAD_REPLY with community
+// untouched when the text is not Base64.
 int FinderParseLoginReply(const unsigned char* data, size_t len, char* community);
 // Reply 7: the status byte with both big-endian values stored.
 int FinderParseProgressReply(const unsigned char* data, size_t len, unsigned* value1, unsigned* value2);

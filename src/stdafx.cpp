@@ -182,7 +182,7 @@ std::string IpToString(uint32_t ip)
 bool StringToIp(const std::string& text, uint32_t& ip)
 {
     in_addr a{};
-    if (inet_pton(AF_INET, text.c_str(), &a) != 1)
+    if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &a) != 1)
         return false;
     ip = a.s_addr;
     return true;
@@ -347,15 +347,26 @@ bool CNasContext::GetSavedLogin(const unsigned char* mac, std::string& user, std
     return true;
 }
 
-void CNasContext::SaveLogin(bool writeLastLogin)
+bool CNasContext::SaveLogin(bool writeLastLogin)
 {
-    if (!IniExists())
-        CreateIniFile();
-    if (writeLastLogin)
-        platform::WritePrivateProfileString("last_login", "mac", m_macText.c_str(), m_iniPath);
-    platform::WritePrivateProfileString(m_macText.c_str(), "user", m_user.c_str(), m_iniPath);
+    if (!IniExists() && !CreateIniFile())
+        return false;
+    // The file holds a reversible password: private to the user, even when it
+    // was made readable to others before.
+    ::chmod(m_iniPath.c_str(), 0600);
     std::string stored = m_rememberPassword ? Base64Encode(m_password) : std::string();
-    platform::WritePrivateProfileString(m_macText.c_str(), "password", stored.c_str(), m_iniPath);
+    auto write = [&](const char* section, const char* key, const std::string& value) {
+        errno = 0;
+        return platform::WritePrivateProfileString(section, key, value.c_str(), m_iniPath);
+    };
+    bool ok = (!writeLastLogin || write("last_login", "mac", m_macText)) && write(m_macText.c_str(), "user", m_user) &&
+              write(m_macText.c_str(), "password", stored);
+    if (!ok) {
+        int err = errno;
+        platform::MessageBox(err ? std::strerror(err) : "The login could not be remembered.",
+                             platform::MB_OK | platform::MB_ICONERROR);
+    }
+    return ok;
 }
 
 bool CNasContext::IsTaskRunning() const

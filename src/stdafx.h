@@ -84,7 +84,9 @@ public:
     // when none is remembered.
     bool GetSavedLogin(const unsigned char* mac, std::string& user, std::string& password) const;
     // Stores the current login; writeLastLogin also makes it the last login.
-    void SaveLogin(bool writeLastLogin);
+    // A file that cannot be written shows the system's error text in a box
+    // and gives false.
+    bool SaveLogin(bool writeLastLogin);
 
     // Running backup or restore task.
     bool IsTaskRunning() const;

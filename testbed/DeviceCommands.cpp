@@ -51,6 +51,16 @@ std::string FaultCommand(DeviceState& state, const std::string& args)
                 f.delayMs = static_cast<int>(n);
             else
                 return false;
+        } else if (name == "text") {
+            f.rawLoginText = !off;
+            f.loginText = off ? std::string() : value;
+        } else if (name == "pad") {
+            if (off)
+                f.padBytes = 0;
+            else if (ParseInt(value, 0, 65000, n))
+                f.padBytes = static_cast<int>(n);
+            else
+                return false;
         } else {
             return false;
         }

@@ -9,6 +9,8 @@
 //   fault short N|off            replies are cut to N bytes
 //   fault status N|off           status byte 11 of replies 3, 5, 7, 9, 11 is N (1 = refused)
 //   fault delay MS|off           every reply waits MS milliseconds
+//   fault text TEXT|off          login replies carry TEXT instead of the community's Base64
+//   fault pad N|off              N zero bytes are appended to every reply
 //   fault clear                  every fault off
 //   requests                     OK <number of UDP requests received>
 //   requests clear               OK, forgets them

@@ -88,6 +88,9 @@ struct UdpFaults {
     int shortLength = -1;             // >= 0: replies are cut to this many bytes
     int status = -1;                  // >= 0: status byte of every reply that has one
     int delayMs = 0;                  // wait this long before answering
+    bool rawLoginText = false;        // login replies carry loginText as it stands
+    std::string loginText;            //   instead of the community's Base64
+    int padBytes = 0;                 // zero bytes appended to every reply
 };
 
 struct ProgressAnswer {

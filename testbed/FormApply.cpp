@@ -83,7 +83,7 @@ bool ApplyStep2(MibStore& store, const std::vector<FormCell>& cells, std::string
             return Fail(error, "not an integer: " + cell.field);
         long v = std::strtol(cell.value.c_str(), nullptr, 10);
         if (v < s->low || v > s->high)
-            return Fail(error, "out of range: " + cell.field + "=" + cell.value);
+            return Fail(error, "out of range: " + cell.field);
         writes.emplace_back(cell.oid, ValueOf(cell));
     }
     for (const auto& [oid, value] : writes)
@@ -167,11 +167,11 @@ bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<
             for (const auto& [other, value] : store.Subtree(nameColumn)) {
                 Oid otherRow(other.begin() + static_cast<long>(nameColumn.size()), other.end());
                 if (otherRow != row && value.bytes == name)
-                    return Fail(error, "the name " + name + " is taken");
+                    return Fail(error, "a new name is taken already");
             }
             for (const auto& [otherRow, otherName] : names)
                 if (otherRow != row && otherName == name)
-                    return Fail(error, "the name " + name + " is given twice");
+                    return Fail(error, "a new name is given twice");
         }
     }
 

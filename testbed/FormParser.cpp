@@ -94,11 +94,14 @@ bool ParseFormCells(const std::string& body, bool prefixed, std::vector<FormCell
         size_t end = body.find('&', start);
         std::string item = body.substr(start, end == std::string::npos ? std::string::npos : end - start);
         size_t eq = item.find('=');
+        // Messages name fields, never values: those can be passwords.
         if (eq == std::string::npos)
-            return Fail(error, "field without a value: " + item);
+            return Fail(error, "field without a value");
         std::string name, value;
-        if (!DecodeFormText(item.substr(0, eq), name) || !DecodeFormText(item.substr(eq + 1), value))
-            return Fail(error, "broken escape in: " + item);
+        if (!DecodeFormText(item.substr(0, eq), name))
+            return Fail(error, "broken escape in a field name");
+        if (!DecodeFormText(item.substr(eq + 1), value))
+            return Fail(error, "broken escape in the value of field " + name);
         if (prefixed) {
             if (name.compare(0, kPrefix.size(), kPrefix) != 0 || name.size() == kPrefix.size())
                 return Fail(error, "not a setobject field: " + name);

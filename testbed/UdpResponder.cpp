@@ -271,7 +271,7 @@ std::vector<unsigned char> UdpResponder::Answer(const unsigned char* req, size_t
             out.push_back(0);
             return out;
         }
-        std::string text = Base64Encode(d.community);
+        std::string text = d.faults.rawLoginText ? d.faults.loginText : Base64Encode(d.community);
         if (text.size() > 255)
             text.resize(255);
         out.push_back(0);
@@ -343,6 +343,7 @@ void UdpResponder::Handle(const unsigned char* req, size_t len, uint32_t source,
         reply[11] = static_cast<unsigned char>(faults.status);
     if (faults.shortLength >= 0 && reply.size() > static_cast<size_t>(faults.shortLength))
         reply.resize(static_cast<size_t>(faults.shortLength));
+    reply.resize(reply.size() + static_cast<size_t>(faults.padBytes));
     if (faults.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(faults.delayMs));
 

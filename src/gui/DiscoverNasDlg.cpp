@@ -826,6 +826,7 @@ void CDiscoverNasDlg::DoLogin()
         break;
     case FINDER_ERR_REFUSED:
     case FINDER_ERR_TOO_LONG:
+    case FINDER_ERR_BAD_REPLY: // no usable community: the login failed
         m_ui->passwordEdit->selectAll();
         m_ui->passwordEdit->setFocus();
         ShowMessage(IDS_WRONG_PASSWORD);

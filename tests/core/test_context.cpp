@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 
@@ -103,6 +104,38 @@ TEST(Context, SaveWithoutRememberingStoresAnEmptyPassword)
     EXPECT_TRUE(ctx.GetSavedLogin(kMac, user, password));
     EXPECT_EQ(user, "bob");
     EXPECT_EQ(password, "");
+}
+
+TEST(Context, SavingMakesAnExistingLoginMemoryPrivate)
+{
+    TempDir dir;
+    std::string ini = (dir / "quom.ini").string();
+    testsupport::WriteFile(ini, "[last_login]\n");
+    ASSERT_EQ(chmod(ini.c_str(), 0644), 0);
+    CNasContext ctx(ini);
+    LogIn(ctx, "alice", "secret", true);
+    EXPECT_TRUE(ctx.SaveLogin(true));
+    struct stat st {};
+    ASSERT_EQ(stat(ini.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(Context, ALoginMemoryThatCannotBeWrittenIsReported)
+{
+    TempDir dir;
+    std::string ini = (dir / "quom.ini").string();
+    std::filesystem::create_directory(ini); // there, but no file to write
+    std::vector<std::string> shown;
+    auto old = platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
+        shown.push_back(text);
+        return platform::IDOK;
+    });
+    CNasContext ctx(ini);
+    LogIn(ctx, "alice", "secret", true);
+    bool saved = ctx.SaveLogin(true);
+    platform::SetMessageBoxHandler(old);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(shown, std::vector<std::string>{"Is a directory"});
 }
 
 TEST(Context, LongPasswordIsRememberedWhole)

@@ -5,7 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "NasFinder.h"
@@ -278,6 +281,91 @@ TEST_F(Finder, RepliesThatDoNotMatchAreIgnored)
     EXPECT_STREQ(community, "c0mmunity");
 }
 
+TEST_F(Finder, RepliesFromAnotherHostAreRefused)
+{
+    TestNetwork net;
+    int lan = net.AddLink({"198.18.1.1/24"});
+    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    ASSERT_TRUE(dev);
+    int rogue = net.AddHost(lan, "198.18.1.20/24");
+    NasInfo rec = Find(kMac1);
+    ASSERT_EQ(FinderInit(), 0);
+
+    // The rogue host floods the PC with every kind of reply, in the device's
+    // name and accepted on the PC's interface, from its own address.
+    int fd = net.UdpSocketInHost(rogue);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::thread flood([&] {
+        const std::string evil = Base64Encode(std::string("evil"));
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(FINDER_LOCAL_PORT);
+        to.sin_addr.s_addr = Ip("198.18.1.1");
+        while (!stop) {
+            for (unsigned char op : {3, 5, 7, 9, 11}) {
+                unsigned char r[32] = {op};
+                std::memcpy(r + 1, kMac1, 6);
+                std::memcpy(r + 7, &to.sin_addr.s_addr, 4);
+                r[12] = static_cast<unsigned char>(evil.size());
+                std::memcpy(r + 13, evil.data(), evil.size());
+                if (sendto(fd, r, sizeof r, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == sizeof r)
+                    ++sent;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    char community[256] = "untouched";
+    unsigned v1 = 7, v2 = 7;
+
+    // The device silent: nothing is taken.
+    ASSERT_TRUE(dev->Ok("fault silent on"));
+    EXPECT_EQ(FinderQuery(&rec, "secret", 300, community), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderQuery2(&rec, "alice", "wonder", 300, community), FINDER_ERR_TIMEOUT);
+    EXPECT_STREQ(community, "untouched");
+    EXPECT_EQ(FinderSetNetwork(&rec, 0, 0, 0, "secret", 300), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderGetProgress(&rec, &v1, &v2, 300), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderPollStatus(&rec, 300), FINDER_ERR_TIMEOUT);
+    // The device answering after the rogue: the device's answer counts.
+    ASSERT_TRUE(dev->Ok("fault silent off"));
+    ASSERT_TRUE(dev->Ok("fault delay 100"));
+    EXPECT_EQ(FinderQuery(&rec, "secret", 2000, community), 0);
+    EXPECT_STREQ(community, "c0mmunity");
+    stop = true;
+    flood.join();
+    close(fd);
+    EXPECT_GT(sent.load(), 20);
+}
+
+TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
+{
+    TestNetwork net;
+    int lan = net.AddLink({"198.18.1.1/24"});
+    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    ASSERT_TRUE(dev);
+    NasInfo rec = Find(kMac1);
+    ASSERT_EQ(FinderInit(), 0);
+    char community[256] = "untouched";
+
+    ASSERT_TRUE(dev->Ok("fault text c0mmunity!"));
+    EXPECT_EQ(FinderQuery(&rec, "secret", 2000, community), FINDER_ERR_BAD_REPLY);
+    EXPECT_EQ(FinderQuery2(&rec, "alice", "wonder", 2000, community), FINDER_ERR_BAD_REPLY);
+    EXPECT_STREQ(community, "untouched");
+    ASSERT_TRUE(dev->Ok("fault text off"));
+
+    // A reply of 64 KB is no short reply with a tail cut off.
+    ASSERT_TRUE(dev->Ok("fault pad 65000"));
+    std::list<NasInfo> out;
+    EXPECT_EQ(FinderDiscover(out, 300, nullptr), 0);
+    EXPECT_EQ(FinderQuery(&rec, "secret", 300, community), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderPollStatus(&rec, 300), FINDER_ERR_TIMEOUT);
+    EXPECT_STREQ(community, "untouched");
+    // A reply that fills its buffer exactly still counts.
+    ASSERT_TRUE(dev->Ok("fault pad off"));
+    EXPECT_GE(FinderPollStatus(&rec, 2000), 0);
+}
+
 TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
 {
     TestNetwork net;
@@ -454,7 +542,7 @@ TEST(FinderParse, RepliesAreReadWithinTheirBytes)
     EXPECT_STREQ(community, "abc");
     std::strcpy(community, "before");
     r[13] = '*';
-    EXPECT_EQ(FinderParseLoginReply(r, 21, community), 0);
+    EXPECT_EQ(FinderParseLoginReply(r, 21, community), FINDER_ERR_BAD_REPLY);
     EXPECT_STREQ(community, "before");
     r[11] = 1;
     EXPECT_EQ(FinderParseLoginReply(r, 21, community), FINDER_ERR_REFUSED);

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "Profile.h"
@@ -128,6 +132,134 @@ TEST(Profile, ConcurrentWritersLoseNothing)
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path()))
         ++entries;
     EXPECT_EQ(entries, 1);
+}
+
+namespace {
+
+// Starts body in a child process that exits 0 when it returns true.
+template <typename Body>
+pid_t Start(Body body)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body() ? 0 : 1);
+    return pid;
+}
+
+bool Succeeded(pid_t pid)
+{
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::vector<std::string> Entries(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+TEST(Profile, TwoProcessesWritingOneFileLoseNoKey)
+{
+    TempDir dir;
+    std::string file = (dir / "p.ini").string();
+    const int kKeys = 200;
+    auto writer = [&](const std::string& name) {
+        return Start([&] {
+            bool ok = true;
+            for (int i = 0; i < kKeys; ++i)
+                ok = WritePrivateProfileString("s", (name + std::to_string(i)).c_str(), "v", file) && ok;
+            return ok;
+        });
+    };
+    pid_t a = writer("a"), b = writer("b");
+    EXPECT_TRUE(Succeeded(a));
+    EXPECT_TRUE(Succeeded(b));
+    int found = 0;
+    for (int i = 0; i < kKeys; ++i)
+        for (const char* name : {"a", "b"})
+            found += GetPrivateProfileString("s", (name + std::to_string(i)).c_str(), "", file) == "v";
+    EXPECT_EQ(found, 2 * kKeys);
+}
+
+TEST(Profile, AKilledWriterLeavesNoTemporaryFile)
+{
+    TempDir dir;
+    std::string file = (dir / "k.ini").string();
+    const std::string big(200000, 'x'); // long writes: kills land inside them
+    ASSERT_TRUE(WritePrivateProfileString("s", "big", big.c_str(), file));
+    for (int round = 0; round < 20; ++round) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            for (int i = 0;; ++i)
+                WritePrivateProfileString("s", "n", std::to_string(i).c_str(), file);
+        }
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + round % 7));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    ASSERT_TRUE(WritePrivateProfileString("s", "after", "1", file));
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"k.ini"});
+    EXPECT_EQ(GetPrivateProfileString("s", "big", "", file), big);
+}
+
+TEST(Profile, AFileInAFolderThatTakesNoNewFileIsRewrittenInPlace)
+{
+    TempDir dir;
+    std::filesystem::path folder = dir / "locked";
+    std::filesystem::create_directory(folder);
+    std::string file = (folder / "f.ini").string();
+    WriteFile(file, "[s]\nk=1\n");
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    // Root writes into any folder: the writer then runs as nobody, owning
+    // the file but not the folder.
+    bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    bool ok = Succeeded(Start([&] {
+        if (root && (setgid(65534) != 0 || setuid(65534) != 0))
+            return false;
+        return WritePrivateProfileString("s", "k", "2", file) && WritePrivateProfileString("t", "x", "3", file);
+    }));
+    chmod(folder.c_str(), 0755);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(ReadFile(file), "[s]\nk=2\n[t]\nx=3\n");
+    struct stat after {};
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"f.ini"});
+}
+
+TEST(Profile, AByteOrderMarkIsSkippedAndKept)
+{
+    TempDir dir;
+    std::string file = (dir / "b.ini").string();
+    WriteFile(file, "\xEF\xBB\xBF[last_login]\nmac=00:11:22:AA:BB:CC\n");
+    EXPECT_EQ(GetPrivateProfileString("last_login", "mac", "", file), "00:11:22:AA:BB:CC");
+    ASSERT_TRUE(WritePrivateProfileString("last_login", "user", "a", file));
+    EXPECT_EQ(ReadFile(file), "\xEF\xBB\xBF[last_login]\nmac=00:11:22:AA:BB:CC\nuser=a\n");
+}
+
+TEST(Profile, NamesThatCouldNotBeReadBackAreRefused)
+{
+    TempDir dir;
+    std::string file = (dir / "r.ini").string();
+    WriteFile(file, "[s]\nk=1\n");
+    for (const char* key : {"a=b", "[x", " ;x", "="})
+        EXPECT_FALSE(WritePrivateProfileString("s", key, "v", file)) << key;
+    EXPECT_FALSE(WritePrivateProfileString("a]b", "k", "v", file));
+    EXPECT_EQ(ReadFile(file), "[s]\nk=1\n");
+    // Inside a key, "[" and ";" are plain characters.
+    ASSERT_TRUE(WritePrivateProfileString("s", "a[;]", "v", file));
+    EXPECT_EQ(GetPrivateProfileString("s", "a[;]", "", file), "v");
 }
 
 TEST(Profile, PythonConfigparserReadsWhatWeWrite)

@@ -259,3 +259,19 @@ TEST(TestbedForms, RowsAreCreatedEditedAndRefusedByOid)
     EXPECT_FALSE(ApplyFormCells(store, kStep2Page, {{"x", 0, 'i', kWebPort, "81"}}, &error));
     EXPECT_EQ(*store.Get(kWebPort), MibValue::Integer(80));
 }
+
+TEST(TestbedForms, RefusalsNameTheFieldNeverItsValue)
+{
+    // Refusals go to the emulator's log; values there can be passwords.
+    std::vector<FormCell> cells;
+    std::string error;
+    for (const char* body : {"setobject_UserPassword=cs1.3.6=s3cr%3", "setobject_a=ci1.3.6=1&s3cr"}) {
+        EXPECT_FALSE(ParseFormCells(body, true, cells, &error)) << body;
+        EXPECT_EQ(error.find("s3cr"), std::string::npos) << error;
+    }
+    MibStore store;
+    SeedNasMib(store, NasDescription::Default());
+    EXPECT_FALSE(ApplyFormCells(store, kStep2Page, {{"DiskMode", 0, 'i', nasmib::kDiskMode, "7357"}}, &error));
+    EXPECT_EQ(error.find("7357"), std::string::npos) << error;
+    EXPECT_NE(error.find("DiskMode"), std::string::npos) << error;
+}

@@ -410,11 +410,21 @@ private slots:
             QCOMPARE(rig.Requests(10), 1);
             ExpectOldLogin();
 
+            // The right password, but a community that is not Base64: the
+            // login fails there and then.
+            QVERIFY(rig.dev->Ok("fault text c0mmunity!"));
             Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("wonder");
+            Click(Ok(d));
+            QCOMPARE(boxes.Count(), size_t(4));
+            QCOMPARE(boxes.LastText(), std::string(kText716));
+            QCOMPARE(d.GetMode(), 2);
+            ExpectOldLogin();
+            QVERIFY(rig.dev->Ok("fault text off"));
+
             Click(Ok(d));
         });
         QCOMPARE(code, int(platform::IDOK));
-        QCOMPARE(boxes.Count(), size_t(3));
+        QCOMPARE(boxes.Count(), size_t(4));
         QCOMPARE(GetNasContext()->m_user, std::string("alice"));
         QCOMPARE(GetNasContext()->m_deviceAddress, std::string("198.18.1.10"));
         // Not remembered: the user is stored, the password is not.

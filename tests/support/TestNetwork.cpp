@@ -444,6 +444,19 @@ std::string TestNetwork::RunInHost(int host, const std::string& command, int* st
     return text;
 }
 
+int TestNetwork::UdpSocketInHost(int host)
+{
+    // Entering a namespace changes only the calling thread: make the socket
+    // on a thread of its own.
+    pid_t ns = HostPid(host);
+    int fd = -1;
+    std::thread([&] {
+        if (JoinNamespace(ns))
+            fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    }).join();
+    return fd;
+}
+
 std::vector<std::string> TestNetwork::HostAddresses(int host)
 {
     std::string out = RunInHost(host, "ip -4 -o addr show dev eth0");

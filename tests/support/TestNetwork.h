@@ -105,6 +105,9 @@ public:
     pid_t HostPid(int host) const;
     // Runs a shell command in the host's namespace; its standard output.
     std::string RunInHost(int host, const std::string& command, int* status = nullptr);
+    // A UDP socket of the host's namespace, usable from the test program
+    // (a socket stays in the namespace it was made in); -1 on failure.
+    int UdpSocketInHost(int host);
     // The host's IPv4 addresses on eth0 ("198.18.1.10/24" ...), as "ip" lists them.
     std::vector<std::string> HostAddresses(int host);
 
