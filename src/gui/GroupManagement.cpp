@@ -145,10 +145,11 @@ bool CGroupManagement::OnInitDialog()
         m_list->InsertColumn(3, "Members", Qt::AlignLeft, m_list->width() - 300);
     }
     m_list->SetNotify({{}, {}, [this](int) { OnEdit(); }, {}});
+    ShowListMode();
+    // It stands exactly where the user dialog stood.
     const QRect saved = GetUserGroupSwap().rect;
     if (!saved.isNull())
-        move(saved.topLeft());
-    ShowListMode();
+        setGeometry(saved);
     m_disks = RunBusy<DiskQuotaInfo>([](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
     EnableQuotaFields(true);
     RefreshGroupList();
@@ -171,9 +172,6 @@ void CGroupManagement::ShowEditMode()
         w->hide();
     for (QWidget* w : EditModeControls())
         w->show();
-    // The tabs stay: they name the window's two faces.
-    m_ui->userTab->show();
-    m_ui->groupTab->show();
     m_ui->quotaEnable->setChecked(false);
     m_ui->quotaDisable->setChecked(true);
     ShowQuotaArea(false);

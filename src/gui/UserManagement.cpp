@@ -1,6 +1,8 @@
 #include "UserManagement.h"
 
 #include <QButtonGroup>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QListView>
 #include <QListWidget>
 #include <QTreeView>
@@ -201,6 +203,18 @@ bool CUserManagement::OnInitDialog()
                        }});
     // The list face in the middle of the work area, a little above centre.
     resize(width(), kListFaceHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect work = screen->availableGeometry();
+        int x = work.width() / 2 + work.left() - width() / 2;
+        int y = work.height() / 2 + work.top() - (height() / 3) * 2;
+        if (x + width() > work.right())
+            x = work.right() - width();
+        if (x < 0)
+            x = 0;
+        if (y + height() > work.bottom())
+            y = work.bottom() - height();
+        move(x, y);
+    }
     m_listRect = geometry();
     m_disks = RunBusy<DiskQuotaInfo>([](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
     m_passwordLoaded = true;

@@ -369,6 +369,13 @@ TEST_F(Accounts, AnsweredButNotApplied)
     EXPECT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::Saved);
     EXPECT_EQ(boxes.Last(), "Quota setting of Disk1 failed!");
     EXPECT_EQ(Cell(nasmib::kQuotaSize, "4"), "10");
+
+    // A device that never answers a quota post: both disks are waited for
+    // and reported.
+    ASSERT_EQ(nas->dev->Command("web fault silent"), "OK");
+    boxes.Clear();
+    EXPECT_FALSE(SendQuotaSettings(NoStop(), "frank", kQuotaTypeUser, {true, false, "30", "40"}, disks));
+    EXPECT_EQ(boxes.texts, (std::vector<std::string>{"Quota setting of Disk1 failed!", "Quota setting of Disk2 failed!"}));
     ASSERT_EQ(nas->dev->Command("web fault none"), "OK");
 
     // A quota row the device keeps answering with no-such-name counts as gone.
