@@ -206,7 +206,9 @@ bool SendQuotaSettings(const platform::JobControl& job, const std::string& name,
                        const QuotaInput& in, const DiskQuotaInfo& disks)
 {
     const bool user = std::string(type) == kQuotaTypeUser;
-    if (!in.enabled && !in.remove)
+    // A user's quota section does nothing while it is off; a group's
+    // "Quota Remove" acts on its own.
+    if (user ? !in.enabled : (!in.enabled && !in.remove))
         return true;
     const int port = GetNasWebPort(nullptr);
     if (port == -1) {
