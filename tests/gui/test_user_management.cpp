@@ -161,6 +161,22 @@ private slots:
                 QVERIFY(d.isVisible());
                 QVERIFY(!d.GetDlgItem(CUserManagement::IDC_SAVE)->isVisible());
 
+                // Editing: the stored password in both fields; typing empties
+                // the confirmation once.
+                d.GetUserList()->SetItemSelected(1, true);
+                d.OnEdit();
+                auto* password = Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD);
+                auto* confirm = Item<QLineEdit>(d, CUserManagement::IDC_CONFIRM);
+                QCOMPARE(confirm->text(), QString("pw"));
+                QVERIFY(!Item<QComboBox>(d, CUserManagement::IDC_LEVEL)->isEnabled());
+                QTest::keyClicks(password, "x");
+                QCOMPARE(confirm->text(), QString());
+                confirm->setText("pwx");
+                QTest::keyClicks(password, "y");
+                QCOMPARE(confirm->text(), QString("pwx"));
+                QCOMPARE(Item<QListWidget>(d, CUserManagement::IDC_MEMBER_GROUPS)->count(), 1);
+                d.OnCancelEdit();
+
                 d.OnAdd();
                 QCOMPARE(Item<QComboBox>(d, CUserManagement::IDC_LEVEL)->currentText(), QString("User"));
                 Item<QLineEdit>(d, CUserManagement::IDC_NAME)->setText("  zed ");
