@@ -1,8 +1,6 @@
 #include "HttpRequest.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "Clock.h"
 #include "MessageBox.h"

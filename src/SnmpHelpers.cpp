@@ -1,9 +1,7 @@
 #include "SnmpHelpers.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
 #include "Clock.h"
 #include "MessageBox.h"
