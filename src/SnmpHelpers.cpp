@@ -1,10 +1,9 @@
 #include "SnmpHelpers.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
+#include "Clock.h"
 #include "MessageBox.h"
 #include "NasMib.h"
 #include "stdafx.h"
@@ -25,17 +24,10 @@ void Pause(int ms)
     if (sleep)
         sleep(ms);
     else
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        platform::SleepMs(ms);
 }
 
-// An engine aimed at the logged-in device.
-void SetUpFromContext(CSnmpEngine& engine)
-{
-    CNasContext* ctx = GetNasContext();
-    engine.SetAddress(ctx->m_deviceAddress);
-    engine.SetReadCommunity(ctx->m_community);
-    engine.SetWriteCommunity(ctx->m_community);
-}
+void SetUpFromContext(CSnmpEngine& engine) { SetEngineFromContext(engine); }
 
 std::string Trim(const std::string& s)
 {
@@ -49,6 +41,14 @@ std::string Trim(const std::string& s)
 const int kTries = 3;
 
 } // namespace
+
+void SetEngineFromContext(CSnmpEngine& engine)
+{
+    CNasContext* ctx = GetNasContext();
+    engine.SetAddress(ctx->m_deviceAddress);
+    engine.SetReadCommunity(ctx->m_community);
+    engine.SetWriteCommunity(ctx->m_community);
+}
 
 void SnmpPause(int milliseconds)
 {

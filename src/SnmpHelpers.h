@@ -15,6 +15,11 @@ SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep);
 // Pauses the calling thread through that function (for other retry loops).
 void SnmpPause(int milliseconds);
 
+class CSnmpEngine;
+// Aims an engine at the logged-in device: the context's address, and its
+// community for reading and writing.
+void SetEngineFromContext(CSnmpEngine& engine);
+
 // Up to 3 SimpleGet tries with the context's address and community, a pause
 // after every failed try. 0 with value set, or -3 (value untouched).
 int SnmpGetWithRetry(std::string oid, std::string& value);

@@ -531,6 +531,16 @@ int CSnmpEngine::SimpleGet(std::string oid, std::string& value)
     return rc;
 }
 
+int CSnmpEngine::GetWhole(const std::string& oid, std::string& value)
+{
+    std::vector<Vb> request(1), answer;
+    request[0].oid = oid;
+    int rc = Request(Op::Get, request, m_readCommunity, answer);
+    if (rc == SNMP_ENGINE_OK)
+        value = answer[0].GetPrintable();
+    return rc;
+}
+
 int CSnmpEngine::SimpleSet(const char* oid, const char* value)
 {
     if (!oid)

@@ -108,6 +108,9 @@ public:
     int MultiGet(std::list<std::string>& oids, std::list<std::string>& values);
     // GET of one OID; on 0, value receives its text.
     int SimpleGet(std::string oid, std::string& value);
+    // GET of one OID whose value may be long (lists of names, which the
+    // program posts back whole): on 0, value receives the text uncut.
+    int GetWhole(const std::string& oid, std::string& value);
 
     // GET (write community) to learn the object's syntax, then SET of the text
     // converted to it. The GET's status when it fails (no SET is sent), -11

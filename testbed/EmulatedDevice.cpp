@@ -507,7 +507,7 @@ std::string EmulatedDevice::WebCommand(const std::string& args)
         fault = WebServer::Fault::Refuse;
     else
         return "ERR bad web fault: " + rest;
-    m_web.SetFault(fault, static_cast<unsigned>(ms));
+    m_web.SetFault(fault, static_cast<unsigned>(ms), fault == WebServer::Fault::OkWithoutApply ? value : "");
     return "OK";
 }
 

@@ -48,7 +48,8 @@
 //   snmp writes                  OK <number of objects written by SETs>
 //   snmp write I                 OK <oid> <type> <text>  the I-th object a SET wrote
 //                                (from 0; -1 the last; the last 256 are kept)
-//   web fault none|silent|late MS|noapply|unauthorized|split|refuse
+//   web fault none|silent|late MS|noapply [PAGE]|unauthorized|split|refuse
+//                  (noapply PAGE: only forms to pages whose path holds PAGE)
 //   web port                     OK <port>
 //   web requests                 OK <number of requests read whole>
 //   web request I                OK <Base64 of the I-th request: head and Content-Length body,

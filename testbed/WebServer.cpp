@@ -95,6 +95,7 @@ bool Pause(int stopFd, int ms)
 struct WebServer::Impl {
     // Callbacks.
     std::mutex callbackLock;
+    std::string noApplyPage; // under callbackLock; "" = every page
     PasswordLookup lookup;
     ApplyCells apply;
     PackageHandler packages;
@@ -211,12 +212,15 @@ void WebServer::Impl::SetupRoutes()
             res.set_content(error, "text/plain");
             return;
         }
-        if (fault.load() != Fault::OkWithoutApply) {
-            ApplyCells copy;
-            {
-                std::lock_guard<std::mutex> guard(callbackLock);
-                copy = apply;
-            }
+        bool skip = false;
+        ApplyCells copy;
+        {
+            std::lock_guard<std::mutex> guard(callbackLock);
+            copy = apply;
+            skip = fault.load() == Fault::OkWithoutApply &&
+                   (noApplyPage.empty() || page.find(noApplyPage) != std::string::npos);
+        }
+        if (!skip) {
             if (copy && !copy(page, cells)) {
                 res.status = 400;
                 res.set_content("form refused", "text/plain");
@@ -640,9 +644,13 @@ void WebServer::Stop()
 
 uint16_t WebServer::Port() const { return ntohs(m->bound.sin_port); }
 
-void WebServer::SetFault(Fault fault, unsigned lateMs)
+void WebServer::SetFault(Fault fault, unsigned lateMs, const std::string& noApplyPage)
 {
     m->lateMs = lateMs;
+    {
+        std::lock_guard<std::mutex> guard(m->callbackLock);
+        m->noApplyPage = noApplyPage;
+    }
     std::unique_lock<std::mutex> guard(m->stateLock);
     m->fault = fault;
     if (!m->started) {

@@ -57,7 +57,9 @@ public:
 
     // Takes effect for connections accepted from now on; Refuse and back
     // take effect before SetFault returns.
-    void SetFault(Fault fault, unsigned lateMs = 0);
+    // OkWithoutApply with a page: only forms posted to a page whose path
+    // holds that text go unapplied.
+    void SetFault(Fault fault, unsigned lateMs = 0, const std::string& noApplyPage = {});
     Fault GetFault() const;
 
     unsigned Connections() const;  // connections accepted

@@ -21,6 +21,7 @@
 #include "ShellOpen.h"
 #include "SnmpHelpers.h"
 #include "TrayIcon.h"
+#include "UserManagement.h"
 #include "stdafx.h"
 #include "ui_QuomDlg.h"
 
@@ -431,7 +432,7 @@ void CQuomDlg::OnUserManagement()
         ShowMessageBox(this, "Only admin can management user", platform::MB_OK);
         return;
     }
-    // The user management dialog joins with the administration pages.
+    RunUserManagement(nullptr);
 }
 
 void CQuomDlg::OnDeviceInformation()

@@ -15,6 +15,7 @@
 #include "BackupTask.h"
 #include "CommandBars.h"
 #include "DeviceInfoDlg.h"
+#include "UserManagement.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
 #include "NasMib.h"
@@ -577,6 +578,24 @@ private slots:
         QCOMPARE(boxes.Boxes()[0].text, std::string("Disk full"));
         QCOMPARE(boxes.Boxes()[0].style, unsigned(platform::MB_OK | platform::MB_ICONWARNING));
         QVERIFY(boxes.Boxes()[0].onGuiThread);
+    }
+
+    void userManagementOpensItsDialogForAnAdministrator()
+    {
+        LoginRoad road;
+        MessageBoxRecorder boxes;
+        TestMainWindow dlg;
+        QVERIFY(dlg.OnInitDialog());
+        bool opened = false;
+        auto old = Dialog::SetModalHook([&](Dialog& d) {
+            if (dynamic_cast<CUserManagement*>(&d) != nullptr) {
+                opened = d.parentWidget() == nullptr;
+                d.EndDialog(IDOK);
+            }
+        });
+        dlg.OnCommand(ID_USER_MANAGEMENT);
+        Dialog::SetModalHook(old);
+        QVERIFY(opened);
     }
 
     void deviceInformationOpensItsDialogWithoutAParent()

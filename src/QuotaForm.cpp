@@ -1,0 +1,273 @@
+#include "QuotaForm.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Clock.h"
+#include "HttpRequest.h"
+#include "MessageBox.h"
+#include "NasMib.h"
+#include "SnmpHelpers.h"
+#include "stdafx.h"
+#include "y_snmp.h"
+
+namespace {
+
+bool AllDigits(const std::string& text)
+{
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+std::string Format(const char* format, int value)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// A quota text within 1 .. size (the text holds digits only).
+bool InRange(const std::string& text, int size)
+{
+    uint64_t value = 0;
+    return ParseQuotaMb(text, value) && value >= 1 && value <= static_cast<uint64_t>(size);
+}
+
+// Reads back the quota row of (name, type, disk): true once it holds size.
+// Looks again after a pause while the device has not got there yet.
+bool QuotaRowReadsBack(const platform::JobControl& job, const std::string& name, const char* type, int disk,
+                       const std::string& size)
+{
+    const int64_t start = platform::TickMs();
+    for (;;) {
+        std::string d1, d2;
+        if (FindQuotaRows(name, type, d1, d2) != -3) {
+            const std::string& row = disk == 1 ? d1 : d2;
+            std::string value;
+            CSnmpEngine engine;
+            SetEngineFromContext(engine);
+            if (!row.empty() && engine.SimpleGet(NasCell(nasmib::kQuotaSize, row), value) == 0 && value == size)
+                return true;
+        }
+        if (platform::TickMs() - start > kReadBackLimitMs || !job.Pause(kReadBackPauseMs))
+            return false;
+    }
+}
+
+} // namespace
+
+DiskQuotaInfo ReadDiskQuotaInfo()
+{
+    DiskQuotaInfo info;
+    std::string value;
+    if (SnmpGetWithRetry(NasCell(nasmib::kDiskTotalSize, "1"), value) == 0)
+        info.disk1Size = std::atoi(value.c_str());
+    if (SnmpGetWithRetry(NasCell(nasmib::kDiskTotalSize, "2"), value) == 0)
+        info.disk2Size = std::atoi(value.c_str());
+    if (SnmpGetWithRetry(nasmib::kNoQuotaDisk2, value) == 0)
+        info.noQuotaDisk2 = std::atoi(value.c_str());
+    return info;
+}
+
+bool ParseQuotaMb(const std::string& text, uint64_t& value)
+{
+    if (text.empty() || !AllDigits(text))
+        return false;
+    value = 0;
+    for (char c : text) {
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    return true;
+}
+
+int ValidateQuotas(const QuotaInput& in, const DiskQuotaInfo& disks)
+{
+    if (in.remove || !in.enabled)
+        return 0;
+    if (!AllDigits(in.disk1)) {
+        platform::MessageBox("Please input Disk1 quota with integer.");
+        return 1;
+    }
+    if (!AllDigits(in.disk2)) {
+        platform::MessageBox("Please input Disk2 quota with integer.");
+        return 1;
+    }
+    // A number too large for any counter is out of range too, never taken
+    // for what is left of it after an overflow.
+    if (!in.disk1.empty() && disks.disk1Size > 0 && !InRange(in.disk1, disks.disk1Size)) {
+        platform::MessageBox(Format("Disk1 Quota out of range (1 ~ %d).", disks.disk1Size));
+        return 1;
+    }
+    if (!in.disk2.empty() && disks.Disk2Usable() && !InRange(in.disk2, disks.disk2Size)) {
+        platform::MessageBox(Format("Disk2 Quota out of range (1 ~ %d).", disks.disk2Size));
+        return 1;
+    }
+    return 0;
+}
+
+int FindQuotaRows(const std::string& name, const char* type, std::string& disk1Index, std::string& disk2Index)
+{
+    CSnmpEngine engine;
+    SetEngineFromContext(engine);
+    std::string current = nasmib::kQuotaName;
+    std::string last = "0";
+    int failures = 0;
+    for (;;) {
+        if (failures >= 3)
+            return -3;
+        char next[128], value[128];
+        int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kQuotaName);
+        if (rc == 1)
+            break;
+        if (rc != 0) {
+            ++failures;
+            continue;
+        }
+        const std::string row = NasRowOf(next);
+        if (name == value) {
+            std::string rowType, disk;
+            if (engine.SimpleGet(NasCell(nasmib::kQuotaType, row), rowType) != 0) {
+                ++failures;
+                continue;
+            }
+            if (rowType == type) {
+                if (engine.SimpleGet(NasCell(nasmib::kQuotaDisk, row), disk) != 0 || (disk != "1" && disk != "2")) {
+                    ++failures;
+                    continue;
+                }
+                (disk == "1" ? disk1Index : disk2Index) = row;
+            }
+        }
+        current = next;
+        last = row;
+        failures = 0;
+    }
+    return std::atoi(last.c_str());
+}
+
+bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::string disk2Index)
+{
+    (void)name;
+    if (disk1Index.empty() && disk2Index.empty())
+        return true;
+    if (std::atol(disk1Index.c_str()) < std::atol(disk2Index.c_str()))
+        std::swap(disk1Index, disk2Index);
+    bool ok = true;
+    for (const std::string& index : {disk1Index, disk2Index}) {
+        if (index.empty())
+            continue;
+        if (SnmpSetWithRetry(NasCell(nasmib::kQuotaRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) ==
+            -3) {
+            platform::MessageBox("Timeout");
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+std::string BuildQuotaRequest(const std::string& index, const std::string& escapedName, const std::string& size,
+                              const std::string& address, const std::string& authorization,
+                              const std::string& disk, int mode, const char* type)
+{
+    CSetObjectBody body;
+    if (mode == 1)
+        body.RowStart("QuotaStart", nasmib::kQuotaRowStatus, index);
+    else
+        body.Ignore("QuotaStart");
+    body.Integer("QuotaIndex", nasmib::kQuotaIndex, index, index)
+        .String("QuotaName", nasmib::kQuotaName, index, escapedName, CSetObjectBody::kAsIs)
+        .Integer("QuotaDisk", nasmib::kQuotaDisk, index, disk)
+        .Integer("QuotaSize", nasmib::kQuotaSize, index, size)
+        .Integer("QuotaType", nasmib::kQuotaType, index, type)
+        .Ignore("QuotaRowFlag");
+    if (mode == 1)
+        body.RowEnd("QuotaEnd", nasmib::kQuotaRowStatus, index);
+    else
+        body.Ignore("QuotaEnd");
+
+    HttpFormPost post;
+    post.area = "ShareManagement";
+    post.page = "QuotaManagement";
+    post.referer = mode == 1 ? "AddGroupQuota.shtml?-1" : "AddGroupQuota.shtml?1";
+    post.accept = kHttpAcceptA2;
+    post.userAgent = kHttpUserAgentU1;
+    post.host = address;
+    post.authorization = authorization;
+    post.body = body.Text();
+    return BuildFormPostRequest(post);
+}
+
+bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type,
+                       const QuotaInput& in, const DiskQuotaInfo& disks)
+{
+    const bool user = std::string(type) == kQuotaTypeUser;
+    // A user's quota section does nothing while it is off; a group's
+    // "Quota Remove" acts on its own.
+    if (user ? !in.enabled : (!in.enabled && !in.remove))
+        return true;
+    const int port = GetNasWebPort(nullptr);
+    if (port == -1) {
+        platform::MessageBox("NAS is busy or disconnected.");
+        return false;
+    }
+    std::string d1, d2;
+    int last = FindQuotaRows(name, type, d1, d2);
+    if (last == -3) {
+        platform::MessageBox("Timeout!");
+        return false;
+    }
+    // Every form post authorises with the password the device holds.
+    const std::string authorization = MakeDeviceAuthorization();
+    if (authorization.empty())
+        return false;
+    if (in.remove)
+        return RemoveQuotaRows(name, d1, d2);
+
+    const std::string address = GetNasContext()->m_deviceAddress;
+    const std::string escaped = EscapeFormValue(name);
+    bool ok = true;
+    struct Disk {
+        int number;
+        const std::string& size;
+        const std::string& row;
+        bool usable;
+        HttpWaitLimits limits;
+    };
+    const Disk list[2] = {
+        {1, in.disk1, d1, in.disk1.empty() ? false : (user ? disks.disk1Size >= 1 : true),
+         user ? kHttpLimitsOneTry : kHttpLimitsShort},
+        {2, in.disk2, d2, !in.disk2.empty() && disks.noQuotaDisk2 == 0 && (user ? disks.disk2Size >= 1 : true),
+         user ? kHttpLimitsOneTry : kHttpLimitsStandard},
+    };
+    for (const Disk& disk : list) {
+        if (!in.enabled || !disk.usable)
+            continue;
+        if (job.Stopped())
+            return false;
+        std::string index = disk.row;
+        int mode = 2;
+        if (index.empty()) {
+            index = std::to_string(++last);
+            mode = 1;
+        }
+        const std::string request =
+            BuildQuotaRequest(index, escaped, disk.size, address, authorization, std::to_string(disk.number), mode, type);
+        HttpSendOptions options;
+        options.limits = disk.limits;
+        if (user)
+            options.sendFailureText = "Header send failed last packet!";
+        const int rc = SendHttpRequestWithOptions(address, static_cast<unsigned>(port), request, options);
+        if (rc == kHttpSocketFailed)
+            return false; // already shown; the other disk is not tried
+        if (rc != kHttpOk || !QuotaRowReadsBack(job, name, type, disk.number, disk.size)) {
+            platform::MessageBox(Format("Quota setting of Disk%d failed!", disk.number));
+            ok = false;
+        }
+    }
+    return ok;
+}

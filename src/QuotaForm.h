@@ -1,0 +1,70 @@
+#pragma once
+// Disk quotas of users and groups: the device keeps one row per (name, disk)
+// in its quota table; the program writes a row by posting the form
+// "QuotaManagement.shtml" (one post per disk) and removes it by setting the
+// row's status to 6. Users' rows carry the type "0", groups' rows "1".
+#include <cstdint>
+#include <string>
+
+#include "Job.h"
+
+inline constexpr char kQuotaTypeUser[] = "0";
+inline constexpr char kQuotaTypeGroup[] = "1";
+
+// What the user and group dialogs know about the disks.
+struct DiskQuotaInfo {
+    int disk1Size = 0;    // MB, 0 when unread or absent
+    int disk2Size = 0;    // MB
+    int noQuotaDisk2 = 0; // non-zero: disk 2 takes no quota
+    bool Disk1Usable() const { return disk1Size > 0; }
+    bool Disk2Usable() const { return disk2Size > 0 && noQuotaDisk2 == 0; }
+};
+// Reads the two disk sizes and the disk-2 switch (each stays 0 when its read
+// fails three times).
+DiskQuotaInfo ReadDiskQuotaInfo();
+
+// The quota fields of a user or group dialog.
+struct QuotaInput {
+    bool enabled = false; // "Enable" of the quota section checked
+    bool remove = false;  // "Quota Remove" checked
+    std::string disk1;    // as typed
+    std::string disk2;
+};
+
+// A quota text as a number of MB: decimal digits only, no overflow.
+// False for "" or anything else; value then undefined.
+bool ParseQuotaMb(const std::string& text, uint64_t& value);
+
+// The quota checks of both dialogs (0 valid, 1 refused after a box).
+int ValidateQuotas(const QuotaInput& in, const DiskQuotaInfo& disks);
+
+// Walks the quota names; for each row of that name and type reads its disk
+// and keeps the row as disk 1 or disk 2 row. Returns the last row index of
+// the table (0 when empty), or -3 after three failed tries of one step.
+int FindQuotaRows(const std::string& name, const char* type, std::string& disk1Index, std::string& disk2Index);
+
+// Removes the rows (row status 6), the higher index first; "Timeout" for a
+// row that could not be removed. False when one of them failed.
+bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::string disk2Index);
+
+// The whole request of one quota row: mode 1 a new row, 2 an existing one.
+// escapedName is already escaped for the form.
+std::string BuildQuotaRequest(const std::string& index, const std::string& escapedName, const std::string& size,
+                              const std::string& address, const std::string& authorization,
+                              const std::string& disk, int mode, const char* type);
+
+// Writes or removes the quotas of a user (type "0") or group (type "1") as
+// the dialog's quota fields say. Each disk's post is read back from the
+// quota table; a post that the device did not confirm or did not apply is
+// reported with "Quota setting of Disk%d failed!". True when everything
+// asked for is on the device (or nothing was asked).
+bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type,
+                       const QuotaInput& in, const DiskQuotaInfo& disks);
+
+// How long a read-back of a form post keeps looking for the device's change.
+inline constexpr int64_t kReadBackLimitMs = 20000;
+inline constexpr int64_t kReadBackPauseMs = 1000;
+// How long a row that the device answers with no-such-name (busy) is asked
+// again before it counts as gone.
+inline constexpr int64_t kBusyRowLimitMs = 10000;
+inline constexpr int64_t kBusyRowPauseMs = 500;

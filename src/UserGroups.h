@@ -1,0 +1,52 @@
+#pragma once
+// The device's user groups: the list the group dialog shows, the name
+// checks, and the save and delete procedures with the group form
+// "UserGroup.shtml". Run on a worker thread; boxes are shown from there.
+#include <string>
+#include <vector>
+
+#include "Job.h"
+#include "QuotaForm.h"
+
+struct GroupListRow {
+    std::string name;
+    std::string disk1Quota;
+    std::string disk2Quota;
+    std::string members; // comma-separated, as the device holds them
+};
+
+// Reads the group table and the groups' quotas; what was read before a
+// failed step of a walk.
+std::vector<GroupListRow> ReadGroupList(const platform::JobControl& job);
+
+// 0 valid, 1 refused (after a box).
+int ValidateGroupName(const std::string& name);
+// -1 when the name has a row (existingIndex := that row), -3 after three
+// failed tries of one step, else the last row's index + 1 (1 when empty).
+int FindGroupIndex(const std::string& name, int& existingIndex);
+// True when list names the group (",@group,").
+bool IsGroupInList(const std::string& group, const std::string& list);
+// The members joined with "," (no trailing one).
+std::string BuildMemberList(const std::vector<std::string>& members);
+
+struct GroupForm {
+    bool add = true; // the Save button's caption is "Add"
+    std::string name;
+    std::vector<std::string> members;
+    QuotaInput quota;
+};
+
+std::string BuildGroupBody(const GroupForm& form, const std::string& index);
+std::string BuildGroupRequest(const GroupForm& form, const std::string& index, const std::string& address,
+                              const std::string& authorization);
+
+enum class GroupSaveOutcome {
+    Refused,      // not sent (a box said why); edit mode stays
+    NotConfirmed, // sent, but the row did not read back ("Failed!"); no quota was posted
+    Saved,        // the row reads back; quotas handled
+};
+GroupSaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks);
+
+// Deletes a group unless a folder's read or write list names it: its quota
+// rows, then its row. False when refused or failed (after a box).
+bool DeleteGroup(const platform::JobControl& job, const std::string& name);

@@ -1,0 +1,225 @@
+// The user and group dialogs against the emulated device: every interactive
+// control is named for assistive technology in each face, a user and a
+// group are added through the dialogs (the "Group" and "User" tabs swap
+// between them), and Enter does nothing in the list face.
+#include <QAccessible>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+#include "Dialog.h"
+#include "EmulatedNas.h"
+#include "GroupManagement.h"
+#include "ListCtrl.h"
+#include "MessageBoxes.h"
+#include "NasMib.h"
+#include "SnmpHelpers.h"
+#include "TestNetwork.h"
+#include "UserManagement.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+using namespace platform::gui;
+using testsupport::EmulatedNas;
+
+namespace {
+
+// Interactive controls that are shown but have no accessible name.
+void UnnamedControls(QAccessibleInterface* node, QStringList& out)
+{
+    if (!node || node->state().invisible)
+        return;
+    static const QList<QAccessible::Role> interactive = {
+        QAccessible::PushButton, QAccessible::CheckBox, QAccessible::RadioButton, QAccessible::EditableText,
+        QAccessible::ComboBox,   QAccessible::List,     QAccessible::Table,       QAccessible::Tree,
+        QAccessible::SpinBox,    QAccessible::Slider,   QAccessible::ButtonMenu};
+    if (interactive.contains(node->role()) && node->text(QAccessible::Name).trimmed().isEmpty()) {
+        QObject* o = node->object();
+        out << QString("%1 (%2)").arg(o ? o->objectName() : QString("?")).arg(int(node->role()));
+    }
+    // Rows and cells of lists are the lists' own content.
+    if (node->role() == QAccessible::List || node->role() == QAccessible::Table || node->role() == QAccessible::Tree)
+        return;
+    for (int i = 0; i < node->childCount(); ++i)
+        UnnamedControls(node->child(i), out);
+}
+
+QStringList Unnamed(QWidget* w)
+{
+    QStringList out;
+    UnnamedControls(QAccessible::queryAccessibleInterface(w), out);
+    return out;
+}
+
+template <class T> T* Item(CUserManagement& d, int id) { return qobject_cast<T*>(d.GetDlgItem(id)); }
+template <class T> T* Item(CGroupManagement& d, int id) { return qobject_cast<T*>(d.GetDlgItem(id)); }
+
+void Pick(QListWidget* box, const QString& text)
+{
+    auto items = box->findItems(text, Qt::MatchExactly);
+    QVERIFY(!items.isEmpty());
+    box->setCurrentItem(items.first());
+    items.first()->setSelected(true);
+}
+
+} // namespace
+
+class TestUserManagement : public QObject {
+    Q_OBJECT
+    std::unique_ptr<EmulatedNas> m_nas;
+
+    std::string Cell(const char* column, const std::string& row)
+    {
+        std::string reply = m_nas->dev->Command("mib get " + NasCell(column, row));
+        return reply.rfind("OK ", 0) == 0 ? reply.substr(5) : "<none>";
+    }
+
+    // Runs the user dialog; user runs when it shows, group whenever the
+    // group dialog shows. Other dialogs (the busy popup) are left alone.
+    void Run(const std::function<void(CUserManagement&)>& user,
+             const std::function<void(CGroupManagement&)>& group = {})
+    {
+        CUserManagement dlg;
+        Dialog::SetModalHook([&](Dialog& shown) {
+            if (&shown == &dlg) {
+                user(dlg);
+                if (dlg.isVisible())
+                    dlg.EndDialog(IDOK);
+            } else if (auto* g = dynamic_cast<CGroupManagement*>(&shown)) {
+                if (group)
+                    group(*g);
+                if (g->isVisible())
+                    g->EndDialog(IDOK);
+            }
+        });
+        dlg.DoModal();
+        Dialog::SetModalHook({});
+    }
+
+private slots:
+    void initTestCase()
+    {
+        InstallMessageBoxHandler();
+        SetSnmpSleepFunction([](int) {});
+    }
+    void init()
+    {
+        m_nas = std::make_unique<EmulatedNas>("community = c0mm\nuser = admin:secret:15\nuser = ann:pw:1:staff,\n"
+                                              "group = 1:staff:ann\nquota = none\n"
+                                              "disk1_size = 1000:0:3\ndisk2_size = 2000:0:3\n");
+        QVERIFY(m_nas->Started());
+        m_nas->LogInContext("admin", "secret");
+    }
+    void cleanup()
+    {
+        Dialog::SetModalHook({});
+        m_nas.reset();
+    }
+    void cleanupTestCase() { SetSnmpSleepFunction({}); }
+
+    void everyControlIsNamed()
+    {
+        MessageBoxRecorder boxes;
+        QStringList unnamed;
+        Run(
+            [&](CUserManagement& d) {
+                unnamed << Unnamed(&d);
+                d.OnAdd();
+                d.OnQuotaEnable();
+                d.OnGroupEnable();
+                unnamed << Unnamed(&d);
+                d.OnCancelEdit();
+                d.OnGroupButton();
+            },
+            [&](CGroupManagement& g) {
+                unnamed << Unnamed(&g);
+                g.OnAdd();
+                g.OnQuotaEnable();
+                unnamed << Unnamed(&g);
+                g.OnClose();
+            });
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        QCOMPARE(boxes.Count(), size_t(0));
+    }
+
+    void addUserAndGroupThroughTheDialogs()
+    {
+        MessageBoxRecorder boxes;
+        bool backToUsers = false;
+        int groupRows = -1;
+        Run(
+            [&](CUserManagement& d) {
+                QCOMPARE(d.GetUserList()->GetItemCount(), 2);
+                QCOMPARE(d.GetUserList()->GetItemText(1, 4), std::string("staff,"));
+                // Enter in the list face does nothing.
+                QTest::keyClick(&d, Qt::Key_Return);
+                QVERIFY(d.isVisible());
+                QVERIFY(!d.GetDlgItem(CUserManagement::IDC_SAVE)->isVisible());
+
+                // Editing: the stored password in both fields; typing empties
+                // the confirmation once.
+                d.GetUserList()->SetItemSelected(1, true);
+                d.OnEdit();
+                auto* password = Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD);
+                auto* confirm = Item<QLineEdit>(d, CUserManagement::IDC_CONFIRM);
+                QCOMPARE(confirm->text(), QString("pw"));
+                QVERIFY(!Item<QComboBox>(d, CUserManagement::IDC_LEVEL)->isEnabled());
+                QTest::keyClicks(password, "x");
+                QCOMPARE(confirm->text(), QString());
+                confirm->setText("pwx");
+                QTest::keyClicks(password, "y");
+                QCOMPARE(confirm->text(), QString("pwx"));
+                QCOMPARE(Item<QListWidget>(d, CUserManagement::IDC_MEMBER_GROUPS)->count(), 1);
+                d.OnCancelEdit();
+
+                d.OnAdd();
+                QCOMPARE(Item<QComboBox>(d, CUserManagement::IDC_LEVEL)->currentText(), QString("User"));
+                Item<QLineEdit>(d, CUserManagement::IDC_NAME)->setText("  zed ");
+                Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD)->setText("pw%1");
+                Item<QLineEdit>(d, CUserManagement::IDC_CONFIRM)->setText("pw%1");
+                d.OnGroupEnable();
+                Pick(Item<QListWidget>(d, CUserManagement::IDC_ALL_GROUPS), "staff");
+                d.OnAddGroup();
+                d.OnQuotaEnable();
+                Item<QLineEdit>(d, CUserManagement::IDC_DISK2_QUOTA)->setText("700");
+                QTest::keyClick(&d, Qt::Key_Return); // Enter saves in the edit face
+                QVERIFY(d.GetDlgItem(CUserManagement::IDC_USER_LIST)->isVisible());
+                ListCtrl* list = d.GetUserList();
+                QCOMPARE(list->GetItemCount(), 3);
+                QCOMPARE(list->GetSelectedItem(), 2);
+                QCOMPARE(list->GetItemText(2, 0) + "|" + list->GetItemText(2, 3) + "|" + list->GetItemText(2, 4),
+                         std::string("zed|700|staff,"));
+
+                d.OnGroupButton();
+                backToUsers = d.isVisible() && Item<QPushButton>(d, CUserManagement::IDC_USER_TAB)->isChecked();
+            },
+            [&](CGroupManagement& g) {
+                g.OnAdd();
+                Item<QLineEdit>(g, CGroupManagement::IDC_NAME)->setText("crew");
+                Pick(Item<QListWidget>(g, CGroupManagement::IDC_ALL_USERS), "zed");
+                g.OnAddMember();
+                Pick(Item<QListWidget>(g, CGroupManagement::IDC_ALL_USERS), "ann");
+                g.OnAddMember();
+                g.OnSave();
+                groupRows = g.GetGroupList()->GetItemCount();
+                g.OnUserButton();
+            });
+        QVERIFY2(boxes.Count() == 0, boxes.LastText().c_str());
+        QVERIFY(backToUsers);
+        QCOMPARE(groupRows, 2);
+        QCOMPARE(Cell(nasmib::kUserName, "3"), std::string("zed"));
+        QCOMPARE(Cell(nasmib::kUserPassword, "3"), std::string("pw%1"));
+        QCOMPARE(Cell(nasmib::kUserLevel, "3"), std::string("1"));
+        QCOMPARE(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaDisk, "1") + Cell(nasmib::kQuotaSize, "1"),
+                 std::string("zed2700"));
+        QCOMPARE(Cell(nasmib::kGroupName, "2") + ":" + Cell(nasmib::kGroupUserList, "2"), std::string("crew:zed,ann"));
+    }
+};
+
+QTEST_MAIN(TestUserManagement)
+#include "test_user_management.moc"
