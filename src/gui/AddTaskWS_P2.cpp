@@ -11,18 +11,6 @@ using namespace platform::gui;
 
 namespace {
 
-// The busy popup as the worker's busy indicator.
-class BusyPopup : public BusyIndicator {
-public:
-    explicit BusyPopup(QWidget* parent) : m_popup(parent) {}
-    void SetMessage(const std::string& text) override { m_popup.SetMessage(text); }
-    void Close(int code) override { m_popup.Close(code); }
-    int DoModal() override { return m_popup.DoModal(); }
-
-private:
-    CPopDlg m_popup;
-};
-
 struct DeviceLogin {
     std::string address;
     std::string community;
@@ -122,7 +110,7 @@ void CAddTaskWS_P2::OnRefresh()
     }
     NasDiskCheck disk;
     {
-        BusyPopup busy(this);
+        CPopDlg busy(this);
         disk = m_worker.RunModal<NasDiskCheck>(busy, [&login](const platform::JobControl& job) {
             job.Say("Please wait..");
             return CheckNasDisk(login.address, login.community);
@@ -143,7 +131,7 @@ void CAddTaskWS_P2::OnRefresh()
     list->DeleteAllItems();
     std::vector<NasFolderRow> rows;
     {
-        BusyPopup busy(this);
+        CPopDlg busy(this);
         rows = m_worker.RunModal<std::vector<NasFolderRow>>(busy, [&login](const platform::JobControl& job) {
             job.Say("Please wait..");
             return ReadBackupFolders(login.address, login.community, login.user, job);
