@@ -128,8 +128,18 @@ TEST_F(Backup, AwkwardTreeArrivesWhole)
     WriteFile(b / "file", "second folder");
     AddFolder(a);
     AddFolder(b);
+    // The run's log lives in a private folder of the temporary folder, gone afterwards.
+    fs::create_directories(dir / "tmp");
+    const char* oldTmp = getenv("TMPDIR");
+    const std::string keptTmp = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
 
     BackupRunResult result = RunTask();
+    if (oldTmp)
+        setenv("TMPDIR", keptTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
     EXPECT_TRUE(result.success) << ::testing::PrintToString(boxes.Texts());
     EXPECT_TRUE(boxes.Texts().empty()) << boxes.Texts().front();
     EXPECT_EQ(Tree(Device(a.filename())), Tree(a));
