@@ -49,13 +49,37 @@ plain() { # SOURCE SHARE
   echo "plain  wall=$(awk "BEGIN{printf \"%.3f\", $end - $start}") s"
   rm -f "$work/plain.log"
 }
+eng() { # SOURCE
+  "$engine" "$1" 127.0.0.1 engine "$work/program"
+}
+# Four rounds each, the order alternating, so that neither side always runs
+# right after the other'"'"'s clean-up; the file system settles in between.
 for set in big small; do
-  for round in 1 2; do
-    sync; rm -rf "$work/disk1/"*
-    echo "[$set round $round]"; plain "$work/$set" plain
-    sync; rm -rf "$work/disk1/"*
-    "$engine" "$work/$set" 127.0.0.1 engine "$work/program"
+  for round in 1 2 3 4; do
+    echo "[$set round $round]"
+    if [ $((round % 2)) = 1 ]; then first=plain; second=eng; else first=eng; second=plain; fi
+    for run in $first $second; do
+      rm -rf "$work/disk1/"*; sync; sleep 3
+      if [ $run = plain ]; then plain "$work/$set" plain; else eng "$work/$set"; fi
+    done
   done
-done
+done | tee "$work/results.txt"
 kill $daemon
+python3 - "$work/results.txt" <<"PY"
+import re, statistics, sys
+sets = {}
+cur = None
+for line in open(sys.argv[1]):
+    m = re.match(r"\[(\w+) round", line)
+    if m: cur = sets.setdefault(m.group(1), {"plain": [], "engine": [], "poll": []}); continue
+    m = re.search(r"^(plain|engine)\b.*?wall=([\d.]+)", line)
+    if m: cur[m.group(1)].append(float(m.group(2)))
+    m = re.search(r"\(([\d.]+)% of wall", line)
+    if m: cur["poll"].append(float(m.group(1)))
+for name, r in sets.items():
+    p, e = statistics.median(r["plain"]), statistics.median(r["engine"])
+    poll = max(r["poll"])
+    print(f"{name}: median wall plain {p:.3f} s, engine {e:.3f} s, engine throughput = {p / e:.3f}x plain; "
+          f"poll CPU at most {poll:.3f}% of wall")
+PY
 '

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "Clock.h"
@@ -306,8 +307,19 @@ void CRsycBackup::ResetLog(const std::string& logFile)
     m_sawError = false;
 }
 
+namespace {
+int64_t ThreadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+} // namespace
+
 int CRsycBackup::PollLog()
 {
+    const int64_t cpuStart = ThreadCpuNs();
+    ++m_polls;
     int fd = ::open(m_logFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         char buf[65536];
@@ -330,6 +342,7 @@ int CRsycBackup::PollLog()
     }
     if (m_totalCount > 0)
         ReportProgress(FolderProgress());
+    m_pollCpuNs += ThreadCpuNs() - cpuStart;
     return m_sawSummary || m_sawError ? 0 : 1;
 }
 

@@ -91,6 +91,9 @@ public:
     // Reads the new lines; returns 0 once the summary or an error line has
     // been seen, else 1. Updates the progress.
     int PollLog();
+    // CPU time this engine's thread spent reading logs (all polls so far).
+    double PollCpuSeconds() const { return static_cast<double>(m_pollCpuNs) / 1e9; }
+    int PollCount() const { return m_polls; }
     int FileCount() const { return m_fileCount; }
     int DirCount() const { return m_dirCount; }
     int TotalCount() const { return m_totalCount; }
@@ -132,6 +135,8 @@ private:
     std::string m_pending;
     bool m_sawSummary = false;
     bool m_sawError = false;
+    int64_t m_pollCpuNs = 0;
+    int m_polls = 0;
 };
 
 // What a backup run hands back to the window that started it.
