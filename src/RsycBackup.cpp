@@ -460,6 +460,8 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
     DebugTrace("Task command : %s", line.c_str());
 
     m_folderNumber = folderNumber;
+    if (folderNumber <= 1)
+        m_lastPercent = -1; // a new task of a schedule pass starts over
     ResetLog(logFile);
     platform::Process rsync;
     std::string why;
@@ -521,7 +523,7 @@ void CRsycBackup::Run()
         return;
     m_success = 1;
     m_lastPercent = -1;
-    m_folderCount = static_cast<int>(m_task->folders.size());
+    SetFolderCount(static_cast<int>(m_task->folders.size()));
     Say("Backup processing");
     int number = 1;
     for (const BackupFolderInfo& folder : m_task->folders) {

@@ -57,6 +57,9 @@ public:
     void SetControl(const platform::JobControl* control) { m_control = control; }
     void SetTask(BackupTaskInfo* task) { m_task = task; }
     void SetStartTime(std::time_t start) { m_startTime = start; }
+    // How many folders the caller backs up with BackupFolder one after the
+    // other (Run sets it from the task); the position spans them all.
+    void SetFolderCount(int count) { m_folderCount = count > 0 ? count : 1; }
 
     // Backs up every folder of the task; see IsSuccess and GetResultFile.
     void Run();
