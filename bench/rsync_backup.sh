@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Backs up 1 GB in one file and 100,000 files of 4 KB through the backup
+# engine (build/bin/bench_backup_engine) and through plain rsync with the same
+# options, in the same run, against a real rsync daemon on port 873 in a
+# private network namespace (loopback only). The data lives in /tmp and is
+# deleted afterwards.
+#   bench/rsync_backup.sh [BUILD_DIR]
+# BENCH_SETS ("big small") and BENCH_ROUNDS (4) choose what runs.
+set -euo pipefail
+sets=${BENCH_SETS:-big small}
+rounds=${BENCH_ROUNDS:-4}
+build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
+engine="$build/bin/bench_backup_engine"
+[ -x "$engine" ] || { echo "build bench_backup_engine first" >&2; exit 1; }
+work=$(mktemp -d /tmp/tolvane-bench-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+echo "preparing data in $work ..."
+mkdir -p "$work/big" "$work/small" "$work/disk1" "$work/program"
+[[ " $sets " == *" big "* ]] && head -c 1G /dev/urandom > "$work/big/one.bin"
+[[ " $sets " == *" small "* ]] && python3 - "$work/small" <<'PY'
+import os, sys
+root = sys.argv[1]
+block = os.urandom(4096)
+for d in range(100):
+    sub = os.path.join(root, "d%03d" % d)
+    os.mkdir(sub)
+    for f in range(1000):
+        with open(os.path.join(sub, "f%04d" % f), "wb") as out:
+            out.write(block)
+PY
+cat > "$work/rsyncd.conf" <<CONF
+use chroot = no
+[disk1]
+path = $work/disk1
+read only = no
+CONF
+
+export work engine sets rounds
+unshare -rn bash -euo pipefail -c '
+ip link set lo up
+echo 0 > /proc/sys/net/ipv4/ip_unprivileged_port_start
+unshare -U --map-user=1000 --map-group=1000 rsync --daemon --no-detach --config="$work/rsyncd.conf" --port=873 &
+daemon=$!
+for i in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/873) 2>/dev/null && break; sleep 0.05; done
+plain() { # SOURCE SHARE
+  local start end
+  start=$(date +%s.%N)
+  rsync -rltpD --human-readable --stats --progress --chmod=a+rwx --log-file="$work/plain.log" \
+        --no-inc-recursive "$1" "QUOM@127.0.0.1::disk1/$2/" > /dev/null
+  end=$(date +%s.%N)
+  echo "plain  wall=$(awk "BEGIN{printf \"%.3f\", $end - $start}") s"
+  rm -f "$work/plain.log"
+}
+eng() { # SOURCE
+  "$engine" "$1" 127.0.0.1 engine "$work/program"
+}
+# Four rounds each, the order alternating, so that neither side always runs
+# right after the other'"'"'s clean-up; the file system settles in between.
+for set in $sets; do
+  for round in $(seq $rounds); do
+    echo "[$set round $round]"
+    if [ $((round % 2)) = 1 ]; then first=plain; second=eng; else first=eng; second=plain; fi
+    for run in $first $second; do
+      rm -rf "$work/disk1/"*; sync; sleep 3
+      if [ $run = plain ]; then plain "$work/$set" plain; else eng "$work/$set"; fi
+    done
+  done
+done | tee "$work/results.txt"
+kill $daemon
+python3 - "$work/results.txt" <<"PY"
+import re, statistics, sys
+sets = {}
+cur = None
+for line in open(sys.argv[1]):
+    m = re.match(r"\[(\w+) round", line)
+    if m: cur = sets.setdefault(m.group(1), {"plain": [], "engine": [], "poll": []}); continue
+    m = re.search(r"^(plain|engine)\b.*?wall=([\d.]+)", line)
+    if m: cur[m.group(1)].append(float(m.group(2)))
+    m = re.search(r"\(([\d.]+)% of wall", line)
+    if m: cur["poll"].append(float(m.group(1)))
+for name, r in sets.items():
+    p, e = statistics.median(r["plain"]), statistics.median(r["engine"])
+    poll = max(r["poll"])
+    print(f"{name}: median wall plain {p:.3f} s, engine {e:.3f} s, engine throughput = {p / e:.3f}x plain; "
+          f"poll CPU at most {poll:.3f}% of wall")
+PY
+'
