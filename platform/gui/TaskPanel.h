@@ -120,6 +120,11 @@ private:
     bool m_singleSelection = false;
     bool m_selectOnFocus = true;
     int m_contentHeight = 0;
+    // Keyboard and assistive-technology stand-ins for the drawn items: a
+    // button per link (Tab reaches it, Space runs it) and a label per text
+    // line; the mouse goes through them to the panel.
+    std::vector<QWidget*> m_itemWidgets;
+    void RebuildItemWidgets();
 };
 
 } // namespace platform::gui

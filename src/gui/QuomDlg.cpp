@@ -15,6 +15,7 @@
 #include "LoginDialogs.h"
 #include "MessageBoxes.h"
 #include "NasMib.h"
+#include "ListFolderView.h"
 #include "PageView.h"
 #include "Resources.h"
 #include "ShellOpen.h"
@@ -226,6 +227,11 @@ QWidget* CQuomDlg::GetPageArea() const
 
 // ---------------------------------------------------------------------------
 // Pages
+
+void CQuomDlg::CreatePageSet()
+{
+    AddPage(ID_VIEW_SHARE_FOLDER, new CListFolderView);
+}
 
 bool CQuomDlg::AddPage(unsigned id, CPageView* page)
 {

@@ -119,7 +119,7 @@ protected:
     // disks are ready.
     bool RunLoginRoad();
     // The pages of the window, created on the page area and registered.
-    virtual void CreatePageSet() {}
+    virtual void CreatePageSet();
     // Exit ends the run; OK (Enter) never does.
     void OnOK() override {}
     void OnCancel() override { EndDialog(platform::IDCANCEL); }
