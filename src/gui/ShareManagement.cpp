@@ -47,6 +47,13 @@ CShareManagement::~CShareManagement()
     m_worker.Stop();
 }
 
+CShareManagement::Parts CShareManagement::Controls() const
+{
+    return {m_ui->diskBox,  m_ui->folderName, m_ui->anonymous,  m_ui->privateFolder,
+            m_ui->userList, m_ui->addUser,    m_ui->removeUser, m_ui->createUser,
+            m_ui->allowList, m_ui->createButton, m_ui->cancelButton};
+}
+
 int CShareManagement::DoModal(const std::string& name, int action)
 {
     m_action = action;

@@ -15,7 +15,14 @@
 namespace Ui {
 class ShareManagement;
 }
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
 class QTreeWidget;
+namespace platform::gui {
+class ReportControl;
+}
 
 class CShareManagement : public platform::gui::Dialog {
     Q_OBJECT
@@ -49,7 +56,20 @@ public:
     void OnPrivateFolder();
     void RefreshUsers();
 
-    Ui::ShareManagement* Controls() const { return m_ui.get(); }
+    struct Parts {
+        QComboBox* diskBox;
+        QLineEdit* folderName;
+        QRadioButton* anonymous;
+        QRadioButton* privateFolder;
+        QTreeWidget* userList;
+        QPushButton* addUser;
+        QPushButton* removeUser;
+        QPushButton* createUser;
+        platform::gui::ReportControl* allowList;
+        QPushButton* createButton;
+        QPushButton* cancelButton;
+    };
+    Parts Controls() const;
     // The names in the user list, and the allowed rows (name, write).
     std::vector<std::string> UserListNames() const;
     std::vector<AllowedEntry> AllowedRows() const;
