@@ -351,60 +351,66 @@ FolderListing RefreshFolderList(const platform::JobControl& job)
     };
     std::string oid = nasmib::kFolderShareName;
     std::vector<char> next(128), value(1024);
-    int ahead = kFolderRowsPerRequest;
+    int span = 1;                       // rows asked for ahead, grows while they are there
+    int maxSpan = kFolderRowsPerRequest; // lowered when a device finds an answer too big
+    bool guessing = false;              // the next row is expected at `guess`
+    unsigned long guess = 0;
+    int failedSpan = 0;
     for (;;) {
         if (job.Stopped())
             return out;
+        if (guessing && span > 1) {
+            // The next rows, names and cells, in one request.
+            std::vector<std::string> oids;
+            for (int k = 0; k < span; ++k) {
+                std::string r = std::to_string(guess + static_cast<unsigned long>(k));
+                oids.push_back(NasCell(nasmib::kFolderShareName, r));
+                for (const char* column : kRowColumns)
+                    oids.push_back(NasCell(column, r));
+            }
+            std::vector<Vb> answer;
+            if (engine.MultiGet(oids, answer) == 0) {
+                for (int k = 0; k < span; ++k) {
+                    size_t base = static_cast<size_t>(k) * 7;
+                    std::string cells[6];
+                    for (size_t i = 0; i < 6; ++i)
+                        cells[i] = answer[base + 1 + i].GetPrintable();
+                    keep(MakeFolderRow(std::to_string(guess + static_cast<unsigned long>(k)),
+                                       answer[base].GetPrintable(), cells));
+                }
+                guess += static_cast<unsigned long>(span);
+                oid = NasCell(nasmib::kFolderShareName, std::to_string(guess - 1));
+                span = std::min(span * 2, maxSpan);
+                continue;
+            }
+            // A row is missing (or the end is reached, or the answer was too
+            // big): the walk finds the next row.
+            failedSpan = span;
+            span = 1;
+        }
         rc = engine.GetNext(oid.c_str(), next.data(), static_cast<unsigned>(next.size()), value.data(),
                             static_cast<unsigned>(value.size()), nasmib::kFolderShareName);
         if (rc != 0)
             break;
         oid = next.data();
         std::string row = NasRowOf(oid);
-        std::string name = value.data();
-
-        // This row's cells and, hoping they exist, the following rows'.
         char* end = nullptr;
         unsigned long number = std::strtoul(row.c_str(), &end, 10);
         bool numeric = !row.empty() && end && *end == '\0';
-        int span = numeric ? ahead : 1;
-        std::vector<std::string> oids;
-        for (const char* column : kRowColumns)
-            oids.push_back(NasCell(column, row));
-        for (int k = 1; k < span; ++k) {
-            std::string r = std::to_string(number + static_cast<unsigned long>(k));
-            oids.push_back(NasCell(nasmib::kFolderShareName, r));
-            for (const char* column : kRowColumns)
-                oids.push_back(NasCell(column, r));
-        }
-        std::vector<Vb> answer;
-        if (span > 1 && engine.MultiGet(oids, answer) == 0) {
-            std::string cells[6];
-            for (size_t i = 0; i < 6; ++i)
-                cells[i] = answer[i].GetPrintable();
-            keep(MakeFolderRow(row, name, cells));
-            for (int k = 1; k < span; ++k) {
-                size_t base = 6 + static_cast<size_t>(k - 1) * 7;
-                for (size_t i = 0; i < 6; ++i)
-                    cells[i] = answer[base + 1 + i].GetPrintable();
-                std::string r = std::to_string(number + static_cast<unsigned long>(k));
-                keep(MakeFolderRow(r, answer[base].GetPrintable(), cells));
-            }
-            oid = NasCell(nasmib::kFolderShareName, std::to_string(number + static_cast<unsigned long>(span - 1)));
-            ahead = std::min(ahead * 2, kFolderRowsPerRequest);
-            continue;
-        }
-        if (span > 1)
-            ahead = 1; // a row is missing (or the answer too big): one at a time for now
-        else
-            ahead = std::min(ahead * 2, kFolderRowsPerRequest);
+        // The rows asked for were all there: it was the answer's size.
+        if (failedSpan > 1 && guessing && numeric && number == guess)
+            maxSpan = std::max(1, failedSpan / 2);
+        failedSpan = 0;
         std::string cells[6];
         int status = ReadRowCells(engine, row, cells);
         if (status != 0) {
             MessageBox(status == 2 ? "NAS busy." : "NAS Timeout.", MB_OK);
             return out;
         }
-        keep(MakeFolderRow(row, name, cells));
+        keep(MakeFolderRow(row, value.data(), cells));
+        guessing = numeric;
+        guess = number + 1;
+        span = std::min(std::max(span * 2, 2), maxSpan);
     }
     if (rc == 2 || rc == -5) {
         MessageBox(rc == 2 ? "NAS busy." : "NAS Timeout.", MB_OK);

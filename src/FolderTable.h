@@ -91,7 +91,7 @@ void SetUpContextEngine(CSnmpEngine& engine);
 bool CheckDeviceDisks();
 
 // Rows carried per request while the folder table is read.
-inline constexpr int kFolderRowsPerRequest = 8;
+inline constexpr int kFolderRowsPerRequest = 16;
 
 // The whole list: USB disks, folders (filtered for a user who is not an
 // administrator), duplicates and mapped drives marked.
