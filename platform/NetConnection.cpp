@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 
@@ -210,9 +211,24 @@ public:
     }
 };
 
-std::mutex g_lock; // the backend pointer and the drive table file
+std::mutex g_lock; // the backend pointer, the drive table file, the sessions
 std::shared_ptr<MountBackend> g_backend;
 std::string g_tablePath;
+// The credentials this program connected to each host with: further shares
+// of the host are opened with them, as the system's own sessions do. Kept in
+// memory only.
+struct Credentials {
+    std::string user;
+    std::string password;
+};
+std::map<std::string, Credentials> g_sessions;
+
+std::string HostOf(const std::string& unc)
+{
+    if (unc.rfind("\\\\", 0) != 0)
+        return {};
+    return unc.substr(2, unc.find('\\', 2) - 2);
+}
 
 // ---------------------------------------------------------------------------
 // The drive-letter table
@@ -411,14 +427,22 @@ int WNetUseConnection(const std::string& remote, const std::string& user, const 
     if (!have)
         table.push_back({localName, share, user});
     SaveTable(table);
+    if (!user.empty())
+        g_sessions[HostOf(share)] = {user, password};
     return NO_ERROR;
 }
 
 int WNetCancelConnection2(const std::string& name, bool /*updateProfile*/, bool force)
 {
     bool isLetter = name.size() == 2 && name[1] == ':';
+    // The host's session (IPC$) holds the credentials its shares are opened with.
+    std::string share = ShareOf(name);
+    if (share.size() > 5 && share.compare(share.size() - 5, 5, "\\IPC$") == 0) {
+        std::lock_guard<std::mutex> guard(g_lock);
+        return g_sessions.erase(HostOf(share)) ? NO_ERROR : ERROR_NOT_CONNECTED;
+    }
     std::shared_ptr<MountBackend> backend = GetMountBackend();
-    std::string share;
+    share.clear();
     {
         std::lock_guard<std::mutex> guard(g_lock);
         std::vector<Entry> table = LoadTable();
@@ -540,7 +564,14 @@ int ShellExecute(const std::string& verb, const std::string& file)
         std::shared_ptr<MountBackend> backend = GetMountBackend();
         std::string shareUri = UncToSmbUrl(share);
         if (!backend->IsMounted(shareUri)) {
-            int rc = backend->Mount(shareUri, "", "");
+            Credentials session;
+            {
+                std::lock_guard<std::mutex> guard(g_lock);
+                auto it = g_sessions.find(HostOf(share));
+                if (it != g_sessions.end())
+                    session = it->second;
+            }
+            int rc = backend->Mount(shareUri, session.user, session.password);
             if (rc == ERROR_ACCESS_DENIED || rc == ERROR_LOGON_FAILURE)
                 return SE_ERR_ACCESSDENIED;
             if (rc != NO_ERROR)
