@@ -83,16 +83,25 @@ void AskPassword(GMountOperation* op, const char*, const char*, const char*, GAs
     g_mount_operation_reply(op, G_MOUNT_OPERATION_HANDLED);
 }
 
-void RunUntilDone(GMainContext* context, MountCall& call, GCancellable* cancel)
+// Runs the context until the call is done. Past the bound the call is
+// cancelled; a call that does not even end then is left to itself (its
+// record and context stay allocated) and reported as failed.
+bool RunUntilDone(GMainContext* context, MountCall& call, GCancellable* cancel)
 {
-    int64_t start = TickMs();
+    const int64_t start = TickMs();
+    bool cancelled = false;
     while (!call.done) {
-        if (TickMs() - start > kMountBoundMs) {
+        int64_t passed = TickMs() - start;
+        if (!cancelled && passed > kMountBoundMs) {
             g_cancellable_cancel(cancel);
-            start = TickMs() + 1000000; // let the cancel arrive
+            cancelled = true;
         }
-        g_main_context_iteration(context, FALSE) || (SleepMs(5), true);
+        if (passed > kMountBoundMs + 5000)
+            return false;
+        if (!g_main_context_iteration(context, FALSE))
+            SleepMs(5);
     }
+    return true;
 }
 
 class GioBackend : public MountBackend {
@@ -104,10 +113,11 @@ public:
         GFile* file = g_file_new_for_uri(uri.c_str());
         GMountOperation* op = g_mount_operation_new();
         GCancellable* cancel = g_cancellable_new();
-        MountCall call;
+        auto* callp = new MountCall;
+        MountCall& call = *callp;
         call.user = user;
         call.password = password;
-        g_signal_connect(op, "ask-password", G_CALLBACK(AskPassword), &call);
+        g_signal_connect(op, "ask-password", G_CALLBACK(AskPassword), callp);
         g_file_mount_enclosing_volume(
             file, G_MOUNT_MOUNT_NONE, op, cancel,
             [](GObject* source, GAsyncResult* result, gpointer data) {
@@ -122,14 +132,18 @@ public:
                     g_error_free(error);
                 c->done = true;
             },
-            &call);
-        RunUntilDone(context, call, cancel);
+            callp);
+        bool ended = RunUntilDone(context, call, cancel);
+        g_main_context_pop_thread_default(context);
+        if (!ended)
+            return ERROR_EXTENDED_ERROR;
+        int code = call.code;
         g_object_unref(cancel);
         g_object_unref(op);
         g_object_unref(file);
-        g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
-        return call.code;
+        delete callp;
+        return code;
     }
 
     int Unmount(const std::string& uri) override
@@ -142,7 +156,8 @@ public:
         GMainContext* context = g_main_context_new();
         g_main_context_push_thread_default(context);
         GCancellable* cancel = g_cancellable_new();
-        MountCall call;
+        auto* callp = new MountCall;
+        MountCall& call = *callp;
         g_mount_unmount_with_operation(
             mount, G_MOUNT_UNMOUNT_FORCE, nullptr, cancel,
             [](GObject* source, GAsyncResult* result, gpointer data) {
@@ -154,13 +169,17 @@ public:
                     g_error_free(error);
                 c->done = true;
             },
-            &call);
-        RunUntilDone(context, call, cancel);
+            callp);
+        bool ended = RunUntilDone(context, call, cancel);
+        g_main_context_pop_thread_default(context);
+        if (!ended)
+            return ERROR_EXTENDED_ERROR;
+        int code = call.code;
         g_object_unref(cancel);
         g_object_unref(mount);
-        g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
-        return call.code;
+        delete callp;
+        return code;
     }
 
     bool IsMounted(const std::string& uri) override

@@ -410,6 +410,26 @@ TEST_F(ShareFolders, ManyRowsWithGapsComeWhole)
         DeleteRow(std::to_string(i));
 }
 
+TEST_F(ShareFolders, CellsThatNeverAnswerEndInBoundedTime)
+{
+    // The folder type of every row fails: the folder is taken as gone
+    // instead of being asked for without end.
+    platform::FastClock fast(200);
+    platform::ScopedClock clock(fast);
+    ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderType));
+    FolderInfo info;
+    const int64_t start = platform::TickMs();
+    EXPECT_FALSE(GetFolderInfo("media", "Disk1", info));
+    FolderSettings s;
+    EXPECT_FALSE(LoadFolder("media", "Disk1", s));
+    EXPECT_LT(platform::TickMs() - start, 60000);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"This folder is not exist."});
+    ASSERT_TRUE(nas->dev->Ok("snmp clear"));
+    EXPECT_TRUE(GetFolderInfo("media", "Disk1", info));
+    EXPECT_EQ(info.allowList, "alice,");
+    EXPECT_EQ(info.status, "Private");
+}
+
 TEST_F(ShareFolders, DeleteFindsTheRowOfItsDisk)
 {
     std::vector<std::string> said;
