@@ -326,12 +326,34 @@ private slots:
         QVERIFY(RowOf(*m_page, "USB1") >= 0);
     }
 
-    void accessibilityWalk()
+    void editingAFolderThatVanished()
     {
         MessageBoxRecorder boxes;
+        QVERIFY(m_nas->dev->Ok("set folder 9:gone:Disk1:1"));
+        m_page->RefreshFolderList();
+        Select("gone");
+        for (int c = 1; c <= 17; ++c)
+            m_nas->dev->Command("mib del " + NasCell(nasmib::kFolderEntry, std::to_string(c) + ".9"));
+        m_page->OnEditFolder(); // the dialog closes itself
+        QCOMPARE(boxes.LastText(), std::string("This folder is not exist."));
+        QCOMPARE(RowOf(*m_page, "gone"), -1);
+    }
+
+    void accessibilityWalk()
+    {
+        MessageBoxRecorder boxes([](const RecordedBox&) { return IDCANCEL; });
         Select("media");
         QCOMPARE(Unnamed(m_page), Names{});
-        QVERIFY(!m_page->GetTaskPanel()->findChildren<QAbstractButton*>().isEmpty());
+        // The links are buttons the keyboard reaches; pressing one runs it.
+        QAbstractButton* remove = nullptr;
+        for (QAbstractButton* b : m_page->GetTaskPanel()->findChildren<QAbstractButton*>())
+            if (b->isVisible() && b->accessibleName() == "Delete")
+                remove = b;
+        QVERIFY(remove != nullptr);
+        QVERIFY(remove->focusPolicy() & Qt::TabFocus);
+        remove->click();
+        QCOMPARE(boxes.LastText(), std::string("Are you sure to delete this folder"));
+        QVERIFY(RowOf(*m_page, "media") >= 0);
 
         Names dialogMissing, connectMissing;
         OnDialog<CShareManagement>([&](CShareManagement& dlg) {
