@@ -591,8 +591,10 @@ int ShellExecute(const std::string& verb, const std::string& file)
                     session = it->second;
             }
             int rc = backend->Mount(shareUri, session.user, session.password);
+            // A share that wants other credentials: the desktop's file
+            // manager asks for them, as the system's own explorer does.
             if (rc == ERROR_ACCESS_DENIED || rc == ERROR_LOGON_FAILURE)
-                return SE_ERR_ACCESSDENIED;
+                return ShellOpen(UncToSmbUrl(file)) ? SE_SUCCESS : SE_ERR_ACCESSDENIED;
             if (rc != NO_ERROR)
                 return SE_ERR_PNF;
         }

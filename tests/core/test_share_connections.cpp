@@ -79,6 +79,22 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
 
     const std::string media = "\\\\198.18.1.10\\media";
     EXPECT_EQ(CheckConnection("alice"), kNotConnected);
+    // An administrator connects with the default credentials, which a
+    // private folder does not take: the desktop is handed the folder to ask
+    // for others, as an explorer does.
+    GetNasContext()->m_userLevel = "15";
+    FolderRow mediaRow;
+    mediaRow.text = "media";
+    mediaRow.location = "Disk1";
+    mediaRow.type = "Samba ";
+    mediaRow.allow = "alice";
+    OpenFolder(mediaRow);
+    EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/media"});
+    EXPECT_EQ(boxes.size(), 1u); // the one-user question only
+    EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
+    GetNasContext()->m_userLevel = "1";
+    opened.clear();
+    boxes.clear();
     // bob is not on media's list; a wrong password is no login.
     EXPECT_NE(platform::WNetUseConnection(media, "bob", "builder", "Y:"), 0);
     EXPECT_NE(platform::WNetUseConnection(media, "alice", "wrong", "Y:"), 0);
