@@ -324,8 +324,22 @@ TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
     ASSERT_TRUE(nas->dev->Ok("snmp silent on"));
     EXPECT_EQ(CheckFolderExists("media"), kFolderWalkFailed);
     ASSERT_TRUE(nas->dev->Ok("snmp silent off"));
-    // At 1024 folders an add is refused, a rename is not.
     EXPECT_EQ(CheckFolderExists("new"), kFolderNameFree);
+
+    // At 1024 folders an add is refused, a rename is not.
+    std::string rows = Rows(nasmib::kFolderShareName);
+    int have = static_cast<int>(std::count(rows.begin(), rows.end(), ',')) + 1;
+    for (int i = 0; i < kMaxFolders - have; ++i)
+        ASSERT_TRUE(nas->dev->Ok("set folder " + std::to_string(2000 + i) + ":many" + std::to_string(i) + ":Disk1:1"));
+    EXPECT_EQ(CheckFolderExists("new"), kFolderTableFull);
+    EXPECT_EQ(CheckFolderExists("new", "2"), kFolderNameFree);
+    EXPECT_EQ(CheckFolderExists("MANY7", "2"), kFolderNameTaken);
+    s.name = "new";
+    s.privateFolder = false;
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Total folders number must not more than 1024."});
+    for (int i = 0; i < kMaxFolders - have; ++i)
+        DeleteRow(std::to_string(2000 + i));
 }
 
 // ---------------------------------------------------------------------------
