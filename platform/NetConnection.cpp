@@ -423,13 +423,17 @@ int WNetUseConnection(const std::string& remote, const std::string& user, const 
         return ERROR_BAD_NETPATH;
     std::string uri = UncToSmbUrl(share);
     std::shared_ptr<MountBackend> backend = GetMountBackend();
+    bool mounted = backend->IsMounted(uri);
     {
         std::lock_guard<std::mutex> guard(g_lock);
-        for (const Entry& e : LoadTable())
+        for (const Entry& e : LoadTable()) {
             if (!localName.empty() && SameName(e.letter, localName))
                 return ERROR_ALREADY_ASSIGNED;
+            if (mounted && SameName(e.remote, share) && e.user != user)
+                return ERROR_SESSION_CREDENTIAL_CONFLICT;
+        }
     }
-    if (!backend->IsMounted(uri)) {
+    if (!mounted) {
         int rc = backend->Mount(uri, user, password);
         if (rc != NO_ERROR)
             return rc;
@@ -597,6 +601,11 @@ int ShellExecute(const std::string& verb, const std::string& file)
                 return ShellOpen(UncToSmbUrl(file)) ? SE_SUCCESS : SE_ERR_ACCESSDENIED;
             if (rc != NO_ERROR)
                 return SE_ERR_PNF;
+            // A connection of ours from now on, with the user it was made as.
+            std::lock_guard<std::mutex> guard(g_lock);
+            std::vector<Entry> table = LoadTable();
+            table.push_back({"", share, session.user});
+            SaveTable(table);
         }
         std::string uri = UncToSmbUrl(file);
         std::string local = backend->LocalPath(uri);

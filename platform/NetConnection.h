@@ -30,6 +30,7 @@ enum : int {
     ERROR_LOGON_FAILURE = 1326,
     ERROR_NO_NETWORK = 1222,
     ERROR_NOT_CONNECTED = 2250,
+    ERROR_SESSION_CREDENTIAL_CONFLICT = 1219,
     ERROR_EXTENDED_ERROR = 1208,
 };
 
@@ -78,7 +79,8 @@ std::string MakeFtpUrl(const std::string& host, const std::string& path, const s
 
 // Connects remote ("\\host\share") as user with password (both empty: the
 // default credentials). A connection to the same share as the same user is
-// reused. localName ("Z:") also maps the letter.
+// reused; one as another user is a conflict. localName ("Z:") also maps the
+// letter.
 int WNetUseConnection(const std::string& remote, const std::string& user, const std::string& password,
                       const std::string& localName = {});
 // Drops the connection named by a local name ("Z:") or a remote name. With

@@ -132,6 +132,8 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
     EXPECT_TRUE(boxes.empty()) << boxes.front();
     EXPECT_TRUE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/crew"));
+    EXPECT_EQ(platform::WNetGetUser("\\\\198.18.1.10\\crew", user), 0);
+    EXPECT_EQ(user, "alice");
 
     // Connected as bob only: the one-user question, every device connection
     // dropped (IPC$ first), then connected again as alice.

@@ -500,6 +500,8 @@ TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
     EXPECT_EQ(CheckConnection("alice,bob"), kNotConnected);
     ASSERT_EQ(platform::WNetUseConnection(dev + "secret", "bob", "builder", "Z:"), 0);
     EXPECT_EQ(platform::WNetUseConnection(dev + "media", "bob", "builder", "Z:"), platform::ERROR_ALREADY_ASSIGNED);
+    EXPECT_EQ(platform::WNetUseConnection(dev + "secret", "alice", "wonder", "Y:"),
+              platform::ERROR_SESSION_CREDENTIAL_CONFLICT);
     EXPECT_EQ(CheckConnection("alice,bob"), kConnectedSameUser);
     EXPECT_EQ(CheckConnection("alice"), kConnectedOtherUser);
 
