@@ -381,6 +381,7 @@ void TaskPanel::paintEvent(QPaintEvent*)
                 left += 20;
             }
             QFont itemFont = font();
+            itemFont.setBold(item->IsBold());
             QColor colour(0x21, 0x3B, 0x80);
             if (item->IsLink()) {
                 colour = item.get() == m_hot ? HotColour() : CaptionColour();

@@ -23,9 +23,12 @@ public:
     const std::string& GetCaption() const { return m_caption; }
     bool IsLink() const { return m_link; }
     int GetIconIndex() const { return m_icon; }
+    void SetBold(bool bold) { m_bold = bold; }
+    bool IsBold() const { return m_bold; }
 
 private:
     friend class TaskPanel;
+    bool m_bold = false;
     unsigned m_id;
     std::string m_caption;
     bool m_link;

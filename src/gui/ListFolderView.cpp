@@ -241,7 +241,7 @@ void CListFolderView::OnListItemSelected(int item)
     QString name = QString::fromStdString(row.text);
     if (name.size() > 20)
         name.insert(20, '\n');
-    detail->AddTextItem(name.toStdString());
+    detail->AddTextItem(name.toStdString())->SetBold(true);
     std::string allow = Trim(row.allow);
     allow = allow.empty() ? "ALL USER" : ReplaceAll(allow, ",", "\n        ");
     detail->AddTextItem("Location: " + Trim(row.location) + "\nType: " + Trim(row.type) + "\nAllow User:\n        " +

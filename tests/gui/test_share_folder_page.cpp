@@ -329,14 +329,19 @@ private slots:
     void editingAFolderThatVanished()
     {
         MessageBoxRecorder boxes;
-        QVERIFY(m_nas->dev->Ok("set folder 9:gone:Disk1:1"));
+        const std::string gone = "a_folder_named_twenty"; // 21 characters
+        QVERIFY(m_nas->dev->Ok("set folder 9:" + gone + ":Disk1:1"));
         m_page->RefreshFolderList();
-        Select("gone");
+        Select(gone);
+        // The detail shows the name bold, broken after 20 characters.
+        TaskPanelItem* title = m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItem(0);
+        QCOMPARE(title->GetCaption(), gone.substr(0, 20) + "\n" + gone.substr(20));
+        QVERIFY(title->IsBold());
         for (int c = 1; c <= 17; ++c)
             m_nas->dev->Command("mib del " + NasCell(nasmib::kFolderEntry, std::to_string(c) + ".9"));
         m_page->OnEditFolder(); // the dialog closes itself
         QCOMPARE(boxes.LastText(), std::string("This folder is not exist."));
-        QCOMPARE(RowOf(*m_page, "gone"), -1);
+        QCOMPARE(RowOf(*m_page, gone), -1);
     }
 
     void accessibilityWalk()
