@@ -1,5 +1,7 @@
 #include "y_snmp.h"
 
+#include "Clock.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -390,7 +392,9 @@ int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::stri
     setup.peername = peer;
     setup.community = reinterpret_cast<u_char*>(const_cast<char*>(community.data()));
     setup.community_len = community.size();
-    setup.timeout = static_cast<long>(m_timeout < 0 ? 0 : m_timeout) * 10000L;
+    // The wait per try runs on the program's clock (a test's fast clock
+    // shortens it).
+    setup.timeout = static_cast<long>(platform::RealMs(static_cast<int64_t>(m_timeout < 0 ? 0 : m_timeout) * 10)) * 1000L;
     setup.retries = m_retries < 0 ? 0 : m_retries;
     SessionCloser session;
     session.handle = snmp_sess_open(&setup);
@@ -514,12 +518,27 @@ int CSnmpEngine::MultiGet(std::list<std::string>& oids, std::list<std::string>& 
     int rc = Request(Op::Get, request, m_readCommunity, answer);
     if (rc != SNMP_ENGINE_OK)
         return rc;
-    for (const Vb& vb : answer) {
-        std::string text = vb.GetPrintable();
-        text.resize(Utf8Cut(text, 254));
-        values.push_back(std::move(text));
-    }
+    // Values come whole: a long allow-list that is cut here would be cut on
+    // the device too when it is posted back.
+    for (const Vb& vb : answer)
+        values.push_back(vb.GetPrintable());
     return SNMP_ENGINE_OK;
+}
+
+int CSnmpEngine::MultiGet(const std::vector<std::string>& oids, std::vector<Vb>& answer)
+{
+    std::vector<Vb> request(oids.size());
+    for (size_t i = 0; i < oids.size(); ++i)
+        request[i].oid = oids[i];
+    return Request(Op::Get, request, m_readCommunity, answer);
+}
+
+int CSnmpEngine::MultiGetNext(const std::vector<std::string>& oids, std::vector<Vb>& answer)
+{
+    std::vector<Vb> request(oids.size());
+    for (size_t i = 0; i < oids.size(); ++i)
+        request[i].oid = oids[i];
+    return Request(Op::GetNext, request, m_readCommunity, answer);
 }
 
 int CSnmpEngine::SimpleGet(std::string oid, std::string& value)

@@ -1,6 +1,8 @@
 #include "TaskPanel.h"
 
+#include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -183,7 +185,49 @@ void TaskPanel::Relayout()
         group->m_bodyRect = QRect(kMargin, bodyTop, width, y - bodyTop);
     }
     m_contentHeight = y + kMargin;
+    RebuildItemWidgets();
     update();
+}
+
+void TaskPanel::RebuildItemWidgets()
+{
+    // The handler of a link may rebuild the panel while its button is still
+    // in its click: old widgets go later.
+    for (QWidget* w : m_itemWidgets) {
+        w->hide();
+        w->deleteLater();
+    }
+    m_itemWidgets.clear();
+    for (const auto& group : m_groups) {
+        for (const auto& item : group->m_items) {
+            if (item->m_rect.isEmpty())
+                continue;
+            QString caption = QString::fromStdString(item->GetCaption());
+            QWidget* w = nullptr;
+            if (item->IsLink()) {
+                auto* button = new QPushButton(caption, this);
+                button->setFlat(true);
+                button->setFocusPolicy(Qt::TabFocus);
+                button->setStyleSheet("QPushButton { background: transparent; border: none; color: transparent; }"
+                                      "QPushButton:focus { border: 1px dotted white; }");
+                const unsigned id = item->GetID();
+                connect(button, &QPushButton::clicked, this, [this, id] {
+                    if (m_onLink)
+                        m_onLink(id);
+                });
+                w = button;
+            } else {
+                auto* label = new QLabel(this);
+                label->setStyleSheet("background: transparent; color: transparent;");
+                w = label;
+            }
+            w->setAccessibleName(caption);
+            w->setAttribute(Qt::WA_TransparentForMouseEvents);
+            w->setGeometry(item->m_rect);
+            w->show();
+            m_itemWidgets.push_back(w);
+        }
+    }
 }
 
 QRect TaskPanel::ItemRect(unsigned id) const
@@ -337,6 +381,7 @@ void TaskPanel::paintEvent(QPaintEvent*)
                 left += 20;
             }
             QFont itemFont = font();
+            itemFont.setBold(item->IsBold());
             QColor colour(0x21, 0x3B, 0x80);
             if (item->IsLink()) {
                 colour = item.get() == m_hot ? HotColour() : CaptionColour();

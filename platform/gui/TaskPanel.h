@@ -23,9 +23,12 @@ public:
     const std::string& GetCaption() const { return m_caption; }
     bool IsLink() const { return m_link; }
     int GetIconIndex() const { return m_icon; }
+    void SetBold(bool bold) { m_bold = bold; }
+    bool IsBold() const { return m_bold; }
 
 private:
     friend class TaskPanel;
+    bool m_bold = false;
     unsigned m_id;
     std::string m_caption;
     bool m_link;
@@ -120,6 +123,11 @@ private:
     bool m_singleSelection = false;
     bool m_selectOnFocus = true;
     int m_contentHeight = 0;
+    // Keyboard and assistive-technology stand-ins for the drawn items: a
+    // button per link (Tab reaches it, Space runs it) and a label per text
+    // line; the mouse goes through them to the panel.
+    std::vector<QWidget*> m_itemWidgets;
+    void RebuildItemWidgets();
 };
 
 } // namespace platform::gui

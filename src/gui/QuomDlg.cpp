@@ -15,6 +15,7 @@
 #include "LoginDialogs.h"
 #include "MessageBoxes.h"
 #include "NasMib.h"
+#include "ListFolderView.h"
 #include "PageView.h"
 #include "QUOMLOG_PAGE.h"
 #include "Resources.h"
@@ -233,6 +234,7 @@ void CQuomDlg::CreatePageSet()
 {
     // Created in this order; the share-folder page is shown first.
     AddPage(ID_VIEW_SYSTEM_LOG, new CQUOMLOG_PAGE);
+    AddPage(ID_VIEW_SHARE_FOLDER, new CListFolderView);
 }
 
 bool CQuomDlg::AddPage(unsigned id, CPageView* page)

@@ -1,0 +1,619 @@
+// GIO's headers come first: they name struct fields that Qt's keywords
+// would rewrite.
+#include <gio/gio.h>
+
+#include "NetConnection.h"
+
+#include <QString>
+#include <QUrl>
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "Clock.h"
+#include "Paths.h"
+#include "ShellOpen.h"
+
+namespace platform {
+namespace {
+
+// ---------------------------------------------------------------------------
+// GIO backend
+
+// Mounts and unmounts run on a private main context of the calling thread,
+// bounded in time, so no caller needs a GLib main loop of its own.
+constexpr int64_t kMountBoundMs = 30000;
+
+struct MountCall {
+    bool done = false;
+    bool ok = false;
+    int code = NO_ERROR;
+    std::string user;
+    std::string password;
+    int asked = 0;
+};
+
+int CodeOf(const GError* error)
+{
+    if (!error)
+        return NO_ERROR;
+    if (error->domain == G_IO_ERROR) {
+        switch (error->code) {
+        case G_IO_ERROR_PERMISSION_DENIED:
+            return ERROR_ACCESS_DENIED;
+        case G_IO_ERROR_FAILED_HANDLED:
+        case G_IO_ERROR_CANCELLED:
+            return ERROR_CANCELLED;
+        case G_IO_ERROR_NOT_FOUND:
+        case G_IO_ERROR_HOST_NOT_FOUND:
+        case G_IO_ERROR_HOST_UNREACHABLE:
+            return ERROR_BAD_NETPATH;
+        case G_IO_ERROR_ALREADY_MOUNTED:
+            return NO_ERROR;
+        case G_IO_ERROR_NOT_MOUNTED:
+            return ERROR_NOT_CONNECTED;
+        case G_IO_ERROR_NOT_SUPPORTED:
+            return ERROR_NO_NETWORK;
+        default:
+            break;
+        }
+    }
+    return ERROR_EXTENDED_ERROR;
+}
+
+void AskPassword(GMountOperation* op, const char*, const char*, const char*, GAskPasswordFlags flags, gpointer data)
+{
+    auto* call = static_cast<MountCall*>(data);
+    // A second question means the first answer was refused.
+    if (++call->asked > 1) {
+        g_mount_operation_reply(op, G_MOUNT_OPERATION_ABORTED);
+        call->code = ERROR_LOGON_FAILURE;
+        return;
+    }
+    if (call->user.empty() && (flags & G_ASK_PASSWORD_ANONYMOUS_SUPPORTED)) {
+        g_mount_operation_set_anonymous(op, TRUE);
+    } else {
+        g_mount_operation_set_username(op, call->user.empty() ? "guest" : call->user.c_str());
+        g_mount_operation_set_password(op, call->password.c_str());
+        g_mount_operation_set_domain(op, "WORKGROUP");
+    }
+    g_mount_operation_set_password_save(op, G_PASSWORD_SAVE_NEVER);
+    g_mount_operation_reply(op, G_MOUNT_OPERATION_HANDLED);
+}
+
+// Runs the context until the call is done. Past the bound the call is
+// cancelled; a call that does not even end then is left to itself (its
+// record and context stay allocated) and reported as failed.
+bool RunUntilDone(GMainContext* context, MountCall& call, GCancellable* cancel)
+{
+    const int64_t start = TickMs();
+    bool cancelled = false;
+    while (!call.done) {
+        int64_t passed = TickMs() - start;
+        if (!cancelled && passed > kMountBoundMs) {
+            g_cancellable_cancel(cancel);
+            cancelled = true;
+        }
+        if (passed > kMountBoundMs + 5000)
+            return false;
+        if (!g_main_context_iteration(context, FALSE))
+            SleepMs(5);
+    }
+    return true;
+}
+
+class GioBackend : public MountBackend {
+public:
+    int Mount(const std::string& uri, const std::string& user, const std::string& password) override
+    {
+        GMainContext* context = g_main_context_new();
+        g_main_context_push_thread_default(context);
+        GFile* file = g_file_new_for_uri(uri.c_str());
+        GMountOperation* op = g_mount_operation_new();
+        GCancellable* cancel = g_cancellable_new();
+        auto* callp = new MountCall;
+        MountCall& call = *callp;
+        call.user = user;
+        call.password = password;
+        g_signal_connect(op, "ask-password", G_CALLBACK(AskPassword), callp);
+        g_file_mount_enclosing_volume(
+            file, G_MOUNT_MOUNT_NONE, op, cancel,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* c = static_cast<MountCall*>(data);
+                GError* error = nullptr;
+                c->ok = g_file_mount_enclosing_volume_finish(G_FILE(source), result, &error);
+                if (!c->ok && c->code == NO_ERROR)
+                    c->code = CodeOf(error);
+                if (c->ok)
+                    c->code = NO_ERROR;
+                if (error)
+                    g_error_free(error);
+                c->done = true;
+            },
+            callp);
+        bool ended = RunUntilDone(context, call, cancel);
+        g_main_context_pop_thread_default(context);
+        if (!ended)
+            return ERROR_EXTENDED_ERROR;
+        int code = call.code;
+        g_object_unref(cancel);
+        g_object_unref(op);
+        g_object_unref(file);
+        g_main_context_unref(context);
+        delete callp;
+        return code;
+    }
+
+    int Unmount(const std::string& uri) override
+    {
+        GFile* file = g_file_new_for_uri(uri.c_str());
+        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
+        g_object_unref(file);
+        if (!mount)
+            return ERROR_NOT_CONNECTED;
+        GMainContext* context = g_main_context_new();
+        g_main_context_push_thread_default(context);
+        GCancellable* cancel = g_cancellable_new();
+        auto* callp = new MountCall;
+        MountCall& call = *callp;
+        g_mount_unmount_with_operation(
+            mount, G_MOUNT_UNMOUNT_FORCE, nullptr, cancel,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* c = static_cast<MountCall*>(data);
+                GError* error = nullptr;
+                c->ok = g_mount_unmount_with_operation_finish(G_MOUNT(source), result, &error);
+                c->code = c->ok ? NO_ERROR : CodeOf(error);
+                if (error)
+                    g_error_free(error);
+                c->done = true;
+            },
+            callp);
+        bool ended = RunUntilDone(context, call, cancel);
+        g_main_context_pop_thread_default(context);
+        if (!ended)
+            return ERROR_EXTENDED_ERROR;
+        int code = call.code;
+        g_object_unref(cancel);
+        g_object_unref(mount);
+        g_main_context_unref(context);
+        delete callp;
+        return code;
+    }
+
+    bool IsMounted(const std::string& uri) override
+    {
+        GFile* file = g_file_new_for_uri(uri.c_str());
+        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
+        g_object_unref(file);
+        if (!mount)
+            return false;
+        g_object_unref(mount);
+        return true;
+    }
+
+    std::vector<std::pair<std::string, std::string>> Mounted() override
+    {
+        std::vector<std::pair<std::string, std::string>> out;
+        GVolumeMonitor* monitor = g_volume_monitor_get();
+        GList* mounts = g_volume_monitor_get_mounts(monitor);
+        for (GList* m = mounts; m; m = m->next) {
+            GFile* root = g_mount_get_root(G_MOUNT(m->data));
+            char* uri = g_file_get_uri(root);
+            QUrl url(QString::fromUtf8(uri));
+            if (url.scheme() == "smb" && !url.host().isEmpty()) {
+                QString share = url.path().section('/', 1, 1);
+                QUrl bare;
+                bare.setScheme("smb");
+                bare.setHost(url.host());
+                bare.setPath("/" + share);
+                QString user = url.userName().section(';', -1);
+                out.emplace_back(bare.toString(QUrl::FullyEncoded).toStdString(), user.toStdString());
+            }
+            g_free(uri);
+            g_object_unref(root);
+        }
+        g_list_free_full(mounts, g_object_unref);
+        g_object_unref(monitor);
+        return out;
+    }
+
+    std::string LocalPath(const std::string& uri) override
+    {
+        GFile* file = g_file_new_for_uri(uri.c_str());
+        char* path = g_file_get_path(file);
+        g_object_unref(file);
+        std::string out = path ? path : "";
+        g_free(path);
+        return out;
+    }
+};
+
+std::mutex g_lock; // the backend pointer, the drive table file, the sessions
+std::shared_ptr<MountBackend> g_backend;
+std::string g_tablePath;
+// The credentials this program connected to each host with: further shares
+// of the host are opened with them, as the system's own sessions do. Kept in
+// memory only.
+struct Credentials {
+    std::string user;
+    std::string password;
+};
+std::map<std::string, Credentials> g_sessions;
+
+std::string HostOf(const std::string& unc)
+{
+    if (unc.rfind("\\\\", 0) != 0)
+        return {};
+    return unc.substr(2, unc.find('\\', 2) - 2);
+}
+
+// ---------------------------------------------------------------------------
+// The drive-letter table
+
+struct Entry {
+    std::string letter; // "Z:" or ""
+    std::string remote; // "\\host\share"
+    std::string user;
+};
+
+std::string TablePathLocked()
+{
+    return g_tablePath.empty() ? ProgramFolder() + "drives.ini" : g_tablePath;
+}
+
+std::vector<Entry> LoadTable()
+{
+    std::vector<Entry> entries;
+    std::ifstream in(TablePathLocked());
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        Entry e;
+        if (!std::getline(fields, e.letter, '|') || !std::getline(fields, e.remote, '|'))
+            continue;
+        std::getline(fields, e.user);
+        if (!e.remote.empty())
+            entries.push_back(e);
+    }
+    return entries;
+}
+
+void SaveTable(const std::vector<Entry>& entries)
+{
+    std::string path = TablePathLocked();
+    std::string temp = path + ".new";
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        for (const Entry& e : entries)
+            out << e.letter << '|' << e.remote << '|' << e.user << '\n';
+    }
+    std::rename(temp.c_str(), path.c_str());
+}
+
+bool SameName(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::toupper(x) == std::toupper(y); });
+}
+
+// "\\host\share" of a remote name (a sub-folder cut off).
+std::string ShareOf(const std::string& unc)
+{
+    if (unc.rfind("\\\\", 0) != 0)
+        return {};
+    size_t hostEnd = unc.find('\\', 2);
+    if (hostEnd == std::string::npos || hostEnd == 2)
+        return {};
+    size_t shareEnd = unc.find('\\', hostEnd + 1);
+    std::string share = unc.substr(0, shareEnd);
+    return share.size() > hostEnd + 1 ? share : std::string();
+}
+
+std::string SmbToUnc(const std::string& url)
+{
+    QUrl u(QString::fromStdString(url));
+    QString path = u.path();
+    path.replace('/', '\\');
+    return ("\\\\" + u.host() + path).toStdString();
+}
+
+// Entries of the table whose share is still mounted, and mounts the table
+// does not know (no letter). Drops stale entries from the table.
+std::vector<Entry> LiveEntries()
+{
+    std::shared_ptr<MountBackend> backend = GetMountBackend();
+    std::vector<std::pair<std::string, std::string>> mounted = backend->Mounted();
+    std::lock_guard<std::mutex> guard(g_lock);
+    std::vector<Entry> table = LoadTable();
+    std::vector<Entry> live;
+    for (const Entry& e : table) {
+        std::string uri = UncToSmbUrl(e.remote);
+        bool up = std::any_of(mounted.begin(), mounted.end(), [&](const auto& m) { return m.first == uri; });
+        if (up)
+            live.push_back(e);
+    }
+    if (live.size() != table.size())
+        SaveTable(live);
+    for (const auto& [uri, user] : mounted) {
+        std::string unc = SmbToUnc(uri);
+        bool known = std::any_of(live.begin(), live.end(), [&](const Entry& e) { return SameName(e.remote, unc); });
+        if (!known)
+            live.push_back({"", unc, user});
+    }
+    return live;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+std::shared_ptr<MountBackend> SetMountBackend(std::shared_ptr<MountBackend> backend)
+{
+    std::lock_guard<std::mutex> guard(g_lock);
+    std::shared_ptr<MountBackend> old = std::move(g_backend);
+    g_backend = std::move(backend);
+    return old;
+}
+
+std::shared_ptr<MountBackend> GetMountBackend()
+{
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (!g_backend)
+        g_backend = std::make_shared<GioBackend>();
+    return g_backend;
+}
+
+void SetDriveTablePath(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(g_lock);
+    g_tablePath = path;
+}
+
+std::string DriveTablePath()
+{
+    std::lock_guard<std::mutex> guard(g_lock);
+    return TablePathLocked();
+}
+
+std::string UncToSmbUrl(const std::string& unc)
+{
+    if (unc.rfind("\\\\", 0) != 0)
+        return {};
+    std::string rest = unc.substr(2);
+    size_t slash = rest.find('\\');
+    std::string host = rest.substr(0, slash);
+    if (host.empty())
+        return {};
+    QUrl url;
+    url.setScheme("smb");
+    url.setHost(QString::fromStdString(host));
+    if (slash != std::string::npos) {
+        QString path = QString::fromStdString(rest.substr(slash));
+        path.replace('\\', '/');
+        while (path.endsWith('/') && path.size() > 1)
+            path.chop(1);
+        url.setPath(path, QUrl::DecodedMode);
+    }
+    if (!url.isValid())
+        return {};
+    return url.toString(QUrl::FullyEncoded).toStdString();
+}
+
+std::string MakeFtpUrl(const std::string& host, const std::string& path, const std::string& user,
+                       const std::string& password)
+{
+    QUrl url;
+    url.setScheme("ftp");
+    url.setHost(QString::fromStdString(host));
+    if (!user.empty()) {
+        url.setUserName(QString::fromStdString(user), QUrl::DecodedMode);
+        url.setPassword(QString::fromStdString(password), QUrl::DecodedMode);
+    }
+    url.setPath("/" + QString::fromStdString(path), QUrl::DecodedMode);
+    return url.toString(QUrl::FullyEncoded).toStdString();
+}
+
+int WNetUseConnection(const std::string& remote, const std::string& user, const std::string& password,
+                      const std::string& localName)
+{
+    std::string share = ShareOf(remote);
+    if (share.empty())
+        return ERROR_BAD_NETPATH;
+    std::string uri = UncToSmbUrl(share);
+    std::shared_ptr<MountBackend> backend = GetMountBackend();
+    bool mounted = backend->IsMounted(uri);
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        for (const Entry& e : LoadTable()) {
+            if (!localName.empty() && SameName(e.letter, localName))
+                return ERROR_ALREADY_ASSIGNED;
+            if (mounted && SameName(e.remote, share) && e.user != user)
+                return ERROR_SESSION_CREDENTIAL_CONFLICT;
+        }
+    }
+    if (!mounted) {
+        int rc = backend->Mount(uri, user, password);
+        if (rc != NO_ERROR)
+            return rc;
+    }
+    std::lock_guard<std::mutex> guard(g_lock);
+    std::vector<Entry> table = LoadTable();
+    bool have = false;
+    for (Entry& e : table) {
+        if (SameName(e.remote, share) && SameName(e.letter, localName)) {
+            e.user = user;
+            have = true;
+        }
+    }
+    if (!have)
+        table.push_back({localName, share, user});
+    SaveTable(table);
+    if (!user.empty())
+        g_sessions[HostOf(share)] = {user, password};
+    return NO_ERROR;
+}
+
+int WNetCancelConnection2(const std::string& name, bool /*updateProfile*/, bool force)
+{
+    bool isLetter = name.size() == 2 && name[1] == ':';
+    // The host's session (IPC$) holds the credentials its shares are opened with.
+    std::string share = ShareOf(name);
+    if (share.size() > 5 && share.compare(share.size() - 5, 5, "\\IPC$") == 0) {
+        std::lock_guard<std::mutex> guard(g_lock);
+        return g_sessions.erase(HostOf(share)) ? NO_ERROR : ERROR_NOT_CONNECTED;
+    }
+    std::shared_ptr<MountBackend> backend = GetMountBackend();
+    share.clear();
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        std::vector<Entry> table = LoadTable();
+        auto it = std::find_if(table.begin(), table.end(), [&](const Entry& e) {
+            return isLetter ? SameName(e.letter, name) : SameName(e.remote, ShareOf(name));
+        });
+        if (it == table.end()) {
+            if (isLetter)
+                return ERROR_NOT_CONNECTED;
+            share = ShareOf(name);
+        } else {
+            share = it->remote;
+            table.erase(it);
+            SaveTable(table);
+            // The share stays mounted while other letters still use it.
+            bool inUse = std::any_of(table.begin(), table.end(), [&](const Entry& e) { return SameName(e.remote, share); });
+            if (inUse && !force)
+                return NO_ERROR;
+        }
+    }
+    if (share.empty())
+        return ERROR_NOT_CONNECTED;
+    std::string uri = UncToSmbUrl(share);
+    if (!backend->IsMounted(uri))
+        return isLetter ? NO_ERROR : ERROR_NOT_CONNECTED;
+    int rc = backend->Unmount(uri);
+    if (rc == NO_ERROR && force) {
+        std::lock_guard<std::mutex> guard(g_lock);
+        std::vector<Entry> table = LoadTable();
+        std::erase_if(table, [&](const Entry& e) { return SameName(e.remote, share); });
+        SaveTable(table);
+    }
+    return rc;
+}
+
+int WNetGetUser(const std::string& name, std::string& user)
+{
+    bool isLetter = name.size() == 2 && name[1] == ':';
+    for (const Entry& e : LiveEntries()) {
+        if (isLetter ? SameName(e.letter, name) : SameName(e.remote, ShareOf(name))) {
+            user = e.user;
+            return NO_ERROR;
+        }
+    }
+    return ERROR_NOT_CONNECTED;
+}
+
+struct NetEnum {
+    std::vector<NetResource> items;
+    size_t next = 0;
+};
+
+int WNetOpenEnum(NetEnumHandle* handle)
+{
+    if (!handle)
+        return ERROR_INVALID_PARAMETER;
+    auto* e = new NetEnum;
+    for (const Entry& entry : LiveEntries())
+        e->items.push_back({entry.letter, entry.remote});
+    *handle = e;
+    return NO_ERROR;
+}
+
+int WNetEnumResource(NetEnumHandle handle, std::vector<NetResource>& out, unsigned count)
+{
+    out.clear();
+    if (!handle)
+        return ERROR_INVALID_PARAMETER;
+    while (handle->next < handle->items.size() && out.size() < count)
+        out.push_back(handle->items[handle->next++]);
+    return out.empty() ? ERROR_NO_MORE_ITEMS : NO_ERROR;
+}
+
+int WNetCloseEnum(NetEnumHandle handle)
+{
+    delete handle;
+    return NO_ERROR;
+}
+
+int NetConnections(std::vector<NetResource>& out)
+{
+    out.clear();
+    NetEnumHandle handle = nullptr;
+    int rc = WNetOpenEnum(&handle);
+    if (rc != NO_ERROR)
+        return rc;
+    std::vector<NetResource> chunk;
+    while ((rc = WNetEnumResource(handle, chunk)) == NO_ERROR)
+        out.insert(out.end(), chunk.begin(), chunk.end());
+    WNetCloseEnum(handle);
+    return rc == ERROR_NO_MORE_ITEMS ? NO_ERROR : rc;
+}
+
+std::vector<std::string> FreeDriveLetters()
+{
+    std::vector<std::string> used;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        for (const Entry& e : LoadTable())
+            used.push_back(e.letter);
+    }
+    std::vector<std::string> free;
+    for (char c = 'D'; c <= 'Z'; ++c) {
+        std::string letter = std::string(1, c) + ":";
+        if (std::none_of(used.begin(), used.end(), [&](const std::string& u) { return SameName(u, letter); }))
+            free.push_back(letter);
+    }
+    return free;
+}
+
+int ShellExecute(const std::string& verb, const std::string& file)
+{
+    if (verb != "open")
+        return SE_ERR_NOASSOC;
+    if (file.rfind("\\\\", 0) == 0) {
+        std::string share = ShareOf(file);
+        if (share.empty())
+            return SE_ERR_PNF;
+        std::shared_ptr<MountBackend> backend = GetMountBackend();
+        std::string shareUri = UncToSmbUrl(share);
+        if (!backend->IsMounted(shareUri)) {
+            Credentials session;
+            {
+                std::lock_guard<std::mutex> guard(g_lock);
+                auto it = g_sessions.find(HostOf(share));
+                if (it != g_sessions.end())
+                    session = it->second;
+            }
+            int rc = backend->Mount(shareUri, session.user, session.password);
+            // A share that wants other credentials: the desktop's file
+            // manager asks for them, as the system's own explorer does.
+            if (rc == ERROR_ACCESS_DENIED || rc == ERROR_LOGON_FAILURE)
+                return ShellOpen(UncToSmbUrl(file)) ? SE_SUCCESS : SE_ERR_ACCESSDENIED;
+            if (rc != NO_ERROR)
+                return SE_ERR_PNF;
+            // A connection of ours from now on, with the user it was made as.
+            std::lock_guard<std::mutex> guard(g_lock);
+            std::vector<Entry> table = LoadTable();
+            table.push_back({"", share, session.user});
+            SaveTable(table);
+        }
+        std::string uri = UncToSmbUrl(file);
+        std::string local = backend->LocalPath(uri);
+        return ShellOpen(local.empty() ? uri : local) ? SE_SUCCESS : SE_ERR_NOASSOC;
+    }
+    if (file.empty())
+        return SE_ERR_FNF;
+    return ShellOpen(file) ? SE_SUCCESS : SE_ERR_NOASSOC;
+}
+
+} // namespace platform

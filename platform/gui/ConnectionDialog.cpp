@@ -1,0 +1,62 @@
+#include "ConnectionDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "NetConnection.h"
+
+namespace platform::gui {
+
+ConnectionDialog::ConnectionDialog(QWidget* parent, const std::string& remoteName) : Dialog(parent)
+{
+    setWindowTitle("Map Network Drive");
+    setAccessibleName("Map Network Drive");
+    auto* layout = new QFormLayout(this);
+    m_letters = new QComboBox(this);
+    m_letters->setAccessibleName("Drive");
+    for (const std::string& letter : platform::FreeDriveLetters())
+        m_letters->addItem(QString::fromStdString(letter));
+    // The last free letter first, as the system's own dialog offers it.
+    if (m_letters->count() > 0)
+        m_letters->setCurrentIndex(m_letters->count() - 1);
+    auto* driveLabel = new QLabel("&Drive:", this);
+    driveLabel->setBuddy(m_letters);
+    layout->addRow(driveLabel, m_letters);
+    m_remote = new QLabel(QString::fromStdString(remoteName), this);
+    m_remote->setAccessibleName("Folder");
+    m_remote->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    layout->addRow(new QLabel("Folder:", this), m_remote);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setAccessibleName("OK");
+    buttons->button(QDialogButtonBox::Cancel)->setAccessibleName("Cancel");
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnOK(); });
+    connect(buttons, &QDialogButtonBox::rejected, this, [this] { OnCancel(); });
+    layout->addRow(buttons);
+}
+
+std::string ConnectionDialog::Letter() const
+{
+    return m_letters->currentText().toStdString();
+}
+
+} // namespace platform::gui
+
+int WNetConnectionDialog1(QWidget* owner, const std::string& remoteName, const std::string& user,
+                     const std::string& password, int* deviceNumber)
+{
+    platform::gui::ConnectionDialog dlg(owner, remoteName);
+    if (dlg.DoModal() != 1)
+        return -1;
+    std::string letter = dlg.Letter();
+    if (letter.size() != 2)
+        return -1;
+    int rc = platform::WNetUseConnection(remoteName, user, password, letter);
+    if (rc != platform::NO_ERROR)
+        return rc;
+    if (deviceNumber)
+        *deviceNumber = std::toupper(static_cast<unsigned char>(letter[0])) - 'A' + 1;
+    return 0;
+}

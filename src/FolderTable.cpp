@@ -1,0 +1,785 @@
+#include "FolderTable.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Clock.h"
+#include "MessageBox.h"
+#include "NasMib.h"
+#include "NetConnection.h"
+#include "SnmpHelpers.h"
+#include "stdafx.h"
+#include "y_snmp.h"
+
+using platform::MB_OK;
+using platform::MessageBox;
+
+namespace {
+
+// How long a cell that keeps failing is asked for again before its row is
+// taken as gone, and the pause between the tries.
+constexpr int64_t kCellBoundMs = 10000;
+constexpr int64_t kCellRetryPauseMs = 200;
+// The row's six cells, in the order they are read.
+const char* const kRowColumns[6] = {nasmib::kFolderWriteList, nasmib::kFolderReadList, nasmib::kFolderCifs,
+                                    nasmib::kFolderFtp,       nasmib::kFolderNfs,      nasmib::kFolderLocation};
+
+std::string Trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+// A cell read until it succeeds (with a non-empty value when asked), within
+// the bound. False when the bound passed.
+bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)
+{
+    int64_t start = platform::TickMs();
+    for (;;) {
+        std::string v;
+        if (engine.SimpleGet(oid, v) == 0 && (!nonEmpty || !v.empty())) {
+            value = v;
+            return true;
+        }
+        if (platform::TickMs() - start >= kCellBoundMs)
+            return false;
+        platform::SleepMs(kCellRetryPauseMs);
+    }
+}
+
+FolderRow MakeFolderRow(const std::string& row, const std::string& name, const std::string* cells)
+{
+    // cells: write list, read list, CIFS, FTP, NFS, location
+    FolderRow r;
+    r.row = row;
+    r.text = name;
+    r.location = cells[5];
+    r.type = SupportTypeText(cells[2], cells[3], cells[4]);
+    std::string allow = AllowListOf(cells[0], cells[1]);
+    r.allow = allow.size() <= 1 ? std::string() : allow.substr(0, allow.size() - 1);
+    r.image = FolderImage(r.type, allow);
+    return r;
+}
+
+// One row's six cells with the repeat of the page (10 s); the last status.
+int ReadRowCells(CSnmpEngine& engine, const std::string& row, std::string* cells)
+{
+    std::vector<std::string> oids;
+    for (const char* column : kRowColumns)
+        oids.push_back(NasCell(column, row));
+    int64_t start = platform::TickMs();
+    for (;;) {
+        std::vector<Vb> answer;
+        int rc = engine.MultiGet(oids, answer);
+        if (rc == 0) {
+            for (size_t i = 0; i < 6; ++i)
+                cells[i] = answer[i].GetPrintable();
+            return 0;
+        }
+        if (platform::TickMs() - start >= kCellBoundMs)
+            return rc;
+        platform::SleepMs(kCellRetryPauseMs);
+    }
+}
+
+bool IsAdministrator()
+{
+    return GetNasContext()->m_userLevel == nasmib::kAdministratorLevel;
+}
+
+// Walks a column from its start; calls visit(oid, value) for each row until
+// visit returns false. The last GetNext result (1 at the column's end).
+template <class Visit> int WalkColumn(CSnmpEngine& engine, const char* column, unsigned valueSize, Visit visit)
+{
+    std::string oid = column;
+    std::vector<char> next(128), value(valueSize);
+    for (;;) {
+        int rc = engine.GetNext(oid.c_str(), next.data(), static_cast<unsigned>(next.size()), value.data(),
+                                static_cast<unsigned>(value.size()), column);
+        if (rc != 0)
+            return rc;
+        oid = next.data();
+        if (!visit(oid, std::string(value.data())))
+            return 0;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Texts and rules
+
+std::string SupportTypeText(const std::string& cifs, const std::string& ftp, const std::string& nfs)
+{
+    std::string type;
+    if (cifs == "1")
+        type += "Samba ";
+    if (ftp == "1")
+        type += "FTP ";
+    if (nfs == "1")
+        type += "NFS ";
+    return type;
+}
+
+int FolderImage(const std::string& type, const std::string& allowList)
+{
+    if (type == "NFS ")
+        return allowList.empty() ? kFolderImageNfsOpen : kFolderImageNfsPrivate;
+    return allowList.empty() ? kFolderImageOpen : kFolderImagePrivate;
+}
+
+std::string AllowListOf(const std::string& writeList, const std::string& readList)
+{
+    return Trim(Trim(writeList) + Trim(readList));
+}
+
+bool IsUsbRowText(const std::string& text)
+{
+    for (int i = 1; i <= 10; ++i)
+        if (text == "USB" + std::to_string(i))
+            return true;
+    return false;
+}
+
+std::string StripDriveMarker(const std::string& text)
+{
+    size_t marker = text.find(":>");
+    if (marker == std::string::npos || marker < 3)
+        return text;
+    return text.substr(0, marker - 3);
+}
+
+std::string BareFolderName(const std::string& text)
+{
+    std::string name = StripDriveMarker(text);
+    size_t disk = name.find("(Disk");
+    if (disk != std::string::npos)
+        name = name.substr(0, disk);
+    return name;
+}
+
+std::string DiskSuffixOf(const std::string& text)
+{
+    std::string name = StripDriveMarker(text);
+    for (const char* disk : {"Disk1", "Disk2"}) {
+        std::string suffix = std::string("(") + disk + ")";
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            return disk;
+    }
+    return {};
+}
+
+void MarkDuplicateNames(std::vector<FolderRow>& rows)
+{
+    std::vector<std::string> names;
+    for (const FolderRow& r : rows)
+        names.push_back(r.text);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].row.empty())
+            continue;
+        for (size_t j = i + 1; j < rows.size(); ++j) {
+            if (rows[j].row.empty() || names[i] != names[j])
+                continue;
+            rows[i].text = names[i] + "(" + rows[i].location + ")";
+            rows[j].text = names[j] + "(" + rows[j].location + ")";
+        }
+    }
+}
+
+void MarkMappedRows(std::vector<FolderRow>& rows, const std::string& address)
+{
+    std::vector<platform::NetResource> connections;
+    if (platform::NetConnections(connections) != platform::NO_ERROR)
+        return;
+    std::vector<platform::NetResource> pairs;
+    for (const auto& c : connections) {
+        if (c.localName.empty())
+            continue;
+        if (pairs.size() >= 30)
+            break;
+        pairs.push_back(c);
+    }
+    for (FolderRow& r : rows) {
+        std::string unc = UncPathOf(address, r.text);
+        for (const auto& p : pairs) {
+            if (p.remoteName == unc) {
+                r.text = r.text + " <" + p.localName + ">";
+                r.image = kFolderImageMapped;
+                break;
+            }
+        }
+    }
+}
+
+void UnmarkRow(FolderRow& row)
+{
+    row.text = StripDriveMarker(row.text);
+    row.image = IsUsbRowText(row.text) ? kFolderImageUsb
+                                       : FolderImage(row.type, row.allow.empty() ? std::string() : row.allow + ",");
+}
+
+bool IsUserAllowed(const std::string& list, const std::string& user, const std::string& access)
+{
+    std::string groups = access;
+    if (groups.empty() || groups.back() != ',')
+        groups += ",";
+    if (!groups.empty() && groups.front() == ',')
+        groups.erase(0, 1);
+    std::vector<std::string> groupNames;
+    for (size_t p = 0; p < groups.size();) {
+        size_t comma = groups.find(',', p);
+        std::string g = groups.substr(p, comma - p);
+        if (!g.empty())
+            groupNames.push_back(g);
+        p = comma + 1;
+    }
+    for (size_t p = 0; p < list.size();) {
+        size_t comma = list.find(',', p);
+        if (comma == std::string::npos)
+            break;
+        std::string entry = list.substr(p, comma - p);
+        p = comma + 1;
+        if (entry == user)
+            return true;
+        for (const std::string& g : groupNames)
+            if (entry == "@" + g)
+                return true;
+    }
+    return false;
+}
+
+bool CheckUserAccess(const std::string& list, const std::string& user, const std::string& access)
+{
+    std::string l = Trim(list);
+    if (l.empty() || l.back() != ',')
+        l += ",";
+    return IsUserAllowed(l, user, access);
+}
+
+// ---------------------------------------------------------------------------
+// Device procedures
+
+void SetUpContextEngine(CSnmpEngine& engine)
+{
+    CNasContext* ctx = GetNasContext();
+    engine.SetAddress(ctx->m_deviceAddress);
+    engine.SetReadCommunity(ctx->m_community);
+    engine.SetWriteCommunity(ctx->m_community);
+}
+
+bool CheckDeviceDisks()
+{
+    CSnmpEngine engine;
+    SetUpContextEngine(engine);
+    std::string value;
+    std::string oid = NasCell(nasmib::kDiskStatus, "1");
+    int64_t start = platform::TickMs();
+    int rc = engine.SimpleGet(oid, value);
+    if (rc != 0 && rc != -5 && platform::TickMs() - start < 15000)
+        rc = engine.SimpleGet(oid, value);
+    if (rc == 0 && Trim(value) == "2")
+        return true;
+    if (rc == 0)
+        MessageBox("NAS harddisk is not ready for use!", MB_OK);
+    else if (rc == -5)
+        MessageBox("NAS timeout.", MB_OK);
+    else if (rc == 2)
+        MessageBox("NAS busy.", MB_OK);
+    else {
+        char text[64];
+        std::snprintf(text, sizeof text, "NAS has error(%d) ! ", rc);
+        MessageBox(text, MB_OK);
+    }
+    return false;
+}
+
+FolderListing RefreshFolderList(const platform::JobControl& job)
+{
+    FolderListing out;
+    out.refreshed = true;
+    CNasContext* ctx = GetNasContext();
+    if (ctx->m_deviceAddress.empty()) {
+        MessageBox("No NAS ip, Discovery again!", MB_OK);
+        return out;
+    }
+    if (!CheckDeviceDisks())
+        return out;
+
+    std::string userRow;
+    if (SnmpFindIndex(nasmib::kUserName, ctx->m_user, userRow) != 0) {
+        MessageBox("Timeout", MB_OK);
+        return out;
+    }
+    std::string access;
+    if (SnmpGetWithRetry(NasCell(nasmib::kUserGroupMember, userRow), access) != 0) {
+        MessageBox("Timeout", MB_OK);
+        return out;
+    }
+    ctx->m_userAccess = access;
+    const bool admin = IsAdministrator();
+
+    CSnmpEngine engine;
+    SetUpContextEngine(engine);
+
+    // USB disks.
+    std::vector<FolderRow> rows;
+    int rc = WalkColumn(engine, nasmib::kUsbIndex, 260, [&](const std::string&, const std::string& value) {
+        FolderRow r;
+        r.text = "USB" + value;
+        r.location = r.text;
+        r.type = "Samba";
+        r.image = kFolderImageUsb;
+        rows.push_back(r);
+        return !job.Stopped();
+    });
+    if (rc == 2 || rc == -5) {
+        MessageBox(rc == 2 ? "NAS busy." : "NAS timeout.", MB_OK);
+        return out;
+    }
+
+    // Folders: each name found by the walk, then its cells. Where the rows
+    // that follow are there, their names and cells come in the same request,
+    // several rows at a time; a missing row falls back to the walk.
+    auto keep = [&](FolderRow&& r) {
+        if (!admin && !r.allow.empty() && !IsUserAllowed(r.allow + ",", ctx->m_user, ctx->m_userAccess))
+            return;
+        rows.push_back(std::move(r));
+    };
+    std::string oid = nasmib::kFolderShareName;
+    std::vector<char> next(128), value(1024);
+    int span = 1;                       // rows asked for ahead, grows while they are there
+    int maxSpan = kFolderRowsPerRequest; // lowered when a device finds an answer too big
+    bool guessing = false;              // the next row is expected at `guess`
+    unsigned long guess = 0;
+    int failedSpan = 0;
+    for (;;) {
+        if (job.Stopped())
+            return out;
+        if (guessing && span > 1) {
+            // The next rows, names and cells, in one request.
+            std::vector<std::string> oids;
+            for (int k = 0; k < span; ++k) {
+                std::string r = std::to_string(guess + static_cast<unsigned long>(k));
+                oids.push_back(NasCell(nasmib::kFolderShareName, r));
+                for (const char* column : kRowColumns)
+                    oids.push_back(NasCell(column, r));
+            }
+            std::vector<Vb> answer;
+            if (engine.MultiGet(oids, answer) == 0) {
+                for (int k = 0; k < span; ++k) {
+                    size_t base = static_cast<size_t>(k) * 7;
+                    std::string cells[6];
+                    for (size_t i = 0; i < 6; ++i)
+                        cells[i] = answer[base + 1 + i].GetPrintable();
+                    keep(MakeFolderRow(std::to_string(guess + static_cast<unsigned long>(k)),
+                                       answer[base].GetPrintable(), cells));
+                }
+                guess += static_cast<unsigned long>(span);
+                oid = NasCell(nasmib::kFolderShareName, std::to_string(guess - 1));
+                span = std::min(span * 2, maxSpan);
+                continue;
+            }
+            // A row is missing (or the end is reached, or the answer was too
+            // big): the walk finds the next row.
+            failedSpan = span;
+            span = 1;
+        }
+        rc = engine.GetNext(oid.c_str(), next.data(), static_cast<unsigned>(next.size()), value.data(),
+                            static_cast<unsigned>(value.size()), nasmib::kFolderShareName);
+        if (rc != 0)
+            break;
+        oid = next.data();
+        std::string row = NasRowOf(oid);
+        char* end = nullptr;
+        unsigned long number = std::strtoul(row.c_str(), &end, 10);
+        bool numeric = !row.empty() && end && *end == '\0';
+        // The rows asked for were all there: it was the answer's size.
+        if (failedSpan > 1 && guessing && numeric && number == guess)
+            maxSpan = std::max(1, failedSpan / 2);
+        failedSpan = 0;
+        std::string cells[6];
+        int status = ReadRowCells(engine, row, cells);
+        if (status != 0) {
+            MessageBox(status == 2 ? "NAS busy." : "NAS Timeout.", MB_OK);
+            return out;
+        }
+        keep(MakeFolderRow(row, value.data(), cells));
+        guessing = numeric;
+        guess = number + 1;
+        span = std::min(std::max(span * 2, 2), maxSpan);
+    }
+    if (rc == 2 || rc == -5) {
+        MessageBox(rc == 2 ? "NAS busy." : "NAS Timeout.", MB_OK);
+        return out;
+    }
+    MarkDuplicateNames(rows);
+    MarkMappedRows(rows, ctx->m_deviceAddress);
+    out.rows = std::move(rows);
+    out.ok = true;
+    return out;
+}
+
+bool GetFolderInfo(const std::string& nameIn, const std::string& location, FolderInfo& info)
+{
+    std::string name = BareFolderName(nameIn);
+    CSnmpEngine engine;
+    SetUpContextEngine(engine);
+    std::string found;
+    bool failed = false;
+    int rc = WalkColumn(engine, nasmib::kFolderShareName, 1024, [&](const std::string& oid, const std::string& value) {
+        std::string row = NasRowOf(oid);
+        std::string loc;
+        if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true)) {
+            failed = true;
+            return false;
+        }
+        if (value == name && loc == location) {
+            found = row;
+            return false;
+        }
+        return true;
+    });
+    if (failed)
+        return false;
+    if (found.empty()) {
+        if (rc == 1)
+            MessageBox("Folder no exist!", MB_OK);
+        else
+            MessageBox("NAS no response!", MB_OK);
+        return false;
+    }
+    std::string cifs, ftp, nfs, type, write, read;
+    if (!GetCellBounded(engine, NasCell(nasmib::kFolderCifs, found), cifs, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderFtp, found), ftp, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderNfs, found), nfs, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderType, found), type, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, found), write, false) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderReadList, found), read, false))
+        return false;
+    info.location = location;
+    info.type = SupportTypeText(cifs, ftp, nfs);
+    info.status = type == "1" ? "Public" : type == "2" ? "Private" : "";
+    info.allowList = Trim(write) + Trim(read);
+    return true;
+}
+
+bool CompareFolderInfo(const FolderRow& row, const FolderInfo& info)
+{
+    std::string allow = info.allowList;
+    if (!allow.empty())
+        allow.pop_back();
+    if (info.location != row.location)
+        return false;
+    if (info.type != row.type)
+        return false;
+    return allow == row.allow;
+}
+
+FolderListing DeleteFolder(const platform::JobControl& job, const FolderRow& selected)
+{
+    std::string text = selected.text;
+    if (text == "share" || text == "share(Disk1)" || text == "share(Disk2)") {
+        MessageBox(" \"share\" is system folder , can not be deleted.", MB_OK);
+        return {};
+    }
+    if (!CheckDeviceDisks())
+        return {};
+    CNasContext* ctx = GetNasContext();
+    if (ctx->m_deviceAddress.empty()) {
+        MessageBox("No NAS connected!", MB_OK);
+        return {};
+    }
+    // A "(DiskN)" row names its disk: the folder is the one of that name on
+    // that disk (two folders may share a name, one on each disk).
+    std::string name = BareFolderName(text);
+    std::string disk = DiskSuffixOf(text);
+    if (disk.empty())
+        disk = selected.location;
+
+    CSnmpEngine engine;
+    SetUpContextEngine(engine);
+    std::string found;
+    for (int pass = 0; pass < 2 && found.empty(); ++pass) {
+        WalkColumn(engine, nasmib::kFolderShareName, 1024, [&](const std::string& oid, const std::string& value) {
+            if (value != name)
+                return true;
+            std::string row = NasRowOf(oid);
+            std::string loc;
+            if (!disk.empty() && (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != disk))
+                return true;
+            found = row;
+            return false;
+        });
+    }
+    if (found.empty()) {
+        MessageBox("No exist!", MB_OK);
+        return {};
+    }
+    int rc = engine.SetTyped(sNMP_SYNTAX_INT, NasCell(nasmib::kFolderRowStatus, found).c_str(), "6");
+    if (rc == -5 || rc == 2) {
+        MessageBox("Delete timeout.", MB_OK);
+        job.Say("Refreshing...");
+    } else if (rc == 0) {
+        job.Say("Delete success.Refreshing...");
+    } else {
+        MessageBox("Delete failed.", MB_OK);
+        job.Say("Refreshing...");
+    }
+    return RefreshFolderList(job);
+}
+
+bool EjectUsbDisk(const std::string& rowText)
+{
+    std::string text = rowText;
+    size_t lt = text.find('<');
+    if (lt != std::string::npos)
+        text = Trim(text.substr(0, lt));
+    std::string number = text.size() > 3 ? text.substr(3) : std::string();
+    CSnmpEngine engine;
+    SetUpContextEngine(engine);
+    std::string found;
+    int rc = WalkColumn(engine, nasmib::kUsbIndex, 128, [&](const std::string& oid, const std::string& value) {
+        if (value == number) {
+            found = oid;
+            return false;
+        }
+        return true;
+    });
+    if (found.empty()) {
+        if (rc == 2)
+            MessageBox("NAS is busy , try again later!", MB_OK);
+        else if (rc == -5)
+            MessageBox("NAS timeout.", MB_OK);
+        else if (rc == 1)
+            MessageBox("USB no found.", MB_OK);
+        else
+            MessageBox("Failed!", MB_OK);
+        return false;
+    }
+    std::string index = NasRowOf(found);
+    if (engine.SimpleSet(NasCell(nasmib::kUsbRemove, index).c_str(), "2") != 0) {
+        MessageBox("Failed!", MB_OK);
+        return false;
+    }
+    MessageBox("Remove success. you can unplug the USB.", MB_OK);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Connections
+
+std::string UncPathOf(const std::string& address, const std::string& name)
+{
+    return "\\\\" + address + "\\" + name;
+}
+
+int CheckConnection(const std::string& acceptedUsers)
+{
+    std::string accepted = acceptedUsers;
+    if (accepted.empty() || accepted.back() != ',')
+        accepted += ",";
+    std::vector<platform::NetResource> connections;
+    if (platform::NetConnections(connections) != platform::NO_ERROR) {
+        MessageBox("Network error.", MB_OK);
+        return -1;
+    }
+    std::string prefix = GetNasContext()->m_deviceAddress + "\\";
+    bool connected = false, same = false;
+    for (const auto& c : connections) {
+        if (c.remoteName.find(prefix) == std::string::npos)
+            continue;
+        connected = true;
+        std::string user;
+        if (platform::WNetGetUser(c.localName.empty() ? c.remoteName : c.localName, user) != platform::NO_ERROR) {
+            MessageBox("Get user ID error.", MB_OK);
+            return -1;
+        }
+        size_t slash = user.rfind('\\');
+        if (slash != std::string::npos)
+            user = user.substr(slash + 1);
+        for (size_t p = 0; p < accepted.size();) {
+            size_t comma = accepted.find(',', p);
+            if (accepted.substr(p, comma - p) == user)
+                same = true;
+            p = comma + 1;
+        }
+    }
+    if (!connected)
+        return kNotConnected;
+    return same ? kConnectedSameUser : kConnectedOtherUser;
+}
+
+int DisconnectDevice(std::vector<std::string>* droppedLetters)
+{
+    CNasContext* ctx = GetNasContext();
+    std::string deviceName;
+    {
+        CSnmpEngine engine;
+        SetUpContextEngine(engine);
+        engine.SimpleGet(nasmib::kDeviceName, deviceName);
+    }
+    platform::WNetCancelConnection2(UncPathOf(ctx->m_deviceAddress, "IPC$"), true, true);
+    if (!deviceName.empty())
+        platform::WNetCancelConnection2(UncPathOf(deviceName, "IPC$"), true, true);
+    std::vector<platform::NetResource> connections;
+    if (platform::NetConnections(connections) != platform::NO_ERROR)
+        return -1;
+    std::string byAddress = "\\\\" + ctx->m_deviceAddress + "\\";
+    std::string byName = deviceName.empty() ? std::string() : "\\\\" + deviceName + "\\";
+    for (const auto& c : connections) {
+        bool ours = c.remoteName.find(byAddress) != std::string::npos ||
+                    (!byName.empty() && c.remoteName.find(byName) != std::string::npos);
+        if (!ours)
+            continue;
+        const std::string& name = c.localName.empty() ? c.remoteName : c.localName;
+        int rc = platform::WNetCancelConnection2(name, true, true);
+        if (rc != platform::NO_ERROR && rc != platform::ERROR_NOT_CONNECTED)
+            return 0;
+        if (!c.localName.empty() && droppedLetters)
+            droppedLetters->push_back(c.localName);
+    }
+    return 1;
+}
+
+int ConnectAsContextUser(const std::string& unc)
+{
+    CNasContext* ctx = GetNasContext();
+    if (IsAdministrator())
+        return platform::WNetUseConnection(unc, "", "");
+    return platform::WNetUseConnection(unc, ctx->m_user, ctx->m_password);
+}
+
+std::string ShellExecuteErrorMessage(int code)
+{
+    switch (code) {
+    case 2: return "\tThe operating system is out of memory or resources. ";
+    case 3: return "The specified path was not found.   ";
+    case 5: return "The operating system denied access to the specified folder.";
+    case 8: return " There was not enough memory to complete the operation.  ";
+    case 11: return "The .exe file is invalid (non-Win32R .exe or error in .exe image).";
+    case 26: return " A sharing violation occurred.";
+    case 27: return "The file name association is incomplete or invalid. ";
+    case 28: return "The DDE transaction could not be completed because the request timed out.";
+    case 29: return "The DDE transaction failed.";
+    case 30: return "The DDE transaction could not be completed because other DDE transactions were being processed. ";
+    case 31: return "There is no application associated with the given file name extension.  ";
+    case 32: return "The specified dynamic-link library was not found. ";
+    default: return "Access error.";
+    }
+}
+
+void ShellExecuteErrorText(int code)
+{
+    MessageBox(ShellExecuteErrorMessage(code), MB_OK);
+}
+
+namespace {
+
+const char kOneUserText[] =
+    "The samba shared folder can only be accessed by one user at any time.\nThe current user must ensure that they "
+    "close the folder after use, otherwise the subsequent user will not be able to gain access";
+
+void Open(const std::string& target)
+{
+    int rc = platform::ShellExecute("open", target);
+    if (rc < 33)
+        ShellExecuteErrorText(rc);
+}
+
+OpenOutcome OpenUsbFolder(const FolderRow& row)
+{
+    OpenOutcome out;
+    std::string unc = UncPathOf(GetNasContext()->m_deviceAddress, StripDriveMarker(row.text));
+    ConnectAsContextUser(unc);
+    int rc = platform::ShellExecute("open", unc);
+    if (rc >= 33)
+        return out;
+    CSnmpEngine engine;
+    SetUpContextEngine(engine);
+    bool found = false;
+    int walk = WalkColumn(engine, nasmib::kUsbIndex, 128, [&](const std::string&, const std::string& value) {
+        found = "USB" + value == StripDriveMarker(row.text);
+        return !found;
+    });
+    if (!found && walk == 2)
+        MessageBox("NAS busy.", MB_OK);
+    else if (!found && walk == -5)
+        MessageBox("NAS timeout.", MB_OK);
+    else if (!found) {
+        MessageBox(StripDriveMarker(row.text) + " not found.", MB_OK);
+        out.refresh = true;
+    } else
+        ShellExecuteErrorText(rc);
+    return out;
+}
+
+} // namespace
+
+OpenOutcome OpenFolder(const FolderRow& row)
+{
+    if (IsUsbRowText(StripDriveMarker(row.text)))
+        return OpenUsbFolder(row);
+    OpenOutcome out;
+    CNasContext* ctx = GetNasContext();
+    const bool admin = IsAdministrator();
+    std::string name = BareFolderName(row.text);
+    std::string unc = UncPathOf(ctx->m_deviceAddress, name);
+    FolderRow shown = row;
+    FolderInfo info;
+    if (!GetFolderInfo(name, row.location, info)) {
+        out.refresh = true;
+        return out;
+    }
+    if (!CompareFolderInfo(row, info)) {
+        if (!admin && !info.allowList.empty() && !CheckUserAccess(info.allowList, ctx->m_user, ctx->m_userAccess)) {
+            MessageBox("Folder property had been modified no longer allow the user:" + ctx->m_user, MB_OK);
+            out.refresh = true;
+            return out;
+        }
+        shown.location = info.location;
+        shown.type = info.type;
+        shown.allow = info.allowList;
+        if (!shown.allow.empty() && shown.allow.back() == ',')
+            shown.allow.pop_back();
+        out.updated = true;
+        out.row = shown;
+    }
+    std::string allow = Trim(shown.allow);
+    if (shown.type.rfind("FTP", 0) == 0) {
+        std::string url = allow.empty() ? platform::MakeFtpUrl(ctx->m_deviceAddress, name)
+                                        : platform::MakeFtpUrl(ctx->m_deviceAddress, name, ctx->m_user, ctx->m_password);
+        Open(url);
+        return out;
+    }
+    if (allow.empty()) {
+        if (!admin && shown.type.rfind("Samba", 0) == 0)
+            ConnectAsContextUser(unc);
+        Open(unc);
+        return out;
+    }
+    int state = CheckConnection(admin ? allow : ctx->m_user);
+    if (state == kConnectedSameUser) {
+        out.focusList = true;
+        Open(unc);
+        return out;
+    }
+    if (state != kConnectedOtherUser && state != kNotConnected)
+        return out;
+    if (MessageBox(kOneUserText, platform::MB_OKCANCEL) != platform::IDOK)
+        return out;
+    if (state == kConnectedOtherUser && DisconnectDevice() != 1) {
+        MessageBox("Unmout fail, make sure the mounted folders are not using.", MB_OK);
+        return out;
+    }
+    if (!admin && ConnectAsContextUser(unc) != platform::NO_ERROR) {
+        MessageBox("It will be failed without close the connected folders!", MB_OK);
+        return out;
+    }
+    out.focusList = true;
+    Open(unc);
+    return out;
+}

@@ -1,0 +1,164 @@
+// Connections to the emulated device's shares for real: smbd in the device's
+// namespace serves its folder rows, the PC mounts them through GIO with the
+// desktop's mount daemon on a session bus of the test's own.
+#include <gtest/gtest.h>
+
+#include <gio/gio.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "EmulatedNas.h"
+#include "EmulatedSamba.h"
+#include "FolderTable.h"
+#include "MessageBox.h"
+#include "NetConnection.h"
+#include "ShellOpen.h"
+#include "SnmpHelpers.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+using testsupport::EmulatedNas;
+
+namespace {
+
+const char kConfig[] = "community = c0mm\n"
+                       "user = admin:secret:15\n"
+                       "user = alice:wonder:1:staff,\n"
+                       "user = bob:builder:1:\n"
+                       "group = 1:staff:alice,\n"
+                       "folder = 1:share:Disk1:1\n"
+                       "folder = 2:media:Disk1:2::alice,\n"
+                       "folder = 3:crew:Disk1:2:@staff,:bob,\n"
+                       "usb = none\n";
+
+// Writes a file into a share through GIO (the mount's own credentials).
+bool WriteThrough(const std::string& uri, const std::string& text)
+{
+    GFile* file = g_file_new_for_uri(uri.c_str());
+    GError* error = nullptr;
+    gboolean ok = g_file_replace_contents(file, text.data(), text.size(), nullptr, FALSE, G_FILE_CREATE_NONE, nullptr,
+                                          nullptr, &error);
+    if (error) {
+        ADD_FAILURE() << error->message;
+        g_error_free(error);
+    }
+    g_object_unref(file);
+    return ok;
+}
+
+TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
+{
+    testsupport::SessionBus bus;
+    ASSERT_TRUE(bus.Started());
+    EmulatedNas nas(kConfig);
+    ASSERT_TRUE(nas.Started());
+    testsupport::EmulatedSamba samba(nas);
+    ASSERT_TRUE(samba.Started());
+    SetSnmpSleepFunction([](int) {});
+    nas.LogInContext("alice", "wonder");
+    GetNasContext()->m_userLevel = "1";
+    testsupport::TempDir dir;
+    platform::SetDriveTablePath((dir / "drives.ini").string());
+    std::vector<std::string> boxes;
+    std::mutex lock;
+    auto oldBoxes = platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
+        std::lock_guard<std::mutex> g(lock);
+        boxes.push_back(text);
+        return platform::IDOK;
+    });
+    std::vector<std::string> opened;
+    platform::SetShellOpenFunction([&](const std::string& target) {
+        opened.push_back(target);
+        return true;
+    });
+
+    const std::string media = "\\\\198.18.1.10\\media";
+    EXPECT_EQ(CheckConnection("alice"), kNotConnected);
+    // An administrator connects with the default credentials, which a
+    // private folder does not take: the desktop is handed the folder to ask
+    // for others, as an explorer does.
+    GetNasContext()->m_userLevel = "15";
+    FolderRow mediaRow;
+    mediaRow.text = "media";
+    mediaRow.location = "Disk1";
+    mediaRow.type = "Samba ";
+    mediaRow.allow = "alice";
+    OpenFolder(mediaRow);
+    EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/media"});
+    EXPECT_EQ(boxes.size(), 1u); // the one-user question only
+    EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
+    GetNasContext()->m_userLevel = "1";
+    opened.clear();
+    boxes.clear();
+    // bob is not on media's list; a wrong password is no login.
+    EXPECT_NE(platform::WNetUseConnection(media, "bob", "builder", "Y:"), 0);
+    EXPECT_NE(platform::WNetUseConnection(media, "alice", "wrong", "Y:"), 0);
+    EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
+
+    // Mapped as alice on Z:, the list shows it, and what is written lands in
+    // the device's folder.
+    ASSERT_EQ(platform::WNetUseConnection(media, "alice", "wonder", "Z:"), 0);
+    EXPECT_TRUE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
+    FolderListing l = RefreshFolderList(platform::JobControl{});
+    std::vector<std::string> texts;
+    for (const FolderRow& r : l.rows)
+        texts.push_back(r.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"share", "media <Z:>", "crew"}));
+    EXPECT_TRUE(WriteThrough("smb://198.18.1.10/media/note.txt", "from alice"));
+    EXPECT_EQ(testsupport::ReadFile(samba.SharePath("media") / "note.txt"), "from alice");
+    std::string user;
+    EXPECT_EQ(platform::WNetGetUser("Z:", user), 0);
+    EXPECT_EQ(user, "alice");
+
+    // Who this PC is connected as.
+    EXPECT_EQ(CheckConnection("alice"), kConnectedSameUser);
+    EXPECT_EQ(CheckConnection("bob"), kConnectedOtherUser);
+
+    // Opening media (alice is on its list, connected as herself) opens it at once.
+    FolderRow row = l.rows[1];
+    OpenOutcome outcome = OpenFolder(row);
+    EXPECT_FALSE(outcome.refresh);
+    EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/media"});
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+
+    // A further share of the device opens with the same credentials.
+    opened.clear();
+    outcome = OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
+    EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
+    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    EXPECT_TRUE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/crew"));
+    EXPECT_EQ(platform::WNetGetUser("\\\\198.18.1.10\\crew", user), 0);
+    EXPECT_EQ(user, "alice");
+
+    // Connected as bob only: the one-user question, every device connection
+    // dropped (IPC$ first), then connected again as alice.
+    ASSERT_EQ(DisconnectDevice(), 1);
+    ASSERT_EQ(platform::WNetUseConnection("\\\\198.18.1.10\\share", "bob", "builder"), 0);
+    EXPECT_EQ(CheckConnection("alice"), kConnectedOtherUser);
+    opened.clear();
+    outcome = OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("The samba shared folder can only be accessed by one user", 0), 0u);
+    EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
+    EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/share"));
+    EXPECT_EQ(platform::WNetGetUser("\\\\198.18.1.10\\crew", user), 0);
+    EXPECT_EQ(user, "alice");
+
+    // Everything of the device dropped.
+    EXPECT_EQ(DisconnectDevice(), 1);
+    EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/crew"));
+    EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
+    EXPECT_EQ(CheckConnection("alice"), kNotConnected);
+
+    platform::SetShellOpenFunction({});
+    platform::SetMessageBoxHandler(oldBoxes);
+    platform::SetDriveTablePath("");
+    SetSnmpSleepFunction(nullptr);
+}
+
+} // namespace

@@ -1,0 +1,554 @@
+// Share folders against the emulated device: the folder form as the device
+// reads it, the list as users see it, delete, USB eject, and the connection
+// checks through the connection layer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "EmulatedNas.h"
+#include "FolderSave.h"
+#include "FolderTable.h"
+#include "MessageBox.h"
+#include "NasMib.h"
+#include "NetConnection.h"
+#include "SnmpHelpers.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+using testsupport::EmulatedNas;
+
+namespace {
+
+const char kConfig[] = "community = c0mm\n"
+                       "user = admin:secret:15\n"
+                       "user = alice:wonder:1:staff,\n"
+                       "user = bob:builder:1:\n"
+                       "group = 1:staff:alice,\n"
+                       "folder = 1:share:Disk1:1\n"
+                       "folder = 2:media:Disk1:2:alice,:\n"
+                       "folder = 3:music:Disk1:1\n"
+                       "folder = 5:music:Disk2:2::@staff,\n"
+                       "folder = 12:secret:Disk2:2:bob,:bob,\n"
+                       "folder = 7:nfsonly:Disk1:1\n"
+                       "mib = 1.3.6.1.2.1.21.5.1.12.7 i 0\n"
+                       "mib = 1.3.6.1.2.1.21.5.1.14.7 i 1\n"
+                       "usb = 1:7634:120\n"
+                       "usb = 2:900:100\n";
+
+struct Boxes {
+    std::mutex lock;
+    std::vector<std::string> texts;
+    int answer = platform::IDOK;
+    platform::MessageBoxHandler old;
+    Boxes()
+    {
+        old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
+            std::lock_guard<std::mutex> guard(lock);
+            texts.push_back(text);
+            return answer;
+        });
+    }
+    ~Boxes() { platform::SetMessageBoxHandler(old); }
+    std::vector<std::string> Take()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return std::exchange(texts, {});
+    }
+};
+
+// Connections kept in memory: what GIO would mount.
+struct FakeMounts : platform::MountBackend {
+    std::mutex lock;
+    std::vector<std::pair<std::string, std::string>> mounted; // uri, user
+    std::vector<std::string> log;
+    int Mount(const std::string& uri, const std::string& user, const std::string&) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        mounted.emplace_back(uri, user);
+        log.push_back("mount " + uri + " " + user);
+        return 0;
+    }
+    int Unmount(const std::string& uri) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        log.push_back("unmount " + uri);
+        std::erase_if(mounted, [&](const auto& m) { return m.first == uri; });
+        return 0;
+    }
+    bool IsMounted(const std::string& uri) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return std::any_of(mounted.begin(), mounted.end(), [&](const auto& m) { return m.first == uri; });
+    }
+    std::vector<std::pair<std::string, std::string>> Mounted() override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return mounted;
+    }
+    std::string LocalPath(const std::string&) override { return {}; }
+};
+
+std::vector<std::string> Texts(const FolderListing& l)
+{
+    std::vector<std::string> t;
+    for (const FolderRow& r : l.rows)
+        t.push_back(r.text);
+    return t;
+}
+
+const FolderRow* Find(const FolderListing& l, const std::string& text)
+{
+    for (const FolderRow& r : l.rows)
+        if (r.text == text)
+            return &r;
+    return nullptr;
+}
+
+class ShareFolders : public ::testing::Test {
+protected:
+    static inline EmulatedNas* nas = nullptr;
+    static void SetUpTestSuite() { nas = new EmulatedNas(kConfig); }
+    static void TearDownTestSuite()
+    {
+        delete nas;
+        nas = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(nas && nas->Started());
+        SetSnmpSleepFunction([](int) {});
+        nas->LogInContext("admin", "secret");
+        GetNasContext()->m_userLevel = "15";
+        platform::SetDriveTablePath((dir / "drives.ini").string());
+        std::filesystem::create_directories(dir);
+        std::filesystem::remove(dir / "drives.ini");
+        oldBackend = platform::SetMountBackend(mounts);
+    }
+    void TearDown() override
+    {
+        nas->dev->Command("snmp clear");
+        nas->dev->Command("web fault none");
+        platform::SetMountBackend(oldBackend);
+        platform::SetDriveTablePath("");
+        SetSnmpSleepFunction(nullptr);
+    }
+
+    std::string Cell(const char* column, const std::string& row)
+    {
+        std::string reply = nas->dev->Command("mib get " + NasCell(column, row));
+        // "OK s TEXT" / "OK i N"
+        return reply.size() > 5 ? reply.substr(5) : std::string();
+    }
+    std::string Rows(const char* column) { return nas->dev->Command(std::string("mib rows ") + column); }
+    void DeleteRow(const std::string& row)
+    {
+        for (int c = 1; c <= 17; ++c)
+            nas->dev->Command("mib del " + NasCell(nasmib::kFolderEntry, std::to_string(c) + "." + row));
+    }
+
+    platform::JobControl job;
+    Boxes boxes;
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tolvane-folders-" + std::to_string(getpid()));
+    std::shared_ptr<FakeMounts> mounts = std::make_shared<FakeMounts>();
+    std::shared_ptr<platform::MountBackend> oldBackend;
+};
+
+// ---------------------------------------------------------------------------
+// Saving
+
+TEST_F(ShareFolders, PrivateAddPostsTheFormAndTheDeviceHoldsTheRow)
+{
+    platform::FastClock fast(50);
+    platform::ScopedClock clock(fast);
+    FolderSettings s;
+    s.name = "a&b+c%d";
+    s.disk = "Disk2";
+    s.ftp = true;
+    s.privateFolder = true;
+    s.allowed = {{"alice", false}, {"@staff", false}, {"bob", true}};
+    size_t before = nas->dev->WebRequests().size();
+    FolderSaveResult r = AddOrEditFolder(job, s, kFolderActionAdd, "");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.result, kFolderSaved);
+    EXPECT_TRUE(boxes.Take().empty());
+
+    // The last row is 12 (rows 4, 6, 8-11 are free): the new one is 13.
+    std::vector<std::string> requests = nas->dev->WebRequests();
+    ASSERT_EQ(requests.size(), before + 1);
+    const std::string& request = requests.back();
+    const std::string body = request.substr(request.find("\r\n\r\n") + 4);
+    EXPECT_EQ(body, "setobject_rowstart=bi1.3.6.1.2.1.21.5.1.17.13=5"
+                    "&setobject_MountIndex=ci1.3.6.1.2.1.21.5.1.1.13=13"
+                    "&setobject_MountName=cs1.3.6.1.2.1.21.5.1.2.13=Disk2"
+                    "&setobject_MountPartition=cs1.3.6.1.2.1.21.5.1.3.13="
+                    "&setobject_MountFileSystem=ci1.3.6.1.2.1.21.5.1.4.13=1"
+                    "&setobject_MountShareName=cs1.3.6.1.2.1.21.5.1.5.13=a%26b%2Bc%25d"
+                    "&setobject_MountOldShareName=cs1.3.6.1.2.1.21.5.1.6.13=a%26b%2Bc%25d"
+                    "&setobject_MountDescription=cs1.3.6.1.2.1.21.5.1.7.13="
+                    "&setobject_MountStatus=ci1.3.6.1.2.1.21.5.1.8.13=1"
+                    "&setobject_MountEnableList=cs1.3.6.1.2.1.21.5.1.9.13="
+                    "&setobject_MonuntReadList=cs1.3.6.1.2.1.21.5.1.10.13=alice,@staff,"
+                    "&setobject_MountWriteList=cs1.3.6.1.2.1.21.5.1.11.13=bob,"
+                    "&setobject_MountCIFS=ci1.3.6.1.2.1.21.5.1.12.13=1"
+                    "&setobject_MountFTP=ci1.3.6.1.2.1.21.5.1.13.13=1"
+                    "&setobject_MountNFS=ci1.3.6.1.2.1.21.5.1.14.13=0"
+                    "&setobject_MountFolderType=ci1.3.6.1.2.1.21.5.1.15.13=2"
+                    "&setobject_rowflag=ci1.3.6.1.2.1.21.5.1.16.13=1"
+                    "&setobject_rowend=ei1.3.6.1.2.1.21.5.1.17.13=1");
+    EXPECT_EQ(request.rfind("POST /cgi-bin/setobject?/configuration/ShareManagement/PrivateFolder.shtml HTTP/1.1", 0), 0u);
+    EXPECT_NE(request.find("Referer: http://198.18.1.10/configuration/ShareManagement/AddPrivateFolder.shtml?-1\r\n"),
+              std::string::npos);
+
+    EXPECT_EQ(Cell(nasmib::kFolderShareName, "13"), "a&b+c%d");
+    EXPECT_EQ(Cell(nasmib::kFolderReadList, "13"), "alice,@staff,");
+    EXPECT_EQ(Cell(nasmib::kFolderWriteList, "13"), "bob,");
+    EXPECT_EQ(Cell(nasmib::kFolderLocation, "13"), "Disk2");
+    EXPECT_EQ(Cell(nasmib::kFolderType, "13"), "2");
+
+    // Edit: the name becomes non-ASCII, the folder Anonymous, its lists go.
+    s.name = "Müsik été";
+    s.privateFolder = false;
+    r = AddOrEditFolder(job, s, kFolderActionEdit, "a&b+c%d");
+    EXPECT_EQ(r.result, kFolderSaved);
+    EXPECT_EQ(Cell(nasmib::kFolderShareName, "13"), "Müsik été");
+    EXPECT_EQ(Cell(nasmib::kFolderReadList, "13"), "");
+    EXPECT_EQ(Cell(nasmib::kFolderWriteList, "13"), "");
+    EXPECT_EQ(Cell(nasmib::kFolderType, "13"), "1");
+    FolderSettings loaded;
+    ASSERT_TRUE(LoadFolder("Müsik été", "", loaded));
+    EXPECT_EQ(loaded.disk, "Disk2");
+    EXPECT_FALSE(loaded.privateFolder);
+    EXPECT_TRUE(loaded.ftp);
+
+    // A case-only rename of the folder itself is no clash; another's name is.
+    s.name = "MÜSIK été";
+    s.name = "müsik été";
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionEdit, "Müsik été").result, kFolderSaved);
+    s.name = "Media";
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionEdit, "müsik été").code, -1);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"The folder name had existed, please enter the other name."});
+
+    // The folder vanished meanwhile.
+    DeleteRow("13");
+    s.name = "whatever";
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionEdit, "müsik été").code, -1);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Can't find the folder."});
+}
+
+TEST_F(ShareFolders, LongAllowListsAreReadAndKeptWhole)
+{
+    platform::FastClock fast(50);
+    platform::ScopedClock clock(fast);
+    // About 2,000 bytes of users (the device checks none of them).
+    std::string list;
+    for (int i = 0; list.size() < 2000; ++i)
+        list += "user" + std::to_string(i) + ",";
+    for (size_t p = 0; p < list.size();) {
+        size_t comma = list.find(',', p);
+        std::string name = list.substr(p, comma - p);
+        p = comma + 1;
+        nas->dev->Command("set user " + name + ":pw:1");
+    }
+    ASSERT_TRUE(nas->dev->Ok("mib set " + NasCell(nasmib::kFolderReadList, "2") + " s " + list));
+    FolderSettings s;
+    ASSERT_TRUE(LoadFolder("media", "Disk1", s));
+    ASSERT_GT(s.allowed.size(), 200u);
+    // Saved back unchanged, the device still holds every entry.
+    FolderSaveResult r = AddOrEditFolder(job, s, kFolderActionEdit, "media", "Disk1");
+    EXPECT_EQ(r.result, kFolderSaved) << ::testing::PrintToString(boxes.Take());
+    EXPECT_EQ(Cell(nasmib::kFolderReadList, "2").size(), list.size());
+    std::string write, read;
+    BuildAllowLists(s, read, write);
+    EXPECT_EQ(read, list);
+    ASSERT_TRUE(nas->dev->Ok("mib set " + NasCell(nasmib::kFolderReadList, "2") + " s alice,"));
+    for (const AllowedEntry& e : s.allowed)
+        nas->dev->Command("set remove_user " + e.name);
+}
+
+TEST_F(ShareFolders, APostTheDeviceNeverAppliesEndsWithTimeout)
+{
+    platform::FastClock fast(100);
+    platform::ScopedClock clock(fast);
+    ASSERT_TRUE(nas->dev->Ok("web fault noapply"));
+    FolderSettings s;
+    s.name = "ghost";
+    s.disk = "Disk1";
+    FolderSaveResult r = AddOrEditFolder(job, s, kFolderActionAdd, "");
+    EXPECT_EQ(r.code, -2);
+    EXPECT_EQ(r.result, kFolderNotSaved);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"NAS timeout!"});
+}
+
+TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
+{
+    EXPECT_EQ(FolderNameRefusal(std::string(30, 'a')), "");
+    EXPECT_EQ(FolderNameRefusal(std::string(31, 'a')), "Folder name's length must less than 30.");
+    EXPECT_EQ(FolderNameRefusal("USB3"), "Folder name can not be usb#.");
+    EXPECT_EQ(FolderNameRefusal("usb11"), "");
+    EXPECT_EQ(FolderNameRefusal("Share"), "Folder name can not be \"share\" .");
+    EXPECT_EQ(FolderNameRefusal("a(Disk1)"), "Folder name can not include (disk1) or (disk2).");
+    EXPECT_EQ(FolderNameRefusal(" a"), "First or last charater can not be space.");
+    EXPECT_EQ(FolderNameRefusal("a;b"),
+              "Folder name can not include any following charater: \n \\ / ? \" < > : | * ` , $ ] ;");
+
+    size_t before = nas->dev->WebRequests().size();
+    FolderSettings s;
+    s.name = "x";
+    s.disk = "Disk1";
+    s.privateFolder = true;
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    s.allowed = {{"nobody", true}};
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    s.samba = false;
+    s.allowed = {{"alice", true}};
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    s.samba = true;
+    s.name = "MEDIA";
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").focus, FolderFocus::Name);
+    EXPECT_EQ(boxes.Take(), (std::vector<std::string>{"Must allow one user to access at least!", "Not valid user:nobody",
+                                                      "SAMBA FTP NFS must be choose at least one!",
+                                                      "The folder name had existed, please enter the other name."}));
+    EXPECT_EQ(nas->dev->WebRequests().size(), before);
+
+    // A walk that fails is no licence to go on.
+    platform::FastClock fast(100);
+    platform::ScopedClock clock(fast);
+    ASSERT_TRUE(nas->dev->Ok("snmp silent on"));
+    EXPECT_EQ(CheckFolderExists("media"), kFolderWalkFailed);
+    ASSERT_TRUE(nas->dev->Ok("snmp silent off"));
+    EXPECT_EQ(CheckFolderExists("new"), kFolderNameFree);
+
+    // At 1024 folders an add is refused, a rename is not.
+    std::string rows = Rows(nasmib::kFolderShareName);
+    int have = static_cast<int>(std::count(rows.begin(), rows.end(), ',')) + 1;
+    for (int i = 0; i < kMaxFolders - have; ++i)
+        ASSERT_TRUE(nas->dev->Ok("set folder " + std::to_string(2000 + i) + ":many" + std::to_string(i) + ":Disk1:1"));
+    EXPECT_EQ(CheckFolderExists("new"), kFolderTableFull);
+    EXPECT_EQ(CheckFolderExists("new", "2"), kFolderNameFree);
+    EXPECT_EQ(CheckFolderExists("MANY7", "2"), kFolderNameTaken);
+    s.name = "new";
+    s.privateFolder = false;
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Total folders number must not more than 1024."});
+    for (int i = 0; i < kMaxFolders - have; ++i)
+        DeleteRow(std::to_string(2000 + i));
+}
+
+// ---------------------------------------------------------------------------
+// The list
+
+TEST_F(ShareFolders, TheListAsAdministratorAndAsUser)
+{
+    FolderListing l = RefreshFolderList(job);
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(Texts(l), (std::vector<std::string>{"USB1", "USB2", "share", "media", "music(Disk1)", "music(Disk2)",
+                                                  "nfsonly", "secret"}));
+    EXPECT_EQ(Find(l, "media")->allow, "alice");
+    EXPECT_EQ(Find(l, "media")->image, kFolderImagePrivate);
+    EXPECT_EQ(Find(l, "music(Disk2)")->allow, "@staff");
+    EXPECT_EQ(Find(l, "nfsonly")->type, "NFS ");
+    EXPECT_EQ(Find(l, "nfsonly")->image, kFolderImageNfsOpen);
+    EXPECT_EQ(Find(l, "USB1")->type, "Samba");
+    EXPECT_EQ(Find(l, "share")->type, "Samba ");
+
+    // alice (group staff): her folder, her group's, and the open ones.
+    nas->LogInContext("alice", "wonder");
+    GetNasContext()->m_userLevel = "1";
+    l = RefreshFolderList(job);
+    EXPECT_EQ(Texts(l), (std::vector<std::string>{"USB1", "USB2", "share", "media", "music(Disk1)", "music(Disk2)",
+                                                  "nfsonly"}));
+    EXPECT_EQ(GetNasContext()->m_userAccess, "staff,");
+    nas->LogInContext("bob", "builder");
+    l = RefreshFolderList(job);
+    EXPECT_EQ(Texts(l), (std::vector<std::string>{"USB1", "USB2", "share", "music", "nfsonly", "secret"}));
+    EXPECT_TRUE(boxes.Take().empty());
+
+    // A user the device does not know.
+    GetNasContext()->m_user = "mallory";
+    l = RefreshFolderList(job);
+    EXPECT_FALSE(l.ok);
+    EXPECT_TRUE(l.rows.empty());
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Timeout"});
+}
+
+TEST_F(ShareFolders, BusyAndSilentDevicesMidWalk)
+{
+    platform::FastClock fast(100);
+    platform::ScopedClock clock(fast);
+    // Busy from the folder walk on (the disks, the user and the USB disks
+    // were read).
+    ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderEntry));
+    FolderListing l = RefreshFolderList(job);
+    EXPECT_FALSE(l.ok);
+    EXPECT_TRUE(l.rows.empty());
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"NAS busy."});
+    ASSERT_TRUE(nas->dev->Ok("snmp clear"));
+
+    ASSERT_TRUE(nas->dev->Ok("snmp silent on"));
+    l = RefreshFolderList(job);
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"NAS timeout."});
+    ASSERT_TRUE(nas->dev->Ok("snmp silent off"));
+}
+
+TEST_F(ShareFolders, ManyRowsWithGapsComeWhole)
+{
+    // Rows 100-139 with every third missing: the rows carried ahead fall
+    // back to one at a time where a row is missing.
+    std::vector<std::string> want;
+    for (int i = 100; i < 140; ++i) {
+        if (i % 3 == 0)
+            continue;
+        std::string name = "f" + std::to_string(i);
+        ASSERT_TRUE(nas->dev->Ok("set folder " + std::to_string(i) + ":" + name + ":Disk1:1"));
+        want.push_back(name);
+    }
+    FolderListing l = RefreshFolderList(job);
+    ASSERT_TRUE(l.ok);
+    std::vector<std::string> got;
+    for (const FolderRow& r : l.rows)
+        if (r.text[0] == 'f')
+            got.push_back(r.text + "@" + r.row);
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i)
+        EXPECT_EQ(got[i], want[i] + "@" + want[i].substr(1));
+    for (int i = 100; i < 140; ++i)
+        DeleteRow(std::to_string(i));
+}
+
+TEST_F(ShareFolders, CellsThatNeverAnswerEndInBoundedTime)
+{
+    // The folder type of every row fails: the folder is taken as gone
+    // instead of being asked for without end.
+    platform::FastClock fast(200);
+    platform::ScopedClock clock(fast);
+    ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderType));
+    FolderInfo info;
+    const int64_t start = platform::TickMs();
+    EXPECT_FALSE(GetFolderInfo("media", "Disk1", info));
+    FolderSettings s;
+    EXPECT_FALSE(LoadFolder("media", "Disk1", s));
+    EXPECT_LT(platform::TickMs() - start, 60000);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"This folder is not exist."});
+    ASSERT_TRUE(nas->dev->Ok("snmp clear"));
+    EXPECT_TRUE(GetFolderInfo("media", "Disk1", info));
+    EXPECT_EQ(info.allowList, "alice,");
+    EXPECT_EQ(info.status, "Private");
+}
+
+TEST_F(ShareFolders, DeleteFindsTheRowOfItsDisk)
+{
+    std::vector<std::string> said;
+    platform::JobControl sayJob;
+    sayJob.progress = [&](int, const std::string& text) { said.push_back(text); };
+    FolderRow row;
+    row.text = "share(Disk1)";
+    EXPECT_FALSE(DeleteFolder(sayJob, row).refreshed);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{" \"share\" is system folder , can not be deleted."});
+
+    ASSERT_TRUE(nas->dev->Ok("set folder 20:twin:Disk1:1"));
+    ASSERT_TRUE(nas->dev->Ok("set folder 21:twin:Disk2:1"));
+    row.text = "twin(Disk2)";
+    row.location = "Disk2";
+    FolderListing l = DeleteFolder(sayJob, row);
+    EXPECT_TRUE(l.ok);
+    EXPECT_EQ(Cell(nasmib::kFolderShareName, "20"), "twin");
+    EXPECT_EQ(nas->dev->Command("mib get " + NasCell(nasmib::kFolderShareName, "21")).rfind("ERR", 0), 0u);
+    EXPECT_NE(Find(l, "twin"), nullptr);
+    EXPECT_EQ(said, std::vector<std::string>{"Delete success.Refreshing..."});
+    EXPECT_TRUE(boxes.Take().empty());
+
+    // A SET the device refuses is no success.
+    said.clear();
+    row.text = "twin";
+    row.location = "Disk1";
+    ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderRowStatus));
+    DeleteFolder(sayJob, row);
+    EXPECT_EQ(said, std::vector<std::string>{"Refreshing..."});
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Delete timeout."});
+    EXPECT_EQ(Cell(nasmib::kFolderShareName, "20"), "twin");
+    DeleteRow("20");
+}
+
+TEST_F(ShareFolders, UsbEject)
+{
+    ASSERT_TRUE(nas->dev->Ok("set usb 3:100:10"));
+    EXPECT_TRUE(EjectUsbDisk("USB3"));
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Remove success. you can unplug the USB."});
+    FolderListing l = RefreshFolderList(job);
+    EXPECT_EQ(Find(l, "USB3"), nullptr);
+    EXPECT_NE(Find(l, "USB1"), nullptr);
+    EXPECT_FALSE(EjectUsbDisk("USB3 <U:>"));
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"USB no found."});
+}
+
+// ---------------------------------------------------------------------------
+// Connections (the connection layer with mounts kept in memory)
+
+TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
+{
+    const std::string dev = "\\\\198.18.1.10\\";
+    // Not connected, then connected as bob.
+    EXPECT_EQ(CheckConnection("alice,bob"), kNotConnected);
+    ASSERT_EQ(platform::WNetUseConnection(dev + "secret", "bob", "builder", "Z:"), 0);
+    EXPECT_EQ(platform::WNetUseConnection(dev + "media", "bob", "builder", "Z:"), platform::ERROR_ALREADY_ASSIGNED);
+    EXPECT_EQ(platform::WNetUseConnection(dev + "secret", "alice", "wonder", "Y:"),
+              platform::ERROR_SESSION_CREDENTIAL_CONFLICT);
+    EXPECT_EQ(CheckConnection("alice,bob"), kConnectedSameUser);
+    EXPECT_EQ(CheckConnection("alice"), kConnectedOtherUser);
+
+    // The mapped row shows its letter.
+    FolderListing l = RefreshFolderList(job);
+    ASSERT_NE(Find(l, "secret <Z:>"), nullptr);
+    EXPECT_EQ(Find(l, "secret <Z:>")->image, kFolderImageMapped);
+    std::vector<std::string> free = platform::FreeDriveLetters();
+    EXPECT_EQ(std::count(free.begin(), free.end(), "Z:"), 0);
+    EXPECT_EQ(free.size(), 22u);
+
+    // Dropping the device's connections: IPC$ first, then each share.
+    ASSERT_EQ(platform::WNetUseConnection(dev + "media", "", ""), 0);
+    std::vector<std::string> letters;
+    EXPECT_EQ(DisconnectDevice(&letters), 1);
+    EXPECT_EQ(letters, std::vector<std::string>{"Z:"});
+    EXPECT_EQ(mounts->log, (std::vector<std::string>{"mount smb://198.18.1.10/secret bob",
+                                                     "mount smb://198.18.1.10/media ",
+                                                     "unmount smb://198.18.1.10/secret",
+                                                     "unmount smb://198.18.1.10/media"}));
+    EXPECT_EQ(CheckConnection("bob"), kNotConnected);
+    EXPECT_NE(Find(RefreshFolderList(job), "secret"), nullptr);
+
+    // At most 30 letter pairs mark rows: the 31st is left unmarked.
+    for (int i = 0; i < 31; ++i) {
+        std::string name = "m" + std::to_string(i);
+        ASSERT_TRUE(nas->dev->Ok("set folder " + std::to_string(200 + i) + ":" + name + ":Disk1:1"));
+        std::string letter = i < 23 ? std::string(1, static_cast<char>('D' + i)) + ":" : "X" + std::to_string(i) + ":";
+        ASSERT_EQ(platform::WNetUseConnection(dev + name, "", "", letter), 0) << letter;
+    }
+    l = RefreshFolderList(job);
+    int marked = 0;
+    for (const FolderRow& r : l.rows)
+        marked += r.image == kFolderImageMapped;
+    EXPECT_EQ(marked, 30);
+    EXPECT_NE(Find(l, "m30"), nullptr);
+    for (int i = 0; i < 31; ++i)
+        DeleteRow(std::to_string(200 + i));
+}
+
+TEST(FolderAddresses, FtpAndSmbAddressesAreEncoded)
+{
+    EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "music"), "ftp://198.18.1.10/music");
+    EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "a b#%", "al@ice", "p:w/d"),
+              "ftp://al%40ice:p:w%2Fd@198.18.1.10/a%20b%23%25");
+    EXPECT_EQ(platform::UncToSmbUrl("\\\\198.18.1.10\\My Music"), "smb://198.18.1.10/My%20Music");
+    EXPECT_EQ(platform::UncToSmbUrl("no unc"), "");
+}
+
+} // namespace

@@ -1,0 +1,379 @@
+// The share-folder page and the folder dialog against the emulated device:
+// the list and its tasks, add/edit/delete through the dialog, open, mount and
+// unmount (connections kept in memory behind the connection layer), USB
+// eject, and an accessibility walk over the page and the dialogs.
+#include <QAccessible>
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QtTest>
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "CommandBars.h"
+#include "ConnectionDialog.h"
+#include "Dialog.h"
+#include "EmulatedNas.h"
+#include "ListCtrl.h"
+#include "ListFolderView.h"
+#include "MessageBoxes.h"
+#include "NasMib.h"
+#include "NetConnection.h"
+#include "PopDlg.h"
+#include "ReportControl.h"
+#include "ShareManagement.h"
+#include "ShellOpen.h"
+#include "SnmpHelpers.h"
+#include "TaskPanel.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+using namespace platform::gui;
+using Names = std::vector<std::string>;
+
+namespace {
+
+struct MemoryMounts : platform::MountBackend {
+    std::mutex lock;
+    std::vector<std::pair<std::string, std::string>> mounted;
+    int Mount(const std::string& uri, const std::string& user, const std::string&) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        mounted.emplace_back(uri, user);
+        return 0;
+    }
+    int Unmount(const std::string& uri) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        std::erase_if(mounted, [&](const auto& m) { return m.first == uri; });
+        return 0;
+    }
+    bool IsMounted(const std::string& uri) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return std::any_of(mounted.begin(), mounted.end(), [&](const auto& m) { return m.first == uri; });
+    }
+    std::vector<std::pair<std::string, std::string>> Mounted() override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return mounted;
+    }
+    std::string LocalPath(const std::string&) override { return {}; }
+};
+
+Names RowTexts(const CListFolderView& page)
+{
+    Names t;
+    for (const FolderRow& r : page.Rows())
+        t.push_back(r.text);
+    return t;
+}
+
+int RowOf(const CListFolderView& page, const std::string& text)
+{
+    for (size_t i = 0; i < page.Rows().size(); ++i)
+        if (page.Rows()[i].text == text)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::vector<unsigned> Links(CListFolderView& page)
+{
+    std::vector<unsigned> ids;
+    TaskPanelGroup* g = page.GetTaskPanel()->FindGroup(IDS_FOLDER_MANAGEMENT);
+    for (int i = 0; g && i < g->GetItemCount(); ++i)
+        ids.push_back(g->GetItem(i)->GetID());
+    return ids;
+}
+
+// Every control a keyboard reaches has a name for assistive technology.
+Names Unnamed(QWidget* root)
+{
+    Names missing;
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* w : widgets) {
+        if (!w->isVisibleTo(root) || w->focusPolicy() == Qt::NoFocus)
+            continue;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
+            missing.push_back(std::string(w->metaObject()->className()) + " " + w->objectName().toStdString());
+    }
+    return missing;
+}
+
+} // namespace
+
+class TestShareFolderPage : public QObject {
+    Q_OBJECT
+    std::unique_ptr<testsupport::EmulatedNas> m_nas;
+    std::unique_ptr<QWidget> m_host;
+    CListFolderView* m_page = nullptr;
+    std::shared_ptr<MemoryMounts> m_mounts = std::make_shared<MemoryMounts>();
+    std::filesystem::path m_dir = std::filesystem::temp_directory_path() / ("tolvane-page-" + std::to_string(getpid()));
+    std::vector<std::string> m_opened;
+
+    std::string Cell(const char* column, const std::string& row)
+    {
+        std::string reply = m_nas->dev->Command("mib get " + NasCell(column, row));
+        return reply.size() > 5 ? reply.substr(5) : std::string();
+    }
+    void Select(const std::string& text)
+    {
+        int row = RowOf(*m_page, text);
+        QVERIFY2(row >= 0, text.c_str());
+        m_page->GetListCtrl()->SetItemSelected(row, true);
+        m_page->OnListItemSelected(row);
+    }
+    // Runs body when a dialog of type D shows.
+    template <class D> static void OnDialog(std::function<void(D&)> body)
+    {
+        Dialog::SetModalHook([body](Dialog& shown) {
+            if (auto* d = dynamic_cast<D*>(&shown))
+                body(*d);
+        });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        InstallMessageBoxHandler();
+        SetSnmpSleepFunction([](int) {});
+        m_nas = std::make_unique<testsupport::EmulatedNas>("community = c0mm\n"
+                                                           "user = admin:secret:15\n"
+                                                           "user = alice:wonder:1:staff,\n"
+                                                           "group = 1:staff:alice,\n"
+                                                           "folder = 1:share:Disk1:1\n"
+                                                           "folder = 2:media:Disk1:2::alice,\n"
+                                                           "folder = 3:ftponly:Disk1:1\n"
+                                                           "mib = 1.3.6.1.2.1.21.5.1.12.3 i 0\n"
+                                                           "mib = 1.3.6.1.2.1.21.5.1.13.3 i 1\n"
+                                                           "usb = 1:7634:120\n"
+                                                           "usb = 2:900:100\n");
+        QVERIFY(m_nas->Started());
+        m_nas->LogInContext("admin", "secret");
+        GetNasContext()->m_userLevel = "15";
+        std::filesystem::create_directories(m_dir);
+        platform::SetDriveTablePath((m_dir / "drives.ini").string());
+        platform::SetMountBackend(m_mounts);
+        platform::SetShellOpenFunction([this](const std::string& target) {
+            m_opened.push_back(target);
+            return true;
+        });
+        m_host = std::make_unique<QWidget>();
+        m_host->resize(900, 600);
+        m_page = new CListFolderView;
+        m_page->CreatePage(QRect(0, 0, 900, 600), m_host.get());
+        m_page->show();
+        m_host->show();
+    }
+    void cleanupTestCase()
+    {
+        Dialog::SetModalHook({});
+        m_host.reset();
+        platform::SetShellOpenFunction({});
+        platform::SetMountBackend(nullptr);
+        platform::SetDriveTablePath("");
+        SetSnmpSleepFunction(nullptr);
+    }
+
+    void listAndTasks()
+    {
+        MessageBoxRecorder boxes;
+        m_page->Refresh();
+        QVERIFY(m_page->WaitIdle(60000));
+        QCOMPARE(RowTexts(*m_page), (Names{"USB1", "USB2", "share", "media", "ftponly"}));
+        QCOMPARE(m_page->GetListCtrl()->GetItemText(3, 3), std::string("alice"));
+        QCOMPARE(m_page->GetListCtrl()->GetItemText(4, 2), std::string("FTP "));
+        QCOMPARE(m_page->GetTitle(), std::string("List Folder"));
+
+        Select("media");
+        QCOMPARE(Links(*m_page), (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_ADD_FOLDER, IDS_DELETE_FOLDER,
+                                                        IDS_EDIT_FOLDER, IDS_MOUNT_FOLDER, IDS_REFRESH_FOLDERS}));
+        TaskPanelGroup* detail = m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL);
+        QCOMPARE(detail->GetItem(1)->GetCaption(),
+                 std::string("Location: Disk1\nType: Samba\nAllow User:\n        alice\n"));
+        QCOMPARE(PopupMenuRecorder::CommandIds(m_page->ContextMenu(RowOf(*m_page, "media"))),
+                 (std::vector<unsigned>{ID_FOLDER_OPEN, ID_FOLDER_ADD, ID_FOLDER_DELETE, ID_FOLDER_EDIT,
+                                        ID_FOLDER_MOUNT, ID_FOLDER_ICON_STYLE, ID_FOLDER_REPORT_STYLE,
+                                        ID_FOLDER_REFRESH}));
+        Select("USB1");
+        QCOMPARE(Links(*m_page), (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_REMOVE_USB, IDS_REFRESH_FOLDERS}));
+        m_page->OnReportStyle();
+        QCOMPARE(m_page->GetListCtrl()->GetView(), ListCtrl::Report);
+        QCOMPARE(m_page->GetViewStyle(), std::string("REPORT"));
+        m_page->OnIconStyle();
+
+        // "share" is the system's.
+        Select("share");
+        m_page->OnEditFolder();
+        QCOMPARE(boxes.LastText(), std::string(" \"share\" is system folder , can not be modify."));
+    }
+
+    void addEditAndDeleteThroughTheDialog()
+    {
+        MessageBoxRecorder boxes;
+        Names users;
+        OnDialog<CShareManagement>([&](CShareManagement& dlg) {
+            CShareManagement::Parts c = dlg.Controls();
+            auto* ui = &c;
+            users = dlg.UserListNames();
+            ui->folderName->setText("docs");
+            ui->privateFolder->click();
+            QTreeWidgetItem* alice = ui->userList->findItems("alice", Qt::MatchExactly).value(0);
+            QTreeWidgetItem* staff = ui->userList->findItems("@staff", Qt::MatchExactly).value(0);
+            alice->setSelected(true);
+            staff->setSelected(true);
+            ui->addUser->click();
+            ui->allowList->GetRecord(0)->GetItem(1)->SetChecked(true); // alice may write
+            ui->createButton->click();
+        });
+        Select("media");
+        m_page->OnAddFolder();
+        QCOMPARE(users, (Names{"admin", "alice", "@staff"}));
+        QCOMPARE(boxes.Count(), size_t(0));
+        int docs = RowOf(*m_page, "docs");
+        QVERIFY(docs >= 0);
+        QCOMPARE(m_page->SelectedItem(), docs);
+        const std::string row = m_page->Rows()[static_cast<size_t>(docs)].row;
+        QCOMPARE(row, std::string("4"));
+        QCOMPARE(Cell(nasmib::kFolderWriteList, row), std::string("alice,"));
+        QCOMPARE(Cell(nasmib::kFolderReadList, row), std::string("@staff,"));
+
+        // Edit: the disk stays, the folder becomes Anonymous.
+        bool diskFixed = false;
+        std::vector<AllowedEntry> allowed;
+        OnDialog<CShareManagement>([&](CShareManagement& dlg) {
+            CShareManagement::Parts c = dlg.Controls();
+            auto* ui = &c;
+            diskFixed = !ui->diskBox->isEnabled() && ui->diskBox->currentText() == "Disk1";
+            allowed = dlg.AllowedRows();
+            ui->folderName->setText("Docs");
+            ui->anonymous->click();
+            ui->createButton->click();
+        });
+        m_page->OnEditFolder();
+        QVERIFY(diskFixed);
+        QCOMPARE(allowed, (std::vector<AllowedEntry>{{"alice", true}, {"@staff", false}}));
+        QCOMPARE(Cell(nasmib::kFolderShareName, row), std::string("Docs"));
+        QCOMPARE(Cell(nasmib::kFolderWriteList, row), std::string(""));
+        QCOMPARE(Cell(nasmib::kFolderType, row), std::string("1"));
+        QCOMPARE(m_page->SelectedItem(), RowOf(*m_page, "Docs"));
+
+        // Delete behind the busy popup.
+        Dialog::SetModalHook({});
+        m_page->OnDelete();
+        QCOMPARE(RowOf(*m_page, "Docs"), -1);
+        QVERIFY(m_nas->dev->Command("mib get " + NasCell(nasmib::kFolderShareName, row)).rfind("ERR", 0) == 0);
+        QCOMPARE(boxes.Count(), size_t(1)); // the question
+    }
+
+    void openMountAndUnmount()
+    {
+        MessageBoxRecorder boxes;
+        m_opened.clear();
+        m_page->OnListDblClk(RowOf(*m_page, "ftponly"));
+        QVERIFY(m_page->WaitIdle(60000));
+        QCOMPARE(m_opened, (Names{"ftp://198.18.1.10/ftponly"}));
+
+        // An administrator opening a private folder nobody is connected to
+        // is asked first; the share is then opened.
+        m_page->OnListDblClk(RowOf(*m_page, "media"));
+        QVERIFY(m_page->WaitIdle(60000));
+        QCOMPARE(m_opened.back(), std::string("smb://198.18.1.10/media"));
+        QCOMPARE(boxes.Count(), size_t(1));
+        QVERIFY(boxes.LastText().rfind("The samba shared folder can only be accessed by one user", 0) == 0);
+
+        // Mount on Q:, shown at once; Unmount gives the row back.
+        std::string offered;
+        OnDialog<ConnectionDialog>([&](ConnectionDialog& dlg) {
+            offered = dlg.Letters()->itemText(0).toStdString();
+            dlg.Letters()->setCurrentText("Q:");
+            dlg.EndDialog(1);
+        });
+        Select("media");
+        m_page->OnMount();
+        Dialog::SetModalHook({});
+        QCOMPARE(offered, std::string("D:"));
+        int mapped = RowOf(*m_page, "media <Q:>");
+        QVERIFY(mapped >= 0);
+        QCOMPARE(m_page->Rows()[static_cast<size_t>(mapped)].image, int(kFolderImageMapped));
+        m_page->OnListItemSelected(mapped);
+        QCOMPARE(Links(*m_page),
+                 (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_ADD_FOLDER, IDS_UNMOUNT_FOLDER, IDS_REFRESH_FOLDERS}));
+        m_page->RefreshFolderList();
+        QVERIFY(RowOf(*m_page, "media <Q:>") >= 0); // the mapping outlives a refresh
+        Select("media <Q:>");
+        m_page->OnUnmount();
+        QVERIFY(RowOf(*m_page, "media") >= 0);
+        QCOMPARE(m_page->Rows()[static_cast<size_t>(RowOf(*m_page, "media"))].image, int(kFolderImagePrivate));
+        QVERIFY(!m_mounts->IsMounted("smb://198.18.1.10/media"));
+    }
+
+    void ejectUsb()
+    {
+        MessageBoxRecorder boxes;
+        Select("USB2");
+        m_page->OnRemoveUsb();
+        QCOMPARE(boxes.LastText(), std::string("Remove success. you can unplug the USB."));
+        QCOMPARE(RowOf(*m_page, "USB2"), -1);
+        QVERIFY(RowOf(*m_page, "USB1") >= 0);
+    }
+
+    void editingAFolderThatVanished()
+    {
+        MessageBoxRecorder boxes;
+        const std::string gone = "a_folder_named_twenty"; // 21 characters
+        QVERIFY(m_nas->dev->Ok("set folder 9:" + gone + ":Disk1:1"));
+        m_page->RefreshFolderList();
+        Select(gone);
+        // The detail shows the name bold, broken after 20 characters.
+        TaskPanelItem* title = m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItem(0);
+        QCOMPARE(title->GetCaption(), gone.substr(0, 20) + "\n" + gone.substr(20));
+        QVERIFY(title->IsBold());
+        for (int c = 1; c <= 17; ++c)
+            m_nas->dev->Command("mib del " + NasCell(nasmib::kFolderEntry, std::to_string(c) + ".9"));
+        m_page->OnEditFolder(); // the dialog closes itself
+        QCOMPARE(boxes.LastText(), std::string("This folder is not exist."));
+        QCOMPARE(RowOf(*m_page, gone), -1);
+    }
+
+    void accessibilityWalk()
+    {
+        MessageBoxRecorder boxes([](const RecordedBox&) { return IDCANCEL; });
+        Select("media");
+        QCOMPARE(Unnamed(m_page), Names{});
+        // The links are buttons the keyboard reaches; pressing one runs it.
+        QAbstractButton* remove = nullptr;
+        for (QAbstractButton* b : m_page->GetTaskPanel()->findChildren<QAbstractButton*>())
+            if (b->isVisible() && b->accessibleName() == "Delete")
+                remove = b;
+        QVERIFY(remove != nullptr);
+        QVERIFY(remove->focusPolicy() & Qt::TabFocus);
+        remove->click();
+        QCOMPARE(boxes.LastText(), std::string("Are you sure to delete this folder"));
+        QVERIFY(RowOf(*m_page, "media") >= 0);
+
+        Names dialogMissing, connectMissing;
+        OnDialog<CShareManagement>([&](CShareManagement& dlg) {
+            dlg.Controls().privateFolder->click();
+            dialogMissing = Unnamed(&dlg);
+            dlg.Controls().cancelButton->click();
+        });
+        m_page->OnAddFolder();
+        ConnectionDialog connect(nullptr, "\\\\198.18.1.10\\media");
+        connectMissing = Unnamed(&connect);
+        Dialog::SetModalHook({});
+        QCOMPARE(dialogMissing, Names{});
+        QCOMPARE(connectMissing, Names{});
+    }
+};
+
+QTEST_MAIN(TestShareFolderPage)
+#include "test_share_folder_page.moc"
