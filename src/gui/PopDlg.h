@@ -10,21 +10,23 @@
 #include <string>
 
 #include "Dialog.h"
+#include "Worker.h"
 
 class CAVICtrl;
 namespace Ui {
 class PopDlg;
 }
 
-class CPopDlg : public platform::gui::Dialog {
+class CPopDlg : public platform::gui::Dialog, public platform::gui::BusyIndicator {
     Q_OBJECT
 public:
     explicit CPopDlg(QWidget* parent = nullptr);
     ~CPopDlg() override;
 
     // Any thread.
-    void SetMessage(const std::string& text);
-    void Close(int code);
+    void SetMessage(const std::string& text) override;
+    void Close(int code) override;
+    int DoModal() override { return Dialog::DoModal(); }
 
     // The text the popup shows now.
     std::string GetShownText() const;

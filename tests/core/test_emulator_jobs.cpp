@@ -28,11 +28,7 @@ namespace {
 
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-struct Silence {
-    platform::MessageBoxHandler old = platform::SetMessageBoxHandler(
-        [](const std::string&, const std::string&, unsigned) { return platform::IDOK; });
-    ~Silence() { platform::SetMessageBoxHandler(old); }
-};
+using Silence = platform::MessageBoxRecorder;
 
 class Jobs : public ::testing::Test {
 protected:

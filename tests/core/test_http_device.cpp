@@ -19,21 +19,6 @@ using testbed::WebServer;
 
 namespace {
 
-struct BoxRecorder {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    platform::MessageBoxHandler old;
-    BoxRecorder()
-    {
-        old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            std::lock_guard<std::mutex> guard(lock);
-            texts.push_back(text);
-            return platform::IDOK;
-        });
-    }
-    ~BoxRecorder() { platform::SetMessageBoxHandler(old); }
-};
-
 HttpSendOptions Limits(unsigned perTryMs, unsigned overallMs)
 {
     HttpSendOptions options;
@@ -96,7 +81,7 @@ protected:
         return BuildFormPostRequest(post);
     }
 
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     WebServer server;
     unsigned port = 0;
     std::mutex lock;
@@ -118,7 +103,7 @@ TEST_F(Device, FormPostChangesTheTablesInOneConnection)
     EXPECT_EQ(Get("1.3.6.1.2.1.26.2.1.8.4"), "1"); // row end comes last: the row is active
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0], "/configuration/ShareManagement/UserGroup.shtml");
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(Device, EditFormLeavesIgnoredCellsAlone)
@@ -162,15 +147,15 @@ TEST_F(Device, SilentDeviceGetsNewConnectionsUntilTheOverallLimit)
     EXPECT_GE(server.Connections(), 2u);
     EXPECT_LE(server.Connections(), 4u);
     EXPECT_EQ(server.FormsApplied(), 0u);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(Device, RefusedConnectionShowsOneBoxAndIsNotRetried)
 {
     server.SetFault(WebServer::Fault::Refuse);
     EXPECT_EQ(SendHttpRequest("127.0.0.1", port, GroupCreate("4", "g")), kHttpSocketFailed);
-    ASSERT_EQ(boxes.texts.size(), 1u);
-    EXPECT_EQ(boxes.texts[0], "Socket Connect Fail!!\nSocket Error code: 10061 ;");
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Socket Connect Fail!!\nSocket Error code: 10061 ;");
     EXPECT_EQ(server.Connections(), 0u);
     // Back in service on the same port.
     server.SetFault(WebServer::Fault::None);
@@ -194,7 +179,7 @@ TEST_F(Device, UnauthorizedEndsAtOnce)
     EXPECT_EQ(server.Connections(), 2u);
     EXPECT_EQ(server.FormsApplied(), 0u);
     EXPECT_EQ(Get("1.3.6.1.2.1.26.2.1.2.4"), "<none>");
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(Device, LateAnswerWithinTheTryAndAnswerWithoutApplying)

@@ -34,22 +34,6 @@ private:
     SnmpSleepFunction m_old;
 };
 
-class BoxRecorder {
-public:
-    BoxRecorder()
-    {
-        m_old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            boxes.push_back(text);
-            return platform::IDOK;
-        });
-    }
-    ~BoxRecorder() { platform::SetMessageBoxHandler(m_old); }
-    std::vector<std::string> boxes;
-
-private:
-    platform::MessageBoxHandler m_old;
-};
-
 testbed::NasDescription ThreeUsers()
 {
     testbed::NasDescription nas = testbed::NasDescription::Default("s3cret");
@@ -154,18 +138,18 @@ TEST(SnmpHelpers, UserPassword)
     SnmpTestAgent a(ThreeUsers());
     a.PointContext();
     PauseRecorder pause;
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     EXPECT_EQ(GetUserPassword("admin"), "s3cret");
     EXPECT_EQ(GetUserPassword("bob"), "b\xC3\xB6" "b-pw");
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 
     EXPECT_EQ(GetUserPassword("nobody"), "");
-    EXPECT_EQ(boxes.boxes, std::vector<std::string>{"Timeout!"});
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Timeout!"});
 
     a.agent.AddNoSuchNamePrefix(nasmib::kUserPassword);
     EXPECT_EQ(GetUserPassword("admin"), "");
-    EXPECT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes.back(), "Timeout!");
+    EXPECT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_EQ(boxes.Texts().back(), "Timeout!");
 }
 
 TEST(SnmpHelpers, WebPort)
