@@ -1,9 +1,9 @@
 #include "HttpRequest.h"
 
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <thread>
 
+#include "Clock.h"
 #include "MessageBox.h"
 #include "SnmpHelpers.h"
 #include "SocketError.h"
@@ -12,11 +12,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-unsigned ElapsedMs(Clock::time_point since)
+// Milliseconds on the program's clock since a tick.
+unsigned ElapsedMs(int64_t since)
 {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+    const int64_t ms = platform::TickMs() - since;
     return ms > 0 ? static_cast<unsigned>(ms) : 0u;
 }
 
@@ -116,7 +115,7 @@ int SendHttpRequest(const std::string& host, unsigned port, const std::string& r
 int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std::string& request,
                                const HttpSendOptions& options)
 {
-    const Clock::time_point start = Clock::now();
+    const int64_t start = platform::TickMs();
     // The device reads the request up to and including its NUL byte.
     std::string bytes = request;
     bytes.push_back('\0');
@@ -134,7 +133,7 @@ int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std
             return kHttpSocketFailed;
         }
 
-        const Clock::time_point tryStart = Clock::now();
+        const int64_t tryStart = platform::TickMs();
         if (!socket.SendAll(bytes.data(), bytes.size(), options.connectTimeoutMs)) {
             if (options.sendFailureText.empty())
                 SocketErrorText();
@@ -178,7 +177,7 @@ int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std
             unsigned pause = perTry - tryElapsed;
             if (pause > options.limits.overallMs - total)
                 pause = options.limits.overallMs - total;
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+            platform::SleepMs(pause);
             if (ElapsedMs(start) >= options.limits.overallMs)
                 return kHttpNoAnswer;
         }

@@ -1,10 +1,8 @@
 #include "SnmpHelpers.h"
 
-#include <chrono>
 #include <cstdlib>
-#include <mutex>
-#include <thread>
 
+#include "Clock.h"
 #include "MessageBox.h"
 #include "NasMib.h"
 #include "stdafx.h"
@@ -12,20 +10,9 @@
 
 namespace {
 
-std::mutex g_sleepLock;
-SnmpSleepFunction g_sleep;
-
 void Pause(int ms)
 {
-    SnmpSleepFunction sleep;
-    {
-        std::lock_guard<std::mutex> lock(g_sleepLock);
-        sleep = g_sleep;
-    }
-    if (sleep)
-        sleep(ms);
-    else
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    platform::SleepMs(ms);
 }
 
 // An engine aimed at the logged-in device.
@@ -53,14 +40,6 @@ const int kTries = 3;
 void SnmpPause(int milliseconds)
 {
     Pause(milliseconds);
-}
-
-SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep)
-{
-    std::lock_guard<std::mutex> lock(g_sleepLock);
-    SnmpSleepFunction old = std::move(g_sleep);
-    g_sleep = std::move(sleep);
-    return old;
 }
 
 int SnmpGetWithRetry(std::string oid, std::string& value)

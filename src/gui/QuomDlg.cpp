@@ -80,7 +80,6 @@ CQuomDlg::CQuomDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::
     setWindowIcon(LoadIcon(125));
     m_ui->pageArea->installEventFilter(this);
 
-    SetMessageHandler(WM_SHOW_MESSAGE, [this](const Message& m) { return OnShowMessage(m); });
     SetMessageHandler(WM_ADD_LOG, [this](const Message& m) { return OnAddLog(m); });
     SetMessageHandler(WM_QUIT, [this](const Message& m) {
         EndDialog(static_cast<int>(m.wParam));
@@ -298,15 +297,6 @@ bool CQuomDlg::eventFilter(QObject* watched, QEvent* event)
 
 // ---------------------------------------------------------------------------
 // Messages
-
-intptr_t CQuomDlg::OnShowMessage(const Message& message)
-{
-    std::string text;
-    if (const std::string* s = std::any_cast<std::string>(&message.data))
-        text = *s;
-    ShowMessageBox(this, text, static_cast<unsigned>(message.wParam));
-    return 1;
-}
 
 intptr_t CQuomDlg::OnAddLog(const Message& message)
 {

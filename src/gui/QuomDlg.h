@@ -124,7 +124,6 @@ protected:
     void OnOK() override {}
     void OnCancel() override { EndDialog(platform::IDCANCEL); }
 
-    intptr_t OnShowMessage(const platform::gui::Message& message);
     intptr_t OnAddLog(const platform::gui::Message& message);
     void OnBarVisibilityChanged(QWidget* bar, bool visible);
     void OnSize();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "EmulatedNas.h"
+#include "TestClock.h"
 #include "HttpRequest.h"
 #include "MessageBox.h"
 #include "NasFinder.h"
@@ -32,8 +33,7 @@ using Silence = platform::MessageBoxRecorder;
 
 class Jobs : public ::testing::Test {
 protected:
-    void SetUp() override { SetSnmpSleepFunction([](int) {}); }
-    void TearDown() override { SetSnmpSleepFunction(nullptr); }
+    testsupport::InstantPauses pauses;
 
     // Starts the device, logs in as admin and learns its web port.
     bool Start(const std::string& config)

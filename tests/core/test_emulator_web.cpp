@@ -14,6 +14,7 @@
 #include "NasFinder.h"
 #include "NasMib.h"
 #include "SnmpHelpers.h"
+#include "TestClock.h"
 #include "stdafx.h"
 
 TOLVANE_PRIVATE_NETWORK();
@@ -34,13 +35,12 @@ class DeviceForms : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetSnmpSleepFunction([](int) {});
         ASSERT_TRUE(nas.Started());
         nas.LogInContext("admin", "secret");
         port = GetNasWebPort(nullptr);
         ASSERT_GT(port, 0);
     }
-    void TearDown() override { SetSnmpSleepFunction(nullptr); }
+    testsupport::InstantPauses pauses;
 
     int Post(const std::string& page, const std::string& body, const std::string& authorization)
     {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "Clock.h"
 #include "NasFinder.h"
 #include "TestNetwork.h"
 #include "stdafx.h"
@@ -41,7 +42,6 @@ protected:
     void TearDown() override
     {
         FinderCleanup();
-        FinderSetTickSource(nullptr);
     }
 
     // Discovers the device with that MAC (all devices, short wait) and returns its record.
@@ -86,13 +86,15 @@ std::vector<std::string> SettledAddresses(TestNetwork& net, int host, const std:
     return now;
 }
 
-uint32_t g_tickBase;
-std::chrono::steady_clock::time_point g_tickStart;
-uint32_t WrappingTick()
-{
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_tickStart);
-    return g_tickBase + static_cast<uint32_t>(ms.count());
-}
+// Real time whose 32-bit tick wraps 100 ms after each Restart.
+class WrappingClock : public platform::SystemClock {
+public:
+    void Restart() { m_offset = int64_t{0xFFFFFFFF} - 100 - platform::SystemClock::TickMs(); }
+    int64_t TickMs() override { return platform::SystemClock::TickMs() + m_offset; }
+
+private:
+    int64_t m_offset = 0;
+};
 
 } // namespace
 
@@ -288,15 +290,14 @@ TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
     ASSERT_EQ(FinderInit(), 0);
     // The tick wraps 100 ms into each wait; the answers come 500 ms in.
     ASSERT_TRUE(dev->Ok("fault delay 500"));
-    FinderSetTickSource(WrappingTick);
+    WrappingClock wrapping;
+    platform::ScopedClock scoped(wrapping);
     char community[256] = {};
-    g_tickBase = 0xFFFFFFFFu - 100;
-    g_tickStart = std::chrono::steady_clock::now();
+    wrapping.Restart();
     EXPECT_EQ(FinderQuery(&rec, "secret", 3000, community), 0);
     EXPECT_STREQ(community, "c0mmunity");
     std::list<NasInfo> out;
-    g_tickBase = 0xFFFFFFFFu - 100;
-    g_tickStart = std::chrono::steady_clock::now();
+    wrapping.Restart();
     EXPECT_EQ(FinderDiscover(out, 1500, nullptr), 1);
 }
 

@@ -24,6 +24,7 @@
 #include "ShellOpen.h"
 #include "SnmpHelpers.h"
 #include "SnmpTestAgent.h"
+#include "TestClock.h"
 #include "TestSupport.h"
 #include "TrayIcon.h"
 #include "stdafx.h"
@@ -166,7 +167,7 @@ const std::vector<unsigned> kUserTools = {40006, 40010, 40008, 40021, 40030, 400
 class TestMainWindowSuite : public QObject {
     Q_OBJECT
     std::unique_ptr<SnmpTestAgent> m_agent;
-    SnmpSleepFunction m_oldSleep;
+    std::unique_ptr<testsupport::InstantPauses> m_pauses;
     testsupport::TempDir m_dir; // the login memory of these tests
 
 
@@ -176,13 +177,13 @@ private slots:
     void init()
     {
         m_agent = std::make_unique<SnmpTestAgent>(Device());
-        m_oldSleep = SetSnmpSleepFunction([](int) {});
+        m_pauses = std::make_unique<testsupport::InstantPauses>();
         m_agent->PointContext();
         g_community = m_agent->Community();
     }
     void cleanup()
     {
-        SetSnmpSleepFunction(m_oldSleep);
+        m_pauses.reset();
         m_agent.reset();
     }
 

@@ -11,7 +11,6 @@
 
 #include "Application.h"
 #include "CommandBars.h"
-#include "Delays.h"
 #include "Dialog.h"
 #include "MessageBoxes.h"
 #include "MessageTarget.h"
@@ -154,7 +153,6 @@ private slots:
 
     void timersFireWithTheirIdsAndStop()
     {
-        double old = SetDelayScale(1.0);
         Recorder target;
         QCOMPARE(target.SetTimer(TIMER_DEVICE_INFO, 1), TIMER_DEVICE_INFO);
         QVERIFY(target.HasTimer(TIMER_DEVICE_INFO));
@@ -168,20 +166,6 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(target.timers.size(), fired);
         QCOMPARE(target.SetTimer(0, 10), 0u);
-        SetDelayScale(old);
-    }
-
-    void delaysAreScalable()
-    {
-        QCOMPARE(RealDelayMs(Delay::BackupMonitor), 30000);
-        QCOMPARE(RealDelayMs(Delay::DeviceInfoRefresh), 5000);
-        QCOMPARE(RealDelayMs(Delay::AviTempNamePause), 100);
-        double old = SetDelayScale(0.01);
-        QCOMPARE(DelayMs(Delay::BackupMonitor), 300);
-        QCOMPARE(DelayMs(Delay::AviTempNamePause), 1);
-        SetDelayScale(0.0);
-        QCOMPARE(DelayMs(Delay::AviTempNamePause), 1);
-        SetDelayScale(old);
     }
 
     void dialogEndingInSetupReturnsWithoutShowing()
