@@ -27,6 +27,8 @@ using namespace platform::gui;
 
 namespace {
 
+const PayloadRegistration<WM_ADD_LOG> g_addLogPayload;
+
 // The quit message of the program: ends the main window's run.
 constexpr unsigned WM_QUIT = 0x0012;
 
@@ -300,7 +302,7 @@ bool CQuomDlg::eventFilter(QObject* watched, QEvent* event)
 
 intptr_t CQuomDlg::OnAddLog(const Message& message)
 {
-    const LogRowMessage* row = std::any_cast<LogRowMessage>(&message.data);
+    const LogRowMessage* row = Payload<WM_ADD_LOG>(message);
     CPageView* page = GetPage(ID_VIEW_SYSTEM_LOG);
     if (row == nullptr || page == nullptr)
         return 1;

@@ -18,6 +18,9 @@ class CPageView;
 class QEventLoop;
 class QToolBar;
 struct LogRowMessage;
+template <> struct platform::gui::MessagePayload<platform::gui::WM_ADD_LOG> {
+    using type = LogRowMessage;
+};
 
 namespace platform::gui {
 class CommandBars;

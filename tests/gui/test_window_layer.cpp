@@ -97,17 +97,21 @@ private slots:
     {
         MessageTarget target;
         std::string got;
-        target.SetMessageHandler(WM_ADD_LOG, [&](const Message& m) {
-            got = std::any_cast<std::string>(m.data);
+        target.SetMessageHandler(WM_SHOW_MESSAGE, [&](const Message& m) {
+            got = *Payload<WM_SHOW_MESSAGE>(m);
             return 1;
         });
         {
             std::string text = "backup finished";
-            target.PostMessage(WM_ADD_LOG, 1, 0, text);
+            target.PostMessage(WM_SHOW_MESSAGE, 1, 0, text);
             text = "changed afterwards";
         }
         QVERIFY(WaitFor([&] { return !got.empty(); }));
         QCOMPARE(got, std::string("backup finished"));
+        // Each message carries the one payload type it names.
+        QVERIFY(PayloadMatches(WM_SHOW_MESSAGE, std::any{}));
+        QVERIFY(!PayloadMatches(WM_SHOW_MESSAGE, std::any{42}));
+        QVERIFY(PayloadMatches(WM_USER + 50, std::any{42})); // names none
     }
 
     void sentMessageBlocksTheWorkerUntilHandled()
