@@ -6,6 +6,8 @@
 // worker threads: those calls run on the GUI thread while the worker waits.
 #include <QPixmap>
 #include <QWidget>
+
+class QAbstractButton;
 #include <functional>
 #include <memory>
 #include <string>
@@ -103,6 +105,8 @@ public:
 
     // Called by groups after a change.
     void Relayout();
+    // The links' keyboard buttons, in the links' order.
+    std::vector<QAbstractButton*> LinkButtons() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -112,7 +116,13 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    struct LinkButtonEntry {
+        unsigned id;
+        QAbstractButton* button;
+    };
     const TaskPanelItem* LinkAt(const QPoint& point) const;
+    void UpdateLinkButtons();
+    std::vector<LinkButtonEntry> m_linkButtons;
     std::vector<std::unique_ptr<TaskPanelGroup>> m_groups;
     std::vector<QPixmap> m_images;
     std::function<void(unsigned)> m_onLink;

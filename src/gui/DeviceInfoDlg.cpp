@@ -38,6 +38,7 @@ CDeviceInfoDlg::CDeviceInfoDlg(QWidget* parent) : Dialog(parent), m_ui(std::make
 {
     m_ui->setupUi(this);
     m_storageList = m_ui->storageList;
+    m_storageList->SetAccessibleName("Storage");
     connect(m_ui->okButton, &QPushButton::clicked, this, [this] { OnOK(); });
 }
 

@@ -54,6 +54,16 @@ enum : unsigned {
 
 const char kPleaseWait[] = "Please wait..";
 
+// A device's state in words, for its image in the list.
+std::string StateText(int image)
+{
+    switch (image) {
+    case CDiscoverNasDlg::IMAGE_ANSWERING: return "Answering";
+    case CDiscoverNasDlg::IMAGE_OTHER_SUBNET: return "Answering from another subnet";
+    default: return "Not answering";
+    }
+}
+
 // The record a group is shown with: its first answer from the PC's subnet,
 // else its first answer from another subnet.
 const NasInfo* GroupRecord(const NasGroup& group, bool* sameSubnet)
@@ -102,6 +112,13 @@ CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
     m_list->SetNotify(notify);
     m_list->SetView(ListCtrl::Icon);
     m_list->IconView()->setIconSize(QSize(32, 32));
+    m_list->SetAccessibleName("Devices");
+    // Edits are named even while their mode's labels name others.
+    m_ui->userEdit->setAccessibleName("User");
+    m_ui->passwordEdit->setAccessibleName("Password");
+    m_ui->ipAddress->setAccessibleName("IP address");
+    m_ui->maskAddress->setAccessibleName("Subnet mask");
+    m_ui->gatewayAddress->setAccessibleName("Default gateway");
 
     ShowSet(kLoginSet, false);
     ShowSet(kNetworkSet, false);
@@ -301,6 +318,9 @@ void CDiscoverNasDlg::SwitchToLoginMode()
     ShowSet(kLoginSet, true);
     m_ui->field1Label->setText("User:");
     m_ui->field2Label->setText("Password:");
+    m_ui->field1Label->setBuddy(m_ui->userEdit);
+    m_ui->addressLabel->setBuddy(nullptr); // the address is only shown here
+    m_ui->field2Label->setBuddy(m_ui->passwordEdit);
     m_ui->okButton->setText("Login");
     m_ui->actionButton->setText("Back");
     m_ui->actionButton->setEnabled(true);
@@ -318,6 +338,9 @@ void CDiscoverNasDlg::EnterNetConfigMode()
     ShowSet(kNetworkSet, true);
     m_ui->field1Label->setText("Subnet mask:");
     m_ui->field2Label->setText("Default gateway:");
+    m_ui->field1Label->setBuddy(m_ui->maskAddress);
+    m_ui->field2Label->setBuddy(m_ui->gatewayAddress);
+    m_ui->addressLabel->setBuddy(m_ui->ipAddress);
     m_ui->okButton->setText("Apply");
     m_ui->autoIp->setChecked(true);
     m_ui->staticIp->setChecked(false);
@@ -670,11 +693,13 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
             r->answering = true;
             m_list->SetItemText(found, 0, text);
             m_list->SetItemImage(found, image);
+            m_list->SetItemDescription(found, StateText(image));
             if (m_mode == 1 && found == mark)
                 EnableOk(true);
         } else {
             m_rows.push_back(std::make_unique<RowRecord>(RowRecord{*rec, true}));
             int row = m_list->InsertItem(m_list->GetItemCount(), text, image);
+            m_list->SetItemDescription(row, StateText(image));
             m_list->SetItemData(row, reinterpret_cast<uintptr_t>(m_rows.back().get()));
         }
     }
@@ -682,6 +707,7 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
         if (Row(i)->answering)
             continue;
         m_list->SetItemImage(i, IMAGE_SILENT);
+        m_list->SetItemDescription(i, StateText(IMAGE_SILENT));
         if (m_mode == 1 && i == mark)
             EnableOk(false);
     }
