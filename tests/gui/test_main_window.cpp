@@ -24,6 +24,7 @@
 #include "ShellOpen.h"
 #include "SnmpHelpers.h"
 #include "SnmpTestAgent.h"
+#include "AccessibleWalk.h"
 #include "TestClock.h"
 #include "TestSupport.h"
 #include "TrayIcon.h"
@@ -224,6 +225,8 @@ private slots:
         QCOMPARE(dlg.GetPages().size(), size_t(3));
         // The set-up size is the minimum.
         QCOMPARE(dlg.minimumSize(), dlg.size());
+        // The whole window, bars and pages, passes the accessibility walk.
+        EXPECT_ALL_NAMED(&dlg);
     }
 
     void onlyPrivilegeFifteenExactlyIsAnAdministrator()
