@@ -27,6 +27,9 @@ namespace {
 constexpr int kStatusNoAnswer = 255;
 // Progress answers that may go missing in a row before the format is given up.
 constexpr int kFormatPollRetries = 11;
+// How long the format and the package check may go on before they are given up.
+constexpr int64_t kFormatPollLimitMs = 30 * 60 * 1000;
+constexpr int64_t kInstallPollLimitMs = 15 * 60 * 1000;
 // Countdown while the device reboots after an install, in seconds.
 constexpr int kRebootSeconds = 70;
 // Bound on sending one packet of the upload.
@@ -280,9 +283,13 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
     std::string request = BuildInitDiskRequest(login.address, MakeBasicAuthorization(login.user, password),
                                                job.formatType, job.diskMode);
     int sent = SendHttpRequest(login.address, static_cast<unsigned>(port), request);
-    if (sent != kHttpOk) {
-        // A request the device did not take (no answer, or not "200 OK")
-        // ends here: nothing was started that could be followed.
+    if (sent == kHttpNoAnswer) {
+        // No answer in time: the device may be formatting already. The
+        // progress requests decide.
+        DebugTrace("setup: no answer to the format request, following the progress\n");
+    } else if (sent != kHttpOk) {
+        // A request the device refused (not "200 OK") or that could not go
+        // out ends here: nothing was started that could be followed.
         int code = GetLastSocketError();
         ErrorBox(code != 0 ? Format("send http header Fail!!\nError code: %u", static_cast<unsigned>(code))
                            : Format("send http header Fail!!\nError code: %d", sent));
@@ -299,7 +306,13 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
     bool success = false;
     std::string error;
     int retries = 0;
+    // A device that answers "in progress" for ever is given up in the end.
+    const int64_t giveUp = platform::TickMs() + kFormatPollLimitMs;
     while (!Stopping()) {
+        if (platform::TickMs() >= giveUp) {
+            error = "discover timeout";
+            break;
+        }
         unsigned done = 0, total = 0;
         int s = FinderGetProgress(&login.device, &done, &total, static_cast<int>(login.udpTimeout));
         bool stop = false;
@@ -534,7 +547,12 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
     }
     std::string error;
     bool success = false;
+    const int64_t giveUp = platform::TickMs() + kInstallPollLimitMs;
     while (!Stopping()) {
+        if (platform::TickMs() >= giveUp) {
+            error = Text(715);
+            break;
+        }
         int status = FinderPollStatus(&login.device, static_cast<int>(login.udpTimeout));
         if (status == 0) {
             success = true;

@@ -16,6 +16,7 @@
 #include "MessageBoxes.h"
 #include "NasMib.h"
 #include "PageView.h"
+#include "PopDlg.h"
 #include "Resources.h"
 #include "ShellOpen.h"
 #include "SnmpHelpers.h"
@@ -184,17 +185,31 @@ void CQuomDlg::BuildCommandBars()
     CNasContext* ctx = GetNasContext();
     // A failed read must not leave the previous user's privilege behind.
     ctx->m_userLevel.clear();
-    std::string index;
-    if (SnmpFindIndex(nasmib::kUserName, ctx->m_user, index) != 0) {
+    // The reads retry for seconds on a slow device: they run on the worker
+    // behind the busy popup, and the window stays responsive.
+    struct Privilege {
+        bool read = false;
+        std::string level;
+    };
+    const std::string user = ctx->m_user;
+    Privilege privilege;
+    {
+        CPopDlg popup(this);
+        privilege = m_worker.RunModal<Privilege>(popup, [user](const platform::JobControl& job) {
+            job.Say("Please wait..");
+            Privilege p;
+            std::string index;
+            if (SnmpFindIndex(nasmib::kUserName, user, index) != 0)
+                return p;
+            p.read = SnmpGetWithRetry(std::string(nasmib::kUserLevel) + "." + index, p.level) == 0;
+            return p;
+        });
+    }
+    if (!privilege.read) {
         ShowMessageBox(this, "Timeout", platform::MB_OK);
         return;
     }
-    std::string level;
-    if (SnmpGetWithRetry(std::string(nasmib::kUserLevel) + "." + index, level) != 0) {
-        ShowMessageBox(this, "Timeout", platform::MB_OK);
-        return;
-    }
-    ctx->m_userLevel = level;
+    ctx->m_userLevel = privilege.level;
 
     const bool admin = ctx->m_userLevel == "15";
     m_commandBars->SetMenu("NAS Menu Bar", admin ? 127 : 261);

@@ -13,6 +13,7 @@
 
 #include "Dialog.h"
 #include "MessageBox.h"
+#include "Worker.h"
 
 class CPageView;
 class QEventLoop;
@@ -143,6 +144,7 @@ private:
 
     std::unique_ptr<Ui::QuomDlg> m_ui;
     platform::gui::CommandBars* m_commandBars = nullptr;
+    platform::gui::Worker m_worker; // the privilege read
     CPageView* m_currentPage = nullptr;
     unsigned m_currentPageId = 0;
     std::map<unsigned, CPageView*> m_pages;

@@ -165,9 +165,11 @@ bool CSetupWizardDlg::OnInitDialog()
     engine.SetAddress(login.address);
     engine.SetReadCommunity(login.community);
     engine.SetWriteCommunity(login.community);
+    // A failed read counts as 0: every mode may be chosen.
     std::string value;
-    if (engine.SimpleGet(nasmib::kFormatType, value) == 0) {
-        switch (std::atoi(value.c_str())) {
+    const int formatType = engine.SimpleGet(nasmib::kFormatType, value) == 0 ? std::atoi(value.c_str()) : 0;
+    {
+        switch (formatType) {
         case 0:
             m_ui->modeCombo->setEnabled(true);
             break;

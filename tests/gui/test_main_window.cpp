@@ -165,6 +165,17 @@ const std::vector<unsigned> kUserTools = {40006, 40010, 40008, 40021, 40030, 400
 
 } // namespace
 
+// Runs fn once the window shows (the privilege read's busy popup runs first).
+void WhenShown(QWidget& window, std::function<void()> fn)
+{
+    QTimer::singleShot(5, &window, [&window, fn = std::move(fn)]() mutable {
+        if (window.isVisible())
+            fn();
+        else
+            WhenShown(window, std::move(fn));
+    });
+}
+
 class TestMainWindowSuite : public QObject {
     Q_OBJECT
     std::unique_ptr<SnmpTestAgent> m_agent;
@@ -323,7 +334,7 @@ private slots:
         MessageBoxRecorder boxes;
         TestMainWindow dlg;
         bool stillRunningAfterKeys = false;
-        QTimer::singleShot(0, &dlg, [&] {
+        WhenShown(dlg, [&] {
             // Esc and Enter never end the main window.
             QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -347,7 +358,7 @@ private slots:
         TestMainWindow dlg;
         bool shownMaximized = false, hidden = false, stillRunning = false;
         // Runs after the window's own maximise request.
-        QTimer::singleShot(0, &dlg, [&] {
+        WhenShown(dlg, [&] {
             QTimer::singleShot(0, &dlg, [&] {
                 shownMaximized = dlg.isVisible() && dlg.isMaximized() && !dlg.IsMinimizedToTray();
                 dlg.close();

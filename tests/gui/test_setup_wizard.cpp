@@ -629,6 +629,82 @@ private slots:
         QCOMPARE(UdpRequests(), 0); // nothing was polled
     }
 
+    void unreadableFormatStateLeavesEveryModeOpen()
+    {
+        Device(-2, -2);
+        m_snmp->agent.AddNoSuchNamePrefix(nasmib::kFormatType);
+        bool modeEnabled = false;
+        int modes = 0;
+        Run([&](CSetupWizardDlg& d) {
+            auto* combo = qobject_cast<QComboBox*>(d.GetDlgItem(IDC_SETUP_MODE));
+            modeEnabled = combo->isEnabled();
+            modes = combo->count();
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        QVERIFY(modeEnabled);
+        QCOMPARE(modes, 4);
+    }
+
+    void unansweredFormatRequestIsFollowedByItsProgress()
+    {
+        Device(-2, 2);
+        // The form arrives, but its answer comes after every try is over.
+        m_web->SetOnRequest([](const std::string& head, const std::string&) {
+            if (head.find("step2.shtml") != std::string::npos)
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        });
+        QVERIFY(m_udp->Ok("set progress 1:50:100"));
+        MessageBoxRecorder boxes;
+        bool polled = false;
+        {
+            CSetupWizardDlg dlg;
+            Dialog::SetModalHook([&](Dialog&) {
+                Button(dlg, IDC_SETUP_NEXT)->click();
+                polled = WaitFor([&] { return UdpRequests() >= 1; });
+                dlg.EndDialog(-1);
+            });
+            dlg.DoModal();
+            Dialog::SetModalHook({});
+        }
+        QVERIFY(polled);
+        QCOMPARE(boxes.Count(), size_t(1)); // only the data-loss question
+    }
+
+    void endlessProgressIsGivenUp()
+    {
+        // Formatting "at 50 %" for ever: after 30 minutes on the clock, Retry.
+        Device(-2, 2);
+        QVERIFY(m_udp->Ok("set progress 1:50:100"));
+        MessageBoxRecorder boxes;
+        std::string prompt;
+        const int64_t start = platform::TickMs();
+        Run([&](CSetupWizardDlg& d) {
+            Button(d, IDC_SETUP_NEXT)->click();
+            QVERIFY(WaitForNext(d, "Retry"));
+            prompt = LabelText(d, IDC_SETUP_PROMPT);
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        QCOMPARE(prompt, std::string("Click \"Retry\" button to format again."));
+        QCOMPARE(boxes.LastText(), std::string("discover timeout"));
+        QVERIFY(platform::TickMs() - start >= 30 * 60 * 1000);
+
+        // The package "still being checked" for ever: after 15 minutes, Retry.
+        Device(1, 0);
+        testsupport::WriteFile("default_remote_package.bin", RandomBytes(100, 8));
+        QVERIFY(m_udp->Ok("set install_status 1"));
+        boxes.Clear();
+        const int64_t installStart = platform::TickMs();
+        Run([&](CSetupWizardDlg& d) {
+            Button(d, IDC_SETUP_NEXT)->click();
+            QVERIFY(WaitForNext(d, "Retry"));
+            prompt = LabelText(d, IDC_SETUP_PROMPT);
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        QCOMPARE(prompt, std::string("Click \"Retry\" button to install again."));
+        QCOMPARE(boxes.LastText(), std::string("Could not receive the response form NAS."));
+        QVERIFY(platform::TickMs() - installStart >= 15 * 60 * 1000);
+    }
+
     void refusedConnectionShowsTheSocketError()
     {
         // A port nobody listens on.

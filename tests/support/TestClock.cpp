@@ -14,6 +14,8 @@ bool InstantPauses::Sleep(int64_t ms, std::stop_token stop)
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_pauses.push_back(ms);
+        if (ms > 0)
+            m_slept += ms;
         count = static_cast<int>(m_pauses.size());
     }
     if (onPause)
