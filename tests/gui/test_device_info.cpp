@@ -211,15 +211,18 @@ private slots:
         CDeviceInfoDlg dlg;
         bool popupText = false;
         bool valuesBehindPopup = true;
+        bool overTheDialog = false;
         std::string name;
         int code = Run(
             dlg, [&](CDeviceInfoDlg& d) { name = d.GetDlgItemText(CDeviceInfoDlg::IDC_NAME); },
             [&](CPopDlg& popup) {
+                overTheDialog = popup.parentWidget() == &dlg;
                 valuesBehindPopup = dlg.GetDlgItemText(CDeviceInfoDlg::IDC_NAME).empty();
                 popupText = WaitFor([&] { return popup.GetShownText() == "Please wait.."; });
             });
         QCOMPARE(code, IDOK);
         QVERIFY(popupText);
+        QVERIFY(overTheDialog);
         QVERIFY(valuesBehindPopup);
         QCOMPARE(name, std::string("NAS-LAB"));
     }

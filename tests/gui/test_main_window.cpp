@@ -25,6 +25,7 @@
 #include "SnmpHelpers.h"
 #include "SnmpTestAgent.h"
 #include "AccessibleWalk.h"
+#include "PopDlg.h"
 #include "TestClock.h"
 #include "TestSupport.h"
 #include "TrayIcon.h"
@@ -165,6 +166,19 @@ const std::vector<unsigned> kUserTools = {40006, 40010, 40008, 40021, 40030, 400
 
 } // namespace
 
+// Counts the busy popups placed over a window.
+struct PopupWatch : QObject {
+    int count = 0;
+    explicit PopupWatch(QWidget& window) { window.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::ChildAdded &&
+            dynamic_cast<CPopDlg*>(static_cast<QChildEvent*>(event)->child()) != nullptr)
+            ++count;
+        return false;
+    }
+};
+
 // Runs fn once the window shows (the privilege read's busy popup runs first).
 void WhenShown(QWidget& window, std::function<void()> fn)
 {
@@ -204,7 +218,10 @@ private slots:
         LoginRoad road;
         MessageBoxRecorder boxes;
         TestMainWindow dlg;
+        // The privilege read runs on the worker behind a busy popup over the window.
+        PopupWatch popups(dlg);
         QVERIFY(dlg.OnInitDialog());
+        QCOMPARE(popups.count, 1);
         // Start-up mode, the main window as parent, then the setup dialog.
         QCOMPARE(road.modes, std::vector<int>{DISCOVER_START_UP});
         QCOMPARE(road.parents.front(), static_cast<QWidget*>(&dlg));
