@@ -5,6 +5,8 @@
 // at a time on a thread of its own:
 //  - Start: the job runs on the worker thread with a JobControl (stop request,
 //    progress); its result comes back by value to `done` on the GUI thread.
+//  - StartWithUpdates: the same, with a typed channel for what the job has to
+//    show while it runs (values, in order, on the GUI thread).
 //  - RunModal: the job runs behind a modal busy indicator (the busy popup),
 //    which shows the job's texts; the result is returned when it ends.
 //  - StartPeriodic: a tick on the program's clock that is skipped while the

@@ -20,7 +20,6 @@
 #include "NasInfo.h"
 #include "Worker.h"
 
-class CPopDlg;
 class QLineEdit;
 class QPushButton;
 namespace Ui {

@@ -70,6 +70,8 @@ CSetupWizardDlg::CSetupWizardDlg(QWidget* parent) : Dialog(parent), m_ui(std::ma
 {
     m_ui->setupUi(this);
     IgnoreEscAndEnter();
+    m_ui->modeLabel->setBuddy(m_ui->modeCombo);
+    m_ui->typeLabel->setBuddy(m_ui->typeCombo);
     connect(m_ui->nextButton, &QPushButton::clicked, this, [this] { OnNext(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     connect(m_ui->modeCombo, qOverload<int>(&QComboBox::activated), this,
