@@ -10,6 +10,7 @@
 
 #include "AboutDlg.h"
 #include "BackupTask.h"
+#include "Clock.h"
 #include "CommandBars.h"
 #include "ListCtrl.h"
 #include "LoginDialogs.h"
@@ -323,9 +324,7 @@ intptr_t CQuomDlg::OnAddLog(const Message& message)
         return 1;
     ListCtrl* list = page->GetListCtrl();
 
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = platform::LocalTime(platform::WallNow());
     char when[128] = {};
     std::strftime(when, sizeof when, " %X,  %x", &local);
 
