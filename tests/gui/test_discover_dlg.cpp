@@ -8,6 +8,7 @@
 #include <QApplication>
 
 #include <QCheckBox>
+#include <QStandardItemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -155,6 +156,15 @@ int Run(CDiscoverNasDlg& dlg, const std::function<void(CDiscoverNasDlg&)>& scrip
     if (scriptRan)
         *scriptRan = ran;
     return code;
+}
+
+// A device row's state as tooltip and accessible description say it.
+QString RowState(CDiscoverNasDlg& d, int row)
+{
+    auto* list = static_cast<platform::gui::ListCtrl*>(d.GetDlgItem(CDiscoverNasDlg::IDC_DEVICE_LIST));
+    const QStandardItem* cell = list->Model()->item(row);
+    const QString tip = cell->data(Qt::ToolTipRole).toString();
+    return tip == cell->data(Qt::AccessibleDescriptionRole).toString() ? tip : QString("(differ)");
 }
 
 std::vector<std::string> Texts(const MessageBoxRecorder& boxes)
@@ -444,6 +454,8 @@ private slots:
             QCOMPARE(d.GetRowCount(), 1);
             QCOMPARE(d.GetRowImage(0), int(CDiscoverNasDlg::IMAGE_SILENT));
             QVERIFY(!d.GetRowAnswering(0));
+            // The state is in words too: tooltip and accessible description.
+            QCOMPARE(RowState(d, 0), QString("Not answering"));
             QVERIFY(!Ok(d)->isEnabled());
             ClickRow(d, 0);
             QVERIFY(!Ok(d)->isEnabled());
@@ -459,6 +471,7 @@ private slots:
             Click(Item<QPushButton>(d, CDiscoverNasDlg::IDC_ACTION));
             QCOMPARE(d.GetRowCount(), 1);
             QCOMPARE(d.GetRowImage(0), int(CDiscoverNasDlg::IMAGE_ANSWERING));
+            QCOMPARE(RowState(d, 0), QString("Answering"));
             QVERIFY(Ok(d)->isEnabled());
             QTest::mouseDClick(list->IconView()->viewport(), Qt::LeftButton, {}, RowPoint(d, 0));
             QCOMPARE(d.GetMode(), 2);
