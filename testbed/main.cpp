@@ -15,6 +15,7 @@
 #include "DeviceCommands.h"
 #include "DeviceState.h"
 #include "EmulatedDevice.h"
+#include "RsyncService.h"
 #include "UdpResponder.h"
 
 namespace {
@@ -59,11 +60,12 @@ const char kHelp[] =
     "  device_state mib=OID i|s VALUE\n"
     "  address mask gateway dhcp_address dhcp_mask dhcp_gateway apply_network ignore_network\n"
     "  answer_groups progress install_status\n"
+    "  rsync (1: run an rsync daemon, modules disk1 and disk2) rsync_port disk1_root disk2_root\n"
     "  format_ms after_format package_file package_size install_check_ms reboot_ms\n"
     "  reboot_wait_ms\n"
     "\n"
-    "Control commands: ping get set fault requests request snmp web mib job reboot quit\n"
-    "(see testbed/DeviceCommands.h and testbed/EmulatedDevice.h).\n"
+    "Control commands: ping get set fault requests request snmp web mib job reboot rsync quit\n"
+    "(see testbed/DeviceCommands.h, testbed/EmulatedDevice.h and testbed/RsyncService.h).\n"
     "Prints \"ready\" once every service listens; runs until quit, SIGTERM or SIGINT.\n";
 
 int Usage(const char* why)
@@ -146,9 +148,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tolvane-testbed: UDP service: %s\n", error.c_str());
         return 1;
     }
+    testbed::RsyncService rsync(state);
+    if (!rsync.StartIfWanted(&error)) {
+        std::fprintf(stderr, "tolvane-testbed: %s\n", error.c_str());
+        return 1;
+    }
     testbed::ControlChannel channel;
     testbed::RegisterDeviceCommands(channel, state);
     device.RegisterCommands(channel);
+    rsync.RegisterCommands(channel);
     channel.Register("quit", [](const std::string&) {
         Quit();
         return std::string("OK");
@@ -173,6 +181,7 @@ int main(int argc, char** argv)
     }
     channel.Stop();
     responder.Stop();
+    rsync.Stop();
     device.Stop();
     return 0;
 }

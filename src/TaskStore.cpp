@@ -1,0 +1,309 @@
+#include "TaskStore.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Clock.h"
+#include "FolderSize.h"
+#include "Pendrix.h"
+#include "Profile.h"
+#include "stdafx.h"
+
+namespace {
+
+const char* const kScheduleSuffixes[8] = {"_set_type",        "_set_date",      "_next_set_year",
+                                          "_next_set_month",  "_next_set_day",  "_next_set_hour",
+                                          "_next_set_minute", "_next_set_second"};
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+std::string Decimal(long long n)
+{
+    return std::to_string(n);
+}
+
+} // namespace
+
+std::string MakeMD5Key(const std::string& text)
+{
+    char out[256] = {};
+    MD5Generate(text.c_str(), out);
+    DebugTrace("MD5%s", out);
+    return out;
+}
+
+std::list<std::string> SplitNameList(const std::string& list)
+{
+    std::list<std::string> names;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start)
+            names.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
+int CheckTaskName(const std::string& name)
+{
+    if (name.empty())
+        return TASK_NAME_EMPTY;
+    // "[" and "]" end a section name, ":" separates the list of names, line
+    // breaks end the line, and surrounding blanks do not survive a read.
+    if (name.find_first_of("[]:\r\n") != std::string::npos || name.front() == ' ' || name.back() == ' ' ||
+        name.front() == '\t' || name.back() == '\t')
+        return TASK_NAME_BAD_CHARACTER;
+    if (SameNameIgnoringCase(name, CTaskStore::kSettingSection))
+        return TASK_NAME_RESERVED;
+    return TASK_NAME_OK;
+}
+
+int CheckNewTaskName(const std::string& name, const std::list<BackupTaskInfo>& tasks)
+{
+    int rc = CheckTaskName(name);
+    if (rc != TASK_NAME_OK)
+        return rc;
+    for (const BackupTaskInfo& t : tasks)
+        if (SameNameIgnoringCase(t.taskName, name))
+            return TASK_NAME_TAKEN;
+    return TASK_NAME_OK;
+}
+
+std::string TaskNameMessage(int code)
+{
+    switch (code) {
+    case TASK_NAME_EMPTY:
+        return "Please input the Task name!!";
+    case TASK_NAME_BAD_CHARACTER:
+        return "The Task name can't contain \"[\", \"]\" or \":\", nor begin or end with a blank!!";
+    case TASK_NAME_RESERVED:
+        return "This name is reserved, please choose another Task name!!";
+    case TASK_NAME_TAKEN:
+        return "The Task name already exists, please choose another one!!";
+    default:
+        return "";
+    }
+}
+
+CTaskStore::CTaskStore() : m_file(PathBeside(GetNasContext()->IniPath())) {}
+
+CTaskStore::CTaskStore(std::string file) : m_file(std::move(file)) {}
+
+std::string CTaskStore::PathBeside(const std::string& iniPath)
+{
+    // Only the file name changes: a folder whose name holds "quom.ini" stays.
+    size_t slash = iniPath.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : iniPath.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? iniPath : iniPath.substr(slash + 1);
+    const std::string from = "quom.ini";
+    bool replaced = false;
+    for (size_t at = name.find(from); at != std::string::npos; at = name.find(from, at)) {
+        name.replace(at, from.size(), kFileName);
+        at += std::strlen(kFileName);
+        replaced = true;
+    }
+    if (!replaced)
+        name = kFileName;
+    return folder + name;
+}
+
+void CTaskStore::CreateTaskStore() const
+{
+    struct stat st {};
+    if (::stat(m_file.c_str(), &st) == 0)
+        return;
+    int fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    ::close(fd);
+    platform::WritePrivateProfileString(kSettingSection, "Total_task_number", "0", m_file);
+    platform::WritePrivateProfileString(kSettingSection, "Total_task_name", "", m_file);
+}
+
+void CTaskStore::WriteTaskValue(const std::string& section, const std::string& key, const std::string& value) const
+{
+    platform::WritePrivateProfileString(section.c_str(), key.c_str(), value == kClear ? nullptr : value.c_str(),
+                                        m_file);
+}
+
+std::string CTaskStore::ReadTaskValue(const std::string& section, const std::string& key) const
+{
+    return platform::GetPrivateProfileString(section.c_str(), key.c_str(), kReadDefault, m_file);
+}
+
+std::list<BackupTaskInfo> CTaskStore::LoadTasks() const
+{
+    std::list<BackupTaskInfo> tasks;
+    (void)ReadTaskValue(kSettingSection, "Total_task_number");
+    for (const std::string& name : SplitNameList(ReadTaskValue(kSettingSection, "Total_task_name")))
+        tasks.push_back(LoadTask(name));
+    return tasks;
+}
+
+BackupTaskInfo CTaskStore::LoadTask(const std::string& name) const
+{
+    BackupTaskInfo task;
+    task.taskName = name;
+    task.nasFolderName = ReadTaskValue(name, "NAS_Folder_name");
+    task.nasFolderDisk = ReadTaskValue(name, "NAS_Folder_disk");
+    task.nasFolderType = ReadTaskValue(name, "NAS_Folder_type");
+    task.nasFolderStatus = ReadTaskValue(name, "NAS_Folder_status");
+    task.nasFolderUser = ReadTaskValue(name, "NAS_Folder_user");
+    task.nasIp = ReadTaskValue(name, "NAS_IP");
+    task.nasMac = ReadTaskValue(name, "NAS_MAC");
+    task.nasCommunity = ReadTaskValue(name, "NAS_Community");
+    task.nasUser = ReadTaskValue(name, "NAS_User");
+    task.lastBackTime = ReadTaskValue(name, "Last_Back_Time");
+    task.nasFolderSet = 1;
+
+    (void)ReadTaskValue(name, "Total_local_Folder_number");
+    uint64_t total = 0;
+    for (const std::string& key : SplitNameList(ReadTaskValue(name, "Total_local_Folder_name"))) {
+        BackupFolderInfo folder;
+        LoadTaskFolder(folder, name, key);
+        total += GetFolderSize(folder.path);
+        task.folders.push_back(folder);
+    }
+    task.totalBytes = total;
+    task.taskBackSize = FormatFileSize(static_cast<int64_t>(total));
+
+    std::string schedules = ReadTaskValue(name, "Total_schedule_name");
+    if (!schedules.empty() && schedules != kReadDefault) {
+        for (const std::string& key : SplitNameList(schedules)) {
+            BackupScheduleInfo schedule;
+            LoadTaskSchedule(schedule, name, key);
+            task.schedules.push_back(schedule);
+        }
+    }
+    return task;
+}
+
+void CTaskStore::LoadTaskFolder(BackupFolderInfo& folder, const std::string& section, const std::string& key) const
+{
+    folder.folderName = ReadTaskValue(section, key + "_Folder_name");
+    folder.sizeText = ReadTaskValue(section, key + "_Folder_size");
+    folder.path = ReadTaskValue(section, key + "_Folder_path");
+}
+
+void CTaskStore::LoadTaskSchedule(BackupScheduleInfo& schedule, const std::string& section,
+                                  const std::string& key) const
+{
+    schedule.key = key;
+    schedule.setType = ReadTaskValue(section, key + "_set_type");
+    schedule.setDate = ReadTaskValue(section, key + "_set_date");
+    auto part = [&](const char* suffix) { return std::atoi(ReadTaskValue(section, key + suffix).c_str()); };
+    std::tm t{};
+    t.tm_year = part("_next_set_year") - 1900;
+    t.tm_mon = part("_next_set_month") - 1;
+    t.tm_mday = part("_next_set_day");
+    t.tm_hour = part("_next_set_hour");
+    t.tm_min = part("_next_set_minute");
+    t.tm_sec = part("_next_set_second");
+    t.tm_isdst = -1;
+    schedule.nextRun = platform::MakeLocalTime(t);
+}
+
+void CTaskStore::WriteSchedule(const std::string& section, const BackupScheduleInfo& s) const
+{
+    std::tm t = platform::LocalTime(s.nextRun);
+    WriteTaskValue(section, s.key + "_set_type", s.setType);
+    WriteTaskValue(section, s.key + "_set_date", s.setDate);
+    WriteTaskValue(section, s.key + "_next_set_year", Decimal(t.tm_year + 1900));
+    WriteTaskValue(section, s.key + "_next_set_month", Decimal(t.tm_mon + 1));
+    WriteTaskValue(section, s.key + "_next_set_day", Decimal(t.tm_mday));
+    WriteTaskValue(section, s.key + "_next_set_hour", Decimal(t.tm_hour));
+    WriteTaskValue(section, s.key + "_next_set_minute", Decimal(t.tm_min));
+    WriteTaskValue(section, s.key + "_next_set_second", Decimal(t.tm_sec));
+}
+
+void CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
+{
+    std::string names;
+    for (const BackupTaskInfo& task : tasks) {
+        const std::string& section = task.taskName;
+        names += section + ":";
+        std::string folderKeys;
+        for (const BackupFolderInfo& folder : task.folders) {
+            std::string key = MakeMD5Key(folder.path);
+            folderKeys += key + ":";
+            WriteTaskValue(section, key + "_Folder_name", folder.folderName);
+            WriteTaskValue(section, key + "_Folder_ModifyDate", folder.modifyDate);
+            WriteTaskValue(section, key + "_Folder_size", folder.sizeText);
+            WriteTaskValue(section, key + "_Folder_path", folder.path);
+        }
+        WriteTaskValue(section, "Total_local_Folder_number", Decimal(static_cast<long long>(task.folders.size())));
+        WriteTaskValue(section, "Total_local_Folder_name", folderKeys);
+        WriteTaskValue(section, "NAS_Folder_name", task.nasFolderName);
+        WriteTaskValue(section, "NAS_Folder_disk", task.nasFolderDisk);
+        WriteTaskValue(section, "NAS_Folder_type", task.nasFolderType);
+        WriteTaskValue(section, "NAS_Folder_status", task.nasFolderStatus);
+        WriteTaskValue(section, "NAS_Folder_user", task.nasFolderUser);
+        WriteTaskValue(section, "NAS_IP", task.nasIp);
+        WriteTaskValue(section, "NAS_MAC", task.nasMac);
+        WriteTaskValue(section, "NAS_Community", task.nasCommunity);
+        WriteTaskValue(section, "NAS_User", task.nasUser);
+        WriteTaskValue(section, "Last_Back_Time", task.lastBackTime);
+        WriteTaskValue(section, "Task_Back_Size", task.taskBackSize);
+        std::string scheduleKeys;
+        for (const BackupScheduleInfo& s : task.schedules) {
+            scheduleKeys += s.key + ":";
+            WriteSchedule(section, s);
+        }
+        WriteTaskValue(section, "Total_schedule_name", scheduleKeys);
+    }
+    WriteTaskValue(kSettingSection, "Total_task_number", Decimal(static_cast<long long>(tasks.size())));
+    WriteTaskValue(kSettingSection, "Total_task_name", names);
+}
+
+void CTaskStore::SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const
+{
+    std::string names;
+    int count = 0;
+    for (const BackupTaskInfo& task : tasks) {
+        if (task.taskName == deletedName) {
+            platform::WritePrivateProfileString(task.taskName.c_str(), nullptr, nullptr, m_file);
+            continue;
+        }
+        names += task.taskName + ":";
+        ++count;
+    }
+    WriteTaskValue(kSettingSection, "Total_task_number", Decimal(count));
+    WriteTaskValue(kSettingSection, "Total_task_name", names);
+}
+
+void CTaskStore::DeleteScheduleKeys(const std::string& section, const std::string& key) const
+{
+    WriteTaskValue(section, "Total_schedule_name", "");
+    for (const char* suffix : kScheduleSuffixes)
+        platform::WritePrivateProfileString(section.c_str(), (key + suffix).c_str(), nullptr, m_file);
+}
+
+void CTaskStore::DeleteFolderKeys(const std::string& section, const std::string& key) const
+{
+    WriteTaskValue(section, "Total_local_Folder_name", "");
+    WriteTaskValue(section, "Total_local_Folder_number", "0");
+    for (const char* suffix : {"_Folder_name", "_Folder_ModifyDate", "_Folder_size", "_Folder_path"})
+        platform::WritePrivateProfileString(section.c_str(), (key + suffix).c_str(), nullptr, m_file);
+}

@@ -1,0 +1,84 @@
+#pragma once
+// The task store: every backup task of every user of the computer, with its
+// local folders and its schedule, in "Nas_BackUp_Task.ini" beside the login
+// memory "quom.ini". Read and written through the profile functions only.
+//
+// Layout: section "INI_Nas_BackUp_Task_Setting" holds "Total_task_number" and
+// "Total_task_name" (names each followed by ":"); each task has a section of
+// its own named after it. Folder keys are MakeMD5Key(path), schedule keys
+// MakeMD5Key of the schedule's text (Schedule.h).
+#include <list>
+#include <string>
+
+#include "BackupTask.h"
+
+// 32 upper-case hexadecimal digits: the MD5 digest of text (Pendrix).
+std::string MakeMD5Key(const std::string& text);
+
+// Splits a ":"-joined list; empty items are skipped.
+std::list<std::string> SplitNameList(const std::string& list);
+
+// Whether a task name may be stored: not empty, no "[" or "]" (they would end
+// the section name), no line break, no surrounding blanks (the profile
+// functions drop them), not the store's own section name. Returns 0 when it
+// may, else one of the codes below.
+enum TaskNameCheck : int {
+    TASK_NAME_OK = 0,
+    TASK_NAME_EMPTY = -1,
+    TASK_NAME_BAD_CHARACTER = -2,
+    TASK_NAME_RESERVED = -3,
+    TASK_NAME_TAKEN = -4,
+};
+int CheckTaskName(const std::string& name);
+// CheckTaskName, then: a task of that name already exists, regardless of case
+// (section names are matched without regard to case).
+int CheckNewTaskName(const std::string& name, const std::list<BackupTaskInfo>& tasks);
+// The message for a CheckTaskName code ("" for TASK_NAME_OK).
+std::string TaskNameMessage(int code);
+
+class CTaskStore {
+public:
+    static constexpr const char* kSettingSection = "INI_Nas_BackUp_Task_Setting";
+    static constexpr const char* kFileName = "Nas_BackUp_Task.ini";
+    // Every read defaults to this text.
+    static constexpr const char* kReadDefault = "GetPrivateProfileString fail!!";
+    // Given to WriteTaskValue, deletes the key.
+    static constexpr const char* kClear = "CLR";
+
+    // The store beside the context's login memory.
+    CTaskStore();
+    // The store in that file (tests, tools).
+    explicit CTaskStore(std::string file);
+
+    const std::string& File() const { return m_file; }
+    // The store's path for a login memory path: its file name replaced.
+    static std::string PathBeside(const std::string& iniPath);
+
+    // Creates the file with an empty task list when it is missing.
+    void CreateTaskStore() const;
+    // Every task of the store, in store order.
+    std::list<BackupTaskInfo> LoadTasks() const;
+    BackupTaskInfo LoadTask(const std::string& name) const;
+    void LoadTaskFolder(BackupFolderInfo& folder, const std::string& section, const std::string& key) const;
+    void LoadTaskSchedule(BackupScheduleInfo& schedule, const std::string& section, const std::string& key) const;
+
+    // Rewrites every task and both list keys; removes nothing.
+    void SaveTasks(const std::list<BackupTaskInfo>& tasks) const;
+    // Rewrites the task list without deletedName, whose section goes.
+    void SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const;
+
+    // "Total_schedule_name" := "" and the schedule's eight keys removed.
+    void DeleteScheduleKeys(const std::string& section, const std::string& key) const;
+    // The folder list emptied and the folder's four keys removed.
+    void DeleteFolderKeys(const std::string& section, const std::string& key) const;
+
+    // One key; value "CLR" removes it.
+    void WriteTaskValue(const std::string& section, const std::string& key, const std::string& value) const;
+    // One key, or the default text when it is missing.
+    std::string ReadTaskValue(const std::string& section, const std::string& key) const;
+
+private:
+    void WriteSchedule(const std::string& section, const BackupScheduleInfo& schedule) const;
+
+    std::string m_file;
+};

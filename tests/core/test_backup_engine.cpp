@@ -1,0 +1,349 @@
+// The backup engine against the emulated device's real rsync daemon: a tree
+// of awkward names arrives whole, failures end with the right message and
+// never hang, and the engine's log reading is checked on logs the installed
+// rsync wrote.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "EmulatedNas.h"
+#include "Clock.h"
+#include "MessageBox.h"
+#include "Process.h"
+#include "RsycBackup.h"
+#include "TaskStore.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+namespace fs = std::filesystem;
+using testsupport::EmulatedNas;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+struct Boxes {
+    std::mutex lock;
+    std::vector<std::string> texts;
+    platform::MessageBoxHandler old = platform::SetMessageBoxHandler(
+        [this](const std::string& text, const std::string&, unsigned) {
+            std::lock_guard<std::mutex> g(lock);
+            texts.push_back(text);
+            return platform::IDOK;
+        });
+    ~Boxes() { platform::SetMessageBoxHandler(old); }
+    std::vector<std::string> Texts()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return texts;
+    }
+};
+
+// Every entry below root: relative path -> "d" or "f:" + contents.
+std::map<std::string, std::string> Tree(const fs::path& root)
+{
+    std::map<std::string, std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        std::string rel = fs::relative(it->path(), root).string();
+        out[rel] = it->is_directory() ? "d" : "f:" + ReadFile(it->path());
+    }
+    return out;
+}
+
+// A tree whose names a shell or a careless parser would trip over.
+void MakeAwkwardTree(const fs::path& root)
+{
+    fs::create_directories(root);
+    fs::create_directories(root / "empty folder");
+    fs::create_directories(root / "sub $HOME `id`; rm -rf x");
+    WriteFile(root / "a b  c.txt", "spaces");
+    WriteFile(root / "quote ' and \".txt", "quotes");
+    WriteFile(root / "*?[].txt", "globs");
+    WriteFile(root / "-leading dash", "dash");
+    WriteFile(root / "日本語のファイル.txt", "cjk");
+    WriteFile(root / "empty", "");
+    WriteFile(root / "total size is 5.txt", "not a summary");
+    WriteFile(root / "rsync error here", "not an error");
+    WriteFile(root / "sub $HOME `id`; rm -rf x" / "inner;$(true).txt", std::string(100000, 'x'));
+}
+
+class Backup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(dir / "disk1");
+        fs::create_directories(dir / "disk2");
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        nas = std::make_unique<EmulatedNas>("rsync = 1\ndisk1_root = " + (dir / "disk1").string() +
+                                            "\ndisk2_root = " + (dir / "disk2").string() + "\n");
+        ASSERT_TRUE(nas->Started());
+        store.CreateTaskStore();
+        task.taskName = "Photos task";
+        task.nasFolderSet = 1;
+        task.nasIp = EmulatedNas::kAddress;
+        task.nasFolderName = "my backup";
+        task.nasFolderDisk = "Disk1";
+        task.nasUser = "admin";
+    }
+
+    void AddFolder(const fs::path& path)
+    {
+        task.folders.push_back({path.filename().string(), "", "", path.string()});
+    }
+
+    BackupRunResult RunTask()
+    {
+        platform::JobControl control;
+        control.progress = [this](int percent, const std::string&) {
+            if (percent >= 0)
+                positions.push_back(percent);
+        };
+        return RunBackupJob(task, 1700000000, control);
+    }
+
+    fs::path Device(const std::string& rel = "") const { return dir / "disk1" / "my backup" / rel; }
+
+    TempDir dir;
+    std::unique_ptr<EmulatedNas> nas;
+    CTaskStore store{(dir / "program" / "Nas_BackUp_Task.ini").string()};
+    BackupTaskInfo task;
+    std::vector<int> positions;
+    Boxes boxes;
+};
+
+TEST_F(Backup, AwkwardTreeArrivesWhole)
+{
+    platform::ScopedTimeZone utc("UTC0");
+    const fs::path a = dir / "src 'one' $x";
+    const fs::path b = dir / "-second";
+    fs::create_directories(b);
+    MakeAwkwardTree(a);
+    WriteFile(b / "file", "second folder");
+    AddFolder(a);
+    AddFolder(b);
+    // The run's log lives in a private folder of the temporary folder, gone afterwards.
+    fs::create_directories(dir / "tmp");
+    const char* oldTmp = getenv("TMPDIR");
+    const std::string keptTmp = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+
+    BackupRunResult result = RunTask();
+    if (oldTmp)
+        setenv("TMPDIR", keptTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    EXPECT_TRUE(result.success) << ::testing::PrintToString(boxes.Texts());
+    EXPECT_TRUE(boxes.Texts().empty()) << boxes.Texts().front();
+    EXPECT_EQ(Tree(Device(a.filename())), Tree(a));
+    EXPECT_EQ(Tree(Device(b.filename())), Tree(b));
+
+    // One result file for both folders, under LOG/, named by the start time.
+    const fs::path logDir = dir / "program" / "LOG";
+    ASSERT_EQ(result.resultFile, (logDir / "B_Photos task_2023_11_14_22_13_20_result.txt").string());
+    std::string text = ReadFile(result.resultFile);
+    EXPECT_NE(text.find("Copy file from Folder: " + a.string() + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Copy file from Folder: " + b.string() + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("total size is"), std::string::npos);
+    // Transfers of new files went to the file list, which is gone.
+    EXPECT_EQ(text.find("<f+++++++++"), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(logDir), fs::directory_iterator()), 1);
+
+    EXPECT_FALSE(result.lastBackTime.empty());
+    EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), result.lastBackTime);
+    EXPECT_FALSE(GetNasContext()->IsTaskRunning());
+
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(positions.back(), 100);
+    EXPECT_EQ(std::count(positions.begin(), positions.end(), 100), 1);
+}
+
+TEST_F(Backup, FailuresEndWithTheirMessage)
+{
+    const fs::path src = dir / "src";
+    fs::create_directories(src);
+    WriteFile(src / "f", "x");
+    AddFolder(src);
+    const std::string server =
+        "BackUP Task : Photos task ,Backup server not available, please check NAS link or reboot the NAS!!";
+
+    // The service is down.
+    ASSERT_TRUE(nas->dev->Ok("rsync port closed"));
+    BackupRunResult r = RunTask();
+    EXPECT_FALSE(r.success);
+    ASSERT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_EQ(boxes.Texts()[0].rfind("Socket Connect Fail!!\nSocket Error code: 10061 ;", 0), 0u) << boxes.Texts()[0];
+    EXPECT_EQ(boxes.Texts()[1], server);
+    EXPECT_EQ(r.resultFile, "");
+    EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), r.lastBackTime);
+    EXPECT_FALSE(GetNasContext()->IsTaskRunning());
+    EXPECT_EQ(r.description, "Photos task : backup processing Error!!");
+    ASSERT_TRUE(nas->dev->Ok("rsync port open"));
+
+    // The module is not offered: rsync's own error line, and it stays in the result.
+    boxes.texts.clear();
+    ASSERT_TRUE(nas->dev->Ok("rsync module missing disk1"));
+    r = RunTask();
+    EXPECT_FALSE(r.success);
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0].rfind("rsync error: ", 0), 0u) << boxes.Texts()[0];
+    EXPECT_NE(boxes.Texts()[0].find("(code 5)"), std::string::npos);
+    EXPECT_NE(ReadFile(r.resultFile).find("Unknown module 'disk1'"), std::string::npos);
+    EXPECT_FALSE(positions.empty() && positions.back() == 100);
+    ASSERT_TRUE(nas->dev->Ok("rsync module missing off"));
+
+    // The source folder is gone: no later folder runs.
+    boxes.texts.clear();
+    task.folders.push_front({"gone", "", "", (dir / "gone").string()});
+    r = RunTask();
+    EXPECT_FALSE(r.success);
+    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{
+                                 "Please check the Source Folder Path is correct!! ",
+                                 "BackUP Task : Photos task ,process initial error, please try again!!"}));
+    EXPECT_FALSE(fs::exists(Device("src")));
+    task.folders.pop_front();
+
+    // No rsync to run.
+    boxes.texts.clear();
+    CRsycBackup engine;
+    engine.SetRsyncProgram((dir / "no-such-rsync").string());
+    engine.SetTask(&task);
+    engine.Run();
+    EXPECT_FALSE(engine.IsSuccess());
+    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{
+                                 "BackUP Task : Photos task ,process execute error, please try again!!"}));
+}
+
+TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
+{
+    const fs::path src = dir / "big";
+    fs::create_directories(src);
+    WriteFile(src / "f1", std::string(4 << 20, 'a'));
+    AddFolder(src);
+    // An rsync that is killed outright half a second into a slow transfer.
+    const fs::path wrapper = dir / "rsync-killed";
+    WriteFile(wrapper, "#!/bin/sh\n(sleep 0.5; kill -9 $$) &\nexec rsync --bwlimit=512 \"$@\"\n");
+    fs::permissions(wrapper, fs::perms::owner_all);
+
+    CRsycBackup engine;
+    engine.SetRsyncProgram(wrapper.string());
+    engine.SetTask(&task);
+    engine.SetStartTime(1700000000);
+    engine.Run();
+    EXPECT_FALSE(engine.IsSuccess());
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "rsync error: rsync ended by signal 9 (Killed)");
+    EXPECT_NE(ReadFile(engine.GetResultFile()).find("rsync error: rsync ended by signal 9"), std::string::npos);
+
+    // A stop request ends rsync (its whole group) and the run at once.
+    boxes.texts.clear();
+    std::stop_source stop;
+    platform::JobControl control;
+    control.stop = stop.get_token();
+    CRsycBackup slow;
+    const fs::path throttled = dir / "rsync-slow";
+    WriteFile(throttled, "#!/bin/sh\nexec rsync --bwlimit=256 \"$@\"\n");
+    fs::permissions(throttled, fs::perms::owner_all);
+    slow.SetRsyncProgram(throttled.string());
+    slow.SetControl(&control);
+    slow.SetTask(&task);
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        stop.request_stop();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    slow.Run();
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    EXPECT_FALSE(slow.IsSuccess());
+    EXPECT_TRUE(boxes.Texts().empty());
+    EXPECT_NE(ReadFile(slow.GetResultFile()).find("rsync error: stopped by the user"), std::string::npos);
+}
+
+// Logs written by the installed rsync (a local copy logs the same lines as
+// one to a daemon), read line by line and as they grow.
+TEST_F(Backup, ParsesLogsOfTheInstalledRsync)
+{
+    MakeAwkwardTree(dir / "src");
+    const std::string log = (dir / "run.log").string();
+    auto runRsync = [&] {
+        platform::Process p;
+        CRsycBackup command;
+        ASSERT_TRUE(p.Start(command.BuildCommand((dir / "src").string(), log, EmulatedNas::kAddress, "disk1",
+                                                 "my backup")));
+        ASSERT_TRUE(p.Wait(20000));
+        ASSERT_EQ(p.ExitCode(), 0);
+    };
+    runRsync();
+
+    CRsycBackup engine;
+    engine.ResetLog(log);
+    EXPECT_EQ(engine.PollLog(), 0);
+    // 12 entries: the folder, its 2 sub-folders and 9 files (the empty folder counts).
+    EXPECT_EQ(engine.TotalCount(), 12);
+    EXPECT_EQ(engine.FileCount(), 9);
+    EXPECT_EQ(engine.DirCount(), 3);
+    EXPECT_EQ(engine.FolderProgress(), 100);
+    EXPECT_TRUE(engine.IsSuccess());
+
+    // A second run: one changed file, by its itemize code.
+    fs::last_write_time(dir / "src" / "empty", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    WriteFile(dir / "src" / "a b  c.txt", "spaces, longer");
+    const auto size = fs::file_size(log);
+    runRsync();
+    std::string appended = ReadFile(log).substr(size);
+    int times = 0, changed = 0, summaries = 0;
+    CRsycBackup second;
+    size_t start = 0;
+    for (size_t nl; (nl = appended.find('\n', start)) != std::string::npos; start = nl + 1) {
+        int kind = second.ParseLogLine(appended.substr(start, nl - start));
+        times += kind == CRsycBackup::LINE_FILE_TIME;
+        changed += kind == CRsycBackup::LINE_FILE_CHANGED;
+        summaries += kind == CRsycBackup::LINE_SUMMARY;
+        EXPECT_NE(kind, CRsycBackup::LINE_ERROR);
+    }
+    EXPECT_EQ(times, 1);
+    EXPECT_EQ(changed, 1);
+    EXPECT_EQ(summaries, 1);
+    EXPECT_EQ(second.TotalCount(), 12);
+
+    // Read as it grows: a line cut in the middle is taken once it is whole.
+    const std::string whole = ReadFile(log);
+    const std::string grow = (dir / "grow.log").string();
+    CRsycBackup reader;
+    reader.ResetLog(grow);
+    EXPECT_EQ(reader.PollLog(), 1); // no log yet
+    const size_t cut = whole.find("files to consider") + 3;
+    WriteFile(grow, whole.substr(0, cut));
+    EXPECT_EQ(reader.PollLog(), 1);
+    EXPECT_EQ(reader.TotalCount(), 0);
+    WriteFile(grow, whole);
+    EXPECT_EQ(reader.PollLog(), 0);
+    EXPECT_EQ(reader.TotalCount(), 12);
+    EXPECT_EQ(reader.FileCount(), 11); // both runs' transfers
+}
+
+TEST(BackupLog, CommandLineAndPaths)
+{
+    CRsycBackup engine;
+    engine.SetRsyncProgram("rsync");
+    EXPECT_EQ(engine.BuildCommand("/home/u/a b//c/", "/tmp/x/K.txt", "198.18.1.10", "disk1", "my share"),
+              (std::vector<std::string>{"rsync", "-rltpD", "--human-readable", "--stats", "--progress",
+                                        "--chmod=a+rwx", "--log-file=/tmp/x/K.txt", "--no-inc-recursive",
+                                        "/home/u/a b/c", "QUOM@198.18.1.10::disk1/my share/"}));
+    EXPECT_EQ(CRsycBackup::NormalisePath("/"), "/");
+    EXPECT_EQ(CRsycBackup::NormalisePath("//a///b//"), "/a/b");
+    EXPECT_TRUE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] cd+++++++++ src/"));
+    EXPECT_FALSE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] <f.st...... src/sub/f2"));
+    EXPECT_FALSE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] total size is 9  speedup is 0.02"));
+}
+
+} // namespace

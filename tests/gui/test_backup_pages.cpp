@@ -1,0 +1,282 @@
+// The task wizard's local folders page, the schedule page, the schedule
+// manage dialog and the progress window: what they put in the task and the
+// store, with the dialogs run modally and the boxes answered by the test;
+// a real backup shown by the progress window; every control named.
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QProgressBar>
+#include <QtTest>
+#include <filesystem>
+
+#include "AddTaskWZ_p3.h"
+#include "BackupProgress.h"
+#include "Clock.h"
+#include "Dialog.h"
+#include "EmulatedNas.h"
+#include "FolderDlg.h"
+#include "ListCtrl.h"
+#include "MessageBoxes.h"
+#include "Schedue_manage_page.h"
+#include "Schedule.h"
+#include "TaskStore.h"
+#include "TaskWizardpage1.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+using namespace platform::gui;
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+// Runs dialog modally; script runs inside the modal run and must end it.
+int RunModal(Dialog& dialog, std::function<void(Dialog&)> script)
+{
+    Dialog::SetModalHook([&](Dialog& shown) {
+        if (&shown == &dialog)
+            script(shown);
+    });
+    int code = dialog.DoModal();
+    Dialog::SetModalHook({});
+    return code;
+}
+
+// Every control a user can reach or read has a name for assistive tools.
+QStringList Unnamed(QWidget* top)
+{
+    QStringList missing;
+    for (QWidget* w : top->findChildren<QWidget*>()) {
+        // The list control's inner views belong to it.
+        bool inner = false;
+        for (QWidget* p = w->parentWidget(); p && p != top; p = p->parentWidget())
+            inner = inner || qobject_cast<ListCtrl*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
+                    qobject_cast<QComboBox*>(p);
+        if (inner)
+            continue;
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                             qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<ListCtrl*>(w) ||
+                             qobject_cast<QProgressBar*>(w) || qobject_cast<QLabel*>(w) ||
+                             qobject_cast<QGroupBox*>(w);
+        if (control && w->accessibleName().isEmpty())
+            missing << w->objectName();
+    }
+    return missing;
+}
+
+} // namespace
+
+class TestBackupPages : public QObject {
+    Q_OBJECT
+
+    testsupport::TempDir m_dir;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
+    int m_answer = IDYES;
+
+private slots:
+    void init()
+    {
+        GetNasContext()->SetIniPath((m_dir / "quom.ini").string());
+        m_answer = IDYES;
+        m_boxes = std::make_unique<MessageBoxRecorder>([this](const RecordedBox&) { return m_answer; });
+    }
+    void cleanup() { m_boxes.reset(); }
+
+    void localFoldersPage()
+    {
+        fs::create_directories(m_dir / "a" / "Photos");
+        fs::create_directories(m_dir / "b" / "Photos");
+        fs::create_directories(m_dir / "Music");
+        WriteFile(m_dir / "a" / "Photos" / "p", std::string(2048, 'p'));
+        WriteFile(m_dir / "Music" / "m", std::string(100, 'm'));
+        std::vector<std::string> offers;
+        CFolderDialog::Chooser old = CFolderDialog::SetChooser([&](CFolderDialog&) -> std::optional<std::string> {
+            std::string next = offers.front();
+            offers.erase(offers.begin());
+            return next;
+        });
+
+        // An edited task: its old folder's keys leave the store at "Next".
+        CTaskStore store;
+        BackupTaskInfo task;
+        task.taskName = "T";
+        task.lastBackTime = "earlier";
+        task.folders.push_back({"Music", "", "1 KB", (m_dir / "Music").string()});
+        store.SaveTasks({task});
+        const std::string oldKey = MakeMD5Key((m_dir / "Music").string());
+        QCOMPARE(store.ReadTaskValue("T", oldKey + "_Folder_path"), (m_dir / "Music").string());
+
+        CTaskWizardpage1 page;
+        page.SetTask(&task);
+        bool nextWhenEmpty = true;
+        int rows = 0;
+        int64_t total = 0;
+        int code = RunModal(page, [&](Dialog&) {
+            ListCtrl* list = page.FolderList();
+            QCOMPARE(list->GetItemText(0, 2), std::string("1 KB")); // the stored size text
+            QCOMPARE(page.Total(), 100);                             // measured afresh
+            list->SetSelectionMark(0);
+            page.OnRemove();
+            nextWhenEmpty = page.GetDlgItem(1)->isEnabled();
+            page.OnRemove(); // nothing selected
+            offers = {(m_dir / "a" / "Photos").string(), (m_dir / "b" / "Photos").string(), "/",
+                      (m_dir / "Music").string()};
+            for (int i = 0; i < 4; ++i)
+                page.OnSelect();
+            rows = list->GetItemCount();
+            total = page.Total();
+            static_cast<QPushButton*>(page.GetDlgItem(1))->click();
+        });
+        CFolderDialog::SetChooser(old);
+        QCOMPARE(code, CTaskWizardpage1::kNext);
+        QVERIFY(!nextWhenEmpty);
+        QCOMPARE(rows, 2);
+        QCOMPARE(total, int64_t(2148));
+        QCOMPARE(task.folders.size(), size_t(2));
+        QCOMPARE(task.folders.front().sizeText, std::string("2 KB"));
+        QCOMPARE(task.taskBackSize, std::string("2 KB"));
+        QCOMPARE(task.lastBackTime, std::string());
+        QCOMPARE(store.ReadTaskValue("T", oldKey + "_Folder_path"), std::string(CTaskStore::kReadDefault));
+        std::vector<std::string> texts;
+        for (const RecordedBox& b : m_boxes->Boxes())
+            texts.push_back(b.text);
+        QCOMPARE(texts.size(), size_t(3));
+        QCOMPARE(texts[0], std::string("Please select a folder to delete!"));
+        QVERIFY(texts[1].find("Folders of one task need different names!!") != std::string::npos);
+        QCOMPARE(texts[2], std::string("Can't choice the root folder!!"));
+        QVERIFY(CTaskWizardpage1::IsNetworkFolder("//server/share"));
+        QVERIFY(!CTaskWizardpage1::IsNetworkFolder(m_dir.path().string()));
+        QCOMPARE(Unnamed(&page), QStringList());
+    }
+
+    void schedulePage()
+    {
+        platform::ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+        platform::ManualClock clock(schedule::MakeTime(2025, 1, 31, 9, 0, 0));
+        platform::ScopedClock scoped(clock);
+        CTaskStore store;
+        BackupTaskInfo task;
+        task.taskName = "S";
+        task.folders.push_back({"x", "", "", "/x"});
+        task.schedules.push_back(schedule::MakeSchedule("day", "", schedule::MakeTime(2025, 1, 1, 1, 0, 0)));
+        store.SaveTasks({task});
+        const std::string oldKey = task.schedules.front().key;
+
+        CAddTaskWZ_p3 dlg;
+        dlg.SetTask(&task);
+        // Monthly on the 31st at 08:00, chosen after that time on 31 January: 31 March.
+        int code = RunModal(dlg, [&](Dialog&) {
+            QVERIFY(!dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO)->isEnabled());
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_MONTHLY))->click();
+            auto* combo = static_cast<QComboBox*>(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO));
+            QCOMPARE(combo->count(), 31);
+            combo->setCurrentIndex(30);
+            dlg.SetExecuteTime(8, 0, 0);
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click();
+        });
+        QCOMPARE(code, int(IDOK));
+        QCOMPARE(m_boxes->LastText().rfind("The Task : S will work at ", 0), size_t(0));
+        QVERIFY(m_boxes->LastText().find(" on every 31 th") != std::string::npos);
+        QCOMPARE(task.schedules.size(), size_t(1));
+        QCOMPARE(task.schedules.front().setType + task.schedules.front().setDate, std::string("month31"));
+        QCOMPARE(schedule::FormatTime(task.schedules.front().nextRun, "%Y-%m-%d %H:%M:%S"),
+                 std::string("2025-03-31 08:00:00"));
+        QCOMPARE(store.ReadTaskValue("S", oldKey + "_set_type"), std::string(CTaskStore::kReadDefault));
+        QCOMPARE(store.ReadTaskValue("S", "Total_schedule_name"), std::string());
+
+        // One time, answered No: the schedule stays.
+        m_answer = IDNO;
+        const BackupScheduleInfo before = task.schedules.front();
+        code = RunModal(dlg, [&](Dialog&) {
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_ONE_TIME))->click();
+            QVERIFY(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_ONE_TIME_DATE)->isVisibleTo(&dlg));
+            QVERIFY(!dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO)->isVisibleTo(&dlg));
+            dlg.SetOneTime(2025, 2, 3, 4, 5, 6);
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click();
+        });
+        QCOMPARE(code, int(IDOK));
+        QCOMPARE(m_boxes->LastText().rfind("The Task : S will work on Monday, February 03, 2025 at ", 0), size_t(0));
+        QCOMPARE(task.schedules.front().key, before.key);
+
+        // A task without a name gets no schedule.
+        BackupTaskInfo unnamed;
+        dlg.SetTask(&unnamed);
+        const size_t boxes = m_boxes->Count();
+        RunModal(dlg, [&](Dialog&) { static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click(); });
+        QVERIFY(unnamed.schedules.empty());
+        QCOMPARE(m_boxes->Count(), boxes);
+        QCOMPARE(Unnamed(&dlg), QStringList());
+    }
+
+    void scheduleManageDialog()
+    {
+        CSchedue_manage_page dlg;
+        dlg.SetSelectionHandling(0);
+        int comboWeekly = 0, comboMonthly = 0;
+        bool comboEnabledDaily = true;
+        int code = RunModal(dlg, [&](Dialog&) {
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(CSchedue_manage_page::IDC_WEEKLY))->click();
+            comboWeekly = dlg.DayCombo()->count();
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(CSchedue_manage_page::IDC_MONTHLY))->click();
+            comboMonthly = dlg.DayCombo()->count();
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(CSchedue_manage_page::IDC_DAILY))->click();
+            comboEnabledDaily = dlg.DayCombo()->isEnabled() || dlg.DayCombo()->count() != 0;
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click(); // APPLY stays open
+            QVERIFY(dlg.IsInModalRun());
+            static_cast<QAbstractButton*>(dlg.GetDlgItem(2))->click();
+        });
+        QCOMPARE(code, int(IDCANCEL));
+        QCOMPARE(comboWeekly, 7);
+        QCOMPARE(comboMonthly, 31);
+        QVERIFY(!comboEnabledDaily);
+        QCOMPARE(Unnamed(&dlg), QStringList());
+    }
+
+    void progressWindowShowsARealBackup()
+    {
+        fs::create_directories(m_dir / "disk1");
+        fs::create_directories(m_dir / "src" / "deep");
+        for (int i = 0; i < 50; ++i)
+            WriteFile(m_dir / "src" / "deep" / ("f" + std::to_string(i)), std::string(1000, 'x'));
+        testsupport::EmulatedNas nas("rsync = 1\ndisk1_root = " + (m_dir / "disk1").string() + "\n");
+        QVERIFY(nas.Started());
+        BackupTaskInfo task;
+        task.taskName = "P";
+        task.nasFolderSet = 1;
+        task.nasIp = testsupport::EmulatedNas::kAddress;
+        task.nasFolderName = "backup";
+        task.nasFolderDisk = "Disk1";
+        task.folders.push_back({"src", "", "", (m_dir / "src").string()});
+
+        CBackupProgress progress;
+        QCOMPARE(Unnamed(&progress), QStringList());
+        std::optional<BackupRunResult> result;
+        bool runningSeen = false;
+        QVERIFY(progress.StartBackup(task, platform::WallNow(), [&](BackupRunResult r) { result = r; }));
+        QVERIFY(progress.isVisible());
+        QVERIFY(!progress.StartBackup(task, platform::WallNow(), {})); // one run at a time
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                runningSeen = runningSeen || GetNasContext()->GetRunningTaskName() == "P";
+                return result.has_value();
+            },
+            60000));
+        QVERIFY(result->success);
+        QVERIFY(runningSeen);
+        QVERIFY(!GetNasContext()->IsTaskRunning());
+        QCOMPARE(progress.GetPos(), 100);
+        QCOMPARE(progress.StatusText(), std::string("Backup processing Finish!!"));
+        QCOMPARE(ReadFile(m_dir / "disk1" / "backup" / "src" / "deep" / "f49"), std::string(1000, 'x'));
+        QVERIFY(fs::exists(result->resultFile));
+        static_cast<QAbstractButton*>(progress.GetDlgItem(1))->click();
+        QVERIFY(!progress.isVisible());
+    }
+};
+
+QTEST_MAIN(TestBackupPages)
+#include "test_backup_pages.moc"
