@@ -140,7 +140,7 @@ CBackupRestorePage::~CBackupRestorePage()
 {
     m_schedule.StopPeriodic();
     m_schedule.Stop();
-    delete m_progress;
+    delete m_progress.data();
 }
 
 void CBackupRestorePage::OnInitialUpdate()

@@ -6,11 +6,13 @@
 // owns every task of the store (of every user) and saves them; runs get
 // copies of their task and report back by value, and every outcome becomes
 // a System Log row of the main window.
+#include <QPointer>
 #include <ctime>
 #include <list>
 #include <memory>
 #include <string>
 
+#include "BackupProgress.h"
 #include "BackupRuns.h"
 #include "BackupTask.h"
 #include "PageView.h"
@@ -22,7 +24,7 @@ class CTaskWizardpage1;
 class CAddTaskWS_P2;
 class CAddTaskWZ_p3;
 class CAddTaskWZ_P0;
-class CBackupProgress;
+
 
 // The task property view: the schedule manage dialog showing one task's
 // information, folders and schedule; it changes nothing.
@@ -121,7 +123,7 @@ public:
 
     const std::list<BackupTaskInfo>& Tasks() const { return m_tasks; }
     const CTaskStore& Store() const { return m_store; }
-    CBackupProgress* ProgressWindow() const { return m_progress; }
+    CBackupProgress* ProgressWindow() const { return m_progress.data(); }
     CTaskWizardpage1* Wizard1() const { return m_wizard1.get(); }
     CAddTaskWS_P2* Wizard2() const { return m_wizard2.get(); }
     CAddTaskWZ_p3* ScheduleDialog() const { return m_scheduleDlg.get(); }
@@ -151,7 +153,8 @@ private:
     std::unique_ptr<CAddTaskWS_P2> m_wizard2;
     std::unique_ptr<CAddTaskWZ_p3> m_scheduleDlg;
     std::unique_ptr<CAddTaskWZ_P0> m_nameDlg;
-    CBackupProgress* m_progress = nullptr;
+    // Owned by the page; a child of the main window, which may go first.
+    QPointer<CBackupProgress> m_progress;
     std::list<BackupTaskInfo> m_tasks;
     std::string m_restoreTargetName;
     std::string m_restoreTargetPath;
