@@ -149,6 +149,7 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
 
         ScheduleRunResult out;
         out.taskName = task.taskName;
+        out.oldKey = s.key;
         if (CheckNasFolder(task) && !late) {
             // The test and the taking of the running task are one step: a
             // task started meanwhile leaves this schedule for a later pass.

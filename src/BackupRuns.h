@@ -28,6 +28,7 @@ BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& ta
 // What a schedule pass did with one task's due schedule.
 struct ScheduleRunResult {
     std::string taskName;
+    std::string oldKey;          // the schedule's key before the pass
     BackupScheduleInfo schedule; // the schedule after the pass (finished, or moved on and re-keyed)
     bool ran = false;            // a backup ran
     bool success = false;        // every folder of it was backed up

@@ -756,7 +756,8 @@ void CBackupRestorePage::OnPassDone(const std::vector<ScheduleRunResult>& pass)
         for (BackupTaskInfo& task : m_tasks) {
             if (task.taskName != r.taskName)
                 continue;
-            if (!task.schedules.empty())
+            // A schedule changed on the page while the pass ran stays as it is now.
+            if (!task.schedules.empty() && task.schedules.front().key == r.oldKey)
                 task.schedules.front() = r.schedule;
             if (r.ran)
                 task.lastBackTime = r.lastBackTime;
