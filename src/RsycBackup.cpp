@@ -1,21 +1,11 @@
 #include "RsycBackup.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "Clock.h"
 #include "MessageBox.h"
-#include "Process.h"
 #include "Schedule.h"
-#include "SocketError.h"
 #include "TaskStore.h"
-#include "TcpSocket.h"
 #include "stdafx.h"
 
 namespace {
