@@ -43,7 +43,8 @@ int main(int argc, char** argv)
     const double own = Seconds(self.ru_utime) + Seconds(self.ru_stime);
     const double rsync = Seconds(children.ru_utime) + Seconds(children.ru_stime);
     std::printf("engine rc=%d success=%d wall=%.3f s engine_cpu=%.3f s rsync_cpu=%.3f s "
-                "engine_cpu_share_of_wall=%.3f%% engine_cpu_share_of_cpu=%.3f%% progress_reports=%d\n",
-                rc, engine.IsSuccess(), wall, own, rsync, 100.0 * own / wall, 100.0 * own / (own + rsync), polls);
+                "poll_cpu=%.4f s in %d polls (%.3f%% of wall, %.3f%% of all cpu) progress_reports=%d\n",
+                rc, engine.IsSuccess(), wall, own, rsync, engine.PollCpuSeconds(), engine.PollCount(),
+                100.0 * engine.PollCpuSeconds() / wall, 100.0 * engine.PollCpuSeconds() / (own + rsync), polls);
     return rc == 0 && engine.IsSuccess() ? 0 : 1;
 }

@@ -5,7 +5,10 @@
 # private network namespace (loopback only). The data lives in /tmp and is
 # deleted afterwards.
 #   bench/rsync_backup.sh [BUILD_DIR]
+# BENCH_SETS ("big small") and BENCH_ROUNDS (4) choose what runs.
 set -euo pipefail
+sets=${BENCH_SETS:-big small}
+rounds=${BENCH_ROUNDS:-4}
 build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
 engine="$build/bin/bench_backup_engine"
 [ -x "$engine" ] || { echo "build bench_backup_engine first" >&2; exit 1; }
@@ -14,8 +17,8 @@ trap 'rm -rf "$work"' EXIT
 
 echo "preparing data in $work ..."
 mkdir -p "$work/big" "$work/small" "$work/disk1" "$work/program"
-head -c 1G /dev/urandom > "$work/big/one.bin"
-python3 - "$work/small" <<'PY'
+[[ " $sets " == *" big "* ]] && head -c 1G /dev/urandom > "$work/big/one.bin"
+[[ " $sets " == *" small "* ]] && python3 - "$work/small" <<'PY'
 import os, sys
 root = sys.argv[1]
 block = os.urandom(4096)
@@ -33,7 +36,7 @@ path = $work/disk1
 read only = no
 CONF
 
-export work engine
+export work engine sets rounds
 unshare -rn bash -euo pipefail -c '
 ip link set lo up
 echo 0 > /proc/sys/net/ipv4/ip_unprivileged_port_start
@@ -49,13 +52,37 @@ plain() { # SOURCE SHARE
   echo "plain  wall=$(awk "BEGIN{printf \"%.3f\", $end - $start}") s"
   rm -f "$work/plain.log"
 }
-for set in big small; do
-  for round in 1 2; do
-    sync; rm -rf "$work/disk1/"*
-    echo "[$set round $round]"; plain "$work/$set" plain
-    sync; rm -rf "$work/disk1/"*
-    "$engine" "$work/$set" 127.0.0.1 engine "$work/program"
+eng() { # SOURCE
+  "$engine" "$1" 127.0.0.1 engine "$work/program"
+}
+# Four rounds each, the order alternating, so that neither side always runs
+# right after the other'"'"'s clean-up; the file system settles in between.
+for set in $sets; do
+  for round in $(seq $rounds); do
+    echo "[$set round $round]"
+    if [ $((round % 2)) = 1 ]; then first=plain; second=eng; else first=eng; second=plain; fi
+    for run in $first $second; do
+      rm -rf "$work/disk1/"*; sync; sleep 3
+      if [ $run = plain ]; then plain "$work/$set" plain; else eng "$work/$set"; fi
+    done
   done
-done
+done | tee "$work/results.txt"
 kill $daemon
+python3 - "$work/results.txt" <<"PY"
+import re, statistics, sys
+sets = {}
+cur = None
+for line in open(sys.argv[1]):
+    m = re.match(r"\[(\w+) round", line)
+    if m: cur = sets.setdefault(m.group(1), {"plain": [], "engine": [], "poll": []}); continue
+    m = re.search(r"^(plain|engine)\b.*?wall=([\d.]+)", line)
+    if m: cur[m.group(1)].append(float(m.group(2)))
+    m = re.search(r"\(([\d.]+)% of wall", line)
+    if m: cur["poll"].append(float(m.group(1)))
+for name, r in sets.items():
+    p, e = statistics.median(r["plain"]), statistics.median(r["engine"])
+    poll = max(r["poll"])
+    print(f"{name}: median wall plain {p:.3f} s, engine {e:.3f} s, engine throughput = {p / e:.3f}x plain; "
+          f"poll CPU at most {poll:.3f}% of wall")
+PY
 '

@@ -69,6 +69,7 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     CRsycBackup engine;
     engine.SetControl(&control);
     engine.SetStartTime(now);
+    engine.SetFolderCount(static_cast<int>(task.folders.size()));
     control.Say("Backup processing");
     bool failed = false;
     int number = 1;

@@ -70,7 +70,7 @@ void CRsycBackup::Run()
         return;
     m_success = 1;
     m_lastPercent = -1;
-    m_folderCount = static_cast<int>(m_task->folders.size());
+    SetFolderCount(static_cast<int>(m_task->folders.size()));
     Say("Backup processing");
     int number = 1;
     for (const BackupFolderInfo& folder : m_task->folders) {

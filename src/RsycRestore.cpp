@@ -69,7 +69,7 @@ template <class Local> void CRsycRestore::RestoreFolders(const Local& local, con
 {
     m_success = 1;
     m_lastPercent = -1;
-    m_folderCount = static_cast<int>(m_task->folders.size());
+    SetFolderCount(static_cast<int>(m_task->folders.size()));
     int number = 1;
     for (const BackupFolderInfo& folder : m_task->folders) {
         if (Stopped()) {

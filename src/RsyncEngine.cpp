@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "Clock.h"
@@ -286,8 +287,19 @@ void CRsyncEngine::ResetLog(const std::string& logFile)
     m_sawError = false;
 }
 
+namespace {
+int64_t ThreadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+} // namespace
+
 int CRsyncEngine::PollLog()
 {
+    const int64_t cpuStart = ThreadCpuNs();
+    ++m_polls;
     int fd = ::open(m_logFile.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         char buf[65536];
@@ -310,6 +322,7 @@ int CRsyncEngine::PollLog()
     }
     if (m_totalCount > 0)
         ReportProgress(FolderProgress());
+    m_pollCpuNs += ThreadCpuNs() - cpuStart;
     return m_sawSummary || m_sawError ? 0 : 1;
 }
 
@@ -426,6 +439,8 @@ int CRsyncEngine::RunFolder(const std::vector<std::string>& command, const std::
     const std::string logFile = m_logFile;
     const std::string tempFolder = m_tempFolder;
     m_folderNumber = folderNumber;
+    if (folderNumber <= 1)
+        m_lastPercent = -1; // a new task of a schedule pass starts over
     ResetLog(logFile);
     platform::Process rsync;
     std::string why;

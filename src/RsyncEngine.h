@@ -55,6 +55,9 @@ public:
     void SetControl(const platform::JobControl* control) { m_control = control; }
     void SetTask(BackupTaskInfo* task) { m_task = task; }
     void SetStartTime(std::time_t start) { m_startTime = start; }
+    // How many folders the caller runs one after the other (Run sets it
+    // from the task); the position spans them all.
+    void SetFolderCount(int count) { m_folderCount = count > 0 ? count : 1; }
 
     int IsSuccess() const { return m_success; }
     std::string GetResultFile() const { return m_resultFile; }
@@ -77,6 +80,9 @@ public:
     // Reads the new lines; returns 0 once the summary or an error line has
     // been seen, else 1. Updates the progress.
     int PollLog();
+    // CPU time this engine's thread spent reading logs (all polls so far).
+    double PollCpuSeconds() const { return static_cast<double>(m_pollCpuNs) / 1e9; }
+    int PollCount() const { return m_polls; }
     int FileCount() const { return m_fileCount; }
     int DirCount() const { return m_dirCount; }
     int TotalCount() const { return m_totalCount; }
@@ -145,4 +151,6 @@ private:
     std::string m_pending;
     bool m_sawSummary = false;
     bool m_sawError = false;
+    int64_t m_pollCpuNs = 0;
+    int m_polls = 0;
 };

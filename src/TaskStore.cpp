@@ -225,21 +225,17 @@ void CTaskStore::LoadTaskSchedule(BackupScheduleInfo& schedule, const std::strin
     schedule.nextRun = platform::MakeLocalTime(t);
 }
 
-void CTaskStore::WriteSchedule(const std::string& section, const BackupScheduleInfo& s) const
-{
-    std::tm t = platform::LocalTime(s.nextRun);
-    WriteTaskValue(section, s.key + "_set_type", s.setType);
-    WriteTaskValue(section, s.key + "_set_date", s.setDate);
-    WriteTaskValue(section, s.key + "_next_set_year", Decimal(t.tm_year + 1900));
-    WriteTaskValue(section, s.key + "_next_set_month", Decimal(t.tm_mon + 1));
-    WriteTaskValue(section, s.key + "_next_set_day", Decimal(t.tm_mday));
-    WriteTaskValue(section, s.key + "_next_set_hour", Decimal(t.tm_hour));
-    WriteTaskValue(section, s.key + "_next_set_minute", Decimal(t.tm_min));
-    WriteTaskValue(section, s.key + "_next_set_second", Decimal(t.tm_sec));
-}
-
 void CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
 {
+    // Every write lands on disk on its own; a value the file holds already
+    // is left alone, so saving after one change writes only that change.
+    auto WriteTaskValue = [this](const std::string& section, const std::string& key, const std::string& value) {
+        static const char kMissing[] = "\x01missing";
+        if (value != kClear &&
+            platform::GetPrivateProfileString(section.c_str(), key.c_str(), kMissing, m_file) == value)
+            return;
+        this->WriteTaskValue(section, key, value);
+    };
     std::string names;
     for (const BackupTaskInfo& task : tasks) {
         const std::string& section = task.taskName;
@@ -269,7 +265,15 @@ void CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
         std::string scheduleKeys;
         for (const BackupScheduleInfo& s : task.schedules) {
             scheduleKeys += s.key + ":";
-            WriteSchedule(section, s);
+            std::tm t = platform::LocalTime(s.nextRun);
+            WriteTaskValue(section, s.key + "_set_type", s.setType);
+            WriteTaskValue(section, s.key + "_set_date", s.setDate);
+            WriteTaskValue(section, s.key + "_next_set_year", Decimal(t.tm_year + 1900));
+            WriteTaskValue(section, s.key + "_next_set_month", Decimal(t.tm_mon + 1));
+            WriteTaskValue(section, s.key + "_next_set_day", Decimal(t.tm_mday));
+            WriteTaskValue(section, s.key + "_next_set_hour", Decimal(t.tm_hour));
+            WriteTaskValue(section, s.key + "_next_set_minute", Decimal(t.tm_min));
+            WriteTaskValue(section, s.key + "_next_set_second", Decimal(t.tm_sec));
         }
         WriteTaskValue(section, "Total_schedule_name", scheduleKeys);
     }

@@ -78,7 +78,5 @@ public:
     std::string ReadTaskValue(const std::string& section, const std::string& key) const;
 
 private:
-    void WriteSchedule(const std::string& section, const BackupScheduleInfo& schedule) const;
-
     std::string m_file;
 };

@@ -23,7 +23,6 @@ bool IsNetworkFileSystem(long type)
     case 0xFE534D42UL: // SMB2
     case 0x517BUL:     // SMB
     case 0x6969UL:     // NFS
-    case 0x65735546UL: // FUSE (GVfs and other user-space mounts)
         return true;
     default:
         return false;
@@ -64,6 +63,8 @@ std::string CTaskWizardpage1::FormatFileSize(int64_t bytes)
 
 bool CTaskWizardpage1::IsNetworkFolder(const std::string& path)
 {
+    // GVfs shows shares it mounted below .../gvfs/; other user-space file
+    // systems (NTFS disks, for one) are local.
     if (path.rfind("//", 0) == 0 || path.find("/gvfs/") != std::string::npos)
         return true;
     struct statfs fs {};

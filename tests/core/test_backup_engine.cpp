@@ -243,8 +243,27 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
     EXPECT_EQ(boxes.Texts()[0], "rsync error: rsync ended by signal 9 (Killed)");
     EXPECT_NE(ReadFile(engine.GetResultFile()).find("rsync error: rsync ended by signal 9"), std::string::npos);
 
+    // The exit status decides, summary or not: 24 (files vanished) is a
+    // backup, 23 (some files not transferred) is not, with its code kept.
+    for (int code : {24, 23}) {
+        boxes.texts.clear();
+        const fs::path exits = dir / ("rsync-exit-" + std::to_string(code));
+        WriteFile(exits, "#!/bin/sh\nrsync \"$@\" && exit " + std::to_string(code) + "\n");
+        fs::permissions(exits, fs::perms::owner_all);
+        CRsycBackup ending;
+        ending.SetRsyncProgram(exits.string());
+        ending.SetTask(&task);
+        ending.Run();
+        EXPECT_EQ(ending.IsSuccess(), code == 24 ? 1 : 0) << code;
+        const bool kept = ReadFile(ending.GetResultFile()).find("rsync error: rsync ended with code 23") !=
+                          std::string::npos;
+        EXPECT_EQ(kept, code == 23);
+        EXPECT_EQ(boxes.Texts().size(), code == 24 ? 0u : 1u);
+    }
+
     // A stop request ends rsync (its whole group) and the run at once.
     boxes.texts.clear();
+    task.nasFolderName = "fresh share"; // nothing there yet: a slow transfer
     std::stop_source stop;
     platform::JobControl control;
     control.stop = stop.get_token();

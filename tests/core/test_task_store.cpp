@@ -70,6 +70,13 @@ TEST(TaskStore, RoundTripOfManyTasks)
     }
     store.SaveTasks(tasks);
 
+    // Saving the same tasks again rewrites nothing.
+    const std::string saved = ReadFile(store.File());
+    const auto written = fs::last_write_time(store.File());
+    store.SaveTasks(tasks);
+    EXPECT_EQ(fs::last_write_time(store.File()), written);
+    EXPECT_EQ(ReadFile(store.File()), saved);
+
     std::list<BackupTaskInfo> loaded = store.LoadTasks();
     ASSERT_EQ(loaded.size(), 60u);
     auto a = tasks.begin();
