@@ -2,7 +2,7 @@
 # Restores 1 GB in one file and 100,000 files of 4 KB from a real rsync
 # daemon on port 873 in a private network namespace (loopback only), through
 # the restore engine (build/bin/bench_restore_engine) and through plain rsync
-# with the same options, in the same run, two rounds each, alternating. The
+# with the same options, in the same run, four rounds each in alternating order. The
 # data lives in /tmp and is deleted afterwards.
 #   bench/rsync_restore.sh [BUILD_DIR]
 set -euo pipefail
@@ -48,14 +48,21 @@ plain() { # SET
         "QUOM@127.0.0.1::disk1/share/$1/" "$work/out/$1/" > /dev/null
   rm -f "$work/plain.log"
 }
+engine_run() { # SET
+  "$engine" "$work/out/$1" 127.0.0.1 "share/$1" "$work/program"
+}
+settle() { # the previous copy removed and flushed before the clock starts
+  rm -rf "$work/out"; sync; sleep 1
+}
 for set in big small; do
-  for round in 1 2; do
-    # The removal of the previous copy is flushed before the clock starts:
-    # otherwise the next run pays for freeing 100,000 files.
-    rm -rf "$work/out"; sync; sleep 1
-    echo "[$set round $round]"; plain "$set"
-    rm -rf "$work/out"; sync; sleep 1
-    "$engine" "$work/out/$set" 127.0.0.1 "share/$set" "$work/program"
+  for round in 1 2 3 4; do
+    # Alternating order: neither side always runs right after the other.
+    echo "[$set round $round]"
+    if [ $((round % 2)) = 1 ]; then
+      settle; plain "$set"; settle; engine_run "$set"
+    else
+      settle; engine_run "$set"; settle; plain "$set"
+    fi
   done
 done
 rm -rf "$work/out"
