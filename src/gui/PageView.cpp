@@ -88,6 +88,7 @@ void CPageView::SetTitle(const std::string& title)
     m_ui->title->setText(QString::fromStdString(title));
     // The page's list is named by the page.
     GetListCtrl()->SetAccessibleName(QString::fromStdString(title));
+    m_ui->title->setAccessibleName(QString::fromStdString(title));
 }
 
 std::string CPageView::GetTitle() const
