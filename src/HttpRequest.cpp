@@ -139,7 +139,7 @@ int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std
                 SocketErrorText();
             else
                 platform::MessageBox(options.sendFailureText);
-            return kHttpSocketFailed;
+            return options.distinctSendFailure ? kHttpSendFailed : kHttpSocketFailed;
         }
         if (!options.waitForAnswer)
             return kHttpSentUnconfirmed;
