@@ -82,6 +82,7 @@ void CPageView::OnInitialUpdate()
 void CPageView::SetTitle(const std::string& title)
 {
     m_ui->title->setText(QString::fromStdString(title));
+    m_ui->title->setAccessibleName(QString::fromStdString(title));
 }
 
 std::string CPageView::GetTitle() const

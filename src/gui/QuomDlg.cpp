@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "AboutDlg.h"
+#include "BackupRestorePage.h"
 #include "BackupTask.h"
 #include "CommandBars.h"
 #include "ListCtrl.h"
@@ -234,6 +235,7 @@ void CQuomDlg::CreatePageSet()
 {
     // Created in this order; the share-folder page is shown first.
     AddPage(ID_VIEW_SYSTEM_LOG, new CQUOMLOG_PAGE);
+    AddPage(ID_VIEW_BACKUP_RESTORE, new CBackupRestorePage);
     AddPage(ID_VIEW_SHARE_FOLDER, new CListFolderView);
 }
 

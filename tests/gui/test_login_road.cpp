@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <typeinfo>
 
+#include "BackupRestorePage.h"
 #include "CommandBars.h"
 #include "DiscoverNasDlg.h"
 #include "EmulatedNas.h"
@@ -318,7 +319,26 @@ private slots:
         MessageBoxRecorder boxes;
         CQuomDlg dlg;
         Seen seen;
-        QCOMPARE(RunMainWindow(dlg, [&](CQuomDlg& d) { seen = Look(d); }), int(IDCANCEL));
+        // A run's outcome posted by the backup page becomes a System Log row.
+        bool backupPage = false;
+        std::vector<std::string> logRow;
+        QCOMPARE(RunMainWindow(dlg,
+                               [&](CQuomDlg& d) {
+                                   seen = Look(d);
+                                   auto* page =
+                                       dynamic_cast<CBackupRestorePage*>(d.GetPage(ID_VIEW_BACKUP_RESTORE));
+                                   backupPage = page != nullptr;
+                                   if (!page)
+                                       return;
+                                   page->PostTaskResult(LOG_RESTORE, "T : restore processing Finish!!", "/r.txt");
+                                   QCoreApplication::processEvents();
+                                   ListCtrl* log = d.GetPage(ID_VIEW_SYSTEM_LOG)->GetListCtrl();
+                                   for (int col = 0; log->GetItemCount() == 1 && col < 5; ++col)
+                                       logRow.push_back(col == 1 ? "" : log->GetItemText(0, col));
+                               }),
+                 int(IDCANCEL));
+        QVERIFY(backupPage);
+        QCOMPARE(logRow, (std::vector<std::string>{"1", "", "Restore", "T : restore processing Finish!!", "/r.txt"}));
         QVERIFY(seen.ran);
         QCOMPARE(seen.title, QString("NAS-SEVEN-198.18.1.10 User:admin"));
         QCOMPARE(seen.level, std::string("15"));
