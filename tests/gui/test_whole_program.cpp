@@ -19,6 +19,7 @@
 #include <QtTest>
 #include <filesystem>
 
+#include "Clock.h"
 #include "CommandBars.h"
 #include "AddTaskWS_P2.h"
 #include "AddTaskWZ_P0.h"
@@ -142,7 +143,9 @@ bool Has(const std::vector<std::string>& texts, const std::string& text)
 class TestWholeProgram : public QObject {
     Q_OBJECT
     testsupport::TempDir m_dir;
-    CDiscoverNasDlg::Timing m_oldTiming;
+    // Device waits and time-outs run 8 times faster.
+    platform::FastClock m_clock{8};
+    std::unique_ptr<platform::ScopedClock> m_scopedClock;
 
     // The dialogs a user meets on the way; anything else is cancelled.
     void OnDialog(Dialog& d)
@@ -198,17 +201,12 @@ private slots:
         GetNasContext()->SetIniPath((m_dir / "program" / "quom.ini").string());
         fs::create_directories(m_dir / "program");
         fs::create_directories(m_dir / "disk1");
-        SetSnmpSleepFunction([](int) {});
-        CDiscoverNasDlg::Timing t;
-        t.discoveryMs = 400;
-        t.loginMs = 1000;
-        m_oldTiming = CDiscoverNasDlg::SetTiming(t);
+        m_scopedClock = std::make_unique<platform::ScopedClock>(m_clock);
     }
     void cleanupTestCase()
     {
         Dialog::SetModalHook({});
-        CDiscoverNasDlg::SetTiming(m_oldTiming);
-        SetSnmpSleepFunction({});
+        m_scopedClock.reset();
     }
 
     void aUsersDayWithTheProgram()
