@@ -110,7 +110,7 @@ protected:
 
 private:
     struct Job;
-    static void DeviceInfoThreadProc(std::shared_ptr<Job> job);
+    static void DeviceInfoThreadProc(const std::shared_ptr<Job>& job);
     static int ReadDeviceInfo(Job& job, DeviceInfoValues& values);
     intptr_t OnValuesReady(const platform::gui::Message& message);
     void ShowValues();

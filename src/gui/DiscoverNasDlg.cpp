@@ -199,7 +199,13 @@ CDiscoverNasDlg::RowRecord* CDiscoverNasDlg::Row(int row) const
 {
     if (row < 0 || row >= m_list->GetItemCount())
         return nullptr;
-    return reinterpret_cast<RowRecord*>(m_list->GetItemData(row));
+    // A row's item data is the address of its record: the record is looked
+    // up among the dialog's own, so a stray value never becomes a pointer.
+    const uintptr_t data = m_list->GetItemData(row);
+    for (const auto& record : m_rows)
+        if (reinterpret_cast<uintptr_t>(record.get()) == data)
+            return record.get();
+    return nullptr;
 }
 
 NasInfo CDiscoverNasDlg::GetRowRecord(int row) const
@@ -674,7 +680,7 @@ void CDiscoverNasDlg::StartScan()
     SendMessage(WM_SCAN_DONE);
 }
 
-int CDiscoverNasDlg::ScanWorker(CPopDlg& popup, CNasDiscovery& discovery, bool changeUser, std::string macText)
+int CDiscoverNasDlg::ScanWorker(CPopDlg& popup, CNasDiscovery& discovery, bool changeUser, const std::string& macText)
 {
     popup.SetMessage(kPleaseWait);
     discovery.m_timeout = GetTiming().discoveryMs;
@@ -720,7 +726,7 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
         const std::string text = std::string(rec->name) + "\n" + IpToString(rec->deviceAddress);
         int found = -1;
         for (int i = 0; i < m_list->GetItemCount(); ++i)
-            if (std::memcmp(Row(i)->info.mac, rec->mac, 6) == 0) {
+            if (const RowRecord* r = Row(i); r != nullptr && std::memcmp(r->info.mac, rec->mac, 6) == 0) {
                 found = i;
                 break;
             }
@@ -754,7 +760,7 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
         int row = -1;
         if (StringToMac(ctx->m_macText, mac))
             for (int i = 0; i < m_list->GetItemCount(); ++i)
-                if (Row(i)->answering && std::memcmp(Row(i)->info.mac, mac, 6) == 0) {
+                if (const RowRecord* r = Row(i); r != nullptr && r->answering && std::memcmp(r->info.mac, mac, 6) == 0) {
                     row = i;
                     break;
                 }
@@ -845,7 +851,7 @@ void CDiscoverNasDlg::DoLogin()
     }
 }
 
-int CDiscoverNasDlg::LoginWorker(CPopDlg& popup, NasInfo record, std::string user, std::string password,
+int CDiscoverNasDlg::LoginWorker(CPopDlg& popup, NasInfo record, const std::string& user, const std::string& password,
                                  WorkerResult& out)
 {
     popup.SetMessage(kPleaseWait);
@@ -935,7 +941,7 @@ void CDiscoverNasDlg::DoNetConfig()
 }
 
 int CDiscoverNasDlg::NetConfigWorker(CPopDlg& popup, NasInfo record, bool automatic, uint32_t ip, uint32_t mask,
-                                     uint32_t gateway, std::string password, WorkerResult& out)
+                                     uint32_t gateway, const std::string& password, WorkerResult& out)
 {
     popup.SetMessage(kPleaseWait);
     const Timing timing = GetTiming();

@@ -148,12 +148,12 @@ private:
     int RunWorker(std::thread& slot, const std::function<int(CPopDlg&)>& work);
 
     // Worker bodies; they read only their arguments.
-    static int ScanWorker(CPopDlg& popup, CNasDiscovery& discovery, bool changeUser, std::string macText);
+    static int ScanWorker(CPopDlg& popup, CNasDiscovery& discovery, bool changeUser, const std::string& macText);
     static int WaitReadyWorker(CPopDlg& popup, NasInfo record, WorkerResult& out);
-    static int LoginWorker(CPopDlg& popup, NasInfo record, std::string user, std::string password,
+    static int LoginWorker(CPopDlg& popup, NasInfo record, const std::string& user, const std::string& password,
                            WorkerResult& out);
     static int NetConfigWorker(CPopDlg& popup, NasInfo record, bool automatic, uint32_t ip, uint32_t mask,
-                               uint32_t gateway, std::string password, WorkerResult& out);
+                               uint32_t gateway, const std::string& password, WorkerResult& out);
     // Rediscovers the device until it reports a disk-1 state other than -10:
     // 1 with the record, else -5 or a negative protocol code.
     static int WaitUntilReady(const unsigned char mac[6], NasInfo& record);
