@@ -8,6 +8,8 @@ namespace {
 
 std::mutex g_handlerLock;
 MessageBoxHandler g_handler;
+std::mutex g_recorderLock;
+MessageBoxRecorder* g_recorder = nullptr;
 
 } // namespace
 
@@ -45,10 +47,78 @@ int MessageBox(const std::string& text, unsigned style, const std::string& capti
         std::lock_guard<std::mutex> guard(g_handlerLock);
         handler = g_handler;
     }
+    // The window layer's handler records on the GUI thread itself.
+    int answer = 0;
+    if (!handler && RecordMessageBox({text, caption.empty() ? std::string("Tolvane") : caption, style, false}, &answer))
+        return answer;
     if (handler)
         return handler(text, caption.empty() ? std::string("Tolvane") : caption, style);
     std::fprintf(stderr, "Tolvane: %s\n", text.c_str());
     return DefaultAnswer(style);
+}
+
+bool RecordMessageBox(const RecordedBox& box, int* answer)
+{
+    std::lock_guard<std::mutex> guard(g_recorderLock);
+    if (g_recorder == nullptr)
+        return false;
+    *answer = g_recorder->Record(box);
+    return true;
+}
+
+MessageBoxRecorder::MessageBoxRecorder(Answer answer) : m_answer(std::move(answer))
+{
+    std::lock_guard<std::mutex> guard(g_recorderLock);
+    m_previous = g_recorder;
+    g_recorder = this;
+}
+
+MessageBoxRecorder::~MessageBoxRecorder()
+{
+    std::lock_guard<std::mutex> guard(g_recorderLock);
+    g_recorder = m_previous;
+}
+
+int MessageBoxRecorder::Record(const RecordedBox& box)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_boxes.push_back(box);
+    }
+    return m_answer ? m_answer(box) : DefaultAnswer(box.style);
+}
+
+std::vector<RecordedBox> MessageBoxRecorder::Boxes() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_boxes;
+}
+
+std::vector<std::string> MessageBoxRecorder::Texts() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<std::string> texts;
+    for (const RecordedBox& box : m_boxes)
+        texts.push_back(box.text);
+    return texts;
+}
+
+std::size_t MessageBoxRecorder::Count() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_boxes.size();
+}
+
+std::string MessageBoxRecorder::LastText() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_boxes.empty() ? std::string() : m_boxes.back().text;
+}
+
+void MessageBoxRecorder::Clear()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_boxes.clear();
 }
 
 } // namespace platform

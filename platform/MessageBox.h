@@ -3,8 +3,11 @@
 // handler that shows a real box on the GUI thread; tests install one that
 // records each box and answers it. With no handler the text goes to standard
 // error and the box answers with its default button.
+#include <cstddef>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -46,5 +49,43 @@ int MessageBox(const std::string& text, unsigned style = MB_OK, const std::strin
 
 // The answer a box gives when nobody presses anything: its default button.
 int DefaultAnswer(unsigned style);
+
+struct RecordedBox {
+    std::string text;
+    std::string caption;
+    unsigned style = 0;
+    bool onGuiThread = false; // where the box would have been shown
+};
+
+// Test hook: while one exists every box (from the core and from windows) is
+// recorded and answered by the answer function (by default the box's
+// default button) instead of being shown. Recorders nest.
+class MessageBoxRecorder {
+public:
+    using Answer = std::function<int(const RecordedBox&)>;
+    explicit MessageBoxRecorder(Answer answer = {});
+    ~MessageBoxRecorder();
+    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+
+    std::vector<RecordedBox> Boxes() const;
+    std::vector<std::string> Texts() const;
+    std::size_t Count() const;
+    // Text of the last box, "" when none.
+    std::string LastText() const;
+    void Clear();
+
+    int Record(const RecordedBox& box);
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<RecordedBox> m_boxes;
+    Answer m_answer;
+    MessageBoxRecorder* m_previous;
+};
+
+// When a recorder is in place: records box, puts its answer in *answer and
+// returns true.
+bool RecordMessageBox(const RecordedBox& box, int* answer);
 
 } // namespace platform

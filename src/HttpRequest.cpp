@@ -1,5 +1,6 @@
 #include "HttpRequest.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "Clock.h"
@@ -11,11 +12,10 @@
 
 namespace {
 
-// Waits run on the program's clock, so tests may make a silent device's
-// time-outs pass quickly.
+// Milliseconds on the program's clock since a tick.
 unsigned ElapsedMs(int64_t since)
 {
-    int64_t ms = platform::TickMs() - since;
+    const int64_t ms = platform::TickMs() - since;
     return ms > 0 ? static_cast<unsigned>(ms) : 0u;
 }
 
@@ -139,7 +139,7 @@ int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std
                 SocketErrorText();
             else
                 platform::MessageBox(options.sendFailureText);
-            return kHttpSocketFailed;
+            return options.distinctSendFailure ? kHttpSendFailed : kHttpSocketFailed;
         }
         if (!options.waitForAnswer)
             return kHttpSentUnconfirmed;
@@ -151,7 +151,7 @@ int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std
             unsigned elapsed = ElapsedMs(tryStart);
             if (elapsed >= perTry)
                 break;
-            long n = socket.Receive(chunk, sizeof chunk, static_cast<unsigned>(platform::RealMs(perTry - elapsed)));
+            long n = socket.Receive(chunk, sizeof chunk, perTry - elapsed);
             if (n > 0)
                 reader.Feed(chunk, static_cast<size_t>(n));
             else if (n == CTcpSocket::kTimedOut)

@@ -53,6 +53,7 @@ enum : int {
     kHttpSocketFailed = -1,  // socket could not be created or connected, or the send failed; already shown
     kHttpNoAnswer = -2,      // no "200 OK" within the overall limit
     kHttpRejected = -3,      // the device answered with another status (401 for bad credentials...)
+    kHttpSendFailed = -4,    // with HttpSendOptions::distinctSendFailure: the send failed; already shown
     kHttpSentUnconfirmed = 1 // sent whole, not waited for (HttpSendOptions::waitForAnswer false)
 };
 
@@ -63,6 +64,9 @@ struct HttpSendOptions {
     bool waitForAnswer = true;
     // The box shown when the send fails; empty shows SocketErrorText().
     std::string sendFailureText;
+    // A failed send returns kHttpSendFailed rather than kHttpSocketFailed,
+    // for callers that go on after it.
+    bool distinctSendFailure = false;
 };
 
 // Sends the request text with its terminating NUL byte and waits for the

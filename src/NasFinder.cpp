@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Clock.h"
 #include "stdafx.h"
 
 namespace {
@@ -42,8 +43,6 @@ struct FinderTable {
 std::mutex g_tableLock;
 std::shared_ptr<FinderTable> g_table;
 bool g_building = false;
-
-std::atomic<FinderTickSource> g_tick{nullptr};
 
 std::shared_ptr<FinderTable> CurrentTable()
 {
@@ -222,7 +221,7 @@ int Exchange(const FinderTable& table, const FinderInterface& entry, const NasIn
         if (left <= 0)
             return FINDER_ERR_TIMEOUT;
         pollfd p{table.socket, POLLIN, 0};
-        int r = poll(&p, 1, left);
+        int r = poll(&p, 1, static_cast<int>(platform::RealMs(left)));
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -302,16 +301,7 @@ int Login(const NasInfo* dev, unsigned char op, const char* user, const char* pa
 
 uint32_t FinderTick()
 {
-    FinderTickSource tick = g_tick.load();
-    if (tick)
-        return tick();
-    using namespace std::chrono;
-    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-void FinderSetTickSource(FinderTickSource tick)
-{
-    g_tick.store(tick);
+    return static_cast<uint32_t>(platform::TickMs());
 }
 
 std::list<FinderInterface> FinderGetInterfaces()
@@ -436,7 +426,7 @@ int FinderDiscover(std::list<NasInfo>& out, int timeoutMs, const unsigned char* 
         if (left <= 0)
             break;
         pollfd p{table->socket, POLLIN, 0};
-        int r = poll(&p, 1, left);
+        int r = poll(&p, 1, static_cast<int>(platform::RealMs(left)));
         if (r < 0) {
             if (errno == EINTR)
                 continue;

@@ -113,10 +113,8 @@ int FinderParseLoginReply(const unsigned char* data, size_t len, char* community
 // Reply 7: the status byte with both big-endian values stored.
 int FinderParseProgressReply(const unsigned char* data, size_t len, unsigned* value1, unsigned* value2);
 
-// Test seam: the millisecond tick that measures waits (wraps at 2^32).
-// nullptr restores the system's monotonic clock.
-using FinderTickSource = uint32_t (*)();
-void FinderSetTickSource(FinderTickSource tick);
+// The millisecond tick that measures waits: the program's clock, wrapping
+// at 2^32.
 uint32_t FinderTick();
 
 // Test seam: copy of the current interface table (empty when not initialised).

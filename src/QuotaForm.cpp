@@ -259,11 +259,18 @@ bool SendQuotaSettings(const platform::JobControl& job, const std::string& name,
             BuildQuotaRequest(index, escaped, disk.size, address, authorization, std::to_string(disk.number), mode, type);
         HttpSendOptions options;
         options.limits = disk.limits;
-        if (user)
+        if (user) {
+            // A user's failed send is shown and the next disk still tried.
             options.sendFailureText = "Header send failed last packet!";
+            options.distinctSendFailure = true;
+        }
         const int rc = SendHttpRequestWithOptions(address, static_cast<unsigned>(port), request, options);
         if (rc == kHttpSocketFailed)
             return false; // already shown; the other disk is not tried
+        if (rc == kHttpSendFailed) {
+            ok = false;
+            continue;
+        }
         if (rc != kHttpOk || !QuotaRowReadsBack(job, name, type, disk.number, disk.size)) {
             platform::MessageBox(Format("Quota setting of Disk%d failed!", disk.number));
             ok = false;

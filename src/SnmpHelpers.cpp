@@ -1,7 +1,6 @@
 #include "SnmpHelpers.h"
 
 #include <cstdlib>
-#include <mutex>
 
 #include "Clock.h"
 #include "MessageBox.h"
@@ -11,20 +10,9 @@
 
 namespace {
 
-std::mutex g_sleepLock;
-SnmpSleepFunction g_sleep;
-
 void Pause(int ms)
 {
-    SnmpSleepFunction sleep;
-    {
-        std::lock_guard<std::mutex> lock(g_sleepLock);
-        sleep = g_sleep;
-    }
-    if (sleep)
-        sleep(ms);
-    else
-        platform::SleepMs(ms);
+    platform::SleepMs(ms);
 }
 
 void SetUpFromContext(CSnmpEngine& engine) { SetEngineFromContext(engine); }
@@ -53,14 +41,6 @@ void SetEngineFromContext(CSnmpEngine& engine)
 void SnmpPause(int milliseconds)
 {
     Pause(milliseconds);
-}
-
-SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep)
-{
-    std::lock_guard<std::mutex> lock(g_sleepLock);
-    SnmpSleepFunction old = std::move(g_sleep);
-    g_sleep = std::move(sleep);
-    return old;
 }
 
 int SnmpGetWithRetry(const std::string& oid, std::string& value)

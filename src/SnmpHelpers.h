@@ -8,11 +8,7 @@
 // Pause between tries of the retrying helpers.
 inline constexpr int kSnmpRetryPauseMs = 2000;
 
-// Test seam: the pause function the helpers call (default: sleep the
-// calling thread). An empty function restores the default; returns the old.
-using SnmpSleepFunction = std::function<void(int milliseconds)>;
-SnmpSleepFunction SetSnmpSleepFunction(SnmpSleepFunction sleep);
-// Pauses the calling thread through that function (for other retry loops).
+// Pauses the calling thread on the program's clock (for other retry loops).
 void SnmpPause(int milliseconds);
 
 class CSnmpEngine;

@@ -8,28 +8,32 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <cstdint>
 #include <cstring>
 
+#include "Clock.h"
 #include "SocketError.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int MillisecondsLeft(Clock::time_point deadline)
+// Deadlines are on the program's clock; the system's waits last what such a
+// wait lasts on it in real time.
+int64_t DeadlineIn(unsigned timeoutMs)
 {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    return platform::TickMs() + static_cast<int64_t>(timeoutMs);
 }
 
 // Waits for events on fd until the deadline: 1 ready, 0 timed out, -1 error.
-int WaitFor(int fd, short events, Clock::time_point deadline)
+int WaitFor(int fd, short events, int64_t deadline)
 {
     for (;;) {
+        const int64_t left = deadline - platform::TickMs();
+        if (left <= 0)
+            return 0;
         pollfd p{fd, events, 0};
-        int r = ::poll(&p, 1, MillisecondsLeft(deadline));
+        int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(platform::RealMs(left), 1 << 30)));
         if (r > 0)
             return 1;
         if (r == 0)
@@ -88,7 +92,7 @@ bool CTcpSocket::Connect(const std::string& host, unsigned port, unsigned timeou
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
     peer.sin_addr = address;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const int64_t deadline = DeadlineIn(timeoutMs);
     if (::connect(m_fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0)
         return true;
     if (errno != EINPROGRESS && errno != EINTR) {
@@ -124,7 +128,7 @@ bool CTcpSocket::SendAll(const void* data, size_t size, unsigned timeoutMs, size
         SetLastSocketError(WSAENOTSOCK);
         return false;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const int64_t deadline = DeadlineIn(timeoutMs);
     const char* bytes = static_cast<const char*>(data);
     while (done < size) {
         ssize_t n = ::send(m_fd, bytes + done, size - done, MSG_NOSIGNAL);
@@ -158,7 +162,7 @@ long CTcpSocket::Receive(void* buffer, size_t size, unsigned timeoutMs)
         SetLastSocketError(WSAENOTSOCK);
         return kError;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const int64_t deadline = DeadlineIn(timeoutMs);
     for (;;) {
         ssize_t n = ::recv(m_fd, buffer, size, 0);
         if (n >= 0)

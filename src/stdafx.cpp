@@ -399,6 +399,23 @@ void CNasContext::ClearRunningTaskName()
     m_runningTaskName.clear();
 }
 
+bool CNasContext::TryStartTask(const std::string& name)
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (m_taskRunning)
+        return false;
+    m_taskRunning = true;
+    m_runningTaskName = name;
+    return true;
+}
+
+void CNasContext::EndTask()
+{
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_runningTaskName.clear();
+    m_taskRunning = false;
+}
+
 CNasContext* GetNasContext()
 {
     static CNasContext context;

@@ -94,6 +94,11 @@ public:
     void SetTaskRunning(int running);
     void SetRunningTaskName(const std::string& name);
     void ClearRunningTaskName();
+    // Makes name the running task unless a task runs already: the test and
+    // the set are one step under the lock. False when another task runs.
+    bool TryStartTask(const std::string& name);
+    // The running task ends: its name cleared, then the flag.
+    void EndTask();
 
     const std::string& IniPath() const { return m_iniPath; }
     // Test seam: moves the login memory of this context to another file.

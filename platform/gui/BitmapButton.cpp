@@ -22,4 +22,10 @@ void BitmapButton::SetBitmap(const QPixmap& pixmap)
     setIconSize(pixmap.size());
 }
 
+void BitmapButton::SetDescription(const QString& text)
+{
+    setToolTip(text);
+    setAccessibleName(text);
+}
+
 } // namespace platform::gui

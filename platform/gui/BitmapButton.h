@@ -12,6 +12,9 @@ public:
     // when the bitmap does not exist.
     bool SetBitmap(unsigned bitmapId, QColor mask = QColor(255, 255, 255));
     void SetBitmap(const QPixmap& pixmap);
+    // What the button does, in words: its tooltip and, for a button without
+    // text, its accessible name.
+    void SetDescription(const QString& text);
 };
 
 } // namespace platform::gui

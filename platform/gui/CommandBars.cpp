@@ -9,6 +9,17 @@
 
 namespace platform::gui {
 namespace {
+
+// The button a bar shows for what does not fit has only a chevron.
+void NameOverflowButton(QWidget* bar, const char* name)
+{
+    for (QWidget* child : bar->findChildren<QWidget*>())
+        if (child->objectName() == "qt_toolbar_ext_button" || child->objectName() == "qt_menubar_ext_button")
+            child->setAccessibleName(name);
+}
+
+} // namespace
+namespace {
 std::mutex g_popupLock;
 PopupMenuRecorder* g_popupRecorder = nullptr;
 
@@ -99,6 +110,7 @@ void CommandBars::SetMenu(const std::string& title, const Menu& menu)
         }
     }
     m_layout->insertWidget(0, m_menuBar);
+    NameOverflowButton(m_menuBar, "More menus");
 }
 
 QToolBar* CommandBars::AddToolBar(const std::string& title, unsigned toolBarId)
@@ -126,6 +138,7 @@ QToolBar* CommandBars::AddToolBar(const std::string& title, const std::vector<un
         action->setToolTip(text);
         connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
     }
+    NameOverflowButton(bar, "More tools");
     connect(bar, &QToolBar::visibilityChanged, this, [this, bar](bool visible) {
         if (m_onVisibility)
             m_onVisibility(bar, visible);

@@ -221,6 +221,24 @@ bool ListCtrl::SetItemImage(int row, int image)
     return true;
 }
 
+bool ListCtrl::SetItemDescription(int row, const std::string& text)
+{
+    TOLVANE_ON_GUI_THREAD(SetItemDescription(row, text));
+    QStandardItem* item = Cell(row, 0);
+    if (item == nullptr)
+        return false;
+    item->setData(QString::fromStdString(text), Qt::ToolTipRole);
+    item->setData(QString::fromStdString(text), Qt::AccessibleDescriptionRole);
+    return true;
+}
+
+void ListCtrl::SetAccessibleName(const QString& name)
+{
+    setAccessibleName(name);
+    m_report->setAccessibleName(name);
+    m_icons->setAccessibleName(name);
+}
+
 int ListCtrl::GetItemImage(int row) const
 {
     if (row < 0 || row >= GetItemCount())

@@ -54,6 +54,11 @@ public:
     bool SetItemText(int row, int column, const std::string& text);
     std::string GetItemText(int row, int column) const;
     bool SetItemImage(int row, int image);
+    // A row's state in words, for what its image alone says: its tooltip
+    // and its accessible description.
+    bool SetItemDescription(int row, const std::string& text);
+    // The list's accessible name, on the list and both of its views.
+    void SetAccessibleName(const QString& name);
     int GetItemImage(int row) const;
     virtual bool DeleteItem(int row);
     virtual bool DeleteAllItems();

@@ -5,14 +5,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
+#include <vector>
 
 #include "MessageTarget.h"
 
 namespace platform::gui {
 namespace {
-
-std::mutex g_recorderLock;
-MessageBoxRecorder* g_recorder = nullptr;
 
 struct ButtonSpec {
     QMessageBox::StandardButton button;
@@ -61,11 +59,9 @@ bool HasDisplay()
 
 int ShowOnGuiThread(QWidget* owner, const std::string& text, unsigned style, const std::string& caption)
 {
-    {
-        std::lock_guard<std::mutex> guard(g_recorderLock);
-        if (g_recorder != nullptr)
-            return g_recorder->Record({text, caption, style, IsGuiThread()});
-    }
+    int recorded = 0;
+    if (platform::RecordMessageBox({text, caption, style, IsGuiThread()}, &recorded))
+        return recorded;
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr || !HasDisplay()) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return platform::DefaultAnswer(style);
@@ -113,52 +109,6 @@ int ShowMessageBox(QWidget* owner, const std::string& text, unsigned style, cons
         answer = ShowOnGuiThread(parent, text, style, title);
     });
     return answer;
-}
-
-MessageBoxRecorder::MessageBoxRecorder(Answer answer) : m_answer(std::move(answer))
-{
-    std::lock_guard<std::mutex> guard(g_recorderLock);
-    m_previous = g_recorder;
-    g_recorder = this;
-}
-
-MessageBoxRecorder::~MessageBoxRecorder()
-{
-    std::lock_guard<std::mutex> guard(g_recorderLock);
-    g_recorder = m_previous;
-}
-
-int MessageBoxRecorder::Record(const RecordedBox& box)
-{
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_boxes.push_back(box);
-    }
-    return m_answer ? m_answer(box) : platform::DefaultAnswer(box.style);
-}
-
-std::vector<RecordedBox> MessageBoxRecorder::Boxes() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_boxes;
-}
-
-std::size_t MessageBoxRecorder::Count() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_boxes.size();
-}
-
-std::string MessageBoxRecorder::LastText() const
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_boxes.empty() ? std::string() : m_boxes.back().text;
-}
-
-void MessageBoxRecorder::Clear()
-{
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_boxes.clear();
 }
 
 } // namespace platform::gui

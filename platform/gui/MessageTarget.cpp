@@ -87,8 +87,45 @@ intptr_t MessageTarget::Dispatch(const Message& message)
     return OnMessage(message);
 }
 
+namespace {
+
+std::mutex g_payloadLock;
+std::map<unsigned, const std::type_info*>& PayloadTypes()
+{
+    static std::map<unsigned, const std::type_info*> types;
+    return types;
+}
+
+const PayloadRegistration<WM_SHOW_MESSAGE> g_showMessagePayload;
+
+bool CheckPayload(unsigned id, const std::any& data)
+{
+    const bool ok = PayloadMatches(id, data);
+    assert(ok && "message posted with a payload of another type");
+    return ok;
+}
+
+} // namespace
+
+void RegisterPayloadType(unsigned id, const std::type_info& type)
+{
+    std::lock_guard<std::mutex> guard(g_payloadLock);
+    PayloadTypes()[id] = &type;
+}
+
+bool PayloadMatches(unsigned id, const std::any& data)
+{
+    if (!data.has_value())
+        return true;
+    std::lock_guard<std::mutex> guard(g_payloadLock);
+    auto it = PayloadTypes().find(id);
+    return it == PayloadTypes().end() || *it->second == data.type();
+}
+
 bool MessageTarget::PostMessage(unsigned id, uintptr_t wParam, intptr_t lParam, std::any data)
 {
+    if (!CheckPayload(id, data))
+        return false;
     std::shared_ptr<State> state = m_state;
     {
         std::lock_guard<std::mutex> guard(state->lock);
@@ -110,6 +147,8 @@ bool MessageTarget::PostMessage(unsigned id, uintptr_t wParam, intptr_t lParam, 
 
 intptr_t MessageTarget::SendMessage(unsigned id, uintptr_t wParam, intptr_t lParam, std::any data)
 {
+    if (!CheckPayload(id, data))
+        return 0;
     std::shared_ptr<State> state = m_state;
     Message message{id, wParam, lParam, std::move(data)};
     intptr_t result = 0;
@@ -133,10 +172,8 @@ intptr_t MessageTarget::OnMessage(const Message& message)
         return handler(message);
     }
     if (message.id == WM_SHOW_MESSAGE) {
-        std::string text;
-        if (const std::string* s = std::any_cast<std::string>(&message.data))
-            text = *s;
-        ShowMessageBox(OwnerWidget(), text, static_cast<unsigned>(message.wParam));
+        const std::string* text = Payload<WM_SHOW_MESSAGE>(message);
+        ShowMessageBox(OwnerWidget(), text != nullptr ? *text : std::string(), static_cast<unsigned>(message.wParam));
         return 1;
     }
     return 0;

@@ -11,7 +11,10 @@
 //    return false / 0), as with a window that no longer exists.
 // Timers are identified by the caller's ids and fire OnTimer on the GUI thread.
 #include <any>
+#include <cassert>
 #include <cstdint>
+#include <string>
+#include <typeinfo>
 #include <functional>
 #include <map>
 #include <memory>
@@ -44,6 +47,26 @@ struct Message {
     std::any data; // payload carried by value (a text, a record...)
 };
 
+// Typed payloads. A message that carries data names its payload type once,
+// by specialising MessagePayload (next to the message's handler when the type
+// lives above this layer) and registering it with a PayloadRegistration; posts
+// and sends of a registered message with data of another type are refused in
+// debug builds (an assertion) and dropped otherwise. Handlers read the data
+// with Payload<Id>, which checks the type the same way.
+template <unsigned Id> struct MessagePayload; // { using type = ...; }
+template <> struct MessagePayload<WM_SHOW_MESSAGE> {
+    using type = std::string;
+};
+
+// Records the payload type of a message id (once, at start-up).
+void RegisterPayloadType(unsigned id, const std::type_info& type);
+template <unsigned Id> struct PayloadRegistration {
+    PayloadRegistration() { RegisterPayloadType(Id, typeid(typename MessagePayload<Id>::type)); }
+};
+// Whether data may travel with message id: no data, no registered type, or
+// a value of the registered type.
+bool PayloadMatches(unsigned id, const std::any& data);
+
 // True on the thread that runs the application's event loop.
 bool IsGuiThread();
 // Queues fn to run on the GUI thread.
@@ -55,6 +78,16 @@ template <typename T> T CallOnGuiThread(const std::function<T()>& fn)
     T result{};
     CallOnGuiThread(std::function<void()>([&] { result = fn(); }));
     return result;
+}
+
+// The payload of a message of id Id, null when it carries none.
+template <unsigned Id> const typename MessagePayload<Id>::type* Payload(const Message& message)
+{
+    using T = typename MessagePayload<Id>::type;
+    assert(message.id == Id && "payload read under another message id");
+    const T* payload = std::any_cast<T>(&message.data);
+    assert((payload != nullptr || !message.data.has_value()) && "message payload of another type");
+    return payload;
 }
 
 class MessageTarget {

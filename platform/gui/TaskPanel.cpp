@@ -1,8 +1,9 @@
 #include "TaskPanel.h"
 
-#include <QLabel>
+#include <QAbstractButton>
+#include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPushButton>
+#include <QStyleOptionFocusRect>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -28,6 +29,40 @@ constexpr int kCaptionHeight = 25;
 constexpr int kItemHeight = 20;
 constexpr int kBodyPad = 8;
 constexpr int kIconOverhang = 7;  // the group icon rises above the caption
+// The keyboard and accessibility side of a painted link: a button over the
+// link that takes the focus (Tab), is pressed with Space or Enter and shows
+// itself to assistive tools as a button named by the link's text. The panel
+// paints the link and handles the mouse; the button draws only its focus.
+class LinkButton : public QAbstractButton {
+public:
+    LinkButton(QWidget* parent, const QString& text) : QAbstractButton(parent)
+    {
+        setText(text);
+        setAccessibleName(text);
+        setFocusPolicy(Qt::StrongFocus);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!hasFocus())
+            return;
+        QPainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+            click();
+            return;
+        }
+        QAbstractButton::keyPressEvent(event);
+    }
+};
+
 } // namespace
 
 TaskPanelGroup::TaskPanelGroup(TaskPanel* panel, unsigned id, int icon)
@@ -185,47 +220,57 @@ void TaskPanel::Relayout()
         group->m_bodyRect = QRect(kMargin, bodyTop, width, y - bodyTop);
     }
     m_contentHeight = y + kMargin;
-    RebuildItemWidgets();
+    UpdateLinkButtons();
     update();
 }
 
-void TaskPanel::RebuildItemWidgets()
+std::vector<QAbstractButton*> TaskPanel::LinkButtons() const
 {
-    // The handler of a link may rebuild the panel while its button is still
-    // in its click: old widgets go later.
-    for (QWidget* w : m_itemWidgets) {
-        w->hide();
-        w->deleteLater();
+    std::vector<QAbstractButton*> buttons;
+    for (const LinkButtonEntry& entry : m_linkButtons)
+        buttons.push_back(entry.button);
+    return buttons;
+}
+
+void TaskPanel::UpdateLinkButtons()
+{
+    // The links change with every rebuild: new buttons in the links' order,
+    // the focus kept on the link that had it.
+    unsigned focusedId = 0;
+    bool hadFocus = false;
+    for (const LinkButtonEntry& entry : m_linkButtons) {
+        if (entry.button->hasFocus()) {
+            focusedId = entry.id;
+            hadFocus = true;
+        }
     }
-    m_itemWidgets.clear();
+    for (const LinkButtonEntry& entry : m_linkButtons) {
+        entry.button->hide();
+        entry.button->deleteLater(); // it may be the one being pressed
+    }
+    m_linkButtons.clear();
+    QFontMetrics metrics(font());
     for (const auto& group : m_groups) {
+        if (!group->m_expanded)
+            continue;
         for (const auto& item : group->m_items) {
-            if (item->m_rect.isEmpty())
+            if (!item->IsLink())
                 continue;
-            QString caption = QString::fromStdString(item->GetCaption());
-            QWidget* w = nullptr;
-            if (item->IsLink()) {
-                auto* button = new QPushButton(caption, this);
-                button->setFlat(true);
-                button->setFocusPolicy(Qt::TabFocus);
-                button->setStyleSheet("QPushButton { background: transparent; border: none; color: transparent; }"
-                                      "QPushButton:focus { border: 1px dotted white; }");
-                const unsigned id = item->GetID();
-                connect(button, &QPushButton::clicked, this, [this, id] {
-                    if (m_onLink)
-                        m_onLink(id);
-                });
-                w = button;
-            } else {
-                auto* label = new QLabel(this);
-                label->setStyleSheet("background: transparent; color: transparent;");
-                w = label;
-            }
-            w->setAccessibleName(caption);
-            w->setAttribute(Qt::WA_TransparentForMouseEvents);
-            w->setGeometry(item->m_rect);
-            w->show();
-            m_itemWidgets.push_back(w);
+            const QString text = QString::fromStdString(item->GetCaption());
+            auto* button = new LinkButton(this, text);
+            const int left = item->m_rect.left() + (item->GetIconIndex() >= 0 ? 20 : 0);
+            button->setGeometry(item->m_rect.left(), item->m_rect.top(),
+                                left - item->m_rect.left() + metrics.horizontalAdvance(text) + 4,
+                                item->m_rect.height());
+            const unsigned id = item->GetID();
+            connect(button, &QAbstractButton::clicked, this, [this, id] {
+                if (m_onLink)
+                    m_onLink(id); // the handler may rebuild the panel
+            });
+            button->show();
+            m_linkButtons.push_back({id, button});
+            if (hadFocus && id == focusedId)
+                button->setFocus();
         }
     }
 }

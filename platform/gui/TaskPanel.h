@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class QAbstractButton;
+
 namespace platform::gui {
 
 class TaskPanel;
@@ -106,6 +108,8 @@ public:
 
     // Called by groups after a change.
     void Relayout();
+    // The links' keyboard buttons, in the links' order.
+    std::vector<QAbstractButton*> LinkButtons() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -115,7 +119,13 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    struct LinkButtonEntry {
+        unsigned id;
+        QAbstractButton* button;
+    };
     const TaskPanelItem* LinkAt(const QPoint& point) const;
+    void UpdateLinkButtons();
+    std::vector<LinkButtonEntry> m_linkButtons;
     std::vector<std::unique_ptr<TaskPanelGroup>> m_groups;
     std::vector<QPixmap> m_images;
     std::function<void(unsigned)> m_onLink;
@@ -123,11 +133,6 @@ private:
     bool m_singleSelection = false;
     bool m_selectOnFocus = true;
     int m_contentHeight = 0;
-    // Keyboard and assistive-technology stand-ins for the drawn items: a
-    // button per link (Tab reaches it, Space runs it) and a label per text
-    // line; the mouse goes through them to the panel.
-    std::vector<QWidget*> m_itemWidgets;
-    void RebuildItemWidgets();
 };
 
 } // namespace platform::gui

@@ -77,7 +77,8 @@ Worker::~Worker()
     Stop();
 }
 
-bool Worker::StartJob(std::function<void(const JobControl&)> job, std::function<void()> done, Progress progress)
+bool Worker::StartJob(std::function<void(const JobControl&, const Poster&)> job, std::function<void()> done,
+                      Progress progress)
 {
     if (m_busy)
         return false;
@@ -100,7 +101,13 @@ bool Worker::StartJob(std::function<void(const JobControl&)> job, std::function<
     m_run = run;
     try {
         run->thread = std::thread([run, job = std::move(job), done = std::move(done), control] {
-            RunGuarded(job, control);
+            const Poster post = [run](std::function<void()> fn) {
+                RunOnGuiThread([run, fn = std::move(fn)] {
+                    if (!run->dropped)
+                        fn();
+                });
+            };
+            RunGuarded([&job, &post](const JobControl& c) { job(c, post); }, control);
             RunOnGuiThread([run, done] {
                 if (run->dropped)
                     return;
@@ -154,6 +161,11 @@ void Worker::StopPeriodic()
 {
     if (m_timer)
         m_timer->stop();
+}
+
+bool Worker::IsPeriodic() const
+{
+    return m_timer && m_timer->isActive();
 }
 
 bool Worker::Stop(int waitMs)

@@ -5,6 +5,8 @@
 // at a time on a thread of its own:
 //  - Start: the job runs on the worker thread with a JobControl (stop request,
 //    progress); its result comes back by value to `done` on the GUI thread.
+//  - StartWithUpdates: the same, with a typed channel for what the job has to
+//    show while it runs (values, in order, on the GUI thread).
 //  - RunModal: the job runs behind a modal busy indicator (the busy popup),
 //    which shows the job's texts; the result is returned when it ends.
 //  - StartPeriodic: a tick on the program's clock that is skipped while the
@@ -53,7 +55,8 @@ public:
     bool Start(std::function<R(const JobControl&)> job, std::function<void(R)> done, const Progress& progress = {})
     {
         auto result = std::make_shared<R>();
-        return StartJob([job = std::move(job), result](const JobControl& control) { *result = job(control); },
+        return StartJob([job = std::move(job), result](const JobControl& control,
+                                                       const Poster&) { *result = job(control); },
                         [done = std::move(done), result]() {
                             if (done)
                                 done(std::move(*result));
@@ -62,7 +65,31 @@ public:
     }
     bool Start(std::function<void(const JobControl&)> job, std::function<void()> done = {}, Progress progress = {})
     {
-        return StartJob(std::move(job), std::move(done), std::move(progress));
+        return StartJob([job = std::move(job)](const JobControl& control, const Poster&) { job(control); },
+                        std::move(done), std::move(progress));
+    }
+
+    // Start with a typed channel for what the job has to show besides texts:
+    // each value the job sends reaches update on the GUI thread, in order and
+    // before done, unless the worker was stopped first.
+    template <class R, class U>
+    bool StartWithUpdates(std::function<R(const JobControl&, const std::function<void(U)>& send)> job,
+                          std::function<void(U)> update, std::function<void(R)> done = {})
+    {
+        auto result = std::make_shared<R>();
+        auto shared = std::make_shared<std::function<void(U)>>(std::move(update));
+        return StartJob(
+            [job = std::move(job), result, shared](const JobControl& control, const Poster& post) {
+                const std::function<void(U)> send = [&post, shared](U value) {
+                    post([shared, value = std::move(value)]() mutable { (*shared)(std::move(value)); });
+                };
+                *result = job(control, send);
+            },
+            [done = std::move(done), result]() {
+                if (done)
+                    done(std::move(*result));
+            },
+            {});
     }
 
     // Runs job behind the busy indicator's modal run and returns its result.
@@ -78,6 +105,7 @@ public:
     // is busy. Starting again replaces the interval and the tick.
     void StartPeriodic(int64_t intervalMs, std::function<void()> tick);
     void StopPeriodic();
+    bool IsPeriodic() const;
 
     // Asks a running job to stop and waits up to waitMs for it, running the
     // GUI's events meanwhile (a job may be waiting for a box). Its result is
@@ -90,7 +118,10 @@ public:
 
 private:
     struct Run;
-    bool StartJob(std::function<void(const JobControl&)> job, std::function<void()> done, Progress progress);
+    // Runs a call on the GUI thread unless the job's result was dropped.
+    using Poster = std::function<void(std::function<void()>)>;
+    bool StartJob(std::function<void(const JobControl&, const Poster&)> job, std::function<void()> done,
+                  Progress progress);
     void RunModalJob(BusyIndicator& busy, const std::function<void(const JobControl&)>& job);
 
     bool m_busy = false;

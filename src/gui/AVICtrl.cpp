@@ -1,5 +1,7 @@
 #include "AVICtrl.h"
 
+#include "Clock.h"
+
 #include <QPainter>
 #include <cerrno>
 #include <chrono>
@@ -58,7 +60,7 @@ std::string CAVICtrl::CreateTempFile(int& fd)
                          .count();
         char name[32];
         std::snprintf(name, sizeof name, "AVC%X.AVI", static_cast<unsigned>(ticks));
-        std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs(Delay::AviTempNamePause)));
+        platform::SleepMs(RealDelayMs(Delay::AviTempNamePause));
         std::string path = (folder / name).string();
         // Exclusive creation: a name another control took in the meantime
         // is skipped like an existing file.

@@ -32,6 +32,11 @@ DeviceLogin CopyLogin()
 CAddTaskWS_P2::CAddTaskWS_P2(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::AddTaskWS_P2>())
 {
     m_ui->setupUi(this);
+    m_ui->instruction->setAccessibleName("Instructions");
+    m_ui->folderGroup->setAccessibleName("Nas Folder List");
+    m_ui->nextButton->setAccessibleName("Next");
+    m_ui->cancelButton->setAccessibleName("Cancel");
+    m_ui->refreshButton->setAccessibleName("Refresh");
     connect(m_ui->refreshButton, &QPushButton::clicked, this, [this] { OnRefresh(); });
     connect(m_ui->nextButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });

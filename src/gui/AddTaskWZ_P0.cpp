@@ -27,6 +27,11 @@ size_t CharacterCount(const std::string& text)
 CAddTaskWZ_P0::CAddTaskWZ_P0(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::AddTaskWZ_P0>())
 {
     m_ui->setupUi(this);
+    m_ui->instruction->setAccessibleName("Instructions");
+    m_ui->nameGroup->setAccessibleName("Enter the Task name");
+    m_ui->nameLabel->setAccessibleName("Task Name");
+    m_ui->applyButton->setAccessibleName("Apply");
+    m_ui->cancelButton->setAccessibleName("Cancel");
     connect(m_ui->nameEdit, &QLineEdit::textChanged, this, [this] { OnChangeName(); });
     connect(m_ui->applyButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });

@@ -81,14 +81,32 @@ void CBackupProgress::OnProgress(int percent, const std::string& text)
 bool CBackupProgress::StartBackup(const BackupTaskInfo& task, std::time_t startTime,
                                   std::function<void(BackupRunResult)> done)
 {
+    return StartRun(
+        "Backup processing",
+        [task, startTime](const platform::JobControl& control) { return RunBackupJob(task, startTime, control); },
+        std::move(done));
+}
+
+void CBackupProgress::BeginRun(const std::string& text)
+{
+    SetPos(0);
+    SetStatusText(text);
+}
+
+bool CBackupProgress::StartRun(const std::string& firstText,
+                               std::function<BackupRunResult(const platform::JobControl&)> job,
+                               std::function<void(BackupRunResult)> done, std::function<void()> onReport)
+{
     if (m_worker.Busy())
         return false;
-    SetPos(0);
-    SetStatusText("Backup processing");
+    BeginRun(firstText);
     show();
-    return m_worker.Start<BackupRunResult>(
-        [task, startTime](const platform::JobControl& control) { return RunBackupJob(task, startTime, control); },
-        std::move(done), [this](int percent, const std::string& text) { OnProgress(percent, text); });
+    return m_worker.Start<BackupRunResult>(std::move(job), std::move(done),
+                                           [this, onReport = std::move(onReport)](int percent, const std::string& text) {
+                                               OnProgress(percent, text);
+                                               if (onReport)
+                                                   onReport();
+                                           });
 }
 
 bool CBackupProgress::StopRun(int waitMs)

@@ -37,6 +37,15 @@ public:
     // outcome on the GUI thread. False while a run is under way.
     bool StartBackup(const BackupTaskInfo& task, std::time_t startTime,
                      std::function<void(BackupRunResult)> done);
+    // Shows the window with firstText and runs job (a backup or a restore)
+    // on the worker; onReport runs on the GUI thread with every report, done
+    // gets the outcome. False while a run is under way.
+    bool StartRun(const std::string& firstText, std::function<BackupRunResult(const platform::JobControl&)> job,
+                  std::function<void(BackupRunResult)> done, std::function<void()> onReport = {});
+    // A run carried out by another worker (a schedule pass) reports here,
+    // whether the window is shown or not.
+    void BeginRun(const std::string& text);
+    void ShowRunProgress(int percent, const std::string& text) { OnProgress(percent, text); }
     bool Running() const { return m_worker.Busy(); }
     // Asks the run to stop (rsync is ended) and waits up to waitMs.
     bool StopRun(int waitMs);

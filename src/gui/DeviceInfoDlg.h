@@ -1,21 +1,22 @@
 #pragma once
 // The "Device Information" dialog: the logged-in device's system values and a
-// table of its disks and USB disks, read over SNMP on a query thread and read
-// again every 5 seconds while the dialog is open.
+// table of its disks and USB disks, read over SNMP (ReadDeviceInfo, in the
+// core) on the dialog's worker and read again every 5 seconds while the
+// dialog is open; a refresh tick is skipped while the last read still runs.
 //
-// The query thread never touches the dialog: it reads into a value record and
-// posts that record to the dialog (WM_USER+9), which shows it on the GUI
-// thread. Closing the dialog waits only a moment for a running query; a query
+// The read never touches the dialog: its values come back by value on the GUI
+// thread. Closing the dialog waits only a moment for a running read; a read
 // that is still talking to the device then is left to finish on its own and
-// drops its results.
+// its values go nowhere.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "DeviceInfoRead.h"
 #include "Dialog.h"
+#include "Worker.h"
 
 class CPopDlg;
 class CProgressListCtrl;
@@ -24,25 +25,6 @@ class QLabel;
 namespace Ui {
 class DeviceInfoDlg;
 }
-
-// One row of the storage table.
-struct DeviceStorageRow {
-    std::string name; // "Disk1", "Disk2", "USB" + index
-    int fileSystem = 0;
-    int totalMb = 0;
-    int usedMb = 0;
-};
-
-// Everything one query reads.
-struct DeviceInfoValues {
-    std::string name;
-    std::string firmwareVersion;
-    std::string packageVersion;
-    std::string bootTime;
-    std::string lanInterface;
-    int diskMode = 0;
-    std::vector<DeviceStorageRow> rows;
-};
 
 class CDeviceInfoDlg : public platform::gui::Dialog {
     Q_OBJECT
@@ -59,48 +41,38 @@ public:
         IDC_STORAGE_LIST = 1312,
         IDC_DISK_MODE = 1342,
     };
-    // The values are ready (posted by the query thread with a DeviceInfoValues).
-    static constexpr unsigned WM_DEVICE_INFO_READY = platform::gui::WM_USER + 9;
-
-    // Tries of one request that the device answers with noSuchName (busy)
-    // before the query gives up with that answer.
-    static constexpr int kBusyTries = 3;
-    // Pause between those tries.
-    static constexpr int kBusyPauseMs = 500;
+    static constexpr int kBusyTries = kDeviceInfoBusyTries;
+    static constexpr int kBusyPauseMs = kDeviceInfoBusyPauseMs;
     // How long closing the dialog waits for a running query.
     static constexpr int kCloseWaitMs = 500;
-    // More USB rows than any device has; the table walk stops there.
-    static constexpr int kMaxUsbRows = 64;
 
     explicit CDeviceInfoDlg(QWidget* parent = nullptr);
     ~CDeviceInfoDlg() override;
 
-    // The modal run; the window's clean-up (timer, query thread) follows it.
+    // The modal run; the window's clean-up (refresh, running read) follows it.
     int DoModal() override;
 
     // Text of a label control (1294 ... 1342); "" for another id.
     std::string GetDlgItemText(int id) const;
     CProgressListCtrl* GetStorageList() const { return m_storageList; }
+    // Whether the periodic refresh runs.
+    bool IsRefreshing() const { return m_worker.IsPeriodic(); }
     // The engine's result of the last failing request of the last query
     // that ended while the dialog waited for it (the first one).
     int GetQueryStatus() const { return m_queryStatus; }
 
     static std::string DiskModeText(int mode);
     static std::string FileSystemText(int type);
-    // The device's file-system type text as a number: "1" ... "3", or the
-    // names "vfat"/"fat32" (1), "ext2" (2), "ext3" (3); 0 otherwise.
-    static int ParseFileSystemType(const std::string& text);
+    static int ParseFileSystemType(const std::string& text) { return ::ParseFileSystemType(text); }
 
-    // Test seam: called with every engine a query makes, after it was aimed
-    // at the device (time-outs, retries). Returns the old hook.
-    using EngineHook = std::function<void(CSnmpEngine&)>;
-    static EngineHook SetEngineHook(EngineHook hook);
+    // Test seam: see SetDeviceInfoEngineHook.
+    using EngineHook = DeviceInfoEngineHook;
+    static EngineHook SetEngineHook(EngineHook hook) { return SetDeviceInfoEngineHook(std::move(hook)); }
     // Query threads still running, those left behind by closed dialogs too.
     static int RunningQueries();
 
 protected:
     bool OnInitDialog() override;
-    void OnTimer(unsigned id) override;
     // The window goes: the timer stops, a running query is waited for a
     // moment and otherwise left behind.
     void OnDestroy();
@@ -109,10 +81,13 @@ protected:
     bool Query(int withPopup);
 
 private:
-    struct Job;
-    static void DeviceInfoThreadProc(const std::shared_ptr<Job>& job);
-    static int ReadDeviceInfo(Job& job, DeviceInfoValues& values);
-    intptr_t OnValuesReady(const platform::gui::Message& message);
+    struct ReadResult {
+        int status = 0;
+        DeviceInfoValues values;
+    };
+    // The read, as the worker runs it.
+    static std::function<ReadResult(const platform::JobControl&)> ReadJob();
+    void TakeValues(const DeviceInfoValues& values);
     void ShowValues();
     void SetDlgItemText(int id, const std::string& text);
     QLabel* Label(int id) const;
@@ -127,9 +102,6 @@ private:
     std::string m_lanInterface;
     int m_diskMode = 0;
     std::vector<DeviceStorageRow> m_rows;
-    CPopDlg* m_popup = nullptr;
-    std::shared_ptr<Job> m_queryJob; // null when no query was started
-    std::thread m_queryThread;
     int m_queryStatus = 0;
-    unsigned m_timerId = 0;
+    platform::gui::Worker m_worker;
 };

@@ -7,12 +7,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstring>
-#include <mutex>
 
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
+#include "DiscoveryJobs.h"
 #include "NasFinder.h"
 #include "NasMib.h"
 #include "PopDlg.h"
@@ -24,9 +23,6 @@
 using namespace platform::gui;
 
 namespace {
-
-std::mutex g_timingLock;
-CDiscoverNasDlg::Timing g_timing;
 
 // Control sets of the three modes; each ends at the first 0.
 const int kListSet[] = {CDiscoverNasDlg::IDC_STATUS, CDiscoverNasDlg::IDC_DEVICE_LIST, 0};
@@ -42,11 +38,11 @@ const int kNetworkSet[] = {CDiscoverNasDlg::IDC_NET_GROUP,     CDiscoverNasDlg::
                            CDiscoverNasDlg::IDC_ADDRESS_LABEL, CDiscoverNasDlg::IDC_FIELD1_LABEL,
                            CDiscoverNasDlg::IDC_FIELD2_LABEL,  0};
 
-// Popup codes of the workers besides the protocol's negative ones.
-constexpr int CODE_OK = 1;
-constexpr int CODE_OTHER_SUBNET = 2;
-constexpr int CODE_BACK_TO_LIST = 100;
-constexpr int CODE_NO_DHCP_ADDRESS = 717;
+// Codes of the jobs besides the protocol's negative ones.
+constexpr int CODE_OK = kDiscoveryOk;
+constexpr int CODE_OTHER_SUBNET = kDiscoveryOtherSubnet;
+constexpr int CODE_BACK_TO_LIST = kDiscoveryBackToList;
+constexpr int CODE_NO_DHCP_ADDRESS = kDiscoveryNoDhcpAddress;
 
 // String ids of the failure messages.
 enum : unsigned {
@@ -57,12 +53,15 @@ enum : unsigned {
 };
 
 const char kPleaseWait[] = "Please wait..";
-const char kLowestFirmware[] = "2.00.00";
 
-void SleepMs(int ms)
+// A device's state in words, for its image in the list.
+std::string StateText(int image)
 {
-    if (ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    switch (image) {
+    case CDiscoverNasDlg::IMAGE_ANSWERING: return "Answering";
+    case CDiscoverNasDlg::IMAGE_OTHER_SUBNET: return "Answering from another subnet";
+    default: return "Not answering";
+    }
 }
 
 // The record a group is shown with: its first answer from the PC's subnet,
@@ -79,30 +78,15 @@ const NasInfo* GroupRecord(const NasGroup& group, bool* sameSubnet)
 
 } // namespace
 
-CDiscoverNasDlg::Timing CDiscoverNasDlg::SetTiming(const Timing& timing)
-{
-    std::lock_guard<std::mutex> lock(g_timingLock);
-    Timing old = g_timing;
-    g_timing = timing;
-    return old;
-}
-
-CDiscoverNasDlg::Timing CDiscoverNasDlg::GetTiming()
-{
-    std::lock_guard<std::mutex> lock(g_timingLock);
-    return g_timing;
-}
-
 CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
     : Dialog(parent), m_ui(std::make_unique<Ui::DiscoverNasDlg>()), m_autoAttach(type == 1),
       m_changeUser(type == 2)
 {
     m_ui->setupUi(this);
     m_list = m_ui->deviceList;
-    m_discovery.m_timeout = GetTiming().discoveryMs;
+    m_discovery.m_timeout = kDiscoveryScanMs;
     setWindowTitle("NAS Discovery");
 
-    SetMessageHandler(WM_SHOW_MESSAGE, [this](const Message& m) { return OnShowMessage(m); });
     SetMessageHandler(WM_SCAN_DONE, [this](const Message& m) { return OnScanDone(m); });
     SetMessageHandler(WM_SWITCH_MODE, [this](const Message& m) { return OnSwitchMode(m); });
 
@@ -128,6 +112,13 @@ CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
     m_list->SetNotify(notify);
     m_list->SetView(ListCtrl::Icon);
     m_list->IconView()->setIconSize(QSize(32, 32));
+    m_list->SetAccessibleName("Devices");
+    // Edits are named even while their mode's labels name others.
+    m_ui->userEdit->setAccessibleName("User");
+    m_ui->passwordEdit->setAccessibleName("Password");
+    m_ui->ipAddress->setAccessibleName("IP address");
+    m_ui->maskAddress->setAccessibleName("Subnet mask");
+    m_ui->gatewayAddress->setAccessibleName("Default gateway");
 
     ShowSet(kLoginSet, false);
     ShowSet(kNetworkSet, false);
@@ -137,9 +128,6 @@ CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
 CDiscoverNasDlg::~CDiscoverNasDlg()
 {
     Detach();
-    for (std::thread* t : {&m_scanThread, &m_loginThread, &m_netThread})
-        if (t->joinable())
-            t->join();
 }
 
 QWidget* CDiscoverNasDlg::GetDlgItem(int id) const
@@ -261,8 +249,8 @@ bool CDiscoverNasDlg::OnInitDialog()
     // Change user: only the device of the current login is looked for.
     m_ui->actionButton->hide();
     const std::string macText = GetNasContext()->m_macText;
-    int code = RunWorker(m_scanThread, [this, macText](CPopDlg& popup) {
-        return ScanWorker(popup, m_discovery, true, macText);
+    int code = RunJob([this, macText](const platform::JobControl& job) {
+        return DiscoveryScan(m_discovery, macText, true, job);
     });
     if (code == CODE_OK && !m_discovery.m_groups.empty()) {
         bool same = false;
@@ -281,21 +269,9 @@ bool CDiscoverNasDlg::OnInitDialog()
     return true;
 }
 
-intptr_t CDiscoverNasDlg::OnShowMessage(const Message& message)
-{
-    // A text carried with the message (PostMessageBox) is shown as it is;
-    // otherwise wParam names the string and lParam the box style.
-    if (const std::string* text = std::any_cast<std::string>(&message.data)) {
-        ShowMessageBox(this, *text, static_cast<unsigned>(message.wParam));
-        return 1;
-    }
-    ShowMessageBox(this, LoadString(static_cast<unsigned>(message.wParam)), static_cast<unsigned>(message.lParam));
-    return 1;
-}
-
 void CDiscoverNasDlg::ShowMessage(unsigned stringId, unsigned style)
 {
-    SendMessage(WM_SHOW_MESSAGE, stringId, static_cast<intptr_t>(style));
+    ShowMessageBox(this, LoadString(stringId), style);
 }
 
 intptr_t CDiscoverNasDlg::OnSwitchMode(const Message& message)
@@ -348,6 +324,9 @@ void CDiscoverNasDlg::SwitchToLoginMode()
     ShowSet(kLoginSet, true);
     m_ui->field1Label->setText("User:");
     m_ui->field2Label->setText("Password:");
+    m_ui->field1Label->setBuddy(m_ui->userEdit);
+    m_ui->addressLabel->setBuddy(nullptr); // the address is only shown here
+    m_ui->field2Label->setBuddy(m_ui->passwordEdit);
     m_ui->okButton->setText("Login");
     m_ui->actionButton->setText("Back");
     m_ui->actionButton->setEnabled(true);
@@ -365,6 +344,9 @@ void CDiscoverNasDlg::EnterNetConfigMode()
     ShowSet(kNetworkSet, true);
     m_ui->field1Label->setText("Subnet mask:");
     m_ui->field2Label->setText("Default gateway:");
+    m_ui->field1Label->setBuddy(m_ui->maskAddress);
+    m_ui->field2Label->setBuddy(m_ui->gatewayAddress);
+    m_ui->addressLabel->setBuddy(m_ui->ipAddress);
     m_ui->okButton->setText("Apply");
     m_ui->autoIp->setChecked(true);
     m_ui->staticIp->setChecked(false);
@@ -385,9 +367,10 @@ void CDiscoverNasDlg::EnterLoginMode(int flag)
     // A device that is still starting up is waited for.
     if (m_selected->disk1State == -10) {
         const NasInfo record = *m_selected;
-        WorkerResult result;
-        int code = RunWorker(m_loginThread, [record, &result](CPopDlg& popup) {
-            return WaitReadyWorker(popup, record, result);
+        DiscoveryResult result;
+        const int code = RunJob([record, &result](const platform::JobControl& job) {
+            result = DiscoveryWaitReady(record, job);
+            return result.code;
         });
         if (code != CODE_OK) {
             if (code == FINDER_ERR_TIMEOUT)
@@ -640,10 +623,10 @@ void CDiscoverNasDlg::ValidateAddresses()
 // ---------------------------------------------------------------------------
 // Operations behind the busy popup
 
-int CDiscoverNasDlg::RunWorker(std::thread& slot, const std::function<int(CPopDlg&)>& work)
+int CDiscoverNasDlg::RunJob(const std::function<int(const platform::JobControl&)>& job)
 {
     // Everything that could start another operation or close the dialog is
-    // off on this thread before the worker exists.
+    // off before the job starts.
     const bool okWas = m_ui->okButton->isEnabled();
     const bool actionWas = m_ui->actionButton->isEnabled();
     const bool cancelWas = m_ui->cancelButton->isEnabled();
@@ -656,11 +639,10 @@ int CDiscoverNasDlg::RunWorker(std::thread& slot, const std::function<int(CPopDl
     int code = 0;
     {
         CPopDlg popup(this);
-        m_popup = &popup;
-        slot = std::thread([&popup, &work] { popup.Close(work(popup)); });
-        code = popup.DoModal();
-        slot.join();
-        m_popup = nullptr;
+        code = m_worker.RunModal<int>(popup, [&job](const platform::JobControl& control) {
+            control.Say(kPleaseWait);
+            return job(control);
+        });
     }
 
     m_workerRunning = false;
@@ -672,31 +654,12 @@ int CDiscoverNasDlg::RunWorker(std::thread& slot, const std::function<int(CPopDl
 
 void CDiscoverNasDlg::StartScan()
 {
-    if (m_workerRunning || m_scanThread.joinable())
+    if (m_workerRunning)
         return;
     m_ui->statusText->setText("Scanning Network..");
     m_ui->actionButton->setEnabled(false);
-    RunWorker(m_scanThread, [this](CPopDlg& popup) { return ScanWorker(popup, m_discovery, false, {}); });
+    RunJob([this](const platform::JobControl& job) { return DiscoveryScan(m_discovery, {}, false, job); });
     SendMessage(WM_SCAN_DONE);
-}
-
-int CDiscoverNasDlg::ScanWorker(CPopDlg& popup, CNasDiscovery& discovery, bool changeUser, const std::string& macText)
-{
-    popup.SetMessage(kPleaseWait);
-    discovery.m_timeout = GetTiming().discoveryMs;
-    if (!changeUser) {
-        discovery.DiscoverAll();
-        return CODE_OK;
-    }
-    unsigned char mac[6];
-    if (!StringToMac(macText, mac)) {
-        discovery.Clear();
-        return FINDER_ERR_TIMEOUT;
-    }
-    int found = discovery.DiscoverByMac(mac);
-    if (found < 0)
-        return found;
-    return found > 0 ? CODE_OK : FINDER_ERR_TIMEOUT;
 }
 
 intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
@@ -736,11 +699,13 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
             r->answering = true;
             m_list->SetItemText(found, 0, text);
             m_list->SetItemImage(found, image);
+            m_list->SetItemDescription(found, StateText(image));
             if (m_mode == 1 && found == mark)
                 EnableOk(true);
         } else {
             m_rows.push_back(std::make_unique<RowRecord>(RowRecord{*rec, true}));
             int row = m_list->InsertItem(m_list->GetItemCount(), text, image);
+            m_list->SetItemDescription(row, StateText(image));
             m_list->SetItemData(row, reinterpret_cast<uintptr_t>(m_rows.back().get()));
         }
     }
@@ -748,6 +713,7 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
         if (Row(i)->answering)
             continue;
         m_list->SetItemImage(i, IMAGE_SILENT);
+        m_list->SetItemDescription(i, StateText(IMAGE_SILENT));
         if (m_mode == 1 && i == mark)
             EnableOk(false);
     }
@@ -783,32 +749,6 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
     return 1;
 }
 
-int CDiscoverNasDlg::WaitUntilReady(const unsigned char mac[6], NasInfo& record)
-{
-    CNasDiscovery discovery;
-    discovery.m_timeout = GetTiming().discoveryMs;
-    for (;;) {
-        int found = discovery.DiscoverByMac(mac);
-        if (found < 0)
-            return found;
-        if (found == 0)
-            return FINDER_ERR_TIMEOUT;
-        const NasInfo* rec = discovery.FindByMac(mac);
-        if (rec != nullptr && rec->disk1State != -10) {
-            record = *rec;
-            return CODE_OK;
-        }
-    }
-}
-
-int CDiscoverNasDlg::WaitReadyWorker(CPopDlg& popup, NasInfo record, WorkerResult& out)
-{
-    popup.SetMessage("Please wait..");
-    int code = WaitUntilReady(record.mac, out.record);
-    out.recordValid = code == CODE_OK;
-    return code;
-}
-
 void CDiscoverNasDlg::DoLogin()
 {
     if (m_workerRunning || m_selected == nullptr)
@@ -817,9 +757,10 @@ void CDiscoverNasDlg::DoLogin()
     const std::string user = m_ui->userEdit->text().toStdString();
     const std::string password = m_ui->passwordEdit->text().toStdString();
     const bool remember = m_ui->rememberCheck->isChecked();
-    WorkerResult result;
-    int code = RunWorker(m_loginThread, [&](CPopDlg& popup) {
-        return LoginWorker(popup, record, user, password, result);
+    DiscoveryResult result;
+    const int code = RunJob([&](const platform::JobControl& job) {
+        result = DiscoveryLogin(record, user, password, job);
+        return result.code;
     });
     switch (code) {
     case CODE_OK:
@@ -851,52 +792,6 @@ void CDiscoverNasDlg::DoLogin()
     }
 }
 
-int CDiscoverNasDlg::LoginWorker(CPopDlg& popup, NasInfo record, const std::string& user, const std::string& password,
-                                 WorkerResult& out)
-{
-    popup.SetMessage(kPleaseWait);
-    const Timing timing = GetTiming();
-    int rc = FinderInit();
-    if (rc != 0)
-        return rc;
-    char community[256] = {};
-    if (user == "admin")
-        rc = FinderQuery(&record, password.c_str(), timing.loginMs, community);
-    else
-        rc = FinderQuery2(&record, user.c_str(), password.c_str(), timing.loginMs, community);
-    FinderCleanup();
-    if (rc != 0)
-        return rc;
-    community[sizeof community - 1] = '\0';
-    out.community = community;
-
-    if (!record.IsSameSubnet())
-        return CODE_OTHER_SUBNET;
-
-    if (record.disk1State == -10) {
-        NasInfo ready{};
-        if (WaitUntilReady(record.mac, ready) != CODE_OK)
-            return FINDER_ERR_TIMEOUT;
-        record = ready;
-    }
-
-    // The firmware is checked against the new login before anything of it
-    // reaches the context: a refused device leaves the current login alone.
-    std::string version;
-    SnmpGetWithRetry(IpToString(record.deviceAddress), out.community, nasmib::kFirmwareVersion, version);
-    if (version.empty()) {
-        platform::MessageBox("NAS is not ready, try again later.", platform::MB_ICONEXCLAMATION);
-        return CODE_BACK_TO_LIST;
-    }
-    if (std::strcmp(version.c_str(), kLowestFirmware) < 0) {
-        platform::MessageBox("Please upgrade NAS firmware, this is old version.", platform::MB_ICONEXCLAMATION);
-        return CODE_BACK_TO_LIST;
-    }
-    out.record = record;
-    out.recordValid = true;
-    return CODE_OK;
-}
-
 void CDiscoverNasDlg::DoNetConfig()
 {
     if (m_workerRunning || m_selected == nullptr)
@@ -909,9 +804,10 @@ void CDiscoverNasDlg::DoNetConfig()
         return;
     const std::string password = m_ui->passwordEdit->text().toStdString();
     const bool remember = m_ui->rememberCheck->isChecked();
-    WorkerResult result;
-    int code = RunWorker(m_netThread, [&](CPopDlg& popup) {
-        return NetConfigWorker(popup, record, automatic, ip, mask, gateway, password, result);
+    DiscoveryResult result;
+    const int code = RunJob([&](const platform::JobControl& job) {
+        result = DiscoveryConfigureNetwork(record, automatic, ip, mask, gateway, password, job);
+        return result.code;
     });
     switch (code) {
     case CODE_OK:
@@ -938,57 +834,6 @@ void CDiscoverNasDlg::DoNetConfig()
         ShowMessage(IDS_NO_NETWORK);
         break;
     }
-}
-
-int CDiscoverNasDlg::NetConfigWorker(CPopDlg& popup, NasInfo record, bool automatic, uint32_t ip, uint32_t mask,
-                                     uint32_t gateway, const std::string& password, WorkerResult& out)
-{
-    popup.SetMessage(kPleaseWait);
-    const Timing timing = GetTiming();
-    if (automatic)
-        ip = mask = gateway = 0; // the device asks DHCP
-    int rc = FinderInit();
-    if (rc != 0)
-        return rc;
-    rc = FinderSetNetwork(&record, ip, mask, gateway, password.c_str(), timing.setNetworkMs);
-    FinderCleanup();
-    if (rc != 0)
-        return rc;
-
-    if (automatic) {
-        // Looks for the device in the PC's subnet while it obtains its address.
-        bool seen = false;
-        bool arrived = false;
-        for (int round = 0; round < timing.dhcpRounds && !arrived; ++round) {
-            SleepMs(timing.dhcpWaitMs);
-            CNasDiscovery discovery;
-            discovery.m_timeout = timing.discoveryMs;
-            if (discovery.DiscoverByMac(record.mac) <= 0)
-                continue;
-            const NasInfo* rec = discovery.FindByMac(record.mac);
-            if (rec == nullptr)
-                continue;
-            seen = true;
-            if (rec->IsSameSubnet()) {
-                record = *rec;
-                arrived = true;
-            }
-        }
-        if (!arrived)
-            return seen ? CODE_NO_DHCP_ADDRESS : FINDER_ERR_TIMEOUT;
-    } else {
-        record.deviceAddress = ip;
-    }
-
-    if (record.disk1State == -10) {
-        NasInfo ready{};
-        if (WaitUntilReady(record.mac, ready) != CODE_OK)
-            return FINDER_ERR_TIMEOUT;
-        record = ready;
-    }
-    out.record = record;
-    out.recordValid = true;
-    return CODE_OK;
 }
 
 void CDiscoverNasDlg::CommitLogin(const NasInfo& record, const std::string& user, const std::string& password,

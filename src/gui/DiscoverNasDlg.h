@@ -6,21 +6,20 @@
 // SNMP community; IDCANCEL otherwise.
 //
 // One window, three modes: the device list (1), the login form (2) and the
-// network configuration form (3). Every network operation runs on a worker
-// thread behind the busy popup; the worker gets its inputs by value and hands
-// its result back by value once the GUI thread has joined it. No worker ever
+// network configuration form (3). Every network operation (DiscoveryJobs, in
+// the core) runs on the dialog's worker behind the busy popup; the job gets
+// its inputs by value and hands its result back by value. No job ever
 // touches a widget or the context.
 #include <QPixmap>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Dialog.h"
 #include "NasDiscovery.h"
 #include "NasInfo.h"
+#include "Worker.h"
 
-class CPopDlg;
 class QLineEdit;
 class QPushButton;
 namespace Ui {
@@ -82,18 +81,6 @@ public:
     // Number of workers started so far.
     int GetWorkerCount() const { return m_workersStarted; }
 
-    // Waits and time-outs of the device exchanges. The defaults are the real
-    // ones; tests shorten them.
-    struct Timing {
-        int discoveryMs = 3000;   // one discovery scan
-        int loginMs = 3000;       // login request
-        int setNetworkMs = 6000;  // set-network request
-        int dhcpWaitMs = 4000;    // pause before each look for a re-addressed device
-        int dhcpRounds = 4;
-    };
-    static Timing SetTiming(const Timing& timing); // returns the old values
-    static Timing GetTiming();
-
 protected:
     bool OnInitDialog() override;
     void OnOK() override;
@@ -109,15 +96,7 @@ private:
         NasInfo info;
         bool answering;
     };
-    // What a worker reports back with its code.
-    struct WorkerResult {
-        NasInfo record{};        // the device as the worker last saw it
-        bool recordValid = false;
-        std::string community;
-    };
-
     // Messages.
-    intptr_t OnShowMessage(const platform::gui::Message& message);
     intptr_t OnScanDone(const platform::gui::Message& message);
     intptr_t OnSwitchMode(const platform::gui::Message& message);
     void ShowMessage(unsigned stringId, unsigned style = 0x10);
@@ -143,20 +122,8 @@ private:
     void StartScan();
     void DoLogin();
     void DoNetConfig();
-    // Starts work on a new thread (held in slot), shows the busy popup until
-    // the work ends and returns its code once the thread has been joined.
-    int RunWorker(std::thread& slot, const std::function<int(CPopDlg&)>& work);
-
-    // Worker bodies; they read only their arguments.
-    static int ScanWorker(CPopDlg& popup, CNasDiscovery& discovery, bool changeUser, const std::string& macText);
-    static int WaitReadyWorker(CPopDlg& popup, NasInfo record, WorkerResult& out);
-    static int LoginWorker(CPopDlg& popup, NasInfo record, const std::string& user, const std::string& password,
-                           WorkerResult& out);
-    static int NetConfigWorker(CPopDlg& popup, NasInfo record, bool automatic, uint32_t ip, uint32_t mask,
-                               uint32_t gateway, const std::string& password, WorkerResult& out);
-    // Rediscovers the device until it reports a disk-1 state other than -10:
-    // 1 with the record, else -5 or a negative protocol code.
-    static int WaitUntilReady(const unsigned char mac[6], NasInfo& record);
+    // Runs job on the worker behind the busy popup and returns its code.
+    int RunJob(const std::function<int(const platform::JobControl&)>& job);
 
     // Fills the context with a successful login and remembers it.
     void CommitLogin(const NasInfo& record, const std::string& user, const std::string& password,
@@ -177,12 +144,9 @@ private:
     NasInfo m_ownRecord{};
     NasInfo* m_selected = nullptr;
     int m_mode = 0;
-    std::thread m_scanThread;
-    std::thread m_loginThread;
-    std::thread m_netThread;
-    CPopDlg* m_popup = nullptr;
     std::string m_pendingCommunity;
     std::vector<std::unique_ptr<RowRecord>> m_rows;
     bool m_workerRunning = false;
     int m_workersStarted = 0;
+    platform::gui::Worker m_worker;
 };

@@ -2,29 +2,67 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QGuiApplication>
 #include <filesystem>
 
 namespace {
 
-std::optional<std::string> RunFileDialog(CFolderDialog& dialog)
-{
-    const QString platformName = QGuiApplication::platformName();
-    if (platformName == "offscreen" || platformName == "minimal")
-        return std::nullopt; // nobody could answer
-    QFileDialog browser(dialog.GetOwner(), QString::fromStdString(dialog.GetTitle()));
-    browser.setFileMode(QFileDialog::Directory);
-    browser.setOption(QFileDialog::ShowDirsOnly, true);
-    browser.setOption(QFileDialog::DontUseNativeDialog, true);
-    if (!dialog.GetInitialFolder().empty())
-        browser.setDirectory(QString::fromStdString(dialog.GetInitialFolder()));
-    QObject::connect(&browser, &QFileDialog::currentChanged,
-                     [&dialog](const QString& path) { dialog.OnSelChanged(path.toStdString()); });
-    dialog.OnInitialized();
-    if (browser.exec() != QDialog::Accepted || browser.selectedFiles().isEmpty())
-        return std::nullopt;
-    return browser.selectedFiles().first().toStdString();
-}
+// The browser: Qt's own folder chooser, with the caller's validation of a
+// typed name (BIF_VALIDATE) and a status line showing the selected path
+// (BIF_STATUSTEXT).
+class FolderBrowser : public QFileDialog {
+public:
+    FolderBrowser(CFolderDialog& dialog)
+        : QFileDialog(dialog.GetOwner(), QString::fromStdString(dialog.GetTitle())), m_dialog(dialog)
+    {
+        setFileMode(QFileDialog::Directory);
+        setOption(QFileDialog::ShowDirsOnly, true);
+        setOption(QFileDialog::DontUseNativeDialog, true);
+        if (!dialog.GetInitialFolder().empty())
+            setDirectory(QString::fromStdString(dialog.GetInitialFolder()));
+        if (dialog.GetFlags() & CFolderDialog::BIF_STATUSTEXT) {
+            m_status = new QLabel(this);
+            m_status->setObjectName("statusText");
+            m_status->setAccessibleName("Selected folder");
+            if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+                grid->addWidget(m_status, grid->rowCount(), 0, 1, grid->columnCount());
+        }
+        QObject::connect(this, &QFileDialog::currentChanged, [this](const QString& path) {
+            m_dialog.OnSelChanged(path.toStdString());
+            ShowStatus();
+        });
+        dialog.OnInitialized();
+        ShowStatus();
+    }
+
+    void accept() override
+    {
+        if (m_dialog.GetFlags() & CFolderDialog::BIF_VALIDATE) {
+            const QStringList chosen = selectedFiles();
+            const std::string name = chosen.isEmpty() ? std::string() : chosen.first().toStdString();
+            std::error_code error;
+            if (name.empty() || !std::filesystem::is_directory(name, error)) {
+                // No such folder: the caller decides whether the browser stays.
+                if (m_dialog.OnValidateFailed(name) == 0)
+                    reject();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    void ShowStatus()
+    {
+        if (m_status != nullptr)
+            m_status->setText(QString::fromStdString(m_dialog.GetStatusText()));
+    }
+
+    CFolderDialog& m_dialog;
+    QLabel* m_status = nullptr;
+};
 
 CFolderDialog::Chooser& ChooserSlot()
 {
@@ -42,6 +80,14 @@ CFolderDialog::CFolderDialog(const std::string& title, const char* initialFolder
 }
 
 CFolderDialog::~CFolderDialog() = default;
+
+std::optional<std::string> CFolderDialog::Browse(CFolderDialog& dialog)
+{
+    FolderBrowser browser(dialog);
+    if (browser.exec() != QDialog::Accepted || browser.selectedFiles().isEmpty())
+        return std::nullopt;
+    return browser.selectedFiles().first().toStdString();
+}
 
 CFolderDialog::Chooser CFolderDialog::SetChooser(Chooser chooser)
 {
@@ -81,7 +127,13 @@ int CFolderDialog::OnValidateFailed(const std::string&)
 
 int CFolderDialog::DoModal()
 {
-    Chooser chooser = ChooserSlot() ? ChooserSlot() : Chooser(RunFileDialog);
+    Chooser chooser = ChooserSlot();
+    if (!chooser) {
+        const QString platformName = QGuiApplication::platformName();
+        if (platformName == "offscreen" || platformName == "minimal")
+            return -1; // nobody could answer
+        chooser = Browse;
+    }
     std::optional<std::string> chosen = chooser(*this);
     if (!chosen || chosen->empty() || chosen->size() >= kMaxPath)
         return -1;

@@ -48,6 +48,9 @@ public:
     // user cancelled. Tests put one of their own in place; returns the old.
     using Chooser = std::function<std::optional<std::string>(CFolderDialog& dialog)>;
     static Chooser SetChooser(Chooser chooser);
+    // The real chooser (a folder browser honouring BIF_VALIDATE and
+    // BIF_STATUSTEXT), whatever chooser is in place.
+    static std::optional<std::string> Browse(CFolderDialog& dialog);
 
 private:
     std::string m_title;

@@ -64,6 +64,10 @@ void CPageView::OnInitialUpdate()
         list->SetImageLists(std::move(large), std::move(small));
     }
     list->SetFullRowSelect(true);
+    if (!m_ui->title->text().isEmpty())
+        list->SetAccessibleName(m_ui->title->text());
+    else if (list->accessibleName().isEmpty())
+        list->SetAccessibleName(objectName().isEmpty() ? QString("Items") : objectName());
     ListCtrl::Notify notify;
     notify.onClick = [this](int item) { OnListClick(item); };
     notify.onRClick = [this](int item) { OnListRClick(item); };
@@ -82,6 +86,9 @@ void CPageView::OnInitialUpdate()
 void CPageView::SetTitle(const std::string& title)
 {
     m_ui->title->setText(QString::fromStdString(title));
+    // The page's list is named by the page.
+    GetListCtrl()->SetAccessibleName(QString::fromStdString(title));
+    m_ui->title->setAccessibleName(QString::fromStdString(title));
 }
 
 std::string CPageView::GetTitle() const

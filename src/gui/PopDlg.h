@@ -26,7 +26,6 @@ public:
     // Any thread.
     void SetMessage(const std::string& text) override;
     void Close(int code) override;
-    // The modal run, as the busy indicator of a Worker's RunModal.
     int DoModal() override { return Dialog::DoModal(); }
 
     // The text the popup shows now.

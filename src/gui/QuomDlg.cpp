@@ -9,7 +9,9 @@
 #include <ctime>
 
 #include "AboutDlg.h"
+#include "BackupRestorePage.h"
 #include "BackupTask.h"
+#include "Clock.h"
 #include "CommandBars.h"
 #include "ListCtrl.h"
 #include "LoginDialogs.h"
@@ -17,6 +19,7 @@
 #include "NasMib.h"
 #include "ListFolderView.h"
 #include "PageView.h"
+#include "PopDlg.h"
 #include "QUOMLOG_PAGE.h"
 #include "Resources.h"
 #include "ShellOpen.h"
@@ -29,6 +32,8 @@
 using namespace platform::gui;
 
 namespace {
+
+const PayloadRegistration<WM_ADD_LOG> g_addLogPayload;
 
 // The quit message of the program: ends the main window's run.
 constexpr unsigned WM_QUIT = 0x0012;
@@ -83,7 +88,6 @@ CQuomDlg::CQuomDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::
     setWindowIcon(LoadIcon(125));
     m_ui->pageArea->installEventFilter(this);
 
-    SetMessageHandler(WM_SHOW_MESSAGE, [this](const Message& m) { return OnShowMessage(m); });
     SetMessageHandler(WM_ADD_LOG, [this](const Message& m) { return OnAddLog(m); });
     SetMessageHandler(WM_QUIT, [this](const Message& m) {
         EndDialog(static_cast<int>(m.wParam));
@@ -186,17 +190,31 @@ void CQuomDlg::BuildCommandBars()
     CNasContext* ctx = GetNasContext();
     // A failed read must not leave the previous user's privilege behind.
     ctx->m_userLevel.clear();
-    std::string index;
-    if (SnmpFindIndex(nasmib::kUserName, ctx->m_user, index) != 0) {
+    // The reads retry for seconds on a slow device: they run on the worker
+    // behind the busy popup, and the window stays responsive.
+    struct Privilege {
+        bool read = false;
+        std::string level;
+    };
+    const std::string user = ctx->m_user;
+    Privilege privilege;
+    {
+        CPopDlg popup(this);
+        privilege = m_worker.RunModal<Privilege>(popup, [user](const platform::JobControl& job) {
+            job.Say("Please wait..");
+            Privilege p;
+            std::string index;
+            if (SnmpFindIndex(nasmib::kUserName, user, index) != 0)
+                return p;
+            p.read = SnmpGetWithRetry(std::string(nasmib::kUserLevel) + "." + index, p.level) == 0;
+            return p;
+        });
+    }
+    if (!privilege.read) {
         ShowMessageBox(this, "Timeout", platform::MB_OK);
         return;
     }
-    std::string level;
-    if (SnmpGetWithRetry(std::string(nasmib::kUserLevel) + "." + index, level) != 0) {
-        ShowMessageBox(this, "Timeout", platform::MB_OK);
-        return;
-    }
-    ctx->m_userLevel = level;
+    ctx->m_userLevel = privilege.level;
 
     const bool admin = ctx->m_userLevel == "15";
     m_commandBars->SetMenu("NAS Menu Bar", admin ? 127 : 261);
@@ -234,6 +252,7 @@ void CQuomDlg::CreatePageSet()
 {
     // Created in this order; the share-folder page is shown first.
     AddPage(ID_VIEW_SYSTEM_LOG, new CQUOMLOG_PAGE);
+    AddPage(ID_VIEW_BACKUP_RESTORE, new CBackupRestorePage);
     AddPage(ID_VIEW_SHARE_FOLDER, new CListFolderView);
 }
 
@@ -309,26 +328,15 @@ bool CQuomDlg::eventFilter(QObject* watched, QEvent* event)
 // ---------------------------------------------------------------------------
 // Messages
 
-intptr_t CQuomDlg::OnShowMessage(const Message& message)
-{
-    std::string text;
-    if (const std::string* s = std::any_cast<std::string>(&message.data))
-        text = *s;
-    ShowMessageBox(this, text, static_cast<unsigned>(message.wParam));
-    return 1;
-}
-
 intptr_t CQuomDlg::OnAddLog(const Message& message)
 {
-    const LogRowMessage* row = std::any_cast<LogRowMessage>(&message.data);
+    const LogRowMessage* row = Payload<WM_ADD_LOG>(message);
     CPageView* page = GetPage(ID_VIEW_SYSTEM_LOG);
     if (row == nullptr || page == nullptr)
         return 1;
     ListCtrl* list = page->GetListCtrl();
 
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = platform::LocalTime(platform::WallNow());
     char when[128] = {};
     std::strftime(when, sizeof when, " %X,  %x", &local);
 

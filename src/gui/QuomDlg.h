@@ -13,11 +13,15 @@
 
 #include "Dialog.h"
 #include "MessageBox.h"
+#include "Worker.h"
 
 class CPageView;
 class QEventLoop;
 class QToolBar;
 struct LogRowMessage;
+template <> struct platform::gui::MessagePayload<platform::gui::WM_ADD_LOG> {
+    using type = LogRowMessage;
+};
 
 namespace platform::gui {
 class CommandBars;
@@ -124,7 +128,6 @@ protected:
     void OnOK() override {}
     void OnCancel() override { EndDialog(platform::IDCANCEL); }
 
-    intptr_t OnShowMessage(const platform::gui::Message& message);
     intptr_t OnAddLog(const platform::gui::Message& message);
     void OnBarVisibilityChanged(QWidget* bar, bool visible);
     void OnSize();
@@ -141,6 +144,7 @@ private:
 
     std::unique_ptr<Ui::QuomDlg> m_ui;
     platform::gui::CommandBars* m_commandBars = nullptr;
+    platform::gui::Worker m_worker; // the privilege read
     CPageView* m_currentPage = nullptr;
     unsigned m_currentPageId = 0;
     std::map<unsigned, CPageView*> m_pages;

@@ -179,7 +179,7 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     ASSERT_TRUE(nas->dev->Ok("rsync port closed"));
     BackupRunResult r = RunTask();
     EXPECT_FALSE(r.success);
-    ASSERT_EQ(boxes.Texts().size(), 2u);
+    ASSERT_EQ(boxes.Texts().size(), 2u) << ::testing::PrintToString(boxes.Texts());
     EXPECT_EQ(boxes.Texts()[0].rfind("Socket Connect Fail!!\nSocket Error code: 10061 ;", 0), 0u) << boxes.Texts()[0];
     EXPECT_EQ(boxes.Texts()[1], server);
     EXPECT_EQ(r.resultFile, "");

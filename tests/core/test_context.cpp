@@ -53,15 +53,11 @@ TEST(Context, FirstStartCreatesAnEmptyPrivateIni)
 
 TEST(Context, AnIniThatCannotBeCreatedShowsTheSystemError)
 {
-    std::vector<std::string> shown;
-    auto old = platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
-        shown.push_back(text);
-        return platform::IDOK;
-    });
+    platform::MessageBoxRecorder boxes;
     CNasContext ctx("/nonexistent-folder/quom.ini");
     ctx.m_user = "someone";
     ctx.LoadLogin(nullptr);
-    platform::SetMessageBoxHandler(old);
+    const std::vector<std::string> shown = boxes.Texts();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "No such file or directory");
     EXPECT_EQ(ctx.m_user, "");

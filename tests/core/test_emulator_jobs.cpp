@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "EmulatedNas.h"
+#include "TestClock.h"
 #include "HttpRequest.h"
 #include "MessageBox.h"
 #include "NasFinder.h"
@@ -28,16 +29,11 @@ namespace {
 
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-struct Silence {
-    platform::MessageBoxHandler old = platform::SetMessageBoxHandler(
-        [](const std::string&, const std::string&, unsigned) { return platform::IDOK; });
-    ~Silence() { platform::SetMessageBoxHandler(old); }
-};
+using Silence = platform::MessageBoxRecorder;
 
 class Jobs : public ::testing::Test {
 protected:
-    void SetUp() override { SetSnmpSleepFunction([](int) {}); }
-    void TearDown() override { SetSnmpSleepFunction(nullptr); }
+    testsupport::InstantPauses pauses;
 
     // Starts the device, logs in as admin and learns its web port.
     bool Start(const std::string& config)

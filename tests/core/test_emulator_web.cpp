@@ -14,6 +14,7 @@
 #include "NasFinder.h"
 #include "NasMib.h"
 #include "SnmpHelpers.h"
+#include "TestClock.h"
 #include "stdafx.h"
 
 TOLVANE_PRIVATE_NETWORK();
@@ -30,32 +31,16 @@ const char kConfig[] = "community = c0mm\n"
                        "group = 1:staff:alice,\n"
                        "quota = 1:alice:1:500:0\n";
 
-struct BoxRecorder {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    platform::MessageBoxHandler old;
-    BoxRecorder()
-    {
-        old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            std::lock_guard<std::mutex> guard(lock);
-            texts.push_back(text);
-            return platform::IDOK;
-        });
-    }
-    ~BoxRecorder() { platform::SetMessageBoxHandler(old); }
-};
-
 class DeviceForms : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetSnmpSleepFunction([](int) {});
         ASSERT_TRUE(nas.Started());
         nas.LogInContext("admin", "secret");
         port = GetNasWebPort(nullptr);
         ASSERT_GT(port, 0);
     }
-    void TearDown() override { SetSnmpSleepFunction(nullptr); }
+    testsupport::InstantPauses pauses;
 
     int Post(const std::string& page, const std::string& body, const std::string& authorization)
     {
@@ -123,7 +108,7 @@ protected:
         return body;
     }
 
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     EmulatedNas nas{kConfig};
     int port = -1;
 };
@@ -157,8 +142,7 @@ TEST_F(DeviceForms, UserFormChangesThePasswordEveryServiceChecks)
     EXPECT_EQ(Read(NasCell(nasmib::kUserPassword, row)), password);
     EXPECT_EQ(nas.Login("admin", "adm1n"), 0);
     EXPECT_EQ(nas.Login("admin", "secret"), FINDER_ERR_REFUSED);
-    std::lock_guard<std::mutex> guard(boxes.lock);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(DeviceForms, AddFormsCreateRowsAndEditsChangeOnlyTheirCells)
@@ -303,9 +287,8 @@ TEST_F(DeviceForms, WebFaultSwitchesFromTheControlChannel)
     ASSERT_TRUE(nas.dev->Ok("web fault refuse"));
     EXPECT_EQ(Post("UserManagement", PasswordEdit(row, "alice", "no")), kHttpSocketFailed);
     {
-        std::lock_guard<std::mutex> guard(boxes.lock);
-        ASSERT_EQ(boxes.texts.size(), 1u);
-        EXPECT_EQ(boxes.texts[0].rfind("Socket Connect Fail!!", 0), 0u) << boxes.texts[0];
+        ASSERT_EQ(boxes.Texts().size(), 1u);
+        EXPECT_EQ(boxes.Texts()[0].rfind("Socket Connect Fail!!", 0), 0u) << boxes.Texts()[0];
     }
     ASSERT_TRUE(nas.dev->Ok("web fault none"));
     EXPECT_EQ(Post("UserManagement", PasswordEdit(row, "alice", "back")), kHttpOk);
@@ -316,7 +299,7 @@ TEST_F(DeviceForms, WebFaultSwitchesFromTheControlChannel)
 
 TEST(DeviceWebPort, TheReportedPortIsTheServedOne)
 {
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     EmulatedNas nas("user = admin:pw:15\nweb_port = 8080\n");
     ASSERT_TRUE(nas.Started());
     nas.LogInContext("admin", "pw");

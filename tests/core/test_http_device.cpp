@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FormParser.h"
+#include "Clock.h"
 #include "HttpRequest.h"
 #include "MessageBox.h"
 #include "TcpSocket.h"
@@ -18,21 +19,6 @@ using testbed::FormCell;
 using testbed::WebServer;
 
 namespace {
-
-struct BoxRecorder {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    platform::MessageBoxHandler old;
-    BoxRecorder()
-    {
-        old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            std::lock_guard<std::mutex> guard(lock);
-            texts.push_back(text);
-            return platform::IDOK;
-        });
-    }
-    ~BoxRecorder() { platform::SetMessageBoxHandler(old); }
-};
 
 HttpSendOptions Limits(unsigned perTryMs, unsigned overallMs)
 {
@@ -96,7 +82,7 @@ protected:
         return BuildFormPostRequest(post);
     }
 
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     WebServer server;
     unsigned port = 0;
     std::mutex lock;
@@ -118,7 +104,7 @@ TEST_F(Device, FormPostChangesTheTablesInOneConnection)
     EXPECT_EQ(Get("1.3.6.1.2.1.26.2.1.8.4"), "1"); // row end comes last: the row is active
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0], "/configuration/ShareManagement/UserGroup.shtml");
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(Device, EditFormLeavesIgnoredCellsAlone)
@@ -154,23 +140,27 @@ TEST_F(Device, EditFormLeavesIgnoredCellsAlone)
 
 TEST_F(Device, SilentDeviceGetsNewConnectionsUntilTheOverallLimit)
 {
+    // The real limits (6 s a try, 20 s in all) on a clock 100 times faster.
     server.SetFault(WebServer::Fault::Silent);
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(SendHttpRequestWithOptions("127.0.0.1", port, GroupCreate("4", "g"), Limits(100, 350)), kHttpNoAnswer);
-    auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    EXPECT_GE(spent.count(), 350);
-    EXPECT_GE(server.Connections(), 2u);
-    EXPECT_LE(server.Connections(), 4u);
+    platform::FastClock fast(100);
+    platform::ScopedClock scoped(fast);
+    const int64_t start = platform::TickMs();
+    EXPECT_EQ(SendHttpRequest("127.0.0.1", port, GroupCreate("4", "g")), kHttpNoAnswer);
+    const int64_t spent = platform::TickMs() - start;
+    EXPECT_GE(spent, 20000);
+    EXPECT_LT(spent, 30000);
+    EXPECT_GE(server.Connections(), 3u);
+    EXPECT_LE(server.Connections(), 5u);
     EXPECT_EQ(server.FormsApplied(), 0u);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(Device, RefusedConnectionShowsOneBoxAndIsNotRetried)
 {
     server.SetFault(WebServer::Fault::Refuse);
     EXPECT_EQ(SendHttpRequest("127.0.0.1", port, GroupCreate("4", "g")), kHttpSocketFailed);
-    ASSERT_EQ(boxes.texts.size(), 1u);
-    EXPECT_EQ(boxes.texts[0], "Socket Connect Fail!!\nSocket Error code: 10061 ;");
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "Socket Connect Fail!!\nSocket Error code: 10061 ;");
     EXPECT_EQ(server.Connections(), 0u);
     // Back in service on the same port.
     server.SetFault(WebServer::Fault::None);
@@ -194,13 +184,18 @@ TEST_F(Device, UnauthorizedEndsAtOnce)
     EXPECT_EQ(server.Connections(), 2u);
     EXPECT_EQ(server.FormsApplied(), 0u);
     EXPECT_EQ(Get("1.3.6.1.2.1.26.2.1.2.4"), "<none>");
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST_F(Device, LateAnswerWithinTheTryAndAnswerWithoutApplying)
 {
+    // 150 real ms late: within a try of the real 6 s on a clock 10 times faster.
     server.SetFault(WebServer::Fault::Late, 150);
-    EXPECT_EQ(SendHttpRequestWithOptions("127.0.0.1", port, GroupCreate("6", "late"), Limits(3000, 3000)), kHttpOk);
+    {
+        platform::FastClock fast(10);
+        platform::ScopedClock scoped(fast);
+        EXPECT_EQ(SendHttpRequest("127.0.0.1", port, GroupCreate("6", "late")), kHttpOk);
+    }
     EXPECT_EQ(server.Connections(), 1u);
     EXPECT_EQ(Get("1.3.6.1.2.1.26.2.1.2.6"), "late");
 

@@ -20,20 +20,6 @@
 
 namespace {
 
-// Records every message box instead of showing it.
-struct BoxRecorder {
-    std::vector<std::string> texts;
-    platform::MessageBoxHandler old;
-    BoxRecorder()
-    {
-        old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            texts.push_back(text);
-            return platform::IDOK;
-        });
-    }
-    ~BoxRecorder() { platform::SetMessageBoxHandler(old); }
-};
-
 // A one-shot peer on 127.0.0.1: accepts one connection at a time and lets
 // the test script what happens on it.
 class RawPeer {
@@ -278,16 +264,16 @@ TEST(SocketErrors, WindowsNumbersAndTexts)
     EXPECT_EQ(SocketErrorMessage(WSAETIMEDOUT),
               "The attempt to connect timed out without  establishing a connection. \n");
     EXPECT_EQ(SocketErrorMessage(12345), "OnConnect error: 12345");
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     SetLastSocketError(WSAENOTCONN);
     SocketErrorText();
-    ASSERT_EQ(boxes.texts.size(), 1u);
-    EXPECT_EQ(boxes.texts[0], "send error :The socket is not connected.");
+    ASSERT_EQ(boxes.Texts().size(), 1u);
+    EXPECT_EQ(boxes.Texts()[0], "send error :The socket is not connected.");
 }
 
 TEST(HttpSend, WholeRequestWithItsNulReachesThePeer)
 {
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     RawPeer peer;
     const std::string request = "GET / HTTP/1.1\r\nHost: x\r\n\r\n" + std::string(100000, 'b');
     std::string got;
@@ -299,12 +285,12 @@ TEST(HttpSend, WholeRequestWithItsNulReachesThePeer)
     ASSERT_EQ(got.size(), request.size() + 1);
     EXPECT_EQ(got.back(), '\0');
     EXPECT_EQ(got.substr(0, request.size()), request);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST(HttpSend, StatusSplitAcrossSegmentsIsSeen)
 {
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     RawPeer peer;
     peer.Serve(1, [](int c) {
         ReadBytes(c, 1);
@@ -317,7 +303,7 @@ TEST(HttpSend, StatusSplitAcrossSegmentsIsSeen)
 
 TEST(HttpSend, PeerThatClosesWithoutAnswerIsRetriedUntilTheLimit)
 {
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     RawPeer peer;
     int served = 0;
     peer.Serve(2, [&](int c) {
@@ -328,12 +314,12 @@ TEST(HttpSend, PeerThatClosesWithoutAnswerIsRetriedUntilTheLimit)
     });
     // The first connection ends without a word; the second try gets the answer.
     EXPECT_EQ(SendHttpRequestWithOptions("127.0.0.1", peer.Port(), "x", Limits(100, 5000)), kHttpOk);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 }
 
 TEST(HttpSend, NoWaitClosesAfterTheSend)
 {
-    BoxRecorder boxes;
+    platform::MessageBoxRecorder boxes;
     RawPeer peer;
     std::string got;
     peer.Serve(1, [&](int c) { got = ReadBytes(c, 100); });

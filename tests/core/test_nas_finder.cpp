@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Clock.h"
 #include "NasFinder.h"
 #include "TestNetwork.h"
 #include "stdafx.h"
@@ -44,7 +45,6 @@ protected:
     void TearDown() override
     {
         FinderCleanup();
-        FinderSetTickSource(nullptr);
     }
 
     // Discovers the device with that MAC (all devices, short wait) and returns its record.
@@ -89,13 +89,15 @@ std::vector<std::string> SettledAddresses(TestNetwork& net, int host, const std:
     return now;
 }
 
-uint32_t g_tickBase;
-std::chrono::steady_clock::time_point g_tickStart;
-uint32_t WrappingTick()
-{
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_tickStart);
-    return g_tickBase + static_cast<uint32_t>(ms.count());
-}
+// Real time whose 32-bit tick wraps 100 ms after each Restart.
+class WrappingClock : public platform::SystemClock {
+public:
+    void Restart() { m_offset = int64_t{0xFFFFFFFF} - 100 - platform::SystemClock::TickMs(); }
+    int64_t TickMs() override { return platform::SystemClock::TickMs() + m_offset; }
+
+private:
+    int64_t m_offset = 0;
+};
 
 } // namespace
 
@@ -242,40 +244,43 @@ TEST_F(Finder, RepliesThatDoNotMatchAreIgnored)
     std::list<NasInfo> out;
     char community[256] = "untouched";
     unsigned v1 = 7, v2 = 7;
+    // The protocol's own 3 s time-outs, on a clock 10 times faster.
+    platform::FastClock fast(10);
+    platform::ScopedClock scoped(fast);
 
     // Another MAC: a targeted discovery keeps nothing; the request runs out.
     ASSERT_TRUE(dev->Ok("fault mac 02:00:00:00:00:99"));
-    EXPECT_EQ(FinderDiscover(out, 300, kMac1), 0);
-    EXPECT_EQ(FinderQuery(&rec, "secret", 300, community), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderDiscover(out, 3000, kMac1), 0);
+    EXPECT_EQ(FinderQuery(&rec, "secret", 3000, community), FINDER_ERR_TIMEOUT);
     EXPECT_STREQ(community, "untouched");
     // An untargeted discovery takes the answer as it stands.
-    ASSERT_EQ(FinderDiscover(out, 300, nullptr), 1);
+    ASSERT_EQ(FinderDiscover(out, 3000, nullptr), 1);
     EXPECT_EQ(MacToString(out.front().mac), "02:00:00:00:00:99");
     ASSERT_TRUE(dev->Ok("fault mac off"));
 
     // Accepted on another interface's address.
     ASSERT_TRUE(dev->Ok("fault ifaddr 198.18.1.99"));
-    EXPECT_EQ(FinderDiscover(out, 300, nullptr), 0);
-    EXPECT_EQ(FinderPollStatus(&rec, 300), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderDiscover(out, 3000, nullptr), 0);
+    EXPECT_EQ(FinderPollStatus(&rec, 3000), FINDER_ERR_TIMEOUT);
     ASSERT_TRUE(dev->Ok("fault ifaddr off"));
 
     // Datagrams one byte short of each reply's minimum.
     ASSERT_TRUE(dev->Ok("fault short 14"));
-    EXPECT_EQ(FinderDiscover(out, 300, nullptr), 0);
+    EXPECT_EQ(FinderDiscover(out, 3000, nullptr), 0);
     ASSERT_TRUE(dev->Ok("fault short 12"));
-    EXPECT_EQ(FinderQuery(&rec, "secret", 300, community), FINDER_ERR_TIMEOUT);
-    EXPECT_EQ(FinderQuery2(&rec, "alice", "wonder", 300, community), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderQuery(&rec, "secret", 3000, community), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderQuery2(&rec, "alice", "wonder", 3000, community), FINDER_ERR_TIMEOUT);
     ASSERT_TRUE(dev->Ok("fault short 11"));
-    EXPECT_EQ(FinderSetNetwork(&rec, 0, 0, 0, "secret", 300), FINDER_ERR_TIMEOUT);
-    EXPECT_EQ(FinderPollStatus(&rec, 300), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderSetNetwork(&rec, 0, 0, 0, "secret", 3000), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderPollStatus(&rec, 3000), FINDER_ERR_TIMEOUT);
     ASSERT_TRUE(dev->Ok("fault short 19"));
-    EXPECT_EQ(FinderGetProgress(&rec, &v1, &v2, 300), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderGetProgress(&rec, &v1, &v2, 3000), FINDER_ERR_TIMEOUT);
     ASSERT_TRUE(dev->Ok("fault short off"));
 
     // Silence.
     ASSERT_TRUE(dev->Ok("fault silent on"));
-    EXPECT_EQ(FinderDiscover(out, 300, nullptr), 0);
-    EXPECT_EQ(FinderSetNetwork(&rec, 0, 0, 0, "secret", 300), FINDER_ERR_TIMEOUT);
+    EXPECT_EQ(FinderDiscover(out, 3000, nullptr), 0);
+    EXPECT_EQ(FinderSetNetwork(&rec, 0, 0, 0, "secret", 3000), FINDER_ERR_TIMEOUT);
     ASSERT_TRUE(dev->Ok("fault clear"));
     EXPECT_EQ(FinderQuery(&rec, "secret", 2000, community), 0);
     EXPECT_STREQ(community, "c0mmunity");
@@ -376,15 +381,14 @@ TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
     ASSERT_EQ(FinderInit(), 0);
     // The tick wraps 100 ms into each wait; the answers come 500 ms in.
     ASSERT_TRUE(dev->Ok("fault delay 500"));
-    FinderSetTickSource(WrappingTick);
+    WrappingClock wrapping;
+    platform::ScopedClock scoped(wrapping);
     char community[256] = {};
-    g_tickBase = 0xFFFFFFFFu - 100;
-    g_tickStart = std::chrono::steady_clock::now();
+    wrapping.Restart();
     EXPECT_EQ(FinderQuery(&rec, "secret", 3000, community), 0);
     EXPECT_STREQ(community, "c0mmunity");
     std::list<NasInfo> out;
-    g_tickBase = 0xFFFFFFFFu - 100;
-    g_tickStart = std::chrono::steady_clock::now();
+    wrapping.Restart();
     EXPECT_EQ(FinderDiscover(out, 1500, nullptr), 1);
 }
 

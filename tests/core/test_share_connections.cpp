@@ -59,7 +59,6 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     ASSERT_TRUE(nas.Started());
     testsupport::EmulatedSamba samba(nas);
     ASSERT_TRUE(samba.Started());
-    SetSnmpSleepFunction([](int) {});
     nas.LogInContext("alice", "wonder");
     GetNasContext()->m_userLevel = "1";
     testsupport::TempDir dir;
@@ -158,7 +157,6 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     platform::SetShellOpenFunction({});
     platform::SetMessageBoxHandler(oldBoxes);
     platform::SetDriveTablePath("");
-    SetSnmpSleepFunction(nullptr);
 }
 
 } // namespace

@@ -19,6 +19,11 @@
 #include "NetConnection.h"
 #include "SnmpHelpers.h"
 #include "stdafx.h"
+#include <memory>
+#include "TestClock.h"
+
+// SNMP helpers' pauses between tries pass at once.
+static std::unique_ptr<testsupport::InstantPauses> g_instantPauses;
 
 TOLVANE_PRIVATE_NETWORK();
 
@@ -124,7 +129,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(nas && nas->Started());
-        SetSnmpSleepFunction([](int) {});
+        g_instantPauses = std::make_unique<testsupport::InstantPauses>();
         nas->LogInContext("admin", "secret");
         GetNasContext()->m_userLevel = "15";
         platform::SetDriveTablePath((dir / "drives.ini").string());
@@ -138,7 +143,7 @@ protected:
         nas->dev->Command("web fault none");
         platform::SetMountBackend(oldBackend);
         platform::SetDriveTablePath("");
-        SetSnmpSleepFunction(nullptr);
+        g_instantPauses.reset();
     }
 
     std::string Cell(const char* column, const std::string& row)

@@ -6,6 +6,7 @@
 #include "MessageBox.h"
 #include "NasMib.h"
 #include "SnmpHelpers.h"
+#include "TestClock.h"
 #include "SnmpTestAgent.h"
 #include "stdafx.h"
 
@@ -14,41 +15,6 @@ using testsupport::SnmpTestAgent;
 
 namespace {
 
-// Records the helpers' pauses instead of sleeping; an action may run at a
-// given pause (to heal the device between tries).
-class PauseRecorder {
-public:
-    PauseRecorder()
-    {
-        m_old = SetSnmpSleepFunction([this](int ms) {
-            pauses.push_back(ms);
-            if (onPause)
-                onPause(static_cast<int>(pauses.size()));
-        });
-    }
-    ~PauseRecorder() { SetSnmpSleepFunction(m_old); }
-    std::vector<int> pauses;
-    std::function<void(int)> onPause;
-
-private:
-    SnmpSleepFunction m_old;
-};
-
-class BoxRecorder {
-public:
-    BoxRecorder()
-    {
-        m_old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            boxes.push_back(text);
-            return platform::IDOK;
-        });
-    }
-    ~BoxRecorder() { platform::SetMessageBoxHandler(m_old); }
-    std::vector<std::string> boxes;
-
-private:
-    platform::MessageBoxHandler m_old;
-};
 
 testbed::NasDescription ThreeUsers()
 {
@@ -65,7 +31,7 @@ TEST(SnmpHelpers, GetSucceedsOnTheThirdTryAfterTwoPauses)
 {
     SnmpTestAgent a;
     a.PointContext();
-    PauseRecorder pause;
+    testsupport::InstantPauses pause;
     a.agent.AddNoSuchNamePrefix(nasmib::kDeviceName);
     pause.onPause = [&](int n) {
         if (n == 2)
@@ -74,25 +40,25 @@ TEST(SnmpHelpers, GetSucceedsOnTheThirdTryAfterTwoPauses)
     std::string value = "before";
     EXPECT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, value), 0);
     EXPECT_EQ(value, "TOLVANE-NAS");
-    EXPECT_EQ(pause.pauses, (std::vector<int>{2000, 2000}));
+    EXPECT_EQ(pause.Pauses(), (std::vector<int64_t>{2000, 2000}));
 
     // Three failures: -3, value untouched, a pause after each (the last too).
-    pause.pauses.clear();
+    pause.Clear();
     pause.onPause = nullptr;
     a.agent.AddNoSuchNamePrefix(nasmib::kDeviceName);
     EXPECT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, value), -3);
     EXPECT_EQ(value, "TOLVANE-NAS");
-    EXPECT_EQ(pause.pauses, (std::vector<int>{2000, 2000, 2000}));
+    EXPECT_EQ(pause.Pauses(), (std::vector<int64_t>{2000, 2000, 2000}));
 }
 
 TEST(SnmpHelpers, SetWithRetryLearnsTheTypeAndRetries)
 {
     SnmpTestAgent a;
     a.PointContext();
-    PauseRecorder pause;
+    testsupport::InstantPauses pause;
     EXPECT_EQ(SnmpSetWithRetry(nasmib::kDiskMode, "1"), 0);
     EXPECT_EQ(*a.store.Get(nasmib::kDiskMode), MibValue::Integer(1));
-    EXPECT_TRUE(pause.pauses.empty());
+    EXPECT_TRUE(pause.Pauses().empty());
 
     // A UTF-8 value written and read back is unchanged.
     const std::string name = "Stua-\xC3\xA6\xC3\xB8\xC3\xA5";
@@ -109,14 +75,14 @@ TEST(SnmpHelpers, SetWithRetryLearnsTheTypeAndRetries)
 
     // A refused SET (missing object) is retried, then -3.
     EXPECT_EQ(SnmpSetWithRetry(NasCell(nasmib::kUsbRemove, "1"), "2"), -3);
-    EXPECT_EQ(pause.pauses.size(), 3u);
+    EXPECT_EQ(pause.Pauses().size(), 3u);
 }
 
 TEST(SnmpHelpers, FindIndex)
 {
     SnmpTestAgent a(ThreeUsers());
     a.PointContext();
-    PauseRecorder pause;
+    testsupport::InstantPauses pause;
     std::string index = "unchanged";
     EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "bob", index), 0);
     EXPECT_EQ(index, "3");
@@ -146,26 +112,26 @@ TEST(SnmpHelpers, FindIndex)
     a.agent.FailRequests(3, 2);
     EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "admin", index), -3);
     EXPECT_EQ(index, "1"); // met before the device gave up
-    EXPECT_TRUE(pause.pauses.empty());
+    EXPECT_TRUE(pause.Pauses().empty());
 }
 
 TEST(SnmpHelpers, UserPassword)
 {
     SnmpTestAgent a(ThreeUsers());
     a.PointContext();
-    PauseRecorder pause;
-    BoxRecorder boxes;
+    testsupport::InstantPauses pause;
+    platform::MessageBoxRecorder boxes;
     EXPECT_EQ(GetUserPassword("admin"), "s3cret");
     EXPECT_EQ(GetUserPassword("bob"), "b\xC3\xB6" "b-pw");
-    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_TRUE(boxes.Texts().empty());
 
     EXPECT_EQ(GetUserPassword("nobody"), "");
-    EXPECT_EQ(boxes.boxes, std::vector<std::string>{"Timeout!"});
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Timeout!"});
 
     a.agent.AddNoSuchNamePrefix(nasmib::kUserPassword);
     EXPECT_EQ(GetUserPassword("admin"), "");
-    EXPECT_EQ(boxes.boxes.size(), 2u);
-    EXPECT_EQ(boxes.boxes.back(), "Timeout!");
+    EXPECT_EQ(boxes.Texts().size(), 2u);
+    EXPECT_EQ(boxes.Texts().back(), "Timeout!");
 }
 
 TEST(SnmpHelpers, WebPort)

@@ -17,6 +17,11 @@
 #include "UserAccounts.h"
 #include "UserGroups.h"
 #include "stdafx.h"
+#include <memory>
+#include "TestClock.h"
+
+// SNMP helpers' pauses between tries pass at once.
+static std::unique_ptr<testsupport::InstantPauses> g_instantPauses;
 
 TOLVANE_PRIVATE_NETWORK();
 
@@ -168,12 +173,12 @@ class Accounts : public ::testing::Test {
 protected:
     void Start(const std::string& config)
     {
-        SetSnmpSleepFunction([](int) {});
+        g_instantPauses = std::make_unique<testsupport::InstantPauses>();
         nas = std::make_unique<EmulatedNas>(kBase + config);
         ASSERT_TRUE(nas->Started());
         nas->LogInContext("admin", "secret");
     }
-    void TearDown() override { SetSnmpSleepFunction(nullptr); }
+    void TearDown() override { g_instantPauses.reset(); }
 
     // The text of a device object, "<none>" when it has no such object.
     std::string Cell(const char* column, const std::string& row)

@@ -3,6 +3,11 @@
 #include <QProgressBar>
 #include <QTreeView>
 #include <QtTest>
+#include <QApplication>
+#include <QTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QFileDialog>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -223,6 +228,44 @@ private slots:
         QCOMPARE(status.GetInitialFolder(), dir.path().string());
         QCOMPARE(status.OnValidateFailed("bad name"), 1); // the browser stays open
         CFolderDialog::SetChooser(old);
+    }
+
+    void folderBrowserValidatesTypedNamesAndShowsTheSelection()
+    {
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "photos");
+        // Counts the refusals; the browser stays open after each.
+        struct Counting : CFolderDialog {
+            using CFolderDialog::CFolderDialog;
+            int refused = 0;
+            int OnValidateFailed(const std::string& name) override
+            {
+                ++refused;
+                return CFolderDialog::OnValidateFailed(name);
+            }
+        } dialog("Select a folder", dir.path().c_str(), nullptr,
+                 CFolderDialog::BIF_VALIDATE | CFolderDialog::BIF_EDITBOX | CFolderDialog::BIF_STATUSTEXT);
+        QString status;
+        bool openAfterBadName = false;
+        QTimer::singleShot(0, [&] {
+            auto* browser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(browser != nullptr);
+            if (auto* label = browser->findChild<QLabel*>("statusText"))
+                status = label->text();
+            auto* name = browser->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name != nullptr);
+            name->setText("no such folder");
+            QMetaObject::invokeMethod(browser, "accept");
+            openAfterBadName = browser->isVisible();
+            name->setText("photos");
+            QMetaObject::invokeMethod(browser, "accept");
+        });
+        const std::optional<std::string> chosen = CFolderDialog::Browse(dialog);
+        QCOMPARE(status, QString::fromStdString(dir.path().string())); // the selected folder
+        QVERIFY(openAfterBadName);
+        QCOMPARE(dialog.refused, 1);
+        QVERIFY(chosen.has_value());
+        QCOMPARE(fs::path(*chosen).lexically_normal(), (dir / "photos").lexically_normal());
     }
 
     void bitmapButton()

@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "Delays.h"
+#include "TestClock.h"
 #include "DeviceInfoDlg.h"
 #include "Dialog.h"
 #include "MessageBoxes.h"
@@ -78,8 +78,8 @@ class TestDeviceInfo : public QObject {
     std::unique_ptr<testsupport::TestNetwork> m_net;
     std::unique_ptr<testsupport::SnmpTestAgent> m_agent;
     std::unique_ptr<MessageBoxRecorder> m_boxes;
-    std::vector<int> m_pauses;
-    double m_oldScale = 1.0;
+    // Refreshes every 50 ms; the busy pauses pass at once.
+    std::unique_ptr<testsupport::InstantPauses> m_clock;
 
     // Opens a dialog on the agent's device; body runs once the dialog shows
     // and the dialog is closed after it (if body left it open).
@@ -100,6 +100,16 @@ class TestDeviceInfo : public QObject {
         return code;
     }
 
+    // The pauses between busy answers (the animation pauses too).
+    std::vector<int64_t> BusyPauses() const
+    {
+        std::vector<int64_t> busy;
+        for (int64_t ms : m_clock->Pauses())
+            if (ms == CDeviceInfoDlg::kBusyPauseMs)
+                busy.push_back(ms);
+        return busy;
+    }
+
     void StartAgent(const NasDescription& nas)
     {
         m_agent = std::make_unique<testsupport::SnmpTestAgent>(nas);
@@ -115,11 +125,11 @@ private slots:
     void init()
     {
         m_boxes = std::make_unique<MessageBoxRecorder>();
-        m_oldScale = SetDelayScale(0.01); // refresh every 50 ms
-        m_pauses.clear();
-        SetSnmpSleepFunction([this](int ms) { m_pauses.push_back(ms); });
+        m_clock = std::make_unique<testsupport::InstantPauses>(100);
+        // Engine waits run on the test's clock, 100 times faster: 30 s there
+        // is 0.3 s here.
         CDeviceInfoDlg::SetEngineHook([](CSnmpEngine& engine) {
-            engine.SetTimeout(30);
+            engine.SetTimeout(3000);
             engine.SetRetries(0);
         });
     }
@@ -128,8 +138,7 @@ private slots:
         QVERIFY(WaitFor([] { return CDeviceInfoDlg::RunningQueries() == 0; }));
         Dialog::SetModalHook({});
         CDeviceInfoDlg::SetEngineHook({});
-        SetSnmpSleepFunction({});
-        SetDelayScale(m_oldScale);
+        m_clock.reset();
         m_agent.reset();
         m_boxes.reset();
     }
@@ -144,7 +153,7 @@ private slots:
         int code = Run(
             dlg,
             [&](CDeviceInfoDlg& d) {
-                timerRunning = d.HasTimer(TIMER_DEVICE_INFO);
+                timerRunning = d.IsRefreshing();
                 // With TOLVANE_SCREENSHOT_DIR set, a picture of the window.
                 QByteArray dir = qgetenv("TOLVANE_SCREENSHOT_DIR");
                 if (!dir.isEmpty())
@@ -155,7 +164,7 @@ private slots:
             });
         QCOMPARE(code, IDOK);
         QVERIFY(timerRunning);
-        QVERIFY(!dlg.HasTimer(TIMER_DEVICE_INFO)); // stopped with the window
+        QVERIFY(!dlg.IsRefreshing()); // stopped with the window
         QCOMPARE(texts[1294], std::string("NAS-LAB"));
         QCOMPARE(texts[1295], std::string("127.0.0.1"));
         QCOMPARE(texts[1296], std::string("02:00:00:00:00:01"));
@@ -197,22 +206,25 @@ private slots:
         StartAgent(TwoDisksTwoSticks());
         // The first answer comes only to the engine's second try, 0.3 s later.
         CDeviceInfoDlg::SetEngineHook([](CSnmpEngine& engine) {
-            engine.SetTimeout(30);
+            engine.SetTimeout(3000);
             engine.SetRetries(1);
         });
         m_agent->agent.DropNextRequests(1);
         CDeviceInfoDlg dlg;
         bool popupText = false;
         bool valuesBehindPopup = true;
+        bool overTheDialog = false;
         std::string name;
         int code = Run(
             dlg, [&](CDeviceInfoDlg& d) { name = d.GetDlgItemText(CDeviceInfoDlg::IDC_NAME); },
             [&](CPopDlg& popup) {
+                overTheDialog = popup.parentWidget() == &dlg;
                 valuesBehindPopup = dlg.GetDlgItemText(CDeviceInfoDlg::IDC_NAME).empty();
                 popupText = WaitFor([&] { return popup.GetShownText() == "Please wait.."; });
             });
         QCOMPARE(code, IDOK);
         QVERIFY(popupText);
+        QVERIFY(overTheDialog);
         QVERIFY(valuesBehindPopup);
         QCOMPARE(name, std::string("NAS-LAB"));
     }
@@ -357,7 +369,7 @@ private slots:
         QCOMPARE(code, IDCANCEL);
         QVERIFY(!shown);
         QCOMPARE(m_agent->agent.RequestCount(), uint64_t(CDeviceInfoDlg::kBusyTries));
-        QCOMPARE(m_pauses, std::vector<int>(CDeviceInfoDlg::kBusyTries - 1, CDeviceInfoDlg::kBusyPauseMs));
+        QCOMPARE(BusyPauses(), std::vector<int64_t>(CDeviceInfoDlg::kBusyTries - 1, CDeviceInfoDlg::kBusyPauseMs));
         QCOMPARE(m_boxes->LastText(), std::string("snmp ret 2"));
     }
 
@@ -371,16 +383,16 @@ private slots:
         int code = Run(dlg, [&](CDeviceInfoDlg& d) { names = RowNames(d); });
         QCOMPARE(code, IDOK);
         QCOMPARE(names, (Names{"Disk1", "Disk2", "USB1", "USB2"}));
-        QCOMPARE(m_pauses.size(), size_t(CDeviceInfoDlg::kBusyTries - 1));
+        QCOMPARE(BusyPauses().size(), size_t(CDeviceInfoDlg::kBusyTries - 1));
         QCOMPARE(m_boxes->Count(), size_t(0));
     }
 
     void closingDuringASlowQueryReturnsPromptly()
     {
         StartAgent(TwoDisksTwoSticks());
-        // Each request may wait 0.5 s x 41 tries for its answer.
+        // Each request may wait 0.5 s (real) x 41 tries for its answer.
         CDeviceInfoDlg::SetEngineHook([](CSnmpEngine& engine) {
-            engine.SetTimeout(50);
+            engine.SetTimeout(5000);
             engine.SetRetries(40);
         });
         std::chrono::steady_clock::time_point closing;

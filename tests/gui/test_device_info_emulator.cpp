@@ -4,7 +4,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "Delays.h"
+#include "Clock.h"
 #include "DeviceInfoDlg.h"
 #include "Dialog.h"
 #include "EmulatedNas.h"
@@ -44,7 +44,8 @@ private slots:
     void showsTheEmulatedDeviceAndFollowsIt()
     {
         MessageBoxRecorder boxes;
-        const double oldScale = SetDelayScale(0.01);
+        platform::FastClock fast(100); // refreshes every 50 ms
+        platform::ScopedClock scoped(fast);
         testsupport::EmulatedNas nas("name = LAB-NAS\n"
                                      "community = c0mm\n"
                                      "user = admin:secret:15\n"
@@ -76,7 +77,6 @@ private slots:
         });
         const int code = dlg.DoModal();
         Dialog::SetModalHook({});
-        SetDelayScale(oldScale);
 
         QCOMPARE(code, IDOK);
         QCOMPARE(name, std::string("LAB-NAS"));

@@ -25,6 +25,9 @@
 #include "ShellOpen.h"
 #include "SnmpHelpers.h"
 #include "SnmpTestAgent.h"
+#include "AccessibleWalk.h"
+#include "PopDlg.h"
+#include "TestClock.h"
 #include "TestSupport.h"
 #include "TrayIcon.h"
 #include "stdafx.h"
@@ -164,10 +167,34 @@ const std::vector<unsigned> kUserTools = {40006, 40010, 40008, 40021, 40030, 400
 
 } // namespace
 
+// Counts the busy popups placed over a window.
+struct PopupWatch : QObject {
+    int count = 0;
+    explicit PopupWatch(QWidget& window) { window.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::ChildAdded &&
+            dynamic_cast<CPopDlg*>(static_cast<QChildEvent*>(event)->child()) != nullptr)
+            ++count;
+        return false;
+    }
+};
+
+// Runs fn once the window shows (the privilege read's busy popup runs first).
+void WhenShown(QWidget& window, std::function<void()> fn)
+{
+    QTimer::singleShot(5, &window, [&window, fn = std::move(fn)]() mutable {
+        if (window.isVisible())
+            fn();
+        else
+            WhenShown(window, std::move(fn));
+    });
+}
+
 class TestMainWindowSuite : public QObject {
     Q_OBJECT
     std::unique_ptr<SnmpTestAgent> m_agent;
-    SnmpSleepFunction m_oldSleep;
+    std::unique_ptr<testsupport::InstantPauses> m_pauses;
     testsupport::TempDir m_dir; // the login memory of these tests
 
 
@@ -177,13 +204,13 @@ private slots:
     void init()
     {
         m_agent = std::make_unique<SnmpTestAgent>(Device());
-        m_oldSleep = SetSnmpSleepFunction([](int) {});
+        m_pauses = std::make_unique<testsupport::InstantPauses>();
         m_agent->PointContext();
         g_community = m_agent->Community();
     }
     void cleanup()
     {
-        SetSnmpSleepFunction(m_oldSleep);
+        m_pauses.reset();
         m_agent.reset();
     }
 
@@ -192,7 +219,10 @@ private slots:
         LoginRoad road;
         MessageBoxRecorder boxes;
         TestMainWindow dlg;
+        // The privilege read runs on the worker behind a busy popup over the window.
+        PopupWatch popups(dlg);
         QVERIFY(dlg.OnInitDialog());
+        QCOMPARE(popups.count, 1);
         // Start-up mode, the main window as parent, then the setup dialog.
         QCOMPARE(road.modes, std::vector<int>{DISCOVER_START_UP});
         QCOMPARE(road.parents.front(), static_cast<QWidget*>(&dlg));
@@ -224,6 +254,8 @@ private slots:
         QCOMPARE(dlg.GetPages().size(), size_t(3));
         // The set-up size is the minimum.
         QCOMPARE(dlg.minimumSize(), dlg.size());
+        // The whole window, bars and pages, passes the accessibility walk.
+        EXPECT_ALL_NAMED(&dlg);
     }
 
     void onlyPrivilegeFifteenExactlyIsAnAdministrator()
@@ -320,7 +352,7 @@ private slots:
         MessageBoxRecorder boxes;
         TestMainWindow dlg;
         bool stillRunningAfterKeys = false;
-        QTimer::singleShot(0, &dlg, [&] {
+        WhenShown(dlg, [&] {
             // Esc and Enter never end the main window.
             QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
@@ -344,7 +376,7 @@ private slots:
         TestMainWindow dlg;
         bool shownMaximized = false, hidden = false, stillRunning = false;
         // Runs after the window's own maximise request.
-        QTimer::singleShot(0, &dlg, [&] {
+        WhenShown(dlg, [&] {
             QTimer::singleShot(0, &dlg, [&] {
                 shownMaximized = dlg.isVisible() && dlg.isMaximized() && !dlg.IsMinimizedToTray();
                 dlg.close();

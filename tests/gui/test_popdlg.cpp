@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "AVICtrl.h"
-#include "Delays.h"
+#include "TestClock.h"
 #include "Dialog.h"
 #include "PopDlg.h"
 #include "TestSupport.h"
@@ -56,19 +56,19 @@ AviSpec SmallClip(int frames, int bits = 8)
 class TestPopDlg : public QObject {
     Q_OBJECT
     std::unique_ptr<testsupport::TempDir> m_tmp;
-    double m_oldScale = 1.0;
+    std::unique_ptr<testsupport::InstantPauses> m_pauses;
 
 private slots:
     void init()
     {
         m_tmp = std::make_unique<testsupport::TempDir>();
         setenv("TMPDIR", m_tmp->path().c_str(), 1);
-        m_oldScale = SetDelayScale(0.01);
+        m_pauses = std::make_unique<testsupport::InstantPauses>();
     }
     void cleanup()
     {
         Dialog::SetModalHook({});
-        SetDelayScale(m_oldScale);
+        m_pauses.reset();
         unsetenv("TMPDIR");
         m_tmp.reset();
     }

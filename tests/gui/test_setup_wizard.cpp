@@ -19,7 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "Delays.h"
+#include "TestClock.h"
 #include "Dialog.h"
 #include "FormParser.h"
 #include "HttpRequest.h"
@@ -260,7 +260,8 @@ class TestSetupWizard : public QObject {
     std::unique_ptr<RecordingWebServer> m_web;
     std::unique_ptr<testsupport::TempDir> m_dir;
     fs::path m_oldCwd;
-    double m_oldScale = 1.0;
+    // Time runs 100 times faster and the pauses pass at once.
+    std::unique_ptr<testsupport::InstantPauses> m_clock;
 
     // A device with these disk states, logged in as user.
     void Device(int disk1, int disk2, const std::string& user = "admin", int formatType = 0)
@@ -273,7 +274,7 @@ class TestSetupWizard : public QObject {
         m_snmp->PointContext();
         CNasContext* ctx = GetNasContext();
         ctx->m_user = user;
-        ctx->m_udpTimeout = 300;
+        ctx->m_udpTimeout = 30000; // 300 real ms
         NasInfo info{};
         info.deviceAddress = Ip(kDeviceIp);
         StringToMac(kDeviceMac, info.mac);
@@ -330,7 +331,7 @@ private slots:
     }
     void init()
     {
-        m_oldScale = SetDelayScale(0.001);
+        m_clock = std::make_unique<testsupport::InstantPauses>(100);
         m_web = std::make_unique<RecordingWebServer>();
         m_dir = std::make_unique<testsupport::TempDir>();
         m_oldCwd = fs::current_path();
@@ -339,28 +340,26 @@ private slots:
         QVERIFY(m_udp->Ok("requests clear"));
         QVERIFY(m_udp->Ok("set progress 0:0:0"));
         QVERIFY(m_udp->Ok("set install_status 0"));
-        SetSnmpSleepFunction([](int) {});
     }
     void cleanup()
     {
         Dialog::SetModalHook({});
-        SetSnmpSleepFunction({});
         fs::current_path(m_oldCwd);
         m_snmp.reset();
         m_web.reset();
         m_dir.reset();
-        SetDelayScale(m_oldScale);
+        m_clock.reset();
     }
 
     // ---- Pieces ------------------------------------------------------------
 
     void percentIsComputedWideAndCapped()
     {
-        QCOMPARE(CSetupWizardDlg::PercentOf(50, 100), 50);
-        QCOMPARE(CSetupWizardDlg::PercentOf(3000000000u, 3000000000u), 100); // 32 bits would wrap
-        QCOMPARE(CSetupWizardDlg::PercentOf(4294967295u, 1), 100);          // done beyond total
-        QCOMPARE(CSetupWizardDlg::PercentOf(UINT64_MAX, 3), 100);
-        QCOMPARE(CSetupWizardDlg::PercentOf(7, 0), 0);
+        QCOMPARE(CDiskSetup::PercentOf(50, 100), 50);
+        QCOMPARE(CDiskSetup::PercentOf(3000000000u, 3000000000u), 100); // 32 bits would wrap
+        QCOMPARE(CDiskSetup::PercentOf(4294967295u, 1), 100);          // done beyond total
+        QCOMPARE(CDiskSetup::PercentOf(UINT64_MAX, 3), 100);
+        QCOMPARE(CDiskSetup::PercentOf(7, 0), 0);
         QCOMPARE(CSetupWizardDlg::DiskModeOfItem(0), 0);
         QCOMPARE(CSetupWizardDlg::DiskModeOfItem(1), 3);
         QCOMPARE(CSetupWizardDlg::DiskModeOfItem(2), 1);
@@ -371,7 +370,7 @@ private slots:
     {
         const std::string header = RemoteInstallPartHeader();
         const std::string closing = RemoteInstallClosingPart();
-        for (size_t size : {CSetupWizardDlg::kPacketSize - header.size(), size_t(0), size_t(7000)}) {
+        for (size_t size : {CDiskSetup::kPacketSize - header.size(), size_t(0), size_t(7000)}) {
             const std::string bytes = RandomBytes(size, static_cast<unsigned>(size));
             testsupport::WriteFile(m_dir->path() / "pkg", bytes);
             std::FILE* file = std::fopen((m_dir->path() / "pkg").c_str(), "rb");
@@ -379,7 +378,7 @@ private slots:
             std::vector<size_t> sizes;
             std::string sent;
             std::vector<std::pair<uint64_t, uint64_t>> progress;
-            auto result = CSetupWizardDlg::SendPackageBody(
+            auto result = CDiskSetup::SendPackageBody(
                 file, size,
                 [&](const char* data, size_t n) {
                     sizes.push_back(n);
@@ -388,17 +387,17 @@ private slots:
                 },
                 [&](uint64_t done, uint64_t count) { progress.emplace_back(done, count); });
             std::fclose(file);
-            QCOMPARE(result, CSetupWizardDlg::kBodySent);
+            QCOMPARE(result, CDiskSetup::kBodySent);
             QVERIFY(sent == header + bytes + closing);
             const size_t total = sent.size();
-            const size_t count = (total + CSetupWizardDlg::kPacketSize - 1) / CSetupWizardDlg::kPacketSize;
+            const size_t count = (total + CDiskSetup::kPacketSize - 1) / CDiskSetup::kPacketSize;
             QCOMPARE(sizes.size(), count);
             for (size_t i = 0; i + 1 < sizes.size(); ++i)
-                QCOMPARE(sizes[i], CSetupWizardDlg::kPacketSize);
+                QCOMPARE(sizes[i], CDiskSetup::kPacketSize);
             QCOMPARE(progress.size(), count);
             QCOMPARE(progress.back().first, uint64_t(count));
             QCOMPARE(progress.back().second, uint64_t(count));
-            if (size == CSetupWizardDlg::kPacketSize - header.size()) {
+            if (size == CDiskSetup::kPacketSize - header.size()) {
                 // The header and the file fill one packet; the closing part has its own.
                 QCOMPARE(sizes.size(), size_t(2));
                 QCOMPARE(sizes[1], closing.size());
@@ -412,14 +411,14 @@ private slots:
         std::FILE* file = std::fopen((m_dir->path() / "pkg").c_str(), "rb");
         QVERIFY(file != nullptr);
         // The file turns out shorter than its size said.
-        auto result = CSetupWizardDlg::SendPackageBody(
+        auto result = CDiskSetup::SendPackageBody(
             file, 5000, [](const char*, size_t) { return true; }, {});
-        QCOMPARE(result, CSetupWizardDlg::kBodyReadFailed);
+        QCOMPARE(result, CDiskSetup::kBodyReadFailed);
         std::rewind(file);
         int calls = 0;
-        result = CSetupWizardDlg::SendPackageBody(
+        result = CDiskSetup::SendPackageBody(
             file, 3000, [&](const char*, size_t) { return ++calls < 2; }, {});
-        QCOMPARE(result, CSetupWizardDlg::kBodySendFailed);
+        QCOMPARE(result, CDiskSetup::kBodySendFailed);
         QCOMPARE(calls, 2);
         std::fclose(file);
     }
@@ -630,6 +629,82 @@ private slots:
         QCOMPARE(UdpRequests(), 0); // nothing was polled
     }
 
+    void unreadableFormatStateLeavesEveryModeOpen()
+    {
+        Device(-2, -2);
+        m_snmp->agent.AddNoSuchNamePrefix(nasmib::kFormatType);
+        bool modeEnabled = false;
+        int modes = 0;
+        Run([&](CSetupWizardDlg& d) {
+            auto* combo = qobject_cast<QComboBox*>(d.GetDlgItem(IDC_SETUP_MODE));
+            modeEnabled = combo->isEnabled();
+            modes = combo->count();
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        QVERIFY(modeEnabled);
+        QCOMPARE(modes, 4);
+    }
+
+    void unansweredFormatRequestIsFollowedByItsProgress()
+    {
+        Device(-2, 2);
+        // The form arrives, but its answer comes after every try is over.
+        m_web->SetOnRequest([](const std::string& head, const std::string&) {
+            if (head.find("step2.shtml") != std::string::npos)
+                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        });
+        QVERIFY(m_udp->Ok("set progress 1:50:100"));
+        MessageBoxRecorder boxes;
+        bool polled = false;
+        {
+            CSetupWizardDlg dlg;
+            Dialog::SetModalHook([&](Dialog&) {
+                Button(dlg, IDC_SETUP_NEXT)->click();
+                polled = WaitFor([&] { return UdpRequests() >= 1; });
+                dlg.EndDialog(-1);
+            });
+            dlg.DoModal();
+            Dialog::SetModalHook({});
+        }
+        QVERIFY(polled);
+        QCOMPARE(boxes.Count(), size_t(1)); // only the data-loss question
+    }
+
+    void endlessProgressIsGivenUp()
+    {
+        // Formatting "at 50 %" for ever: after 30 minutes on the clock, Retry.
+        Device(-2, 2);
+        QVERIFY(m_udp->Ok("set progress 1:50:100"));
+        MessageBoxRecorder boxes;
+        std::string prompt;
+        const int64_t start = platform::TickMs();
+        Run([&](CSetupWizardDlg& d) {
+            Button(d, IDC_SETUP_NEXT)->click();
+            QVERIFY(WaitForNext(d, "Retry"));
+            prompt = LabelText(d, IDC_SETUP_PROMPT);
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        QCOMPARE(prompt, std::string("Click \"Retry\" button to format again."));
+        QCOMPARE(boxes.LastText(), std::string("discover timeout"));
+        QVERIFY(platform::TickMs() - start >= 30 * 60 * 1000);
+
+        // The package "still being checked" for ever: after 15 minutes, Retry.
+        Device(1, 0);
+        testsupport::WriteFile("default_remote_package.bin", RandomBytes(100, 8));
+        QVERIFY(m_udp->Ok("set install_status 1"));
+        boxes.Clear();
+        const int64_t installStart = platform::TickMs();
+        Run([&](CSetupWizardDlg& d) {
+            Button(d, IDC_SETUP_NEXT)->click();
+            QVERIFY(WaitForNext(d, "Retry"));
+            prompt = LabelText(d, IDC_SETUP_PROMPT);
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        QCOMPARE(prompt, std::string("Click \"Retry\" button to install again."));
+        QCOMPARE(boxes.LastText(), std::string("Could not receive the response form NAS."));
+        QVERIFY(platform::TickMs() - installStart >= 15 * 60 * 1000);
+    }
+
     void refusedConnectionShowsTheSocketError()
     {
         // A port nobody listens on.
@@ -664,10 +739,10 @@ private slots:
         // it is back. Nothing may be written then.
         m_snmp->agent.AddNoSuchNamePrefix(nasmib::kDeviceName);
         int pauses = 0;
-        SetSnmpSleepFunction([&](int) {
+        m_clock->onPause = [&](int) {
             if (++pauses == 3)
                 m_snmp->agent.ClearNoSuchNamePrefixes();
-        });
+        };
         std::vector<std::string> nameWrites;
         m_snmp->store.SetChangeHook([&](const testbed::Oid& oid, const std::optional<testbed::MibValue>& v) {
             if (oid == testbed::ToOid(nasmib::kDeviceName))

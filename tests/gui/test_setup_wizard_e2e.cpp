@@ -15,7 +15,7 @@
 #include <random>
 #include <unistd.h>
 
-#include "Delays.h"
+#include "Clock.h"
 #include "DiscoverNasDlg.h"
 #include "EmulatedNas.h"
 #include "HttpRequest.h"
@@ -73,7 +73,7 @@ std::string RandomBytes(size_t size, unsigned seed)
 std::string Package()
 {
     const size_t header = RemoteInstallPartHeader().size();
-    return RandomBytes(3 * CSetupWizardDlg::kPacketSize - header - 20, 7);
+    return RandomBytes(3 * CDiskSetup::kPacketSize - header - 20, 7);
 }
 
 // The number in "OK N" or in "OK ... key=N ...".
@@ -123,8 +123,10 @@ class TestSetupWizardE2e : public QObject {
 
     std::unique_ptr<testsupport::TempDir> m_dir;
     fs::path m_oldCwd;
-    double m_oldScale = 1.0;
-    CDiscoverNasDlg::Timing m_oldTiming;
+    // The wizard's waits run 50 times faster (a 1.4 s reboot countdown); the
+    // login's scans 8 times faster.
+    platform::FastClock m_clock{50};
+    std::unique_ptr<platform::ScopedClock> m_scopedClock;
     std::unique_ptr<EmulatedNas> m_nas;
 
     // Starts the device with these disk states (and more settings), its
@@ -151,6 +153,8 @@ class TestSetupWizardE2e : public QObject {
         GetNasContext()->LoadLogin(nullptr);
 
         MessageBoxRecorder boxes;
+        platform::FastClock loginClock(8);
+        platform::ScopedClock scopedLogin(loginClock);
         CDiscoverNasDlg login(1);
         bool shown = true;
         const int code = Run(login, [] {}, &shown);
@@ -158,7 +162,7 @@ class TestSetupWizardE2e : public QObject {
             qWarning("login: code %d, shown %d, %zu boxes", code, int(shown), boxes.Count());
             return false;
         }
-        GetNasContext()->m_udpTimeout = 500;
+        GetNasContext()->m_udpTimeout = 25000; // 500 real ms
         return GetNasContext()->m_nasInfo.disk1State == disk1 && GetNasContext()->m_nasInfo.disk2State == disk2;
     }
 
@@ -168,12 +172,7 @@ private slots:
     void initTestCase()
     {
         InstallMessageBoxHandler();
-        SetSnmpSleepFunction([](int) {});
-        m_oldScale = SetDelayScale(0.02); // a 1.4 s reboot countdown
-        CDiscoverNasDlg::Timing t;
-        t.discoveryMs = 400;
-        t.loginMs = 1000;
-        m_oldTiming = CDiscoverNasDlg::SetTiming(t);
+        m_scopedClock = std::make_unique<platform::ScopedClock>(m_clock);
         m_dir = std::make_unique<testsupport::TempDir>();
         m_oldCwd = fs::current_path();
         fs::current_path(m_dir->path()); // the package is read from the current folder
@@ -181,9 +180,7 @@ private slots:
     void cleanupTestCase()
     {
         fs::current_path(m_oldCwd);
-        CDiscoverNasDlg::SetTiming(m_oldTiming);
-        SetDelayScale(m_oldScale);
-        SetSnmpSleepFunction({});
+        m_scopedClock.reset();
     }
     void cleanup()
     {

@@ -31,6 +31,10 @@
 #include "SnmpHelpers.h"
 #include "TaskPanel.h"
 #include "stdafx.h"
+#include "TestClock.h"
+
+// SNMP helpers' pauses between tries pass at once.
+static std::unique_ptr<testsupport::InstantPauses> g_instantPauses;
 
 TOLVANE_PRIVATE_NETWORK();
 
@@ -144,7 +148,7 @@ private slots:
     void initTestCase()
     {
         InstallMessageBoxHandler();
-        SetSnmpSleepFunction([](int) {});
+        g_instantPauses = std::make_unique<testsupport::InstantPauses>();
         m_nas = std::make_unique<testsupport::EmulatedNas>("community = c0mm\n"
                                                            "user = admin:secret:15\n"
                                                            "user = alice:wonder:1:staff,\n"
@@ -180,7 +184,7 @@ private slots:
         platform::SetShellOpenFunction({});
         platform::SetMountBackend(nullptr);
         platform::SetDriveTablePath("");
-        SetSnmpSleepFunction(nullptr);
+        g_instantPauses.reset();
     }
 
     void listAndTasks()

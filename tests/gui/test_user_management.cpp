@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
+#include <memory>
 
 #include "Dialog.h"
 #include "EmulatedNas.h"
@@ -21,6 +22,10 @@
 #include "TestNetwork.h"
 #include "UserManagement.h"
 #include "stdafx.h"
+#include "TestClock.h"
+
+// SNMP helpers' pauses between tries pass at once.
+static std::unique_ptr<testsupport::InstantPauses> g_instantPauses;
 
 TOLVANE_PRIVATE_NETWORK();
 
@@ -105,7 +110,7 @@ private slots:
     void initTestCase()
     {
         InstallMessageBoxHandler();
-        SetSnmpSleepFunction([](int) {});
+        g_instantPauses = std::make_unique<testsupport::InstantPauses>();
     }
     void init()
     {
@@ -120,7 +125,7 @@ private slots:
         Dialog::SetModalHook({});
         m_nas.reset();
     }
-    void cleanupTestCase() { SetSnmpSleepFunction({}); }
+    void cleanupTestCase() { g_instantPauses.reset(); }
 
     void everyControlIsNamed()
     {

@@ -11,7 +11,6 @@
 
 #include "Application.h"
 #include "CommandBars.h"
-#include "Delays.h"
 #include "Dialog.h"
 #include "MessageBoxes.h"
 #include "MessageTarget.h"
@@ -98,17 +97,21 @@ private slots:
     {
         MessageTarget target;
         std::string got;
-        target.SetMessageHandler(WM_ADD_LOG, [&](const Message& m) {
-            got = std::any_cast<std::string>(m.data);
+        target.SetMessageHandler(WM_SHOW_MESSAGE, [&](const Message& m) {
+            got = *Payload<WM_SHOW_MESSAGE>(m);
             return 1;
         });
         {
             std::string text = "backup finished";
-            target.PostMessage(WM_ADD_LOG, 1, 0, text);
+            target.PostMessage(WM_SHOW_MESSAGE, 1, 0, text);
             text = "changed afterwards";
         }
         QVERIFY(WaitFor([&] { return !got.empty(); }));
         QCOMPARE(got, std::string("backup finished"));
+        // Each message carries the one payload type it names.
+        QVERIFY(PayloadMatches(WM_SHOW_MESSAGE, std::any{}));
+        QVERIFY(!PayloadMatches(WM_SHOW_MESSAGE, std::any{42}));
+        QVERIFY(PayloadMatches(WM_USER + 50, std::any{42})); // names none
     }
 
     void sentMessageBlocksTheWorkerUntilHandled()
@@ -154,7 +157,6 @@ private slots:
 
     void timersFireWithTheirIdsAndStop()
     {
-        double old = SetDelayScale(1.0);
         Recorder target;
         QCOMPARE(target.SetTimer(TIMER_DEVICE_INFO, 1), TIMER_DEVICE_INFO);
         QVERIFY(target.HasTimer(TIMER_DEVICE_INFO));
@@ -168,20 +170,6 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(target.timers.size(), fired);
         QCOMPARE(target.SetTimer(0, 10), 0u);
-        SetDelayScale(old);
-    }
-
-    void delaysAreScalable()
-    {
-        QCOMPARE(RealDelayMs(Delay::BackupMonitor), 30000);
-        QCOMPARE(RealDelayMs(Delay::DeviceInfoRefresh), 5000);
-        QCOMPARE(RealDelayMs(Delay::AviTempNamePause), 100);
-        double old = SetDelayScale(0.01);
-        QCOMPARE(DelayMs(Delay::BackupMonitor), 300);
-        QCOMPARE(DelayMs(Delay::AviTempNamePause), 1);
-        SetDelayScale(0.0);
-        QCOMPARE(DelayMs(Delay::AviTempNamePause), 1);
-        SetDelayScale(old);
     }
 
     void dialogEndingInSetupReturnsWithoutShowing()

@@ -5,10 +5,21 @@
 #include <cstring>
 #include <list>
 
+#include "Clock.h"
 #include "NasFinder.h"
 #include "stdafx.h"
 
 namespace testsupport {
+namespace {
+
+// The test's own exchanges with the device wait in real time, whatever clock
+// the test runs the program on.
+struct RealTime {
+    platform::SystemClock clock;
+    platform::ScopedClock scoped{clock};
+};
+
+} // namespace
 
 EmulatedNas::EmulatedNas(const std::string& config, const std::vector<std::string>& options)
 {
@@ -24,6 +35,7 @@ EmulatedNas::~EmulatedNas()
 
 bool EmulatedNas::Discover(NasInfo& out, int timeoutMs)
 {
+    const RealTime realTime;
     std::list<NasInfo> found;
     FinderCleanup();
     if (FinderInit() != 0)
@@ -59,6 +71,7 @@ int EmulatedNas::Login(const std::string& user, const std::string& password, std
     if (!Known(info))
         return FINDER_ERR_TIMEOUT;
     char text[256] = {};
+    const RealTime realTime;
     if (FinderInit() != 0)
         return FINDER_ERR_SOCKET;
     int rc = user == "admin" ? FinderQuery(&info, password.c_str(), 2000, text)
@@ -74,6 +87,7 @@ int EmulatedNas::Progress(unsigned* done, unsigned* total, int timeoutMs)
     NasInfo info{};
     if (!Known(info))
         return FINDER_ERR_TIMEOUT;
+    const RealTime realTime;
     if (FinderInit() != 0)
         return FINDER_ERR_SOCKET;
     int rc = FinderGetProgress(&info, done, total, timeoutMs);
@@ -86,6 +100,7 @@ int EmulatedNas::Status(int timeoutMs)
     NasInfo info{};
     if (!Known(info))
         return FINDER_ERR_TIMEOUT;
+    const RealTime realTime;
     if (FinderInit() != 0)
         return FINDER_ERR_SOCKET;
     int rc = FinderPollStatus(&info, timeoutMs);

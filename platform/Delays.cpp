@@ -1,12 +1,6 @@
 #include "Delays.h"
 
-#include <atomic>
-#include <cmath>
-
-namespace platform::gui {
-namespace {
-std::atomic<double> g_scale{1.0};
-}
+namespace platform {
 
 int RealDelayMs(Delay delay)
 {
@@ -33,20 +27,4 @@ int RealDelayMs(Delay delay)
     return 0;
 }
 
-int DelayMs(Delay delay)
-{
-    int real = RealDelayMs(delay);
-    if (real == 0)
-        return 0;
-    long scaled = std::lround(real * g_scale.load());
-    return scaled < 1 ? 1 : static_cast<int>(scaled);
-}
-
-double SetDelayScale(double scale)
-{
-    if (!(scale >= 0.0))
-        scale = 1.0;
-    return g_scale.exchange(scale);
-}
-
-} // namespace platform::gui
+} // namespace platform

@@ -1,7 +1,8 @@
 #pragma once
-// The fixed delays of the windows, in one place. The real values are the
-// defaults; tests scale them down (SetDelayScale(0.01) makes 30 s 300 ms).
-namespace platform::gui {
+// The fixed delays of the program, in one place, at their real lengths. Waits
+// go through the program's clock (platform::SleepMs, JobControl::Pause) and
+// timers take platform::RealMs of them, so a test clock shortens them all.
+namespace platform {
 
 enum class Delay {
     AviTempNamePause,    // between tries for a free temporary clip name: 100 ms
@@ -18,9 +19,10 @@ enum class Delay {
 
 // The real length of a delay in milliseconds.
 int RealDelayMs(Delay delay);
-// The length in force: the real one times the scale, at least 1 ms (0 stays 0).
-int DelayMs(Delay delay);
-// Scales every delay; 1.0 restores the real values. Returns the old scale.
-double SetDelayScale(double scale);
 
+} // namespace platform
+
+namespace platform::gui {
+using platform::Delay;
+using platform::RealDelayMs;
 } // namespace platform::gui

@@ -1,0 +1,172 @@
+#include "BackupRuns.h"
+
+#include "Clock.h"
+#include "MessageBox.h"
+#include "NasBackupFolders.h"
+#include "NasMib.h"
+#include "RsycRestore.h"
+#include "Schedule.h"
+#include "TaskStore.h"
+#include "stdafx.h"
+#include "y_snmp.h"
+
+bool CheckNasFolder(const BackupTaskInfo& task)
+{
+    if (task.nasIp.empty()) {
+        platform::MessageBox("NO NAS ,Dicovery again!");
+        return false;
+    }
+    NasDiskCheck disk = CheckNasDisk(task.nasIp, task.nasCommunity);
+    if (!disk.ready) {
+        platform::MessageBox(disk.message);
+        return false;
+    }
+    CSnmpEngine engine;
+    engine.SetAddress(task.nasIp);
+    engine.SetReadCommunity(task.nasCommunity);
+    engine.SetWriteCommunity(task.nasCommunity);
+    const char* root = nasmib::kFolderShareName;
+    std::string oid = root;
+    char next[64];
+    char value[261];
+    bool found = false;
+    while (engine.GetNext(oid.c_str(), next, sizeof next, value, sizeof value, root) == 0) {
+        oid = next;
+        const std::string name = value;
+        std::string location;
+        if (engine.SimpleGet(nasmib::kFolderLocation + oid.substr(oid.rfind('.')), location) != 0)
+            location.clear();
+        if (name == task.nasFolderName && location == task.nasFolderDisk)
+            found = true;
+    }
+    return found;
+}
+
+BackupRunResult DoBackup(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control)
+{
+    return RunBackupJob(std::move(task), startTime, control);
+}
+
+BackupRunResult DoRestoreToOriginal(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control)
+{
+    return RunRestoreJob(std::move(task), startTime, 1, "", "", control);
+}
+
+BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& targetName,
+                                      const std::string& targetPath, std::time_t startTime,
+                                      const platform::JobControl& control)
+{
+    return RunRestoreJob(std::move(task), startTime, 0, targetPath, targetName, control);
+}
+
+namespace {
+
+// The scheduled backup of one task, already marked as running: every
+// folder is tried, and any folder that fails fails the task.
+void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobControl& control,
+                     ScheduleRunResult& out)
+{
+    CRsycBackup engine;
+    engine.SetControl(&control);
+    engine.SetStartTime(now);
+    engine.SetFolderCount(static_cast<int>(task.folders.size()));
+    control.Say("Backup processing");
+    bool failed = false;
+    int number = 1;
+    for (const BackupFolderInfo& folder : task.folders) {
+        if (control.Stopped()) {
+            failed = true;
+            break;
+        }
+        control.Say("Backup processing : \n    copy file from " + folder.path);
+        if (engine.BackupFolder(folder.path, task.nasIp, task.nasFolderName, task.nasFolderDisk, folder.folderName,
+                                task.taskName, number) != CRsycBackup::BACKUP_OK)
+            failed = true;
+        ++number;
+    }
+    out.ran = true;
+    out.success = !failed && engine.IsSuccess();
+    out.resultFile = engine.GetResultFile();
+    out.description = task.taskName + (out.success ? " : backup processing Finish!!" : " : backup processing Error!!");
+    control.Say("Backup finish");
+    out.lastBackTime = schedule::FormatTime(platform::WallNow(), "%X, %x");
+    task.lastBackTime = out.lastBackTime;
+    CTaskStore().WriteTaskValue(task.taskName, "Last_Back_Time", out.lastBackTime);
+}
+
+// The schedule moved on by one period, its store keys renamed after it.
+void AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
+{
+    const std::time_t next = schedule::AdvanceRun(s, now);
+    const std::string newKey = schedule::ScheduleKey(next, s.setType, s.setDate);
+    CTaskStore store;
+    std::string list = store.ReadTaskValue(taskName, "Total_schedule_name");
+    if (list == CTaskStore::kReadDefault)
+        list.clear();
+    const std::string old = s.key + ":";
+    for (size_t at; !s.key.empty() && (at = list.find(old)) != std::string::npos;)
+        list.erase(at, old.size());
+    list += newKey + ":";
+    store.WriteTaskValue(taskName, "Total_schedule_name", list);
+    if (newKey != s.key) {
+        for (const char* suffix : {"_set_type", "_set_date", "_next_set_year", "_next_set_month", "_next_set_day",
+                                   "_next_set_hour", "_next_set_minute", "_next_set_second"})
+            store.WriteTaskValue(taskName, s.key + suffix, CTaskStore::kClear);
+    }
+    const std::tm t = platform::LocalTime(next);
+    store.WriteTaskValue(taskName, newKey + "_set_type", s.setType);
+    store.WriteTaskValue(taskName, newKey + "_set_date", s.setDate);
+    store.WriteTaskValue(taskName, newKey + "_next_set_year", std::to_string(t.tm_year + 1900));
+    store.WriteTaskValue(taskName, newKey + "_next_set_month", std::to_string(t.tm_mon + 1));
+    store.WriteTaskValue(taskName, newKey + "_next_set_day", std::to_string(t.tm_mday));
+    store.WriteTaskValue(taskName, newKey + "_next_set_hour", std::to_string(t.tm_hour));
+    store.WriteTaskValue(taskName, newKey + "_next_set_minute", std::to_string(t.tm_min));
+    store.WriteTaskValue(taskName, newKey + "_next_set_second", std::to_string(t.tm_sec));
+    s.key = newKey;
+    s.nextRun = next;
+}
+
+} // namespace
+
+std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control)
+{
+    DebugTrace("enter schedule check");
+    std::vector<ScheduleRunResult> results;
+    const std::time_t now = platform::WallNow();
+    CNasContext* context = GetNasContext();
+    for (BackupTaskInfo& task : tasks) {
+        if (control.Stopped())
+            break;
+        if (task.schedules.empty())
+            continue;
+        BackupScheduleInfo& s = task.schedules.front();
+        // Not yet due, or another task runs: left for a later pass.
+        if (now < s.nextRun || context->IsTaskRunning())
+            continue;
+        const bool late = schedule::IsLate(now, s.nextRun);
+        const bool routine = s.setType == "day" || s.setType == "week" || s.setType == "month";
+        if (!routine && !(s.setType == "one" && s.setDate == "unexecute"))
+            continue;
+
+        ScheduleRunResult out;
+        out.taskName = task.taskName;
+        out.oldKey = s.key;
+        if (CheckNasFolder(task) && !late) {
+            // The test and the taking of the running task are one step: a
+            // task started meanwhile leaves this schedule for a later pass.
+            if (!context->TryStartTask(task.taskName))
+                continue;
+            ScheduledBackup(task, now, control, out);
+            context->EndTask();
+        }
+        if (routine) {
+            AdvanceAndRekey(task.taskName, s, now);
+        } else {
+            s.setDate = "finish";
+            CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
+        }
+        out.schedule = s;
+        results.push_back(std::move(out));
+    }
+    return results;
+}

@@ -1,0 +1,168 @@
+#include "RsycRestore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "MessageBox.h"
+#include "TaskStore.h"
+#include "stdafx.h"
+
+CRsycRestore::CRsycRestore() : CRsyncEngine('>', false, kFirstPollMs) {}
+CRsycRestore::~CRsycRestore() = default;
+
+std::vector<std::string> CRsycRestore::BuildCommand(const std::string& localPath, const std::string& logFile,
+                                                    const std::string& nasIp, const std::string& module,
+                                                    const std::string& remoteFolder) const
+{
+    return {RsyncProgram(),
+            "-r",
+            "--human-readable",
+            "--stats",
+            "--progress",
+            "--log-file=" + logFile,
+            // The whole file list first, for the progress.
+            "--no-inc-recursive",
+            "QUOM@" + nasIp + "::" + module + "/" + remoteFolder + "/",
+            NormalisePath(localPath) + "/"};
+}
+
+int CRsycRestore::RestoreFolder(const std::string& localPath, const std::string& nasIp,
+                                const std::string& remoteFolder, const std::string& disk,
+                                const std::string& folderName, const std::string& taskName, int folderNumber)
+{
+    if (nasIp.empty() || remoteFolder.empty() || disk.empty() || localPath.empty())
+        return RESTORE_INITIAL_ERROR;
+    if (!ProbeService(nasIp))
+        return RESTORE_SERVER_ERROR;
+    // Only the device logged in to may restore into this computer.
+    std::string current;
+    {
+        CNasContext* context = GetNasContext();
+        context->Lock();
+        current = context->m_deviceAddress;
+        context->Unlock();
+    }
+    if (current != nasIp)
+        return RESTORE_SERVER_ERROR;
+
+    // rsync makes the last folder of the destination only: the whole path
+    // is made here, so a deleted folder (and its missing parents) comes back.
+    const std::string destination = NormalisePath(localPath);
+    std::error_code error;
+    std::filesystem::create_directories(destination, error);
+    if (error || !std::filesystem::is_directory(destination, error)) {
+        platform::MessageBox("Please check the Target Folder Path is correct!! ");
+        return RESTORE_INITIAL_ERROR;
+    }
+
+    const std::string module = disk == "Disk1" ? "disk1" : "disk2";
+    const std::string logFile = MakeLogFile(MakeMD5Key(folderName + remoteFolder));
+    if (logFile.empty())
+        return RESTORE_INITIAL_ERROR;
+    return RunFolder(BuildCommand(destination, logFile, nasIp, module, remoteFolder), "R_",
+                     "Copy file from NAS Folder: " + remoteFolder, taskName, folderNumber);
+}
+
+template <class Local> void CRsycRestore::RestoreFolders(const Local& local, const std::string& folderName)
+{
+    m_success = 1;
+    m_lastPercent = -1;
+    SetFolderCount(static_cast<int>(m_task->folders.size()));
+    int number = 1;
+    for (const BackupFolderInfo& folder : m_task->folders) {
+        if (Stopped()) {
+            m_success = 0;
+            break;
+        }
+        const std::string path = local(folder);
+        Say("Restore processing : \n    copy file to " + path);
+        int rc = RestoreFolder(path, m_task->nasIp, m_task->nasFolderName + "/" + folder.folderName,
+                               m_task->nasFolderDisk, folderName.empty() ? folder.folderName : folderName,
+                               m_task->taskName, number);
+        const char* message = nullptr;
+        if (rc == RESTORE_INITIAL_ERROR)
+            message = "Restore Task : %s ,process initial error, please try again!!";
+        else if (rc == RESTORE_EXECUTE_ERROR)
+            message = "Restore Task : %s ,process execute error, please try again!!";
+        else if (rc == RESTORE_SERVER_ERROR)
+            message = "Restore Task : %s ,Restore server not available, please check NAS link or reboot the NAS!!";
+        if (message) {
+            platform::MessageBox(Printf(message, m_task->taskName));
+            m_success = 0;
+            break;
+        }
+        ++number;
+    }
+    if (m_success) {
+        Say("Restore processing Finish!!");
+        if (m_control)
+            m_control->Report(100, "");
+    } else {
+        Say("Restore processing Error!!");
+    }
+}
+
+void CRsycRestore::RestoreToOriginal()
+{
+    Say("Restore processing");
+    RestoreFolders([](const BackupFolderInfo& folder) { return folder.path; }, "");
+}
+
+void CRsycRestore::RestoreToOtherPlace()
+{
+    // Without a device folder there is nothing to restore from.
+    if (m_task->nasFolderName.empty() || m_task->nasFolderDisk.empty()) {
+        m_success = 0;
+        return;
+    }
+    if (m_targetPath.empty()) {
+        platform::MessageBox("Please select A Folder to Save the DATA !!");
+        m_success = 0;
+        return;
+    }
+    const std::string target = NormalisePath(m_targetPath);
+    Say("Restore processing : \n    copy file to " + target);
+    RestoreFolders([&target](const BackupFolderInfo& folder) { return target + "/" + folder.folderName; },
+                   m_targetName);
+}
+
+void CRsycRestore::Run()
+{
+    DebugTrace("run");
+    if (!m_task)
+        return;
+    if (m_restoreToOriginal)
+        RestoreToOriginal();
+    else
+        RestoreToOtherPlace();
+}
+
+BackupRunResult RunRestoreJob(BackupTaskInfo task, std::time_t startTime, int toOriginal,
+                              const std::string& targetPath, const std::string& targetName,
+                              const platform::JobControl& control)
+{
+    BackupRunResult result;
+    CNasContext* context = GetNasContext();
+    if (!context->TryStartTask(task.taskName))
+        return result;
+    result.started = true;
+    {
+        CRsycRestore engine;
+        engine.SetControl(&control);
+        engine.SetTask(&task);
+        engine.SetStartTime(startTime);
+        engine.SetRestoreToOriginal(toOriginal);
+        engine.SetTargetName(targetName);
+        engine.SetTargetPath(targetPath);
+        engine.Run();
+        result.success = engine.IsSuccess() != 0;
+        result.resultFile = engine.GetResultFile();
+    }
+    result.lastBackTime = task.lastBackTime;
+    result.description =
+        task.taskName + (result.success ? " : restore processing Finish!!" : " : restore processing Error!!");
+    context->EndTask();
+    return result;
+}

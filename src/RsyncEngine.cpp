@@ -1,0 +1,496 @@
+#include "RsyncEngine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "Clock.h"
+#include "MessageBox.h"
+#include "Process.h"
+#include "SocketError.h"
+#include "TcpSocket.h"
+#include "stdafx.h"
+
+namespace {
+
+// "YYYY/MM/DD HH:MM:SS [pid] " at the start of a log line: its length, or 0.
+size_t LogPrefixLength(const std::string& line)
+{
+    static const char pattern[] = "dddd/dd/dd dd:dd:dd [";
+    const size_t n = sizeof pattern - 1;
+    if (line.size() < n + 3)
+        return 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (pattern[i] == 'd' ? !(line[i] >= '0' && line[i] <= '9') : line[i] != pattern[i])
+            return 0;
+    }
+    size_t i = n;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9')
+        ++i;
+    if (i == n || i + 1 >= line.size() || line[i] != ']' || line[i + 1] != ' ')
+        return 0;
+    return i + 2;
+}
+
+// The message of a log line, after its date and pid.
+std::string Message(const std::string& line)
+{
+    size_t p = LogPrefixLength(line);
+    std::string m = line.substr(p);
+    if (!m.empty() && m.back() == '\r')
+        m.pop_back();
+    return m;
+}
+
+// rsync's 11-character itemize code at the start of a message ("" when there
+// is none): update type, file type, nine attribute places, then a blank.
+std::string ItemizeCode(const std::string& m)
+{
+    if (m.size() < 13 || m[11] != ' ')
+        return "";
+    if (std::strchr("<>ch.*", m[0]) == nullptr || std::strchr("fdLDS", m[1]) == nullptr)
+        return "";
+    if (m[0] == '*')
+        return "";  // "*deleting" and the like are messages, not transfers
+    return m.substr(0, 11);
+}
+
+bool StartsWith(const std::string& s, const char* prefix)
+{
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// "N files to consider": N, or -1.
+int FilesToConsider(const std::string& m)
+{
+    static const char tail[] = " files to consider";
+    const size_t t = sizeof tail - 1;
+    if (m.size() <= t || m.compare(m.size() - t, t, tail) != 0)
+        return -1;
+    long long n = 0;
+    for (size_t i = 0; i < m.size() - t; ++i) {
+        if (m[i] < '0' || m[i] > '9')
+            return -1;
+        n = n * 10 + (m[i] - '0');
+        if (n > 0x7fffffff)
+            return 0x7fffffff;
+    }
+    return static_cast<int>(n);
+}
+
+// A folder of our own for the run's log: 0700, made with a fresh name.
+std::string MakePrivateFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = tmp && *tmp ? tmp : "/tmp";
+    if (base.back() != '/')
+        base += '/';
+    std::string pattern = base + "tolvane-rsync-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        return "";
+    return std::string(buf.data()) + "/";
+}
+
+// A task name as part of a file name: no folder separators.
+std::string FileNamePart(const std::string& name)
+{
+    std::string out = name;
+    for (char& c : out)
+        if (c == '/')
+            c = '_';
+    if (out == "." || out == "..")
+        out = "_";
+    return out;
+}
+
+bool AppendFile(const std::string& path, const std::string& bytes)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return done == bytes.size();
+}
+
+std::string ReadWhole(const std::string& path)
+{
+    std::string bytes;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return bytes;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.append(buf, n);
+    std::fclose(f);
+    return bytes;
+}
+
+} // namespace
+
+CRsyncEngine::CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs)
+    : m_direction(direction), m_errorBoxes(errorBoxes), m_firstPollMs(firstPollMs)
+{
+}
+
+CRsyncEngine::~CRsyncEngine() = default;
+
+std::string CRsyncEngine::Printf(const char* format, const std::string& text)
+{
+    char buf[1024];
+    std::snprintf(buf, sizeof buf, format, text.c_str());
+    return buf;
+}
+
+std::string CRsyncEngine::ProgramFolder()
+{
+    const std::string& ini = GetNasContext()->IniPath();
+    size_t slash = ini.rfind('/');
+    return slash == std::string::npos ? std::string("./") : ini.substr(0, slash + 1);
+}
+
+std::string CRsyncEngine::RsyncProgram() const
+{
+    if (!m_rsync.empty())
+        return m_rsync;
+    std::string beside = ProgramFolder() + "bin/rsync";
+    if (::access(beside.c_str(), X_OK) == 0)
+        return beside;
+    return "rsync";
+}
+
+std::string CRsyncEngine::NormalisePath(const std::string& path)
+{
+    std::string out;
+    for (char c : path) {
+        if (c == '/' && !out.empty() && out.back() == '/')
+            continue;
+        out += c;
+    }
+    while (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    return out;
+}
+
+void CRsyncEngine::Say(const std::string& text) const
+{
+    if (m_control)
+        m_control->Say(text);
+}
+
+void CRsyncEngine::ReportProgress(int folderPercent)
+{
+    // The run's position over all its folders; 100 waits for the end.
+    int count = m_folderCount > 0 ? m_folderCount : 1;
+    int number = m_folderNumber < 1 ? 1 : (m_folderNumber > count ? count : m_folderNumber);
+    int percent = ((number - 1) * 100 + folderPercent) / count;
+    if (percent > 99)
+        percent = 99;
+    if (percent <= m_lastPercent)
+        return;
+    m_lastPercent = percent;
+    if (m_control)
+        m_control->Report(percent, "");
+    DebugTrace("m_Task_total_num = %d m_Dir_num = %d m_File_num = %d progress = %d / 100", m_totalCount, m_dirCount,
+               m_fileCount, percent);
+}
+
+int CRsyncEngine::FolderProgress() const
+{
+    if (m_totalCount <= 0)
+        return 5;
+    long long p = (static_cast<long long>(m_fileCount) + m_dirCount) * 100 / m_totalCount;
+    if (p > 100)
+        p = 100;
+    if (p <= 5)
+        p = 5;
+    return static_cast<int>(p);
+}
+
+int CRsyncEngine::ParseLogLine(const std::string& line)
+{
+    const std::string m = Message(line);
+    const std::string code = ItemizeCode(m);
+    if (!code.empty()) {
+        const bool file = code[0] == m_direction && code[1] == 'f';
+        if (file && code.compare(2, 9, "+++++++++") == 0) {
+            ++m_fileCount;
+            return LINE_NEW_FILE;
+        }
+        if (file && code.compare(2, 9, "..t......") == 0) {
+            ++m_fileCount;
+            return LINE_FILE_TIME;
+        }
+        if (file) {
+            ++m_fileCount;
+            return LINE_FILE_CHANGED;
+        }
+        if (code == "cd+++++++++") {
+            ++m_dirCount;
+            return LINE_NEW_DIR;
+        }
+        if (code[0] == '.' && code[1] == 'd') {
+            ++m_dirCount;
+            return LINE_DIR_CHANGED;
+        }
+        return LINE_OTHER;
+    }
+    if (StartsWith(m, "building file list"))
+        return LINE_BUILDING;
+    int total = FilesToConsider(m);
+    if (total >= 0) {
+        m_totalCount = total;
+        return LINE_TOTAL;
+    }
+    if (StartsWith(m, "rsync error: ")) {
+        m_sawError = true;
+        m_success = 0;
+        // After a stop, rsync's report of the signal is no news to the user.
+        if (m_errorBoxes && !Stopped())
+            platform::MessageBox(m);
+        return LINE_ERROR;
+    }
+    if (StartsWith(m, "total size is ")) {
+        m_sawSummary = true;
+        return LINE_SUMMARY;
+    }
+    return LINE_OTHER;
+}
+
+void CRsyncEngine::ResetLog(const std::string& logFile)
+{
+    m_logFile = logFile;
+    m_logOffset = 0;
+    m_pending.clear();
+    m_fileCount = 0;
+    m_dirCount = 0;
+    m_totalCount = 0;
+    m_sawSummary = false;
+    m_sawError = false;
+}
+
+namespace {
+int64_t ThreadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+} // namespace
+
+int CRsyncEngine::PollLog()
+{
+    const int64_t cpuStart = ThreadCpuNs();
+    ++m_polls;
+    int fd = ::open(m_logFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char buf[65536];
+        for (;;) {
+            ssize_t n = ::pread(fd, buf, sizeof buf, m_logOffset);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            m_logOffset += n;
+            m_pending.append(buf, static_cast<size_t>(n));
+            size_t start = 0;
+            for (size_t nl; (nl = m_pending.find('\n', start)) != std::string::npos; start = nl + 1) {
+                if (nl > start)
+                    ParseLogLine(m_pending.substr(start, nl - start));
+            }
+            m_pending.erase(0, start);
+        }
+        ::close(fd);
+    }
+    if (m_totalCount > 0)
+        ReportProgress(FolderProgress());
+    m_pollCpuNs += ThreadCpuNs() - cpuStart;
+    return m_sawSummary || m_sawError ? 0 : 1;
+}
+
+bool CRsyncEngine::IsFileListLine(const std::string& line, char direction)
+{
+    const std::string code = ItemizeCode(Message(line));
+    if (code.empty())
+        return false;
+    return (code[0] == direction && code[1] == 'f' &&
+            (code.compare(2, 9, "+++++++++") == 0 || code.compare(2, 9, "..t......") == 0)) ||
+           code == "cd+++++++++";
+}
+
+void CRsyncEngine::SplitLog(const std::string& logFile, const std::string& resultFile,
+                            const std::string& fileListFile, const std::string& header, const std::string& extra,
+                            char direction)
+{
+    std::string log = ReadWhole(logFile);
+    if (log.empty() && extra.empty())
+        return;
+    const std::string head = std::string(54, '*') + "\r\n" + header + "\r\n";
+    std::string result = head;
+    std::string list = head;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t nl = log.find('\n', start);
+        if (nl == std::string::npos)
+            nl = log.size();
+        if (nl > start) {
+            std::string line = log.substr(start, nl - start);
+            (IsFileListLine(line, direction) ? list : result) += line + "\r\n";
+        }
+        start = nl + 1;
+    }
+    if (!extra.empty())
+        result += extra + "\r\n";
+    AppendFile(resultFile, result);
+    AppendFile(fileListFile, list);
+}
+
+void CRsyncEngine::Follow(platform::Process& rsync)
+{
+    ReportProgress(5);
+    int64_t waitMs = m_firstPollMs;
+    for (;;) {
+        // A stop or the end of rsync cuts the wait short.
+        const int64_t until = platform::TickMs() + waitMs;
+        bool ended = false;
+        while (!Stopped()) {
+            int64_t left = until - platform::TickMs();
+            if (left <= 0)
+                break;
+            if (rsync.Wait(std::min<int64_t>(platform::RealMs(left), 200))) {
+                ended = true;
+                break;
+            }
+        }
+        if (Stopped()) {
+            rsync.Stop();
+            PollLog();
+            return;
+        }
+        PollLog();
+        if (ended || !rsync.Running()) {
+            PollLog();
+            return;
+        }
+        waitMs = kPollMs;
+    }
+}
+
+bool CRsyncEngine::ProbeService(const std::string& nasIp) const
+{
+    CTcpSocket probe;
+    if (!probe.Create()) {
+        char text[128];
+        std::snprintf(text, sizeof text, "Socket Create Fail!!\nSocket Error code: %d ;", GetLastSocketError());
+        platform::MessageBox(text);
+        return false;
+    }
+    if (!probe.Connect(nasIp, m_port, kConnectTimeoutMs)) {
+        char text[128];
+        std::snprintf(text, sizeof text, "Socket Connect Fail!!\nSocket Error code: %d ;", GetLastSocketError());
+        platform::MessageBox(text);
+        return false;
+    }
+    probe.Close();
+    return true;
+}
+
+std::string CRsyncEngine::MakeLogFile(const std::string& key)
+{
+    m_tempFolder = MakePrivateFolder();
+    if (m_tempFolder.empty()) {
+        platform::MessageBox("Please check the temporary folder: " + std::string(std::strerror(errno)));
+        return "";
+    }
+    std::string logFile = m_tempFolder + key + ".txt";
+    int fd = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    m_logFile = logFile;
+    return logFile;
+}
+
+int CRsyncEngine::RunFolder(const std::vector<std::string>& command, const std::string& filePrefix,
+                            const std::string& header, const std::string& taskName, int folderNumber)
+{
+    std::string line;
+    for (const std::string& a : command)
+        line += (line.empty() ? "" : " ") + a;
+    DebugTrace("Task command : %s", line.c_str());
+
+    const std::string logFile = m_logFile;
+    const std::string tempFolder = m_tempFolder;
+    m_folderNumber = folderNumber;
+    if (folderNumber <= 1)
+        m_lastPercent = -1; // a new task of a schedule pass starts over
+    ResetLog(logFile);
+    platform::Process rsync;
+    std::string why;
+    if (!rsync.Start(command, &why)) {
+        DebugTrace("rsync: %s", why.c_str());
+        ::unlink(logFile.c_str());
+        ::rmdir(tempFolder.c_str());
+        return RUN_EXECUTE_ERROR;
+    }
+    Follow(rsync);
+
+    // The exit status decides: 0 and 24 (files vanished while being read)
+    // are a copy, anything else is not; without its summary line rsync did
+    // not finish.
+    std::string extra;
+    const bool stopped = Stopped();
+    const bool exitOk = rsync.Exited() && (rsync.ExitCode() == 0 || rsync.ExitCode() == 24);
+    if (stopped) {
+        extra = "rsync error: stopped by the user";
+    } else if (!rsync.Exited()) {
+        extra = "rsync error: rsync ended by signal " + std::to_string(rsync.TermSignal()) + " (" +
+                strsignal(rsync.TermSignal()) + ")";
+    } else if (!exitOk) {
+        extra = "rsync error: rsync ended with code " + std::to_string(rsync.ExitCode());
+    } else if (!m_sawSummary) {
+        extra = "rsync error: rsync ended without its summary (code " + std::to_string(rsync.ExitCode()) + ")";
+    }
+    if (!extra.empty()) {
+        m_success = 0;
+        // rsync's own error line was shown already; an end it did not
+        // explain is shown here.
+        if (m_errorBoxes && !m_sawError && !stopped)
+            platform::MessageBox(extra);
+    }
+    if (!stopped && m_success)
+        ReportProgress(100);
+
+    const std::tm t = platform::LocalTime(m_startTime);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d_%d_%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                  t.tm_min, t.tm_sec);
+    const std::string logFolder = ProgramFolder() + "LOG/";
+    ::mkdir(logFolder.c_str(), 0755);
+    const std::string base = logFolder + filePrefix + FileNamePart(taskName) + "_" + stamp + "_";
+    const std::string resultFile = base + "result.txt";
+    const std::string fileListFile = base + "file_list.txt";
+    SplitLog(logFile, resultFile, fileListFile, header, extra, m_direction);
+    m_resultFile = resultFile;
+    ::unlink(fileListFile.c_str());
+    ::unlink(logFile.c_str());
+    ::rmdir(tempFolder.c_str());
+    return RUN_OK;
+}

@@ -1,0 +1,156 @@
+#pragma once
+// What the backup and the restore engine share: rsync started from an
+// argument list in its own process group, its log followed as it grows to
+// report progress, the exit status deciding, and the log split into a result
+// file (kept under LOG/ in the program folder) and a file list.
+//
+// The engines run on a worker thread; they report through the JobControl
+// they are given (status texts, a position 0-100 that never goes back and
+// reaches 100 only when the whole run succeeded) and honour its stop request
+// by ending rsync.
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "BackupTask.h"
+#include "Job.h"
+
+namespace platform {
+class Process;
+}
+
+class CRsyncEngine {
+public:
+    // Results of one folder's run.
+    enum : int {
+        RUN_OK = 0,
+        RUN_INITIAL_ERROR = -1, // an argument is empty, or the local path cannot be used
+        RUN_EXECUTE_ERROR = -2, // rsync could not be started
+        RUN_SERVER_ERROR = -4,  // the device's rsync service cannot be reached
+    };
+    // Kinds of log lines (ParseLogLine).
+    enum LogLine : int {
+        LINE_OTHER = -1,
+        LINE_ERROR = -2,       // "rsync error: ..."
+        LINE_BUILDING = 1,     // "building file list"
+        LINE_SUMMARY = 2,      // "total size is ...": rsync is done
+        LINE_NEW_FILE = 3,     // a new file
+        LINE_NEW_DIR = 4,      // cd+++++++++
+        LINE_FILE_TIME = 5,    // a file whose time changed
+        LINE_TOTAL = 7,        // "N files to consider"
+        LINE_FILE_CHANGED = 8, // any other file transfer
+        LINE_DIR_CHANGED = 9,  // .d..........
+    };
+
+    static constexpr unsigned kRsyncPort = 873;
+    static constexpr int kConnectTimeoutMs = 5000;
+    static constexpr int64_t kPollMs = 3000;
+
+    virtual ~CRsyncEngine();
+    CRsyncEngine(const CRsyncEngine&) = delete;
+    CRsyncEngine& operator=(const CRsyncEngine&) = delete;
+
+    // Where progress goes and where a stop comes from (may be null).
+    void SetControl(const platform::JobControl* control) { m_control = control; }
+    void SetTask(BackupTaskInfo* task) { m_task = task; }
+    void SetStartTime(std::time_t start) { m_startTime = start; }
+    // How many folders the caller runs one after the other (Run sets it
+    // from the task); the position spans them all.
+    void SetFolderCount(int count) { m_folderCount = count > 0 ? count : 1; }
+
+    int IsSuccess() const { return m_success; }
+    std::string GetResultFile() const { return m_resultFile; }
+
+    // The rsync program: bin/rsync beside the program when it is there, else
+    // "rsync" from PATH. Tests may name another.
+    void SetRsyncProgram(const std::string& program) { m_rsync = program; }
+    std::string RsyncProgram() const;
+    // The port of the device's rsync service (873).
+    void SetPort(unsigned port) { m_port = port; }
+    // The program folder (that of the login memory), ending in "/".
+    static std::string ProgramFolder();
+    // "/a//b/" -> "/a/b"; "" stays "".
+    static std::string NormalisePath(const std::string& path);
+
+    // Log reading. ParseLogLine classifies one line and counts it;
+    // PollLog reads what was appended to the log since the last call.
+    int ParseLogLine(const std::string& line);
+    void ResetLog(const std::string& logFile);
+    // Reads the new lines; returns 0 once the summary or an error line has
+    // been seen, else 1. Updates the progress.
+    int PollLog();
+    // CPU time this engine's thread spent reading logs (all polls so far).
+    double PollCpuSeconds() const { return static_cast<double>(m_pollCpuNs) / 1e9; }
+    int PollCount() const { return m_polls; }
+    int FileCount() const { return m_fileCount; }
+    int DirCount() const { return m_dirCount; }
+    int TotalCount() const { return m_totalCount; }
+    // The progress of the current folder from the counts: 5 to 100.
+    int FolderProgress() const;
+
+    // Appends the log to the result and file-list files, each after a line
+    // of stars and the header line. extra is appended to the result.
+    static void SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
+                         const std::string& header, const std::string& extra = "", char direction = '<');
+    // Whether a log line goes to the file list (else to the result): new
+    // files, files whose time changed and new folders. direction is '<' for
+    // files sent to the device, '>' for files received from it.
+    static bool IsFileListLine(const std::string& line, char direction = '<');
+
+protected:
+    // direction: '<' the engine sends, '>' it receives. errorBoxes: whether
+    // rsync's error lines are shown in a message box.
+    CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs);
+
+    // The device's rsync service answers on its port; else the box is shown
+    // and false.
+    bool ProbeService(const std::string& nasIp) const;
+
+    // One rsync run of a folder: args are rsync's arguments after the
+    // program and the log option; filePrefix "B_" or "R_" names the result
+    // file, header heads its block. RUN_OK once rsync ran and its log went
+    // into the result file.
+    int RunFolder(const std::vector<std::string>& args, const std::string& filePrefix, const std::string& header,
+                  const std::string& taskName, int folderNumber);
+    // The run's log in a private temporary folder; "" when none can be made
+    // (a box said why). RunFolder makes its own.
+    std::string MakeLogFile(const std::string& key);
+
+    void Say(const std::string& text) const;
+    void ReportProgress(int folderPercent);
+    bool Stopped() const { return m_control && m_control->Stopped(); }
+    // Follows rsync until it ends or a stop ends it.
+    void Follow(platform::Process& rsync);
+    static std::string Printf(const char* format, const std::string& text);
+
+    const platform::JobControl* m_control = nullptr;
+    BackupTaskInfo* m_task = nullptr;
+    int m_success = 1;
+    int m_fileCount = 0;
+    int m_dirCount = 0;
+    int m_totalCount = 0;
+    std::time_t m_startTime = 0;
+    std::string m_resultFile;
+
+    std::string m_rsync;
+    unsigned m_port = kRsyncPort;
+    // Progress over the whole run.
+    int m_folderNumber = 1;
+    int m_folderCount = 1;
+    int m_lastPercent = -1;
+
+private:
+    const char m_direction;
+    const bool m_errorBoxes;
+    const int64_t m_firstPollMs;
+    // The log being followed.
+    std::string m_logFile;
+    std::string m_tempFolder;
+    int64_t m_logOffset = 0;
+    std::string m_pending;
+    bool m_sawSummary = false;
+    bool m_sawError = false;
+    int64_t m_pollCpuNs = 0;
+    int m_polls = 0;
+};

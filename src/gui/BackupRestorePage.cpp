@@ -1,0 +1,787 @@
+#include "BackupRestorePage.h"
+
+#include <QComboBox>
+#include <QLabel>
+
+#include "AddTaskWS_P2.h"
+#include "AddTaskWZ_P0.h"
+#include "AddTaskWZ_p3.h"
+#include "BackupProgress.h"
+#include "Clock.h"
+#include "FolderDlg.h"
+#include "ListCtrl.h"
+#include "MessageBoxes.h"
+#include "Schedule.h"
+#include "TaskPanel.h"
+#include "TaskWizardpage1.h"
+#include "stdafx.h"
+
+using namespace platform::gui;
+
+namespace {
+
+const char kTips[] = "Please click a task icon for more action!!";
+const char kTitle[] = "Backup/Restore Management";
+const char kRunning[] = "The task is running, please wait the process finish!!";
+const char kSomeRunning[] = "Some Task running, please wait the process finish!!";
+const char kNotBackedUp[] = "The task has not been backuped before.";
+
+// "AM 02:00:00, 12/09/26" and "AM 02:00:00" of a schedule's next run.
+std::string LongTime(std::time_t t)
+{
+    return schedule::FormatTime(t, "%p %I:%M:%S, %x");
+}
+std::string ShortTime(std::time_t t)
+{
+    return schedule::FormatTime(t, "%p %I:%M:%S");
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Task property view
+
+CTaskPropertyDlg::CTaskPropertyDlg(QWidget* parent) : CSchedue_manage_page(parent) {}
+
+std::string CTaskPropertyDlg::InfoLabels() const
+{
+    return "Task created by :         \nNAS IP :                  \nBackup size:              \n"
+           "Nas folder name:          \nNas folder share type:    \nNas folder use type:      \n"
+           "The last backup time:   \n\nBackup folders list :    ";
+}
+
+std::string CTaskPropertyDlg::InfoValues() const
+{
+    if (!m_task)
+        return "";
+    std::string text;
+    for (const std::string* v : {&m_task->nasUser, &m_task->nasIp, &m_task->taskBackSize, &m_task->nasFolderName,
+                                 &m_task->nasFolderStatus, &m_task->nasFolderType, &m_task->lastBackTime})
+        text += *v + "\n";
+    return text;
+}
+
+std::string CTaskPropertyDlg::ScheduleText() const
+{
+    const std::string t = ShortTime(m_nextRun), l = LongTime(m_nextRun);
+    if (m_type == "day")
+        return "Daily backup at " + t + " ;\nNext backup time at " + l + ".";
+    if (m_type == "week")
+        return "Weekly backup on " + m_setDate + " at " + t + " ;\nNext backup time at " + l + ".";
+    if (m_type == "month")
+        return "Monthly backup on Day " + m_setDate + " at " + t + " ;\nNext backup time at " + l + ".";
+    if (m_type == "one")
+        return "Auto backup at " + l + ".";
+    return "";
+}
+
+bool CTaskPropertyDlg::OnInitDialog()
+{
+    CSchedue_manage_page::OnInitDialog();
+    struct Column {
+        const char* heading;
+        int width;
+    };
+    auto columns = [](ListCtrl* list, std::initializer_list<Column> cols) {
+        while (list->GetColumnCount() > 0)
+            list->DeleteColumn(0);
+        int i = 0;
+        for (const Column& c : cols)
+            list->InsertColumn(i++, c.heading, Qt::AlignLeft, c.width);
+        list->SetFullRowSelect(true);
+        list->DeleteAllItems();
+    };
+    columns(FolderList(), {{"", 30}, {"Folder", 80}, {"Size", 80}, {"Path", 75}});
+    columns(NasFolderList(), {{"", 30}, {"NAS Folder", 130}, {"NAS IP", 105}});
+    columns(TaskList(), {{"", 30}, {"Task Name", 85}});
+    if (m_task) {
+        int row = 0;
+        for (const BackupFolderInfo& f : m_task->folders) {
+            FolderList()->InsertItem(row, "");
+            FolderList()->SetItemText(row, 1, f.folderName);
+            FolderList()->SetItemText(row, 2, f.sizeText);
+            FolderList()->SetItemText(row, 3, f.path);
+            ++row;
+        }
+        setWindowTitle(QString::fromStdString("Task Property : " + m_task->taskName));
+    }
+    static_cast<QLabel*>(GetDlgItem(IDC_CREATOR))->setText(QString::fromStdString(InfoLabels()));
+    static_cast<QLabel*>(GetDlgItem(IDC_BACKUP_FOLDER))->setText(QString::fromStdString(InfoValues()));
+    const bool scheduled = m_task && !m_task->schedules.empty();
+    if (!scheduled) {
+        GetDlgItem(IDC_SCHEDULE_TEXT)->hide();
+        GetDlgItem(IDC_SCHEDULE_FRAME)->hide();
+    } else {
+        for (int id : {IDC_EXECUTE_TIME, IDC_DAY_COMBO, IDC_DAILY, IDC_WEEKLY, IDC_MONTHLY})
+            GetDlgItem(id)->hide();
+        static_cast<QLabel*>(GetDlgItem(IDC_SCHEDULE_TEXT))->setText(QString::fromStdString(ScheduleText()));
+        GetDlgItem(IDC_SCHEDULE_TEXT)->show();
+        SetExecuteTime(m_nextRun);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The page
+
+CBackupRestorePage::CBackupRestorePage(QWidget* parent)
+    : CPageView(parent),
+      m_wizard1(std::make_unique<CTaskWizardpage1>(this)),
+      m_wizard2(std::make_unique<CAddTaskWS_P2>(this)),
+      m_scheduleDlg(std::make_unique<CAddTaskWZ_p3>(this)),
+      m_nameDlg(std::make_unique<CAddTaskWZ_P0>(this))
+{
+    setObjectName("CBackupRestorePage");
+    m_largeIconId = 247;
+    m_taskPanelIconId = 267;
+}
+
+CBackupRestorePage::~CBackupRestorePage()
+{
+    m_schedule.StopPeriodic();
+    m_schedule.Stop();
+    delete m_progress.data();
+}
+
+void CBackupRestorePage::OnInitialUpdate()
+{
+    CPageView::OnInitialUpdate();
+    TaskPanel* panel = GetTaskPanel();
+    panel->RemoveAllGroups();
+    panel->SetSingleSelection(true);
+    panel->SetSelectItemOnFocus(false);
+    TaskPanelGroup* tasks = panel->AddGroup(IDS_TASK_GROUP, 0);
+    tasks->AddLinkItem(IDS_ADD_TASK);
+    TaskPanelGroup* tips = panel->AddGroup(IDS_TIPS_GROUP, 1);
+    tips->AddTextItem(kTips);
+    m_panelMode = 1;
+    SetTitle(kTitle);
+
+    ListCtrl* list = GetListCtrl();
+    list->setAccessibleName("Backup tasks");
+    m_tasks.clear();
+    m_store.CreateTaskStore();
+    GetNasContext()->ClearRunningTaskName();
+    m_tasks = m_store.LoadTasks();
+    RefreshTaskList();
+
+    m_progress = new CBackupProgress(window());
+    m_schedule.StartPeriodic(kScheduleCheckMs, [this] { CheckSchedules(); });
+    DebugTrace("add TIMER_BACKUP_MOITOR");
+}
+
+void CBackupRestorePage::RefreshTaskList()
+{
+    ListCtrl* list = GetListCtrl();
+    list->DeleteAllItems();
+    std::string user, running;
+    CNasContext* context = GetNasContext();
+    context->Lock();
+    user = context->m_user;
+    if (context->IsTaskRunning())
+        running = context->GetRunningTaskName();
+    context->Unlock();
+    int row = 0;
+    for (const BackupTaskInfo& task : m_tasks) {
+        if (task.nasUser != user)
+            continue;
+        const int image = !running.empty() && task.taskName == running ? IMAGE_RUNNING
+                          : task.schedules.empty()                     ? IMAGE_TASK
+                                                                       : IMAGE_SCHEDULED;
+        list->InsertItem(row, task.taskName, image);
+        list->SetItemData(row, 1);
+        ++row;
+    }
+}
+
+BackupTaskInfo* CBackupRestorePage::FindTask(const std::string& name)
+{
+    // The last task of that name, as the runs take it.
+    BackupTaskInfo* found = nullptr;
+    for (BackupTaskInfo& task : m_tasks)
+        if (task.taskName == name)
+            found = &task;
+    return found;
+}
+
+const BackupTaskInfo* CBackupRestorePage::FindTask(const std::string& name) const
+{
+    return const_cast<CBackupRestorePage*>(this)->FindTask(name);
+}
+
+bool CBackupRestorePage::HasSchedule(const std::string& name) const
+{
+    for (const BackupTaskInfo& task : m_tasks)
+        if (task.taskName == name)
+            return !task.schedules.empty();
+    return false;
+}
+
+bool CBackupRestorePage::HasBackup(const std::string& name) const
+{
+    for (const BackupTaskInfo& task : m_tasks)
+        if (task.taskName == name)
+            return !task.lastBackTime.empty();
+    return false;
+}
+
+std::string CBackupRestorePage::GetTaskInfoText(const std::string& name) const
+{
+    std::string text;
+    for (const BackupTaskInfo& task : m_tasks) {
+        if (task.taskName != name)
+            continue;
+        text += "  Backup size: " + task.taskBackSize + "\n  Nas folder name: " + task.nasFolderName +
+                "\n  Nas folder share type: " + task.nasFolderStatus + "\n  Nas folder use type: " +
+                task.nasFolderType + "\n  The last backup time:\n    " + task.lastBackTime;
+        if (task.schedules.empty())
+            continue;
+        const BackupScheduleInfo& s = task.schedules.front();
+        const std::string l = LongTime(s.nextRun), t = ShortTime(s.nextRun);
+        text += "\n\nScheduel Backup Setting :";
+        if (s.setType == "one") {
+            text += "\n  Auto Backup at:\n    " + l;
+            continue;
+        }
+        if (s.setType == "day")
+            text += "\n  Backup frequency:\n    Daily backup at " + t;
+        else if (s.setType == "week")
+            text += "\n  Backup frequency: \n    Weekly backup on " + s.setDate + " \n    at " + t;
+        else if (s.setType == "month")
+            text += "\n  Backup frequency: \n    Monthly backup on Day " + s.setDate + " \n    at " + t;
+        else
+            continue;
+        text += "\n  Next backup time:\n   " + l;
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Selection and the task panel
+
+void CBackupRestorePage::OnListItemSelected(int row)
+{
+    if (row < 0) {
+        ResetTaskPanel();
+        return;
+    }
+    const std::string name = GetListCtrl()->GetItemText(row, 0);
+    TaskPanel* panel = GetTaskPanel();
+    TaskPanelGroup* tasks = panel->FindGroup(IDS_TASK_GROUP);
+    if (!tasks)
+        tasks = panel->AddGroup(IDS_TASK_GROUP, 0);
+    tasks->RemoveAllItems();
+    for (unsigned id : {IDS_ADD_TASK, IDS_DELETE_TASK, IDS_EDIT_TASK, IDS_BACKUP_NOW})
+        tasks->AddLinkItem(id);
+    if (HasBackup(name)) {
+        tasks->AddLinkItem(IDS_RESTORE_ORIGINAL);
+        tasks->AddLinkItem(IDS_RESTORE_OTHER);
+    }
+    tasks->AddLinkItem(IDS_SCHEDULE_SETTING);
+    if (HasSchedule(name))
+        tasks->AddLinkItem(IDS_REMOVE_SCHEDULE);
+    tasks->AddLinkItem(IDS_SHOW_PROPERTY);
+    tasks->SetExpanded(true);
+
+    TaskPanelGroup* info = panel->FindGroup(IDS_INFO_GROUP);
+    if (m_panelMode == 1 || !info) {
+        panel->RemoveGroup(IDS_TIPS_GROUP);
+        info = panel->FindGroup(IDS_INFO_GROUP);
+        if (!info)
+            info = panel->AddGroup(IDS_INFO_GROUP, 2);
+    }
+    info->RemoveAllItems();
+    info->AddTextItem(name + " information :\n" + GetTaskInfoText(name));
+    info->SetExpanded(true);
+    SetTitle("Select Task : " + name);
+    m_panelMode = 2;
+}
+
+void CBackupRestorePage::ResetTaskPanel()
+{
+    if (m_panelMode == 2) {
+        TaskPanel* panel = GetTaskPanel();
+        panel->RemoveGroup(IDS_INFO_GROUP);
+        if (!panel->FindGroup(IDS_TIPS_GROUP)) {
+            TaskPanelGroup* tips = panel->AddGroup(IDS_TIPS_GROUP, 1);
+            tips->AddTextItem(kTips);
+            tips->SetExpanded(true);
+        }
+        TaskPanelGroup* tasks = panel->FindGroup(IDS_TASK_GROUP);
+        if (tasks) {
+            tasks->RemoveAllItems();
+            tasks->AddLinkItem(IDS_ADD_TASK);
+            tasks->SetExpanded(true);
+        }
+    }
+    SetTitle(kTitle);
+    m_panelMode = 1;
+}
+
+void CBackupRestorePage::OnListClick(int row)
+{
+    if (row < 0)
+        ResetTaskPanel();
+}
+
+void CBackupRestorePage::OnListDblClk(int row)
+{
+    if (row < 0) {
+        ResetTaskPanel();
+        return;
+    }
+    const std::string running = GetNasContext()->GetRunningTaskName();
+    if (!running.empty() && running == GetListCtrl()->GetItemText(row, 0)) {
+        if (m_progress)
+            m_progress->show();
+        return;
+    }
+    ShowProperty();
+}
+
+void CBackupRestorePage::OnListRClick(int row)
+{
+    if (row < 0) {
+        ResetTaskPanel();
+        ShowPopupMenu(IDR_ADD_TASK_MENU);
+        return;
+    }
+    const std::string name = SelectedName();
+    Menu menu;
+    menu.push_back(MenuItem::Command(ID_DELETE_TASK, "&Delete Task"));
+    menu.push_back(MenuItem::Command(ID_EDIT_TASK, "&Edit Task"));
+    menu.push_back(MenuItem::Separator());
+    menu.push_back(MenuItem::Command(ID_BACKUP_NOW, "&Backup Now"));
+    if (HasBackup(name))
+        menu.push_back(MenuItem::Popup("Restore Now", {MenuItem::Command(ID_RESTORE_ORIGINAL, "Restore to &original"),
+                                                       MenuItem::Command(ID_RESTORE_OTHER, "Restore to other &place")}));
+    menu.push_back(MenuItem::Separator());
+    menu.push_back(MenuItem::Command(ID_SCHEDULE_SETTING, "&Schedule Setting"));
+    if (HasSchedule(name))
+        menu.push_back(MenuItem::Command(ID_REMOVE_SCHEDULE, "Re&move Schedule"));
+    menu.push_back(MenuItem::Separator());
+    menu.push_back(MenuItem::Command(ID_SHOW_PROPERTY, "Show &Property"));
+    ShowPopupMenu(menu);
+}
+
+void CBackupRestorePage::OnPageCommand(unsigned id)
+{
+    ListCtrl* list = GetListCtrl();
+    switch (id) {
+    case ID_ADD_TASK:
+        AddTask();
+        break;
+    case ID_DELETE_TASK:
+        DeleteTask();
+        break;
+    case ID_EDIT_TASK: {
+        const int row = EditTask();
+        OnListItemSelected(row);
+        list->SetSelectionMark(row);
+        list->setFocus();
+        break;
+    }
+    case ID_BACKUP_NOW:
+        BackupNow();
+        break;
+    case ID_REMOVE_SCHEDULE: {
+        const int row = RemoveSchedule();
+        OnListItemSelected(row);
+        list->SetSelectionMark(row);
+        list->setFocus();
+        break;
+    }
+    case ID_RESTORE_ORIGINAL:
+        RestoreToOriginal();
+        break;
+    case ID_RESTORE_OTHER:
+        RestoreToOtherPlace();
+        break;
+    case ID_SCHEDULE_SETTING:
+        OnListItemSelected(ScheduleSetting());
+        break;
+    case ID_SHOW_PROPERTY:
+        ShowProperty();
+        break;
+    default:
+        ShowMessageBox(this, "click 'default'", platform::MB_OK);
+        break;
+    }
+}
+
+void CBackupRestorePage::OnTaskPanelLink(unsigned id)
+{
+    static const std::pair<unsigned, unsigned> links[] = {
+        {IDS_ADD_TASK, ID_ADD_TASK},           {IDS_DELETE_TASK, ID_DELETE_TASK},
+        {IDS_EDIT_TASK, ID_EDIT_TASK},         {IDS_BACKUP_NOW, ID_BACKUP_NOW},
+        {IDS_REMOVE_SCHEDULE, ID_REMOVE_SCHEDULE}, {IDS_RESTORE_ORIGINAL, ID_RESTORE_ORIGINAL},
+        {IDS_RESTORE_OTHER, ID_RESTORE_OTHER}, {IDS_SCHEDULE_SETTING, ID_SCHEDULE_SETTING},
+        {IDS_SHOW_PROPERTY, ID_SHOW_PROPERTY},
+    };
+    for (const auto& [link, command] : links) {
+        if (link == id) {
+            OnPageCommand(command);
+            return;
+        }
+    }
+    ShowMessageBox(this, "click 'default'", platform::MB_OK);
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+std::string CBackupRestorePage::SelectedName() const
+{
+    const int row = GetListCtrl()->GetSelectionMark();
+    if (row < 0 || row >= GetListCtrl()->GetItemCount())
+        return "";
+    return GetListCtrl()->GetItemText(row, 0);
+}
+
+void CBackupRestorePage::FocusList()
+{
+    GetListCtrl()->setFocus();
+}
+
+void CBackupRestorePage::Refuse(const std::string& text)
+{
+    ShowMessageBox(this, text, platform::MB_OK);
+    FocusList();
+}
+
+bool CBackupRestorePage::Ask(const std::string& question)
+{
+    if (ShowMessageBox(this, question, platform::MB_YESNO) == platform::IDYES)
+        return true;
+    FocusList();
+    return false;
+}
+
+void CBackupRestorePage::AddTask()
+{
+    auto task = std::make_unique<BackupTaskInfo>();
+    CNasContext* context = GetNasContext();
+    context->Lock();
+    task->nasUser = context->m_user;
+    context->Unlock();
+
+    m_wizard1->SetTask(task.get());
+    if (m_wizard1->DoModal() != CTaskWizardpage1::kNext)
+        return;
+    m_wizard2->SetTask(task.get());
+    if (m_wizard2->DoModal() != CAddTaskWS_P2::kNext)
+        return;
+    m_nameDlg->ClearExistingTasks();
+    for (const BackupTaskInfo& t : m_tasks) {
+        DebugTrace("add %s", t.taskName.c_str());
+        m_nameDlg->AddExistingTask(t.taskName, t.nasUser);
+    }
+    m_nameDlg->SetTask(task.get());
+    if (m_nameDlg->DoModal() != platform::IDOK)
+        return;
+    if (ShowMessageBox(this, "Do you want to set the task schedule ?", platform::MB_YESNO) == platform::IDYES) {
+        m_scheduleDlg->SetTask(task.get());
+        m_scheduleDlg->DoModal();
+    }
+    m_tasks.push_back(*task);
+    PostTaskResult(LOG_BACKUP, "Add backup task ( " + task->taskName + " ).", "");
+    RefreshTaskList();
+    m_store.SaveTasks(m_tasks);
+}
+
+void CBackupRestorePage::DeleteTask()
+{
+    const std::string name = SelectedName();
+    if (name.empty())
+        return Refuse("No BackUP Task been selected.\nPlease select a Task to delete !!");
+    if (GetNasContext()->GetRunningTaskName() == name)
+        return Refuse(kRunning);
+    if (!Ask("Do you want to delet Task : " + name + "?"))
+        return;
+    m_store.SaveTaskList(m_tasks, name);
+    m_tasks.remove_if([&name](const BackupTaskInfo& t) { return t.taskName == name; });
+    RefreshTaskList();
+    GetListCtrl()->SetSelectionMark(-1);
+    ResetTaskPanel();
+    PostTaskResult(LOG_BACKUP, "Delete backup task ( " + name + " ).", "");
+}
+
+int CBackupRestorePage::EditTask()
+{
+    const int row = GetListCtrl()->GetSelectionMark();
+    const std::string name = SelectedName();
+    if (name.empty()) {
+        Refuse("No BackUP Task been selected.\nPlease select a Task for Edit setting !!");
+        return -1;
+    }
+    if (GetNasContext()->GetRunningTaskName() == name) {
+        Refuse(kRunning);
+        return row;
+    }
+    if (!Ask("Do you want to modify Task : " + name + "?"))
+        return row;
+    BackupTaskInfo* task = FindTask(name);
+    m_wizard1->SetTask(task);
+    if (m_wizard1->DoModal() != CTaskWizardpage1::kNext) {
+        FocusList();
+        return row;
+    }
+    if (ShowMessageBox(this, "Do you want to change the NAS folder?", platform::MB_YESNO) == platform::IDYES) {
+        m_wizard2->SetTask(task);
+        m_wizard2->DoModal();
+    }
+    PostTaskResult(LOG_BACKUP, "Edit backup task ( " + name + " ).", "");
+    RefreshTaskList();
+    m_store.SaveTasks(m_tasks);
+    FocusList();
+    GetListCtrl()->SetSelectionMark(row);
+    return row;
+}
+
+int CBackupRestorePage::ScheduleSetting()
+{
+    const int row = GetListCtrl()->GetSelectionMark();
+    const std::string name = SelectedName();
+    if (name.empty()) {
+        Refuse("No BackUP Task been selected.\nPlease select a Task for schedule setting !!");
+        return -1;
+    }
+    const bool has = HasSchedule(name);
+    const std::string log = has ? "Modify schedule to task ( " : "Add schedule to task ( ";
+    if (!Ask((has ? "Do you want to modify schedule to Task : " : "Do you want to add schedule to Task : ") + name +
+             "?"))
+        return row;
+    m_scheduleDlg->SetTask(FindTask(name));
+    if (m_scheduleDlg->DoModal() == platform::IDOK) {
+        PostTaskResult(LOG_SCHEDULE, log + name + " ).", "");
+        RefreshTaskList();
+        m_store.SaveTasks(m_tasks);
+    }
+    return row;
+}
+
+void CBackupRestorePage::RemoveScheduleOf(const std::string& name)
+{
+    for (BackupTaskInfo& task : m_tasks) {
+        if (task.taskName != name || task.schedules.empty())
+            continue;
+        m_store.DeleteScheduleKeys(name, task.schedules.front().key);
+        task.schedules.clear();
+    }
+}
+
+int CBackupRestorePage::RemoveSchedule()
+{
+    const int row = GetListCtrl()->GetSelectionMark();
+    const std::string name = SelectedName();
+    if (name.empty()) {
+        Refuse("No BackUP Task been selected.\nPlease select a Task to delete schedule!!");
+        return -1;
+    }
+    if (!Ask("Do you want to delet Task : " + name + "'s schedule setting?"))
+        return row;
+    RemoveScheduleOf(name);
+    RefreshTaskList();
+    PostTaskResult(LOG_SCHEDULE, "Delete schedule setting to backup task ( " + name + " ).", "");
+    return row;
+}
+
+void CBackupRestorePage::BackupNow()
+{
+    const std::string name = SelectedName();
+    if (name.empty())
+        return Refuse("No BackUP Task been selected.\nPlease select a Task to backup !!");
+    if (!Ask("Do you want to Backup Task : " + name + " now?"))
+        return;
+    if (GetNasContext()->IsTaskRunning())
+        return Refuse(kSomeRunning);
+    if (!CheckNasFolder(*FindTask(name)))
+        return Refuse("The backup target folder in NAS may be removed.\nPlease modify task setting or create the same "
+                      "NAS folder first !!");
+    // The worker gets a copy of the task as it is now.
+    const BackupTaskInfo task = *FindTask(name);
+    const std::time_t start = platform::WallNow();
+    StartRun(LOG_BACKUP, [task, start](const platform::JobControl& c) { return DoBackup(task, start, c); });
+}
+
+void CBackupRestorePage::RestoreToOriginal()
+{
+    const std::string name = SelectedName();
+    if (name.empty())
+        return Refuse("No BackUP Task been selected.\nPlease select a Task to restore !!");
+    if (!Ask("Do you want to Restore Task : " + name + " now?"))
+        return;
+    if (!HasBackup(name))
+        return Refuse(kNotBackedUp);
+    if (GetNasContext()->IsTaskRunning())
+        return Refuse(kSomeRunning);
+    if (!CheckNasFolder(*FindTask(name)))
+        return Refuse("The restore source folder in NAS may be removed or NAS is not alive.\nPlease make sure the "
+                      "network status and check the NAS online");
+    const BackupTaskInfo task = *FindTask(name);
+    const std::time_t start = platform::WallNow();
+    StartRun(LOG_RESTORE, [task, start](const platform::JobControl& c) { return DoRestoreToOriginal(task, start, c); });
+}
+
+void CBackupRestorePage::RestoreToOtherPlace()
+{
+    const std::string name = SelectedName();
+    if (name.empty())
+        return Refuse("No BackUP Task been selected.\nPlease select a Task to restore !!");
+    if (!HasBackup(name))
+        return Refuse(kNotBackedUp);
+    if (!Ask("Please select a folder to store the data."))
+        return;
+    CFolderDialog dialog("", nullptr, nullptr, CFolderDialog::BIF_RETURNONLYFSDIRS);
+    if (dialog.DoModal() != 1)
+        return FocusList();
+    const std::string path = dialog.GetFolderPath();
+    if (CTaskWizardpage1::IsNetworkFolder(path))
+        return Refuse("Can't choice network folder!!");
+    m_restoreTargetName = dialog.GetFolderName();
+    m_restoreTargetPath = path;
+    if (GetNasContext()->IsTaskRunning())
+        return Refuse(kSomeRunning);
+    if (!CheckNasFolder(*FindTask(name)))
+        return Refuse("The restore source folder in NAS may be removed or NAS is not alive.\nPlease check the network "
+                      "status and make sure the NAS is online");
+    const BackupTaskInfo task = *FindTask(name);
+    const std::time_t start = platform::WallNow();
+    StartRun(LOG_RESTORE, [task, start, targetName = m_restoreTargetName, targetPath = m_restoreTargetPath](
+                              const platform::JobControl& c) {
+        return DoRestoreToOtherPlace(task, targetName, targetPath, start, c);
+    });
+}
+
+void CBackupRestorePage::StartRun(int kind, std::function<BackupRunResult(const platform::JobControl&)> job)
+{
+    if (!m_progress)
+        return;
+    ShowProgress();
+    const std::string name = SelectedName();
+    auto shown = std::make_shared<bool>(false);
+    const bool started = m_progress->StartRun(
+        kind == LOG_RESTORE ? "Restore processing" : "Backup processing", std::move(job),
+        [this, kind, name](const BackupRunResult& result) { OnRunDone(kind, result, name); },
+        [this, shown] {
+            // The first report comes once the run holds the running task: its icon changes.
+            if (!*shown) {
+                *shown = true;
+                RefreshTaskList();
+            }
+        });
+    if (!started)
+        Refuse(kSomeRunning);
+}
+
+void CBackupRestorePage::OnRunDone(int kind, const BackupRunResult& result, const std::string& name)
+{
+    if (!result.started) {
+        Refuse(kSomeRunning);
+        return;
+    }
+    if (kind == LOG_BACKUP) {
+        for (BackupTaskInfo& task : m_tasks)
+            if (task.taskName == name)
+                task.lastBackTime = result.lastBackTime;
+    }
+    PostTaskResult(kind, result.description, result.resultFile);
+    RefreshTaskList();
+}
+
+int CBackupRestorePage::ShowProperty()
+{
+    const int row = GetListCtrl()->GetSelectionMark();
+    const std::string name = SelectedName();
+    if (name.empty()) {
+        Refuse("No BackUP Task been selected.\nPlease select a Task to show its property !!");
+        return -1;
+    }
+    DebugTrace("enter show dlg");
+    auto dialog = std::make_unique<CTaskPropertyDlg>(this);
+    for (BackupTaskInfo& task : m_tasks) {
+        if (task.taskName != name)
+            continue;
+        dialog->SetTask(&task);
+        for (const BackupScheduleInfo& s : task.schedules) {
+            dialog->SetType(s.setType);
+            dialog->SetSetDate(s.setDate);
+            dialog->SetNextRun(s.nextRun);
+        }
+    }
+    dialog->SetSelectionHandling(0);
+    if (dialog->DoModal() == platform::IDOK)
+        DebugTrace("enter manage");
+    return row;
+}
+
+// ---------------------------------------------------------------------------
+// Runs, schedules, results
+
+void CBackupRestorePage::ShowProgress()
+{
+    if (!m_progress)
+        return;
+    const QWidget* parent = window();
+    const QRect p = parent->frameGeometry();
+    const QSize size = m_progress->size();
+    m_progress->move(p.left() + (p.width() - size.width()) / 2, p.top() + (p.height() - size.height()) / 2);
+}
+
+void CBackupRestorePage::CheckSchedules()
+{
+    if (m_schedule.Busy())
+        return;
+    const std::list<BackupTaskInfo> tasks = m_tasks;
+    auto shown = std::make_shared<bool>(false);
+    m_schedule.Start<std::vector<ScheduleRunResult>>(
+        [tasks](const platform::JobControl& control) { return RunDueSchedules(tasks, control); },
+        [this](const std::vector<ScheduleRunResult>& pass) { OnPassDone(pass); },
+        [this, shown](int percent, const std::string& text) {
+            if (!m_progress)
+                return;
+            if (text == "Backup processing") {
+                ShowProgress();
+                m_progress->BeginRun(text);
+                RefreshTaskList();
+                return;
+            }
+            m_progress->ShowRunProgress(percent, text);
+        });
+}
+
+void CBackupRestorePage::OnPassDone(const std::vector<ScheduleRunResult>& pass)
+{
+    for (const ScheduleRunResult& r : pass) {
+        for (BackupTaskInfo& task : m_tasks) {
+            if (task.taskName != r.taskName)
+                continue;
+            // A schedule changed on the page while the pass ran stays as it is now.
+            if (!task.schedules.empty() && task.schedules.front().key == r.oldKey)
+                task.schedules.front() = r.schedule;
+            if (r.ran)
+                task.lastBackTime = r.lastBackTime;
+        }
+        if (r.ran)
+            PostTaskResult(LOG_SCHEDULE, r.description, r.resultFile);
+    }
+    RefreshTaskList();
+}
+
+bool CBackupRestorePage::WaitRuns(int waitMs)
+{
+    const bool pass = m_schedule.Wait(waitMs);
+    const bool run = !m_progress || m_progress->WaitRun(waitMs);
+    return pass && run;
+}
+
+void CBackupRestorePage::PostTaskResult(int kind, const std::string& description, const std::string& filePath)
+{
+    // The main window holds the System Log.
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+        if (auto* target = dynamic_cast<MessageTarget*>(w)) {
+            target->PostMessage(WM_ADD_LOG, static_cast<uintptr_t>(kind), 0, LogRowMessage{description, filePath});
+            return;
+        }
+    }
+}

@@ -1,0 +1,228 @@
+// Restore and the task runs against the emulated device's real rsync daemon:
+// a backup comes back whole into its deleted folder and into another folder,
+// a task of another device is refused, one task runs at a time, and a
+// schedule pass gives each due task its own result and moves its schedule on.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "BackupRuns.h"
+#include "Clock.h"
+#include "EmulatedNas.h"
+#include "MessageBox.h"
+#include "RsycRestore.h"
+#include "Schedule.h"
+#include "TaskStore.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+namespace fs = std::filesystem;
+using testsupport::EmulatedNas;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+struct Boxes {
+    std::mutex lock;
+    std::vector<std::string> texts;
+    platform::MessageBoxHandler old = platform::SetMessageBoxHandler(
+        [this](const std::string& text, const std::string&, unsigned) {
+            std::lock_guard<std::mutex> g(lock);
+            texts.push_back(text);
+            return platform::IDOK;
+        });
+    ~Boxes() { platform::SetMessageBoxHandler(old); }
+    std::vector<std::string> Take()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return std::exchange(texts, {});
+    }
+};
+
+void Put(const fs::path& file, const std::string& bytes)
+{
+    fs::create_directories(file.parent_path());
+    WriteFile(file, bytes);
+}
+
+std::map<std::string, std::string> Tree(const fs::path& root)
+{
+    std::map<std::string, std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+        out[fs::relative(it->path(), root).string()] = it->is_directory() ? "d" : "f:" + ReadFile(it->path());
+    return out;
+}
+
+class Runs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(dir / "disk1");
+        fs::create_directories(dir / "disk2");
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        nas = std::make_unique<EmulatedNas>("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\n"
+                                            "folder = 1:backups:Disk1:1\nfolder = 2:second:Disk2:1\n"
+                                            "disk1_root = " + (dir / "disk1").string() +
+                                            "\ndisk2_root = " + (dir / "disk2").string() + "\n");
+        ASSERT_TRUE(nas->Started());
+        nas->LogInContext("admin", "pw");
+        CTaskStore().CreateTaskStore();
+    }
+    void TearDown() override { GetNasContext()->EndTask(); }
+
+    BackupTaskInfo Task(const std::string& name, const std::string& share, const std::string& disk,
+                        std::vector<fs::path> folders)
+    {
+        BackupTaskInfo t;
+        t.taskName = name;
+        t.nasFolderSet = 1;
+        t.nasIp = EmulatedNas::kAddress;
+        t.nasCommunity = GetNasContext()->m_community;
+        t.nasFolderName = share;
+        t.nasFolderDisk = disk;
+        t.nasUser = "admin";
+        for (const fs::path& f : folders)
+            t.folders.push_back({f.filename().string(), "", "", f.string()});
+        return t;
+    }
+
+    TempDir dir;
+    std::unique_ptr<EmulatedNas> nas;
+    platform::JobControl control;
+    Boxes boxes;
+};
+
+TEST_F(Runs, BackupThenRestoreBothWays)
+{
+    const fs::path a = dir / "home" / "Photos 'x'";
+    Put(a / "one.txt", "one");
+    Put(a / "sub dir" / "two $x.bin", std::string(70000, 'b'));
+    fs::create_directories(a / "empty");
+    const fs::path b = dir / "home" / "Music";
+    Put(b / "m.txt", "music");
+    const BackupTaskInfo task = Task("Home", "backups", "Disk1", {a, b});
+    const auto treeA = Tree(a), treeB = Tree(b);
+
+    ASSERT_TRUE(CheckNasFolder(task));
+    BackupRunResult backup = DoBackup(task, 1700000000, control);
+    ASSERT_TRUE(backup.started);
+    ASSERT_TRUE(backup.success) << ::testing::PrintToString(boxes.Take());
+
+    // The local folders and their parent are gone: restored to where they were.
+    fs::remove_all(dir / "home");
+    BackupRunResult restore = DoRestoreToOriginal(task, 1700000100, control);
+    EXPECT_TRUE(restore.success) << ::testing::PrintToString(boxes.Take());
+    EXPECT_EQ(restore.description, "Home : restore processing Finish!!");
+    EXPECT_EQ(Tree(a), treeA);
+    EXPECT_EQ(Tree(b), treeB);
+    ASSERT_EQ(fs::path(restore.resultFile).filename().string().rfind("R_Home_", 0), 0u) << restore.resultFile;
+    const std::string result = ReadFile(restore.resultFile);
+    EXPECT_NE(result.find("Copy file from NAS Folder: backups/Photos 'x'\r\n"), std::string::npos);
+    EXPECT_NE(result.find("Copy file from NAS Folder: backups/Music\r\n"), std::string::npos);
+    // Restores leave the last backup time alone.
+    EXPECT_EQ(CTaskStore().ReadTaskValue("Home", "Last_Back_Time"), backup.lastBackTime);
+
+    // Into another folder, whose parent is missing too: <target>/<name>/.
+    const fs::path target = dir / "elsewhere" / "deeper";
+    BackupRunResult other = DoRestoreToOtherPlace(task, "deeper", target.string(), 1700000200, control);
+    EXPECT_TRUE(other.success) << ::testing::PrintToString(boxes.Take());
+    EXPECT_EQ(Tree(target / "Photos 'x'"), treeA);
+    EXPECT_EQ(Tree(target / "Music"), treeB);
+    EXPECT_TRUE(boxes.Take().empty());
+
+    // Logged in to another device now: the task's device is refused, at the first folder.
+    GetNasContext()->m_deviceAddress = "198.18.1.77";
+    fs::remove_all(dir / "home");
+    BackupRunResult refused = DoRestoreToOriginal(task, 1700000300, control);
+    EXPECT_TRUE(refused.started);
+    EXPECT_FALSE(refused.success);
+    EXPECT_EQ(refused.description, "Home : restore processing Error!!");
+    EXPECT_EQ(boxes.Take(), (std::vector<std::string>{"Restore Task : Home ,Restore server not available, please "
+                                                      "check NAS link or reboot the NAS!!"}));
+    EXPECT_FALSE(fs::exists(a));
+    EXPECT_FALSE(GetNasContext()->IsTaskRunning());
+
+    // A device folder that is gone is reported as such.
+    BackupTaskInfo gone = task;
+    gone.nasFolderName = "nothere";
+    EXPECT_FALSE(CheckNasFolder(gone));
+    gone = task;
+    gone.nasFolderDisk = "Disk2"; // the name is there, on the other disk
+    EXPECT_FALSE(CheckNasFolder(gone));
+}
+
+TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
+{
+    const fs::path a = dir / "a", b = dir / "b";
+    Put(a / "f", "a");
+    Put(b / "f", "b");
+    const std::time_t now = platform::WallNow();
+    BackupTaskInfo first = Task("First", "second", "Disk2", {a});
+    BackupTaskInfo daily = Task("Daily", "backups", "Disk1", {b});
+    BackupTaskInfo once = Task("Once", "backups", "Disk1", {a});
+    first.schedules.push_back(schedule::MakeSchedule("day", "", now - 120));
+    daily.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    once.schedules.push_back(schedule::MakeSchedule("one", "unexecute", now - 30));
+    const std::list<BackupTaskInfo> tasks{first, daily, once};
+    CTaskStore().SaveTasks(tasks);
+
+    // Another task runs: nothing starts, the schedules wait.
+    ASSERT_TRUE(GetNasContext()->TryStartTask("Busy"));
+    EXPECT_FALSE(GetNasContext()->TryStartTask("Other"));
+    EXPECT_FALSE(DoBackup(daily, now, control).started);
+    EXPECT_FALSE(DoRestoreToOriginal(daily, now, control).started);
+    EXPECT_TRUE(RunDueSchedules(tasks, control).empty());
+    EXPECT_EQ(CTaskStore().LoadTask("Once").schedules.front().setDate, "unexecute");
+    EXPECT_EQ(GetNasContext()->GetRunningTaskName(), "Busy");
+    GetNasContext()->EndTask();
+
+    // The first task's rsync fails (its module is gone); the others still succeed.
+    ASSERT_TRUE(nas->dev->Ok("rsync module missing disk2"));
+    std::vector<ScheduleRunResult> pass = RunDueSchedules(tasks, control);
+    ASSERT_EQ(pass.size(), 3u);
+    EXPECT_EQ(pass[0].description, "First : backup processing Error!!");
+    EXPECT_EQ(pass[1].description, "Daily : backup processing Finish!!");
+    EXPECT_EQ(pass[2].description, "Once : backup processing Finish!!");
+    EXPECT_TRUE(pass[1].ran && pass[1].success && pass[2].success);
+    // One start time for the pass, one result file per task.
+    EXPECT_NE(pass[1].resultFile, pass[2].resultFile);
+    const auto stamp = [](const std::string& file, const std::string& name) {
+        return file.substr(file.find("B_" + name + "_") + name.size() + 3);
+    };
+    EXPECT_EQ(stamp(pass[1].resultFile, "Daily"), stamp(pass[2].resultFile, "Once"));
+    EXPECT_EQ(ReadFile(dir / "disk1" / "backups" / "b" / "f"), "b");
+    EXPECT_FALSE(GetNasContext()->IsTaskRunning());
+
+    // The daily schedule moved on one day under a new key; the one-time one is finished.
+    CTaskStore store;
+    const BackupScheduleInfo moved = store.LoadTask("Daily").schedules.front();
+    EXPECT_EQ(moved.nextRun, schedule::AddDays(now - 60, 1));
+    EXPECT_EQ(moved.key, pass[1].schedule.key);
+    EXPECT_NE(moved.key, daily.schedules.front().key);
+    EXPECT_EQ(store.ReadTaskValue("Daily", daily.schedules.front().key + "_set_type"), CTaskStore::kReadDefault);
+    EXPECT_EQ(store.ReadTaskValue("Daily", "Last_Back_Time"), pass[1].lastBackTime);
+    EXPECT_EQ(store.LoadTask("Once").schedules.front().setDate, "finish");
+
+    // The next pass: nothing due, the finished one-time schedule never runs again.
+    std::list<BackupTaskInfo> after{store.LoadTask("First"), store.LoadTask("Daily"), store.LoadTask("Once")};
+    EXPECT_TRUE(RunDueSchedules(after, control).empty());
+    ASSERT_TRUE(nas->dev->Ok("rsync module missing off"));
+
+    // More than an hour late: not backed up, but moved on.
+    BackupTaskInfo late = Task("Late", "backups", "Disk1", {a});
+    late.schedules.push_back(schedule::MakeSchedule("day", "", now - 3 * 86400));
+    CTaskStore().SaveTasks({late});
+    pass = RunDueSchedules({late}, control);
+    ASSERT_EQ(pass.size(), 1u);
+    EXPECT_FALSE(pass[0].ran);
+    EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 3 * 86400, 1));
+    EXPECT_TRUE(boxes.Take().size() <= 1); // the failed module's rsync error line
+}
+
+} // namespace

@@ -1,0 +1,77 @@
+// The accessibility walk over the main window's pages and every dialog: no
+// interactive element without a name; task-panel links are keyboard buttons.
+#include <QAccessible>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "AboutDlg.h"
+#include "AccessibleWalk.h"
+#include "DeviceInfoDlg.h"
+#include "DiscoverNasDlg.h"
+#include "PageView.h"
+#include "PopDlg.h"
+#include "QuomDlg.h"
+#include "SetupWizardDlg.h"
+#include "TaskPanel.h"
+
+using namespace platform::gui;
+
+class TestAccessibility : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyDialogNamesItsControls()
+    {
+        CDiscoverNasDlg discover(0);
+        CDeviceInfoDlg info;
+        CSetupWizardDlg wizard;
+        CPopDlg popup;
+        CAboutDlg about;
+        CQuomDlg main;
+        QStringList all;
+        for (QWidget* w : std::initializer_list<QWidget*>{&discover, &info, &wizard, &popup, &about, &main})
+            all << testsupport::UnnamedControls(w);
+        QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
+    }
+
+    void taskPanelLinksAreKeyboardButtons()
+    {
+        QWidget window;
+        auto* edit = new QLineEdit(&window);
+        edit->setAccessibleName("Before");
+        auto* panel = new TaskPanel(&window);
+        panel->setGeometry(0, 30, 220, 300);
+        TaskPanelGroup* group = panel->AddGroup(1);
+        group->AddLinkItem(715); // links named by string-table texts
+        group->AddTextItem("Some words");
+        group->AddLinkItem(716);
+        std::vector<unsigned> pressed;
+        panel->SetLinkHandler([&](unsigned id) {
+            pressed.push_back(id);
+            panel->Relayout(); // handlers rebuild the panel
+        });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        EXPECT_ALL_NAMED(&window);
+
+        std::vector<QAbstractButton*> links = panel->LinkButtons();
+        QCOMPARE(links.size(), size_t(2));
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(links[0]);
+        QCOMPARE(iface->role(), QAccessible::PushButton);
+        QVERIFY(!iface->text(QAccessible::Name).isEmpty());
+        // Tab reaches the links in order; Enter and Space press them.
+        edit->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(links[0]));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(pressed, (std::vector<unsigned>{715, 716}));
+    }
+};
+
+QTEST_MAIN(TestAccessibility)
+#include "test_accessibility.moc"

@@ -1,0 +1,286 @@
+// The Backup/Restore page against the emulated device: a task made through
+// the wizard, refused while busy, backed up, restored both ways, run once on
+// a schedule and deleted; every outcome a System Log row at the main window;
+// every control named.
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <filesystem>
+
+#include "AddTaskWS_P2.h"
+#include "AddTaskWZ_P0.h"
+#include "AddTaskWZ_p3.h"
+#include "BackupProgress.h"
+#include "BackupRestorePage.h"
+#include "Clock.h"
+#include "Dialog.h"
+#include "EmulatedNas.h"
+#include "FolderDlg.h"
+#include "ListCtrl.h"
+#include "MessageBoxes.h"
+#include "Schedule.h"
+#include "TaskPanel.h"
+#include "TaskWizardpage1.h"
+#include "stdafx.h"
+
+TOLVANE_PRIVATE_NETWORK();
+
+using namespace platform::gui;
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+namespace {
+
+// The main window's side of WM_ADD_LOG.
+class Host : public Dialog {
+public:
+    Host()
+    {
+        SetMessageHandler(WM_ADD_LOG, [this](const Message& m) {
+            if (const LogRowMessage* row = std::any_cast<LogRowMessage>(&m.data))
+                rows.emplace_back(static_cast<int>(m.wParam), *row);
+            return intptr_t(1);
+        });
+    }
+    std::vector<std::pair<int, LogRowMessage>> rows;
+};
+
+// The last row posted so far (posts are delivered by the event loop).
+std::pair<int, LogRowMessage> Last(Host& host)
+{
+    QCoreApplication::processEvents();
+    return host.rows.empty() ? std::pair<int, LogRowMessage>{} : host.rows.back();
+}
+
+QStringList Unnamed(QWidget* top)
+{
+    QStringList missing;
+    for (QWidget* w : top->findChildren<QWidget*>()) {
+        bool inner = false;
+        for (QWidget* p = w->parentWidget(); p && p != top; p = p->parentWidget())
+            inner = inner || qobject_cast<ListCtrl*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
+                    qobject_cast<QComboBox*>(p);
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                             qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<ListCtrl*>(w) ||
+                             qobject_cast<QLabel*>(w) || qobject_cast<QGroupBox*>(w) || qobject_cast<QLineEdit*>(w);
+        if (!inner && control && w->accessibleName().isEmpty())
+            missing << w->objectName();
+    }
+    return missing;
+}
+
+std::vector<unsigned> Links(CBackupRestorePage& page)
+{
+    std::vector<unsigned> ids;
+    TaskPanelGroup* group = page.GetTaskPanel()->FindGroup(CBackupRestorePage::IDS_TASK_GROUP);
+    for (int i = 0; group && i < group->GetItemCount(); ++i)
+        ids.push_back(group->GetItem(i)->GetID());
+    return ids;
+}
+
+} // namespace
+
+class TestBackupRestorePage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void taskLifeOnThePage()
+    {
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "disk1");
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n"
+                                     "disk1_root = " + (dir / "disk1").string() + "\n");
+        QVERIFY(nas.Started());
+        nas.LogInContext("admin", "pw");
+        const fs::path src = dir / "home" / "Photos";
+        fs::create_directories(src / "sub");
+        WriteFile(src / "a.txt", "alpha");
+        WriteFile(src / "sub" / "b.bin", std::string(50000, 'b'));
+
+        // Another user's task stays in the store but is not shown.
+        BackupTaskInfo theirs;
+        theirs.taskName = "Theirs";
+        theirs.nasUser = "bob";
+        CTaskStore store;
+        store.CreateTaskStore();
+        store.SaveTasks({theirs});
+
+        int answer = IDYES;
+        MessageBoxRecorder boxes([&](const RecordedBox&) { return answer; });
+        std::string chosen = src.string();
+        CFolderDialog::Chooser oldChooser =
+            CFolderDialog::SetChooser([&](CFolderDialog&) -> std::optional<std::string> { return chosen; });
+
+        Host host;
+        auto* page = new CBackupRestorePage;
+        page->CreatePage(QRect(0, 0, 900, 600), &host);
+        ListCtrl* list = page->GetListCtrl();
+        QCOMPARE(list->GetItemCount(), 0);
+        QCOMPARE(page->Tasks().size(), size_t(1));
+        QCOMPARE(page->GetTitle(), std::string("Backup/Restore Management"));
+
+        // Add Task: the three wizard steps, No to the schedule question.
+        Dialog::SetModalHook([&](Dialog& shown) {
+            if (&shown == page->Wizard1()) {
+                page->Wizard1()->OnSelect();
+                static_cast<QPushButton*>(page->Wizard1()->GetDlgItem(1))->click();
+            } else if (&shown == page->Wizard2()) {
+                ListCtrl* folders = page->Wizard2()->GetFolderList();
+                for (int r = 0; r < folders->GetItemCount(); ++r)
+                    if (folders->GetItemText(r, 1) == "backups")
+                        folders->SetItemSelected(r, true);
+                page->Wizard2()->OnClickList();
+                shown.findChild<QPushButton*>("nextButton")->click();
+            } else if (&shown == page->NameDialog()) {
+                shown.findChild<QLineEdit*>("nameEdit")->setText("Mine");
+                answer = IDNO;
+                shown.findChild<QPushButton*>("applyButton")->click();
+            } else {
+                shown.EndDialog(IDCANCEL);
+            }
+        });
+        page->OnTaskPanelLink(CBackupRestorePage::IDS_ADD_TASK);
+        Dialog::SetModalHook({});
+        answer = IDYES;
+        QCOMPARE(boxes.LastText(), std::string("Do you want to set the task schedule ?"));
+        QCOMPARE(list->GetItemCount(), 1);
+        QCOMPARE(list->GetItemText(0, 0), std::string("Mine"));
+        QCOMPARE(list->GetItemImage(0), int(CBackupRestorePage::IMAGE_TASK));
+        QCOMPARE(store.ReadTaskValue("Mine", "NAS_Folder_name"), std::string("backups"));
+        QCOMPARE(store.ReadTaskValue("Theirs", "NAS_User"), std::string("bob"));
+
+        list->SetSelectionMark(0);
+        page->OnListItemSelected(0);
+        using P = CBackupRestorePage;
+        QCOMPARE(Links(*page), (std::vector<unsigned>{P::IDS_ADD_TASK, P::IDS_DELETE_TASK, P::IDS_EDIT_TASK,
+                                                      P::IDS_BACKUP_NOW, P::IDS_SCHEDULE_SETTING,
+                                                      P::IDS_SHOW_PROPERTY}));
+        QCOMPARE(page->GetTitle(), std::string("Select Task : Mine"));
+
+        // While the task runs it is neither backed up again, nor deleted, nor edited.
+        QVERIFY(GetNasContext()->TryStartTask("Mine"));
+        page->RefreshTaskList();
+        QCOMPARE(list->GetItemImage(0), int(CBackupRestorePage::IMAGE_RUNNING));
+        list->SetSelectionMark(0);
+        boxes.Clear();
+        page->OnPageCommand(P::ID_BACKUP_NOW);
+        page->OnPageCommand(P::ID_DELETE_TASK);
+        page->OnPageCommand(P::ID_EDIT_TASK);
+        std::vector<std::string> texts;
+        for (const RecordedBox& b : boxes.Boxes())
+            texts.push_back(b.text);
+        QCOMPARE(texts, (std::vector<std::string>{"Do you want to Backup Task : Mine now?",
+                                                  "Some Task running, please wait the process finish!!",
+                                                  "The task is running, please wait the process finish!!",
+                                                  "The task is running, please wait the process finish!!"}));
+        GetNasContext()->EndTask();
+        QCOMPARE(page->Tasks().size(), size_t(2));
+
+        // Backup Now, then both restores.
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_BACKUP_NOW);
+        QVERIFY(page->WaitRuns(30000));
+        QCOMPARE(Last(host).first, int(LOG_BACKUP));
+        QCOMPARE(Last(host).second.description, std::string("Mine : backup processing Finish!!"));
+        QVERIFY(fs::exists(Last(host).second.filePath));
+        QVERIFY(page->HasBackup("Mine"));
+        page->OnListItemSelected(0);
+        QCOMPARE(Links(*page).size(), size_t(8));
+
+        fs::remove_all(dir / "home");
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_RESTORE_ORIGINAL);
+        QVERIFY(page->WaitRuns(30000));
+        QCOMPARE(Last(host).first, int(LOG_RESTORE));
+        QCOMPARE(Last(host).second.description, std::string("Mine : restore processing Finish!!"));
+        QCOMPARE(ReadFile(src / "sub" / "b.bin"), std::string(50000, 'b'));
+
+        chosen = (dir / "target").string();
+        fs::create_directories(chosen);
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_RESTORE_OTHER);
+        QVERIFY(page->WaitRuns(30000));
+        QCOMPARE(Last(host).second.description, std::string("Mine : restore processing Finish!!"));
+        QCOMPARE(ReadFile(dir / "target" / "Photos" / "a.txt"), std::string("alpha"));
+        // A share mounted by the desktop's file system layer is a network folder.
+        chosen = (dir / "gvfs" / "smb-share=server,share=data").string();
+        fs::create_directories(chosen);
+        const size_t rowsBefore = host.rows.size();
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_RESTORE_OTHER);
+        QCOMPARE(boxes.LastText(), std::string("Can't choice network folder!!"));
+        QCOMPARE(host.rows.size(), rowsBefore);
+
+        // A one-time schedule due now runs at the next check, once.
+        Dialog::SetModalHook([&](Dialog& shown) {
+            auto* dlg = page->ScheduleDialog();
+            if (&shown != dlg)
+                return shown.EndDialog(IDCANCEL);
+            dlg->OnOneTime();
+            const std::tm t = platform::LocalTime(platform::WallNow() - 5);
+            dlg->SetOneTime(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+            shown.findChild<QPushButton*>("finishButton")->click();
+        });
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_SCHEDULE_SETTING);
+        Dialog::SetModalHook({});
+        QVERIFY(page->HasSchedule("Mine"));
+        QCOMPARE(list->GetItemImage(0), int(CBackupRestorePage::IMAGE_SCHEDULED));
+        QCOMPARE(Last(host).first, int(LOG_SCHEDULE));
+        QCOMPARE(Last(host).second.description, std::string("Add schedule to task ( Mine )."));
+        page->CheckSchedules();
+        QVERIFY(page->WaitRuns(30000));
+        QCOMPARE(Last(host).first, int(LOG_SCHEDULE));
+        QCOMPARE(Last(host).second.description, std::string("Mine : backup processing Finish!!"));
+        QCOMPARE(page->Tasks().back().schedules.front().setDate, std::string("finish"));
+        const size_t afterPass = host.rows.size();
+        page->CheckSchedules();
+        QVERIFY(page->WaitRuns(30000));
+        QCOMPARE(host.rows.size(), afterPass);
+
+        // The property view shows the task and changes nothing.
+        std::string title;
+        QStringList unnamed;
+        Dialog::SetModalHook([&](Dialog& shown) {
+            title = shown.windowTitle().toStdString();
+            unnamed = Unnamed(&shown);
+            shown.EndDialog(IDCANCEL);
+        });
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_SHOW_PROPERTY);
+        Dialog::SetModalHook({});
+        QCOMPARE(title, std::string("Task Property : Mine"));
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(",")));
+
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_REMOVE_SCHEDULE);
+        QVERIFY(!page->HasSchedule("Mine"));
+        QCOMPARE(Last(host).second.description,
+                 std::string("Delete schedule setting to backup task ( Mine )."));
+
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_DELETE_TASK);
+        QCOMPARE(list->GetItemCount(), 0);
+        QCOMPARE(store.ReadTaskValue("Mine", "NAS_User"), std::string(CTaskStore::kReadDefault));
+        QCOMPARE(Last(host).first, int(LOG_BACKUP));
+        QCOMPARE(Last(host).second.description, std::string("Delete backup task ( Mine )."));
+        QCOMPARE(page->PanelMode(), 1);
+        QCOMPARE(host.rows.front().second.description, std::string("Add backup task ( Mine )."));
+
+        const QStringList pageUnnamed = Unnamed(page);
+        QVERIFY2(pageUnnamed.isEmpty(), qPrintable(pageUnnamed.join(",")));
+        CFolderDialog::SetChooser(oldChooser);
+        delete page;
+    }
+};
+
+QTEST_MAIN(TestBackupRestorePage)
+#include "test_backup_restore_page.moc"

@@ -1,0 +1,139 @@
+// The window layer's worker helper: results by value on the GUI thread, the
+// busy popup around a job, periodic ticks that skip while busy, and stops
+// that never let a late result reach a window that is gone.
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+#include "Clock.h"
+#include "MessageTarget.h"
+#include "PopDlg.h"
+#include "Worker.h"
+
+using namespace platform::gui;
+
+class TestWorker : public QObject {
+    Q_OBJECT
+
+private slots:
+    void resultAndProgressArriveOnTheGuiThread()
+    {
+        Worker worker;
+        std::vector<std::string> texts;
+        bool progressOnGui = true;
+        std::string result;
+        bool doneOnGui = false;
+        std::atomic<bool> jobOnGui{true};
+        QVERIFY(worker.Start<std::string>(
+            [&](const platform::JobControl& job) {
+                jobOnGui = IsGuiThread();
+                job.Report(50, "half");
+                job.Say("nearly");
+                return std::string("values");
+            },
+            [&](std::string r) {
+                result = std::move(r);
+                doneOnGui = IsGuiThread();
+            },
+            [&](int, const std::string& text) {
+                texts.push_back(text);
+                progressOnGui = progressOnGui && IsGuiThread();
+            }));
+        QVERIFY(worker.Busy());
+        // One job at a time.
+        QVERIFY(!worker.Start([](const platform::JobControl&) {}));
+        QVERIFY(worker.Wait(10000));
+        QCOMPARE(result, std::string("values"));
+        QVERIFY(doneOnGui);
+        QVERIFY(!jobOnGui.load());
+        QCOMPARE(texts, (std::vector<std::string>{"half", "nearly"}));
+        QVERIFY(progressOnGui);
+        // A job that throws still ends the run.
+        bool delivered = false;
+        QVERIFY(worker.Start([](const platform::JobControl&) { throw std::runtime_error("device gone"); },
+                             [&] { delivered = true; }));
+        QVERIFY(worker.Wait(10000));
+        QVERIFY(delivered);
+    }
+
+    void stopAsksTheJobAndDropsItsResult()
+    {
+        bool delivered = false;
+        {
+            Worker worker;
+            QVERIFY(worker.Start<int>([](const platform::JobControl& job) { return job.Pause(60'000) ? 1 : 2; },
+                                      [&](int) { delivered = true; }));
+            QVERIFY(worker.Stop(5000)); // the pause honours the stop
+            QVERIFY(!worker.Busy());
+        }
+        // A job that does not listen: the wait is bounded, the job is left to
+        // end alone, and its result goes nowhere.
+        std::atomic<bool> release{false};
+        std::atomic<bool> ended{false};
+        QElapsedTimer timer;
+        timer.start();
+        {
+            auto worker = std::make_unique<Worker>();
+            QVERIFY(worker->Start<int>(
+                [&](const platform::JobControl&) {
+                    while (!release)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    ended = true;
+                    return 7;
+                },
+                [&](int) { delivered = true; }));
+            worker.reset(); // the window goes
+        }
+        QVERIFY(timer.elapsed() < 5000);
+        release = true;
+        QVERIFY(QTest::qWaitFor([&] { return ended.load(); }, 10000));
+        QTest::qWait(20);
+        QVERIFY(!delivered);
+    }
+
+    void periodicTicksSkipWhileAJobRuns()
+    {
+        platform::FastClock fast(50);
+        platform::ScopedClock scoped(fast);
+        Worker worker;
+        std::atomic<bool> release{false};
+        int ticks = 0;
+        int started = 0;
+        worker.StartPeriodic(5000, [&] { // 100 real ms
+            ++ticks;
+            if (worker.Start([&](const platform::JobControl&) {
+                    while (!release)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }))
+                ++started;
+        });
+        QVERIFY(QTest::qWaitFor([&] { return ticks == 1; }, 10000));
+        QTest::qWait(450); // several intervals while the job runs
+        QCOMPARE(ticks, 1);
+        release = true;
+        QVERIFY(QTest::qWaitFor([&] { return ticks >= 2; }, 10000));
+        worker.StopPeriodic();
+        QVERIFY(worker.Wait(10000));
+        QCOMPARE(started, ticks);
+    }
+
+    void aModalJobRunsBehindTheBusyPopup()
+    {
+        Worker worker;
+        CPopDlg popup;
+        std::atomic<bool> jobOnGui{true};
+        // The popup shows the job's text and ends with the job.
+        const int value = worker.RunModal<int>(popup, [&](const platform::JobControl& job) {
+            jobOnGui = IsGuiThread();
+            job.Say("Please wait..");
+            return 42;
+        });
+        QCOMPARE(value, 42);
+        QVERIFY(!jobOnGui.load());
+        QVERIFY(!popup.IsInModalRun());
+        QCOMPARE(popup.GetShownText(), std::string("Please wait.."));
+    }
+};
+
+QTEST_MAIN(TestWorker)
+#include "test_worker.moc"
