@@ -93,6 +93,8 @@ void CListFolderView::OnInitialUpdate()
     list->InsertColumn(3, " Allow User", Qt::AlignLeft, 620);
     list->SetView(ListCtrl::Icon);
     SetTitle("List Folder");
+    // The page opens with the device's folders.
+    RefreshFolderList();
 }
 
 // ---------------------------------------------------------------------------
