@@ -195,6 +195,14 @@ void RsyncService::Stop()
     m_pid = -1;
 }
 
+void RsyncService::WaitClosed() const
+{
+    // The daemon's last processes close the listening socket a moment after
+    // they are killed: "port closed" means closed once the command returns.
+    for (int i = 0; i < 300 && CanConnect(m_port); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 std::string RsyncService::Command(const std::string& args)
 {
     std::string error;
@@ -202,6 +210,7 @@ std::string RsyncService::Command(const std::string& args)
         return m_pid > 0 ? "OK running " + std::to_string(m_port) : std::string("OK stopped");
     if (args == "port closed") {
         Stop();
+        WaitClosed();
         return "OK";
     }
     if (args == "port open")

@@ -45,6 +45,8 @@ public:
     void RegisterCommands(ControlChannel& channel);
 
 private:
+    // Returns once the port takes no connection (at most 3 s).
+    void WaitClosed() const;
     bool WriteConfig(std::string* error);
     std::string Command(const std::string& args);
 
