@@ -27,15 +27,6 @@ constexpr int64_t kReadBackBusyMs = 30000;
 constexpr int64_t kReadBackPauseMs = 1000;
 constexpr int64_t kAfterPostMs = 1500;
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 std::string Lower(std::string s)
 {
     for (char& c : s)

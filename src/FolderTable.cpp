@@ -25,15 +25,6 @@ constexpr int64_t kCellRetryPauseMs = 200;
 const char* const kRowColumns[6] = {nasmib::kFolderWriteList, nasmib::kFolderReadList, nasmib::kFolderCifs,
                                     nasmib::kFolderFtp,       nasmib::kFolderNfs,      nasmib::kFolderLocation};
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 // A cell read until it succeeds (with a non-empty value when asked), within
 // the bound. False when the bound passed.
 bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)

@@ -191,6 +191,15 @@ bool StringToIp(const std::string& text, uint32_t& ip)
 // ---------------------------------------------------------------------------
 // Sizes, system, traces
 
+std::string Trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
 std::string FormatDiskSize(unsigned megabytes)
 {
     char buf[64];

@@ -37,6 +37,9 @@ std::string IpToString(uint32_t ip);
 // Network-order address of dotted text; false when it is not one.
 bool StringToIp(const std::string& text, uint32_t& ip);
 
+// s without its leading and trailing blanks (space, tab, CR, LF).
+std::string Trim(const std::string& s);
+
 // A size in megabytes as "500 MB", "1.07 GB", "2 TB".
 std::string FormatDiskSize(unsigned megabytes);
 

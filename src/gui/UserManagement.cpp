@@ -30,15 +30,6 @@ constexpr int kListFaceHeight = 384;
 
 void MoveToY(QWidget* w, int y) { w->move(w->x(), y); }
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 void RemoveText(QListWidget* box, const QString& text)
 {
     for (int i = box->count() - 1; i >= 0; --i)
