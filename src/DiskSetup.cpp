@@ -35,17 +35,6 @@ constexpr int kRebootSeconds = 70;
 // Bound on sending one packet of the upload.
 constexpr unsigned kPacketSendTimeoutMs = kHttpConnectTimeoutMs;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
 // The state texts while a procedure runs.
 const char* DiskProgressStateText(int state)
 {

@@ -255,6 +255,16 @@ bool IsVistaOrLater()
     return true;
 }
 
+std::string Format(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
 void DebugTrace(const char* format, ...)
 {
     static const bool enabled = std::getenv("TOLVANE_DEBUG") != nullptr;

@@ -58,6 +58,9 @@ void InitOsVersionInfo();
 // files of backup runs go there).
 bool IsVistaOrLater();
 
+// printf-style text, cut to 511 bytes.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // printf-style trace line for developers: written to standard error when the
 // environment variable TOLVANE_DEBUG is set, else dropped.
 void DebugTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
