@@ -56,28 +56,6 @@ std::string ConnectFailureText(int code)
     return Format("Socket Connect Fail!!\nSocket Error code: %d", code);
 }
 
-struct LoginCopy {
-    std::string address;
-    std::string user;
-    std::string community;
-    NasInfo device{};
-    uint32_t udpTimeout = 0;
-};
-
-LoginCopy CopyLogin()
-{
-    LoginCopy copy;
-    CNasContext* context = GetNasContext();
-    context->Lock();
-    copy.address = context->m_deviceAddress;
-    copy.user = context->m_user;
-    copy.community = context->m_community;
-    copy.device = context->m_nasInfo;
-    copy.udpTimeout = context->m_udpTimeout;
-    context->Unlock();
-    return copy;
-}
-
 } // namespace
 
 CDiskSetup::CDiskSetup(const platform::JobControl& control, Send send, Texts texts)

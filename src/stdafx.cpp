@@ -435,6 +435,21 @@ void CNasContext::EndTask()
     m_taskRunning = false;
 }
 
+LoginCopy CopyLogin()
+{
+    LoginCopy copy;
+    CNasContext* context = GetNasContext();
+    context->Lock();
+    copy.address = context->m_deviceAddress;
+    copy.user = context->m_user;
+    copy.community = context->m_community;
+    copy.mac = context->m_macText;
+    copy.device = context->m_nasInfo;
+    copy.udpTimeout = context->m_udpTimeout;
+    context->Unlock();
+    return copy;
+}
+
 CNasContext* GetNasContext()
 {
     static CNasContext context;

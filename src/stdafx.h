@@ -138,3 +138,15 @@ private:
 
 CNasContext* GetNasContext();
 
+// The login fields of the program-wide context, copied under its lock for
+// work that runs on another thread.
+struct LoginCopy {
+    std::string address;
+    std::string user;
+    std::string community;
+    std::string mac;
+    NasInfo device{};
+    uint32_t udpTimeout = 0;
+};
+LoginCopy CopyLogin();
+
