@@ -136,11 +136,7 @@ QWidget* CUserManagement::GetDlgItem(int id) const
 
 template <class R> R CUserManagement::RunBusy(std::function<R(const platform::JobControl&)> job)
 {
-    CPopDlg popup(this);
-    return m_worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {
-        control.Say("Please wait..");
-        return job(control);
-    });
+    return RunBehindPopup<R>(this, m_worker, job);
 }
 
 std::vector<QWidget*> CUserManagement::ListFaceControls() const
