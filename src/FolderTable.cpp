@@ -25,23 +25,6 @@ constexpr int64_t kCellRetryPauseMs = 200;
 const char* const kRowColumns[6] = {nasmib::kFolderWriteList, nasmib::kFolderReadList, nasmib::kFolderCifs,
                                     nasmib::kFolderFtp,       nasmib::kFolderNfs,      nasmib::kFolderLocation};
 
-// A cell read until it succeeds (with a non-empty value when asked), within
-// the bound. False when the bound passed.
-bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)
-{
-    int64_t start = platform::TickMs();
-    for (;;) {
-        std::string v;
-        if (engine.SimpleGet(oid, v) == 0 && (!nonEmpty || !v.empty())) {
-            value = v;
-            return true;
-        }
-        if (platform::TickMs() - start >= kCellBoundMs)
-            return false;
-        platform::SleepMs(kCellRetryPauseMs);
-    }
-}
-
 FolderRow MakeFolderRow(const std::string& row, const std::string& name, const std::string* cells)
 {
     // cells: write list, read list, CIFS, FTP, NFS, location
@@ -100,6 +83,21 @@ template <class Visit> int WalkColumn(CSnmpEngine& engine, const char* column, u
 }
 
 } // namespace
+
+bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)
+{
+    int64_t start = platform::TickMs();
+    for (;;) {
+        std::string v;
+        if (engine.SimpleGet(oid, v) == 0 && (!nonEmpty || !v.empty())) {
+            value = v;
+            return true;
+        }
+        if (platform::TickMs() - start >= kCellBoundMs)
+            return false;
+        platform::SleepMs(kCellRetryPauseMs);
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Texts and rules
