@@ -22,7 +22,7 @@ constexpr uint8_t kSBox[8][16] = {
 constexpr std::array<std::array<uint8_t, 256>, 4> MakeByteSBoxes()
 {
     std::array<std::array<uint8_t, 256>, 4> t{};
-    for (int i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 4; ++i)
         for (int b = 0; b < 256; ++b)
             t[i][b] = static_cast<uint8_t>(kSBox[2 * i][b & 15] | kSBox[2 * i + 1][b >> 4] << 4);
     return t;
@@ -57,7 +57,7 @@ inline uint32_t Round(uint32_t x)
 void Encrypt(const uint8_t key[32], const uint8_t in[8], uint8_t out[8])
 {
     uint32_t k[8];
-    for (int i = 0; i < 8; ++i)
+    for (size_t i = 0; i < 8; ++i)
         k[i] = Load32(key + 4 * i);
     uint32_t a = Load32(in), b = Load32(in + 4);
     for (int j = 0; j < 32; ++j) {
@@ -118,7 +118,7 @@ void Step(uint8_t h[32], const uint8_t m[32])
         TransformP(w, keys[j]);
     }
     uint8_t s[32];
-    for (int i = 0; i < 4; ++i)
+    for (size_t i = 0; i < 4; ++i)
         Encrypt(keys[i], h + 8 * i, s + 8 * i);
     // H := psi^61(H ^ psi(M ^ psi^12(S)))
     for (int i = 0; i < 12; ++i)

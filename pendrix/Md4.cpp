@@ -12,7 +12,7 @@ inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 void Md4::Transform(const uint8_t* block)
 {
     uint32_t x[16];
-    for (int i = 0; i < 16; ++i)
+    for (size_t i = 0; i < 16; ++i)
         x[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
                uint32_t(block[i * 4 + 3]) << 24;
     uint32_t v[4] = {m_state[0], m_state[1], m_state[2], m_state[3]};

@@ -33,7 +33,7 @@ Md5::Md5()
 void Md5::Transform(const uint8_t* block)
 {
     uint32_t x[16];
-    for (int i = 0; i < 16; ++i)
+    for (size_t i = 0; i < 16; ++i)
         x[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
                uint32_t(block[i * 4 + 3]) << 24;
     uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];

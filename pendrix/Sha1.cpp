@@ -12,7 +12,7 @@ inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 void Sha1::Transform(const uint8_t* block)
 {
     uint32_t w[80];
-    for (int i = 0; i < 16; ++i)
+    for (size_t i = 0; i < 16; ++i)
         w[i] = uint32_t(block[i * 4]) << 24 | uint32_t(block[i * 4 + 1]) << 16 | uint32_t(block[i * 4 + 2]) << 8 |
                uint32_t(block[i * 4 + 3]);
     for (int i = 16; i < 80; ++i)

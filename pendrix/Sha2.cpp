@@ -58,7 +58,7 @@ Sha2::Sha2(int bits)
 void Sha2::Transform256(const uint8_t* block)
 {
     uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
+    for (size_t i = 0; i < 16; ++i)
         w[i] = uint32_t(block[i * 4]) << 24 | uint32_t(block[i * 4 + 1]) << 16 | uint32_t(block[i * 4 + 2]) << 8 |
                uint32_t(block[i * 4 + 3]);
     for (int i = 16; i < 64; ++i) {

@@ -16,7 +16,6 @@ int RealDelayMs(Delay delay)
     case Delay::SetupFormatStart:
         return 8000;
     case Delay::SetupFormatPoll:
-        return 5000;
     case Delay::SetupUploadPause:
     case Delay::SetupCheckPause:
         return 5000;

@@ -180,7 +180,7 @@ HRESULT AviClip::Load(const uint8_t* data, size_t size)
         if (count > 256 || static_cast<size_t>(count) * 4 > video.strfSize - headerSize)
             return AVIERR_BADFORMAT;
         const uint8_t* entries = bih + headerSize;
-        for (uint32_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count; ++i) {
             const uint8_t* q = entries + i * 4; // blue, green, red, reserved
             palette.push_back((uint32_t(q[2]) << 16) | (uint32_t(q[1]) << 8) | q[0]);
         }
@@ -189,8 +189,8 @@ HRESULT AviClip::Load(const uint8_t* data, size_t size)
     const size_t stride = ((static_cast<size_t>(width) * bitCount + 31) / 32) * 4;
     const size_t frameBytes = stride * static_cast<size_t>(height);
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-    char wanted[2] = {static_cast<char>('0' + (video.streamIndex / 10) % 10),
-                      static_cast<char>('0' + video.streamIndex % 10)};
+    const uint8_t wanted[2] = {static_cast<uint8_t>('0' + (video.streamIndex / 10) % 10),
+                               static_cast<uint8_t>('0' + video.streamIndex % 10)};
 
     HRESULT failure = S_OK;
     size_t decodedPixels = 0;

@@ -31,8 +31,8 @@ class AviClip {
 public:
     // Limits of what the reader accepts.
     static constexpr int kMaxSide = 4096;
-    static constexpr size_t kMaxPixels = 16u * 1024 * 1024; // over all decoded frames
-    static constexpr size_t kMaxFileSize = 256u * 1024 * 1024;
+    static constexpr size_t kMaxPixels = size_t{16} * 1024 * 1024; // over all decoded frames
+    static constexpr size_t kMaxFileSize = size_t{256} * 1024 * 1024;
     static constexpr int kMaxFrames = 100000;
 
     // Reads a file / bytes; S_OK or an AVIERR_* code (the clip is then empty).

@@ -66,13 +66,15 @@ int ReadDeviceInfo(const std::string& address, const std::string& community, Dev
 
     // One GET of several values. A device that is busy answers noSuchName;
     // the request is made again a few times, not without end.
-    auto get = [&](std::vector<std::string> oids, std::vector<std::string>& answer, bool retryBusy) -> int {
+    auto get = [&](const std::vector<std::string>& oids, std::vector<std::string>& answer, bool retryBusy) -> int {
         const int count = static_cast<int>(oids.size());
         std::vector<const char*> names;
+        names.reserve(oids.size());
         for (const std::string& oid : oids)
             names.push_back(oid.c_str());
         std::vector<std::vector<char>> buffers(oids.size(), std::vector<char>(kValueSize, '\0'));
         std::vector<char*> targets;
+        targets.reserve(buffers.size());
         for (auto& buffer : buffers)
             targets.push_back(buffer.data());
         for (int attempt = 1;; ++attempt) {

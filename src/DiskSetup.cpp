@@ -28,8 +28,8 @@ constexpr int kStatusNoAnswer = 255;
 // Progress answers that may go missing in a row before the format is given up.
 constexpr int kFormatPollRetries = 11;
 // How long the format and the package check may go on before they are given up.
-constexpr int64_t kFormatPollLimitMs = 30 * 60 * 1000;
-constexpr int64_t kInstallPollLimitMs = 15 * 60 * 1000;
+constexpr int64_t kFormatPollLimitMs = int64_t{30} * 60 * 1000;
+constexpr int64_t kInstallPollLimitMs = int64_t{15} * 60 * 1000;
 // Countdown while the device reboots after an install, in seconds.
 constexpr int kRebootSeconds = 70;
 // Bound on sending one packet of the upload.

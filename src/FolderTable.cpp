@@ -165,6 +165,7 @@ std::string DiskSuffixOf(const std::string& text)
 void MarkDuplicateNames(std::vector<FolderRow>& rows)
 {
     std::vector<std::string> names;
+    names.reserve(rows.size());
     for (const FolderRow& r : rows)
         names.push_back(r.text);
     for (size_t i = 0; i < rows.size(); ++i) {

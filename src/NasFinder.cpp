@@ -55,6 +55,12 @@ uint32_t LoopbackAddress()
     return htonl(INADDR_LOOPBACK);
 }
 
+// A byte of a reply that holds a small signed number (two's complement).
+int32_t SignedByte(unsigned char b)
+{
+    return b < 0x80 ? b : b - 256;
+}
+
 // Milliseconds since start on the wrapping tick.
 uint32_t Elapsed(uint32_t start)
 {
@@ -569,8 +575,8 @@ bool FinderParseDiscoverReply(const unsigned char* data, size_t len, NasInfo& in
     if (len < 15)
         return false;
     std::memcpy(info.mac, data + 1, 6);
-    info.disk1State = static_cast<signed char>(data[11]);
-    info.disk2State = static_cast<signed char>(data[12]);
+    info.disk1State = SignedByte(data[11]);
+    info.disk2State = SignedByte(data[12]);
     size_t nameLen = std::min<size_t>(data[13], len - 14);
     std::memcpy(info.name, data + 14, nameLen);
     info.name[nameLen] = '\0';

@@ -456,7 +456,7 @@ std::string CRsyncEngine::MakeLogFile(const std::string& key)
         platform::MessageBox("Please check the temporary folder: " + std::string(std::strerror(errno)));
         return "";
     }
-    const std::string logFile = m_tempFolder + key + ".txt";
+    std::string logFile = m_tempFolder + key + ".txt";
     int fd = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0)
         ::close(fd);

@@ -34,13 +34,13 @@ void SnmpPause(int milliseconds)
     Pause(milliseconds);
 }
 
-int SnmpGetWithRetry(std::string oid, std::string& value)
+int SnmpGetWithRetry(const std::string& oid, std::string& value)
 {
     CNasContext* ctx = GetNasContext();
-    return SnmpGetWithRetry(ctx->m_deviceAddress, ctx->m_community, std::move(oid), value);
+    return SnmpGetWithRetry(ctx->m_deviceAddress, ctx->m_community, oid, value);
 }
 
-int SnmpGetWithRetry(const std::string& address, const std::string& community, std::string oid,
+int SnmpGetWithRetry(const std::string& address, const std::string& community, const std::string& oid,
                      std::string& value)
 {
     CSnmpEngine engine;
@@ -58,7 +58,7 @@ int SnmpGetWithRetry(const std::string& address, const std::string& community, s
     return -3;
 }
 
-int SnmpSetWithRetry(std::string oid, std::string value)
+int SnmpSetWithRetry(const std::string& oid, const std::string& value)
 {
     CSnmpEngine engine;
     SetUpFromContext(engine);
@@ -70,7 +70,7 @@ int SnmpSetWithRetry(std::string oid, std::string value)
     return -3;
 }
 
-int SnmpFindIndex(std::string column, std::string value, std::string& index)
+int SnmpFindIndex(const std::string& column, const std::string& value, std::string& index)
 {
     CSnmpEngine engine;
     SetUpFromContext(engine);
@@ -94,7 +94,7 @@ int SnmpFindIndex(std::string column, std::string value, std::string& index)
     return -3;
 }
 
-std::string GetUserPassword(std::string user)
+std::string GetUserPassword(const std::string& user)
 {
     std::string index;
     if (SnmpFindIndex(nasmib::kUserName, user, index) == -3) {
@@ -131,7 +131,7 @@ int GetNasWebPort(int* status)
     return port;
 }
 
-int GetDiskStatus(std::string address, std::string community, int* disk1, int* disk2)
+int GetDiskStatus(const std::string& address, const std::string& community, int* disk1, int* disk2)
 {
     CSnmpEngine engine;
     engine.SetAddress(address);

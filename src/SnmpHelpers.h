@@ -18,21 +18,21 @@ void SetEngineFromContext(CSnmpEngine& engine);
 
 // Up to 3 SimpleGet tries with the context's address and community, a pause
 // after every failed try. 0 with value set, or -3 (value untouched).
-int SnmpGetWithRetry(std::string oid, std::string& value);
+int SnmpGetWithRetry(const std::string& oid, std::string& value);
 // The same against a device given by address and community, for a login that
 // is not yet the context's.
-int SnmpGetWithRetry(const std::string& address, const std::string& community, std::string oid,
+int SnmpGetWithRetry(const std::string& address, const std::string& community, const std::string& oid,
                      std::string& value);
 // The same with SimpleSet (which learns the object's syntax first).
-int SnmpSetWithRetry(std::string oid, std::string value);
+int SnmpSetWithRetry(const std::string& oid, const std::string& value);
 // Walks column to its end; index := the row (text after the last ".") of the
 // last row whose value equals value exactly, untouched when none does.
 // 0 when the end of the column was reached, -3 after three failed steps.
-int SnmpFindIndex(std::string column, std::string value, std::string& index);
+int SnmpFindIndex(const std::string& column, const std::string& value, std::string& index);
 // The stored password of a user, or "" after the box "Timeout!".
-std::string GetUserPassword(std::string user);
+std::string GetUserPassword(const std::string& user);
 // The device's web port (1-65535), or -1; *status := the last read's code.
 int GetNasWebPort(int* status);
 // Both disks' states (2 ready, -2 not formatted, -1 formatting, 1 not
 // installed, 0 none) in one GET; the engine's result code.
-int GetDiskStatus(std::string address, std::string community, int* disk1, int* disk2);
+int GetDiskStatus(const std::string& address, const std::string& community, int* disk1, int* disk2);

@@ -132,6 +132,7 @@ bool RsyncService::Start(std::string* error)
     std::vector<std::string> args = {"unshare", "-U", "--map-user=1000", "--map-group=1000",
                                      "rsync",   "--daemon", "--no-detach", config, port};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -84,6 +84,7 @@ int RunProgram(const std::vector<std::string>& args)
         return -1;
     if (pid == 0) {
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

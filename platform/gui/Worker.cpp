@@ -90,7 +90,7 @@ bool Worker::StartJob(std::function<void(const JobControl&, const Poster&)> job,
     JobControl control;
     control.stop = run->stop.get_token();
     if (progress) {
-        control.progress = [run, progress](int percent, const std::string& text) {
+        control.progress = [run, progress = std::move(progress)](int percent, const std::string& text) {
             RunOnGuiThread([run, progress, percent, text] {
                 if (!run->dropped)
                     progress(percent, text);

@@ -52,7 +52,7 @@ public:
     // worker was stopped first; progress reports run on the GUI thread too.
     // False (nothing started) while another job is busy.
     template <class R>
-    bool Start(std::function<R(const JobControl&)> job, std::function<void(R)> done, Progress progress = {})
+    bool Start(std::function<R(const JobControl&)> job, std::function<void(R)> done, const Progress& progress = {})
     {
         auto result = std::make_shared<R>();
         return StartJob([job = std::move(job), result](const JobControl& control,
@@ -61,7 +61,7 @@ public:
                             if (done)
                                 done(std::move(*result));
                         },
-                        std::move(progress));
+                        progress);
     }
     bool Start(std::function<void(const JobControl&)> job, std::function<void()> done = {}, Progress progress = {})
     {

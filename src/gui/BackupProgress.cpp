@@ -102,7 +102,7 @@ bool CBackupProgress::StartRun(const std::string& firstText,
     BeginRun(firstText);
     show();
     return m_worker.Start<BackupRunResult>(std::move(job), std::move(done),
-                                           [this, onReport](int percent, const std::string& text) {
+                                           [this, onReport = std::move(onReport)](int percent, const std::string& text) {
                                                OnProgress(percent, text);
                                                if (onReport)
                                                    onReport();

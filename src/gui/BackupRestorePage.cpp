@@ -662,7 +662,7 @@ void CBackupRestorePage::StartRun(int kind, std::function<BackupRunResult(const 
     auto shown = std::make_shared<bool>(false);
     const bool started = m_progress->StartRun(
         kind == LOG_RESTORE ? "Restore processing" : "Backup processing", std::move(job),
-        [this, kind, name](BackupRunResult result) { OnRunDone(kind, result, name); },
+        [this, kind, name](const BackupRunResult& result) { OnRunDone(kind, result, name); },
         [this, shown] {
             // The first report comes once the run holds the running task: its icon changes.
             if (!*shown) {
@@ -736,7 +736,7 @@ void CBackupRestorePage::CheckSchedules()
     auto shown = std::make_shared<bool>(false);
     m_schedule.Start<std::vector<ScheduleRunResult>>(
         [tasks](const platform::JobControl& control) { return RunDueSchedules(tasks, control); },
-        [this](std::vector<ScheduleRunResult> pass) { OnPassDone(pass); },
+        [this](const std::vector<ScheduleRunResult>& pass) { OnPassDone(pass); },
         [this, shown](int percent, const std::string& text) {
             if (!m_progress)
                 return;

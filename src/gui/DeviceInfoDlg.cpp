@@ -176,7 +176,7 @@ std::function<CDeviceInfoDlg::ReadResult(const platform::JobControl&)> CDeviceIn
 bool CDeviceInfoDlg::Query(int withPopup)
 {
     if (!withPopup)
-        return m_worker.Start<ReadResult>(ReadJob(), [this](ReadResult result) {
+        return m_worker.Start<ReadResult>(ReadJob(), [this](const ReadResult& result) {
             if (result.status == 0)
                 TakeValues(result.values);
         });

@@ -187,7 +187,13 @@ CDiscoverNasDlg::RowRecord* CDiscoverNasDlg::Row(int row) const
 {
     if (row < 0 || row >= m_list->GetItemCount())
         return nullptr;
-    return reinterpret_cast<RowRecord*>(m_list->GetItemData(row));
+    // A row's item data is the address of its record: the record is looked
+    // up among the dialog's own, so a stray value never becomes a pointer.
+    const uintptr_t data = m_list->GetItemData(row);
+    for (const auto& record : m_rows)
+        if (reinterpret_cast<uintptr_t>(record.get()) == data)
+            return record.get();
+    return nullptr;
 }
 
 NasInfo CDiscoverNasDlg::GetRowRecord(int row) const
@@ -683,7 +689,7 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
         const std::string text = std::string(rec->name) + "\n" + IpToString(rec->deviceAddress);
         int found = -1;
         for (int i = 0; i < m_list->GetItemCount(); ++i)
-            if (std::memcmp(Row(i)->info.mac, rec->mac, 6) == 0) {
+            if (const RowRecord* r = Row(i); r != nullptr && std::memcmp(r->info.mac, rec->mac, 6) == 0) {
                 found = i;
                 break;
             }
@@ -720,7 +726,7 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
         int row = -1;
         if (StringToMac(ctx->m_macText, mac))
             for (int i = 0; i < m_list->GetItemCount(); ++i)
-                if (Row(i)->answering && std::memcmp(Row(i)->info.mac, mac, 6) == 0) {
+                if (const RowRecord* r = Row(i); r != nullptr && r->answering && std::memcmp(r->info.mac, mac, 6) == 0) {
                     row = i;
                     break;
                 }

@@ -33,6 +33,7 @@ void TakeItem(QListWidget* from, QListWidget* to)
 std::vector<std::string> Entries(QListWidget* box)
 {
     std::vector<std::string> entries;
+    entries.reserve(static_cast<size_t>(box->count()));
     for (int i = 0; i < box->count(); ++i)
         entries.push_back(box->item(i)->text().toStdString());
     return entries;

@@ -104,7 +104,7 @@ void CListFolderView::StartRefresh()
     GetListCtrl()->DeleteAllItems();
     m_rows.clear();
     m_refreshWorker.Start<FolderListing>([](const platform::JobControl& job) { return ::RefreshFolderList(job); },
-                                         [this](FolderListing listing) { Fill(listing); });
+                                         [this](const FolderListing& listing) { Fill(listing); });
 }
 
 void CListFolderView::RefreshFolderList()
@@ -475,7 +475,7 @@ void CListFolderView::OnListDblClk(int item)
         return;
     const FolderRow row = m_rows[static_cast<size_t>(item)];
     m_openWorker.Start<OpenOutcome>([row](const platform::JobControl&) { return OpenFolder(row); },
-                                    [this, item, row](OpenOutcome outcome) {
+                                    [this, item, row](const OpenOutcome& outcome) {
                                         if (outcome.refresh) {
                                             RefreshFolderList();
                                             return;

@@ -265,7 +265,7 @@ void CSetupWizardDlg::StartWorker(const DiskSetupJob& job)
             CDiskSetup(control, send, [](unsigned id) { return LoadString(id); }).Run(job);
             return 0;
         },
-        [this](WizardUpdate update) { ApplyUpdate(update); });
+        [this](const WizardUpdate& update) { ApplyUpdate(update); });
     if (!started) {
         ShowMessageBox(this, job.format ? "Create format Thread Fail" : "Create Install Thread Fail", platform::MB_OK);
         m_ui->nextButton->setEnabled(true);

@@ -167,6 +167,7 @@ FolderSettings CShareManagement::ReadControls() const
 std::vector<std::string> CShareManagement::UserListNames() const
 {
     std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(m_ui->userList->topLevelItemCount()));
     for (int i = 0; i < m_ui->userList->topLevelItemCount(); ++i)
         names.push_back(m_ui->userList->topLevelItem(i)->text(0).toStdString());
     return names;

@@ -171,7 +171,7 @@ protected:
 
 TEST_F(ShareFolders, PrivateAddPostsTheFormAndTheDeviceHoldsTheRow)
 {
-    platform::FastClock fast(50);
+    platform::FastClock fast(10);
     platform::ScopedClock clock(fast);
     FolderSettings s;
     s.name = "a&b+c%d";
@@ -250,7 +250,7 @@ TEST_F(ShareFolders, PrivateAddPostsTheFormAndTheDeviceHoldsTheRow)
 
 TEST_F(ShareFolders, LongAllowListsAreReadAndKeptWhole)
 {
-    platform::FastClock fast(50);
+    platform::FastClock fast(10);
     platform::ScopedClock clock(fast);
     // About 2,000 bytes of users (the device checks none of them).
     std::string list;
@@ -280,7 +280,7 @@ TEST_F(ShareFolders, LongAllowListsAreReadAndKeptWhole)
 
 TEST_F(ShareFolders, APostTheDeviceNeverAppliesEndsWithTimeout)
 {
-    platform::FastClock fast(100);
+    platform::FastClock fast(20);
     platform::ScopedClock clock(fast);
     ASSERT_TRUE(nas->dev->Ok("web fault noapply"));
     FolderSettings s;
@@ -324,7 +324,7 @@ TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
     EXPECT_EQ(nas->dev->WebRequests().size(), before);
 
     // A walk that fails is no licence to go on.
-    platform::FastClock fast(100);
+    platform::FastClock fast(20);
     platform::ScopedClock clock(fast);
     ASSERT_TRUE(nas->dev->Ok("snmp silent on"));
     EXPECT_EQ(CheckFolderExists("media"), kFolderWalkFailed);
@@ -386,7 +386,7 @@ TEST_F(ShareFolders, TheListAsAdministratorAndAsUser)
 
 TEST_F(ShareFolders, BusyAndSilentDevicesMidWalk)
 {
-    platform::FastClock fast(100);
+    platform::FastClock fast(20);
     platform::ScopedClock clock(fast);
     // Busy from the folder walk on (the disks, the user and the USB disks
     // were read).
@@ -433,7 +433,7 @@ TEST_F(ShareFolders, CellsThatNeverAnswerEndInBoundedTime)
 {
     // The folder type of every row fails: the folder is taken as gone
     // instead of being asked for without end.
-    platform::FastClock fast(200);
+    platform::FastClock fast(40);
     platform::ScopedClock clock(fast);
     ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderType));
     FolderInfo info;

@@ -350,7 +350,7 @@ TEST_F(Accounts, LongListsStayWhole)
 TEST_F(Accounts, AnsweredButNotApplied)
 {
     Start("user = frank:pw:1\nquota = 4:frank:1:10:0\ngroup = none\n");
-    platform::FastClock fast(200);
+    platform::FastClock fast(20);
     platform::ScopedClock clock(fast);
     DiskQuotaInfo disks = ReadDiskQuotaInfo();
 
