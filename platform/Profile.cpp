@@ -86,7 +86,9 @@ std::string_view Trim(std::string_view s)
     return s.substr(b, e - b + 1);
 }
 
-bool SameName(std::string_view a, std::string_view b)
+} // namespace
+
+bool SameProfileName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
@@ -102,6 +104,8 @@ bool SameName(std::string_view a, std::string_view b)
     }
     return true;
 }
+
+namespace {
 
 struct IniFile {
     std::vector<std::string> lines; // without their line ends
@@ -188,7 +192,7 @@ void FindSection(const IniFile& ini, std::string_view section, size_t& header, s
             end = i;
             return;
         }
-        if (SameName(*name, section))
+        if (SameProfileName(*name, section))
             header = i;
     }
 }
@@ -197,7 +201,7 @@ size_t FindKey(const IniFile& ini, size_t header, size_t end, std::string_view k
 {
     for (size_t i = header + 1; i < end; ++i) {
         std::string_view k, v;
-        if (KeyOf(ini.lines[i], k, v) && SameName(k, key))
+        if (KeyOf(ini.lines[i], k, v) && SameProfileName(k, key))
             return i;
     }
     return std::string::npos;

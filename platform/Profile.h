@@ -14,6 +14,7 @@
 // cutting a value to a buffer is the caller's choice.
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -34,5 +35,9 @@ unsigned GetPrivateProfileString(const char* section, const char* key, const cha
 // line breaks anywhere.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const std::string& file);
+
+// Whether two section or key names match as the functions above match them:
+// equal but for the case of ASCII letters.
+bool SameProfileName(std::string_view a, std::string_view b);
 
 } // namespace platform

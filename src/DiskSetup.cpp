@@ -35,17 +35,6 @@ constexpr int kRebootSeconds = 70;
 // Bound on sending one packet of the upload.
 constexpr unsigned kPacketSendTimeoutMs = kHttpConnectTimeoutMs;
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    return text;
-}
-
 // The state texts while a procedure runs.
 const char* DiskProgressStateText(int state)
 {
@@ -65,28 +54,6 @@ std::string ConnectFailureText(int code)
     if (code == WSAETIMEDOUT || code == WSAECONNREFUSED)
         return SocketErrorMessage(code);
     return Format("Socket Connect Fail!!\nSocket Error code: %d", code);
-}
-
-struct LoginCopy {
-    std::string address;
-    std::string user;
-    std::string community;
-    NasInfo device{};
-    uint32_t udpTimeout = 0;
-};
-
-LoginCopy CopyLogin()
-{
-    LoginCopy copy;
-    CNasContext* context = GetNasContext();
-    context->Lock();
-    copy.address = context->m_deviceAddress;
-    copy.user = context->m_user;
-    copy.community = context->m_community;
-    copy.device = context->m_nasInfo;
-    copy.udpTimeout = context->m_udpTimeout;
-    context->Unlock();
-    return copy;
 }
 
 } // namespace

@@ -17,45 +17,17 @@ using platform::MessageBox;
 
 namespace {
 
-// A cell that keeps failing is given up after this long (the folder is
-// taken as gone).
-constexpr int64_t kCellBoundMs = 10000;
-constexpr int64_t kCellRetryPauseMs = 200;
 // Read-back after the post: its limit, and how far a busy device stretches it.
 constexpr int64_t kReadBackMs = 15000;
 constexpr int64_t kReadBackBusyMs = 30000;
 constexpr int64_t kReadBackPauseMs = 1000;
 constexpr int64_t kAfterPostMs = 1500;
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 std::string Lower(std::string s)
 {
     for (char& c : s)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
-}
-
-bool GetCell(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)
-{
-    int64_t start = platform::TickMs();
-    for (;;) {
-        std::string v;
-        if (engine.SimpleGet(oid, v) == 0 && (!nonEmpty || !v.empty())) {
-            value = v;
-            return true;
-        }
-        if (platform::TickMs() - start >= kCellBoundMs)
-            return false;
-        platform::SleepMs(kCellRetryPauseMs);
-    }
 }
 
 template <class Visit> int Walk(CSnmpEngine& engine, const char* column, Visit visit)
@@ -89,7 +61,7 @@ std::string FindFolderRow(CSnmpEngine& engine, const std::string& name, const st
         std::string row = NasRowOf(oid);
         if (!location.empty()) {
             std::string loc;
-            if (!GetCell(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != location)
+            if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != location)
                 return true;
         }
         found = row;
@@ -178,13 +150,13 @@ bool LoadFolder(const std::string& name, const std::string& location, FolderSett
         return false;
     }
     std::string cifs, ftp, nfs, type, write, read, disk;
-    if (!GetCell(engine, NasCell(nasmib::kFolderCifs, row), cifs, true) ||
-        !GetCell(engine, NasCell(nasmib::kFolderFtp, row), ftp, true) ||
-        !GetCell(engine, NasCell(nasmib::kFolderNfs, row), nfs, true) ||
-        !GetCell(engine, NasCell(nasmib::kFolderType, row), type, true) ||
-        !GetCell(engine, NasCell(nasmib::kFolderWriteList, row), write, false) ||
-        !GetCell(engine, NasCell(nasmib::kFolderReadList, row), read, false) ||
-        !GetCell(engine, NasCell(nasmib::kFolderLocation, row), disk, true)) {
+    if (!GetCellBounded(engine, NasCell(nasmib::kFolderCifs, row), cifs, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderFtp, row), ftp, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderNfs, row), nfs, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderType, row), type, true) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, row), write, false) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderReadList, row), read, false) ||
+        !GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), disk, true)) {
         // The row vanished or the device stopped answering meanwhile.
         MessageBox("This folder is not exist.", MB_OK);
         return false;
@@ -490,7 +462,7 @@ FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSe
         };
         for (const auto& [column, want] : expected) {
             std::string value;
-            if (!GetCell(engine, NasCell(column, row), value, false) || Trim(value) != Trim(want)) {
+            if (!GetCellBounded(engine, NasCell(column, row), value, false) || Trim(value) != Trim(want)) {
                 out.code = -2;
                 out.result = kFolderNotSaved;
                 job.Say("");

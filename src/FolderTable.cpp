@@ -25,32 +25,6 @@ constexpr int64_t kCellRetryPauseMs = 200;
 const char* const kRowColumns[6] = {nasmib::kFolderWriteList, nasmib::kFolderReadList, nasmib::kFolderCifs,
                                     nasmib::kFolderFtp,       nasmib::kFolderNfs,      nasmib::kFolderLocation};
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-// A cell read until it succeeds (with a non-empty value when asked), within
-// the bound. False when the bound passed.
-bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)
-{
-    int64_t start = platform::TickMs();
-    for (;;) {
-        std::string v;
-        if (engine.SimpleGet(oid, v) == 0 && (!nonEmpty || !v.empty())) {
-            value = v;
-            return true;
-        }
-        if (platform::TickMs() - start >= kCellBoundMs)
-            return false;
-        platform::SleepMs(kCellRetryPauseMs);
-    }
-}
-
 FolderRow MakeFolderRow(const std::string& row, const std::string& name, const std::string* cells)
 {
     // cells: write list, read list, CIFS, FTP, NFS, location
@@ -109,6 +83,21 @@ template <class Visit> int WalkColumn(CSnmpEngine& engine, const char* column, u
 }
 
 } // namespace
+
+bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)
+{
+    int64_t start = platform::TickMs();
+    for (;;) {
+        std::string v;
+        if (engine.SimpleGet(oid, v) == 0 && (!nonEmpty || !v.empty())) {
+            value = v;
+            return true;
+        }
+        if (platform::TickMs() - start >= kCellBoundMs)
+            return false;
+        platform::SleepMs(kCellRetryPauseMs);
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Texts and rules

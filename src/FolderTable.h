@@ -86,6 +86,9 @@ bool CheckUserAccess(const std::string& list, const std::string& user, const std
 // An engine aimed at the logged-in device (the context's address and
 // community, both ways).
 void SetUpContextEngine(CSnmpEngine& engine);
+// One cell read again until it answers (with a non-empty value when asked);
+// false once 10 s passed (the folder is taken as gone).
+bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty);
 
 // Whether disk 1 is ready; otherwise its box was shown.
 bool CheckDeviceDisks();

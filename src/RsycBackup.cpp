@@ -68,40 +68,17 @@ void CRsycBackup::Run()
     DebugTrace("run");
     if (!m_task || !m_task->nasFolderSet)
         return;
-    m_success = 1;
-    m_lastPercent = -1;
-    SetFolderCount(static_cast<int>(m_task->folders.size()));
     Say("Backup processing");
-    int number = 1;
-    for (const BackupFolderInfo& folder : m_task->folders) {
-        if (Stopped()) {
-            m_success = 0;
-            break;
-        }
-        Say("Backup processing : \n    copy file from " + folder.path);
-        int rc = BackupFolder(folder.path, m_task->nasIp, m_task->nasFolderName, m_task->nasFolderDisk,
-                              folder.folderName, m_task->taskName, number);
-        const char* message = nullptr;
-        if (rc == BACKUP_INITIAL_ERROR)
-            message = "BackUP Task : %s ,process initial error, please try again!!";
-        else if (rc == BACKUP_EXECUTE_ERROR)
-            message = "BackUP Task : %s ,process execute error, please try again!!";
-        else if (rc == BACKUP_SERVER_ERROR)
-            message = "BackUP Task : %s ,Backup server not available, please check NAS link or reboot the NAS!!";
-        if (message) {
-            platform::MessageBox(Printf(message, m_task->taskName));
-            m_success = 0;
-            break;
-        }
-        ++number;
-    }
-    if (m_success) {
-        Say("Backup processing Finish!!");
-        if (m_control)
-            m_control->Report(100, "");
-    } else {
-        Say("Backup processing Error!!");
-    }
+    RunFolders(
+        [this](const BackupFolderInfo& folder, int number) {
+            Say("Backup processing : \n    copy file from " + folder.path);
+            return BackupFolder(folder.path, m_task->nasIp, m_task->nasFolderName, m_task->nasFolderDisk,
+                                folder.folderName, m_task->taskName, number);
+        },
+        {"BackUP Task : %s ,process initial error, please try again!!",
+         "BackUP Task : %s ,process execute error, please try again!!",
+         "BackUP Task : %s ,Backup server not available, please check NAS link or reboot the NAS!!",
+         "Backup processing Finish!!", "Backup processing Error!!"});
     const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
     m_task->lastBackTime = now;
     CTaskStore().WriteTaskValue(m_task->taskName, "Last_Back_Time", now);

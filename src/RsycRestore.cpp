@@ -67,41 +67,18 @@ int CRsycRestore::RestoreFolder(const std::string& localPath, const std::string&
 
 template <class Local> void CRsycRestore::RestoreFolders(const Local& local, const std::string& folderName)
 {
-    m_success = 1;
-    m_lastPercent = -1;
-    SetFolderCount(static_cast<int>(m_task->folders.size()));
-    int number = 1;
-    for (const BackupFolderInfo& folder : m_task->folders) {
-        if (Stopped()) {
-            m_success = 0;
-            break;
-        }
-        const std::string path = local(folder);
-        Say("Restore processing : \n    copy file to " + path);
-        int rc = RestoreFolder(path, m_task->nasIp, m_task->nasFolderName + "/" + folder.folderName,
-                               m_task->nasFolderDisk, folderName.empty() ? folder.folderName : folderName,
-                               m_task->taskName, number);
-        const char* message = nullptr;
-        if (rc == RESTORE_INITIAL_ERROR)
-            message = "Restore Task : %s ,process initial error, please try again!!";
-        else if (rc == RESTORE_EXECUTE_ERROR)
-            message = "Restore Task : %s ,process execute error, please try again!!";
-        else if (rc == RESTORE_SERVER_ERROR)
-            message = "Restore Task : %s ,Restore server not available, please check NAS link or reboot the NAS!!";
-        if (message) {
-            platform::MessageBox(Printf(message, m_task->taskName));
-            m_success = 0;
-            break;
-        }
-        ++number;
-    }
-    if (m_success) {
-        Say("Restore processing Finish!!");
-        if (m_control)
-            m_control->Report(100, "");
-    } else {
-        Say("Restore processing Error!!");
-    }
+    RunFolders(
+        [&](const BackupFolderInfo& folder, int number) {
+            const std::string path = local(folder);
+            Say("Restore processing : \n    copy file to " + path);
+            return RestoreFolder(path, m_task->nasIp, m_task->nasFolderName + "/" + folder.folderName,
+                                 m_task->nasFolderDisk, folderName.empty() ? folder.folderName : folderName,
+                                 m_task->taskName, number);
+        },
+        {"Restore Task : %s ,process initial error, please try again!!",
+         "Restore Task : %s ,process execute error, please try again!!",
+         "Restore Task : %s ,Restore server not available, please check NAS link or reboot the NAS!!",
+         "Restore processing Finish!!", "Restore processing Error!!"});
 }
 
 void CRsycRestore::RestoreToOriginal()

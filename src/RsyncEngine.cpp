@@ -190,6 +190,42 @@ std::string CRsyncEngine::NormalisePath(const std::string& path)
     return out;
 }
 
+void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, int)>& runOne,
+                              const FolderRunTexts& texts)
+{
+    m_success = 1;
+    m_lastPercent = -1;
+    SetFolderCount(static_cast<int>(m_task->folders.size()));
+    int number = 1;
+    for (const BackupFolderInfo& folder : m_task->folders) {
+        if (Stopped()) {
+            m_success = 0;
+            break;
+        }
+        const int rc = runOne(folder, number);
+        const char* message = nullptr;
+        if (rc == RUN_INITIAL_ERROR)
+            message = texts.initialError;
+        else if (rc == RUN_EXECUTE_ERROR)
+            message = texts.executeError;
+        else if (rc == RUN_SERVER_ERROR)
+            message = texts.serverError;
+        if (message) {
+            platform::MessageBox(Printf(message, m_task->taskName));
+            m_success = 0;
+            break;
+        }
+        ++number;
+    }
+    if (m_success) {
+        Say(texts.finished);
+        if (m_control)
+            m_control->Report(100, "");
+    } else {
+        Say(texts.failed);
+    }
+}
+
 void CRsyncEngine::Say(const std::string& text) const
 {
     if (m_control)

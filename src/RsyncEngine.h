@@ -10,6 +10,7 @@
 // by ending rsync.
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,20 @@ protected:
     // The run's log in a private temporary folder; "" when none can be made
     // (a box said why). RunFolder makes its own.
     std::string MakeLogFile(const std::string& key);
+
+    // The texts of a whole run: the boxes for a folder that failed ("%s"
+    // takes the task name), then the last status of a good and a failed run.
+    struct FolderRunTexts {
+        const char* initialError;
+        const char* executeError;
+        const char* serverError;
+        const char* finished;
+        const char* failed;
+    };
+    // Runs runOne(folder, number) on each folder of the task in turn, the
+    // first numbered 1. A stop request or the first folder that fails (its
+    // box shown) ends the run; 100 is reported only when all went well.
+    void RunFolders(const std::function<int(const BackupFolderInfo&, int)>& runOne, const FolderRunTexts& texts);
 
     void Say(const std::string& text) const;
     void ReportProgress(int folderPercent);

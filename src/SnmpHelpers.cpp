@@ -17,15 +17,6 @@ void Pause(int ms)
 
 void SetUpFromContext(CSnmpEngine& engine) { SetEngineFromContext(engine); }
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return std::string();
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 const int kTries = 3;
 
 } // namespace

@@ -19,23 +19,6 @@ const char* const kScheduleSuffixes[8] = {"_set_type",        "_set_date",      
                                           "_next_set_month",  "_next_set_day",  "_next_set_hour",
                                           "_next_set_minute", "_next_set_second"};
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 std::string Decimal(long long n)
 {
     return std::to_string(n);
@@ -75,7 +58,7 @@ int CheckTaskName(const std::string& name)
     if (name.find_first_of("[]:\r\n") != std::string::npos || name.front() == ' ' || name.back() == ' ' ||
         name.front() == '\t' || name.back() == '\t')
         return TASK_NAME_BAD_CHARACTER;
-    if (SameNameIgnoringCase(name, CTaskStore::kSettingSection))
+    if (platform::SameProfileName(name, CTaskStore::kSettingSection))
         return TASK_NAME_RESERVED;
     return TASK_NAME_OK;
 }
@@ -86,7 +69,7 @@ int CheckNewTaskName(const std::string& name, const std::list<BackupTaskInfo>& t
     if (rc != TASK_NAME_OK)
         return rc;
     for (const BackupTaskInfo& t : tasks)
-        if (SameNameIgnoringCase(t.taskName, name))
+        if (platform::SameProfileName(t.taskName, name))
             return TASK_NAME_TAKEN;
     return TASK_NAME_OK;
 }

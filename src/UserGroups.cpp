@@ -14,15 +14,6 @@
 
 namespace {
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 // A long value read whole with up to three tries (the retry helpers' rule),
 // pausing on the program's clock between them.
 bool GetWholeWithRetry(const platform::JobControl& job, CSnmpEngine& engine, const std::string& oid,

@@ -191,6 +191,15 @@ bool StringToIp(const std::string& text, uint32_t& ip)
 // ---------------------------------------------------------------------------
 // Sizes, system, traces
 
+std::string Trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
 std::string FormatDiskSize(unsigned megabytes)
 {
     char buf[64];
@@ -244,6 +253,16 @@ bool IsVistaOrLater()
     // Every Linux desktop keeps per-user data folders (XDG), which is all the
     // callers ask this for.
     return true;
+}
+
+std::string Format(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
 }
 
 void DebugTrace(const char* format, ...)
@@ -414,6 +433,21 @@ void CNasContext::EndTask()
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_runningTaskName.clear();
     m_taskRunning = false;
+}
+
+LoginCopy CopyLogin()
+{
+    LoginCopy copy;
+    CNasContext* context = GetNasContext();
+    context->Lock();
+    copy.address = context->m_deviceAddress;
+    copy.user = context->m_user;
+    copy.community = context->m_community;
+    copy.mac = context->m_macText;
+    copy.device = context->m_nasInfo;
+    copy.udpTimeout = context->m_udpTimeout;
+    context->Unlock();
+    return copy;
 }
 
 CNasContext* GetNasContext()

@@ -37,6 +37,9 @@ std::string IpToString(uint32_t ip);
 // Network-order address of dotted text; false when it is not one.
 bool StringToIp(const std::string& text, uint32_t& ip);
 
+// s without its leading and trailing blanks (space, tab, CR, LF).
+std::string Trim(const std::string& s);
+
 // A size in megabytes as "500 MB", "1.07 GB", "2 TB".
 std::string FormatDiskSize(unsigned megabytes);
 
@@ -54,6 +57,9 @@ void InitOsVersionInfo();
 // Whether the system keeps per-user application data folders (the result
 // files of backup runs go there).
 bool IsVistaOrLater();
+
+// printf-style text, cut to 511 bytes.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // printf-style trace line for developers: written to standard error when the
 // environment variable TOLVANE_DEBUG is set, else dropped.
@@ -131,4 +137,16 @@ private:
 };
 
 CNasContext* GetNasContext();
+
+// The login fields of the program-wide context, copied under its lock for
+// work that runs on another thread.
+struct LoginCopy {
+    std::string address;
+    std::string user;
+    std::string community;
+    std::string mac;
+    NasInfo device{};
+    uint32_t udpTimeout = 0;
+};
+LoginCopy CopyLogin();
 

@@ -9,26 +9,6 @@
 
 using namespace platform::gui;
 
-namespace {
-
-struct DeviceLogin {
-    std::string address;
-    std::string community;
-    std::string user;
-    std::string mac;
-};
-
-DeviceLogin CopyLogin()
-{
-    CNasContext* ctx = GetNasContext();
-    ctx->Lock();
-    DeviceLogin login{ctx->m_deviceAddress, ctx->m_community, ctx->m_user, ctx->m_macText};
-    ctx->Unlock();
-    return login;
-}
-
-} // namespace
-
 CAddTaskWS_P2::CAddTaskWS_P2(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::AddTaskWS_P2>())
 {
     m_ui->setupUi(this);
@@ -108,7 +88,7 @@ void CAddTaskWS_P2::UpdateNext()
 
 void CAddTaskWS_P2::OnRefresh()
 {
-    const DeviceLogin login = CopyLogin();
+    const LoginCopy login = CopyLogin();
     if (login.address.empty()) {
         ShowMessageBox(this, "NO NAS ,Attach again!", platform::MB_OK);
         return;
@@ -184,7 +164,7 @@ bool CAddTaskWS_P2::SaveSelection()
     m_task->nasFolderType = list->GetItemText(row, 3);
     m_task->nasFolderStatus = list->GetItemText(row, 4);
     m_task->nasFolderUser = list->GetItemText(row, 5);
-    const DeviceLogin login = CopyLogin();
+    const LoginCopy login = CopyLogin();
     m_task->nasIp = login.address;
     m_task->nasMac = login.mac;
     m_task->nasCommunity = login.community;

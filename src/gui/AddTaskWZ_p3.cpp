@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "MessageBoxes.h"
 #include "Schedule.h"
+#include "ScheduleDayChoice.h"
 #include "TaskStore.h"
 #include "ui_AddTaskWZ_p3.h"
 
@@ -182,29 +183,17 @@ void CAddTaskWZ_p3::OnOneTime()
 
 void CAddTaskWZ_p3::OnDaily()
 {
-    m_ui->executeTime->setEnabled(true);
-    m_ui->dayCombo->setEnabled(false);
-    m_ui->dayCombo->clear();
+    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Daily);
 }
 
 void CAddTaskWZ_p3::OnWeekly()
 {
-    m_ui->executeTime->setEnabled(true);
-    m_ui->dayCombo->setEnabled(true);
-    m_ui->dayCombo->clear();
-    for (const char* day : schedule::kWeekdayNames)
-        m_ui->dayCombo->addItem(day);
-    m_ui->dayCombo->setCurrentIndex(0);
+    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Weekly);
 }
 
 void CAddTaskWZ_p3::OnMonthly()
 {
-    m_ui->executeTime->setEnabled(true);
-    m_ui->dayCombo->setEnabled(true);
-    m_ui->dayCombo->clear();
-    for (int d = 1; d <= 31; ++d)
-        m_ui->dayCombo->addItem(QString::number(d));
-    m_ui->dayCombo->setCurrentIndex(0);
+    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Monthly);
 }
 
 void CAddTaskWZ_p3::Confirm(const std::string& text, const BackupScheduleInfo& s)

@@ -112,11 +112,7 @@ QWidget* CGroupManagement::GetDlgItem(int id) const
 
 template <class R> R CGroupManagement::RunBusy(std::function<R(const platform::JobControl&)> job)
 {
-    CPopDlg popup(this);
-    return m_worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {
-        control.Say("Please wait..");
-        return job(control);
-    });
+    return RunBehindPopup<R>(this, m_worker, job);
 }
 
 std::vector<QWidget*> CGroupManagement::ListModeControls() const

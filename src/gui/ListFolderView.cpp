@@ -24,15 +24,6 @@ namespace {
 // How long a refresh that the page waits for may take at most.
 constexpr int kRefreshWaitMs = 10 * 60 * 1000;
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 std::string ReplaceAll(std::string s, const std::string& from, const std::string& to)
 {
     for (size_t p = 0; (p = s.find(from, p)) != std::string::npos; p += to.size())

@@ -5,6 +5,7 @@
 // the modal run returns that code. Neither call ever touches the window from
 // the worker, and a Close that comes before the window exists still ends the
 // run (at once, without showing).
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,3 +53,15 @@ private:
     bool m_closePending = false;
     int m_closeCode = 0;
 };
+
+// Runs job on worker behind a busy popup over parent that says "Please
+// wait..", and gives back what the job returned.
+template <class R>
+R RunBehindPopup(QWidget* parent, platform::gui::Worker& worker, const std::function<R(const platform::JobControl&)>& job)
+{
+    CPopDlg popup(parent);
+    return worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {
+        control.Say("Please wait..");
+        return job(control);
+    });
+}

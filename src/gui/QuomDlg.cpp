@@ -51,17 +51,6 @@ int RunSetupDialog(QWidget* parent)
     return g_setupDialog ? g_setupDialog(parent) : RunSetupWizardDlg(parent);
 }
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...)
-{
-    char buf[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    return buf;
-}
-
 } // namespace
 
 CQuomDlg::DiscoverDialogFunction CQuomDlg::SetDiscoverDialogFunction(DiscoverDialogFunction run)

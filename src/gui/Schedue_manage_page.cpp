@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "ListCtrl.h"
 #include "Schedule.h"
+#include "ScheduleDayChoice.h"
 #include "stdafx.h"
 #include "ui_Schedue_manage_page.h"
 
@@ -147,29 +148,17 @@ void CSchedue_manage_page::SetExecuteTime(std::time_t t)
 
 void CSchedue_manage_page::OnDaily()
 {
-    m_ui->executeTime->setEnabled(true);
-    m_ui->dayCombo->setEnabled(false);
-    m_ui->dayCombo->clear();
+    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Daily);
 }
 
 void CSchedue_manage_page::OnWeekly()
 {
-    m_ui->executeTime->setEnabled(true);
-    m_ui->dayCombo->setEnabled(true);
-    m_ui->dayCombo->clear();
-    for (const char* day : schedule::kWeekdayNames)
-        m_ui->dayCombo->addItem(day);
-    m_ui->dayCombo->setCurrentIndex(0);
+    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Weekly);
 }
 
 void CSchedue_manage_page::OnMonthly()
 {
-    m_ui->executeTime->setEnabled(true);
-    m_ui->dayCombo->setEnabled(true);
-    m_ui->dayCombo->clear();
-    for (int d = 1; d <= 31; ++d)
-        m_ui->dayCombo->addItem(QString::number(d));
-    m_ui->dayCombo->setCurrentIndex(0);
+    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Monthly);
 }
 
 void CSchedue_manage_page::OnTaskListClick(int)

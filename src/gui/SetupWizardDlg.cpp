@@ -40,28 +40,6 @@ const char* DiskInfoStateText(int state)
     }
 }
 
-struct LoginCopy {
-    std::string address;
-    std::string user;
-    std::string community;
-    NasInfo device{};
-    uint32_t udpTimeout = 0;
-};
-
-LoginCopy CopyLogin()
-{
-    LoginCopy copy;
-    CNasContext* context = GetNasContext();
-    context->Lock();
-    copy.address = context->m_deviceAddress;
-    copy.user = context->m_user;
-    copy.community = context->m_community;
-    copy.device = context->m_nasInfo;
-    copy.udpTimeout = context->m_udpTimeout;
-    context->Unlock();
-    return copy;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------

@@ -30,15 +30,6 @@ constexpr int kListFaceHeight = 384;
 
 void MoveToY(QWidget* w, int y) { w->move(w->x(), y); }
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return {};
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
 void RemoveText(QListWidget* box, const QString& text)
 {
     for (int i = box->count() - 1; i >= 0; --i)
@@ -145,11 +136,7 @@ QWidget* CUserManagement::GetDlgItem(int id) const
 
 template <class R> R CUserManagement::RunBusy(std::function<R(const platform::JobControl&)> job)
 {
-    CPopDlg popup(this);
-    return m_worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {
-        control.Say("Please wait..");
-        return job(control);
-    });
+    return RunBehindPopup<R>(this, m_worker, job);
 }
 
 std::vector<QWidget*> CUserManagement::ListFaceControls() const
