@@ -118,8 +118,7 @@ void BM_PlainSessionFloor(benchmark::State& state)
                 break;
             }
             netsnmp_variable_list* v = response->variables;
-            bool inside = v->name_length > column.size() &&
-                          std::equal(column.begin(), column.end(), v->name);
+            bool inside = v->name_length > column.size() && std::equal(column.begin(), column.end(), v->name);
             current.assign(v->name, v->name + v->name_length);
             snmp_free_pdu(response);
             if (!inside)

@@ -12,10 +12,7 @@
 #include "stdafx.h"
 
 namespace {
-double Seconds(const timeval& t)
-{
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 } // namespace
 
 int main(int argc, char** argv)

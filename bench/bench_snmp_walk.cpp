@@ -107,8 +107,8 @@ void BM_EngineWalkAndMultiGet(benchmark::State& state)
 
 void BM_SnmpwalkTool(benchmark::State& state)
 {
-    std::string cmd = std::string("snmpwalk -v1 -c ") + kCommunity + " -On 127.0.0.1:" +
-                      std::to_string(TheDevice().agent.Port()) + " " + nasmib::kFolderShareName;
+    std::string cmd = std::string("snmpwalk -v1 -c ") + kCommunity +
+                      " -On 127.0.0.1:" + std::to_string(TheDevice().agent.Port()) + " " + nasmib::kFolderShareName;
     for (auto _ : state) {
         FILE* p = popen(cmd.c_str(), "r");
         int lines = 0;

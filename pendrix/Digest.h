@@ -30,9 +30,9 @@ protected:
     // the last block, least or most significant byte first.
     void PadWithLength(size_t lengthBytes, bool bigEndian);
 
-    uint64_t Length() const { return m_length; }          // bytes so far
+    uint64_t Length() const { return m_length; } // bytes so far
     size_t Buffered() const { return m_length % m_blockSize; }
-    uint8_t* Buffer() { return m_buffer; }                  // the partial block
+    uint8_t* Buffer() { return m_buffer; } // the partial block
 
 private:
     size_t m_blockSize;

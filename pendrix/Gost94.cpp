@@ -7,6 +7,7 @@ namespace pendrix {
 namespace {
 
 // GOST 28147-89 S-boxes K1 (lowest four bits) to K8 of the test parameter set.
+// clang-format off
 constexpr uint8_t kSBox[8][16] = {
     {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3},
     {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
@@ -17,6 +18,7 @@ constexpr uint8_t kSBox[8][16] = {
     {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12},
     {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12},
 };
+// clang-format on
 
 // The S-boxes two at a time: byte i of a word goes through kByteSBox[i].
 constexpr std::array<std::array<uint8_t, 256>, 4> MakeByteSBoxes()

@@ -22,22 +22,14 @@ constexpr size_t kFileBlock = 16000;
 std::unique_ptr<Digest> MakeDigest(int algorithm, int sha2Bits)
 {
     switch (algorithm) {
-    case 1:
-        return std::make_unique<Crc32>();
-    case 2:
-        return std::make_unique<Gost94>();
-    case 3:
-        return std::make_unique<Md2>();
-    case 4:
-        return std::make_unique<Md4>();
-    case 5:
-        return std::make_unique<Md5>();
-    case 6:
-        return std::make_unique<Sha1>();
-    case 7:
-        return std::make_unique<Sha2>(sha2Bits);
-    default:
-        return nullptr;
+    case 1: return std::make_unique<Crc32>();
+    case 2: return std::make_unique<Gost94>();
+    case 3: return std::make_unique<Md2>();
+    case 4: return std::make_unique<Md4>();
+    case 5: return std::make_unique<Md5>();
+    case 6: return std::make_unique<Sha1>();
+    case 7: return std::make_unique<Sha2>(sha2Bits);
+    default: return nullptr;
     }
 }
 

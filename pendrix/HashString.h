@@ -16,12 +16,12 @@ namespace pendrix {
 // An unknown algorithm gives an empty result too.
 class CHashString {
 public:
-    void SetSource(int source);        // 1 the text, 2 the file; else 1
+    void SetSource(int source); // 1 the text, 2 the file; else 1
     void SetText(const std::string& text);
     void SetFileName(const std::string& fileName);
-    void SetOutputFormat(int format);  // 1 to 4; else 1
+    void SetOutputFormat(int format); // 1 to 4; else 1
     void SetAlgorithm(int algorithm);
-    void SetSha2Bits(int bits);        // 256, 384 or 512; else 256
+    void SetSha2Bits(int bits); // 256, 384 or 512; else 256
     std::string Compute();
 
 private:

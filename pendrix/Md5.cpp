@@ -15,20 +15,18 @@ const uint32_t kT[64] = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
 };
+// clang-format off
 const int kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
                         5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
                         4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
                         6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+// clang-format on
 
 inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 } // namespace
 
-Md5::Md5()
-    : BlockDigest(64)
-    , m_state{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}
-{
-}
+Md5::Md5() : BlockDigest(64), m_state{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
 void Md5::Transform(const uint8_t* block)
 {

@@ -49,7 +49,9 @@ inline uint64_t Rotr(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
 
 Sha2::Sha2(int bits)
     : BlockDigest(bits == 384 || bits == 512 ? 128 : 64)
-    , m_size(bits == 384 ? 48 : bits == 512 ? 64 : 32)
+    , m_size(bits == 384   ? 48
+             : bits == 512 ? 64
+                           : 32)
 {
     std::memcpy(m_state32, kInit256, sizeof m_state32);
     std::memcpy(m_state64, m_size == 48 ? kInit384 : kInit512, sizeof m_state64);

@@ -19,7 +19,7 @@ private:
     void Transform512(const uint8_t* block);
     void Transform(const uint8_t* block) override { m_size == 32 ? Transform256(block) : Transform512(block); }
 
-    size_t m_size;      // digest bytes: 32, 48 or 64
+    size_t m_size; // digest bytes: 32, 48 or 64
     uint32_t m_state32[8];
     uint64_t m_state64[8];
 };

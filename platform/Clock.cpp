@@ -31,35 +31,17 @@ bool Clock::Sleep(int64_t ms, std::stop_token stop)
     return !stop.stop_requested();
 }
 
-Clock& GetClock()
-{
-    return *g_clock.load();
-}
+Clock& GetClock() { return *g_clock.load(); }
 
-int64_t TickMs()
-{
-    return GetClock().TickMs();
-}
+int64_t TickMs() { return GetClock().TickMs(); }
 
-std::time_t WallNow()
-{
-    return GetClock().Now();
-}
+std::time_t WallNow() { return GetClock().Now(); }
 
-int64_t RealMs(int64_t ms)
-{
-    return GetClock().RealMs(ms);
-}
+int64_t RealMs(int64_t ms) { return GetClock().RealMs(ms); }
 
-void SleepMs(int64_t ms)
-{
-    GetClock().Sleep(ms, {});
-}
+void SleepMs(int64_t ms) { GetClock().Sleep(ms, {}); }
 
-bool SleepMs(int64_t ms, std::stop_token stop)
-{
-    return GetClock().Sleep(ms, std::move(stop));
-}
+bool SleepMs(int64_t ms, std::stop_token stop) { return GetClock().Sleep(ms, std::move(stop)); }
 
 std::tm LocalTime(std::time_t t)
 {
@@ -74,30 +56,22 @@ std::time_t MakeLocalTime(std::tm local)
     return std::mktime(&local);
 }
 
-int64_t SystemClock::TickMs()
-{
-    return RealTickMs();
-}
+int64_t SystemClock::TickMs() { return RealTickMs(); }
 
-std::time_t SystemClock::Now()
-{
-    return std::time(nullptr);
-}
+std::time_t SystemClock::Now() { return std::time(nullptr); }
 
 FastClock::FastClock(double speed, std::time_t start)
-    : m_speed(speed > 0 ? speed : 1.0), m_realStartMs(RealTickMs()), m_wallStart(start != 0 ? start : std::time(nullptr))
-{
-}
+    : m_speed(speed > 0 ? speed : 1.0)
+    , m_realStartMs(RealTickMs())
+    , m_wallStart(start != 0 ? start : std::time(nullptr))
+{}
 
 int64_t FastClock::TickMs()
 {
     return static_cast<int64_t>(static_cast<double>(RealTickMs() - m_realStartMs) * m_speed);
 }
 
-std::time_t FastClock::Now()
-{
-    return m_wallStart + static_cast<std::time_t>(TickMs() / 1000);
-}
+std::time_t FastClock::Now() { return m_wallStart + static_cast<std::time_t>(TickMs() / 1000); }
 
 int64_t FastClock::RealMs(int64_t ms)
 {
@@ -107,19 +81,11 @@ int64_t FastClock::RealMs(int64_t ms)
     return real < 1 ? 1 : real;
 }
 
-ManualClock::ManualClock(std::time_t now) : m_ms(static_cast<int64_t>(now) * 1000)
-{
-}
+ManualClock::ManualClock(std::time_t now) : m_ms(static_cast<int64_t>(now) * 1000) {}
 
-int64_t ManualClock::TickMs()
-{
-    return m_ms.load();
-}
+int64_t ManualClock::TickMs() { return m_ms.load(); }
 
-std::time_t ManualClock::Now()
-{
-    return static_cast<std::time_t>(m_ms.load() / 1000);
-}
+std::time_t ManualClock::Now() { return static_cast<std::time_t>(m_ms.load() / 1000); }
 
 bool ManualClock::Sleep(int64_t ms, std::stop_token stop)
 {
@@ -130,24 +96,13 @@ bool ManualClock::Sleep(int64_t ms, std::stop_token stop)
     return true;
 }
 
-void ManualClock::SetNow(std::time_t now)
-{
-    m_ms = static_cast<int64_t>(now) * 1000;
-}
+void ManualClock::SetNow(std::time_t now) { m_ms = static_cast<int64_t>(now) * 1000; }
 
-void ManualClock::Advance(int64_t ms)
-{
-    m_ms += ms;
-}
+void ManualClock::Advance(int64_t ms) { m_ms += ms; }
 
-ScopedClock::ScopedClock(Clock& clock) : m_previous(g_clock.exchange(&clock))
-{
-}
+ScopedClock::ScopedClock(Clock& clock) : m_previous(g_clock.exchange(&clock)) {}
 
-ScopedClock::~ScopedClock()
-{
-    g_clock.store(m_previous);
-}
+ScopedClock::~ScopedClock() { g_clock.store(m_previous); }
 
 ScopedTimeZone::ScopedTimeZone(const std::string& tz)
 {

@@ -24,12 +24,12 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
 int DefaultAnswer(unsigned style)
 {
     static const int buttons[][3] = {
-        {IDOK, IDOK, IDOK},              // MB_OK
-        {IDOK, IDCANCEL, IDCANCEL},      // MB_OKCANCEL
-        {IDABORT, IDRETRY, IDIGNORE},    // MB_ABORTRETRYIGNORE
-        {IDYES, IDNO, IDCANCEL},         // MB_YESNOCANCEL
-        {IDYES, IDNO, IDNO},             // MB_YESNO
-        {IDRETRY, IDCANCEL, IDCANCEL},   // MB_RETRYCANCEL
+        {IDOK, IDOK, IDOK},            // MB_OK
+        {IDOK, IDCANCEL, IDCANCEL},    // MB_OKCANCEL
+        {IDABORT, IDRETRY, IDIGNORE},  // MB_ABORTRETRYIGNORE
+        {IDYES, IDNO, IDCANCEL},       // MB_YESNOCANCEL
+        {IDYES, IDNO, IDNO},           // MB_YESNO
+        {IDRETRY, IDCANCEL, IDCANCEL}, // MB_RETRYCANCEL
     };
     unsigned type = style & MB_TYPEMASK;
     unsigned def = (style & MB_DEFMASK) >> 8;

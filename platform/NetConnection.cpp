@@ -41,23 +41,16 @@ int CodeOf(const GError* error)
         return NO_ERROR;
     if (error->domain == G_IO_ERROR) {
         switch (error->code) {
-        case G_IO_ERROR_PERMISSION_DENIED:
-            return ERROR_ACCESS_DENIED;
+        case G_IO_ERROR_PERMISSION_DENIED: return ERROR_ACCESS_DENIED;
         case G_IO_ERROR_FAILED_HANDLED:
-        case G_IO_ERROR_CANCELLED:
-            return ERROR_CANCELLED;
+        case G_IO_ERROR_CANCELLED: return ERROR_CANCELLED;
         case G_IO_ERROR_NOT_FOUND:
         case G_IO_ERROR_HOST_NOT_FOUND:
-        case G_IO_ERROR_HOST_UNREACHABLE:
-            return ERROR_BAD_NETPATH;
-        case G_IO_ERROR_ALREADY_MOUNTED:
-            return NO_ERROR;
-        case G_IO_ERROR_NOT_MOUNTED:
-            return ERROR_NOT_CONNECTED;
-        case G_IO_ERROR_NOT_SUPPORTED:
-            return ERROR_NO_NETWORK;
-        default:
-            break;
+        case G_IO_ERROR_HOST_UNREACHABLE: return ERROR_BAD_NETPATH;
+        case G_IO_ERROR_ALREADY_MOUNTED: return NO_ERROR;
+        case G_IO_ERROR_NOT_MOUNTED: return ERROR_NOT_CONNECTED;
+        case G_IO_ERROR_NOT_SUPPORTED: return ERROR_NO_NETWORK;
+        default: break;
         }
     }
     return ERROR_EXTENDED_ERROR;
@@ -258,10 +251,7 @@ struct Entry {
     std::string user;
 };
 
-std::string TablePathLocked()
-{
-    return g_tablePath.empty() ? ProgramFolder() + "drives.ini" : g_tablePath;
-}
+std::string TablePathLocked() { return g_tablePath.empty() ? ProgramFolder() + "drives.ini" : g_tablePath; }
 
 std::vector<Entry> LoadTable()
 {
@@ -481,7 +471,8 @@ int WNetCancelConnection2(const std::string& name, bool /*updateProfile*/, bool 
             table.erase(it);
             SaveTable(table);
             // The share stays mounted while other letters still use it.
-            bool inUse = std::any_of(table.begin(), table.end(), [&](const Entry& e) { return SameName(e.remote, share); });
+            bool inUse =
+                std::any_of(table.begin(), table.end(), [&](const Entry& e) { return SameName(e.remote, share); });
             if (inUse && !force)
                 return NO_ERROR;
         }

@@ -133,7 +133,9 @@ bool Process::Wait(int64_t realMs)
         return true;
     }
     if (m_pidFd >= 0) {
-        struct pollfd p {m_pidFd, POLLIN, 0};
+        struct pollfd p {
+            m_pidFd, POLLIN, 0
+        };
         int timeout = realMs > 0x7fffffff ? 0x7fffffff : static_cast<int>(realMs);
         while (poll(&p, 1, timeout) < 0 && errno == EINTR) {
         }

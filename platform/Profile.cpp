@@ -59,7 +59,8 @@ public:
                 return false;
             if (!exclusive)
                 return true; // an old copy is still a whole one
-            struct stat held {}, named {};
+            struct stat held {
+            }, named{};
             if (::fstat(m_fd, &held) == 0 && ::stat(file.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
                 held.st_ino == named.st_ino)
                 return true;
@@ -237,10 +238,7 @@ std::string TempPrefix(const std::string& file, std::string& folder)
     return ".~" + file.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
 }
 
-std::string FolderPath(const std::string& folder)
-{
-    return folder.empty() ? "." : folder;
-}
+std::string FolderPath(const std::string& folder) { return folder.empty() ? "." : folder; }
 
 // Removes what a writer killed between naming and renaming its temporary
 // file left behind; the caller holds the exclusive lock, so no living
@@ -296,8 +294,7 @@ bool WriteTemp(const std::string& file, const std::string& bytes, mode_t mode, s
     if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
         return false;
     if (fd >= 0) {
-        bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0 &&
-                  LinkUnnamed(fd, pattern, tmp);
+        bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0 && LinkUnnamed(fd, pattern, tmp);
         int err = errno;
         ::close(fd);
         if (ok)
@@ -356,8 +353,7 @@ bool Store(const std::string& file, const IniFile& ini, const FileLock& lock)
 
 } // namespace
 
-std::string GetPrivateProfileString(const char* section, const char* key, const char* def,
-                                    const std::string& file)
+std::string GetPrivateProfileString(const char* section, const char* key, const char* def, const std::string& file)
 {
     std::string fallback = def ? def : "";
     if (!section || !key)
@@ -381,8 +377,8 @@ std::string GetPrivateProfileString(const char* section, const char* key, const 
     return Unquote(v);
 }
 
-unsigned GetPrivateProfileString(const char* section, const char* key, const char* def,
-                                 char* out, unsigned size, const std::string& file)
+unsigned GetPrivateProfileString(const char* section, const char* key, const char* def, char* out, unsigned size,
+                                 const std::string& file)
 {
     if (!out || size == 0)
         return 0;
@@ -393,8 +389,7 @@ unsigned GetPrivateProfileString(const char* section, const char* key, const cha
     return static_cast<unsigned>(n);
 }
 
-bool WritePrivateProfileString(const char* section, const char* key, const char* value,
-                               const std::string& file)
+bool WritePrivateProfileString(const char* section, const char* key, const char* value, const std::string& file)
 {
     if (!section)
         return false;

@@ -20,21 +20,19 @@ namespace platform {
 
 // The value of key in section, or def when the file, section or key is
 // missing. def may be null (read as "").
-std::string GetPrivateProfileString(const char* section, const char* key, const char* def,
-                                    const std::string& file);
+std::string GetPrivateProfileString(const char* section, const char* key, const char* def, const std::string& file);
 
 // Buffer form for callers that keep a fixed buffer: copies at most size - 1
 // bytes and a NUL, returns the number of bytes copied.
-unsigned GetPrivateProfileString(const char* section, const char* key, const char* def,
-                                 char* out, unsigned size, const std::string& file);
+unsigned GetPrivateProfileString(const char* section, const char* key, const char* def, char* out, unsigned size,
+                                 const std::string& file);
 
 // Sets key in section to value. A null value deletes the key; a null key
 // deletes the whole section. Returns false when the file cannot be written,
 // and refuses (false, nothing written) what could never be read back: a key
 // holding "=" or starting with "[" or ";", a section name holding "]", and
 // line breaks anywhere.
-bool WritePrivateProfileString(const char* section, const char* key, const char* value,
-                               const std::string& file);
+bool WritePrivateProfileString(const char* section, const char* key, const char* value, const std::string& file);
 
 // Whether two section or key names match as the functions above match them:
 // equal but for the case of ASCII letters.

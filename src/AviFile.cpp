@@ -12,14 +12,8 @@ uint32_t U32(const uint8_t* p)
 {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
-uint16_t U16(const uint8_t* p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-bool Is(const uint8_t* p, const char* fourcc)
-{
-    return std::memcmp(p, fourcc, 4) == 0;
-}
+uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+bool Is(const uint8_t* p, const char* fourcc) { return std::memcmp(p, fourcc, 4) == 0; }
 
 struct Chunk {
     const uint8_t* id;
@@ -314,10 +308,7 @@ std::string ChunkOf(const char* id, const std::string& body)
         out += '\0';
     return out;
 }
-std::string ListOf(const char* type, const std::string& body)
-{
-    return ChunkOf("LIST", std::string(type, 4) + body);
-}
+std::string ListOf(const char* type, const std::string& body) { return ChunkOf("LIST", std::string(type, 4) + body); }
 
 } // namespace
 
@@ -333,12 +324,12 @@ std::string AviWriteUncompressed(const AviSpec& spec)
 
     std::string avih;
     Put32(avih, static_cast<uint32_t>(spec.msPerFrame) * 1000); // microseconds per frame
-    Put32(avih, frameBytes * 10);                                // max bytes per second
-    Put32(avih, 0);                                              // padding granularity
-    Put32(avih, 0x10);                                           // AVIF_HASINDEX
+    Put32(avih, frameBytes * 10);                               // max bytes per second
+    Put32(avih, 0);                                             // padding granularity
+    Put32(avih, 0x10);                                          // AVIF_HASINDEX
     Put32(avih, frames);
-    Put32(avih, 0);                                              // initial frames
-    Put32(avih, 1);                                              // streams
+    Put32(avih, 0); // initial frames
+    Put32(avih, 1); // streams
     Put32(avih, frameBytes);
     Put32(avih, w);
     Put32(avih, h);
@@ -350,14 +341,14 @@ std::string AviWriteUncompressed(const AviSpec& spec)
     Put32(strh, 0); // flags
     Put16(strh, 0);
     Put16(strh, 0);
-    Put32(strh, 0);                                          // initial frames
-    Put32(strh, static_cast<uint32_t>(spec.msPerFrame));     // scale
-    Put32(strh, 1000);                                       // rate: scale/rate seconds per frame
-    Put32(strh, 0);                                          // start
-    Put32(strh, frames);                                     // length
-    Put32(strh, frameBytes);                                 // suggested buffer size
-    Put32(strh, 0xFFFFFFFFu);                                // quality
-    Put32(strh, 0);                                          // sample size
+    Put32(strh, 0);                                      // initial frames
+    Put32(strh, static_cast<uint32_t>(spec.msPerFrame)); // scale
+    Put32(strh, 1000);                                   // rate: scale/rate seconds per frame
+    Put32(strh, 0);                                      // start
+    Put32(strh, frames);                                 // length
+    Put32(strh, frameBytes);                             // suggested buffer size
+    Put32(strh, 0xFFFFFFFFu);                            // quality
+    Put32(strh, 0);                                      // sample size
     Put16(strh, 0);
     Put16(strh, 0);
     Put16(strh, static_cast<uint16_t>(w));
@@ -383,7 +374,8 @@ std::string AviWriteUncompressed(const AviSpec& spec)
         strf += '\0';
     }
 
-    std::string hdrl = ListOf("hdrl", ChunkOf("avih", avih) + ListOf("strl", ChunkOf("strh", strh) + ChunkOf("strf", strf)));
+    std::string hdrl =
+        ListOf("hdrl", ChunkOf("avih", avih) + ListOf("strl", ChunkOf("strh", strh) + ChunkOf("strf", strf)));
 
     std::string moviBody;
     std::string idx1;

@@ -67,8 +67,8 @@ private:
 // What AviWriteUncompressed writes.
 struct AviSpec {
     int width = 0;
-    int height = 0;               // positive: rows stored bottom-up
-    int bitCount = 8;             // 8, 24 or 32
+    int height = 0;                // positive: rows stored bottom-up
+    int bitCount = 8;              // 8, 24 or 32
     std::vector<uint32_t> palette; // 0x00RRGGBB entries (8-bit only)
     bool writePaletteCount = true; // false writes biClrUsed 0 ("all 256")
     int msPerFrame = 100;

@@ -52,9 +52,8 @@ BackupRunResult DoRestoreToOriginal(BackupTaskInfo task, std::time_t startTime, 
     return RunRestoreJob(std::move(task), startTime, 1, "", "", control);
 }
 
-BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& targetName,
-                                      const std::string& targetPath, std::time_t startTime,
-                                      const platform::JobControl& control)
+BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& targetName, const std::string& targetPath,
+                                      std::time_t startTime, const platform::JobControl& control)
 {
     return RunRestoreJob(std::move(task), startTime, 0, targetPath, targetName, control);
 }
@@ -63,8 +62,7 @@ namespace {
 
 // The scheduled backup of one task, already marked as running: every
 // folder is tried, and any folder that fails fails the task.
-void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobControl& control,
-                     ScheduleRunResult& out)
+void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobControl& control, ScheduleRunResult& out)
 {
     CRsycBackup engine;
     engine.SetControl(&control);

@@ -21,9 +21,8 @@ bool CheckNasFolder(const BackupTaskInfo& task);
 // Backup Now and the restores; started == false when another task ran.
 BackupRunResult DoBackup(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control);
 BackupRunResult DoRestoreToOriginal(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control);
-BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& targetName,
-                                      const std::string& targetPath, std::time_t startTime,
-                                      const platform::JobControl& control);
+BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& targetName, const std::string& targetPath,
+                                      std::time_t startTime, const platform::JobControl& control);
 
 // What a schedule pass did with one task's due schedule.
 struct ScheduleRunResult {
@@ -33,8 +32,8 @@ struct ScheduleRunResult {
     bool ran = false;            // a backup ran
     bool success = false;        // every folder of it was backed up
     std::string resultFile;
-    std::string lastBackTime;    // when it ran
-    std::string description;     // "<task> : backup processing Finish!!" or "... Error!!" when it ran
+    std::string lastBackTime; // when it ran
+    std::string description;  // "<task> : backup processing Finish!!" or "... Error!!" when it ran
 };
 
 // One pass over the tasks (copies) at the clock's present moment: every due

@@ -15,10 +15,10 @@ struct BackupFolderInfo {
 };
 
 struct BackupScheduleInfo {
-    std::string setType;  // "one", "day", "week" or "month"
-    std::string setDate;  // "unexecute"/"finish", "", a weekday name or a day of the month
-    int64_t nextRun = 0;  // next time the schedule is due
-    std::string key;      // 32 upper-case hexadecimal digits naming its store keys
+    std::string setType; // "one", "day", "week" or "month"
+    std::string setDate; // "unexecute"/"finish", "", a weekday name or a day of the month
+    int64_t nextRun = 0; // next time the schedule is due
+    std::string key;     // 32 upper-case hexadecimal digits naming its store keys
 };
 
 struct BackupTaskInfo {
@@ -33,7 +33,7 @@ struct BackupTaskInfo {
     std::string taskBackSize; // total size of the folders as text
     uint64_t totalBytes = 0;
     std::string nasFolderName;
-    std::string nasFolderDisk;   // "Disk1" or "Disk2"
+    std::string nasFolderDisk; // "Disk1" or "Disk2"
     std::string nasFolderType;
     std::string nasFolderStatus; // "Public" or "Private"
     std::string nasFolderUser;

@@ -15,10 +15,7 @@ constexpr unsigned kValueSize = 64;
 std::mutex g_hookLock;
 DeviceInfoEngineHook g_engineHook;
 
-int ToInt(const std::string& text)
-{
-    return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
-}
+int ToInt(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 10)); }
 
 } // namespace
 
@@ -133,9 +130,8 @@ int ReadDeviceInfo(const std::string& address, const std::string& community, Dev
             break; // past the table's last row
         if (result != 0)
             return result;
-        values.rows.push_back({"USB" + std::to_string(ToInt(v[3])), ParseFileSystemType(v[0]), ToInt(v[1]),
-                               ToInt(v[2])});
+        values.rows.push_back(
+            {"USB" + std::to_string(ToInt(v[3])), ParseFileSystemType(v[0]), ToInt(v[1]), ToInt(v[2])});
     }
     return job.Stopped() ? SNMP_ENGINE_FAILURE : 0;
 }
-

@@ -37,8 +37,7 @@ int WaitUntilReady(const unsigned char mac[6], NasInfo& record, const platform::
 
 } // namespace
 
-int DiscoveryScan(CNasDiscovery& discovery, const std::string& macText, bool oneDevice,
-                  const platform::JobControl&)
+int DiscoveryScan(CNasDiscovery& discovery, const std::string& macText, bool oneDevice, const platform::JobControl&)
 {
     discovery.m_timeout = kDiscoveryScanMs;
     if (!oneDevice) {
@@ -120,9 +119,8 @@ DiscoveryResult DiscoveryLogin(NasInfo record, const std::string& user, const st
     return out;
 }
 
-DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32_t ip, uint32_t mask,
-                                          uint32_t gateway, const std::string& password,
-                                          const platform::JobControl& job)
+DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32_t ip, uint32_t mask, uint32_t gateway,
+                                          const std::string& password, const platform::JobControl& job)
 {
     DiscoveryResult out;
     if (automatic)

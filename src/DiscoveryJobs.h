@@ -13,10 +13,10 @@
 class CNasDiscovery;
 
 // Waits and time-outs of the device exchanges, on the program's clock.
-inline constexpr int kDiscoveryScanMs = 3000;      // one discovery scan
-inline constexpr int kDiscoveryLoginMs = 3000;     // login request
+inline constexpr int kDiscoveryScanMs = 3000;       // one discovery scan
+inline constexpr int kDiscoveryLoginMs = 3000;      // login request
 inline constexpr int kDiscoverySetNetworkMs = 6000; // set-network request
-inline constexpr int kDiscoveryDhcpWaitMs = 4000;  // pause before each look for a re-addressed device
+inline constexpr int kDiscoveryDhcpWaitMs = 4000;   // pause before each look for a re-addressed device
 inline constexpr int kDiscoveryDhcpRounds = 4;
 
 inline constexpr int kDiscoveryOk = 1;
@@ -27,9 +27,9 @@ inline constexpr int kDiscoveryNoDhcpAddress = 717;
 // What a job learnt besides its code.
 struct DiscoveryResult {
     int code = 0;
-    NasInfo record{};       // the device as the job last saw it
+    NasInfo record{}; // the device as the job last saw it
     bool recordValid = false;
-    std::string community;  // of a login
+    std::string community; // of a login
 };
 
 // A scan for every device (macText empty) or for the device with that MAC,
@@ -44,6 +44,5 @@ DiscoveryResult DiscoveryLogin(NasInfo record, const std::string& user, const st
                                const platform::JobControl& job);
 // Gives the device a static address, or (automatic) lets it ask DHCP and
 // looks for it in the PC's subnet.
-DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32_t ip, uint32_t mask,
-                                          uint32_t gateway, const std::string& password,
-                                          const platform::JobControl& job);
+DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32_t ip, uint32_t mask, uint32_t gateway,
+                                          const std::string& password, const platform::JobControl& job);

@@ -59,9 +59,10 @@ std::string ConnectFailureText(int code)
 } // namespace
 
 CDiskSetup::CDiskSetup(const platform::JobControl& control, Send send, Texts texts)
-    : m_control(control), m_send(std::move(send)), m_texts(std::move(texts))
-{
-}
+    : m_control(control)
+    , m_send(std::move(send))
+    , m_texts(std::move(texts))
+{}
 
 int CDiskSetup::PercentOf(uint64_t done, uint64_t total)
 {
@@ -93,10 +94,7 @@ void CDiskSetup::Box(const std::string& text, unsigned style) const
         platform::MessageBox(text, style);
 }
 
-void CDiskSetup::ErrorBox(const std::string& text) const
-{
-    Box(text, platform::MB_ICONERROR);
-}
+void CDiskSetup::ErrorBox(const std::string& text) const { Box(text, platform::MB_ICONERROR); }
 
 void CDiskSetup::Run(const DiskSetupJob& job)
 {
@@ -247,8 +245,8 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
         }
     }
 
-    std::string request = BuildInitDiskRequest(login.address, MakeBasicAuthorization(login.user, password),
-                                               job.formatType, job.diskMode);
+    std::string request =
+        BuildInitDiskRequest(login.address, MakeBasicAuthorization(login.user, password), job.formatType, job.diskMode);
     int sent = SendHttpRequest(login.address, static_cast<unsigned>(port), request);
     if (sent == kHttpNoAnswer) {
         // No answer in time: the device may be formatting already. The
@@ -300,13 +298,12 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
             break;
         }
         case 2:
-        case 4:
-            break;
+        case 4: break;
         case 0: {
             int d1 = 0, d2 = 0;
-            if (GetDiskStatus(login.address, login.community, &d1, &d2) == 0 &&
-                d1 != nasmib::kDiskStateUnformatted && d1 != nasmib::kDiskStateFormatting &&
-                d2 != nasmib::kDiskStateUnformatted && d2 != nasmib::kDiskStateFormatting) {
+            if (GetDiskStatus(login.address, login.community, &d1, &d2) == 0 && d1 != nasmib::kDiskStateUnformatted &&
+                d1 != nasmib::kDiskStateFormatting && d2 != nasmib::kDiskStateUnformatted &&
+                d2 != nasmib::kDiskStateFormatting) {
                 success = true;
                 stop = true;
             }
@@ -343,9 +340,10 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
     return false;
 }
 
-CDiskSetup::BodyResult CDiskSetup::SendPackageBody(
-    std::FILE* file, uint64_t fileSize, const std::function<bool(const char* data, size_t size)>& sendPacket,
-    const std::function<void(uint64_t sent, uint64_t count)>& onPacket, std::stop_token stop, int* readError)
+CDiskSetup::BodyResult CDiskSetup::SendPackageBody(std::FILE* file, uint64_t fileSize,
+                                                   const std::function<bool(const char* data, size_t size)>& sendPacket,
+                                                   const std::function<void(uint64_t sent, uint64_t count)>& onPacket,
+                                                   std::stop_token stop, int* readError)
 {
     const std::string header = RemoteInstallPartHeader();
     const std::string closing = RemoteInstallClosingPart();
@@ -450,8 +448,7 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
     int lastPercent = -1;
     int readError = 0;
     BodyResult result = SendPackageBody(
-        file, fileSize,
-        [&](const char* data, size_t size) { return socket.SendAll(data, size, kPacketSendTimeoutMs); },
+        file, fileSize, [&](const char* data, size_t size) { return socket.SendAll(data, size, kPacketSendTimeoutMs); },
         [&](uint64_t sent, uint64_t count) {
             int percent = PercentOf(sent, count);
             if (percent == lastPercent)
@@ -464,16 +461,14 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
         },
         m_control.stop, &readError);
     switch (result) {
-    case kBodySent:
-        break;
+    case kBodySent: break;
     case kBodySendFailed:
         ErrorBox(Format("File transmission failed!!\nError code: %u", static_cast<unsigned>(GetLastSocketError())));
         return false;
     case kBodyReadFailed:
         ErrorBox(Format("Read file failed!!\nError code: %u", static_cast<unsigned>(readError)));
         return false;
-    case kBodyStopped:
-        return false;
+    case kBodyStopped: return false;
     }
 
     WizardUpdate sentAll;

@@ -34,7 +34,7 @@ struct WizardUpdate {
 
 // What one run does, fixed when it starts.
 struct DiskSetupJob {
-    bool format = false;  // format first (then install when install is set)
+    bool format = false; // format first (then install when install is set)
     bool install = false;
     int formatType = 2;
     int diskMode = 0;

@@ -456,8 +456,8 @@ FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSe
         std::string read, write;
         BuildAllowLists(s, read, write);
         const std::pair<const char*, std::string> expected[] = {
-            {nasmib::kFolderLocation, s.disk},  {nasmib::kFolderReadList, read},
-            {nasmib::kFolderWriteList, write},  {nasmib::kFolderCifs, s.samba ? "1" : "0"},
+            {nasmib::kFolderLocation, s.disk},       {nasmib::kFolderReadList, read},
+            {nasmib::kFolderWriteList, write},       {nasmib::kFolderCifs, s.samba ? "1" : "0"},
             {nasmib::kFolderFtp, s.ftp ? "1" : "0"}, {nasmib::kFolderNfs, s.nfs ? "1" : "0"},
         };
         for (const auto& [column, want] : expected) {

@@ -30,7 +30,7 @@ struct AllowedEntry {
 // What the dialog holds.
 struct FolderSettings {
     std::string name;
-    std::string disk;     // "Disk1" / "Disk2"
+    std::string disk; // "Disk1" / "Disk2"
     bool samba = true;
     bool ftp = false;
     bool nfs = false;
@@ -87,7 +87,7 @@ std::string BuildFolderRequest(const FolderSettings& s, int action, const std::s
 enum class FolderFocus { None, Disk, Name };
 
 struct FolderSaveResult {
-    int code = -1;               // -1 stopped before or during the post, 1 saved, -2 not verified
+    int code = -1;                // -1 stopped before or during the post, 1 saved, -2 not verified
     int result = kFolderNotSaved; // the dialog's result field
     FolderFocus focus = FolderFocus::None;
 };

@@ -60,10 +60,7 @@ int ReadRowCells(CSnmpEngine& engine, const std::string& row, std::string* cells
     }
 }
 
-bool IsAdministrator()
-{
-    return GetNasContext()->m_userLevel == nasmib::kAdministratorLevel;
-}
+bool IsAdministrator() { return GetNasContext()->m_userLevel == nasmib::kAdministratorLevel; }
 
 // Walks a column from its start; calls visit(oid, value) for each row until
 // visit returns false. The last GetNext result (1 at the column's end).
@@ -341,9 +338,9 @@ FolderListing RefreshFolderList(const platform::JobControl& job)
     };
     std::string oid = nasmib::kFolderShareName;
     std::vector<char> next(128), value(1024);
-    int span = 1;                       // rows asked for ahead, grows while they are there
+    int span = 1;                        // rows asked for ahead, grows while they are there
     int maxSpan = kFolderRowsPerRequest; // lowered when a device finds an answer too big
-    bool guessing = false;              // the next row is expected at `guess`
+    bool guessing = false;               // the next row is expected at `guess`
     unsigned long guess = 0;
     int failedSpan = 0;
     for (;;) {
@@ -499,7 +496,8 @@ FolderListing DeleteFolder(const platform::JobControl& job, const FolderRow& sel
                 return true;
             std::string row = NasRowOf(oid);
             std::string loc;
-            if (!disk.empty() && (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != disk))
+            if (!disk.empty() &&
+                (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != disk))
                 return true;
             found = row;
             return false;
@@ -562,10 +560,7 @@ bool EjectUsbDisk(const std::string& rowText)
 // ---------------------------------------------------------------------------
 // Connections
 
-std::string UncPathOf(const std::string& address, const std::string& name)
-{
-    return "\\\\" + address + "\\" + name;
-}
+std::string UncPathOf(const std::string& address, const std::string& name) { return "\\\\" + address + "\\" + name; }
 
 int CheckConnection(const std::string& acceptedUsers)
 {
@@ -662,10 +657,7 @@ std::string ShellExecuteErrorMessage(int code)
     }
 }
 
-void ShellExecuteErrorText(int code)
-{
-    MessageBox(ShellExecuteErrorMessage(code), MB_OK);
-}
+void ShellExecuteErrorText(int code) { MessageBox(ShellExecuteErrorMessage(code), MB_OK); }
 
 namespace {
 
@@ -740,8 +732,9 @@ OpenOutcome OpenFolder(const FolderRow& row)
     }
     std::string allow = Trim(shown.allow);
     if (shown.type.rfind("FTP", 0) == 0) {
-        std::string url = allow.empty() ? platform::MakeFtpUrl(ctx->m_deviceAddress, name)
-                                        : platform::MakeFtpUrl(ctx->m_deviceAddress, name, ctx->m_user, ctx->m_password);
+        std::string url = allow.empty()
+                              ? platform::MakeFtpUrl(ctx->m_deviceAddress, name)
+                              : platform::MakeFtpUrl(ctx->m_deviceAddress, name, ctx->m_user, ctx->m_password);
         Open(url);
         return out;
     }

@@ -36,12 +36,12 @@ struct FolderRow {
     std::string type;     // column 2: "Samba FTP "
     std::string allow;    // column 3: the allow-list without its last ","
     int image = kFolderImageOpen;
-    std::string row;      // the folder's row index on the device ("" for USB disks)
+    std::string row; // the folder's row index on the device ("" for USB disks)
     bool operator==(const FolderRow&) const = default;
 };
 
 struct FolderListing {
-    bool ok = false; // false: the refresh stopped (its box was shown)
+    bool ok = false;        // false: the refresh stopped (its box was shown)
     bool refreshed = false; // the rows are a refresh's (else the list keeps its rows)
     std::vector<FolderRow> rows;
 };
@@ -49,9 +49,9 @@ struct FolderListing {
 // What the device holds for one folder now.
 struct FolderInfo {
     std::string location;
-    std::string type;       // "Samba FTP NFS " as the page shows it
-    std::string status;     // "Public" / "Private"
-    std::string allowList;  // write list then read list, trimmed, with the last ","
+    std::string type;      // "Samba FTP NFS " as the page shows it
+    std::string status;    // "Public" / "Private"
+    std::string allowList; // write list then read list, trimmed, with the last ","
 };
 
 // ---- Texts and rules of the list -------------------------------------------
@@ -128,8 +128,8 @@ int ConnectAsContextUser(const std::string& unc);
 
 // What opening a row asks of the page afterwards.
 struct OpenOutcome {
-    bool refresh = false;  // the list is to be refreshed
-    bool updated = false;  // the row is to show `row`
+    bool refresh = false; // the list is to be refreshed
+    bool updated = false; // the row is to show `row`
     FolderRow row;
     bool focusList = false;
 };

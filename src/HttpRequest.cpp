@@ -128,8 +128,7 @@ int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std
             return kHttpSocketFailed;
         }
         if (!socket.Connect(host, port, options.connectTimeoutMs)) {
-            platform::MessageBox(
-                ErrorCodeText("Socket Connect Fail!!\nSocket Error code: %d ;", GetLastSocketError()));
+            platform::MessageBox(ErrorCodeText("Socket Connect Fail!!\nSocket Error code: %d ;", GetLastSocketError()));
             return kHttpSocketFailed;
         }
 
@@ -332,8 +331,9 @@ std::string RemoteInstallPartHeader()
 
 std::string RemoteInstallClosingPart()
 {
-    return std::string("\r\n") + kRemoteInstallBoundary + "\r\nContent-Disposition: form-data; name=\"Submit\"\r\n\r\n" +
-           "install\r\n" + kRemoteInstallBoundary + "--\r\n";
+    return std::string("\r\n") + kRemoteInstallBoundary +
+           "\r\nContent-Disposition: form-data; name=\"Submit\"\r\n\r\n" + "install\r\n" + kRemoteInstallBoundary +
+           "--\r\n";
 }
 
 std::string BuildRemoteInstallHead(const std::string& host, const std::string& authorization, uint64_t bodyLength)

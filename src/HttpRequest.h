@@ -158,15 +158,15 @@ private:
 // Requests
 
 struct HttpFormPost {
-    std::string area;          // "ShareManagement"
-    std::string page;          // "PrivateFolder" (".shtml" is added)
-    std::string referer;       // referring page under the area, e.g. "AddPrivateFolder.shtml?-1"
+    std::string area;    // "ShareManagement"
+    std::string page;    // "PrivateFolder" (".shtml" is added)
+    std::string referer; // referring page under the area, e.g. "AddPrivateFolder.shtml?-1"
     const char* accept = kHttpAcceptA1;
     const char* userAgent = kHttpUserAgentU2;
     std::string host;          // the device's dotted address
     std::string authorization; // Basic token
     std::string body;
-    std::string trailer;       // bytes sent after the body, outside Content-Length ("\r\n" for some forms)
+    std::string trailer; // bytes sent after the body, outside Content-Length ("\r\n" for some forms)
 };
 
 // "POST /cgi-bin/setobject?/configuration/<area>/<page>.shtml HTTP/1.1" and
@@ -188,5 +188,4 @@ std::string BuildProbeRequest(const std::string& host, const std::string& author
 inline constexpr char kRemoteInstallBoundary[] = "---------------------------7d719c3880d38";
 std::string RemoteInstallPartHeader();  // before the package's bytes
 std::string RemoteInstallClosingPart(); // after them
-std::string BuildRemoteInstallHead(const std::string& host, const std::string& authorization,
-                                   uint64_t bodyLength);
+std::string BuildRemoteInstallHead(const std::string& host, const std::string& authorization, uint64_t bodyLength);

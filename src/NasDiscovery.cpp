@@ -6,15 +6,9 @@
 
 CNasDiscovery::CNasDiscovery() : m_timeout(3000), m_status(0) {}
 
-int CNasDiscovery::DiscoverAll()
-{
-    return Scan(nullptr);
-}
+int CNasDiscovery::DiscoverAll() { return Scan(nullptr); }
 
-int CNasDiscovery::DiscoverByMac(const unsigned char mac[6])
-{
-    return Scan(mac);
-}
+int CNasDiscovery::DiscoverByMac(const unsigned char mac[6]) { return Scan(mac); }
 
 int CNasDiscovery::Scan(const unsigned char* mac)
 {

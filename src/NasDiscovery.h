@@ -30,10 +30,10 @@ public:
     void Clear();
     void GroupByMac();
 
-    int m_timeout;                 // milliseconds a scan listens for answers
-    std::list<NasInfo> m_replies;  // every accepted answer of the last scan, in arrival order
-    std::list<NasGroup> m_groups;  // one per MAC, in order of the first answer
-    int m_status;                  // 0 after a successful scan, else the negative code
+    int m_timeout;                // milliseconds a scan listens for answers
+    std::list<NasInfo> m_replies; // every accepted answer of the last scan, in arrival order
+    std::list<NasGroup> m_groups; // one per MAC, in order of the first answer
+    int m_status;                 // 0 after a successful scan, else the negative code
 
 private:
     int Scan(const unsigned char* mac);

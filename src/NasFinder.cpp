@@ -50,16 +50,10 @@ std::shared_ptr<FinderTable> CurrentTable()
     return g_table;
 }
 
-uint32_t LoopbackAddress()
-{
-    return htonl(INADDR_LOOPBACK);
-}
+uint32_t LoopbackAddress() { return htonl(INADDR_LOOPBACK); }
 
 // A byte of a reply that holds a small signed number (two's complement).
-int32_t SignedByte(unsigned char b)
-{
-    return b < 0x80 ? b : b - 256;
-}
+int32_t SignedByte(unsigned char b) { return b < 0x80 ? b : b - 256; }
 
 // Milliseconds since start on the wrapping tick.
 uint32_t Elapsed(uint32_t start)
@@ -80,8 +74,8 @@ int Remaining(uint32_t start, int timeoutMs)
 
 // Sends one datagram from the table's socket with the entry's address as
 // source; multicast leaves through the entry's adapter.
-bool SendFrom(const FinderTable& table, const FinderInterface& entry, uint32_t destination,
-              const unsigned char* data, size_t len)
+bool SendFrom(const FinderTable& table, const FinderInterface& entry, uint32_t destination, const unsigned char* data,
+              size_t len)
 {
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -176,8 +170,8 @@ int AcceptingEntry(const FinderTable& table, const Datagram& d, const unsigned c
     bool multicast = IN_MULTICAST(ntohl(d.destination));
     for (size_t i = 0; i < table.entries.size(); ++i) {
         const FinderInterface& e = table.entries[i];
-        bool received = multicast ? e.interfaceIndex == static_cast<uint32_t>(d.arrivalIndex)
-                                  : e.address == d.destination;
+        bool received =
+            multicast ? e.interfaceIndex == static_cast<uint32_t>(d.arrivalIndex) : e.address == d.destination;
         if (received && e.address == named)
             return static_cast<int>(i);
     }
@@ -206,9 +200,9 @@ const FinderInterface* SelectInterface(const FinderTable& table, const NasInfo* 
 
 // Sends a unicast-operation request and waits for its reply. Returns the
 // reply length (>= minimum) or a negative code.
-int Exchange(const FinderTable& table, const FinderInterface& entry, const NasInfo* dev,
-             const unsigned char* request, size_t requestLen, unsigned char replyOp, size_t minimum,
-             unsigned char* buf, size_t bufSize, int timeoutMs)
+int Exchange(const FinderTable& table, const FinderInterface& entry, const NasInfo* dev, const unsigned char* request,
+             size_t requestLen, unsigned char replyOp, size_t minimum, unsigned char* buf, size_t bufSize,
+             int timeoutMs)
 {
     uint32_t destination = GroupAddress(FINDER_GROUP_ALL_HOSTS);
     if ((entry.address & entry.mask) == (dev->deviceAddress & entry.mask))
@@ -271,8 +265,7 @@ int Route(const NasInfo* dev, std::shared_ptr<FinderTable>& table, const FinderI
 }
 
 // Opcodes 4 and 10 share everything but the request.
-int Login(const NasInfo* dev, unsigned char op, const char* user, const char* password, int timeoutMs,
-          char* community)
+int Login(const NasInfo* dev, unsigned char op, const char* user, const char* password, int timeoutMs, char* community)
 {
     std::shared_ptr<FinderTable> table;
     const FinderInterface* entry = nullptr;
@@ -289,8 +282,7 @@ int Login(const NasInfo* dev, unsigned char op, const char* user, const char* pa
     request[7] = static_cast<unsigned char>(n);
     unsigned char reply[269];
     size_t size = op == FINDER_OP_ADMIN_LOGIN ? 264 : 269;
-    int len = Exchange(*table, *entry, dev, request, 8 + static_cast<size_t>(n), op + 1, 13, reply, size,
-                       timeoutMs);
+    int len = Exchange(*table, *entry, dev, request, 8 + static_cast<size_t>(n), op + 1, 13, reply, size, timeoutMs);
     if (len < 0)
         return len;
     char scratch[256];
@@ -299,10 +291,7 @@ int Login(const NasInfo* dev, unsigned char op, const char* user, const char* pa
 
 } // namespace
 
-uint32_t FinderTick()
-{
-    return static_cast<uint32_t>(platform::TickMs());
-}
+uint32_t FinderTick() { return static_cast<uint32_t>(platform::TickMs()); }
 
 std::list<FinderInterface> FinderGetInterfaces()
 {
@@ -488,8 +477,8 @@ int FinderSetNetwork(const NasInfo* dev, unsigned ip, unsigned mask, unsigned ga
         return n;
     request[19] = static_cast<unsigned char>(n);
     unsigned char reply[276];
-    int len = Exchange(*table, *entry, dev, request, 20 + static_cast<size_t>(n), FINDER_OP_SET_NETWORK + 1, 12,
-                       reply, sizeof reply, timeoutMs);
+    int len = Exchange(*table, *entry, dev, request, 20 + static_cast<size_t>(n), FINDER_OP_SET_NETWORK + 1, 12, reply,
+                       sizeof reply, timeoutMs);
     if (len < 0)
         return len;
     return reply[11] == 1 ? FINDER_ERR_REFUSED : FINDER_OK;
@@ -518,8 +507,8 @@ int MacOnlyRequest(const NasInfo* dev, unsigned char op, unsigned char* reply, s
     unsigned char request[7];
     request[0] = op;
     std::memcpy(request + 1, dev->mac, 6);
-    return Exchange(*table, *entry, dev, request, sizeof request, static_cast<unsigned char>(op + 1),
-                    replySize, reply, replySize, timeoutMs);
+    return Exchange(*table, *entry, dev, request, sizeof request, static_cast<unsigned char>(op + 1), replySize, reply,
+                    replySize, timeoutMs);
 }
 
 } // namespace

@@ -31,9 +31,9 @@ enum : int {
     FINDER_ERR_NO_INTERFACE = -3, // no usable interface, or none that reaches the device
     FINDER_ERR_SOCKET = -4,
     FINDER_ERR_TIMEOUT = -5,
-    FINDER_ERR_REFUSED = -6,      // the device answered with status 1
-    FINDER_ERR_TOO_LONG = -7,     // user or password text too long for one request
-    FINDER_ERR_BAD_REPLY = -8,    // a login reply whose community text does not decode
+    FINDER_ERR_REFUSED = -6,   // the device answered with status 1
+    FINDER_ERR_TOO_LONG = -7,  // user or password text too long for one request
+    FINDER_ERR_BAD_REPLY = -8, // a login reply whose community text does not decode
 };
 
 // Opcodes; a reply carries the request's opcode + 1.
@@ -63,9 +63,9 @@ constexpr size_t FINDER_DISCOVER_BUFFER = 14 + 255;
 
 // One row of the interface table.
 struct FinderInterface {
-    int socket;             // the table's receiving/sending socket (shared by all rows)
-    uint32_t address;       // network order
-    uint32_t mask;          // network order
+    int socket;       // the table's receiving/sending socket (shared by all rows)
+    uint32_t address; // network order
+    uint32_t mask;    // network order
     uint32_t interfaceIndex;
 };
 

@@ -6,11 +6,11 @@
 struct NasInfo {
     uint32_t deviceAddress; // network order: source of the discovery reply
     unsigned char mac[6];
-    uint32_t localAddress;  // network order: the local interface that reaches the device
-    uint32_t localMask;     // network order
-    int32_t disk1State;     // reply byte 11, sign-extended
-    int32_t disk2State;     // reply byte 12, sign-extended
-    char name[256];         // NUL-terminated device name
+    uint32_t localAddress; // network order: the local interface that reaches the device
+    uint32_t localMask;    // network order
+    int32_t disk1State;    // reply byte 11, sign-extended
+    int32_t disk2State;    // reply byte 12, sign-extended
+    char name[256];        // NUL-terminated device name
 
     bool IsSameSubnet() const { return (deviceAddress & localMask) == (localAddress & localMask); }
     uint32_t GetLocalNetwork() const { return localAddress & localMask; }

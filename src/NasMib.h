@@ -29,23 +29,23 @@ inline constexpr char kDiskStatus[] = "1.3.6.1.2.1.21.1.1.10";   // int, kDiskSt
 
 // ---- Share-folder table ----------------------------------------------------
 inline constexpr char kFolderEntry[] = "1.3.6.1.2.1.21.5.1";
-inline constexpr char kFolderIndex[] = "1.3.6.1.2.1.21.5.1.1";         // int  MountIndex
-inline constexpr char kFolderLocation[] = "1.3.6.1.2.1.21.5.1.2";      // str  MountName
-inline constexpr char kFolderPartition[] = "1.3.6.1.2.1.21.5.1.3";     // str  MountPartition
-inline constexpr char kFolderFileSystem[] = "1.3.6.1.2.1.21.5.1.4";    // int  MountFileSystem
-inline constexpr char kFolderShareName[] = "1.3.6.1.2.1.21.5.1.5";     // str  MountShareName
-inline constexpr char kFolderOldShareName[] = "1.3.6.1.2.1.21.5.1.6";  // str  MountOldShareName
-inline constexpr char kFolderDescription[] = "1.3.6.1.2.1.21.5.1.7";   // str  MountDescription
-inline constexpr char kFolderStatus[] = "1.3.6.1.2.1.21.5.1.8";        // int  MountStatus
-inline constexpr char kFolderEnableList[] = "1.3.6.1.2.1.21.5.1.9";    // str  MountEnableList
-inline constexpr char kFolderReadList[] = "1.3.6.1.2.1.21.5.1.10";     // str  MonuntReadList
-inline constexpr char kFolderWriteList[] = "1.3.6.1.2.1.21.5.1.11";    // str  MountWriteList
-inline constexpr char kFolderCifs[] = "1.3.6.1.2.1.21.5.1.12";         // int  MountCIFS
-inline constexpr char kFolderFtp[] = "1.3.6.1.2.1.21.5.1.13";          // int  MountFTP
-inline constexpr char kFolderNfs[] = "1.3.6.1.2.1.21.5.1.14";          // int  MountNFS
-inline constexpr char kFolderType[] = "1.3.6.1.2.1.21.5.1.15";         // int  MountFolderType
-inline constexpr char kFolderRowFlag[] = "1.3.6.1.2.1.21.5.1.16";      // int  rowflag
-inline constexpr char kFolderRowStatus[] = "1.3.6.1.2.1.21.5.1.17";    // int  rowstart / rowend
+inline constexpr char kFolderIndex[] = "1.3.6.1.2.1.21.5.1.1";        // int  MountIndex
+inline constexpr char kFolderLocation[] = "1.3.6.1.2.1.21.5.1.2";     // str  MountName
+inline constexpr char kFolderPartition[] = "1.3.6.1.2.1.21.5.1.3";    // str  MountPartition
+inline constexpr char kFolderFileSystem[] = "1.3.6.1.2.1.21.5.1.4";   // int  MountFileSystem
+inline constexpr char kFolderShareName[] = "1.3.6.1.2.1.21.5.1.5";    // str  MountShareName
+inline constexpr char kFolderOldShareName[] = "1.3.6.1.2.1.21.5.1.6"; // str  MountOldShareName
+inline constexpr char kFolderDescription[] = "1.3.6.1.2.1.21.5.1.7";  // str  MountDescription
+inline constexpr char kFolderStatus[] = "1.3.6.1.2.1.21.5.1.8";       // int  MountStatus
+inline constexpr char kFolderEnableList[] = "1.3.6.1.2.1.21.5.1.9";   // str  MountEnableList
+inline constexpr char kFolderReadList[] = "1.3.6.1.2.1.21.5.1.10";    // str  MonuntReadList
+inline constexpr char kFolderWriteList[] = "1.3.6.1.2.1.21.5.1.11";   // str  MountWriteList
+inline constexpr char kFolderCifs[] = "1.3.6.1.2.1.21.5.1.12";        // int  MountCIFS
+inline constexpr char kFolderFtp[] = "1.3.6.1.2.1.21.5.1.13";         // int  MountFTP
+inline constexpr char kFolderNfs[] = "1.3.6.1.2.1.21.5.1.14";         // int  MountNFS
+inline constexpr char kFolderType[] = "1.3.6.1.2.1.21.5.1.15";        // int  MountFolderType
+inline constexpr char kFolderRowFlag[] = "1.3.6.1.2.1.21.5.1.16";     // int  rowflag
+inline constexpr char kFolderRowStatus[] = "1.3.6.1.2.1.21.5.1.17";   // int  rowstart / rowend
 
 // ---- USB disk table --------------------------------------------------------
 inline constexpr char kUsbEntry[] = "1.3.6.1.2.1.21.7.1";
@@ -106,10 +106,7 @@ inline constexpr char kAdministratorLevel[] = "15";
 } // namespace nasmib
 
 // The cell of a column in a row: "1.3.6.1.2.1.21.5.1.10" + "." + "12".
-inline std::string NasCell(const char* column, const std::string& row)
-{
-    return std::string(column) + "." + row;
-}
+inline std::string NasCell(const char* column, const std::string& row) { return std::string(column) + "." + row; }
 
 // The row index of a walked OID: the text after its last ".".
 inline std::string NasRowOf(const std::string& oid)

@@ -171,8 +171,8 @@ bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::strin
 }
 
 std::string BuildQuotaRequest(const std::string& index, const std::string& escapedName, const std::string& size,
-                              const std::string& address, const std::string& authorization,
-                              const std::string& disk, int mode, const char* type)
+                              const std::string& address, const std::string& authorization, const std::string& disk,
+                              int mode, const char* type)
 {
     CSetObjectBody body;
     if (mode == 1)
@@ -202,8 +202,8 @@ std::string BuildQuotaRequest(const std::string& index, const std::string& escap
     return BuildFormPostRequest(post);
 }
 
-bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type,
-                       const QuotaInput& in, const DiskQuotaInfo& disks)
+bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type, const QuotaInput& in,
+                       const DiskQuotaInfo& disks)
 {
     const bool user = std::string(type) == kQuotaTypeUser;
     // A user's quota section does nothing while it is off; a group's
@@ -255,8 +255,8 @@ bool SendQuotaSettings(const platform::JobControl& job, const std::string& name,
             index = std::to_string(++last);
             mode = 1;
         }
-        const std::string request =
-            BuildQuotaRequest(index, escaped, disk.size, address, authorization, std::to_string(disk.number), mode, type);
+        const std::string request = BuildQuotaRequest(index, escaped, disk.size, address, authorization,
+                                                      std::to_string(disk.number), mode, type);
         HttpSendOptions options;
         options.limits = disk.limits;
         if (user) {

@@ -50,16 +50,16 @@ bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::strin
 // The whole request of one quota row: mode 1 a new row, 2 an existing one.
 // escapedName is already escaped for the form.
 std::string BuildQuotaRequest(const std::string& index, const std::string& escapedName, const std::string& size,
-                              const std::string& address, const std::string& authorization,
-                              const std::string& disk, int mode, const char* type);
+                              const std::string& address, const std::string& authorization, const std::string& disk,
+                              int mode, const char* type);
 
 // Writes or removes the quotas of a user (type "0") or group (type "1") as
 // the dialog's quota fields say. Each disk's post is read back from the
 // quota table; a post that the device did not confirm or did not apply is
 // reported with "Quota setting of Disk%d failed!". True when everything
 // asked for is on the device (or nothing was asked).
-bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type,
-                       const QuotaInput& in, const DiskQuotaInfo& disks);
+bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type, const QuotaInput& in,
+                       const DiskQuotaInfo& disks);
 
 // How long a read-back of a form post keeps looking for the device's change.
 inline constexpr int64_t kReadBackLimitMs = 20000;

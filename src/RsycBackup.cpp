@@ -25,18 +25,11 @@ std::vector<std::string> CRsycBackup::BuildCommand(const std::string& localPath,
                                                    const std::string& nasIp, const std::string& module,
                                                    const std::string& shareName) const
 {
-    return {RsyncProgram(),
-            "-rltpD",
-            "--human-readable",
-            "--stats",
-            "--progress",
-            "--chmod=a+rwx",
+    return {RsyncProgram(), "-rltpD", "--human-readable", "--stats", "--progress", "--chmod=a+rwx",
             "--log-file=" + logFile,
             // The whole file list first: the log then states how many files
             // there are, which the progress needs.
-            "--no-inc-recursive",
-            NormalisePath(localPath),
-            "QUOM@" + nasIp + "::" + module + "/" + shareName + "/"};
+            "--no-inc-recursive", NormalisePath(localPath), "QUOM@" + nasIp + "::" + module + "/" + shareName + "/"};
 }
 
 int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& nasIp, const std::string& shareName,

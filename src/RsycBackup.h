@@ -44,7 +44,7 @@ public:
 
 // What a backup or restore run hands back to the window that started it.
 struct BackupRunResult {
-    bool started = false;     // false: another task was running, nothing was done
+    bool started = false; // false: another task was running, nothing was done
     bool success = false;
     std::string resultFile;   // "" when no folder got as far as rsync
     std::string lastBackTime; // as written to the task store (backups)

@@ -16,21 +16,15 @@ std::vector<std::string> CRsycRestore::BuildCommand(const std::string& localPath
                                                     const std::string& nasIp, const std::string& module,
                                                     const std::string& remoteFolder) const
 {
-    return {RsyncProgram(),
-            "-r",
-            "--human-readable",
-            "--stats",
-            "--progress",
-            "--log-file=" + logFile,
+    return {RsyncProgram(), "-r", "--human-readable", "--stats", "--progress", "--log-file=" + logFile,
             // The whole file list first, for the progress.
-            "--no-inc-recursive",
-            "QUOM@" + nasIp + "::" + module + "/" + remoteFolder + "/",
+            "--no-inc-recursive", "QUOM@" + nasIp + "::" + module + "/" + remoteFolder + "/",
             NormalisePath(localPath) + "/"};
 }
 
-int CRsycRestore::RestoreFolder(const std::string& localPath, const std::string& nasIp,
-                                const std::string& remoteFolder, const std::string& disk,
-                                const std::string& folderName, const std::string& taskName, int folderNumber)
+int CRsycRestore::RestoreFolder(const std::string& localPath, const std::string& nasIp, const std::string& remoteFolder,
+                                const std::string& disk, const std::string& folderName, const std::string& taskName,
+                                int folderNumber)
 {
     if (nasIp.empty() || remoteFolder.empty() || disk.empty() || localPath.empty())
         return RESTORE_INITIAL_ERROR;
@@ -116,9 +110,8 @@ void CRsycRestore::Run()
         RestoreToOtherPlace();
 }
 
-BackupRunResult RunRestoreJob(BackupTaskInfo task, std::time_t startTime, int toOriginal,
-                              const std::string& targetPath, const std::string& targetName,
-                              const platform::JobControl& control)
+BackupRunResult RunRestoreJob(BackupTaskInfo task, std::time_t startTime, int toOriginal, const std::string& targetPath,
+                              const std::string& targetName, const platform::JobControl& control)
 {
     BackupRunResult result;
     CNasContext* context = GetNasContext();

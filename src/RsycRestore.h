@@ -58,6 +58,5 @@ private:
 
 // One restore run of a task, for a worker thread, as RunBackupJob: refused
 // while another task runs. toOriginal 0 restores into targetPath.
-BackupRunResult RunRestoreJob(BackupTaskInfo task, std::time_t startTime, int toOriginal,
-                              const std::string& targetPath, const std::string& targetName,
-                              const platform::JobControl& control);
+BackupRunResult RunRestoreJob(BackupTaskInfo task, std::time_t startTime, int toOriginal, const std::string& targetPath,
+                              const std::string& targetName, const platform::JobControl& control);

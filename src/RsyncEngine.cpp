@@ -58,14 +58,11 @@ std::string ItemizeCode(const std::string& m)
     if (std::strchr("<>ch.*", m[0]) == nullptr || std::strchr("fdLDS", m[1]) == nullptr)
         return "";
     if (m[0] == '*')
-        return "";  // "*deleting" and the like are messages, not transfers
+        return ""; // "*deleting" and the like are messages, not transfers
     return m.substr(0, 11);
 }
 
-bool StartsWith(const std::string& s, const char* prefix)
-{
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
-}
+bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
 
 // "N files to consider": N, or -1.
 int FilesToConsider(const std::string& m)
@@ -147,9 +144,10 @@ std::string ReadWhole(const std::string& path)
 } // namespace
 
 CRsyncEngine::CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs)
-    : m_direction(direction), m_errorBoxes(errorBoxes), m_firstPollMs(firstPollMs)
-{
-}
+    : m_direction(direction)
+    , m_errorBoxes(errorBoxes)
+    , m_firstPollMs(firstPollMs)
+{}
 
 CRsyncEngine::~CRsyncEngine() = default;
 
@@ -372,9 +370,8 @@ bool CRsyncEngine::IsFileListLine(const std::string& line, char direction)
            code == "cd+++++++++";
 }
 
-void CRsyncEngine::SplitLog(const std::string& logFile, const std::string& resultFile,
-                            const std::string& fileListFile, const std::string& header, const std::string& extra,
-                            char direction)
+void CRsyncEngine::SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
+                            const std::string& header, const std::string& extra, char direction)
 {
     std::string log = ReadWhole(logFile);
     if (log.empty() && extra.empty())

@@ -10,15 +10,9 @@ namespace schedule {
 const char* const kWeekdayNames[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
 namespace {
-bool IsLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-int SecondsOfDay(const std::tm& t)
-{
-    return t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
-}
+int SecondsOfDay(const std::tm& t) { return t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec; }
 } // namespace
 
 int DaysInMonth(int year, int month)
@@ -145,10 +139,7 @@ std::time_t AdvanceRun(const BackupScheduleInfo& s, std::time_t now)
     return s.nextRun;
 }
 
-bool IsLate(std::time_t now, std::time_t nextRun)
-{
-    return now - nextRun > kLatenessLimitSeconds;
-}
+bool IsLate(std::time_t now, std::time_t nextRun) { return now - nextRun > kLatenessLimitSeconds; }
 
 std::string ScheduleKey(std::time_t nextRun, const std::string& setType, const std::string& setDate)
 {

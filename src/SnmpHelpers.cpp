@@ -10,10 +10,7 @@
 
 namespace {
 
-void Pause(int ms)
-{
-    platform::SleepMs(ms);
-}
+void Pause(int ms) { platform::SleepMs(ms); }
 
 void SetUpFromContext(CSnmpEngine& engine) { SetEngineFromContext(engine); }
 
@@ -29,10 +26,7 @@ void SetEngineFromContext(CSnmpEngine& engine)
     engine.SetWriteCommunity(ctx->m_community);
 }
 
-void SnmpPause(int milliseconds)
-{
-    Pause(milliseconds);
-}
+void SnmpPause(int milliseconds) { Pause(milliseconds); }
 
 int SnmpGetWithRetry(const std::string& oid, std::string& value)
 {

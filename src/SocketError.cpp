@@ -127,7 +127,4 @@ std::string SocketErrorMessage(int wsaError)
     return text;
 }
 
-void SocketErrorText()
-{
-    platform::MessageBox(SocketErrorMessage(GetLastSocketError()), platform::MB_OK);
-}
+void SocketErrorText() { platform::MessageBox(SocketErrorMessage(GetLastSocketError()), platform::MB_OK); }

@@ -15,14 +15,10 @@
 
 namespace {
 
-const char* const kScheduleSuffixes[8] = {"_set_type",        "_set_date",      "_next_set_year",
-                                          "_next_set_month",  "_next_set_day",  "_next_set_hour",
-                                          "_next_set_minute", "_next_set_second"};
+const char* const kScheduleSuffixes[8] = {"_set_type",     "_set_date",      "_next_set_year",   "_next_set_month",
+                                          "_next_set_day", "_next_set_hour", "_next_set_minute", "_next_set_second"};
 
-std::string Decimal(long long n)
-{
-    return std::to_string(n);
-}
+std::string Decimal(long long n) { return std::to_string(n); }
 
 } // namespace
 
@@ -77,16 +73,12 @@ int CheckNewTaskName(const std::string& name, const std::list<BackupTaskInfo>& t
 std::string TaskNameMessage(int code)
 {
     switch (code) {
-    case TASK_NAME_EMPTY:
-        return "Please input the Task name!!";
+    case TASK_NAME_EMPTY: return "Please input the Task name!!";
     case TASK_NAME_BAD_CHARACTER:
         return "The Task name can't contain \"[\", \"]\" or \":\", nor begin or end with a blank!!";
-    case TASK_NAME_RESERVED:
-        return "This name is reserved, please choose another Task name!!";
-    case TASK_NAME_TAKEN:
-        return "The Task name already exists, please choose another one!!";
-    default:
-        return "";
+    case TASK_NAME_RESERVED: return "This name is reserved, please choose another Task name!!";
+    case TASK_NAME_TAKEN: return "The Task name already exists, please choose another one!!";
+    default: return "";
     }
 }
 

@@ -20,10 +20,7 @@ namespace {
 
 // Deadlines are on the program's clock; the system's waits last what such a
 // wait lasts on it in real time.
-int64_t DeadlineIn(unsigned timeoutMs)
-{
-    return platform::TickMs() + static_cast<int64_t>(timeoutMs);
-}
+int64_t DeadlineIn(unsigned timeoutMs) { return platform::TickMs() + static_cast<int64_t>(timeoutMs); }
 
 // Waits for events on fd until the deadline: 1 ready, 0 timed out, -1 error.
 int WaitFor(int fd, short events, int64_t deadline)

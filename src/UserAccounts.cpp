@@ -32,8 +32,7 @@ size_t CharacterCount(const std::string& text)
 
 // A long value read whole, tried again while the device answers busy or
 // not at all, for at most the busy-row limit; false when it never came.
-bool ReadWholeBounded(const platform::JobControl& job, CSnmpEngine& engine, const std::string& oid,
-                      std::string& value)
+bool ReadWholeBounded(const platform::JobControl& job, CSnmpEngine& engine, const std::string& oid, std::string& value)
 {
     const int64_t start = platform::TickMs();
     for (;;) {
@@ -230,8 +229,7 @@ int VerifyUserRow(const std::string& name, const std::string& password, const st
         if (engine.GetWhole(NasCell(nasmib::kUserPassword, index), stored) == 0 && stored == password)
             return 1;
     }
-    DebugTrace("engine.SimpleGet(UserNameOid,ReturnBuf) != 0  i:%s.  ReturnBuf=%s.\n", index.c_str(),
-               value.c_str());
+    DebugTrace("engine.SimpleGet(UserNameOid,ReturnBuf) != 0  i:%s.  ReturnBuf=%s.\n", index.c_str(), value.c_str());
     return 0;
 }
 

@@ -63,9 +63,9 @@ std::string BuildUserRequest(const UserForm& form, const std::string& index, con
                              const std::string& authorization);
 
 enum class SaveOutcome {
-    Refused,     // not sent (a box said why); the edit face stays
+    Refused,      // not sent (a box said why); the edit face stays
     NotConfirmed, // sent but not found on the device; list empty, edit face stays
-    Saved,       // the row reads back; quotas handled
+    Saved,        // the row reads back; quotas handled
 };
 SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQuotaInfo& disks);
 

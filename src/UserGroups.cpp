@@ -16,8 +16,7 @@ namespace {
 
 // A long value read whole with up to three tries (the retry helpers' rule),
 // pausing on the program's clock between them.
-bool GetWholeWithRetry(const platform::JobControl& job, CSnmpEngine& engine, const std::string& oid,
-                       std::string& value)
+bool GetWholeWithRetry(const platform::JobControl& job, CSnmpEngine& engine, const std::string& oid, std::string& value)
 {
     for (int i = 0; i < 3; ++i) {
         if (engine.GetWhole(oid, value) == 0)

@@ -281,16 +281,9 @@ void DebugTrace(const char* format, ...)
 // ---------------------------------------------------------------------------
 // CNasContext
 
-CNasContext::CNasContext()
-    : CNasContext(platform::ProgramFolder() + "quom.ini")
-{
-}
+CNasContext::CNasContext() : CNasContext(platform::ProgramFolder() + "quom.ini") {}
 
-CNasContext::CNasContext(const std::string& iniPath)
-    : m_iniPath(iniPath)
-{
-    Reset();
-}
+CNasContext::CNasContext(const std::string& iniPath) : m_iniPath(iniPath) { Reset(); }
 
 void CNasContext::Reset()
 {

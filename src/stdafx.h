@@ -149,4 +149,3 @@ struct LoginCopy {
     uint32_t udpTimeout = 0;
 };
 LoginCopy CopyLogin();
-

@@ -97,14 +97,10 @@ Vb FromVariable(const netsnmp_variable_list* var)
     vb.oid = OidToText(name);
     vb.syntax = var->type;
     switch (var->type) {
-    case ASN_INTEGER:
-        vb.number = var->val.integer ? static_cast<int32_t>(*var->val.integer) : 0;
-        break;
+    case ASN_INTEGER: vb.number = var->val.integer ? static_cast<int32_t>(*var->val.integer) : 0; break;
     case ASN_COUNTER:
     case ASN_GAUGE:
-    case ASN_TIMETICKS:
-        vb.number = var->val.integer ? static_cast<uint32_t>(*var->val.integer) : 0;
-        break;
+    case ASN_TIMETICKS: vb.number = var->val.integer ? static_cast<uint32_t>(*var->val.integer) : 0; break;
     case ASN_COUNTER64:
         if (var->val.counter64)
             vb.number = static_cast<int64_t>((static_cast<uint64_t>(var->val.counter64->high) << 32) |
@@ -117,8 +113,7 @@ Vb FromVariable(const netsnmp_variable_list* var)
             vb.octets = OidToText(value);
         }
         break;
-    case ASN_NULL:
-        break;
+    case ASN_NULL: break;
     default: // OCTET STRING, IpAddress, Opaque and anything else: the raw bytes
         if (var->val.string && var->val_len > 0)
             vb.octets.assign(reinterpret_cast<const char*>(var->val.string), var->val_len);
@@ -137,8 +132,8 @@ bool AddVariable(netsnmp_pdu* pdu, const std::vector<oid>& name, const Vb* value
     case sNMP_SYNTAX_GAUGE32:
     case sNMP_SYNTAX_TIMETICKS: {
         long n = static_cast<long>(value->number);
-        return snmp_pdu_add_variable(pdu, name.data(), name.size(), static_cast<u_char>(value->syntax),
-                                     &n, sizeof n) != nullptr;
+        return snmp_pdu_add_variable(pdu, name.data(), name.size(), static_cast<u_char>(value->syntax), &n, sizeof n) !=
+               nullptr;
     }
     case sNMP_SYNTAX_CNTR64: {
         counter64 c;
@@ -151,11 +146,10 @@ bool AddVariable(netsnmp_pdu* pdu, const std::vector<oid>& name, const Vb* value
         if (!ParseOidText(value->octets, v))
             return false;
         std::vector<oid> o(v.begin(), v.end());
-        return snmp_pdu_add_variable(pdu, name.data(), name.size(), ASN_OBJECT_ID, o.data(),
-                                     o.size() * sizeof(oid)) != nullptr;
+        return snmp_pdu_add_variable(pdu, name.data(), name.size(), ASN_OBJECT_ID, o.data(), o.size() * sizeof(oid)) !=
+               nullptr;
     }
-    case sNMP_SYNTAX_NULL:
-        return snmp_add_null_var(pdu, name.data(), name.size()) != nullptr;
+    case sNMP_SYNTAX_NULL: return snmp_add_null_var(pdu, name.data(), name.size()) != nullptr;
     case sNMP_SYNTAX_IPADDR:
         if (value->octets.size() != 4)
             return false;
@@ -267,9 +261,7 @@ std::string Vb::GetPrintable() const
     case sNMP_SYNTAX_INT:
     case sNMP_SYNTAX_CNTR32:
     case sNMP_SYNTAX_GAUGE32:
-    case sNMP_SYNTAX_TIMETICKS:
-        std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(number));
-        return buf;
+    case sNMP_SYNTAX_TIMETICKS: std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(number)); return buf;
     case sNMP_SYNTAX_CNTR64:
         std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(number));
         return buf;
@@ -282,10 +274,8 @@ std::string Vb::GetPrintable() const
         }
         return std::string();
     case sNMP_SYNTAX_OCTETS:
-    case sNMP_SYNTAX_OID:
-        return octets;
-    case sNMP_SYNTAX_NULL:
-        return std::string();
+    case sNMP_SYNTAX_OID: return octets;
+    case sNMP_SYNTAX_NULL: return std::string();
     default: {
         std::string hex;
         for (size_t i = 0; i < octets.size(); ++i) {
@@ -346,16 +336,18 @@ bool SetVbValueFromString(Vb& vb, int syntax, const char* text)
         vb.number = static_cast<uint32_t>(static_cast<int32_t>(AtolClamped(text)));
         vb.octets.clear();
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
 // ---------------------------------------------------------------------------
 
 CSnmpEngine::CSnmpEngine()
-    : m_readCommunity("quesmet"), m_writeCommunity("quesmet"), m_timeout(400), m_retries(1),
-      m_port(g_defaultPort.load())
+    : m_readCommunity("quesmet")
+    , m_writeCommunity("quesmet")
+    , m_timeout(400)
+    , m_retries(1)
+    , m_port(g_defaultPort.load())
 {
     std::memset(m_address, 0, sizeof m_address);
     std::strcpy(m_address, "127.0.0.1");
@@ -374,8 +366,7 @@ void CSnmpEngine::SetWriteCommunity(const std::string& community) { m_writeCommu
 void CSnmpEngine::SetDefaultPort(uint16_t port) { g_defaultPort = port; }
 uint16_t CSnmpEngine::DefaultPort() { return g_defaultPort.load(); }
 
-int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::string& community,
-                         std::vector<Vb>& answer)
+int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::string& community, std::vector<Vb>& answer)
 {
     InitSnmpLibrary();
     answer.clear();
@@ -394,7 +385,8 @@ int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::stri
     setup.community_len = community.size();
     // The wait per try runs on the program's clock (a test's fast clock
     // shortens it).
-    setup.timeout = static_cast<long>(platform::RealMs(static_cast<int64_t>(m_timeout < 0 ? 0 : m_timeout) * 10)) * 1000L;
+    setup.timeout =
+        static_cast<long>(platform::RealMs(static_cast<int64_t>(m_timeout < 0 ? 0 : m_timeout) * 10)) * 1000L;
     setup.retries = m_retries < 0 ? 0 : m_retries;
     SessionCloser session;
     session.handle = snmp_sess_open(&setup);

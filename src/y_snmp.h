@@ -18,10 +18,10 @@ enum : int {
     // 3 badValue, 4 readOnly, 5 genErr, ...), except tooBig (1), which would
     // read as "end of walk" and is reported as SNMP_ENGINE_FAILURE.
     SNMP_ENGINE_NO_SUCH_NAME = 2,
-    SNMP_ENGINE_FAILURE = -1,   // session not opened, send failed, answer unusable
-    SNMP_ENGINE_TIMEOUT = -5,   // no answer after the retries
-    SNMP_ENGINE_BAD_VALUE = -11, // the text cannot be converted to the syntax
-    SNMP_ENGINE_BAD_OID = -17,   // an OID text is not an OID
+    SNMP_ENGINE_FAILURE = -1,      // session not opened, send failed, answer unusable
+    SNMP_ENGINE_TIMEOUT = -5,      // no answer after the retries
+    SNMP_ENGINE_BAD_VALUE = -11,   // the text cannot be converted to the syntax
+    SNMP_ENGINE_BAD_OID = -17,     // an OID text is not an OID
     SNMP_ENGINE_BAD_ADDRESS = -18, // the address is not a dotted IPv4 address
 };
 
@@ -135,7 +135,7 @@ private:
     char m_address[24];
     std::string m_readCommunity;
     std::string m_writeCommunity;
-    int m_timeout;  // hundredths of a second per try
-    int m_retries;  // after the first try
+    int m_timeout; // hundredths of a second per try
+    int m_retries; // after the first try
     uint16_t m_port;
 };

@@ -12,10 +12,7 @@
 
 namespace testbed {
 
-ControlChannel::~ControlChannel()
-{
-    Stop();
-}
+ControlChannel::~ControlChannel() { Stop(); }
 
 void ControlChannel::Register(const std::string& verb, Handler handler)
 {

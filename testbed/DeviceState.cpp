@@ -69,7 +69,6 @@ bool ParseProgress(const std::string& text, std::deque<ProgressAnswer>& out)
     return !out.empty();
 }
 
-
 // ---- The device's objects in the store ------------------------------------
 
 std::optional<std::string> UserRow(const MibStore& store, const std::string& name)
@@ -163,17 +162,20 @@ struct ScalarKey {
 };
 
 const ScalarKey kScalarKeys[] = {
-    {"disk_mode", nasmib::kDiskMode, true},         {"format_state", nasmib::kFormatType, true},
-    {"no_quota_disk2", nasmib::kNoQuotaDisk2, true}, {"web_port", nasmib::kWebPort, true},
-    {"package_version", nasmib::kPackageVersion, false}, {"boot_time", nasmib::kBootTime, false},
+    {"disk_mode", nasmib::kDiskMode, true},
+    {"format_state", nasmib::kFormatType, true},
+    {"no_quota_disk2", nasmib::kNoQuotaDisk2, true},
+    {"web_port", nasmib::kWebPort, true},
+    {"package_version", nasmib::kPackageVersion, false},
+    {"boot_time", nasmib::kBootTime, false},
     {"device_state", nasmib::kDeviceState, false},
 };
 
 bool IsStoredKey(const std::string& key)
 {
-    static const std::set<std::string> keys = {"name",  "firmware", "disk1", "disk2",      "user",
-                                               "remove_user", "disk1_size", "disk2_size", "folder",
-                                               "usb",   "group",    "quota", "mib"};
+    static const std::set<std::string> keys = {"name",        "firmware",   "disk1",      "disk2",  "user",
+                                               "remove_user", "disk1_size", "disk2_size", "folder", "usb",
+                                               "group",       "quota",      "mib"};
     if (keys.count(key))
         return true;
     for (const ScalarKey& k : kScalarKeys)
@@ -182,10 +184,7 @@ bool IsStoredKey(const std::string& key)
     return false;
 }
 
-std::string LanText(uint32_t address, uint32_t mask)
-{
-    return IpToString(address) + "/" + IpToString(mask);
-}
+std::string LanText(uint32_t address, uint32_t mask) { return IpToString(address) + "/" + IpToString(mask); }
 
 } // namespace
 
@@ -258,8 +257,8 @@ bool DeviceState::SetLocked(const std::string& key, const std::string& value, st
             d.users.push_back(account);
     } else if (key == "remove_user") {
         std::erase_if(d.users, [&](const UserAccount& u) { return u.name == value; });
-    } else if (key == "address" || key == "mask" || key == "gateway" || key == "dhcp_address" ||
-               key == "dhcp_mask" || key == "dhcp_gateway") {
+    } else if (key == "address" || key == "mask" || key == "gateway" || key == "dhcp_address" || key == "dhcp_mask" ||
+               key == "dhcp_gateway") {
         if (!StringToIp(value, ip))
             return Fail(error, "bad address");
         uint32_t* field = key == "address"        ? &d.address
@@ -444,8 +443,8 @@ void DeviceState::AttachStore(MibStore& store)
     nas.users.clear();
     int index = 0;
     for (const UserAccount& u : d.users)
-        nas.users.push_back({++index, u.name, u.name == "admin" ? "Administrator" : u.name, u.password, u.groups,
-                             u.level, 1, 1});
+        nas.users.push_back(
+            {++index, u.name, u.name == "admin" ? "Administrator" : u.name, u.password, u.groups, u.level, 1, 1});
     nas.quotas = {{1, "admin", 1, 1000, 0}, {2, "staff", 2, 5000, 1}};
     if (d.address)
         nas.lanInfo = LanText(d.address, d.mask);
@@ -503,8 +502,8 @@ bool DeviceState::SetStored(const std::string& key, const std::string& value, st
             const char* entry;
             const char* index;
         };
-        Table t = key == "folder" ? Table{nasmib::kFolderEntry, nasmib::kFolderIndex}
-                  : key == "usb"  ? Table{nasmib::kUsbEntry, nasmib::kUsbIndex}
+        Table t = key == "folder"  ? Table{nasmib::kFolderEntry, nasmib::kFolderIndex}
+                  : key == "usb"   ? Table{nasmib::kUsbEntry, nasmib::kUsbIndex}
                   : key == "group" ? Table{nasmib::kGroupEntry, nasmib::kGroupIndex}
                                    : Table{nasmib::kQuotaEntry, nasmib::kQuotaIndex};
         int index = 0;

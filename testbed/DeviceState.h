@@ -80,17 +80,17 @@ struct UserAccount {
 
 // Faults of the UDP service (control command "fault").
 struct UdpFaults {
-    bool silent = false;              // answer nothing
-    bool otherMac = false;            // replies carry mac below
+    bool silent = false;   // answer nothing
+    bool otherMac = false; // replies carry mac below
     unsigned char mac[6] = {};
-    bool otherInterface = false;      // replies carry interfaceAddress in bytes 7-10
-    uint32_t interfaceAddress = 0;    // network order
-    int shortLength = -1;             // >= 0: replies are cut to this many bytes
-    int status = -1;                  // >= 0: status byte of every reply that has one
-    int delayMs = 0;                  // wait this long before answering
-    bool rawLoginText = false;        // login replies carry loginText as it stands
-    std::string loginText;            //   instead of the community's Base64
-    int padBytes = 0;                 // zero bytes appended to every reply
+    bool otherInterface = false;   // replies carry interfaceAddress in bytes 7-10
+    uint32_t interfaceAddress = 0; // network order
+    int shortLength = -1;          // >= 0: replies are cut to this many bytes
+    int status = -1;               // >= 0: status byte of every reply that has one
+    int delayMs = 0;               // wait this long before answering
+    bool rawLoginText = false;     // login replies carry loginText as it stands
+    std::string loginText;         //   instead of the community's Base64
+    int padBytes = 0;              // zero bytes appended to every reply
 };
 
 struct ProgressAnswer {
@@ -102,10 +102,10 @@ struct ProgressAnswer {
 // One request the UDP service received (and answered or not).
 struct RequestRecord {
     int op = -1;
-    uint32_t source = 0;          // network order
-    uint32_t destination = 0;     // network order
-    unsigned char mac[6] = {};    // bytes 1-6 (zero when the request is shorter)
-    std::string payload;          // Base64 payload text as received (opcodes 2, 4, 10)
+    uint32_t source = 0;                    // network order
+    uint32_t destination = 0;               // network order
+    unsigned char mac[6] = {};              // bytes 1-6 (zero when the request is shorter)
+    std::string payload;                    // Base64 payload text as received (opcodes 2, 4, 10)
     uint32_t ip = 0, mask = 0, gateway = 0; // opcode 2
     bool answered = false;
 };
@@ -177,14 +177,12 @@ public:
     // Runs f with the state locked and returns its result. Once a store is
     // attached, the name, firmware, disk and user fields of DeviceData are
     // not used: read them through Snapshot, FindUser or DiskState.
-    template <class F>
-    auto With(F f)
+    template <class F> auto With(F f)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return f(m_data);
     }
-    template <class F>
-    auto With(F f) const
+    template <class F> auto With(F f) const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return f(m_data);

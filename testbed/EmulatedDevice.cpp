@@ -283,15 +283,10 @@ bool EmulatedDevice::StatusAnswerOf(int& status)
 {
     std::lock_guard<std::mutex> lock(m_jobLock);
     switch (m_install) {
-    case Install::None:
-        return false;
-    case Install::Checking:
-        status = 1;
-        return true;
+    case Install::None: return false;
+    case Install::Checking: status = 1; return true;
     case Install::Rebooting:
-    case Install::Done:
-        status = 0;
-        return true;
+    case Install::Done: status = 0; return true;
     case Install::Installed:
         status = 0;
         if (!m_reported) {
@@ -300,12 +295,8 @@ bool EmulatedDevice::StatusAnswerOf(int& status)
             m_wake.notify_all();
         }
         return true;
-    case Install::Bad:
-        status = 2;
-        return true;
-    case Install::Busy:
-        status = 3;
-        return true;
+    case Install::Bad: status = 2; return true;
+    case Install::Busy: status = 3; return true;
     }
     return false;
 }
@@ -332,8 +323,7 @@ void EmulatedDevice::Tick()
     if (m_formatRunning) {
         long long elapsed = since(m_formatStart);
         int after = static_cast<int>(m_state.IntSetting("after_format", nasmib::kDiskStateReady, -2, 2));
-        while (m_phasesDone < m_phases.size() &&
-               elapsed >= static_cast<long long>(m_phasesDone + 1) * m_phaseMs) {
+        while (m_phasesDone < m_phases.size() && elapsed >= static_cast<long long>(m_phasesDone + 1) * m_phaseMs) {
             for (int disk : m_phases[m_phasesDone].disks) {
                 std::string row = std::to_string(disk);
                 m_store.Set(NasCell(nasmib::kDiskFsType, row), MibValue::String(m_fsText));
@@ -416,7 +406,10 @@ std::string EmulatedDevice::JobText()
     case Install::Rebooting: install = "rebooting"; break;
     case Install::Done: install = "done"; break;
     }
-    return std::string("format=") + (!ran ? "idle" : m_formatRunning ? "running" : "done") +
+    return std::string("format=") +
+           (!ran              ? "idle"
+            : m_formatRunning ? "running"
+                              : "done") +
            " progress=" + std::to_string(p.status) + ":" + std::to_string(p.done) + ":" + std::to_string(p.total) +
            " install=" + install;
 }
@@ -483,8 +476,8 @@ std::string EmulatedDevice::WebCommand(const std::string& args)
         return request ? "OK " + Base64Encode(*request) : std::string("ERR no such request");
     }
     if (verb == "stats")
-        return "OK connections=" + std::to_string(m_web.Connections()) + " requests=" +
-               std::to_string(m_web.Requests()) + " forms=" + std::to_string(m_web.FormsApplied()) +
+        return "OK connections=" + std::to_string(m_web.Connections()) +
+               " requests=" + std::to_string(m_web.Requests()) + " forms=" + std::to_string(m_web.FormsApplied()) +
                " packages=" + std::to_string(m_web.PackagesReceived());
     if (verb != "fault")
         return "ERR bad web command: " + args;

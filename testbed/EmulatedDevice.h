@@ -149,7 +149,7 @@ private:
     bool m_stopping = false;
     std::thread m_clock;
     // Format job.
-    bool m_formatRan = false;     // a format was started since the device came up
+    bool m_formatRan = false; // a format was started since the device came up
     bool m_formatRunning = false;
     std::vector<Phase> m_phases;
     size_t m_phasesDone = 0;
@@ -161,7 +161,7 @@ private:
     Clock::time_point m_installSince;
     std::string m_package;
     bool m_packageGood = false;
-    bool m_reported = false;      // "installed" answered to a status request
+    bool m_reported = false; // "installed" answered to a status request
     Clock::time_point m_reportedAt;
     Clock::time_point m_rebootEnd;
     WebServer::Fault m_webFaultBeforeReboot = WebServer::Fault::None;

@@ -32,8 +32,7 @@ struct TableShape {
 const TableShape* ShapeOf(const std::string& page)
 {
     static const std::map<std::string, TableShape> shapes = {
-        {"/configuration/ShareManagement/PrivateFolder.shtml",
-         {nasmib::kFolderEntry, "ississsisssiiiiii", 17, 1, 5}},
+        {"/configuration/ShareManagement/PrivateFolder.shtml", {nasmib::kFolderEntry, "ississsisssiiiiii", 17, 1, 5}},
         {"/configuration/ShareManagement/UserManagement.shtml", {nasmib::kUserEntry, "issssiiiii", 10, 1, 2}},
         {"/configuration/ShareManagement/UserGroup.shtml", {nasmib::kGroupEntry, "issiiiii", 8, 1, 2}},
         {"/configuration/ShareManagement/QuotaManagement.shtml", {nasmib::kQuotaEntry, "isiiiii", 7, 1, 0}},
@@ -93,8 +92,7 @@ bool ApplyStep2(MibStore& store, const std::vector<FormCell>& cells, std::string
 
 } // namespace
 
-bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<FormCell>& cells,
-                    std::string* error)
+bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<FormCell>& cells, std::string* error)
 {
     if (page == kStep2Page)
         return ApplyStep2(store, cells, error);
@@ -104,7 +102,7 @@ bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<
     const Oid entry = ToOid(shape->entry);
 
     std::vector<std::pair<Oid, MibValue>> writes;
-    std::set<Oid> opened; // rows opened by this form
+    std::set<Oid> opened;             // rows opened by this form
     std::map<Oid, std::string> names; // new names by row
     for (const FormCell& cell : cells) {
         if ((cell.type != 'i' && cell.type != 's') || (cell.type == 'i' && !IsInteger32(cell.value)))

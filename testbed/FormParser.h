@@ -25,8 +25,7 @@ bool DecodeFormText(const std::string& text, std::string& out);
 // value is "<tag><OID>=<value>" after decoding. Integer values must fit a
 // 32-bit INTEGER. Returns false, with the reason in *error and no cells, for
 // a malformed body.
-bool ParseFormCells(const std::string& body, bool prefixed, std::vector<FormCell>& cells,
-                    std::string* error = nullptr);
+bool ParseFormCells(const std::string& body, bool prefixed, std::vector<FormCell>& cells, std::string* error = nullptr);
 
 // Takes the package's bytes out of a "/cgi-bin/remoteinstall" upload: the
 // part named "package" between its blank line and the next boundary line.

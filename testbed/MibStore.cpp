@@ -142,7 +142,8 @@ size_t MibStore::EraseRow(const Oid& entry, const Oid& row)
         std::lock_guard<std::mutex> lock(m_lock);
         for (auto it = m_objects.lower_bound(entry); it != m_objects.end() && OidStartsWith(it->first, entry);) {
             const Oid& o = it->first;
-            if (o.size() == entry.size() + 1 + row.size() && std::equal(row.begin(), row.end(), o.end() - static_cast<long>(row.size()))) {
+            if (o.size() == entry.size() + 1 + row.size() &&
+                std::equal(row.begin(), row.end(), o.end() - static_cast<long>(row.size()))) {
                 gone.push_back(o);
                 it = m_objects.erase(it);
             } else {

@@ -16,13 +16,13 @@ struct NasDescription {
         int totalMb = 0;
         int usedMb = 0;
         std::string fsType = "3"; // file-system number as text: "1" FAT32, "2" ext2, "3" ext3
-        int status = 2; // 2 ready, -2 not formatted, -1 formatting, 1 not installed, 0 none
+        int status = 2;           // 2 ready, -2 not formatted, -1 formatting, 1 not installed, 0 none
     };
     struct Folder {
         int index = 1;
         std::string location = "HDD1"; // MountName: the disk the folder lives on
         std::string shareName;
-        std::string readList;  // "user,@group,"
+        std::string readList; // "user,@group,"
         std::string writeList;
         int cifs = 1;
         int ftp = 0;

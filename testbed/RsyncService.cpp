@@ -129,8 +129,8 @@ bool RsyncService::Start(std::string* error)
     const std::string config = "--config=" + m_dir + "/rsyncd.conf";
     const std::string port = "--port=" + std::to_string(m_port);
     const std::string log = m_dir + "/daemon.out";
-    std::vector<std::string> args = {"unshare", "-U", "--map-user=1000", "--map-group=1000",
-                                     "rsync",   "--daemon", "--no-detach", config, port};
+    std::vector<std::string> args = {
+        "unshare", "-U", "--map-user=1000", "--map-group=1000", "rsync", "--daemon", "--no-detach", config, port};
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (std::string& a : args)

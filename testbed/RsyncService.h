@@ -53,10 +53,10 @@ private:
     DeviceState& m_state;
     pid_t m_pid = -1;
     int m_port = 873;
-    std::string m_dir;      // the service's own folder (config, log)
+    std::string m_dir; // the service's own folder (config, log)
     std::string m_roots[2];
     bool m_ownRoot[2] = {false, false};
-    std::string m_missing;  // module left out
+    std::string m_missing; // module left out
 };
 
 } // namespace testbed

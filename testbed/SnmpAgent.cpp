@@ -60,10 +60,8 @@ bool ValueOf(const netsnmp_variable_list* var, MibValue& out)
             return false;
         v.oid.assign(var->val.objid, var->val.objid + var->val_len / sizeof(oid));
         break;
-    case ASN_NULL:
-        break;
-    default:
-        return false;
+    case ASN_NULL: break;
+    default: return false;
     }
     out = std::move(v);
     return true;
@@ -84,11 +82,10 @@ bool AddValue(netsnmp_pdu* pdu, const Oid& name, const MibValue& value)
         std::vector<oid> v(value.oid.begin(), value.oid.end());
         return snmp_pdu_add_variable(pdu, n.data(), n.size(), ASN_OBJECT_ID, v.data(), v.size() * sizeof(oid));
     }
-    case sNMP_SYNTAX_NULL:
-        return snmp_add_null_var(pdu, n.data(), n.size());
+    case sNMP_SYNTAX_NULL: return snmp_add_null_var(pdu, n.data(), n.size());
     default:
-        return snmp_pdu_add_variable(pdu, n.data(), n.size(), static_cast<u_char>(value.syntax),
-                                     value.bytes.data(), value.bytes.size());
+        return snmp_pdu_add_variable(pdu, n.data(), n.size(), static_cast<u_char>(value.syntax), value.bytes.data(),
+                                     value.bytes.size());
     }
 }
 

@@ -71,10 +71,7 @@ bool SameSubnetOnInterface(uint32_t source, int ifIndex)
     return same;
 }
 
-int PrefixLength(uint32_t mask)
-{
-    return __builtin_popcount(ntohl(mask));
-}
+int PrefixLength(uint32_t mask) { return __builtin_popcount(ntohl(mask)); }
 
 // Runs a program without a shell and waits for it.
 int RunProgram(const std::vector<std::string>& args)
@@ -118,10 +115,7 @@ bool DecodePayloadLines(const unsigned char* data, size_t len, std::vector<std::
 
 UdpResponder::UdpResponder(DeviceState& state, uint16_t port) : m_state(state), m_port(port) {}
 
-UdpResponder::~UdpResponder()
-{
-    Stop();
-}
+UdpResponder::~UdpResponder() { Stop(); }
 
 bool UdpResponder::Start(std::string* error)
 {
@@ -242,8 +236,8 @@ std::vector<unsigned char> UdpResponder::Answer(const unsigned char* req, size_t
     case 2: {
         if (!forMe || len < 20 || len < 20u + req[19])
             return out;
-        bool ok = DecodePayloadLines(req + 20, req[19], lines) && lines.size() == 2 && admin &&
-                  lines[1] == admin->password;
+        bool ok =
+            DecodePayloadLines(req + 20, req[19], lines) && lines.size() == 2 && admin && lines[1] == admin->password;
         out = Head(3, d.mac, source);
         out.push_back(ok ? 0 : 1);
         if (ok && change) {
@@ -297,8 +291,7 @@ std::vector<unsigned char> UdpResponder::Answer(const unsigned char* req, size_t
         out.push_back(static_cast<unsigned char>(m_state.NextInstallStatus()));
         return out;
     }
-    default:
-        return out;
+    default: return out;
     }
 }
 
@@ -307,8 +300,8 @@ void UdpResponder::Handle(const unsigned char* req, size_t len, uint32_t source,
 {
     bool multicast = IN_MULTICAST(ntohl(destination));
     DeviceData before = m_state.Snapshot();
-    if (multicast && std::find(before.answerGroups.begin(), before.answerGroups.end(), destination) ==
-                         before.answerGroups.end())
+    if (multicast &&
+        std::find(before.answerGroups.begin(), before.answerGroups.end(), destination) == before.answerGroups.end())
         return;
 
     RequestRecord record;

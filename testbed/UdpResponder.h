@@ -41,8 +41,8 @@ public:
 
 private:
     void Run();
-    void Handle(const unsigned char* request, size_t len, uint32_t source, uint16_t sourcePort,
-                uint32_t destination, int ifIndex);
+    void Handle(const unsigned char* request, size_t len, uint32_t source, uint16_t sourcePort, uint32_t destination,
+                int ifIndex);
     void ApplyNetwork(const NetworkChange& change, int ifIndex);
 
     DeviceState& m_state;

@@ -30,9 +30,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxHead = 65536;
 constexpr uint64_t kMaxBody = 256ull * 1024 * 1024;
-constexpr int kIdleMs = 15000;     // a client that sends nothing for this long is dropped
-constexpr int kLingerMs = 2000;    // waiting for the client to close after the answer
-constexpr int kSplitGapMs = 100;   // pause between the two halves of a split status line
+constexpr int kIdleMs = 15000;   // a client that sends nothing for this long is dropped
+constexpr int kLingerMs = 2000;  // waiting for the client to close after the answer
+constexpr int kSplitGapMs = 100; // pause between the two halves of a split status line
 constexpr char kUploadType[] = "application/x-tolvane-upload";
 
 const std::string kStep2Page = "/configuration/SystemStatus/step2.shtml";
@@ -598,8 +598,7 @@ bool WebServer::Start(const std::string& address, uint16_t port)
     m->http->set_payload_max_length(kMaxBody);
     m->SetupRoutes();
     m->httpPort = m->http->bind_to_any_port("127.0.0.1");
-    if (m->httpPort <= 0 || ::pipe2(m->stopPipe, O_CLOEXEC) != 0 ||
-        ::pipe2(m->wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (m->httpPort <= 0 || ::pipe2(m->stopPipe, O_CLOEXEC) != 0 || ::pipe2(m->wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         CloseFd(m->listenFd);
         CloseFd(m->stopPipe[0]);
         CloseFd(m->stopPipe[1]);

@@ -16,14 +16,8 @@ void InitGuiServices()
     LoadSkin(SkinPath());
 }
 
-void SetMainWindow(MessageTarget* window)
-{
-    g_mainWindow = window;
-}
+void SetMainWindow(MessageTarget* window) { g_mainWindow = window; }
 
-MessageTarget* GetMainWindow()
-{
-    return g_mainWindow;
-}
+MessageTarget* GetMainWindow() { return g_mainWindow; }
 
 } // namespace platform::gui

@@ -56,7 +56,9 @@ void FillMenu(QMenu* menu, const Menu& items, const std::function<void(unsigned)
 }
 
 CommandBars::CommandBars(QWidget* site, CommandHandler onCommand)
-    : QObject(site), m_site(site), m_onCommand(std::move(onCommand))
+    : QObject(site)
+    , m_site(site)
+    , m_onCommand(std::move(onCommand))
 {
     m_area = new QWidget(site);
     m_area->setObjectName("commandBars");

@@ -37,15 +37,12 @@ ConnectionDialog::ConnectionDialog(QWidget* parent, const std::string& remoteNam
     layout->addRow(buttons);
 }
 
-std::string ConnectionDialog::Letter() const
-{
-    return m_letters->currentText().toStdString();
-}
+std::string ConnectionDialog::Letter() const { return m_letters->currentText().toStdString(); }
 
 } // namespace platform::gui
 
 int WNetConnectionDialog1(QWidget* owner, const std::string& remoteName, const std::string& user,
-                     const std::string& password, int* deviceNumber)
+                          const std::string& password, int* deviceNumber)
 {
     platform::gui::ConnectionDialog dlg(owner, remoteName);
     if (dlg.DoModal() != 1)

@@ -29,4 +29,4 @@ private:
 // default credentials). 0 with *deviceNumber the letter's number (A = 1),
 // -1 when the user cancelled, else the connection's error code.
 int WNetConnectionDialog1(QWidget* owner, const std::string& remoteName, const std::string& user,
-                     const std::string& password, int* deviceNumber);
+                          const std::string& password, int* deviceNumber);

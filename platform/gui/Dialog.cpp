@@ -8,15 +8,9 @@ namespace {
 Dialog::ModalHook g_modalHook;
 }
 
-Dialog::Dialog(QWidget* parent) : QDialog(parent)
-{
-    SetWindowExists(false);
-}
+Dialog::Dialog(QWidget* parent) : QDialog(parent) { SetWindowExists(false); }
 
-Dialog::~Dialog()
-{
-    Detach();
-}
+Dialog::~Dialog() { Detach(); }
 
 Dialog::ModalHook Dialog::SetModalHook(ModalHook hook)
 {
@@ -64,11 +58,8 @@ void Dialog::keyPressEvent(QKeyEvent* event)
         switch (event->key()) {
         case Qt::Key_Escape:
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            event->accept();
-            return;
-        default:
-            break;
+        case Qt::Key_Enter: event->accept(); return;
+        default: break;
         }
     }
     QDialog::keyPressEvent(event);

@@ -11,9 +11,9 @@
 
 // Workers may fill and read lists: such calls run on the GUI thread while
 // the worker waits.
-#define TOLVANE_ON_GUI_THREAD(call)                                                   \
-    if (!IsGuiThread())                                                               \
-        return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
+#define TOLVANE_ON_GUI_THREAD(call)                                                                                    \
+    if (!IsGuiThread())                                                                                                \
+    return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
 
 namespace platform::gui {
 namespace {
@@ -49,7 +49,8 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     m_report->header()->setStretchLastSection(true);
     m_report->header()->setSectionsMovable(false);
 
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_report)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_report)}) {
         view->setSelectionMode(QAbstractItemView::SingleSelection);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -100,9 +101,7 @@ void ListCtrl::SetView(View view)
         m_icons->setGridSize(QSize());
         m_stack->setCurrentWidget(m_icons);
         break;
-    case Report:
-        m_stack->setCurrentWidget(m_report);
-        break;
+    case Report: m_stack->setCurrentWidget(m_report); break;
     }
 }
 
@@ -137,20 +136,11 @@ bool ListCtrl::DeleteColumn(int column)
     return true;
 }
 
-int ListCtrl::GetColumnCount() const
-{
-    return m_model->columnCount();
-}
+int ListCtrl::GetColumnCount() const { return m_model->columnCount(); }
 
-void ListCtrl::SetColumnWidth(int column, int width)
-{
-    m_report->setColumnWidth(column, width);
-}
+void ListCtrl::SetColumnWidth(int column, int width) { m_report->setColumnWidth(column, width); }
 
-int ListCtrl::GetColumnWidth(int column) const
-{
-    return m_report->columnWidth(column);
-}
+int ListCtrl::GetColumnWidth(int column) const { return m_report->columnWidth(column); }
 
 QStandardItem* ListCtrl::Cell(int row, int column) const
 {
@@ -324,18 +314,14 @@ bool ListCtrl::SetItemSelected(int row, bool selected)
         return false;
     QItemSelectionModel* model = m_icons->selectionModel();
     if (selected) {
-        model->setCurrentIndex(m_model->index(row, 0),
-                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        model->setCurrentIndex(m_model->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else {
         model->select(m_model->index(row, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
     }
     return true;
 }
 
-void ListCtrl::ClearSelection()
-{
-    m_icons->selectionModel()->clearSelection();
-}
+void ListCtrl::ClearSelection() { m_icons->selectionModel()->clearSelection(); }
 
 void ListCtrl::EnsureVisible(int row)
 {
@@ -382,10 +368,7 @@ int ListCtrl::HitTest(const QPoint& point) const
     return RowAt(view, view->viewport()->mapFrom(this, point));
 }
 
-QModelIndex ListCtrl::ModelIndex(int row, int column) const
-{
-    return m_model->index(row, column);
-}
+QModelIndex ListCtrl::ModelIndex(int row, int column) const { return m_model->index(row, column); }
 
 QRect ListCtrl::GetItemRect(int row) const
 {
@@ -440,8 +423,7 @@ bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
             m_notify.onDblClk(RowAt(view, mouse->position().toPoint()));
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return QWidget::eventFilter(watched, event);
 }

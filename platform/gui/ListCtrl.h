@@ -67,7 +67,7 @@ public:
     uintptr_t GetItemData(int row) const;
 
     // Selection (single selection).
-    int GetSelectedItem() const;      // -1 when none
+    int GetSelectedItem() const; // -1 when none
     bool SetItemSelected(int row, bool selected);
     void ClearSelection();
     int GetSelectionMark() const { return m_selectionMark; }

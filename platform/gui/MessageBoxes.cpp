@@ -20,34 +20,25 @@ struct ButtonSpec {
 std::vector<ButtonSpec> ButtonsOf(unsigned style)
 {
     switch (style & platform::MB_TYPEMASK) {
-    case platform::MB_OKCANCEL:
-        return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+    case platform::MB_OKCANCEL: return {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
     case platform::MB_ABORTRETRYIGNORE:
         return {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
     case platform::MB_YESNOCANCEL:
         return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
-    case platform::MB_YESNO:
-        return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
-    case platform::MB_RETRYCANCEL:
-        return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
-    default:
-        return {{QMessageBox::Ok, IDOK}};
+    case platform::MB_YESNO: return {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+    case platform::MB_RETRYCANCEL: return {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+    default: return {{QMessageBox::Ok, IDOK}};
     }
 }
 
 QMessageBox::Icon IconOf(unsigned style)
 {
     switch (style & platform::MB_ICONMASK) {
-    case platform::MB_ICONERROR:
-        return QMessageBox::Critical;
-    case platform::MB_ICONQUESTION:
-        return QMessageBox::Question;
-    case platform::MB_ICONWARNING:
-        return QMessageBox::Warning;
-    case platform::MB_ICONINFORMATION:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
+    case platform::MB_ICONERROR: return QMessageBox::Critical;
+    case platform::MB_ICONQUESTION: return QMessageBox::Question;
+    case platform::MB_ICONWARNING: return QMessageBox::Warning;
+    case platform::MB_ICONINFORMATION: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
     }
 }
 
@@ -66,8 +57,8 @@ int ShowOnGuiThread(QWidget* owner, const std::string& text, unsigned style, con
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return platform::DefaultAnswer(style);
     }
-    QMessageBox box(IconOf(style), QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::NoButton, owner);
+    QMessageBox box(IconOf(style), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::NoButton,
+                    owner);
     std::vector<ButtonSpec> buttons = ButtonsOf(style);
     int defaultAnswer = platform::DefaultAnswer(style);
     int escapeAnswer = IDCANCEL;

@@ -39,18 +39,13 @@ void CallOnGuiThread(const std::function<void()>& fn)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(app, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }
 
-MessageTarget::MessageTarget() : m_state(std::make_shared<State>())
-{
-    m_state->target = this;
-}
+MessageTarget::MessageTarget() : m_state(std::make_shared<State>()) { m_state->target = this; }
 
-MessageTarget::~MessageTarget()
-{
-    Detach();
-}
+MessageTarget::~MessageTarget() { Detach(); }
 
 void MessageTarget::Detach()
 {
@@ -82,10 +77,7 @@ void MessageTarget::SetWindowExists(bool exists)
     m_state->window = exists;
 }
 
-intptr_t MessageTarget::Dispatch(const Message& message)
-{
-    return OnMessage(message);
-}
+intptr_t MessageTarget::Dispatch(const Message& message) { return OnMessage(message); }
 
 namespace {
 

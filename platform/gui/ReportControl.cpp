@@ -5,10 +5,7 @@
 
 namespace platform::gui {
 
-int ReportRecordItem::Compare(const ReportRecordItem& other) const
-{
-    return GetCaption().compare(other.GetCaption());
-}
+int ReportRecordItem::Compare(const ReportRecordItem& other) const { return GetCaption().compare(other.GetCaption()); }
 
 ReportRecordItem* ReportRecord::AddItem(ReportRecordItem* item)
 {

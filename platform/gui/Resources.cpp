@@ -8,10 +8,7 @@
 #include <sstream>
 
 // The resources live in a static library: make sure they are registered.
-static void InitTolvaneResources()
-{
-    Q_INIT_RESOURCE(tolvane);
-}
+static void InitTolvaneResources() { Q_INIT_RESOURCE(tolvane); }
 
 namespace platform::gui {
 namespace {
@@ -180,10 +177,7 @@ std::vector<unsigned> LoadToolBar(unsigned id)
     return it == table.end() ? std::vector<unsigned>() : it->second;
 }
 
-QPixmap LoadBitmap(unsigned id)
-{
-    return PixmapOf(QString(":/bitmaps/%1.png").arg(id));
-}
+QPixmap LoadBitmap(unsigned id) { return PixmapOf(QString(":/bitmaps/%1.png").arg(id)); }
 
 QIcon LoadIcon(unsigned id)
 {
@@ -215,8 +209,8 @@ std::vector<QPixmap> LoadImageStrip(unsigned bitmapId, int size, QColor mask)
     for (int i = 0; i < count; ++i) {
         QImage cell = image.copy(i * size, 0, size, size);
         if (image.height() != size)
-            cell = image.copy(i * size, 0, size, image.height()).scaled(size, size, Qt::KeepAspectRatio,
-                                                                         Qt::SmoothTransformation);
+            cell = image.copy(i * size, 0, size, image.height())
+                       .scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         images.push_back(QPixmap::fromImage(cell));
     }
     return images;

@@ -7,10 +7,7 @@
 
 namespace platform::gui {
 
-std::string SkinPath()
-{
-    return platform::ProgramFolder() + "Styles/" + "WinXP.Royale.cjstyles";
-}
+std::string SkinPath() { return platform::ProgramFolder() + "Styles/" + "WinXP.Royale.cjstyles"; }
 
 bool LoadSkin(const std::string& path)
 {

@@ -12,23 +12,23 @@
 
 // Workers may change the panel: such calls run on the GUI thread while the
 // worker waits.
-#define TOLVANE_ON_GUI_THREAD(call)                                                   \
-    if (!IsGuiThread())                                                               \
-        return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
-#define TOLVANE_VOID_ON_GUI_THREAD(call)                                              \
-    if (!IsGuiThread()) {                                                             \
-        CallOnGuiThread([&] { call; });                                               \
-        return;                                                                       \
+#define TOLVANE_ON_GUI_THREAD(call)                                                                                    \
+    if (!IsGuiThread())                                                                                                \
+    return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
+#define TOLVANE_VOID_ON_GUI_THREAD(call)                                                                               \
+    if (!IsGuiThread()) {                                                                                              \
+        CallOnGuiThread([&] { call; });                                                                                \
+        return;                                                                                                        \
     }
 
 namespace platform::gui {
 namespace {
-constexpr int kMargin = 10;       // around the groups
-constexpr int kGroupGap = 14;     // above each group (room for its icon)
+constexpr int kMargin = 10;   // around the groups
+constexpr int kGroupGap = 14; // above each group (room for its icon)
 constexpr int kCaptionHeight = 25;
 constexpr int kItemHeight = 20;
 constexpr int kBodyPad = 8;
-constexpr int kIconOverhang = 7;  // the group icon rises above the caption
+constexpr int kIconOverhang = 7; // the group icon rises above the caption
 // The keyboard and accessibility side of a painted link: a button over the
 // link that takes the focus (Tab), is pressed with Space or Enter and shows
 // itself to assistive tools as a button named by the link's text. The panel
@@ -66,9 +66,11 @@ protected:
 } // namespace
 
 TaskPanelGroup::TaskPanelGroup(TaskPanel* panel, unsigned id, int icon)
-    : m_panel(panel), m_id(id), m_caption(LoadString(id)), m_icon(icon)
-{
-}
+    : m_panel(panel)
+    , m_id(id)
+    , m_caption(LoadString(id))
+    , m_icon(icon)
+{}
 
 TaskPanelItem* TaskPanelGroup::AddLinkItem(unsigned id, int icon)
 {
@@ -171,10 +173,7 @@ void TaskPanel::RemoveAllGroups()
     Relayout();
 }
 
-void TaskPanel::SetIconsFromBitmap(unsigned bitmapId, int size)
-{
-    SetImages(LoadImageStrip(bitmapId, size));
-}
+void TaskPanel::SetIconsFromBitmap(unsigned bitmapId, int size) { SetImages(LoadImageStrip(bitmapId, size)); }
 
 void TaskPanel::SetImages(std::vector<QPixmap> images)
 {
@@ -182,10 +181,7 @@ void TaskPanel::SetImages(std::vector<QPixmap> images)
     Relayout();
 }
 
-int TaskPanel::GetClientHeight() const
-{
-    return m_contentHeight;
-}
+int TaskPanel::GetClientHeight() const { return m_contentHeight; }
 
 void TaskPanel::Relayout()
 {
@@ -386,8 +382,8 @@ void TaskPanel::paintEvent(QPaintEvent*)
         if (group->m_icon >= 0 && group->m_icon < GetImageCount()) {
             const QPixmap& icon = m_images[static_cast<size_t>(group->m_icon)];
             QSize size = icon.size().boundedTo(QSize(32, 32));
-            p.drawPixmap(QRect(cap.left() + 3, cap.bottom() + 1 - size.height() + kIconOverhang - 6,
-                               size.width(), size.height()),
+            p.drawPixmap(QRect(cap.left() + 3, cap.bottom() + 1 - size.height() + kIconOverhang - 6, size.width(),
+                               size.height()),
                          icon);
             textLeft = cap.left() + size.width() + 8;
         }
@@ -395,8 +391,8 @@ void TaskPanel::paintEvent(QPaintEvent*)
         p.setPen(CaptionColour());
         QRect textRect(textLeft, cap.top(), cap.right() - textLeft - (group->m_expandable ? 24 : 6), cap.height());
         p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
-                   QFontMetrics(captionFont).elidedText(QString::fromStdString(group->m_caption), Qt::ElideRight,
-                                                        textRect.width()));
+                   QFontMetrics(captionFont)
+                       .elidedText(QString::fromStdString(group->m_caption), Qt::ElideRight, textRect.width()));
         if (group->m_expandable) {
             // Round button with a chevron.
             QPointF c(cap.right() - 13, cap.center().y() + 0.5);

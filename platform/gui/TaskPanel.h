@@ -20,7 +20,11 @@ class TaskPanel;
 class TaskPanelItem {
 public:
     TaskPanelItem(unsigned id, std::string caption, bool link, int icon)
-        : m_id(id), m_caption(std::move(caption)), m_link(link), m_icon(icon) {}
+        : m_id(id)
+        , m_caption(std::move(caption))
+        , m_link(link)
+        , m_icon(icon)
+    {}
     unsigned GetID() const { return m_id; }
     const std::string& GetCaption() const { return m_caption; }
     bool IsLink() const { return m_link; }
@@ -102,9 +106,9 @@ public:
     QRect GroupCaptionRect(unsigned id) const;
 
     // Theme colours (RGB).
-    static QColor BackgroundColour();  // the blue area
-    static QColor CaptionColour();     // group captions and links
-    static QColor HotColour();         // a link under the mouse
+    static QColor BackgroundColour(); // the blue area
+    static QColor CaptionColour();    // group captions and links
+    static QColor HotColour();        // a link under the mouse
 
     // Called by groups after a change.
     void Relayout();

@@ -16,10 +16,7 @@ TrayIcon::~TrayIcon()
     delete m_menu;
 }
 
-bool TrayIcon::IsAvailable()
-{
-    return QSystemTrayIcon::isSystemTrayAvailable();
-}
+bool TrayIcon::IsAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 bool TrayIcon::Create(const std::string& caption, QWidget* owner, const QIcon& icon, unsigned menuId,
                       unsigned defaultCommand, std::function<void(unsigned)> onCommand)

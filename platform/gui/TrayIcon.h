@@ -22,8 +22,8 @@ public:
     // Icon with a tool tip caption, the owner window, the menu of menu
     // resource menuId (its first popup) and the command the icon's default
     // action (a click) runs. Commands go to onCommand.
-    bool Create(const std::string& caption, QWidget* owner, const QIcon& icon, unsigned menuId,
-                unsigned defaultCommand, std::function<void(unsigned)> onCommand);
+    bool Create(const std::string& caption, QWidget* owner, const QIcon& icon, unsigned menuId, unsigned defaultCommand,
+                std::function<void(unsigned)> onCommand);
 
     // Hides the owner and keeps the icon (minimises it without a tray).
     void MinimizeToTray();

@@ -163,10 +163,7 @@ void Worker::StopPeriodic()
         m_timer->stop();
 }
 
-bool Worker::IsPeriodic() const
-{
-    return m_timer && m_timer->isActive();
-}
+bool Worker::IsPeriodic() const { return m_timer && m_timer->isActive(); }
 
 bool Worker::Stop(int waitMs)
 {

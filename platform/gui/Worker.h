@@ -55,13 +55,13 @@ public:
     bool Start(std::function<R(const JobControl&)> job, std::function<void(R)> done, const Progress& progress = {})
     {
         auto result = std::make_shared<R>();
-        return StartJob([job = std::move(job), result](const JobControl& control,
-                                                       const Poster&) { *result = job(control); },
-                        [done = std::move(done), result]() {
-                            if (done)
-                                done(std::move(*result));
-                        },
-                        progress);
+        return StartJob(
+            [job = std::move(job), result](const JobControl& control, const Poster&) { *result = job(control); },
+            [done = std::move(done), result]() {
+                if (done)
+                    done(std::move(*result));
+            },
+            progress);
     }
     bool Start(std::function<void(const JobControl&)> job, std::function<void()> done = {}, Progress progress = {})
     {

@@ -215,7 +215,8 @@ void Play(QPainter& p, double cx, double cy, double r)
     Badge(p, QColor(0x2E, 0xA8, 0x3C), cx, cy, r);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
-    p.drawPolygon(QPolygonF({QPointF(cx - r * 0.3, cy - r * 0.45), QPointF(cx + r * 0.5, cy), QPointF(cx - r * 0.3, cy + r * 0.45)}));
+    p.drawPolygon(QPolygonF(
+        {QPointF(cx - r * 0.3, cy - r * 0.45), QPointF(cx + r * 0.5, cy), QPointF(cx - r * 0.3, cy + r * 0.45)}));
 }
 
 void BackupBox(QPainter& p)
@@ -306,8 +307,9 @@ void WriteAnimation()
             for (int x = 0; x < size; ++x) {
                 QRgb c = image.pixel(x, y);
                 // Pure white is the background: it becomes the transparent green.
-                indices[static_cast<size_t>(y * size + x)] =
-                    (qRed(c) == 255 && qGreen(c) == 255 && qBlue(c) == 255) ? 0 : static_cast<uint32_t>(Nearest(spec.palette, c));
+                indices[static_cast<size_t>(y * size + x)] = (qRed(c) == 255 && qGreen(c) == 255 && qBlue(c) == 255)
+                                                                 ? 0
+                                                                 : static_cast<uint32_t>(Nearest(spec.palette, c));
             }
         spec.frames.push_back(indices);
     }
@@ -315,7 +317,8 @@ void WriteAnimation()
     QString path = g_out + "/avi/255.avi";
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
 }
 
@@ -327,16 +330,17 @@ int main(int argc, char** argv)
     g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("res");
 
     // Program icon.
-    QImage icon = Draw(48, Scaled([](QPainter& p) {
-        Nas(p, 6, 2, 20, 28);
-    }), Qt::transparent);
+    QImage icon = Draw(48, Scaled([](QPainter& p) { Nas(p, 6, 2, 20, 28); }), Qt::transparent);
     Save(icon, "icons/125.png");
 
     // Share folder list: 0 public folder, 1 folder with an allow-list, 2 mapped
     // folder, 3 spare folder, 4 public NFS folder, 5 USB disk / restricted NFS.
     std::vector<Drawer> folders = {
         Scaled([](QPainter& p) { Folder(p); }),
-        Scaled([](QPainter& p) { Folder(p); Lock(p, 19, 15); }),
+        Scaled([](QPainter& p) {
+            Folder(p);
+            Lock(p, 19, 15);
+        }),
         Scaled([](QPainter& p) {
             Folder(p);
             p.setPen(QPen(QColor(0x2A, 0x7A, 0xE0), 2));
@@ -363,25 +367,34 @@ int main(int argc, char** argv)
     Save(Strip(32, folders), "bitmaps/263.png");
 
     // Backup tasks: 0 a task, 1 a task with a schedule, 2 the running task.
-    Save(Strip(64, {Scaled([](QPainter& p) { BackupBox(p); }),
-                    Scaled([](QPainter& p) { BackupBox(p); Clock(p, 24, 24, 6.5); }),
-                    Scaled([](QPainter& p) { BackupBox(p); Play(p, 24, 24, 6.5); })}),
+    Save(Strip(64, {Scaled([](QPainter& p) { BackupBox(p); }), Scaled([](QPainter& p) {
+                        BackupBox(p);
+                        Clock(p, 24, 24, 6.5);
+                    }),
+                    Scaled([](QPainter& p) {
+                        BackupBox(p);
+                        Play(p, 24, 24, 6.5);
+                    })}),
          "bitmaps/247.png");
 
     // Task panel pictures: 0 tasks, 1 tips, 2 information, 3 log.
-    Save(Strip(32, {Scaled([](QPainter& p) { BackupBox(p); }),
-                    Scaled([](QPainter& p) {
+    Save(Strip(32, {Scaled([](QPainter& p) { BackupBox(p); }), Scaled([](QPainter& p) {
                         p.setPen(QPen(QColor(0xB0, 0x80, 0x10), 0.8));
                         p.setBrush(Vertical(3, 22, QColor(0xFF, 0xF6, 0xA0), QColor(0xFF, 0xC8, 0x30)));
                         p.drawEllipse(QRectF(8, 3, 16, 17));
                         p.setBrush(QColor(0x90, 0x98, 0xA8));
                         p.drawRoundedRect(QRectF(12, 20, 8, 7), 1.5, 1.5);
                     }),
-                    Scaled([](QPainter& p) { Badge(p, QColor(0x2A, 0x6E, 0xD0), 16, 16, 13); InfoMark(p, 16, 16, 13); }),
+                    Scaled([](QPainter& p) {
+                        Badge(p, QColor(0x2A, 0x6E, 0xD0), 16, 16, 13);
+                        InfoMark(p, 16, 16, 13);
+                    }),
                     Scaled([](QPainter& p) { Document(p, 7, 3, 18, 26); })}),
          "bitmaps/267.png");
-    Save(Strip(32, {Scaled([](QPainter& p) { Folder(p); }),
-                    Scaled([](QPainter& p) { Badge(p, QColor(0x2A, 0x6E, 0xD0), 16, 16, 13); InfoMark(p, 16, 16, 13); })}),
+    Save(Strip(32, {Scaled([](QPainter& p) { Folder(p); }), Scaled([](QPainter& p) {
+                        Badge(p, QColor(0x2A, 0x6E, 0xD0), 16, 16, 13);
+                        InfoMark(p, 16, 16, 13);
+                    })}),
          "bitmaps/271.png");
 
     // Discovered devices (the mask colour is white, so marks use near-white):
@@ -423,14 +436,28 @@ int main(int argc, char** argv)
         Drawer draw;
     };
     std::vector<Button> buttons = {
-        {40006, Scaled([](QPainter& p) { Nas(p, 4, 3, 17, 25); Badge(p, QColor(0x2E, 0xA8, 0x3C), 24, 23, 6.5); Plus(p, 24, 23); })},
-        {40007, Scaled([](QPainter& p) { Person(p, 20, 6, QColor(0x5A, 0x8A, 0xD8)); Person(p, 12, 10, QColor(0x3C, 0xA0, 0x50)); })},
+        {40006, Scaled([](QPainter& p) {
+             Nas(p, 4, 3, 17, 25);
+             Badge(p, QColor(0x2E, 0xA8, 0x3C), 24, 23, 6.5);
+             Plus(p, 24, 23);
+         })},
+        {40007, Scaled([](QPainter& p) {
+             Person(p, 20, 6, QColor(0x5A, 0x8A, 0xD8));
+             Person(p, 12, 10, QColor(0x3C, 0xA0, 0x50));
+         })},
         {40008, Scaled([](QPainter& p) { Folder(p); })},
-        {40010, Scaled([](QPainter& p) { Nas(p, 4, 3, 17, 25); Badge(p, QColor(0x2A, 0x6E, 0xD0), 24, 23, 7); InfoMark(p, 24, 23, 7); })},
+        {40010, Scaled([](QPainter& p) {
+             Nas(p, 4, 3, 17, 25);
+             Badge(p, QColor(0x2A, 0x6E, 0xD0), 24, 23, 7);
+             InfoMark(p, 24, 23, 7);
+         })},
         {40012, Scaled([](QPainter& p) { Gear(p, 16, 16, 13); })},
         {40021, Scaled([](QPainter& p) { Arrows(p, 16, 16, 10, QColor(0x2A, 0x7A, 0xE0)); })},
         {40027, Scaled([](QPainter& p) { Document(p, 7, 3, 18, 26); })},
-        {40030, Scaled([](QPainter& p) { Person(p, 13, 6, QColor(0x5A, 0x8A, 0xD8)); Arrows(p, 23, 22, 5.5, QColor(0xE0, 0x7A, 0x20)); })},
+        {40030, Scaled([](QPainter& p) {
+             Person(p, 13, 6, QColor(0x5A, 0x8A, 0xD8));
+             Arrows(p, 23, 22, 5.5, QColor(0xE0, 0x7A, 0x20));
+         })},
     };
     for (const Button& b : buttons)
         Save(Draw(32, b.draw, Qt::transparent), QString("toolbar/%1.png").arg(b.id));

@@ -16,10 +16,7 @@
 
 using namespace platform::gui;
 
-CAVICtrl::CAVICtrl(QWidget* parent) : QWidget(parent)
-{
-    Reset();
-}
+CAVICtrl::CAVICtrl(QWidget* parent) : QWidget(parent) { Reset(); }
 
 CAVICtrl::~CAVICtrl()
 {
@@ -55,9 +52,9 @@ std::string CAVICtrl::CreateTempFile(int& fd)
     if (error || folder.empty())
         return {};
     for (;;) {
-        auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+        auto ticks =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count();
         char name[32];
         std::snprintf(name, sizeof name, "AVC%X.AVI", static_cast<unsigned>(ticks));
         platform::SleepMs(RealDelayMs(Delay::AviTempNamePause));

@@ -12,14 +12,14 @@
 
 // Open flags.
 enum : uint32_t {
-    AVC_HALFSPEED = 0x01,              // frame interval doubled
-    AVC_DOUBLESPEED = 0x02,            // frame interval halved (without 0x01)
-    AVC_CENTERAVI = 0x04,              // keep the size, natural frame size, centred
-    AVC_STRETCHAVI = 0x08,             // keep the size, frame drawn over the client area
-    AVC_CENTERRECT = 0x10,             // after resizing to the frame, keep it centred
-    AVC_AUTOPLAY = 0x20,               // play (looping) at once
-    AVC_USEBGCOLOR = 0x40,             // plain background in the window colour
-    AVC_FIRSTFRAMETRANSPARENT = 0x80,  // transparent colour from the first frame
+    AVC_HALFSPEED = 0x01,             // frame interval doubled
+    AVC_DOUBLESPEED = 0x02,           // frame interval halved (without 0x01)
+    AVC_CENTERAVI = 0x04,             // keep the size, natural frame size, centred
+    AVC_STRETCHAVI = 0x08,            // keep the size, frame drawn over the client area
+    AVC_CENTERRECT = 0x10,            // after resizing to the frame, keep it centred
+    AVC_AUTOPLAY = 0x20,              // play (looping) at once
+    AVC_USEBGCOLOR = 0x40,            // plain background in the window colour
+    AVC_FIRSTFRAMETRANSPARENT = 0x80, // transparent colour from the first frame
 };
 
 class CAVICtrl : public QWidget, public platform::gui::MessageTarget {

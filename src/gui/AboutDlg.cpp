@@ -14,7 +14,4 @@ CAboutDlg::CAboutDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui
 
 CAboutDlg::~CAboutDlg() = default;
 
-std::string CAboutDlg::GetVersionText() const
-{
-    return m_ui->version->text().toStdString();
-}
+std::string CAboutDlg::GetVersionText() const { return m_ui->version->text().toStdString(); }

@@ -26,20 +26,11 @@ CAddTaskWS_P2::CAddTaskWS_P2(QWidget* parent) : Dialog(parent), m_ui(std::make_u
     m_ui->folderList->SetNotify(std::move(notify));
 }
 
-CAddTaskWS_P2::~CAddTaskWS_P2()
-{
-    Detach();
-}
+CAddTaskWS_P2::~CAddTaskWS_P2() { Detach(); }
 
-ListCtrl* CAddTaskWS_P2::GetFolderList() const
-{
-    return m_ui->folderList;
-}
+ListCtrl* CAddTaskWS_P2::GetFolderList() const { return m_ui->folderList; }
 
-bool CAddTaskWS_P2::IsNextEnabled() const
-{
-    return m_ui->nextButton->isEnabled();
-}
+bool CAddTaskWS_P2::IsNextEnabled() const { return m_ui->nextButton->isEnabled(); }
 
 bool CAddTaskWS_P2::OnInitDialog()
 {

@@ -37,15 +37,9 @@ CAddTaskWZ_P0::CAddTaskWZ_P0(QWidget* parent) : Dialog(parent), m_ui(std::make_u
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
 }
 
-CAddTaskWZ_P0::~CAddTaskWZ_P0()
-{
-    Detach();
-}
+CAddTaskWZ_P0::~CAddTaskWZ_P0() { Detach(); }
 
-bool CAddTaskWZ_P0::IsApplyEnabled() const
-{
-    return m_ui->applyButton->isEnabled();
-}
+bool CAddTaskWZ_P0::IsApplyEnabled() const { return m_ui->applyButton->isEnabled(); }
 
 bool CAddTaskWZ_P0::OnInitDialog()
 {
@@ -59,10 +53,7 @@ bool CAddTaskWZ_P0::OnInitDialog()
     return true;
 }
 
-void CAddTaskWZ_P0::OnChangeName()
-{
-    m_ui->applyButton->setEnabled(!m_ui->nameEdit->text().isEmpty());
-}
+void CAddTaskWZ_P0::OnChangeName() { m_ui->applyButton->setEnabled(!m_ui->nameEdit->text().isEmpty()); }
 
 bool CAddTaskWZ_P0::CheckTaskName(const std::string& name)
 {
@@ -91,14 +82,11 @@ void CAddTaskWZ_P0::OnOK()
         return;
     }
     switch (FindTaskName(name)) {
-    case 2:
-        ShowMessageBox(this, "Task name must be unique!!", platform::MB_OK);
-        return;
+    case 2: ShowMessageBox(this, "Task name must be unique!!", platform::MB_OK); return;
     case 1:
         ShowMessageBox(this, "The name had used by other user. Task name must be unique!!", platform::MB_OK);
         return;
-    default:
-        break;
+    default: break;
     }
     if (m_task != nullptr)
         m_task->taskName = name;

@@ -58,10 +58,7 @@ CAddTaskWZ_p3::CAddTaskWZ_p3(QWidget* parent) : Dialog(parent), m_ui(std::make_u
 
 CAddTaskWZ_p3::~CAddTaskWZ_p3() = default;
 
-int CAddTaskWZ_p3::DaysInMonth(int year, int month)
-{
-    return schedule::DaysInMonth(year, month);
-}
+int CAddTaskWZ_p3::DaysInMonth(int year, int month) { return schedule::DaysInMonth(year, month); }
 
 void CAddTaskWZ_p3::DeleteScheduleKeys(const std::string& taskName, const std::string& key)
 {
@@ -71,38 +68,22 @@ void CAddTaskWZ_p3::DeleteScheduleKeys(const std::string& taskName, const std::s
 QWidget* CAddTaskWZ_p3::GetDlgItem(int id) const
 {
     switch (id) {
-    case 1:
-        return m_ui->finishButton;
-    case 2:
-        return m_ui->cancelButton;
-    case IDC_DAILY:
-        return m_ui->dailyRadio;
-    case IDC_WEEKLY:
-        return m_ui->weeklyRadio;
-    case IDC_MONTHLY:
-        return m_ui->monthlyRadio;
-    case IDC_EXECUTE_TIME:
-        return m_ui->executeTime;
-    case IDC_DAY_COMBO:
-        return m_ui->dayCombo;
-    case IDC_FIRST_LABEL:
-        return m_ui->firstLabel;
-    case IDC_SECOND_LABEL:
-        return m_ui->secondLabel;
-    case IDC_SET_TIME_FRAME:
-        return m_ui->setTimeFrame;
-    case IDC_INSTRUCTION:
-        return m_ui->instructionText;
-    case IDC_ONE_TIME:
-        return m_ui->oneTimeRadio;
-    case IDC_ROUTINE:
-        return m_ui->routineRadio;
-    case IDC_ONE_TIME_DATE:
-        return m_ui->oneTimeDate;
-    case IDC_ONE_TIME_TIME:
-        return m_ui->oneTimeTime;
-    default:
-        return nullptr;
+    case 1: return m_ui->finishButton;
+    case 2: return m_ui->cancelButton;
+    case IDC_DAILY: return m_ui->dailyRadio;
+    case IDC_WEEKLY: return m_ui->weeklyRadio;
+    case IDC_MONTHLY: return m_ui->monthlyRadio;
+    case IDC_EXECUTE_TIME: return m_ui->executeTime;
+    case IDC_DAY_COMBO: return m_ui->dayCombo;
+    case IDC_FIRST_LABEL: return m_ui->firstLabel;
+    case IDC_SECOND_LABEL: return m_ui->secondLabel;
+    case IDC_SET_TIME_FRAME: return m_ui->setTimeFrame;
+    case IDC_INSTRUCTION: return m_ui->instructionText;
+    case IDC_ONE_TIME: return m_ui->oneTimeRadio;
+    case IDC_ROUTINE: return m_ui->routineRadio;
+    case IDC_ONE_TIME_DATE: return m_ui->oneTimeDate;
+    case IDC_ONE_TIME_TIME: return m_ui->oneTimeTime;
+    default: return nullptr;
     }
 }
 
@@ -181,20 +162,11 @@ void CAddTaskWZ_p3::OnOneTime()
     SetTexts("Select Date :", "Select Time :", "Please choose one backup time.");
 }
 
-void CAddTaskWZ_p3::OnDaily()
-{
-    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Daily);
-}
+void CAddTaskWZ_p3::OnDaily() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Daily); }
 
-void CAddTaskWZ_p3::OnWeekly()
-{
-    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Weekly);
-}
+void CAddTaskWZ_p3::OnWeekly() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Weekly); }
 
-void CAddTaskWZ_p3::OnMonthly()
-{
-    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Monthly);
-}
+void CAddTaskWZ_p3::OnMonthly() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Monthly); }
 
 void CAddTaskWZ_p3::Confirm(const std::string& text, const BackupScheduleInfo& s)
 {

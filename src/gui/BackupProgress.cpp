@@ -16,10 +16,7 @@ CBackupProgress::CBackupProgress(QWidget* parent) : Dialog(parent), m_ui(std::ma
     OnInitDialog();
 }
 
-CBackupProgress::~CBackupProgress()
-{
-    m_worker.Stop();
-}
+CBackupProgress::~CBackupProgress() { m_worker.Stop(); }
 
 bool CBackupProgress::OnInitDialog()
 {
@@ -34,41 +31,25 @@ bool CBackupProgress::OnInitDialog()
 QWidget* CBackupProgress::GetDlgItem(int id) const
 {
     switch (id) {
-    case 1:
-        return m_ui->closeButton;
-    case IDC_PROGRESS:
-        return m_ui->progressBar;
-    case IDC_STATUS:
-        return m_ui->statusText;
-    default:
-        return nullptr;
+    case 1: return m_ui->closeButton;
+    case IDC_PROGRESS: return m_ui->progressBar;
+    case IDC_STATUS: return m_ui->statusText;
+    default: return nullptr;
     }
 }
 
-void CBackupProgress::OnOK()
-{
-    hide();
-}
+void CBackupProgress::OnOK() { hide(); }
 
-void CBackupProgress::SetPos(int percent)
-{
-    m_ui->progressBar->setValue(percent);
-}
+void CBackupProgress::SetPos(int percent) { m_ui->progressBar->setValue(percent); }
 
-int CBackupProgress::GetPos() const
-{
-    return m_ui->progressBar->value();
-}
+int CBackupProgress::GetPos() const { return m_ui->progressBar->value(); }
 
 void CBackupProgress::SetStatusText(const std::string& text)
 {
     m_ui->statusText->setText(QString::fromStdString(text));
 }
 
-std::string CBackupProgress::StatusText() const
-{
-    return m_ui->statusText->text().toStdString();
-}
+std::string CBackupProgress::StatusText() const { return m_ui->statusText->text().toStdString(); }
 
 void CBackupProgress::OnProgress(int percent, const std::string& text)
 {
@@ -101,15 +82,12 @@ bool CBackupProgress::StartRun(const std::string& firstText,
         return false;
     BeginRun(firstText);
     show();
-    return m_worker.Start<BackupRunResult>(std::move(job), std::move(done),
-                                           [this, onReport = std::move(onReport)](int percent, const std::string& text) {
-                                               OnProgress(percent, text);
-                                               if (onReport)
-                                                   onReport();
-                                           });
+    return m_worker.Start<BackupRunResult>(
+        std::move(job), std::move(done), [this, onReport = std::move(onReport)](int percent, const std::string& text) {
+            OnProgress(percent, text);
+            if (onReport)
+                onReport();
+        });
 }
 
-bool CBackupProgress::StopRun(int waitMs)
-{
-    return m_worker.Stop(waitMs);
-}
+bool CBackupProgress::StopRun(int waitMs) { return m_worker.Stop(waitMs); }

@@ -35,8 +35,7 @@ public:
 
     // Shows the window and backs the task up on the worker; done gets the
     // outcome on the GUI thread. False while a run is under way.
-    bool StartBackup(const BackupTaskInfo& task, std::time_t startTime,
-                     std::function<void(BackupRunResult)> done);
+    bool StartBackup(const BackupTaskInfo& task, std::time_t startTime, std::function<void(BackupRunResult)> done);
     // Shows the window with firstText and runs job (a backup or a restore)
     // on the worker; onReport runs on the GUI thread with every report, done
     // gets the outcome. False while a run is under way.

@@ -27,14 +27,8 @@ const char kSomeRunning[] = "Some Task running, please wait the process finish!!
 const char kNotBackedUp[] = "The task has not been backuped before.";
 
 // "AM 02:00:00, 12/09/26" and "AM 02:00:00" of a schedule's next run.
-std::string LongTime(std::time_t t)
-{
-    return schedule::FormatTime(t, "%p %I:%M:%S, %x");
-}
-std::string ShortTime(std::time_t t)
-{
-    return schedule::FormatTime(t, "%p %I:%M:%S");
-}
+std::string LongTime(std::time_t t) { return schedule::FormatTime(t, "%p %I:%M:%S, %x"); }
+std::string ShortTime(std::time_t t) { return schedule::FormatTime(t, "%p %I:%M:%S"); }
 
 } // namespace
 
@@ -125,11 +119,11 @@ bool CTaskPropertyDlg::OnInitDialog()
 // The page
 
 CBackupRestorePage::CBackupRestorePage(QWidget* parent)
-    : CPageView(parent),
-      m_wizard1(std::make_unique<CTaskWizardpage1>(this)),
-      m_wizard2(std::make_unique<CAddTaskWS_P2>(this)),
-      m_scheduleDlg(std::make_unique<CAddTaskWZ_p3>(this)),
-      m_nameDlg(std::make_unique<CAddTaskWZ_P0>(this))
+    : CPageView(parent)
+    , m_wizard1(std::make_unique<CTaskWizardpage1>(this))
+    , m_wizard2(std::make_unique<CAddTaskWS_P2>(this))
+    , m_scheduleDlg(std::make_unique<CAddTaskWZ_p3>(this))
+    , m_nameDlg(std::make_unique<CAddTaskWZ_P0>(this))
 {
     setObjectName("CBackupRestorePage");
     m_largeIconId = 247;
@@ -232,8 +226,9 @@ std::string CBackupRestorePage::GetTaskInfoText(const std::string& name) const
         if (task.taskName != name)
             continue;
         text += "  Backup size: " + task.taskBackSize + "\n  Nas folder name: " + task.nasFolderName +
-                "\n  Nas folder share type: " + task.nasFolderStatus + "\n  Nas folder use type: " +
-                task.nasFolderType + "\n  The last backup time:\n    " + task.lastBackTime;
+                "\n  Nas folder share type: " + task.nasFolderStatus +
+                "\n  Nas folder use type: " + task.nasFolderType + "\n  The last backup time:\n    " +
+                task.lastBackTime;
         if (task.schedules.empty())
             continue;
         const BackupScheduleInfo& s = task.schedules.front();
@@ -353,8 +348,9 @@ void CBackupRestorePage::OnListRClick(int row)
     menu.push_back(MenuItem::Separator());
     menu.push_back(MenuItem::Command(ID_BACKUP_NOW, "&Backup Now"));
     if (HasBackup(name))
-        menu.push_back(MenuItem::Popup("Restore Now", {MenuItem::Command(ID_RESTORE_ORIGINAL, "Restore to &original"),
-                                                       MenuItem::Command(ID_RESTORE_OTHER, "Restore to other &place")}));
+        menu.push_back(
+            MenuItem::Popup("Restore Now", {MenuItem::Command(ID_RESTORE_ORIGINAL, "Restore to &original"),
+                                            MenuItem::Command(ID_RESTORE_OTHER, "Restore to other &place")}));
     menu.push_back(MenuItem::Separator());
     menu.push_back(MenuItem::Command(ID_SCHEDULE_SETTING, "&Schedule Setting"));
     if (HasSchedule(name))
@@ -368,12 +364,8 @@ void CBackupRestorePage::OnPageCommand(unsigned id)
 {
     ListCtrl* list = GetListCtrl();
     switch (id) {
-    case ID_ADD_TASK:
-        AddTask();
-        break;
-    case ID_DELETE_TASK:
-        DeleteTask();
-        break;
+    case ID_ADD_TASK: AddTask(); break;
+    case ID_DELETE_TASK: DeleteTask(); break;
     case ID_EDIT_TASK: {
         const int row = EditTask();
         OnListItemSelected(row);
@@ -381,9 +373,7 @@ void CBackupRestorePage::OnPageCommand(unsigned id)
         list->setFocus();
         break;
     }
-    case ID_BACKUP_NOW:
-        BackupNow();
-        break;
+    case ID_BACKUP_NOW: BackupNow(); break;
     case ID_REMOVE_SCHEDULE: {
         const int row = RemoveSchedule();
         OnListItemSelected(row);
@@ -391,31 +381,25 @@ void CBackupRestorePage::OnPageCommand(unsigned id)
         list->setFocus();
         break;
     }
-    case ID_RESTORE_ORIGINAL:
-        RestoreToOriginal();
-        break;
-    case ID_RESTORE_OTHER:
-        RestoreToOtherPlace();
-        break;
-    case ID_SCHEDULE_SETTING:
-        OnListItemSelected(ScheduleSetting());
-        break;
-    case ID_SHOW_PROPERTY:
-        ShowProperty();
-        break;
-    default:
-        ShowMessageBox(this, "click 'default'", platform::MB_OK);
-        break;
+    case ID_RESTORE_ORIGINAL: RestoreToOriginal(); break;
+    case ID_RESTORE_OTHER: RestoreToOtherPlace(); break;
+    case ID_SCHEDULE_SETTING: OnListItemSelected(ScheduleSetting()); break;
+    case ID_SHOW_PROPERTY: ShowProperty(); break;
+    default: ShowMessageBox(this, "click 'default'", platform::MB_OK); break;
     }
 }
 
 void CBackupRestorePage::OnTaskPanelLink(unsigned id)
 {
     static const std::pair<unsigned, unsigned> links[] = {
-        {IDS_ADD_TASK, ID_ADD_TASK},           {IDS_DELETE_TASK, ID_DELETE_TASK},
-        {IDS_EDIT_TASK, ID_EDIT_TASK},         {IDS_BACKUP_NOW, ID_BACKUP_NOW},
-        {IDS_REMOVE_SCHEDULE, ID_REMOVE_SCHEDULE}, {IDS_RESTORE_ORIGINAL, ID_RESTORE_ORIGINAL},
-        {IDS_RESTORE_OTHER, ID_RESTORE_OTHER}, {IDS_SCHEDULE_SETTING, ID_SCHEDULE_SETTING},
+        {IDS_ADD_TASK, ID_ADD_TASK},
+        {IDS_DELETE_TASK, ID_DELETE_TASK},
+        {IDS_EDIT_TASK, ID_EDIT_TASK},
+        {IDS_BACKUP_NOW, ID_BACKUP_NOW},
+        {IDS_REMOVE_SCHEDULE, ID_REMOVE_SCHEDULE},
+        {IDS_RESTORE_ORIGINAL, ID_RESTORE_ORIGINAL},
+        {IDS_RESTORE_OTHER, ID_RESTORE_OTHER},
+        {IDS_SCHEDULE_SETTING, ID_SCHEDULE_SETTING},
         {IDS_SHOW_PROPERTY, ID_SHOW_PROPERTY},
     };
     for (const auto& [link, command] : links) {
@@ -438,10 +422,7 @@ std::string CBackupRestorePage::SelectedName() const
     return GetListCtrl()->GetItemText(row, 0);
 }
 
-void CBackupRestorePage::FocusList()
-{
-    GetListCtrl()->setFocus();
-}
+void CBackupRestorePage::FocusList() { GetListCtrl()->setFocus(); }
 
 void CBackupRestorePage::Refuse(const std::string& text)
 {
@@ -647,8 +628,8 @@ void CBackupRestorePage::RestoreToOtherPlace()
                       "status and make sure the NAS is online");
     const BackupTaskInfo task = *FindTask(name);
     const std::time_t start = platform::WallNow();
-    StartRun(LOG_RESTORE, [task, start, targetName = m_restoreTargetName, targetPath = m_restoreTargetPath](
-                              const platform::JobControl& c) {
+    StartRun(LOG_RESTORE, [task, start, targetName = m_restoreTargetName,
+                           targetPath = m_restoreTargetPath](const platform::JobControl& c) {
         return DoRestoreToOtherPlace(task, targetName, targetPath, start, c);
     });
 }

@@ -25,7 +25,6 @@ class CAddTaskWS_P2;
 class CAddTaskWZ_p3;
 class CAddTaskWZ_P0;
 
-
 // The task property view: the schedule manage dialog showing one task's
 // information, folders and schedule; it changes nothing.
 class CTaskPropertyDlg : public CSchedue_manage_page {

@@ -48,64 +48,42 @@ CDeviceInfoDlg::~CDeviceInfoDlg()
     Detach();
 }
 
-int CDeviceInfoDlg::RunningQueries()
-{
-    return g_runningQueries.load();
-}
+int CDeviceInfoDlg::RunningQueries() { return g_runningQueries.load(); }
 
 std::string CDeviceInfoDlg::DiskModeText(int mode)
 {
     switch (mode) {
-    case 0:
-        return "Individual Disk";
-    case 1:
-        return "Raid1";
-    case 2:
-        return "Raid1 (Broken)";
-    case 3:
-        return "Raid0";
-    case 4:
-        return "JBOD";
-    default:
-        return "Undefined";
+    case 0: return "Individual Disk";
+    case 1: return "Raid1";
+    case 2: return "Raid1 (Broken)";
+    case 3: return "Raid0";
+    case 4: return "JBOD";
+    default: return "Undefined";
     }
 }
 
 std::string CDeviceInfoDlg::FileSystemText(int type)
 {
     switch (type) {
-    case 1:
-        return "Fat32";
-    case 2:
-        return "Ext2";
-    case 3:
-        return "Ext3";
-    default:
-        return "unknown";
+    case 1: return "Fat32";
+    case 2: return "Ext2";
+    case 3: return "Ext3";
+    default: return "unknown";
     }
 }
 
 QLabel* CDeviceInfoDlg::Label(int id) const
 {
     switch (id) {
-    case IDC_NAME:
-        return m_ui->name;
-    case IDC_IP_ADDRESS:
-        return m_ui->ipAddress;
-    case IDC_MAC_ADDRESS:
-        return m_ui->macAddress;
-    case IDC_FIRMWARE_VERSION:
-        return m_ui->firmwareVersion;
-    case IDC_PACKAGE_VERSION:
-        return m_ui->packageVersion;
-    case IDC_BOOT_TIME:
-        return m_ui->bootTime;
-    case IDC_LAN_INTERFACE:
-        return m_ui->lanInterface;
-    case IDC_DISK_MODE:
-        return m_ui->diskMode;
-    default:
-        return nullptr;
+    case IDC_NAME: return m_ui->name;
+    case IDC_IP_ADDRESS: return m_ui->ipAddress;
+    case IDC_MAC_ADDRESS: return m_ui->macAddress;
+    case IDC_FIRMWARE_VERSION: return m_ui->firmwareVersion;
+    case IDC_PACKAGE_VERSION: return m_ui->packageVersion;
+    case IDC_BOOT_TIME: return m_ui->bootTime;
+    case IDC_LAN_INTERFACE: return m_ui->lanInterface;
+    case IDC_DISK_MODE: return m_ui->diskMode;
+    default: return nullptr;
     }
 }
 
@@ -232,8 +210,7 @@ void CDeviceInfoDlg::ShowValues()
         m_storageList->SetItemText(row, 1, FileSystemText(r.fileSystem));
         m_storageList->SetItemText(row, 2, FormatDiskSize(NotNegative(r.totalMb)));
         m_storageList->SetItemText(row, 3, FormatDiskSize(NotNegative(r.usedMb)));
-        m_storageList->SetItemText(row, 4,
-                                   FormatDiskSize(NotNegative(static_cast<long long>(r.totalMb) - r.usedMb)));
+        m_storageList->SetItemText(row, 4, FormatDiskSize(NotNegative(static_cast<long long>(r.totalMb) - r.usedMb)));
     }
 }
 

@@ -26,11 +26,16 @@ namespace {
 
 // Control sets of the three modes; each ends at the first 0.
 const int kListSet[] = {CDiscoverNasDlg::IDC_STATUS, CDiscoverNasDlg::IDC_DEVICE_LIST, 0};
-const int kLoginSet[] = {CDiscoverNasDlg::IDC_NAME_TEXT,     CDiscoverNasDlg::IDC_NAME_LABEL,
-                         CDiscoverNasDlg::IDC_ADDRESS_TEXT,  CDiscoverNasDlg::IDC_ADDRESS_LABEL,
-                         CDiscoverNasDlg::IDC_PASSWORD,      CDiscoverNasDlg::IDC_USER,
-                         CDiscoverNasDlg::IDC_ADDRESS_LABEL, CDiscoverNasDlg::IDC_FIELD1_LABEL,
-                         CDiscoverNasDlg::IDC_FIELD2_LABEL,  CDiscoverNasDlg::IDC_REMEMBER,
+const int kLoginSet[] = {CDiscoverNasDlg::IDC_NAME_TEXT,
+                         CDiscoverNasDlg::IDC_NAME_LABEL,
+                         CDiscoverNasDlg::IDC_ADDRESS_TEXT,
+                         CDiscoverNasDlg::IDC_ADDRESS_LABEL,
+                         CDiscoverNasDlg::IDC_PASSWORD,
+                         CDiscoverNasDlg::IDC_USER,
+                         CDiscoverNasDlg::IDC_ADDRESS_LABEL,
+                         CDiscoverNasDlg::IDC_FIELD1_LABEL,
+                         CDiscoverNasDlg::IDC_FIELD2_LABEL,
+                         CDiscoverNasDlg::IDC_REMEMBER,
                          0};
 const int kNetworkSet[] = {CDiscoverNasDlg::IDC_NET_GROUP,     CDiscoverNasDlg::IDC_IP,
                            CDiscoverNasDlg::IDC_MASK,          CDiscoverNasDlg::IDC_GATEWAY,
@@ -79,8 +84,10 @@ const NasInfo* GroupRecord(const NasGroup& group, bool* sameSubnet)
 } // namespace
 
 CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
-    : Dialog(parent), m_ui(std::make_unique<Ui::DiscoverNasDlg>()), m_autoAttach(type == 1),
-      m_changeUser(type == 2)
+    : Dialog(parent)
+    , m_ui(std::make_unique<Ui::DiscoverNasDlg>())
+    , m_autoAttach(type == 1)
+    , m_changeUser(type == 2)
 {
     m_ui->setupUi(this);
     m_list = m_ui->deviceList;
@@ -125,63 +132,36 @@ CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
     ShowSet(kListSet, false);
 }
 
-CDiscoverNasDlg::~CDiscoverNasDlg()
-{
-    Detach();
-}
+CDiscoverNasDlg::~CDiscoverNasDlg() { Detach(); }
 
 QWidget* CDiscoverNasDlg::GetDlgItem(int id) const
 {
     switch (id) {
-    case 1:
-        return m_ui->okButton;
-    case 2:
-        return m_ui->cancelButton;
-    case IDC_PASSWORD:
-        return m_ui->passwordEdit;
-    case IDC_USER:
-        return m_ui->userEdit;
-    case IDC_REMEMBER:
-        return m_ui->rememberCheck;
-    case IDC_DEVICE_LIST:
-        return m_ui->deviceList;
-    case IDC_ACTION:
-        return m_ui->actionButton;
-    case IDC_ADDRESS_LABEL:
-        return m_ui->addressLabel;
-    case IDC_FIELD1_LABEL:
-        return m_ui->field1Label;
-    case IDC_FIELD2_LABEL:
-        return m_ui->field2Label;
-    case IDC_STATUS:
-        return m_ui->statusText;
-    case IDC_ADDRESS_TEXT:
-        return m_ui->addressText;
-    case IDC_NAME_LABEL:
-        return m_ui->nameLabel;
-    case IDC_NAME_TEXT:
-        return m_ui->nameText;
-    case IDC_IP:
-        return m_ui->ipAddress;
-    case IDC_MASK:
-        return m_ui->maskAddress;
-    case IDC_GATEWAY:
-        return m_ui->gatewayAddress;
-    case IDC_AUTO_IP:
-        return m_ui->autoIp;
-    case IDC_NET_GROUP:
-        return m_ui->netGroup;
-    case IDC_STATIC_IP:
-        return m_ui->staticIp;
-    default:
-        return nullptr;
+    case 1: return m_ui->okButton;
+    case 2: return m_ui->cancelButton;
+    case IDC_PASSWORD: return m_ui->passwordEdit;
+    case IDC_USER: return m_ui->userEdit;
+    case IDC_REMEMBER: return m_ui->rememberCheck;
+    case IDC_DEVICE_LIST: return m_ui->deviceList;
+    case IDC_ACTION: return m_ui->actionButton;
+    case IDC_ADDRESS_LABEL: return m_ui->addressLabel;
+    case IDC_FIELD1_LABEL: return m_ui->field1Label;
+    case IDC_FIELD2_LABEL: return m_ui->field2Label;
+    case IDC_STATUS: return m_ui->statusText;
+    case IDC_ADDRESS_TEXT: return m_ui->addressText;
+    case IDC_NAME_LABEL: return m_ui->nameLabel;
+    case IDC_NAME_TEXT: return m_ui->nameText;
+    case IDC_IP: return m_ui->ipAddress;
+    case IDC_MASK: return m_ui->maskAddress;
+    case IDC_GATEWAY: return m_ui->gatewayAddress;
+    case IDC_AUTO_IP: return m_ui->autoIp;
+    case IDC_NET_GROUP: return m_ui->netGroup;
+    case IDC_STATIC_IP: return m_ui->staticIp;
+    default: return nullptr;
     }
 }
 
-int CDiscoverNasDlg::GetRowCount() const
-{
-    return m_list->GetItemCount();
-}
+int CDiscoverNasDlg::GetRowCount() const { return m_list->GetItemCount(); }
 
 CDiscoverNasDlg::RowRecord* CDiscoverNasDlg::Row(int row) const
 {
@@ -208,20 +188,11 @@ bool CDiscoverNasDlg::GetRowAnswering(int row) const
     return r && r->answering;
 }
 
-int CDiscoverNasDlg::GetRowImage(int row) const
-{
-    return m_list->GetItemImage(row);
-}
+int CDiscoverNasDlg::GetRowImage(int row) const { return m_list->GetItemImage(row); }
 
-std::string CDiscoverNasDlg::GetStatusText() const
-{
-    return m_ui->statusText->text().toStdString();
-}
+std::string CDiscoverNasDlg::GetStatusText() const { return m_ui->statusText->text().toStdString(); }
 
-void CDiscoverNasDlg::EnableOk(bool enable)
-{
-    m_ui->okButton->setEnabled(enable);
-}
+void CDiscoverNasDlg::EnableOk(bool enable) { m_ui->okButton->setEnabled(enable); }
 
 void CDiscoverNasDlg::ShowSet(const int* ids, bool show)
 {
@@ -249,9 +220,8 @@ bool CDiscoverNasDlg::OnInitDialog()
     // Change user: only the device of the current login is looked for.
     m_ui->actionButton->hide();
     const std::string macText = GetNasContext()->m_macText;
-    int code = RunJob([this, macText](const platform::JobControl& job) {
-        return DiscoveryScan(m_discovery, macText, true, job);
-    });
+    int code = RunJob(
+        [this, macText](const platform::JobControl& job) { return DiscoveryScan(m_discovery, macText, true, job); });
     if (code == CODE_OK && !m_discovery.m_groups.empty()) {
         bool same = false;
         if (const NasInfo* rec = GroupRecord(m_discovery.m_groups.front(), &same)) {
@@ -277,17 +247,10 @@ void CDiscoverNasDlg::ShowMessage(unsigned stringId, unsigned style)
 intptr_t CDiscoverNasDlg::OnSwitchMode(const Message& message)
 {
     switch (message.wParam) {
-    case 1:
-        EnterListMode();
-        break;
-    case 2:
-        EnterLoginMode(static_cast<int>(message.lParam));
-        break;
-    case 3:
-        EnterNetConfigMode();
-        break;
-    default:
-        return 0;
+    case 1: EnterListMode(); break;
+    case 2: EnterLoginMode(static_cast<int>(message.lParam)); break;
+    case 3: EnterNetConfigMode(); break;
+    default: return 0;
     }
     return 1;
 }
@@ -403,8 +366,7 @@ void CDiscoverNasDlg::EnterLoginMode(int flag)
         if (user != "admin") {
             std::string text = "To process the initialization, you must have the right of administration.\n" +
                                std::string(19, ' ') + "Do you want to continue?";
-            if (ShowMessageBox(this, text, question, "The disk on the NAS have to be initialized") !=
-                platform::IDYES) {
+            if (ShowMessageBox(this, text, question, "The disk on the NAS have to be initialized") != platform::IDYES) {
                 if (m_changeUser)
                     EndDialog(platform::IDCANCEL);
                 return;
@@ -459,17 +421,10 @@ void CDiscoverNasDlg::OnOK()
     if (m_workerRunning || !m_ui->okButton->isEnabled())
         return;
     switch (m_mode) {
-    case 1:
-        EnterLoginMode(1);
-        break;
-    case 2:
-        DoLogin();
-        break;
-    case 3:
-        DoNetConfig();
-        break;
-    default:
-        break;
+    case 1: EnterLoginMode(1); break;
+    case 2: DoLogin(); break;
+    case 3: DoNetConfig(); break;
+    default: break;
     }
 }
 
@@ -665,7 +620,7 @@ void CDiscoverNasDlg::StartScan()
 intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
 {
     m_ui->statusText->setText(m_discovery.m_groups.empty() ? "Could not detect any NAS on LAN."
-                                                            : "Please select a NAS to attach.");
+                                                           : "Please select a NAS to attach.");
     m_ui->actionButton->setEnabled(true);
 
     if (m_discovery.m_status != 0) {
@@ -726,7 +681,8 @@ intptr_t CDiscoverNasDlg::OnScanDone(const Message&)
         int row = -1;
         if (StringToMac(ctx->m_macText, mac))
             for (int i = 0; i < m_list->GetItemCount(); ++i)
-                if (const RowRecord* r = Row(i); r != nullptr && r->answering && std::memcmp(r->info.mac, mac, 6) == 0) {
+                if (const RowRecord* r = Row(i);
+                    r != nullptr && r->answering && std::memcmp(r->info.mac, mac, 6) == 0) {
                     row = i;
                     break;
                 }
@@ -778,17 +734,10 @@ void CDiscoverNasDlg::DoLogin()
         m_ui->passwordEdit->setFocus();
         ShowMessage(IDS_WRONG_PASSWORD);
         break;
-    case FINDER_ERR_TIMEOUT:
-        ShowMessage(IDS_NO_RESPONSE);
-        break;
-    case CODE_BACK_TO_LIST:
-        EnterListMode();
-        break;
-    case 0:
-        break;
-    default:
-        ShowMessage(IDS_NO_NETWORK);
-        break;
+    case FINDER_ERR_TIMEOUT: ShowMessage(IDS_NO_RESPONSE); break;
+    case CODE_BACK_TO_LIST: EnterListMode(); break;
+    case 0: break;
+    default: ShowMessage(IDS_NO_NETWORK); break;
     }
 }
 
@@ -822,17 +771,10 @@ void CDiscoverNasDlg::DoNetConfig()
         m_ui->passwordEdit->setFocus();
         ShowMessage(IDS_WRONG_PASSWORD);
         break;
-    case FINDER_ERR_TIMEOUT:
-        ShowMessage(IDS_NO_RESPONSE);
-        break;
-    case CODE_NO_DHCP_ADDRESS:
-        ShowMessage(IDS_NO_DHCP_ADDRESS);
-        break;
-    case 0:
-        break;
-    default:
-        ShowMessage(IDS_NO_NETWORK);
-        break;
+    case FINDER_ERR_TIMEOUT: ShowMessage(IDS_NO_RESPONSE); break;
+    case CODE_NO_DHCP_ADDRESS: ShowMessage(IDS_NO_DHCP_ADDRESS); break;
+    case 0: break;
+    default: ShowMessage(IDS_NO_NETWORK); break;
     }
 }
 

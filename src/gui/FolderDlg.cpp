@@ -15,7 +15,8 @@ namespace {
 class FolderBrowser : public QFileDialog {
 public:
     FolderBrowser(CFolderDialog& dialog)
-        : QFileDialog(dialog.GetOwner(), QString::fromStdString(dialog.GetTitle())), m_dialog(dialog)
+        : QFileDialog(dialog.GetOwner(), QString::fromStdString(dialog.GetTitle()))
+        , m_dialog(dialog)
     {
         setFileMode(QFileDialog::Directory);
         setOption(QFileDialog::ShowDirsOnly, true);
@@ -73,7 +74,9 @@ CFolderDialog::Chooser& ChooserSlot()
 } // namespace
 
 CFolderDialog::CFolderDialog(const std::string& title, const char* initialFolder, QWidget* parent, unsigned flags)
-    : m_title(title), m_owner(parent), m_flags(flags)
+    : m_title(title)
+    , m_owner(parent)
+    , m_flags(flags)
 {
     if (initialFolder != nullptr)
         SetInitialFolder(initialFolder);

@@ -123,10 +123,9 @@ std::vector<QWidget*> CGroupManagement::ListModeControls() const
 
 std::vector<QWidget*> CGroupManagement::EditModeControls() const
 {
-    return {m_ui->groupNameLabel, m_ui->groupName,    m_ui->allUsersLabel, m_ui->allUsers,
-            m_ui->addMember,      m_ui->removeMember, m_ui->membersLabel,  m_ui->members,
-            m_ui->quotaTitle,     m_ui->quotaEnable,  m_ui->quotaDisable,  m_ui->save,
-            m_ui->cancelEdit};
+    return {m_ui->groupNameLabel, m_ui->groupName,    m_ui->allUsersLabel, m_ui->allUsers,   m_ui->addMember,
+            m_ui->removeMember,   m_ui->membersLabel, m_ui->members,       m_ui->quotaTitle, m_ui->quotaEnable,
+            m_ui->quotaDisable,   m_ui->save,         m_ui->cancelEdit};
 }
 
 bool CGroupManagement::OnInitDialog()
@@ -203,8 +202,7 @@ void CGroupManagement::EnableQuotaFields(bool enable)
 
 void CGroupManagement::RefreshGroupList()
 {
-    m_rows = RunBusy<std::vector<GroupListRow>>(
-        [](const platform::JobControl& job) { return ReadGroupList(job); });
+    m_rows = RunBusy<std::vector<GroupListRow>>([](const platform::JobControl& job) { return ReadGroupList(job); });
     m_list->DeleteAllItems();
     for (const GroupListRow& row : m_rows) {
         int r = m_list->InsertItem(m_list->GetItemCount(), row.name);
@@ -229,8 +227,8 @@ void CGroupManagement::ClearEditFields()
 
 void CGroupManagement::LoadAllUsers()
 {
-    std::vector<std::string> users =
-        RunBusy<std::vector<std::string>>([](const platform::JobControl&) { return ReadNameColumn(nasmib::kUserName); });
+    std::vector<std::string> users = RunBusy<std::vector<std::string>>(
+        [](const platform::JobControl&) { return ReadNameColumn(nasmib::kUserName); });
     m_ui->allUsers->clear();
     for (const std::string& u : users)
         m_ui->allUsers->addItem(QString::fromStdString(u));
@@ -239,8 +237,8 @@ void CGroupManagement::LoadAllUsers()
 void CGroupManagement::LoadGroupMembers(int row)
 {
     m_ui->members->clear();
-    const std::string members = row >= 0 && row < static_cast<int>(m_rows.size()) ? m_rows[row].members
-                                                                                   : m_list->GetItemText(row, 3);
+    const std::string members =
+        row >= 0 && row < static_cast<int>(m_rows.size()) ? m_rows[row].members : m_list->GetItemText(row, 3);
     size_t from = 0;
     while (!members.empty() && from <= members.size()) {
         size_t comma = members.find(',', from);

@@ -33,10 +33,7 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 
 } // namespace
 
-CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent)
-{
-    setAccessibleName("Share Folder");
-}
+CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent) { setAccessibleName("Share Folder"); }
 
 CListFolderView::~CListFolderView()
 {
@@ -52,10 +49,7 @@ void CListFolderView::DoDataExchange()
     m_taskPanelIconId = 271;
 }
 
-bool CListFolderView::IsAdmin() const
-{
-    return GetNasContext()->IsAdministrator();
-}
+bool CListFolderView::IsAdmin() const { return GetNasContext()->IsAdministrator(); }
 
 void CListFolderView::OnInitialUpdate()
 {
@@ -75,8 +69,8 @@ void CListFolderView::OnInitialUpdate()
 
     ListCtrl* list = GetListCtrl();
     list->setAccessibleName("Shared folders");
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list->IconView()),
-                                    static_cast<QAbstractItemView*>(list->ReportView())})
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(list->IconView()), static_cast<QAbstractItemView*>(list->ReportView())})
         view->setAccessibleName("Shared folders");
     list->InsertColumn(0, " Folder", Qt::AlignLeft, 150);
     list->InsertColumn(1, " Location", Qt::AlignLeft, 100);
@@ -114,10 +108,7 @@ void CListFolderView::RefreshFolderList()
     m_refreshWorker.Wait(kRefreshWaitMs);
 }
 
-bool CListFolderView::Busy() const
-{
-    return m_refreshWorker.Busy() || m_deleteWorker.Busy() || m_openWorker.Busy();
-}
+bool CListFolderView::Busy() const { return m_refreshWorker.Busy() || m_deleteWorker.Busy() || m_openWorker.Busy(); }
 
 bool CListFolderView::WaitIdle(int waitMs)
 {
@@ -188,8 +179,7 @@ bool CListFolderView::IsMapped(int item) const
 
 bool CListFolderView::IsUsb(int item) const
 {
-    return item >= 0 && item < static_cast<int>(m_rows.size()) &&
-           IsUsbRowText(m_rows[static_cast<size_t>(item)].text);
+    return item >= 0 && item < static_cast<int>(m_rows.size()) && IsUsbRowText(m_rows[static_cast<size_t>(item)].text);
 }
 
 // ---------------------------------------------------------------------------
@@ -263,9 +253,7 @@ void CListFolderView::OnTaskPanelLink(unsigned id)
 {
     const int item = SelectedItem();
     switch (id) {
-    case IDS_ADD_FOLDER:
-        OnAddFolder();
-        break;
+    case IDS_ADD_FOLDER: OnAddFolder(); break;
     case IDS_DELETE_FOLDER:
         if (item < 0)
             MessageBox("Please select an item.", MB_OK);
@@ -308,8 +296,7 @@ void CListFolderView::OnTaskPanelLink(unsigned id)
         else
             OnRemoveUsb();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -355,39 +342,20 @@ void CListFolderView::OnListRClick(int item)
 void CListFolderView::OnPageCommand(unsigned id)
 {
     switch (id) {
-    case ID_FOLDER_OPEN:
-        OnListDblClk(SelectedItem());
-        break;
-    case ID_FOLDER_ADD:
-        OnAddFolder();
-        break;
-    case ID_FOLDER_EDIT:
-        OnEditFolder();
-        break;
-    case ID_FOLDER_MOUNT:
-        OnMount();
-        break;
-    case ID_FOLDER_UNMOUNT:
-        OnUnmount();
-        break;
-    case ID_FOLDER_DELETE:
-        OnDelete();
-        break;
-    case ID_FOLDER_ICON_STYLE:
-        OnIconStyle();
-        break;
-    case ID_FOLDER_REPORT_STYLE:
-        OnReportStyle();
-        break;
+    case ID_FOLDER_OPEN: OnListDblClk(SelectedItem()); break;
+    case ID_FOLDER_ADD: OnAddFolder(); break;
+    case ID_FOLDER_EDIT: OnEditFolder(); break;
+    case ID_FOLDER_MOUNT: OnMount(); break;
+    case ID_FOLDER_UNMOUNT: OnUnmount(); break;
+    case ID_FOLDER_DELETE: OnDelete(); break;
+    case ID_FOLDER_ICON_STYLE: OnIconStyle(); break;
+    case ID_FOLDER_REPORT_STYLE: OnReportStyle(); break;
     case ID_FOLDER_REFRESH:
         RefreshFolderList();
         OnListClick(-1);
         break;
-    case ID_FOLDER_REMOVE_USB:
-        OnRemoveUsb();
-        break;
-    default:
-        break;
+    case ID_FOLDER_REMOVE_USB: OnRemoveUsb(); break;
+    default: break;
     }
 }
 
@@ -562,7 +530,7 @@ void CListFolderView::OnMount()
     GetListCtrl()->setFocus();
     int device = 0;
     int rc = WNetConnectionDialog1(this, unc, admin ? std::string() : ctx->m_user,
-                              admin ? std::string() : ctx->m_password, &device);
+                                   admin ? std::string() : ctx->m_password, &device);
     if (rc != 0 && rc != -1) {
         char text[64];
         std::snprintf(text, sizeof text, "Mount error  %d.", rc);

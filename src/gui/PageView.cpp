@@ -17,25 +17,13 @@ CPageView::CPageView(QWidget* parent) : QWidget(parent), m_ui(std::make_unique<U
     m_ui->title->setStyleSheet("color: #FFFFFF; background: transparent;");
 }
 
-CPageView::~CPageView()
-{
-    Detach();
-}
+CPageView::~CPageView() { Detach(); }
 
-QColor CPageView::TitleBandColour()
-{
-    return QColor(0x39, 0x80, 0xD2);
-}
+QColor CPageView::TitleBandColour() { return QColor(0x39, 0x80, 0xD2); }
 
-TaskPanel* CPageView::GetTaskPanel() const
-{
-    return m_ui->taskPanel;
-}
+TaskPanel* CPageView::GetTaskPanel() const { return m_ui->taskPanel; }
 
-ListCtrl* CPageView::GetListCtrl() const
-{
-    return m_ui->list;
-}
+ListCtrl* CPageView::GetListCtrl() const { return m_ui->list; }
 
 bool CPageView::CreatePage(const QRect& rect, QWidget* parent)
 {
@@ -91,10 +79,7 @@ void CPageView::SetTitle(const std::string& title)
     m_ui->title->setAccessibleName(QString::fromStdString(title));
 }
 
-std::string CPageView::GetTitle() const
-{
-    return m_ui->title->text().toStdString();
-}
+std::string CPageView::GetTitle() const { return m_ui->title->text().toStdString(); }
 
 void CPageView::ShowPopupMenu(unsigned menuId)
 {

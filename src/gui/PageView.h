@@ -13,7 +13,7 @@
 namespace platform::gui {
 class ListCtrl;
 class TaskPanel;
-}
+} // namespace platform::gui
 namespace Ui {
 class PageView;
 }

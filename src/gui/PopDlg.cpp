@@ -20,10 +20,7 @@ CPopDlg::CPopDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::Po
     SetMessageHandler(WM_POP_CLOSE, [this](const Message& m) { return OnClosePopup(m); });
 }
 
-CPopDlg::~CPopDlg()
-{
-    Detach();
-}
+CPopDlg::~CPopDlg() { Detach(); }
 
 void CPopDlg::SetMessage(const std::string& text)
 {
@@ -44,10 +41,7 @@ void CPopDlg::Close(int code)
     PostMessage(WM_POP_CLOSE, 0, code);
 }
 
-std::string CPopDlg::GetShownText() const
-{
-    return m_ui->message->text().toStdString();
-}
+std::string CPopDlg::GetShownText() const { return m_ui->message->text().toStdString(); }
 
 bool CPopDlg::OnInitDialog()
 {
@@ -92,7 +86,6 @@ void CPopDlg::EndIfClosed()
     m_animation->Close();
     EndDialog(code);
 }
-
 
 void CPopDlg::paintEvent(QPaintEvent*)
 {

@@ -57,7 +57,8 @@ private:
 // Runs job on worker behind a busy popup over parent that says "Please
 // wait..", and gives back what the job returned.
 template <class R>
-R RunBehindPopup(QWidget* parent, platform::gui::Worker& worker, const std::function<R(const platform::JobControl&)>& job)
+R RunBehindPopup(QWidget* parent, platform::gui::Worker& worker,
+                 const std::function<R(const platform::JobControl&)>& job)
 {
     CPopDlg popup(parent);
     return worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {

@@ -19,10 +19,7 @@ CProgressListItem::CProgressListItem(int column, QWidget* parent) : m_column(col
     m_progress->show();
 }
 
-CProgressListItem::~CProgressListItem()
-{
-    delete m_progress;
-}
+CProgressListItem::~CProgressListItem() { delete m_progress; }
 
 CProgressListCtrl::CProgressListCtrl(QWidget* parent) : ListCtrl(parent)
 {

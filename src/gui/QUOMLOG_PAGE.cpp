@@ -69,18 +69,10 @@ void CQUOMLOG_PAGE::RebuildTaskPanel()
 void CQUOMLOG_PAGE::OnTaskPanelLink(unsigned id)
 {
     switch (id) {
-    case IDS_SHOW_LOG_DETAIL:
-        ShowDetail(GetListCtrl()->GetSelectedItem());
-        break;
-    case IDS_CLEAR_ALL_LOG:
-        ClearAll();
-        break;
-    case IDS_SAVE_LOGS:
-        SaveLogs();
-        break;
-    default:
-        ShowMessageBox(this, "click '" + LoadString(id) + "'", platform::MB_OK);
-        break;
+    case IDS_SHOW_LOG_DETAIL: ShowDetail(GetListCtrl()->GetSelectedItem()); break;
+    case IDS_CLEAR_ALL_LOG: ClearAll(); break;
+    case IDS_SAVE_LOGS: SaveLogs(); break;
+    default: ShowMessageBox(this, "click '" + LoadString(id) + "'", platform::MB_OK); break;
     }
 }
 
@@ -106,10 +98,7 @@ void CQUOMLOG_PAGE::OnListClick(int item)
     RebuildTaskPanel();
 }
 
-void CQUOMLOG_PAGE::OnListItemSelected(int item)
-{
-    OnListClick(item);
-}
+void CQUOMLOG_PAGE::OnListItemSelected(int item) { OnListClick(item); }
 
 void CQUOMLOG_PAGE::OnPageCommand(unsigned id)
 {
@@ -120,11 +109,8 @@ void CQUOMLOG_PAGE::OnPageCommand(unsigned id)
             ShowDetail(row);
         break;
     }
-    case ID_LOG_CLEAR_ALL:
-        ClearAll();
-        break;
-    default:
-        break;
+    case ID_LOG_CLEAR_ALL: ClearAll(); break;
+    default: break;
     }
 }
 

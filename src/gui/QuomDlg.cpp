@@ -46,10 +46,7 @@ int RunDiscoverDialog(int type, QWidget* parent)
     return g_discoverDialog ? g_discoverDialog(type, parent) : RunDiscoverNasDlg(type, parent);
 }
 
-int RunSetupDialog(QWidget* parent)
-{
-    return g_setupDialog ? g_setupDialog(parent) : RunSetupWizardDlg(parent);
-}
+int RunSetupDialog(QWidget* parent) { return g_setupDialog ? g_setupDialog(parent) : RunSetupWizardDlg(parent); }
 
 } // namespace
 
@@ -121,10 +118,7 @@ void CQuomDlg::EndDialog(int code)
         m_loop->exit(code);
 }
 
-void CQuomDlg::PostQuitMessage(int code)
-{
-    PostMessage(WM_QUIT, static_cast<uintptr_t>(code));
-}
+void CQuomDlg::PostQuitMessage(int code) { PostMessage(WM_QUIT, static_cast<uintptr_t>(code)); }
 
 // ---------------------------------------------------------------------------
 // Set-up
@@ -229,10 +223,7 @@ QToolBar* CQuomDlg::GetToolBar() const
     return m_commandBars->GetToolBars().front();
 }
 
-QWidget* CQuomDlg::GetPageArea() const
-{
-    return m_ui->pageArea;
-}
+QWidget* CQuomDlg::GetPageArea() const { return m_ui->pageArea; }
 
 // ---------------------------------------------------------------------------
 // Pages
@@ -291,10 +282,7 @@ void CQuomDlg::LayOutPages()
     }
 }
 
-void CQuomDlg::OnSize()
-{
-    LayOutPages();
-}
+void CQuomDlg::OnSize() { LayOutPages(); }
 
 void CQuomDlg::OnBarVisibilityChanged(QWidget* bar, bool visible)
 {
@@ -335,20 +323,11 @@ intptr_t CQuomDlg::OnAddLog(const Message& message)
     list->SetItemText(n, 1, when);
     const char* kind = "";
     switch (static_cast<int>(message.wParam)) {
-    case LOG_SYSTEM:
-        kind = "System";
-        break;
-    case LOG_BACKUP:
-        kind = "Backup";
-        break;
-    case LOG_RESTORE:
-        kind = "Restore";
-        break;
-    case LOG_SCHEDULE:
-        kind = "Schedule Backup";
-        break;
-    default:
-        break;
+    case LOG_SYSTEM: kind = "System"; break;
+    case LOG_BACKUP: kind = "Backup"; break;
+    case LOG_RESTORE: kind = "Restore"; break;
+    case LOG_SCHEDULE: kind = "Schedule Backup"; break;
+    default: break;
     }
     list->SetItemText(n, 2, kind);
     list->SetItemText(n, 3, row->description);
@@ -363,45 +342,22 @@ intptr_t CQuomDlg::OnAddLog(const Message& message)
 void CQuomDlg::OnCommand(unsigned id)
 {
     switch (id) {
-    case ID_ATTACH_OTHER_NAS:
-        OnAttachOtherNas();
-        break;
-    case ID_CHANGE_USER:
-        OnChangeUser();
-        break;
-    case ID_VIEW_SHARE_FOLDER:
-        OnViewShareFolder();
-        break;
-    case ID_VIEW_BACKUP_RESTORE:
-        OnViewBackupRestore();
-        break;
-    case ID_VIEW_SYSTEM_LOG:
-        OnViewSystemLog();
-        break;
-    case ID_DEVICE_SETTING:
-        OnDeviceSetting();
-        break;
-    case ID_APP_ABOUT:
-        OnAbout();
-        break;
-    case ID_PREFERENCE:
-        OnPreference();
-        break;
-    case ID_TRAY_TOGGLE:
-        OnTrayToggle();
-        break;
+    case ID_ATTACH_OTHER_NAS: OnAttachOtherNas(); break;
+    case ID_CHANGE_USER: OnChangeUser(); break;
+    case ID_VIEW_SHARE_FOLDER: OnViewShareFolder(); break;
+    case ID_VIEW_BACKUP_RESTORE: OnViewBackupRestore(); break;
+    case ID_VIEW_SYSTEM_LOG: OnViewSystemLog(); break;
+    case ID_DEVICE_SETTING: OnDeviceSetting(); break;
+    case ID_APP_ABOUT: OnAbout(); break;
+    case ID_PREFERENCE: OnPreference(); break;
+    case ID_TRAY_TOGGLE: OnTrayToggle(); break;
     case ID_APP_EXIT:
         // The application's exit closes the main dialog.
         OnCancel();
         break;
-    case ID_USER_MANAGEMENT:
-        OnUserManagement();
-        break;
-    case ID_DEVICE_INFORMATION:
-        OnDeviceInformation();
-        break;
-    default:
-        break;
+    case ID_USER_MANAGEMENT: OnUserManagement(); break;
+    case ID_DEVICE_INFORMATION: OnDeviceInformation(); break;
+    default: break;
     }
 }
 
@@ -434,10 +390,7 @@ void CQuomDlg::OnUserManagement()
     RunUserManagement(nullptr);
 }
 
-void CQuomDlg::OnDeviceInformation()
-{
-    RunDeviceInfoDlg(nullptr);
-}
+void CQuomDlg::OnDeviceInformation() { RunDeviceInfoDlg(nullptr); }
 
 void CQuomDlg::OnDeviceSetting()
 {
@@ -498,8 +451,7 @@ void CQuomDlg::OnSysCommand(unsigned id)
         m_minimized = false;
         showNormal();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -535,4 +487,3 @@ void CQuomDlg::changeEvent(QEvent* event)
     }
     Dialog::changeEvent(event);
 }
-

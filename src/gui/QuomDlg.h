@@ -26,7 +26,7 @@ template <> struct platform::gui::MessagePayload<platform::gui::WM_ADD_LOG> {
 namespace platform::gui {
 class CommandBars;
 class TrayIcon;
-}
+} // namespace platform::gui
 namespace Ui {
 class QuomDlg;
 }

@@ -13,7 +13,8 @@
 using platform::gui::ListCtrl;
 
 CSchedue_manage_page::CSchedue_manage_page(QWidget* parent)
-    : Dialog(parent), m_ui(std::make_unique<Ui::Schedue_manage_page>())
+    : Dialog(parent)
+    , m_ui(std::make_unique<Ui::Schedue_manage_page>())
 {
     m_ui->setupUi(this);
     auto* frequency = new QButtonGroup(this);
@@ -68,67 +69,34 @@ CSchedue_manage_page::~CSchedue_manage_page() = default;
 QWidget* CSchedue_manage_page::GetDlgItem(int id) const
 {
     switch (id) {
-    case 1:
-        return m_ui->applyButton;
-    case 2:
-        return m_ui->exitButton;
-    case IDC_DAILY:
-        return m_ui->dailyRadio;
-    case IDC_WEEKLY:
-        return m_ui->weeklyRadio;
-    case IDC_MONTHLY:
-        return m_ui->monthlyRadio;
-    case IDC_TASK_LIST:
-        return m_ui->taskList;
-    case IDC_FOLDER_LIST:
-        return m_ui->folderList;
-    case IDC_NAS_FOLDER_LIST:
-        return m_ui->nasFolderList;
-    case IDC_TASK_LIST_LABEL:
-        return m_ui->taskListLabel;
-    case IDC_BACKUP_FOLDER:
-        return m_ui->backupFolderLabel;
-    case IDC_NAS_IP:
-        return m_ui->nasIpLabel;
-    case IDC_TASK_INFO_FRAME:
-        return m_ui->taskInfoFrame;
-    case IDC_EXECUTE_TIME:
-        return m_ui->executeTime;
-    case IDC_SCHEDULE_FRAME:
-        return m_ui->scheduleFrame;
-    case IDC_SCHEDULE_TEXT:
-        return m_ui->scheduleText;
-    case IDC_CREATOR:
-        return m_ui->creatorLabel;
-    case IDC_NAS_FOLDER:
-        return m_ui->nasFolderLabel;
-    case IDC_EXECUTE_TIME_LABEL:
-        return m_ui->executeTimeLabel;
-    case IDC_ON_EACH_LABEL:
-        return m_ui->onEachLabel;
-    case IDC_DAY_COMBO:
-        return m_ui->dayCombo;
-    default:
-        return nullptr;
+    case 1: return m_ui->applyButton;
+    case 2: return m_ui->exitButton;
+    case IDC_DAILY: return m_ui->dailyRadio;
+    case IDC_WEEKLY: return m_ui->weeklyRadio;
+    case IDC_MONTHLY: return m_ui->monthlyRadio;
+    case IDC_TASK_LIST: return m_ui->taskList;
+    case IDC_FOLDER_LIST: return m_ui->folderList;
+    case IDC_NAS_FOLDER_LIST: return m_ui->nasFolderList;
+    case IDC_TASK_LIST_LABEL: return m_ui->taskListLabel;
+    case IDC_BACKUP_FOLDER: return m_ui->backupFolderLabel;
+    case IDC_NAS_IP: return m_ui->nasIpLabel;
+    case IDC_TASK_INFO_FRAME: return m_ui->taskInfoFrame;
+    case IDC_EXECUTE_TIME: return m_ui->executeTime;
+    case IDC_SCHEDULE_FRAME: return m_ui->scheduleFrame;
+    case IDC_SCHEDULE_TEXT: return m_ui->scheduleText;
+    case IDC_CREATOR: return m_ui->creatorLabel;
+    case IDC_NAS_FOLDER: return m_ui->nasFolderLabel;
+    case IDC_EXECUTE_TIME_LABEL: return m_ui->executeTimeLabel;
+    case IDC_ON_EACH_LABEL: return m_ui->onEachLabel;
+    case IDC_DAY_COMBO: return m_ui->dayCombo;
+    default: return nullptr;
     }
 }
 
-ListCtrl* CSchedue_manage_page::TaskList() const
-{
-    return m_ui->taskList;
-}
-ListCtrl* CSchedue_manage_page::FolderList() const
-{
-    return m_ui->folderList;
-}
-ListCtrl* CSchedue_manage_page::NasFolderList() const
-{
-    return m_ui->nasFolderList;
-}
-QComboBox* CSchedue_manage_page::DayCombo() const
-{
-    return m_ui->dayCombo;
-}
+ListCtrl* CSchedue_manage_page::TaskList() const { return m_ui->taskList; }
+ListCtrl* CSchedue_manage_page::FolderList() const { return m_ui->folderList; }
+ListCtrl* CSchedue_manage_page::NasFolderList() const { return m_ui->nasFolderList; }
+QComboBox* CSchedue_manage_page::DayCombo() const { return m_ui->dayCombo; }
 
 int CSchedue_manage_page::Frequency() const
 {
@@ -146,20 +114,11 @@ void CSchedue_manage_page::SetExecuteTime(std::time_t t)
         QDateTime(QDate(l.tm_year + 1900, l.tm_mon + 1, l.tm_mday), QTime(l.tm_hour, l.tm_min, l.tm_sec)));
 }
 
-void CSchedue_manage_page::OnDaily()
-{
-    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Daily);
-}
+void CSchedue_manage_page::OnDaily() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Daily); }
 
-void CSchedue_manage_page::OnWeekly()
-{
-    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Weekly);
-}
+void CSchedue_manage_page::OnWeekly() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Weekly); }
 
-void CSchedue_manage_page::OnMonthly()
-{
-    ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Monthly);
-}
+void CSchedue_manage_page::OnMonthly() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Monthly); }
 
 void CSchedue_manage_page::OnTaskListClick(int)
 {

@@ -150,9 +150,7 @@ bool CSetupWizardDlg::OnInitDialog()
     const int formatType = engine.SimpleGet(nasmib::kFormatType, value) == 0 ? std::atoi(value.c_str()) : 0;
     {
         switch (formatType) {
-        case 0:
-            m_ui->modeCombo->setEnabled(true);
-            break;
+        case 0: m_ui->modeCombo->setEnabled(true); break;
         case 1:
             m_modeFixed = true;
             m_ui->modeCombo->clear();
@@ -167,8 +165,7 @@ bool CSetupWizardDlg::OnInitDialog()
             m_diskMode = 1;
             m_ui->description->setText(kMirrorDescription);
             break;
-        default:
-            break;
+        default: break;
         }
     }
     return true;
@@ -241,9 +238,9 @@ void CSetupWizardDlg::OnNext()
     job.diskMode = m_diskMode;
     job.install = m_installNeeded;
     if (m_formatNeeded) {
-        int answer = ShowMessageBox(
-            this, "The data in the disk will be lost if doing format action.\nAre you sure to continue?",
-            platform::MB_OKCANCEL);
+        int answer =
+            ShowMessageBox(this, "The data in the disk will be lost if doing format action.\nAre you sure to continue?",
+                           platform::MB_OKCANCEL);
         if (answer != platform::IDOK) {
             EndDialog(platform::IDCANCEL);
             return;
@@ -279,7 +276,6 @@ void CSetupWizardDlg::OnCancel()
         return;
     EndDialog(platform::IDCANCEL);
 }
-
 
 void CSetupWizardDlg::ApplyUpdate(const WizardUpdate& u)
 {

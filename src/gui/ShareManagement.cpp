@@ -45,16 +45,12 @@ CShareManagement::CShareManagement(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->privateFolder, &QRadioButton::clicked, this, [this] { OnPrivateFolder(); });
 }
 
-CShareManagement::~CShareManagement()
-{
-    m_worker.Stop();
-}
+CShareManagement::~CShareManagement() { m_worker.Stop(); }
 
 CShareManagement::Parts CShareManagement::Controls() const
 {
-    return {m_ui->diskBox,  m_ui->folderName, m_ui->anonymous,  m_ui->privateFolder,
-            m_ui->userList, m_ui->addUser,    m_ui->removeUser, m_ui->createUser,
-            m_ui->allowList, m_ui->createButton, m_ui->cancelButton};
+    return {m_ui->diskBox,    m_ui->folderName, m_ui->anonymous, m_ui->privateFolder, m_ui->userList,    m_ui->addUser,
+            m_ui->removeUser, m_ui->createUser, m_ui->allowList, m_ui->createButton,  m_ui->cancelButton};
 }
 
 int CShareManagement::DoModal(const std::string& name, int action)
@@ -245,8 +241,8 @@ void CShareManagement::RefreshUsers()
 
 void CShareManagement::Fold(bool privateFolder)
 {
-    QWidget* parts[] = {m_ui->userGroup, m_ui->allUsersLabel, m_ui->userList, m_ui->createUser, m_ui->addUser,
-                        m_ui->removeUser, m_ui->allowLabel, m_ui->allowList, m_ui->note};
+    QWidget* parts[] = {m_ui->userGroup,  m_ui->allUsersLabel, m_ui->userList,  m_ui->createUser, m_ui->addUser,
+                        m_ui->removeUser, m_ui->allowLabel,    m_ui->allowList, m_ui->note};
     for (QWidget* w : parts)
         w->setVisible(privateFolder);
     const int h = height();
@@ -291,11 +287,10 @@ void CShareManagement::OnCreate()
     const std::string oldName = m_oldName;
     const std::string oldLocation = m_location;
     CPopDlg popup(this);
-    FolderSaveResult saved =
-        m_worker.RunModal<FolderSaveResult>(popup, [=](const platform::JobControl& job) {
-            job.Say(action == kFolderActionAdd ? "Adding...Please wait.." : "Editing...Please wait..");
-            return AddOrEditFolder(job, settings, action, oldName, oldLocation);
-        });
+    FolderSaveResult saved = m_worker.RunModal<FolderSaveResult>(popup, [=](const platform::JobControl& job) {
+        job.Say(action == kFolderActionAdd ? "Adding...Please wait.." : "Editing...Please wait..");
+        return AddOrEditFolder(job, settings, action, oldName, oldLocation);
+    });
     if (saved.code == -1) {
         if (saved.focus == FolderFocus::Disk)
             m_ui->diskBox->setFocus();

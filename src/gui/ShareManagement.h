@@ -74,8 +74,8 @@ public:
     std::vector<std::string> UserListNames() const;
     std::vector<AllowedEntry> AllowedRows() const;
 
-    int m_result = 0;  // kFolderSaved / kFolderNotSaved
-    int m_action = 0;  // kFolderActionAdd / kFolderActionEdit
+    int m_result = 0; // kFolderSaved / kFolderNotSaved
+    int m_action = 0; // kFolderActionAdd / kFolderActionEdit
     std::string m_oldName;
 
 protected:

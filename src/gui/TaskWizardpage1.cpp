@@ -24,8 +24,7 @@ bool IsNetworkFileSystem(long type)
     case 0x517BUL:     // SMB
     case 0x6969UL:     // NFS
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 } // namespace
@@ -51,15 +50,9 @@ CTaskWizardpage1::CTaskWizardpage1(QWidget* parent) : Dialog(parent), m_ui(std::
 
 CTaskWizardpage1::~CTaskWizardpage1() = default;
 
-uint64_t CTaskWizardpage1::GetFolderSize(const std::string& path)
-{
-    return ::GetFolderSize(path);
-}
+uint64_t CTaskWizardpage1::GetFolderSize(const std::string& path) { return ::GetFolderSize(path); }
 
-std::string CTaskWizardpage1::FormatFileSize(int64_t bytes)
-{
-    return ::FormatFileSize(bytes);
-}
+std::string CTaskWizardpage1::FormatFileSize(int64_t bytes) { return ::FormatFileSize(bytes); }
 
 bool CTaskWizardpage1::IsNetworkFolder(const std::string& path)
 {
@@ -74,22 +67,14 @@ bool CTaskWizardpage1::IsNetworkFolder(const std::string& path)
 QWidget* CTaskWizardpage1::GetDlgItem(int id) const
 {
     switch (id) {
-    case 1:
-        return m_ui->nextButton;
-    case 2:
-        return m_ui->cancelButton;
-    case IDC_FOLDER_LIST:
-        return m_list;
-    case IDC_SELECT:
-        return m_ui->selectButton;
-    case IDC_REMOVE:
-        return m_ui->removeButton;
-    case IDC_FOLDER_GROUP:
-        return m_ui->folderGroup;
-    case IDC_INSTRUCTION:
-        return m_ui->instructionText;
-    default:
-        return nullptr;
+    case 1: return m_ui->nextButton;
+    case 2: return m_ui->cancelButton;
+    case IDC_FOLDER_LIST: return m_list;
+    case IDC_SELECT: return m_ui->selectButton;
+    case IDC_REMOVE: return m_ui->removeButton;
+    case IDC_FOLDER_GROUP: return m_ui->folderGroup;
+    case IDC_INSTRUCTION: return m_ui->instructionText;
+    default: return nullptr;
     }
 }
 
@@ -133,10 +118,7 @@ void CTaskWizardpage1::FillFolderList()
     }
 }
 
-void CTaskWizardpage1::UpdateNext()
-{
-    m_ui->nextButton->setEnabled(m_list->GetItemCount() > 0);
-}
+void CTaskWizardpage1::UpdateNext() { m_ui->nextButton->setEnabled(m_list->GetItemCount() > 0); }
 
 void CTaskWizardpage1::OnSelect()
 {
@@ -157,8 +139,9 @@ void CTaskWizardpage1::OnSelect()
         } else if (taken) {
             // Both would land in one folder of that name on the device.
             ShowMessageBox(this,
-                           "A folder named \"" + name + "\" is in the list already.\n"
-                           "Folders of one task need different names!!",
+                           "A folder named \"" + name +
+                               "\" is in the list already.\n"
+                               "Folders of one task need different names!!",
                            platform::MB_OK);
         } else {
             const uint64_t size = GetFolderSize(path);

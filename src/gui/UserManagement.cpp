@@ -147,23 +147,23 @@ std::vector<QWidget*> CUserManagement::ListFaceControls() const
 
 std::vector<QWidget*> CUserManagement::EditFaceControls() const
 {
-    return {m_ui->userFrame,  m_ui->userNameLabel, m_ui->userName,     m_ui->passwordLabel, m_ui->password,
-            m_ui->confirmLabel, m_ui->confirm,     m_ui->levelLabel,   m_ui->level,         m_ui->quotaTitle,
-            m_ui->quotaEnable, m_ui->quotaDisable, m_ui->groupTitle,   m_ui->groupEnable,   m_ui->groupDisable,
-            m_ui->cancelEdit,  m_ui->save};
+    return {m_ui->userFrame,    m_ui->userNameLabel, m_ui->userName,   m_ui->passwordLabel, m_ui->password,
+            m_ui->confirmLabel, m_ui->confirm,       m_ui->levelLabel, m_ui->level,         m_ui->quotaTitle,
+            m_ui->quotaEnable,  m_ui->quotaDisable,  m_ui->groupTitle, m_ui->groupEnable,   m_ui->groupDisable,
+            m_ui->cancelEdit,   m_ui->save};
 }
 
 std::vector<QWidget*> CUserManagement::QuotaPanel() const
 {
-    return {m_ui->quotaFrame, m_ui->quotaRemove, m_ui->disk1QuotaLabel, m_ui->disk1Quota, m_ui->disk2QuotaLabel,
-            m_ui->disk2Quota};
+    return {m_ui->quotaFrame, m_ui->quotaRemove,     m_ui->disk1QuotaLabel,
+            m_ui->disk1Quota, m_ui->disk2QuotaLabel, m_ui->disk2Quota};
 }
 
 std::vector<QWidget*> CUserManagement::GroupPanel() const
 {
-    return {m_ui->groupFrame,       m_ui->allGroupsLabel, m_ui->allGroups,    m_ui->addGroup,
-            m_ui->removeGroup,      m_ui->memberGroupsLabel, m_ui->memberGroups, m_ui->primaryGroupLabel,
-            m_ui->primaryGroup};
+    return {m_ui->groupFrame,   m_ui->allGroupsLabel,    m_ui->allGroups,
+            m_ui->addGroup,     m_ui->removeGroup,       m_ui->memberGroupsLabel,
+            m_ui->memberGroups, m_ui->primaryGroupLabel, m_ui->primaryGroup};
 }
 
 bool CUserManagement::OnInitDialog()
@@ -268,10 +268,15 @@ void CUserManagement::Relayout()
                        static_cast<QWidget*>(m_ui->groupDisable)})
         MoveToY(w, memberRowY);
     const int shift = memberRowY - kMemberRowBaseY;
-    static const std::vector<std::pair<const char*, int>> panelBase = {
-        {"groupFrame", kMemberPanelBaseY},       {"allGroupsLabel", 344}, {"allGroups", 366},
-        {"addGroup", 396},                       {"removeGroup", 436},    {"memberGroupsLabel", 344},
-        {"memberGroups", 366},                   {"primaryGroupLabel", 500}, {"primaryGroup", 498}};
+    static const std::vector<std::pair<const char*, int>> panelBase = {{"groupFrame", kMemberPanelBaseY},
+                                                                       {"allGroupsLabel", 344},
+                                                                       {"allGroups", 366},
+                                                                       {"addGroup", 396},
+                                                                       {"removeGroup", 436},
+                                                                       {"memberGroupsLabel", 344},
+                                                                       {"memberGroups", 366},
+                                                                       {"primaryGroupLabel", 500},
+                                                                       {"primaryGroup", 498}};
     for (const auto& [name, y] : panelBase)
         if (QWidget* w = findChild<QWidget*>(name))
             MoveToY(w, y + shift);
@@ -311,8 +316,8 @@ void CUserManagement::LoadMemberGroups(int row)
 {
     m_ui->memberGroups->clear();
     m_ui->primaryGroup->clear();
-    std::string text = Trim(row >= 0 && row < static_cast<int>(m_rows.size()) ? m_rows[row].groups
-                                                                              : m_list->GetItemText(row, 4));
+    std::string text =
+        Trim(row >= 0 && row < static_cast<int>(m_rows.size()) ? m_rows[row].groups : m_list->GetItemText(row, 4));
     if (text.empty())
         return;
     if (text.front() == ',')
@@ -462,10 +467,7 @@ void CUserManagement::OnGroupDisable()
     }
 }
 
-void CUserManagement::OnCancelEdit()
-{
-    HideEditControls();
-}
+void CUserManagement::OnCancelEdit() { HideEditControls(); }
 
 void CUserManagement::OnSave()
 {

@@ -110,7 +110,8 @@ TEST(AviClip, TrueColourFramesAndTheirTransparentColour)
 
 TEST(AviClip, EveryTruncationFailsCleanly)
 {
-    AviSpec spec = Paletted(4, 3, {0x000000, 0xFFFFFF}, {{0, 1, 0, 1, 1, 0, 1, 0, 0, 0, 1, 1}, {1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1}});
+    AviSpec spec = Paletted(4, 3, {0x000000, 0xFFFFFF},
+                            {{0, 1, 0, 1, 1, 0, 1, 0, 0, 0, 1, 1}, {1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1}});
     std::string bytes = AviWriteUncompressed(spec);
     AviClip full;
     ASSERT_EQ(LoadBytes(full, bytes), S_OK);

@@ -31,8 +31,8 @@ namespace {
 struct Boxes {
     std::mutex lock;
     std::vector<std::string> texts;
-    platform::MessageBoxHandler old = platform::SetMessageBoxHandler(
-        [this](const std::string& text, const std::string&, unsigned) {
+    platform::MessageBoxHandler old =
+        platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
             std::lock_guard<std::mutex> g(lock);
             texts.push_back(text);
             return platform::IDOK;
@@ -93,10 +93,7 @@ protected:
         task.nasUser = "admin";
     }
 
-    void AddFolder(const fs::path& path)
-    {
-        task.folders.push_back({path.filename().string(), "", "", path.string()});
-    }
+    void AddFolder(const fs::path& path) { task.folders.push_back({path.filename().string(), "", "", path.string()}); }
 
     BackupRunResult RunTask()
     {
@@ -205,9 +202,9 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     task.folders.push_front({"gone", "", "", (dir / "gone").string()});
     r = RunTask();
     EXPECT_FALSE(r.success);
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{
-                                 "Please check the Source Folder Path is correct!! ",
-                                 "BackUP Task : Photos task ,process initial error, please try again!!"}));
+    EXPECT_EQ(boxes.Texts(),
+              (std::vector<std::string>{"Please check the Source Folder Path is correct!! ",
+                                        "BackUP Task : Photos task ,process initial error, please try again!!"}));
     EXPECT_FALSE(fs::exists(Device("src")));
     task.folders.pop_front();
 
@@ -218,8 +215,8 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     engine.SetTask(&task);
     engine.Run();
     EXPECT_FALSE(engine.IsSuccess());
-    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{
-                                 "BackUP Task : Photos task ,process execute error, please try again!!"}));
+    EXPECT_EQ(boxes.Texts(),
+              (std::vector<std::string>{"BackUP Task : Photos task ,process execute error, please try again!!"}));
 }
 
 TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
@@ -255,8 +252,8 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
         ending.SetTask(&task);
         ending.Run();
         EXPECT_EQ(ending.IsSuccess(), code == 24 ? 1 : 0) << code;
-        const bool kept = ReadFile(ending.GetResultFile()).find("rsync error: rsync ended with code 23") !=
-                          std::string::npos;
+        const bool kept =
+            ReadFile(ending.GetResultFile()).find("rsync error: rsync ended with code 23") != std::string::npos;
         EXPECT_EQ(kept, code == 23);
         EXPECT_EQ(boxes.Texts().size(), code == 24 ? 0u : 1u);
     }
@@ -296,8 +293,8 @@ TEST_F(Backup, ParsesLogsOfTheInstalledRsync)
     auto runRsync = [&] {
         platform::Process p;
         CRsycBackup command;
-        ASSERT_TRUE(p.Start(command.BuildCommand((dir / "src").string(), log, EmulatedNas::kAddress, "disk1",
-                                                 "my backup")));
+        ASSERT_TRUE(
+            p.Start(command.BuildCommand((dir / "src").string(), log, EmulatedNas::kAddress, "disk1", "my backup")));
         ASSERT_TRUE(p.Wait(20000));
         ASSERT_EQ(p.ExitCode(), 0);
     };
@@ -355,9 +352,9 @@ TEST(BackupLog, CommandLineAndPaths)
     CRsycBackup engine;
     engine.SetRsyncProgram("rsync");
     EXPECT_EQ(engine.BuildCommand("/home/u/a b//c/", "/tmp/x/K.txt", "198.18.1.10", "disk1", "my share"),
-              (std::vector<std::string>{"rsync", "-rltpD", "--human-readable", "--stats", "--progress",
-                                        "--chmod=a+rwx", "--log-file=/tmp/x/K.txt", "--no-inc-recursive",
-                                        "/home/u/a b/c", "QUOM@198.18.1.10::disk1/my share/"}));
+              (std::vector<std::string>{"rsync", "-rltpD", "--human-readable", "--stats", "--progress", "--chmod=a+rwx",
+                                        "--log-file=/tmp/x/K.txt", "--no-inc-recursive", "/home/u/a b/c",
+                                        "QUOM@198.18.1.10::disk1/my share/"}));
     EXPECT_EQ(CRsycBackup::NormalisePath("/"), "/");
     EXPECT_EQ(CRsycBackup::NormalisePath("//a///b//"), "/a/b");
     EXPECT_TRUE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] cd+++++++++ src/"));

@@ -48,9 +48,9 @@ protected:
 
     int PostInitDisk(int formatType, int diskMode)
     {
-        return SendHttpRequest(EmulatedNas::kAddress, static_cast<unsigned>(port),
-                               BuildInitDiskRequest(EmulatedNas::kAddress, MakeDeviceAuthorization(), formatType,
-                                                    diskMode));
+        return SendHttpRequest(
+            EmulatedNas::kAddress, static_cast<unsigned>(port),
+            BuildInitDiskRequest(EmulatedNas::kAddress, MakeDeviceAuthorization(), formatType, diskMode));
     }
 
     // The upload as the wizard sends it: the head, then the body in 1460-byte
@@ -254,8 +254,8 @@ TEST_F(Jobs, WrongPackageBytesGiveTheFailureStatusAndNoReboot)
     testsupport::TempDir dir;
     const std::string package = Package();
     testsupport::WriteFile(dir / "package.bin", package);
-    ASSERT_TRUE(Start("install_check_ms = 200\nreboot_ms = 60000\npackage_file = " + (dir / "package.bin").string() +
-                      "\n"));
+    ASSERT_TRUE(
+        Start("install_check_ms = 200\nreboot_ms = 60000\npackage_file = " + (dir / "package.bin").string() + "\n"));
     // Scripted answers until a package arrives.
     EXPECT_EQ(nas->Status(), 0);
 

@@ -66,8 +66,8 @@ TEST(EmulatorSnmp, DefaultDeviceIsReadyWithAnAdminLogin)
     EXPECT_EQ(nas.dev->Command("web port"), "OK 80");
     EXPECT_EQ(nas.dev->Command("snmp port"), "OK 161");
 
-    std::string help = testsupport::RunCommand((testsupport::BinDir() / "tolvane-testbed").string() + " --help",
-                                               &status);
+    std::string help =
+        testsupport::RunCommand((testsupport::BinDir() / "tolvane-testbed").string() + " --help", &status);
     EXPECT_EQ(status, 0);
     for (const char* option : {"--snmp-port", "--web-port", "--no-web", "format_ms", "package_file", "reboot_ms"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
@@ -82,9 +82,9 @@ TEST(EmulatorSnmp, ToolsReadAndChangeTheTables)
     EXPECT_EQ(community, "c0mm");
 
     int status = -1;
-    std::string out = nas.Tool("snmpget", community, std::string(nasmib::kDeviceName) + " " +
-                                                         NasCell(nasmib::kUserName, "2") + " " +
-                                                         NasCell(nasmib::kUserGroupMember, "2"),
+    std::string out = nas.Tool("snmpget", community,
+                               std::string(nasmib::kDeviceName) + " " + NasCell(nasmib::kUserName, "2") + " " +
+                                   NasCell(nasmib::kUserGroupMember, "2"),
                                &status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out, ".1.3.6.1.2.1.19.1.0 = STRING: \"LAB-NAS\"\n"

@@ -136,8 +136,7 @@ TEST_F(DeviceForms, UserFormChangesThePasswordEveryServiceChecks)
     ASSERT_EQ(Post("UserManagement", PasswordEdit("1", "admin", "adm1n")), kHttpOk);
     EXPECT_EQ(GetNasContext()->m_password, "secret");
     EXPECT_EQ(MakeDeviceAuthorization(), MakeBasicAuthorization("admin", "adm1n"));
-    EXPECT_EQ(Post("UserManagement", PasswordEdit(row, "alice", "x").Text(),
-                   MakeBasicAuthorization("admin", "secret")),
+    EXPECT_EQ(Post("UserManagement", PasswordEdit(row, "alice", "x").Text(), MakeBasicAuthorization("admin", "secret")),
               kHttpRejected);
     EXPECT_EQ(Read(NasCell(nasmib::kUserPassword, row)), password);
     EXPECT_EQ(nas.Login("admin", "adm1n"), 0);
@@ -320,9 +319,9 @@ TEST_F(DeviceForms, RequestsAndSetsAreReadBackFromTheControlChannel)
     ASSERT_EQ(Post("UserManagement", body, MakeDeviceAuthorization()), kHttpOk);
     // As sent: the head and the Content-Length bytes, without the trailer.
     const std::string request = nas.dev->WebRequest(-1);
-    EXPECT_EQ(request.rfind("POST /cgi-bin/setobject?/configuration/ShareManagement/UserManagement.shtml HTTP/1.1\r\n",
-                            0),
-              0u)
+    EXPECT_EQ(
+        request.rfind("POST /cgi-bin/setobject?/configuration/ShareManagement/UserManagement.shtml HTTP/1.1\r\n", 0),
+        0u)
         << request;
     ASSERT_GE(request.size(), body.size());
     EXPECT_EQ(request.substr(request.size() - body.size()), body);

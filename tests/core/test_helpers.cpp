@@ -9,8 +9,13 @@
 TEST(Base64, Rfc4648Vectors)
 {
     const std::pair<const char*, const char*> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (auto [plain, coded] : vectors) {
         char out[32];
@@ -122,8 +127,8 @@ TEST(FormatDiskSize, Boundaries)
     EXPECT_EQ(FormatDiskSize(1024), "1 GB");
     EXPECT_EQ(FormatDiskSize(1100), "1.07 GB");
     EXPECT_EQ(FormatDiskSize(1536), "1.5 GB");
-    EXPECT_EQ(FormatDiskSize(1034), "1 GB");     // 1.0097: two decimals are 00
-    EXPECT_EQ(FormatDiskSize(1126), "1.09 GB");  // 1.0996: truncated, not rounded
+    EXPECT_EQ(FormatDiskSize(1034), "1 GB");    // 1.0097: two decimals are 00
+    EXPECT_EQ(FormatDiskSize(1126), "1.09 GB"); // 1.0996: truncated, not rounded
     EXPECT_EQ(FormatDiskSize(1048575), "1023.99 GB");
     EXPECT_EQ(FormatDiskSize(1048576), "1 TB");
     EXPECT_EQ(FormatDiskSize(2097152), "2 TB");

@@ -323,17 +323,17 @@ TEST(FormParser, MalformedBodiesGiveNoCells)
 {
     const char* bad[] = {
         "",
-        "setobject_a",                                       // no value
-        "other_a=ci1.3.6=1",                                 // not a setobject field
-        "setobject_a=xi1.3.6=1",                             // bad role
-        "setobject_a=cx1.3.6=1",                             // bad type
-        "setobject_a=ci1..3=1",                              // bad OID
-        "setobject_a=ci1.3.6.",                              // no value after the OID
-        "setobject_a=ci1.3.6=12a",                           // not an integer
-        "setobject_a=ci1.3.6=99999999999",                   // out of range
-        "setobject_a=cs1.3.6=%4",                            // broken escape
-        "setobject_a=bs1.3.6=5",                             // row status as text
-        "setobject_a=cs1.3.6=ok&&setobject_b=cs1.3.7=ok",    // empty field
+        "setobject_a",                                    // no value
+        "other_a=ci1.3.6=1",                              // not a setobject field
+        "setobject_a=xi1.3.6=1",                          // bad role
+        "setobject_a=cx1.3.6=1",                          // bad type
+        "setobject_a=ci1..3=1",                           // bad OID
+        "setobject_a=ci1.3.6.",                           // no value after the OID
+        "setobject_a=ci1.3.6=12a",                        // not an integer
+        "setobject_a=ci1.3.6=99999999999",                // out of range
+        "setobject_a=cs1.3.6=%4",                         // broken escape
+        "setobject_a=bs1.3.6=5",                          // row status as text
+        "setobject_a=cs1.3.6=ok&&setobject_b=cs1.3.7=ok", // empty field
     };
     for (const char* body : bad) {
         std::vector<FormCell> cells{FormCell{}};
@@ -353,13 +353,13 @@ TEST(FormParser, UploadPartsWithEitherBoundaryForm)
         "Content-Disposition: form-data; name=\"Submit\"\r\n\r\ninstall\r\nXyZ--\r\n",
         b, package));
     EXPECT_EQ(package, "\r\nDATA");
-    EXPECT_TRUE(testbed::ParseRemoteInstallBody(
-        "--XyZ\r\nContent-Disposition: form-data; name=\"package\"\r\n\r\n\r\n--XyZ\r\n"
-        "Content-Disposition: form-data; name=\"Submit\"\r\n\r\ninstall\r\n--XyZ--\r\n",
-        b, package));
+    EXPECT_TRUE(
+        testbed::ParseRemoteInstallBody("--XyZ\r\nContent-Disposition: form-data; name=\"package\"\r\n\r\n\r\n--XyZ\r\n"
+                                        "Content-Disposition: form-data; name=\"Submit\"\r\n\r\ninstall\r\n--XyZ--\r\n",
+                                        b, package));
     EXPECT_EQ(package, "");
-    EXPECT_FALSE(testbed::ParseRemoteInstallBody("XyZ\r\nContent-Disposition: form-data; name=\"package\"\r\n\r\nDA",
-                                                 b, package));
+    EXPECT_FALSE(testbed::ParseRemoteInstallBody("XyZ\r\nContent-Disposition: form-data; name=\"package\"\r\n\r\nDA", b,
+                                                 package));
     EXPECT_FALSE(testbed::ParseRemoteInstallBody(
         "XyZ\r\nContent-Disposition: form-data; name=\"Submit\"\r\n\r\ninstall\r\nXyZ--\r\n", b, package));
 }

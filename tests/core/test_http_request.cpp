@@ -107,16 +107,15 @@ TEST(HttpRequest, GoldenGroupCreateRequest)
         .Integer("GroupEnable", kGroup + ".6", "4", "1")
         .Integer("rowflag", kGroup + ".7", "4", "0")
         .RowEnd("rowend", kGroup + ".8", "4");
-    const std::string expectedBody =
-        "setobject_rowstart=bi1.3.6.1.2.1.26.2.1.8.4=5"
-        "&setobject_GroupIndex=ci1.3.6.1.2.1.26.2.1.1.4=4"
-        "&setobject_GroupName=cs1.3.6.1.2.1.26.2.1.2.4=a%25b%26c%2Bd=e"
-        "&setobject_GroupUserlist=cs1.3.6.1.2.1.26.2.1.3.4=u1,u2"
-        "&setobject_ServiceCIFS=ci1.3.6.1.2.1.26.2.1.4.4=1"
-        "&setobject_ServiceFTP=ci1.3.6.1.2.1.26.2.1.5.4=1"
-        "&setobject_GroupEnable=ci1.3.6.1.2.1.26.2.1.6.4=1"
-        "&setobject_rowflag=ci1.3.6.1.2.1.26.2.1.7.4=0"
-        "&setobject_rowend=ei1.3.6.1.2.1.26.2.1.8.4=1";
+    const std::string expectedBody = "setobject_rowstart=bi1.3.6.1.2.1.26.2.1.8.4=5"
+                                     "&setobject_GroupIndex=ci1.3.6.1.2.1.26.2.1.1.4=4"
+                                     "&setobject_GroupName=cs1.3.6.1.2.1.26.2.1.2.4=a%25b%26c%2Bd=e"
+                                     "&setobject_GroupUserlist=cs1.3.6.1.2.1.26.2.1.3.4=u1,u2"
+                                     "&setobject_ServiceCIFS=ci1.3.6.1.2.1.26.2.1.4.4=1"
+                                     "&setobject_ServiceFTP=ci1.3.6.1.2.1.26.2.1.5.4=1"
+                                     "&setobject_GroupEnable=ci1.3.6.1.2.1.26.2.1.6.4=1"
+                                     "&setobject_rowflag=ci1.3.6.1.2.1.26.2.1.7.4=0"
+                                     "&setobject_rowend=ei1.3.6.1.2.1.26.2.1.8.4=1";
     ASSERT_EQ(body.Text(), expectedBody);
 
     HttpFormPost post;
@@ -138,11 +137,14 @@ TEST(HttpRequest, GoldenGroupCreateRequest)
         "Accept-Encoding: gzip, deflate\r\n"
         "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1; SV1; KKman3.0; InfoPath.1)\r\n"
         "Host: 198.18.0.2\r\n"
-        "Content-Length: " + std::to_string(expectedBody.size()) + "\r\n"
+        "Content-Length: " +
+        std::to_string(expectedBody.size()) +
+        "\r\n"
         "Connection: Keep-Alive\r\n"
         "Cache-Control: no-cache\r\n"
         "Authorization: Basic YWRtaW46cHc=\r\n"
-        "\r\n" + expectedBody;
+        "\r\n" +
+        expectedBody;
     EXPECT_EQ(BuildFormPostRequest(post), expected);
 }
 
@@ -177,7 +179,8 @@ TEST(HttpRequest, ContentLengthCountsBytesAndTrailerIsOutside)
     post.page = "PrivateFolder";
     post.referer = "AddPrivateFolder.shtml?1";
     post.host = "h";
-    post.body = "setobject_MountShareName=cs1.3.6.1.2.1.21.5.1.5.3=\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE"; // 4 letters, 8 bytes
+    post.body =
+        "setobject_MountShareName=cs1.3.6.1.2.1.21.5.1.5.3=\xD0\xA4\xD0\xBE\xD1\x82\xD0\xBE"; // 4 letters, 8 bytes
     post.trailer = "\r\n";
     std::string r = BuildFormPostRequest(post);
     EXPECT_NE(r.find("\r\nContent-Length: " + std::to_string(post.body.size()) + "\r\n"), std::string::npos);

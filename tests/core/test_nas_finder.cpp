@@ -42,10 +42,7 @@ std::string DeviceConfig(const std::string& name, const unsigned char mac[6], co
 // Closes the table whatever a test leaves behind.
 class Finder : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        FinderCleanup();
-    }
+    void TearDown() override { FinderCleanup(); }
 
     // Discovers the device with that MAC (all devices, short wait) and returns its record.
     NasInfo Find(const unsigned char mac[6], int timeoutMs = 400)
@@ -439,8 +436,9 @@ TEST_F(Finder, ProgressAndInstallStatus)
     TestNetwork net;
     int lan = net.AddLink({"198.18.1.1/24"});
     Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"),
-                                      DeviceConfig("NAS", kMac1, "progress = 1:50:200, 3:16909060:4294967295\n"
-                                                                 "install_status = 3, 2, 0\n"));
+                                      DeviceConfig("NAS", kMac1,
+                                                   "progress = 1:50:200, 3:16909060:4294967295\n"
+                                                   "install_status = 3, 2, 0\n"));
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);

@@ -137,8 +137,7 @@ TEST(Profile, ConcurrentWritersLoseNothing)
 namespace {
 
 // Starts body in a child process that exits 0 when it returns true.
-template <typename Body>
-pid_t Start(Body body)
+template <typename Body> pid_t Start(Body body)
 {
     pid_t pid = fork();
     if (pid == 0)

@@ -30,8 +30,8 @@ namespace {
 struct Boxes {
     std::mutex lock;
     std::vector<std::string> texts;
-    platform::MessageBoxHandler old = platform::SetMessageBoxHandler(
-        [this](const std::string& text, const std::string&, unsigned) {
+    platform::MessageBoxHandler old =
+        platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
             std::lock_guard<std::mutex> g(lock);
             texts.push_back(text);
             return platform::IDOK;
@@ -68,8 +68,9 @@ protected:
         GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
         nas = std::make_unique<EmulatedNas>("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\n"
                                             "folder = 1:backups:Disk1:1\nfolder = 2:second:Disk2:1\n"
-                                            "disk1_root = " + (dir / "disk1").string() +
-                                            "\ndisk2_root = " + (dir / "disk2").string() + "\n");
+                                            "disk1_root = " +
+                                            (dir / "disk1").string() + "\ndisk2_root = " + (dir / "disk2").string() +
+                                            "\n");
         ASSERT_TRUE(nas->Started());
         nas->LogInContext("admin", "pw");
         CTaskStore().CreateTaskStore();

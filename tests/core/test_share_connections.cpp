@@ -127,7 +127,8 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
 
     // A further share of the device opens with the same credentials.
     opened.clear();
-    outcome = OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
+    outcome =
+        OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
     EXPECT_TRUE(boxes.empty()) << boxes.front();
     EXPECT_TRUE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/crew"));
@@ -140,7 +141,8 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     ASSERT_EQ(platform::WNetUseConnection("\\\\198.18.1.10\\share", "bob", "builder"), 0);
     EXPECT_EQ(CheckConnection("alice"), kConnectedOtherUser);
     opened.clear();
-    outcome = OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
+    outcome =
+        OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].rfind("The samba shared folder can only be accessed by one user", 0), 0u);
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});

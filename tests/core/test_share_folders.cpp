@@ -161,7 +161,8 @@ protected:
 
     platform::JobControl job;
     Boxes boxes;
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tolvane-folders-" + std::to_string(getpid()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("tolvane-folders-" + std::to_string(getpid()));
     std::shared_ptr<FakeMounts> mounts = std::make_shared<FakeMounts>();
     std::shared_ptr<platform::MountBackend> oldBackend;
 };
@@ -208,7 +209,8 @@ TEST_F(ShareFolders, PrivateAddPostsTheFormAndTheDeviceHoldsTheRow)
                     "&setobject_MountFolderType=ci1.3.6.1.2.1.21.5.1.15.13=2"
                     "&setobject_rowflag=ci1.3.6.1.2.1.21.5.1.16.13=1"
                     "&setobject_rowend=ei1.3.6.1.2.1.21.5.1.17.13=1");
-    EXPECT_EQ(request.rfind("POST /cgi-bin/setobject?/configuration/ShareManagement/PrivateFolder.shtml HTTP/1.1", 0), 0u);
+    EXPECT_EQ(request.rfind("POST /cgi-bin/setobject?/configuration/ShareManagement/PrivateFolder.shtml HTTP/1.1", 0),
+              0u);
     EXPECT_NE(request.find("Referer: http://198.18.1.10/configuration/ShareManagement/AddPrivateFolder.shtml?-1\r\n"),
               std::string::npos);
 
@@ -318,9 +320,10 @@ TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
     s.samba = true;
     s.name = "MEDIA";
     EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").focus, FolderFocus::Name);
-    EXPECT_EQ(boxes.Take(), (std::vector<std::string>{"Must allow one user to access at least!", "Not valid user:nobody",
-                                                      "SAMBA FTP NFS must be choose at least one!",
-                                                      "The folder name had existed, please enter the other name."}));
+    EXPECT_EQ(boxes.Take(),
+              (std::vector<std::string>{"Must allow one user to access at least!", "Not valid user:nobody",
+                                        "SAMBA FTP NFS must be choose at least one!",
+                                        "The folder name had existed, please enter the other name."}));
     EXPECT_EQ(nas->dev->WebRequests().size(), before);
 
     // A walk that fails is no licence to go on.
@@ -368,8 +371,8 @@ TEST_F(ShareFolders, TheListAsAdministratorAndAsUser)
     nas->LogInContext("alice", "wonder");
     GetNasContext()->m_userLevel = "1";
     l = RefreshFolderList(job);
-    EXPECT_EQ(Texts(l), (std::vector<std::string>{"USB1", "USB2", "share", "media", "music(Disk1)", "music(Disk2)",
-                                                  "nfsonly"}));
+    EXPECT_EQ(Texts(l),
+              (std::vector<std::string>{"USB1", "USB2", "share", "media", "music(Disk1)", "music(Disk2)", "nfsonly"}));
     EXPECT_EQ(GetNasContext()->m_userAccess, "staff,");
     nas->LogInContext("bob", "builder");
     l = RefreshFolderList(job);
@@ -523,10 +526,9 @@ TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
     std::vector<std::string> letters;
     EXPECT_EQ(DisconnectDevice(&letters), 1);
     EXPECT_EQ(letters, std::vector<std::string>{"Z:"});
-    EXPECT_EQ(mounts->log, (std::vector<std::string>{"mount smb://198.18.1.10/secret bob",
-                                                     "mount smb://198.18.1.10/media ",
-                                                     "unmount smb://198.18.1.10/secret",
-                                                     "unmount smb://198.18.1.10/media"}));
+    EXPECT_EQ(mounts->log,
+              (std::vector<std::string>{"mount smb://198.18.1.10/secret bob", "mount smb://198.18.1.10/media ",
+                                        "unmount smb://198.18.1.10/secret", "unmount smb://198.18.1.10/media"}));
     EXPECT_EQ(CheckConnection("bob"), kNotConnected);
     EXPECT_NE(Find(RefreshFolderList(job), "secret"), nullptr);
 

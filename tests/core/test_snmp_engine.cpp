@@ -24,8 +24,7 @@ std::vector<std::string> Walk(CSnmpEngine& engine, const char* column, int* endC
     std::string current = column;
     char next[128], value[256];
     int rc;
-    while ((rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, column)) == 0 &&
-           limit-- > 0) {
+    while ((rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, column)) == 0 && limit-- > 0) {
         values.push_back(value);
         current = next;
     }
@@ -113,7 +112,8 @@ TEST(SnmpEngine, ErrorCodes)
     EXPECT_EQ(engine.SimpleGet("1.3.6.1.2.1.21.5.1.5.99", value), 2);
     EXPECT_EQ(value, "untouched");
     a.agent.AddNoSuchNamePrefix(nasmib::kFolderEntry);
-    EXPECT_EQ(engine.GetNext(nasmib::kFolderShareName, next, sizeof next, buf, sizeof buf, nasmib::kFolderShareName), 2);
+    EXPECT_EQ(engine.GetNext(nasmib::kFolderShareName, next, sizeof next, buf, sizeof buf, nasmib::kFolderShareName),
+              2);
     EXPECT_EQ(engine.SimpleGet(NasCell(nasmib::kFolderShareName, "1"), value), 2);
     a.agent.ClearFaults();
 
@@ -260,7 +260,8 @@ TEST(SnmpEngine, BuffersAreNeverOverrun)
 {
     SnmpTestAgent a;
     // "Bücher" + a Japanese word: multi-byte UTF-8 all along.
-    const std::string utf8 = "B\xC3\xBC" "cher-\xE6\x97\xA5\xE6\x9C\xAC";
+    const std::string utf8 = "B\xC3\xBC"
+                             "cher-\xE6\x97\xA5\xE6\x9C\xAC";
     a.store.Set(NasCell(nasmib::kFolderShareName, "1"), MibValue::String(utf8));
     a.store.Set(NasCell(nasmib::kFolderShareName, "2"), MibValue::String(std::string(300, 'x')));
     CSnmpEngine engine = a.Engine();
@@ -272,7 +273,8 @@ TEST(SnmpEngine, BuffersAreNeverOverrun)
     Guarded next{}, value{};
     std::memset(&value, '#', sizeof value);
     ASSERT_EQ(engine.GetNext(nasmib::kFolderShareName, next.bytes, 40, value.bytes, 9, nasmib::kFolderShareName), 0);
-    EXPECT_STREQ(value.bytes, "B\xC3\xBC" "cher-");
+    EXPECT_STREQ(value.bytes, "B\xC3\xBC"
+                              "cher-");
     for (size_t i = 9; i < sizeof value.bytes; ++i)
         ASSERT_EQ(value.bytes[i], '#') << i;
 
@@ -308,7 +310,7 @@ TEST(SnmpEngine, MultiGetForms)
     CSnmpEngine engine = a.Engine();
     // The six cells the folder list reads per row, in one GET.
     const char* columns[6] = {nasmib::kFolderWriteList, nasmib::kFolderReadList, nasmib::kFolderCifs,
-                              nasmib::kFolderFtp, nasmib::kFolderNfs, nasmib::kFolderLocation};
+                              nasmib::kFolderFtp,       nasmib::kFolderNfs,      nasmib::kFolderLocation};
     std::vector<std::string> oids;
     for (const char* c : columns)
         oids.push_back(NasCell(c, "2"));

@@ -15,12 +15,14 @@ using testsupport::SnmpTestAgent;
 
 namespace {
 
-
 testbed::NasDescription ThreeUsers()
 {
     testbed::NasDescription nas = testbed::NasDescription::Default("s3cret");
     nas.users = {{1, "admin", "", "s3cret", "", 15, 1, 1},
-                 {3, "bob", "", "b\xC3\xB6" "b-pw", "", 1, 1, 1},
+                 {3, "bob", "",
+                  "b\xC3\xB6"
+                  "b-pw",
+                  "", 1, 1, 1},
                  {4, "carol", "", "c", "", 1, 1, 1}};
     return nas;
 }
@@ -122,7 +124,8 @@ TEST(SnmpHelpers, UserPassword)
     testsupport::InstantPauses pause;
     platform::MessageBoxRecorder boxes;
     EXPECT_EQ(GetUserPassword("admin"), "s3cret");
-    EXPECT_EQ(GetUserPassword("bob"), "b\xC3\xB6" "b-pw");
+    EXPECT_EQ(GetUserPassword("bob"), "b\xC3\xB6"
+                                      "b-pw");
     EXPECT_TRUE(boxes.Texts().empty());
 
     EXPECT_EQ(GetUserPassword("nobody"), "");

@@ -15,8 +15,8 @@ namespace {
 
 std::string Tool(const char* tool, const SnmpTestAgent& a, const std::string& args, int* status)
 {
-    std::string cmd = std::string(tool) + " -v1 -c " + a.Community() + " -On -t 1 -r 1 127.0.0.1:" +
-                      std::to_string(a.Port()) + " " + args + " 2>&1";
+    std::string cmd = std::string(tool) + " -v1 -c " + a.Community() +
+                      " -On -t 1 -r 1 127.0.0.1:" + std::to_string(a.Port()) + " " + args + " 2>&1";
     return RunCommand(cmd, status);
 }
 
@@ -28,8 +28,9 @@ TEST(SnmpTools, ReadTheEmulatorsTables)
     nas.groups.clear();
     SnmpTestAgent a(nas);
     int status = -1;
-    std::string out = Tool("snmpget", a, std::string(nasmib::kDeviceName) + " " + nasmib::kWebPort + " " +
-                                              NasCell(nasmib::kUserLevel, "1"), &status);
+    std::string out = Tool(
+        "snmpget", a,
+        std::string(nasmib::kDeviceName) + " " + nasmib::kWebPort + " " + NasCell(nasmib::kUserLevel, "1"), &status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find(".1.3.6.1.2.1.19.1.0 = STRING: \"TOLVANE-NAS\""), std::string::npos) << out;
     EXPECT_NE(out.find(".1.3.6.1.2.1.20.11.0 = INTEGER: 80"), std::string::npos) << out;
@@ -61,8 +62,8 @@ TEST(SnmpTools, ReadTheEmulatorsTables)
     EXPECT_NE(out.find("noSuchName"), std::string::npos) << out;
 
     // Version 2c and other communities get no answer.
-    out = RunCommand("snmpget -v2c -c " + a.Community() + " -t 0.2 -r 0 127.0.0.1:" + std::to_string(a.Port()) +
-                         " " + nasmib::kDeviceName + " 2>&1",
+    out = RunCommand("snmpget -v2c -c " + a.Community() + " -t 0.2 -r 0 127.0.0.1:" + std::to_string(a.Port()) + " " +
+                         nasmib::kDeviceName + " 2>&1",
                      &status);
     EXPECT_NE(out.find("Timeout"), std::string::npos) << out;
     out = RunCommand("snmpget -v1 -c public -t 0.2 -r 0 127.0.0.1:" + std::to_string(a.Port()) + " " +

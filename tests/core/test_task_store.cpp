@@ -17,15 +17,9 @@ namespace {
 
 const char* kCet = "CET-1CEST,M3.5.0,M10.5.0/3";
 
-std::time_t At(int y, int mo, int d, int h, int mi, int s)
-{
-    return schedule::MakeTime(y, mo, d, h, mi, s);
-}
+std::time_t At(int y, int mo, int d, int h, int mi, int s) { return schedule::MakeTime(y, mo, d, h, mi, s); }
 
-std::string Text(std::time_t t)
-{
-    return schedule::FormatTime(t, "%Y-%m-%d %H:%M:%S");
-}
+std::string Text(std::time_t t) { return schedule::FormatTime(t, "%Y-%m-%d %H:%M:%S"); }
 
 BackupTaskInfo MakeTask(const std::string& name, const std::string& user, const std::string& folderPath)
 {
@@ -63,7 +57,8 @@ TEST(TaskStore, RoundTripOfManyTasks)
         BackupTaskInfo t = MakeTask("Task " + std::to_string(i) + " ü", i % 2 ? "bob" : "admin", folder.string());
         if (i == 0) // one task with 40 folders
             for (int f = 1; f < 40; ++f)
-                t.folders.push_back({"f" + std::to_string(f), "", "0 Bytes", (dir / ("f " + std::to_string(f))).string()});
+                t.folders.push_back(
+                    {"f" + std::to_string(f), "", "0 Bytes", (dir / ("f " + std::to_string(f))).string()});
         if (i < 4)
             t.schedules.push_back(schedule::MakeSchedule(types[i][0], types[i][1], At(2024, 3, 31, 2 + i, 30, i)));
         tasks.push_back(t);
@@ -189,7 +184,7 @@ TEST(Schedule, FirstRunsAtTheirBoundaries)
     std::time_t now = platform::WallNow();
     using namespace schedule;
 
-    EXPECT_EQ(Text(FirstDailyRun(now, 14, 0, 0)), "2025-04-09 14:00:00");  // the same second: today
+    EXPECT_EQ(Text(FirstDailyRun(now, 14, 0, 0)), "2025-04-09 14:00:00"); // the same second: today
     EXPECT_EQ(Text(FirstDailyRun(now, 13, 59, 59)), "2025-04-10 13:59:59");
     EXPECT_EQ(Text(FirstWeeklyRun(now, 3, 14, 0, 0)), "2025-04-09 14:00:00");
     EXPECT_EQ(Text(FirstWeeklyRun(now, 3, 13, 0, 0)), "2025-04-16 13:00:00");

@@ -190,16 +190,15 @@ TEST(TestbedStore, NameDisksAndUsersLiveInTheObjects)
     EXPECT_EQ(store.Get("1.3.6.1.2.1.19.50.0")->bytes, "hello world");
 
     std::string error;
-    for (const auto& [key, value] :
-         std::vector<std::pair<std::string, std::string>>{{"folder", "x:name"},
-                                                          {"folder", "6"},
-                                                          {"folder", "6:n:HDD1:3"},
-                                                          {"quota", "1:a:3:1:0"},
-                                                          {"usb", "1:big"},
-                                                          {"disk1_size", "-5"},
-                                                          {"web_port", "70000"},
-                                                          {"mib", "1.3.6 q 1"},
-                                                          {"user", "x"}})
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{{"folder", "x:name"},
+                                                                                     {"folder", "6"},
+                                                                                     {"folder", "6:n:HDD1:3"},
+                                                                                     {"quota", "1:a:3:1:0"},
+                                                                                     {"usb", "1:big"},
+                                                                                     {"disk1_size", "-5"},
+                                                                                     {"web_port", "70000"},
+                                                                                     {"mib", "1.3.6 q 1"},
+                                                                                     {"user", "x"}})
         EXPECT_FALSE(state.Set(key, value, &error)) << key << " = " << value;
     EXPECT_EQ(store.Rows(nasmib::kFolderShareName), (std::vector<std::string>{"3", "5"}));
 }
@@ -230,17 +229,17 @@ TEST(TestbedForms, RowsAreCreatedEditedAndRefusedByOid)
 
     const size_t size = store.Size();
     const std::vector<std::vector<FormCell>> refused = {
-        {Cell('c', 's', kUserLevel, "2", "15")},                                  // text into a number
-        {Cell('c', 'i', kUserName, "2", "1")},                                    // number into a text
-        {Cell('c', 's', kUserPassword, "9", "x")},                                // no such row
-        {Cell('c', 's', kFolderShareName, "1", "x")},                             // another table
-        {Cell('c', 's', "1.3.6.1.2.1.26.1.1.99", "2", "x")},                      // no such column
-        {Cell('c', 's', kUserName, "2", "admin")},                                // a name taken
+        {Cell('c', 's', kUserLevel, "2", "15")},                                             // text into a number
+        {Cell('c', 'i', kUserName, "2", "1")},                                               // number into a text
+        {Cell('c', 's', kUserPassword, "9", "x")},                                           // no such row
+        {Cell('c', 's', kFolderShareName, "1", "x")},                                        // another table
+        {Cell('c', 's', "1.3.6.1.2.1.26.1.1.99", "2", "x")},                                 // no such column
+        {Cell('c', 's', kUserName, "2", "admin")},                                           // a name taken
         {Cell('c', 's', kUserPassword, "2", "half"), Cell('c', 'i', kUserLevel, "2", "x1")}, // half a form
-        {Cell('b', 'i', kUserRowStatus, "4", "1")},                               // a start that is no 5
-        {Cell('b', 'i', kUserRowStatus, "4", "5"), Cell('c', 'i', kUserIndex, "4", "7")}, // a wrong index
+        {Cell('b', 'i', kUserRowStatus, "4", "1")},                                          // a start that is no 5
+        {Cell('b', 'i', kUserRowStatus, "4", "5"), Cell('c', 'i', kUserIndex, "4", "7")},    // a wrong index
         {Cell('b', 'i', kUserRowStatus, "4", "5"), Cell('e', 'i', kUserRowStatus, "4", "6")},
-        {Cell('c', 's', "1.3.6.1.2.1.26.1.1.2.99999999999", "", "x")},            // not an OID
+        {Cell('c', 's', "1.3.6.1.2.1.26.1.1.2.99999999999", "", "x")}, // not an OID
     };
     for (const auto& form : refused)
         EXPECT_FALSE(ApplyFormCells(store, users, form, &error)) << form.front().oid;

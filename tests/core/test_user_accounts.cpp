@@ -253,8 +253,8 @@ TEST_F(Accounts, AddEditAndQuotasOfAUser)
     edit.quota = {true, true, "", ""};
     const long posts = std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10);
     ASSERT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::Saved);
-    EXPECT_EQ(RowStatusWrites(), (std::vector<std::string>{NasCell(nasmib::kQuotaRowStatus, "9"),
-                                                           NasCell(nasmib::kQuotaRowStatus, "8")}));
+    EXPECT_EQ(RowStatusWrites(),
+              (std::vector<std::string>{NasCell(nasmib::kQuotaRowStatus, "9"), NasCell(nasmib::kQuotaRowStatus, "8")}));
     EXPECT_EQ(std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10), posts + 1); // the user form
     EXPECT_EQ(Cell(nasmib::kQuotaName, "8"), "<none>");
 }
@@ -274,9 +274,9 @@ TEST_F(Accounts, DeletingUsers)
     EXPECT_EQ(boxes.Last(), "Please delete the user own folder first.");
 
     ASSERT_TRUE(DeleteUser(NoStop(), "carol", ""));
-    EXPECT_EQ(RowStatusWrites(), (std::vector<std::string>{NasCell(nasmib::kQuotaRowStatus, "5"),
-                                                           NasCell(nasmib::kQuotaRowStatus, "3"),
-                                                           NasCell(nasmib::kUserRowStatus, "2")}));
+    EXPECT_EQ(RowStatusWrites(),
+              (std::vector<std::string>{NasCell(nasmib::kQuotaRowStatus, "5"), NasCell(nasmib::kQuotaRowStatus, "3"),
+                                        NasCell(nasmib::kUserRowStatus, "2")}));
     EXPECT_EQ(Cell(nasmib::kUserName, "2"), "<none>");
     EXPECT_EQ(Cell(nasmib::kUserName, "3"), "dave");
 }
@@ -342,7 +342,8 @@ TEST_F(Accounts, LongListsStayWhole)
     edit.memberGroups = list;
     edit.primaryGroup = list.back();
     ASSERT_EQ(SaveUser(NoStop(), edit, {}), SaveOutcome::Saved);
-    EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"), list.back() + "," + groups.substr(0, groups.size() - list.back().size() - 1));
+    EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"),
+              list.back() + "," + groups.substr(0, groups.size() - list.back().size() - 1));
 }
 
 // Posts the device answers but never applies end in the failure texts;
@@ -380,7 +381,8 @@ TEST_F(Accounts, AnsweredButNotApplied)
     ASSERT_EQ(nas->dev->Command("web fault silent"), "OK");
     boxes.Clear();
     EXPECT_FALSE(SendQuotaSettings(NoStop(), "frank", kQuotaTypeUser, {true, false, "30", "40"}, disks));
-    EXPECT_EQ(boxes.texts, (std::vector<std::string>{"Quota setting of Disk1 failed!", "Quota setting of Disk2 failed!"}));
+    EXPECT_EQ(boxes.texts,
+              (std::vector<std::string>{"Quota setting of Disk1 failed!", "Quota setting of Disk2 failed!"}));
     ASSERT_EQ(nas->dev->Command("web fault none"), "OK");
 
     // A quota row the device keeps answering with no-such-name counts as gone.

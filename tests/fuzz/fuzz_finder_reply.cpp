@@ -57,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 std::abort();
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
     return 0;

@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!ok && (!cells.empty() || error.empty()))
             std::abort();
         for (const testbed::FormCell& c : cells) {
-            if (c.oid.empty() || c.oid.front() == '.' || c.oid.back() == '.' ||
-                c.oid.find("..") != std::string::npos || (c.type != 'i' && c.type != 's'))
+            if (c.oid.empty() || c.oid.front() == '.' || c.oid.back() == '.' || c.oid.find("..") != std::string::npos ||
+                (c.type != 'i' && c.type != 's'))
                 std::abort();
             if (c.type == 'i' && c.value.empty())
                 std::abort();

@@ -13,10 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    static const int kSyntaxes[] = {sNMP_SYNTAX_INT,     sNMP_SYNTAX_OCTETS,  sNMP_SYNTAX_NULL,
-                                    sNMP_SYNTAX_OID,     sNMP_SYNTAX_IPADDR,  sNMP_SYNTAX_CNTR32,
-                                    sNMP_SYNTAX_GAUGE32, sNMP_SYNTAX_TIMETICKS, sNMP_SYNTAX_OPAQUE,
-                                    sNMP_SYNTAX_CNTR64};
+    static const int kSyntaxes[] = {sNMP_SYNTAX_INT,    sNMP_SYNTAX_OCTETS, sNMP_SYNTAX_NULL,    sNMP_SYNTAX_OID,
+                                    sNMP_SYNTAX_IPADDR, sNMP_SYNTAX_CNTR32, sNMP_SYNTAX_GAUGE32, sNMP_SYNTAX_TIMETICKS,
+                                    sNMP_SYNTAX_OPAQUE, sNMP_SYNTAX_CNTR64};
     const int syntax = kSyntaxes[data[0] % (sizeof kSyntaxes / sizeof kSyntaxes[0])];
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
@@ -61,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (vb.octets.size() != 4)
                 std::abort();
             break;
-        default:
-            std::abort(); // no other syntax converts from text
+        default: std::abort(); // no other syntax converts from text
         }
         (void)vb.GetPrintable();
     } else if (vb.syntax != before.syntax || vb.number != before.number || vb.octets != before.octets) {

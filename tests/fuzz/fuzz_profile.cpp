@@ -17,10 +17,7 @@ namespace {
 
 std::string g_dir;
 
-void RemoveDir()
-{
-    std::filesystem::remove_all(g_dir);
-}
+void RemoveDir() { std::filesystem::remove_all(g_dir); }
 
 // The file every input is written to, in a folder removed at exit.
 std::string FilePath()
@@ -34,10 +31,7 @@ std::string FilePath()
     return g_dir + "/f.ini";
 }
 
-bool Blank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // A value that reads back as it was written: no surrounding blanks, no
 // surrounding pair of quotes.
@@ -94,8 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)platform::GetPrivateProfileString(section.c_str(), key.c_str(), "", file);
 
     if (platform::WritePrivateProfileString(section.c_str(), key.c_str(), value.c_str(), file)) {
-        if (Plain(value) &&
-            platform::GetPrivateProfileString(section.c_str(), key.c_str(), "\x01", file) != value)
+        if (Plain(value) && platform::GetPrivateProfileString(section.c_str(), key.c_str(), "\x01", file) != value)
             std::abort();
         if (!(SameName(section, otherSection) && SameName(key, otherKey)) &&
             platform::GetPrivateProfileString(otherSection.c_str(), otherKey.c_str(), "\x01", file) != other)

@@ -174,9 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         break;
     }
-    default:
-        rc = engine.SimpleSet("1.3.6.1.2.1.19.1.0", "name");
-        break;
+    default: rc = engine.SimpleSet("1.3.6.1.2.1.19.1.0", "name"); break;
     }
     if (rc == 1 && (data[0] >> 1) % 4 != 0)
         std::abort(); // 1 only ever means "end of the walk"

@@ -61,8 +61,7 @@ QStringList Unnamed(QWidget* top)
             continue;
         const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
                              qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<ListCtrl*>(w) ||
-                             qobject_cast<QProgressBar*>(w) || qobject_cast<QLabel*>(w) ||
-                             qobject_cast<QGroupBox*>(w);
+                             qobject_cast<QProgressBar*>(w) || qobject_cast<QLabel*>(w) || qobject_cast<QGroupBox*>(w);
         if (control && w->accessibleName().isEmpty())
             missing << w->objectName();
     }
@@ -119,7 +118,7 @@ private slots:
         int code = RunModal(page, [&](Dialog&) {
             ListCtrl* list = page.FolderList();
             QCOMPARE(list->GetItemText(0, 2), std::string("1 KB")); // the stored size text
-            QCOMPARE(page.Total(), 100);                             // measured afresh
+            QCOMPARE(page.Total(), 100);                            // measured afresh
             list->SetSelectionMark(0);
             page.OnRemove();
             nextWhenEmpty = page.GetDlgItem(1)->isEnabled();

@@ -97,7 +97,8 @@ private slots:
         fs::create_directories(dir / "program");
         GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
         testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n"
-                                     "disk1_root = " + (dir / "disk1").string() + "\n");
+                                     "disk1_root = " +
+                                     (dir / "disk1").string() + "\n");
         QVERIFY(nas.Started());
         nas.LogInContext("admin", "pw");
         const fs::path src = dir / "home" / "Photos";
@@ -160,9 +161,9 @@ private slots:
         list->SetSelectionMark(0);
         page->OnListItemSelected(0);
         using P = CBackupRestorePage;
-        QCOMPARE(Links(*page), (std::vector<unsigned>{P::IDS_ADD_TASK, P::IDS_DELETE_TASK, P::IDS_EDIT_TASK,
-                                                      P::IDS_BACKUP_NOW, P::IDS_SCHEDULE_SETTING,
-                                                      P::IDS_SHOW_PROPERTY}));
+        QCOMPARE(Links(*page),
+                 (std::vector<unsigned>{P::IDS_ADD_TASK, P::IDS_DELETE_TASK, P::IDS_EDIT_TASK, P::IDS_BACKUP_NOW,
+                                        P::IDS_SCHEDULE_SETTING, P::IDS_SHOW_PROPERTY}));
         QCOMPARE(page->GetTitle(), std::string("Select Task : Mine"));
 
         // While the task runs it is neither backed up again, nor deleted, nor edited.
@@ -263,8 +264,7 @@ private slots:
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_REMOVE_SCHEDULE);
         QVERIFY(!page->HasSchedule("Mine"));
-        QCOMPARE(Last(host).second.description,
-                 std::string("Delete schedule setting to backup task ( Mine )."));
+        QCOMPARE(Last(host).second.description, std::string("Delete schedule setting to backup task ( Mine )."));
 
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_DELETE_TASK);

@@ -33,10 +33,7 @@ std::vector<std::string> Names(const ReportControl& report)
     return names;
 }
 
-int BarCount(const CProgressListCtrl& list)
-{
-    return static_cast<int>(list.findChildren<QProgressBar*>().size());
-}
+int BarCount(const CProgressListCtrl& list) { return static_cast<int>(list.findChildren<QProgressBar*>().size()); }
 
 } // namespace
 
@@ -210,7 +207,8 @@ private slots:
         // Without BIF_STATUSTEXT the status line is never written.
         QCOMPARE(dialog.GetStatusText(), std::string());
 
-        for (std::string bad : {std::string("cancel"), (dir / "file.txt").string(), (dir / "missing").string(), std::string()}) {
+        for (std::string bad :
+             {std::string("cancel"), (dir / "file.txt").string(), (dir / "missing").string(), std::string()}) {
             offer = bad;
             QCOMPARE(dialog.DoModal(), -1);
             QCOMPARE(dialog.GetFolderPath(), (dir / "photos").string()); // unchanged

@@ -150,18 +150,16 @@ private slots:
         bool timerRunning = false;
         std::vector<std::vector<std::string>> rows;
         std::map<int, std::string> texts;
-        int code = Run(
-            dlg,
-            [&](CDeviceInfoDlg& d) {
-                timerRunning = d.IsRefreshing();
-                // With TOLVANE_SCREENSHOT_DIR set, a picture of the window.
-                QByteArray dir = qgetenv("TOLVANE_SCREENSHOT_DIR");
-                if (!dir.isEmpty())
-                    QVERIFY(d.grab().save(QString::fromUtf8(dir) + "/device_info.png", "PNG"));
-                rows = Rows(d);
-                for (int id : {1294, 1295, 1296, 1297, 1298, 1309, 1310, 1342})
-                    texts[id] = d.GetDlgItemText(id);
-            });
+        int code = Run(dlg, [&](CDeviceInfoDlg& d) {
+            timerRunning = d.IsRefreshing();
+            // With TOLVANE_SCREENSHOT_DIR set, a picture of the window.
+            QByteArray dir = qgetenv("TOLVANE_SCREENSHOT_DIR");
+            if (!dir.isEmpty())
+                QVERIFY(d.grab().save(QString::fromUtf8(dir) + "/device_info.png", "PNG"));
+            rows = Rows(d);
+            for (int id : {1294, 1295, 1296, 1297, 1298, 1309, 1310, 1342})
+                texts[id] = d.GetDlgItemText(id);
+        });
         QCOMPARE(code, IDOK);
         QVERIFY(timerRunning);
         QVERIFY(!dlg.IsRefreshing()); // stopped with the window
@@ -176,12 +174,12 @@ private slots:
 
         using Row = std::vector<std::string>;
         QCOMPARE(rows.size(), size_t(4));
-        QCOMPARE(rows[0], (Row{"Disk1", "Ext3", FormatDiskSize(238475), FormatDiskSize(1024),
-                               FormatDiskSize(238475 - 1024)}));
-        QCOMPARE(rows[1], (Row{"Disk2", "Ext2", FormatDiskSize(476940), FormatDiskSize(512),
-                               FormatDiskSize(476940 - 512)}));
-        QCOMPARE(rows[2], (Row{"USB1", "Fat32", FormatDiskSize(7634), FormatDiskSize(120),
-                               FormatDiskSize(7634 - 120)}));
+        QCOMPARE(rows[0],
+                 (Row{"Disk1", "Ext3", FormatDiskSize(238475), FormatDiskSize(1024), FormatDiskSize(238475 - 1024)}));
+        QCOMPARE(rows[1],
+                 (Row{"Disk2", "Ext2", FormatDiskSize(476940), FormatDiskSize(512), FormatDiskSize(476940 - 512)}));
+        QCOMPARE(rows[2],
+                 (Row{"USB1", "Fat32", FormatDiskSize(7634), FormatDiskSize(120), FormatDiskSize(7634 - 120)}));
         // More used than total (a device's rounding) shows no free space
         // rather than a wrapped-around size.
         QCOMPARE(rows[3], (Row{"USB2", "unknown", "900 MB", "1000 MB", "0 MB"}));
@@ -407,7 +405,7 @@ private slots:
                 QTest::keyClick(&d, Qt::Key_Escape); // the user closes the window
             });
             QCOMPARE(CDeviceInfoDlg::RunningQueries(), 1); // left behind
-        } // the dialog is gone before its query ends
+        }                                                  // the dialog is gone before its query ends
         const auto closeTook = std::chrono::steady_clock::now() - closing;
         QVERIFY(waiting);
         QVERIFY(closeTook < std::chrono::seconds(5));

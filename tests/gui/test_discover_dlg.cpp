@@ -96,15 +96,9 @@ template <typename T> T* Item(CDiscoverNasDlg& dlg, int id)
     return w;
 }
 
-QPushButton* Ok(CDiscoverNasDlg& dlg)
-{
-    return Item<QPushButton>(dlg, 1);
-}
+QPushButton* Ok(CDiscoverNasDlg& dlg) { return Item<QPushButton>(dlg, 1); }
 
-QLineEdit* Edit(CDiscoverNasDlg& dlg, int id)
-{
-    return Item<QLineEdit>(dlg, id);
-}
+QLineEdit* Edit(CDiscoverNasDlg& dlg, int id) { return Item<QLineEdit>(dlg, id); }
 
 QPoint RowPoint(CDiscoverNasDlg& dlg, int row)
 {
@@ -118,10 +112,7 @@ void ClickRow(CDiscoverNasDlg& dlg, int row)
     QTest::mouseClick(list->IconView()->viewport(), Qt::LeftButton, {}, RowPoint(dlg, row));
 }
 
-void Click(QWidget* w)
-{
-    QTest::mouseClick(w, Qt::LeftButton);
-}
+void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
 
 // Types into an address field the way a user does (key presses and releases).
 void TypeAddress(CDiscoverNasDlg& dlg, int id, const QString& text)
@@ -217,10 +208,7 @@ private slots:
         InstallMessageBoxHandler();
         m_scopedClock = std::make_unique<platform::ScopedClock>(m_clock);
     }
-    void cleanupTestCase()
-    {
-        m_scopedClock.reset();
-    }
+    void cleanupTestCase() { m_scopedClock.reset(); }
     void init()
     {
         // First start: no login memory at all.
@@ -317,7 +305,8 @@ private slots:
         MessageBoxRecorder boxes;
         CDiscoverNasDlg dlg(1);
         bool shown = true;
-        int code = Run(dlg, [](CDiscoverNasDlg&) {}, &shown);
+        int code = Run(
+            dlg, [](CDiscoverNasDlg&) {}, &shown);
         QCOMPARE(code, int(platform::IDOK));
         QVERIFY(!shown); // logged in during start-up, never waiting for a click
         QCOMPARE(boxes.Count(), size_t(0));
@@ -531,9 +520,8 @@ private slots:
     void otherSubnetDhcpPath()
     {
         Rig rig("198.18.4.10/24", "apply_network = 1\ndhcp_address = 198.18.1.77\ndhcp_mask = 255.255.255.0\n");
-        MessageBoxRecorder boxes([](const RecordedBox& b) {
-            return b.style & platform::MB_YESNO ? platform::IDYES : platform::IDOK;
-        });
+        MessageBoxRecorder boxes(
+            [](const RecordedBox& b) { return b.style & platform::MB_YESNO ? platform::IDYES : platform::IDOK; });
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
             QCOMPARE(d.GetRowImage(0), int(CDiscoverNasDlg::IMAGE_OTHER_SUBNET));
@@ -649,9 +637,8 @@ private slots:
     {
         // DHCP gets nothing: the device stays away and 717 is shown.
         Rig rig("198.18.4.10/24", "apply_network = 1\n");
-        MessageBoxRecorder boxes([](const RecordedBox& b) {
-            return b.style & platform::MB_YESNO ? platform::IDYES : platform::IDOK;
-        });
+        MessageBoxRecorder boxes(
+            [](const RecordedBox& b) { return b.style & platform::MB_YESNO ? platform::IDYES : platform::IDOK; });
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
             ClickRow(d, 0);
@@ -735,7 +722,8 @@ private slots:
         QVERIFY(rig.dev->Ok("fault silent on"));
         CDiscoverNasDlg gone(2);
         bool shown = true;
-        code = Run(gone, [](CDiscoverNasDlg&) {}, &shown);
+        code = Run(
+            gone, [](CDiscoverNasDlg&) {}, &shown);
         QCOMPARE(code, int(platform::IDCANCEL));
         QVERIFY(!shown);
         QCOMPARE(boxes.LastText(), std::string(kText715));
@@ -745,7 +733,8 @@ private slots:
         QVERIFY(rig.dev->Ok("fault clear"));
         QVERIFY(rig.dev->Ok("set disk1 0"));
         CDiscoverNasDlg noDisk(2);
-        code = Run(noDisk, [](CDiscoverNasDlg&) {}, &shown);
+        code = Run(
+            noDisk, [](CDiscoverNasDlg&) {}, &shown);
         QCOMPARE(code, int(platform::IDCANCEL));
         QVERIFY(!shown);
         QCOMPARE(boxes.LastText(), std::string("You must have at least one disk on the NAS for usage."));
@@ -796,11 +785,10 @@ private slots:
                 const QPointF at = QPointF(ok->rect().center());
                 for (int i = 0; i < 2; ++i) {
                     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-                        QCoreApplication::postEvent(ok, new QMouseEvent(type, at, ok->mapToGlobal(at), Qt::LeftButton,
-                                                                        type == QEvent::MouseButtonPress
-                                                                            ? Qt::LeftButton
-                                                                            : Qt::NoButton,
-                                                                        Qt::NoModifier));
+                        QCoreApplication::postEvent(
+                            ok, new QMouseEvent(type, at, ok->mapToGlobal(at), Qt::LeftButton,
+                                                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                                Qt::NoModifier));
                 }
                 QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 30000);
             },

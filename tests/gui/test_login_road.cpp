@@ -183,10 +183,7 @@ private slots:
         GetNasContext()->SetIniPath((m_dir / "quom.ini").string());
         m_scopedClock = std::make_unique<platform::ScopedClock>(m_clock);
     }
-    void cleanupTestCase()
-    {
-        m_scopedClock.reset();
-    }
+    void cleanupTestCase() { m_scopedClock.reset(); }
     void init()
     {
         std::filesystem::remove(GetNasContext()->IniPath());
@@ -323,8 +320,7 @@ private slots:
         QCOMPARE(RunMainWindow(dlg,
                                [&](CQuomDlg& d) {
                                    seen = Look(d);
-                                   auto* page =
-                                       dynamic_cast<CBackupRestorePage*>(d.GetPage(ID_VIEW_BACKUP_RESTORE));
+                                   auto* page = dynamic_cast<CBackupRestorePage*>(d.GetPage(ID_VIEW_BACKUP_RESTORE));
                                    backupPage = page != nullptr;
                                    if (!page)
                                        return;

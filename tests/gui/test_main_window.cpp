@@ -197,7 +197,6 @@ class TestMainWindowSuite : public QObject {
     std::unique_ptr<testsupport::InstantPauses> m_pauses;
     testsupport::TempDir m_dir; // the login memory of these tests
 
-
 private slots:
     void initTestCase() { GetNasContext()->SetIniPath((m_dir / "quom.ini").string()); }
 

@@ -180,7 +180,8 @@ private slots:
         QCOMPARE(page.calls, std::vector<std::string>{"Command 40022"});
         {
             PopupMenuRecorder nothing;
-            page.ShowPopupMenu({MenuItem::Command(40028, "&Show Log Detail"), MenuItem::Command(40029, "&Clear All Logs")});
+            page.ShowPopupMenu(
+                {MenuItem::Command(40028, "&Show Log Detail"), MenuItem::Command(40029, "&Clear All Logs")});
             QCOMPARE(nothing.Count(), size_t(1));
         }
         QCOMPARE(page.calls.size(), size_t(1)); // nothing chosen, nothing run

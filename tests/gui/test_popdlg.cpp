@@ -30,10 +30,7 @@ std::vector<fs::path> AviTempFiles(const fs::path& folder)
     return files;
 }
 
-void WriteClip(const fs::path& path, const AviSpec& spec)
-{
-    testsupport::WriteFile(path, AviWriteUncompressed(spec));
-}
+void WriteClip(const fs::path& path, const AviSpec& spec) { testsupport::WriteFile(path, AviWriteUncompressed(spec)); }
 
 AviSpec SmallClip(int frames, int bits = 8)
 {
@@ -225,10 +222,11 @@ private slots:
         QCOMPARE(avi.Open(clip.string(), AVC_CENTERAVI | AVC_FIRSTFRAMETRANSPARENT, RGB(1, 2, 3)), S_OK);
         QCOMPARE(avi.GetTransparentColour(), RGB(0, 255, 0));
         QImage frame = avi.CurrentFrameImage();
-        QCOMPARE(qAlpha(frame.pixel(1, 0)), 0);         // green: see-through
-        QCOMPARE(frame.pixel(0, 0), qRgb(0, 0, 255));   // the marker pixel
+        QCOMPARE(qAlpha(frame.pixel(1, 0)), 0);       // green: see-through
+        QCOMPARE(frame.pixel(0, 0), qRgb(0, 0, 255)); // the marker pixel
         // 0x40 wins over 0x80: the given colour stays.
-        QCOMPARE(avi.Open(clip.string(), AVC_CENTERAVI | AVC_USEBGCOLOR | AVC_FIRSTFRAMETRANSPARENT, RGB(1, 2, 3)), S_OK);
+        QCOMPARE(avi.Open(clip.string(), AVC_CENTERAVI | AVC_USEBGCOLOR | AVC_FIRSTFRAMETRANSPARENT, RGB(1, 2, 3)),
+                 S_OK);
         QCOMPARE(avi.GetTransparentColour(), RGB(1, 2, 3));
         // 0x80 on a clip that is not 8-bit: green.
         const fs::path trueColour = m_tmp->path() / "true.avi";

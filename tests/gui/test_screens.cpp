@@ -61,10 +61,7 @@ protected:
 class TestScreens : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        LoadSkin(SkinPath());
-    }
+    void initTestCase() { LoadSkin(SkinPath()); }
 
     void samplePage()
     {
@@ -81,8 +78,10 @@ private slots:
 
         // The title band is the page's blue behind white text.
         QImage pageShot = page.grab().toImage();
-        QRect band(page.GetListCtrl()->geometry().left(), 0, page.GetListCtrl()->width(), page.GetListCtrl()->geometry().top());
-        QCOMPARE(QColor(pageShot.pixel(band.left() + band.width() - 20, band.center().y())), CPageView::TitleBandColour());
+        QRect band(page.GetListCtrl()->geometry().left(), 0, page.GetListCtrl()->width(),
+                   page.GetListCtrl()->geometry().top());
+        QCOMPARE(QColor(pageShot.pixel(band.left() + band.width() - 20, band.center().y())),
+                 CPageView::TitleBandColour());
         // The task panel is blue between its groups.
         TaskPanel* panel = page.GetTaskPanel();
         QImage panelShot = panel->grab().toImage();

@@ -43,10 +43,7 @@ constexpr char kDeviceMac[] = "02:00:00:00:07:01";
 constexpr char kDeviceIp[] = "198.18.7.10";
 constexpr char kPcIp[] = "198.18.7.1";
 
-bool WaitFor(const std::function<bool()>& done)
-{
-    return QTest::qWaitFor(done, 60000);
-}
+bool WaitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 60000); }
 
 // A web server that answers each request once it has read it whole and keeps
 // every connection's bytes (up to the client's close).
@@ -204,10 +201,7 @@ std::string LabelText(CSetupWizardDlg& d, int id)
     return "<none>";
 }
 
-QPushButton* Button(CSetupWizardDlg& d, int id)
-{
-    return qobject_cast<QPushButton*>(d.GetDlgItem(id));
-}
+QPushButton* Button(CSetupWizardDlg& d, int id) { return qobject_cast<QPushButton*>(d.GetDlgItem(id)); }
 
 // Next is back, with that caption, and no worker runs.
 bool WaitForNext(CSetupWizardDlg& d, const char* caption)
@@ -325,10 +319,7 @@ private slots:
                                      std::string("name = TOLVANE-NAS\nmac = ") + kDeviceMac + "\n");
         QVERIFY(m_udp != nullptr);
     }
-    void cleanupTestCase()
-    {
-        m_net.reset();
-    }
+    void cleanupTestCase() { m_net.reset(); }
     void init()
     {
         m_clock = std::make_unique<testsupport::InstantPauses>(100);
@@ -357,7 +348,7 @@ private slots:
     {
         QCOMPARE(CDiskSetup::PercentOf(50, 100), 50);
         QCOMPARE(CDiskSetup::PercentOf(3000000000u, 3000000000u), 100); // 32 bits would wrap
-        QCOMPARE(CDiskSetup::PercentOf(4294967295u, 1), 100);          // done beyond total
+        QCOMPARE(CDiskSetup::PercentOf(4294967295u, 1), 100);           // done beyond total
         QCOMPARE(CDiskSetup::PercentOf(UINT64_MAX, 3), 100);
         QCOMPARE(CDiskSetup::PercentOf(7, 0), 0);
         QCOMPARE(CSetupWizardDlg::DiskModeOfItem(0), 0);
@@ -411,13 +402,11 @@ private slots:
         std::FILE* file = std::fopen((m_dir->path() / "pkg").c_str(), "rb");
         QVERIFY(file != nullptr);
         // The file turns out shorter than its size said.
-        auto result = CDiskSetup::SendPackageBody(
-            file, 5000, [](const char*, size_t) { return true; }, {});
+        auto result = CDiskSetup::SendPackageBody(file, 5000, [](const char*, size_t) { return true; }, {});
         QCOMPARE(result, CDiskSetup::kBodyReadFailed);
         std::rewind(file);
         int calls = 0;
-        result = CDiskSetup::SendPackageBody(
-            file, 3000, [&](const char*, size_t) { return ++calls < 2; }, {});
+        result = CDiskSetup::SendPackageBody(file, 3000, [&](const char*, size_t) { return ++calls < 2; }, {});
         QCOMPARE(result, CDiskSetup::kBodySendFailed);
         QCOMPARE(calls, 2);
         std::fclose(file);
@@ -468,8 +457,7 @@ private slots:
                                      "when ready."));
         // The device fixed the mode to a mirror.
         QCOMPARE(modes, QStringList{"RAID 1 (Mirrored)"});
-        QCOMPARE(description,
-                 std::string("Mirror: One of the hard-disk will backup data from the other hard-disk"));
+        QCOMPARE(description, std::string("Mirror: One of the hard-disk will backup data from the other hard-disk"));
         QCOMPARE(size1, FormatDiskSize(476940));
         QCOMPARE(status2, std::string("Unformat"));
         QCOMPARE(boxes.Count(), size_t(1));

@@ -39,10 +39,7 @@ namespace {
 constexpr char kMacText[] = "02:00:00:00:0E:01";
 constexpr char kName[] = "E2E-NAS";
 
-bool WaitFor(const std::function<bool()>& done, int ms = 30000)
-{
-    return QTest::qWaitFor(done, ms);
-}
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) { return QTest::qWaitFor(done, ms); }
 
 std::string Text(CSetupWizardDlg& d, int id)
 {
@@ -54,10 +51,7 @@ std::string Text(CSetupWizardDlg& d, int id)
     return "<none>";
 }
 
-QPushButton* Button(CSetupWizardDlg& d, int id)
-{
-    return qobject_cast<QPushButton*>(d.GetDlgItem(id));
-}
+QPushButton* Button(CSetupWizardDlg& d, int id) { return qobject_cast<QPushButton*>(d.GetDlgItem(id)); }
 
 std::string RandomBytes(size_t size, unsigned seed)
 {
@@ -157,7 +151,8 @@ class TestSetupWizardE2e : public QObject {
         platform::ScopedClock scopedLogin(loginClock);
         CDiscoverNasDlg login(1);
         bool shown = true;
-        const int code = Run(login, [] {}, &shown);
+        const int code = Run(
+            login, [] {}, &shown);
         if (code != platform::IDOK || shown || boxes.Count() != 0) {
             qWarning("login: code %d, shown %d, %zu boxes", code, int(shown), boxes.Count());
             return false;
@@ -353,9 +348,10 @@ private slots:
             typeHidden = dlg.GetDlgItem(IDC_SETUP_TYPE)->isHidden();
             Button(dlg, IDC_SETUP_NEXT)->click();
             QVERIFY2(WaitFor([&] {
-                return !dlg.IsWorkerRunning() && Button(dlg, IDC_SETUP_NEXT)->isEnabled() &&
-                       Text(dlg, IDC_SETUP_NEXT) == "Retry";
-            }), (Text(dlg, IDC_SETUP_PROMPT) + " / " + Dev().Command("job")).c_str());
+                         return !dlg.IsWorkerRunning() && Button(dlg, IDC_SETUP_NEXT)->isEnabled() &&
+                                Text(dlg, IDC_SETUP_NEXT) == "Retry";
+                     }),
+                     (Text(dlg, IDC_SETUP_PROMPT) + " / " + Dev().Command("job")).c_str());
             failedPrompt = Text(dlg, IDC_SETUP_PROMPT);
             cancelOn = Button(dlg, IDC_SETUP_CANCEL)->isEnabled();
             failedJob = Dev().Command("job");
@@ -452,7 +448,9 @@ private slots:
         MessageBoxRecorder boxes;
         CSetupWizardDlg dlg;
         bool shown = true;
-        QCOMPARE(Run(dlg, [] {}, &shown), int(platform::IDOK));
+        QCOMPARE(Run(
+                     dlg, [] {}, &shown),
+                 int(platform::IDOK));
         QVERIFY(!shown);
         QCOMPARE(boxes.Count(), size_t(0));
         QCOMPARE(Dev().Command("snmp requests"), snmpBefore);

@@ -203,10 +203,10 @@ private slots:
         TaskPanelGroup* detail = m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL);
         QCOMPARE(detail->GetItem(1)->GetCaption(),
                  std::string("Location: Disk1\nType: Samba\nAllow User:\n        alice\n"));
-        QCOMPARE(PopupMenuRecorder::CommandIds(m_page->ContextMenu(RowOf(*m_page, "media"))),
-                 (std::vector<unsigned>{ID_FOLDER_OPEN, ID_FOLDER_ADD, ID_FOLDER_DELETE, ID_FOLDER_EDIT,
-                                        ID_FOLDER_MOUNT, ID_FOLDER_ICON_STYLE, ID_FOLDER_REPORT_STYLE,
-                                        ID_FOLDER_REFRESH}));
+        QCOMPARE(
+            PopupMenuRecorder::CommandIds(m_page->ContextMenu(RowOf(*m_page, "media"))),
+            (std::vector<unsigned>{ID_FOLDER_OPEN, ID_FOLDER_ADD, ID_FOLDER_DELETE, ID_FOLDER_EDIT, ID_FOLDER_MOUNT,
+                                   ID_FOLDER_ICON_STYLE, ID_FOLDER_REPORT_STYLE, ID_FOLDER_REFRESH}));
         Select("USB1");
         QCOMPARE(Links(*m_page), (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_REMOVE_USB, IDS_REFRESH_FOLDERS}));
         m_page->OnReportStyle();

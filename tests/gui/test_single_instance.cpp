@@ -37,9 +37,9 @@ class TestSingleInstance : public QObject {
     // Runs tolvane with arguments in m_cwd; its output (both streams).
     std::string RunProgram(const std::string& args, int* status, bool debug = false)
     {
-        std::string command = "cd " + Quote(m_cwd->path().string()) + " && XDG_RUNTIME_DIR=" +
-                              Quote(m_runtime->path().string()) + " QT_QPA_PLATFORM=offscreen " +
-                              (debug ? "TOLVANE_DEBUG=1 " : "") + "timeout 60 " +
+        std::string command = "cd " + Quote(m_cwd->path().string()) +
+                              " && XDG_RUNTIME_DIR=" + Quote(m_runtime->path().string()) +
+                              " QT_QPA_PLATFORM=offscreen " + (debug ? "TOLVANE_DEBUG=1 " : "") + "timeout 60 " +
                               Quote((BinDir() / "tolvane").string()) + " " + args + " 2>&1";
         return RunCommand(command, status);
     }

@@ -134,9 +134,8 @@ private slots:
         AddRow(page, " 10:01:00,  12/09/26", "two\nlines", "");
         chosen = base + "/log.txt";
         page.SaveLogs();
-        QCOMPARE(ReadAll(base + "/log.txt"),
-                 std::string("Time:  10:00:00,  12/09/26\t Description: Backup\tdone\r\n"
-                             "Time:  10:01:00,  12/09/26\t Description: two\nlines\r\n"));
+        QCOMPARE(ReadAll(base + "/log.txt"), std::string("Time:  10:00:00,  12/09/26\t Description: Backup\tdone\r\n"
+                                                         "Time:  10:01:00,  12/09/26\t Description: two\nlines\r\n"));
         // The extension test is exact.
         chosen = base + "/upper.TXT";
         page.SaveLogs();

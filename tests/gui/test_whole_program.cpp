@@ -214,7 +214,8 @@ private slots:
         testsupport::EmulatedNas nas(std::string("name = NAS-SIXTEEN\nmac = ") + kMacText +
                                      "\ndisk1 = 2\ndisk2 = 2\ncommunity = c0mm\nuser = admin:secret:15\n"
                                      "folder = 1:share:Disk1:1\nfolder = 2:media:Disk1:1\nrsync = 1\n"
-                                     "disk1_root = " + (m_dir / "disk1").string() + "\n");
+                                     "disk1_root = " +
+                                     (m_dir / "disk1").string() + "\n");
         QVERIFY(nas.Started());
         const std::string& ini = GetNasContext()->IniPath();
         platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
@@ -313,14 +314,14 @@ private slots:
         CFolderDialog::SetChooser(oldChooser);
         QVERIFY(done);
         QCOMPARE(boxTexts, (std::vector<std::string>{"Do you want to set the task schedule ?",
-                                                      "Do you want to Backup Task : Papers now?",
-                                                      "Please select a folder to store the data."}));
+                                                     "Do you want to Backup Task : Papers now?",
+                                                     "Please select a folder to store the data."}));
         // The copy on the device's disk, in the new folder, and the one
         // restored elsewhere.
-        QCOMPARE(testsupport::ReadFile(m_dir / "disk1" / "carols" / "papers" / "letter.txt"), std::string("dear carol"));
+        QCOMPARE(testsupport::ReadFile(m_dir / "disk1" / "carols" / "papers" / "letter.txt"),
+                 std::string("dear carol"));
         QCOMPARE(testsupport::ReadFile(m_dir / "elsewhere" / "papers" / "letter.txt"), std::string("dear carol"));
-        QCOMPARE(testsupport::ReadFile(m_dir / "elsewhere" / "papers" / "tax" / "2026.bin"),
-                 std::string(70000, 't'));
+        QCOMPARE(testsupport::ReadFile(m_dir / "elsewhere" / "papers" / "tax" / "2026.bin"), std::string(70000, 't'));
 
         // What the device holds now.
         auto cell = [&](const char* column, const std::string& row) {

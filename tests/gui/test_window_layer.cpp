@@ -148,7 +148,7 @@ private slots:
         target->SetMessageHandler(WM_USER + 50, [seen](const Message&) { return ++*seen; });
         QVERIFY(target->PostMessage(WM_USER + 50, 0, 1));
         target.reset(); // the queued call must find nothing
-        Recorder later;  // and must not reach a new window in its place
+        Recorder later; // and must not reach a new window in its place
         QVERIFY(later.PostMessage(WM_USER + 50, 0, 7));
         QVERIFY(WaitFor([&] { return !later.values.empty(); }));
         QCOMPARE(*seen, 0);
@@ -236,7 +236,8 @@ private slots:
         std::vector<unsigned> styles;
         main.SetMessageHandler(WM_SHOW_MESSAGE, [&](const Message& m) {
             styles.push_back(static_cast<unsigned>(m.wParam));
-            return intptr_t(ShowMessageBox(nullptr, std::any_cast<std::string>(m.data), static_cast<unsigned>(m.wParam)));
+            return intptr_t(
+                ShowMessageBox(nullptr, std::any_cast<std::string>(m.data), static_cast<unsigned>(m.wParam)));
         });
         SetMainWindow(&main);
         std::atomic<bool> done{false};
@@ -264,7 +265,9 @@ private slots:
     void resourcesLoad()
     {
         QCOMPARE(LoadString(715), std::string("Could not receive the response form NAS."));
-        QCOMPARE(LoadString(728), std::string("Could not detect the network configuration on your system.\nPlease reconfigure then try again."));
+        QCOMPARE(LoadString(728),
+                 std::string(
+                     "Could not detect the network configuration on your system.\nPlease reconfigure then try again."));
         QCOMPARE(LoadString(99999), std::string());
         Menu admin, user, tray;
         QVERIFY(LoadMenu(127, admin));

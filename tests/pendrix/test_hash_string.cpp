@@ -100,12 +100,12 @@ std::map<std::string, std::string> PeerDigests(const std::string& command,
 TEST(HashString, PublishedVectors)
 {
     const std::string million(1000000, 'a');
-    const std::string digits8 =
-        "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
+    const std::string digits8 = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
     const std::string alnum = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     const std::string fips448 = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    const std::string fips896 = "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrs"
-                                "mnopqrstnopqrstu";
+    const std::string fips896 =
+        "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrs"
+        "mnopqrstnopqrstu";
     struct Vector {
         int algorithm;
         int bits;
@@ -178,8 +178,8 @@ TEST(HashString, PublishedVectors)
     };
     for (const auto& v : vectors)
         EXPECT_EQ(Hash(v.algorithm, v.text, 1, v.bits), v.digest)
-            << "algorithm " << v.algorithm << "/" << v.bits << " text of " << v.text.size() << " bytes: "
-            << v.text.substr(0, 40);
+            << "algorithm " << v.algorithm << "/" << v.bits << " text of " << v.text.size()
+            << " bytes: " << v.text.substr(0, 40);
 }
 
 // Random binary inputs (bytes 0 to 255) at every length around the block

@@ -127,8 +127,7 @@ TEST(MD5Generate, ExportsOnlyItsPlainName)
 namespace {
 
 // Captures what is written to standard error while fn runs.
-template <typename Fn>
-std::string CaptureStderr(Fn fn)
+template <typename Fn> std::string CaptureStderr(Fn fn)
 {
     testsupport::TempDir dir;
     auto file = dir / "stderr";

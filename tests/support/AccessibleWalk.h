@@ -29,10 +29,8 @@ inline bool IsInteractiveRole(QAccessible::Role role)
     case QAccessible::ButtonMenu:
     case QAccessible::ButtonDropDown:
     case QAccessible::Slider:
-    case QAccessible::PageTab:
-        return true;
-    default:
-        return false;
+    case QAccessible::PageTab: return true;
+    default: return false;
     }
 }
 
@@ -45,8 +43,8 @@ inline void Walk(QAccessibleInterface* iface, const QString& path, QStringList& 
     const QAccessible::Role role = iface->role();
     QString here = path;
     if (QObject* object = iface->object())
-        here += "/" + (object->objectName().isEmpty() ? QString(object->metaObject()->className())
-                                                      : object->objectName());
+        here +=
+            "/" + (object->objectName().isEmpty() ? QString(object->metaObject()->className()) : object->objectName());
     if (IsInteractiveRole(role) && iface->text(QAccessible::Name).trimmed().isEmpty())
         unnamed << QString("%1 (role %2)").arg(here).arg(int(role));
     // Items of lists and tables are their own texts; the views are named.
@@ -81,8 +79,8 @@ inline QStringList UnnamedControls(QWidget* root)
 } // namespace testsupport
 
 // In a Qt Test function: fails with the list of unnamed elements.
-#define EXPECT_ALL_NAMED(widget)                                                                            \
-    do {                                                                                                    \
-        const QStringList unnamed_ = testsupport::UnnamedControls(widget);                                 \
-        QVERIFY2(unnamed_.isEmpty(), qPrintable("without a name: " + unnamed_.join("; ")));                \
+#define EXPECT_ALL_NAMED(widget)                                                                                       \
+    do {                                                                                                               \
+        const QStringList unnamed_ = testsupport::UnnamedControls(widget);                                             \
+        QVERIFY2(unnamed_.isEmpty(), qPrintable("without a name: " + unnamed_.join("; ")));                            \
     } while (false)

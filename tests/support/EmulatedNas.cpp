@@ -28,10 +28,7 @@ EmulatedNas::EmulatedNas(const std::string& config, const std::vector<std::strin
     dev = net.StartEmulator(host, config, options);
 }
 
-EmulatedNas::~EmulatedNas()
-{
-    FinderCleanup();
-}
+EmulatedNas::~EmulatedNas() { FinderCleanup(); }
 
 bool EmulatedNas::Discover(NasInfo& out, int timeoutMs)
 {

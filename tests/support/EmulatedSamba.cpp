@@ -150,7 +150,8 @@ EmulatedSamba::EmulatedSamba(EmulatedNas& nas) : m_nas(nas)
          << "  cache directory = " << (dir / "cache").string() << "\n"
          << "  pid directory = " << (dir / "pid").string() << "\n"
          << "  ncalrpc dir = " << (dir / "state/ncalrpc").string() << "\n"
-         << "  log file = " << (dir / "log.smbd").string() << "\n"
+         << "  log file = " << (dir / "log.smbd").string()
+         << "\n"
             "  load printers = no\n  disable spoolss = yes\n  server min protocol = SMB2\n\n";
     for (const std::string& row : RowsOf(dev, nasmib::kFolderShareName)) {
         std::string share = Value(dev, NasCell(nasmib::kFolderShareName, row));
@@ -174,13 +175,22 @@ EmulatedSamba::EmulatedSamba(EmulatedNas& nas) : m_nas(nas)
 
     std::string shim = std::string(TOLVANE_BIN_DIR) + "/tolvane-smbshim.so";
     std::string script = "set -e\n"
-                         "mount --bind '" + (dir / "passwd").string() + "' /etc/passwd\n"
-                         "mount --bind '" + (dir / "group").string() + "' /etc/group\n"
+                         "mount --bind '" +
+                         (dir / "passwd").string() +
+                         "' /etc/passwd\n"
+                         "mount --bind '" +
+                         (dir / "group").string() +
+                         "' /etc/group\n"
                          "while IFS=: read -r u p; do printf '%s\\n%s\\n' \"$p\" \"$p\" | "
-                         "smbpasswd -c '" + (dir / "smb.conf").string() + "' -s -a \"$u\" >/dev/null; done < '" +
-                         (dir / "users").string() + "'\n"
-                         "exec env LD_PRELOAD='" + shim + "' smbd -F --debug-stdout -d 1 "
-                         "--configfile='" + (dir / "smb.conf").string() + "'\n";
+                         "smbpasswd -c '" +
+                         (dir / "smb.conf").string() + "' -s -a \"$u\" >/dev/null; done < '" +
+                         (dir / "users").string() +
+                         "'\n"
+                         "exec env LD_PRELOAD='" +
+                         shim +
+                         "' smbd -F --debug-stdout -d 1 "
+                         "--configfile='" +
+                         (dir / "smb.conf").string() + "'\n";
     WriteFile(dir / "run.sh", script);
     m_pid = nas.net.SpawnInHost(nas.host, {"unshare", "-m", "--", "sh", (dir / "run.sh").string()}, dir / "smbd.out");
     bool up = false;
@@ -202,9 +212,6 @@ EmulatedSamba::~EmulatedSamba()
         m_nas.net.EndInHost(m_pid);
 }
 
-std::string EmulatedSamba::Log() const
-{
-    return ReadFile(m_dir / "smbd.out");
-}
+std::string EmulatedSamba::Log() const { return ReadFile(m_dir / "smbd.out"); }
 
 } // namespace testsupport

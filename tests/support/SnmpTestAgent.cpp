@@ -7,7 +7,8 @@
 namespace testsupport {
 
 SnmpTestAgent::SnmpTestAgent(const testbed::NasDescription& nas, const std::string& community)
-    : m_community(community), m_oldDefaultPort(CSnmpEngine::DefaultPort())
+    : m_community(community)
+    , m_oldDefaultPort(CSnmpEngine::DefaultPort())
 {
     testbed::SeedNasMib(store, nas);
     testbed::AddNasRowRemovals(agent);

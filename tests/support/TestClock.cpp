@@ -2,9 +2,10 @@
 
 namespace testsupport {
 
-InstantPauses::InstantPauses(double speed) : platform::FastClock(speed), m_scope(std::make_unique<platform::ScopedClock>(*this))
-{
-}
+InstantPauses::InstantPauses(double speed)
+    : platform::FastClock(speed)
+    , m_scope(std::make_unique<platform::ScopedClock>(*this))
+{}
 
 InstantPauses::~InstantPauses() = default;
 

@@ -151,14 +151,13 @@ std::string MustRun(const std::string& command)
 
 Emulator::Emulator(pid_t pid, std::filesystem::path controlPath, std::filesystem::path configPath,
                    std::filesystem::path logPath)
-    : m_pid(pid), m_control(std::move(controlPath)), m_config(std::move(configPath)), m_log(std::move(logPath))
-{
-}
+    : m_pid(pid)
+    , m_control(std::move(controlPath))
+    , m_config(std::move(configPath))
+    , m_log(std::move(logPath))
+{}
 
-Emulator::~Emulator()
-{
-    Stop();
-}
+Emulator::~Emulator() { Stop(); }
 
 std::string Emulator::Command(const std::string& line)
 {
@@ -296,10 +295,7 @@ void Emulator::Stop()
     m_pid = -1;
 }
 
-std::string Emulator::Log() const
-{
-    return ReadFile(m_log);
-}
+std::string Emulator::Log() const { return ReadFile(m_log); }
 
 // ---------------------------------------------------------------------------
 // TestNetwork
@@ -348,18 +344,15 @@ std::string TestNetwork::AddPcAdapter(int link, const std::string& cidr)
     std::string name = "tn" + std::to_string(m_id) + "a" + std::to_string(m_adapters++);
     std::string port = name + "p";
     MustRun("ip link add " + name + " type veth peer name " + port);
-    MustRun("ip link set " + port + " master " + m_links.at(static_cast<size_t>(link)) + " up && ip link set " +
-            name + " up && ip addr add " + ShellQuote(cidr) + " dev " + name);
+    MustRun("ip link set " + port + " master " + m_links.at(static_cast<size_t>(link)) + " up && ip link set " + name +
+            " up && ip addr add " + ShellQuote(cidr) + " dev " + name);
     WriteSysctl("/proc/sys/net/ipv4/conf/" + name + "/rp_filter", "0");
     WriteSysctl("/proc/sys/net/ipv4/conf/" + port + "/rp_filter", "0");
     m_adapterNames.push_back(name); // removed with the network
     return name;
 }
 
-std::string TestNetwork::LinkInterface(int link) const
-{
-    return m_links.at(static_cast<size_t>(link));
-}
+std::string TestNetwork::LinkInterface(int link) const { return m_links.at(static_cast<size_t>(link)); }
 
 int TestNetwork::AddHost(int link, const std::string& cidr, const std::string& gateway)
 {
@@ -396,20 +389,17 @@ int TestNetwork::AddHost(int link, const std::string& cidr, const std::string& g
     MustRun("ip link set " + veth + " master " + m_links.at(static_cast<size_t>(link)) + " up");
     WriteSysctl("/proc/sys/net/ipv4/conf/" + veth + "/rp_filter", "0");
     int status = 0;
-    std::string out = RunInHost(host,
-                                "ip link set lo up && ip link set eth0 up && ip addr add " + ShellQuote(cidr) +
-                                    " dev eth0" +
-                                    (gateway.empty() ? "" : " && ip route add default via " + ShellQuote(gateway)) +
-                                    " && echo 0 > /proc/sys/net/ipv4/conf/eth0/rp_filter",
-                                &status);
+    std::string out =
+        RunInHost(host,
+                  "ip link set lo up && ip link set eth0 up && ip addr add " + ShellQuote(cidr) + " dev eth0" +
+                      (gateway.empty() ? "" : " && ip route add default via " + ShellQuote(gateway)) +
+                      " && echo 0 > /proc/sys/net/ipv4/conf/eth0/rp_filter",
+                  &status);
     EXPECT_EQ(status, 0) << out;
     return host;
 }
 
-pid_t TestNetwork::HostPid(int host) const
-{
-    return m_hosts.at(static_cast<size_t>(host)).pid;
-}
+pid_t TestNetwork::HostPid(int host) const { return m_hosts.at(static_cast<size_t>(host)).pid; }
 
 std::string TestNetwork::RunInHost(int host, const std::string& command, int* status)
 {

@@ -33,9 +33,8 @@ namespace testsupport {
 // out not to be a fresh one, so a test never touches a real network.
 void EnterPrivateNetwork();
 
-#define TOLVANE_PRIVATE_NETWORK()                                                                        \
-    [[maybe_unused]] static const bool tolvane_private_network_entered_ =                                \
-        (::testsupport::EnterPrivateNetwork(), true)
+#define TOLVANE_PRIVATE_NETWORK()                                                                                      \
+    [[maybe_unused]] static const bool tolvane_private_network_entered_ = (::testsupport::EnterPrivateNetwork(), true)
 
 // One running tolvane-testbed process inside a device host.
 class Emulator {
