@@ -766,7 +766,9 @@ private slots:
     void doubleNextStartsOneWorker()
     {
         Rig rig;
-        QVERIFY(rig.dev->Ok("fault delay 300"));
+        // Late enough that the login is still running when the popup shows, and
+        // well inside its 3 s, which the test's clock runs in 375 ms.
+        QVERIFY(rig.dev->Ok("fault delay 120"));
         MessageBoxRecorder boxes;
         CDiscoverNasDlg dlg(0);
         int workersBefore = 0;
