@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QRadioButton>
 #include <QTreeView>
 
@@ -47,6 +48,15 @@ int FindAccountRow(const ListCtrl* list, const std::string& name)
         if (list->GetItemText(r, 0) == name)
             return r;
     return -1;
+}
+
+void RemoveBoxText(QListWidget* box, const QString& text)
+{
+    for (int i = box->count() - 1; i >= 0; --i)
+        if (box->item(i)->text() == text) {
+            delete box->takeItem(i);
+            return;
+        }
 }
 
 void QuotaFields::Enable(const DiskQuotaInfo& disks, bool on) const

@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QListWidget;
 class QRadioButton;
 class QWidget;
 namespace platform::gui {
@@ -28,6 +29,9 @@ void SetUpAccountList(platform::gui::ListCtrl* list, std::initializer_list<ListC
 void AddAccountRow(platform::gui::ListCtrl* list, std::initializer_list<std::string> texts);
 // The last row whose first column reads name, or -1.
 int FindAccountRow(const platform::gui::ListCtrl* list, const std::string& name);
+
+// Takes the first entry (from the end) reading text out of box, if any.
+void RemoveBoxText(QListWidget* box, const QString& text);
 
 // The quota section of a user or group edit face.
 struct QuotaFields {

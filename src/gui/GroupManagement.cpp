@@ -1,8 +1,6 @@
 #include "GroupManagement.h"
 
 #include <QListWidget>
-#include <QTreeView>
-#include <QListView>
 
 #include "AccountPanels.h"
 #include "ListCtrl.h"
@@ -224,11 +222,7 @@ void CGroupManagement::LoadGroupMembers(int row)
         const QString member = QString::fromStdString(members.substr(from, comma - from));
         if (!member.isEmpty()) {
             m_ui->members->addItem(member);
-            for (int i = m_ui->allUsers->count() - 1; i >= 0; --i)
-                if (m_ui->allUsers->item(i)->text() == member) {
-                    delete m_ui->allUsers->takeItem(i);
-                    break;
-                }
+            RemoveBoxText(m_ui->allUsers, member);
         }
         from = comma + 1;
     }

@@ -3,9 +3,7 @@
 #include <QButtonGroup>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QListView>
 #include <QListWidget>
-#include <QTreeView>
 
 #include "AccountPanels.h"
 #include "GroupManagement.h"
@@ -30,15 +28,6 @@ constexpr int kMemberPanelHeight = 210;
 constexpr int kListFaceHeight = 384;
 
 void MoveToY(QWidget* w, int y) { w->move(w->x(), y); }
-
-void RemoveText(QListWidget* box, const QString& text)
-{
-    for (int i = box->count() - 1; i >= 0; --i)
-        if (box->item(i)->text() == text) {
-            delete box->takeItem(i);
-            return;
-        }
-}
 
 } // namespace
 
@@ -291,7 +280,7 @@ void CUserManagement::LoadAllGroups()
     for (const std::string& g : groups)
         m_ui->allGroups->addItem(QString::fromStdString(g));
     for (int i = 0; i < m_ui->memberGroups->count(); ++i)
-        RemoveText(m_ui->allGroups, m_ui->memberGroups->item(i)->text());
+        RemoveBoxText(m_ui->allGroups, m_ui->memberGroups->item(i)->text());
 }
 
 void CUserManagement::LoadMemberGroups(int row)
@@ -314,7 +303,7 @@ void CUserManagement::LoadMemberGroups(int row)
             continue;
         m_ui->memberGroups->addItem(group);
         m_ui->primaryGroup->addItem(group);
-        RemoveText(m_ui->allGroups, group);
+        RemoveBoxText(m_ui->allGroups, group);
     }
     m_ui->primaryGroup->setCurrentIndex(0);
 }
