@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "Clock.h"
 #include "HttpRequest.h"
@@ -148,6 +149,30 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
         failures = 0;
     }
     return std::atoi(last.c_str());
+}
+
+std::vector<QuotaEntry> ReadQuotaEntries(const platform::JobControl& job, CSnmpEngine& engine, const char* type)
+{
+    std::vector<QuotaEntry> entries;
+    SnmpWalkColumn(engine, nasmib::kQuotaIndex, 1, [&](const std::string& oid, const std::string&) {
+        const std::string row = NasRowOf(oid);
+        std::string n = NasCell(nasmib::kQuotaName, row), d = NasCell(nasmib::kQuotaDisk, row),
+                    s = NasCell(nasmib::kQuotaSize, row), t = NasCell(nasmib::kQuotaType, row);
+        const char* oids[4] = {n.c_str(), d.c_str(), s.c_str(), t.c_str()};
+        char v[4][64];
+        char* values[4] = {v[0], v[1], v[2], v[3]};
+        // A row the device keeps answering with no-such-name is gone.
+        const int64_t start = platform::TickMs();
+        int rc;
+        while ((rc = engine.MultiGet(4, oids, values, 64)) == 2) {
+            if (platform::TickMs() - start > kBusyRowLimitMs || !job.Pause(kBusyRowPauseMs))
+                break;
+        }
+        if (rc == 0 && std::strcmp(v[3], type) == 0)
+            entries.push_back({v[0], v[1], v[2]});
+        return true;
+    });
+    return entries;
 }
 
 bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::string disk2Index)

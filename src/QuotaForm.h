@@ -5,8 +5,11 @@
 // row's status to 6. Users' rows carry the type "0", groups' rows "1".
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Job.h"
+
+class CSnmpEngine;
 
 inline constexpr char kQuotaTypeUser[] = "0";
 inline constexpr char kQuotaTypeGroup[] = "1";
@@ -46,6 +49,29 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
 // Removes the rows (row status 6), the higher index first; "Timeout" for a
 // row that could not be removed. False when one of them failed.
 bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::string disk2Index);
+
+// One quota of a user or group as the quota table lists it.
+struct QuotaEntry {
+    std::string name;
+    std::string disk; // "1" or "2"
+    std::string size; // MB
+};
+// Walks the quota table with engine and reads each row's name, disk, size
+// and type together; a row the device keeps answering busy is asked again
+// for at most the busy-row limit, then counts as gone. The entries of that
+// type, in table order.
+std::vector<QuotaEntry> ReadQuotaEntries(const platform::JobControl& job, CSnmpEngine& engine, const char* type);
+// Puts each entry's size into the disk 1 or disk 2 quota of the first list
+// row (a user or group row) of that name.
+template <class Row> void ApplyQuotaEntries(const std::vector<QuotaEntry>& entries, std::vector<Row>& rows)
+{
+    for (const QuotaEntry& entry : entries)
+        for (Row& row : rows)
+            if (row.name == entry.name) {
+                (entry.disk == "1" ? row.disk1Quota : row.disk2Quota) = entry.size;
+                break;
+            }
+}
 
 // The whole request of one quota row: mode 1 a new row, 2 an existing one.
 // escapedName is already escaped for the form.

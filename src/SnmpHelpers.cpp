@@ -88,6 +88,49 @@ int SnmpFindIndex(const std::string& column, const std::string& value, std::stri
     return -3;
 }
 
+int SnmpWalkColumn(CSnmpEngine& engine, const std::string& column, int tries,
+                   const std::function<bool(const std::string& oid, const std::string& value)>& visit)
+{
+    std::string current = column;
+    for (int failures = 0;;) {
+        char next[128];
+        char value[260];
+        const int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, column.c_str());
+        if (rc == 1)
+            return 0;
+        if (rc != 0) {
+            if (++failures >= tries)
+                return rc;
+            continue;
+        }
+        failures = 0;
+        current = next;
+        if (!visit(current, value))
+            return 0;
+    }
+}
+
+int SnmpNewRowIndex(const std::string& column, const std::string& name, int maxRows, int& existingIndex)
+{
+    CSnmpEngine engine;
+    SetUpFromContext(engine);
+    std::string last = "0";
+    int count = 0, refused = 0;
+    const int rc = SnmpWalkColumn(engine, column, kTries, [&](const std::string& oid, const std::string& value) {
+        last = NasRowOf(oid);
+        if (name == value) {
+            existingIndex = std::atoi(last.c_str());
+            refused = -1;
+        } else if (maxRows > 0 && ++count >= maxRows) {
+            refused = -2;
+        }
+        return refused == 0;
+    });
+    if (rc != 0)
+        return -3;
+    return refused != 0 ? refused : std::atoi(last.c_str()) + 1;
+}
+
 std::string GetUserPassword(const std::string& user)
 {
     std::string index;

@@ -29,6 +29,18 @@ int SnmpSetWithRetry(const std::string& oid, const std::string& value);
 // last row whose value equals value exactly, untouched when none does.
 // 0 when the end of the column was reached, -3 after three failed steps.
 int SnmpFindIndex(const std::string& column, const std::string& value, std::string& index);
+// Walks column step by step with one engine, calling visit with each row's
+// full OID and value (cut at 259 characters) until visit returns false or
+// the column ends. A failed step is tried again until it has failed tries
+// times in a row. 0 when the column ended or visit stopped the walk, else the
+// code of the step that failed the last time.
+int SnmpWalkColumn(CSnmpEngine& engine, const std::string& column, int tries,
+                   const std::function<bool(const std::string& oid, const std::string& value)>& visit);
+// Where a new row named name goes in a name column (users, groups): its
+// index, the last row's + 1 (1 when empty); -1 when a row holds the name
+// already (existingIndex := that row), -2 when the column holds maxRows rows
+// (0: no limit), -3 after three failed tries of one step.
+int SnmpNewRowIndex(const std::string& column, const std::string& name, int maxRows, int& existingIndex);
 // The stored password of a user, or "" after the box "Timeout!".
 std::string GetUserPassword(const std::string& user);
 // The device's web port (1-65535), or -1; *status := the last read's code.

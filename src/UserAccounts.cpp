@@ -1,8 +1,6 @@
 #include "UserAccounts.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "Clock.h"
 #include "HttpRequest.h"
@@ -74,37 +72,26 @@ int ReadUserList(const platform::JobControl& job, std::vector<UserListRow>& rows
     };
 
     // 1. The users and their groups.
-    std::string current = nasmib::kUserName;
-    for (;;) {
-        char next[128], value[128];
-        int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kUserName);
-        if (rc == -5 || rc == 2)
-            return timedOut("Get User id snmp_ret:%d\n", rc);
-        if (rc != 0)
-            break;
-        current = next;
+    bool stopped = false;
+    int rc = SnmpWalkColumn(engine, nasmib::kUserName, 1, [&](const std::string& oid, const std::string& value) {
         UserListRow row;
         row.name = value;
         std::string groups;
-        if (engine.GetWhole(NasCell(nasmib::kUserGroupMember, NasRowOf(current)), groups) == 0 && !groups.empty())
+        if (engine.GetWhole(NasCell(nasmib::kUserGroupMember, NasRowOf(oid)), groups) == 0 && !groups.empty())
             row.groups = groups;
         rows.push_back(row);
-        if (job.Stopped())
-            return -1;
-    }
+        stopped = job.Stopped();
+        return !stopped;
+    });
+    if (rc == -5 || rc == 2)
+        return timedOut("Get User id snmp_ret:%d\n", rc);
+    if (stopped)
+        return -1;
 
     // 2. The folders whose lists name a user.
-    current = nasmib::kFolderShareName;
-    for (;;) {
-        char next[128], value[128];
-        int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kFolderShareName);
-        if (rc == -5 || rc == 2)
-            return timedOut("Get User Own folder snmp_ret:%d\n", rc);
-        if (rc != 0)
-            break;
-        current = next;
-        const std::string label = std::string("[") + value + "] ";
-        const std::string row = NasRowOf(current);
+    rc = SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& value) {
+        const std::string label = "[" + value + "] ";
+        const std::string row = NasRowOf(oid);
         for (const char* column : {nasmib::kFolderWriteList, nasmib::kFolderReadList}) {
             std::string list;
             if (!ReadWholeBounded(job, engine, NasCell(column, row), list))
@@ -116,36 +103,13 @@ int ReadUserList(const platform::JobControl& job, std::vector<UserListRow>& rows
                         break;
                     }
         }
-    }
+        return true;
+    });
+    if (rc == -5 || rc == 2)
+        return timedOut("Get User Own folder snmp_ret:%d\n", rc);
 
     // 3. The users' quotas.
-    current = nasmib::kQuotaIndex;
-    for (;;) {
-        char next[128], value[128];
-        if (engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kQuotaIndex) != 0)
-            break;
-        current = next;
-        const std::string row = NasRowOf(current);
-        std::string n = NasCell(nasmib::kQuotaName, row), d = NasCell(nasmib::kQuotaDisk, row),
-                    s = NasCell(nasmib::kQuotaSize, row), t = NasCell(nasmib::kQuotaType, row);
-        const char* oids[4] = {n.c_str(), d.c_str(), s.c_str(), t.c_str()};
-        char v[4][64];
-        char* values[4] = {v[0], v[1], v[2], v[3]};
-        // A row the device keeps answering with no-such-name is gone.
-        const int64_t start = platform::TickMs();
-        int rc;
-        while ((rc = engine.MultiGet(4, oids, values, 64)) == 2) {
-            if (platform::TickMs() - start > kBusyRowLimitMs || !job.Pause(kBusyRowPauseMs))
-                break;
-        }
-        if (rc != 0 || std::strcmp(v[3], kQuotaTypeUser) != 0)
-            continue;
-        for (UserListRow& user : rows)
-            if (user.name == v[0]) {
-                (std::strcmp(v[1], "1") == 0 ? user.disk1Quota : user.disk2Quota) = v[2];
-                break;
-            }
-    }
+    ApplyQuotaEntries(ReadQuotaEntries(job, engine, kQuotaTypeUser), rows);
     return 0;
 }
 
@@ -154,12 +118,10 @@ std::vector<std::string> ReadNameColumn(const char* column)
     std::vector<std::string> names;
     CSnmpEngine engine;
     SetEngineFromContext(engine);
-    std::string current = column;
-    char next[128], value[128];
-    while (engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, column) == 0) {
-        current = next;
+    SnmpWalkColumn(engine, column, 1, [&names](const std::string&, const std::string& value) {
         names.push_back(value);
-    }
+        return true;
+    });
     return names;
 }
 
@@ -193,30 +155,8 @@ int CheckUserId(const std::string& id)
 
 int GetNewUserIndex(const std::string& name)
 {
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
-    std::string current = nasmib::kUserName;
-    std::string last = "0";
-    int count = 0, failures = 0;
-    for (;;) {
-        char next[128], value[128];
-        int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kUserName);
-        if (rc == 1)
-            break;
-        if (rc != 0) {
-            if (++failures >= 3)
-                return -3;
-            continue;
-        }
-        failures = 0;
-        current = next;
-        last = NasRowOf(current);
-        if (name == value)
-            return -1;
-        if (++count >= kMaxUsers)
-            return -2;
-    }
-    return std::atoi(last.c_str()) + 1;
+    int existing = 0;
+    return SnmpNewRowIndex(nasmib::kUserName, name, kMaxUsers, existing);
 }
 
 int VerifyUserRow(const std::string& name, const std::string& password, const std::string& index)
@@ -360,51 +300,54 @@ SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQ
     if (!form.add) {
         CSnmpEngine engine;
         SetEngineFromContext(engine);
-        std::string current = nasmib::kUserName;
-        int failures = 0;
-        for (;;) {
-            char next[128], value[128];
-            int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kUserName);
-            if (rc == 1)
-                break;
-            if (rc != 0) {
-                if (++failures >= 4) {
-                    platform::MessageBox("Timeout!");
-                    return SaveOutcome::Refused;
-                }
-                continue;
-            }
-            failures = 0;
-            current = next;
-            if (form.name == value)
-                i = NasRowOf(current);
+        if (SnmpWalkColumn(engine, nasmib::kUserName, 4, [&](const std::string& oid, const std::string& value) {
+                if (form.name == value)
+                    i = NasRowOf(oid);
+                return true;
+            }) != 0) {
+            platform::MessageBox("Timeout!");
+            return SaveOutcome::Refused;
         }
         if (i.empty()) {
             platform::MessageBox("User not exist!");
             return SaveOutcome::Refused;
         }
     }
+    return PostAccountForm(
+        job, port,
+        [&](const std::string& address, const std::string& authorization) {
+            return BuildUserRequest(form, i, address, authorization);
+        },
+        [&] { return VerifyUserRow(form.name, form.password, i) != 0; }, form.name, kQuotaTypeUser, form.quota, disks);
+}
 
+SaveOutcome
+PostAccountForm(const platform::JobControl& job, int port,
+                const std::function<std::string(const std::string& address, const std::string& authorization)>& request,
+                const std::function<bool()>& readsBack, const std::string& name, const char* type,
+                const QuotaInput& quota, const DiskQuotaInfo& disks)
+{
     const std::string authorization = MakeDeviceAuthorization();
     if (authorization.empty())
         return SaveOutcome::Refused;
     const std::string address = GetNasContext()->m_deviceAddress;
     HttpSendOptions options;
     options.limits = kHttpLimitsShort;
-    if (SendHttpRequestWithOptions(address, static_cast<unsigned>(port),
-                                   BuildUserRequest(form, i, address, authorization), options) == kHttpSocketFailed)
+    if (SendHttpRequestWithOptions(address, static_cast<unsigned>(port), request(address, authorization), options) ==
+        kHttpSocketFailed)
         return SaveOutcome::Refused;
 
-    // Whatever the answer, the user table decides.
+    // Whatever the answer, the device's table decides: a row that is not
+    // there gets no quota either.
     const int64_t start = platform::TickMs();
-    while (!VerifyUserRow(form.name, form.password, i)) {
+    while (!readsBack()) {
         if (platform::TickMs() - start > kReadBackLimitMs || !job.Pause(kReadBackPauseMs)) {
             if (CheckNasState() == 1)
                 platform::MessageBox("Failed!");
             return SaveOutcome::NotConfirmed;
         }
     }
-    SendQuotaSettings(job, form.name, kQuotaTypeUser, form.quota, disks);
+    SendQuotaSettings(job, name, type, quota, disks);
     return SaveOutcome::Saved;
 }
 
@@ -431,16 +374,12 @@ bool DeleteUser(const platform::JobControl& job, const std::string& name, const 
 
     CSnmpEngine engine;
     SetEngineFromContext(engine);
-    std::string current = nasmib::kUserName;
     std::string index;
-    char next[128], value[128];
-    while (engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kUserName) == 0) {
-        current = next;
-        if (name == value) {
-            index = NasRowOf(current);
-            break;
-        }
-    }
+    SnmpWalkColumn(engine, nasmib::kUserName, 1, [&](const std::string& oid, const std::string& value) {
+        if (name == value)
+            index = NasRowOf(oid);
+        return index.empty();
+    });
     // A user whose row is gone already has nothing left to delete.
     if (!index.empty()) {
         int kill = engine.SimpleSet(NasCell(nasmib::kUserRowStatus, index).c_str(),

@@ -3,6 +3,7 @@
 // a user id, and the save and delete procedures with the user form
 // "UserManagement.shtml". All of it runs on a worker thread and shows its
 // boxes itself; the dialog only gathers the fields and shows the outcome.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,11 +63,23 @@ std::string BuildUserBody(const UserForm& form, const std::string& index);
 std::string BuildUserRequest(const UserForm& form, const std::string& index, const std::string& address,
                              const std::string& authorization);
 
+// How a save of a user or group ended.
 enum class SaveOutcome {
     Refused,      // not sent (a box said why); the edit face stays
-    NotConfirmed, // sent but not found on the device; list empty, edit face stays
+    NotConfirmed, // sent, but the row did not read back ("Failed!"); no quota was posted
     Saved,        // the row reads back; quotas handled
 };
+// Posts a user or group form to the device's web port (request builds it for
+// the device's address and the login's authorization), then lets the
+// device's table decide: readsBack is asked until it holds or the read-back
+// limit has passed ("Failed!" when the device still answers). Once it holds,
+// the quotas of name (type kQuotaTypeUser or kQuotaTypeGroup) are written as
+// quota says. Refused when the post could not be sent.
+SaveOutcome
+PostAccountForm(const platform::JobControl& job, int port,
+                const std::function<std::string(const std::string& address, const std::string& authorization)>& request,
+                const std::function<bool()>& readsBack, const std::string& name, const char* type,
+                const QuotaInput& quota, const DiskQuotaInfo& disks);
 SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQuotaInfo& disks);
 
 // Deletes a user: its quotas, then its row. ownFolders is the list's

@@ -1,9 +1,5 @@
 #include "UserGroups.h"
 
-#include <cstdlib>
-#include <cstring>
-
-#include "Clock.h"
 #include "HttpRequest.h"
 #include "MessageBox.h"
 #include "NasMib.h"
@@ -43,38 +39,14 @@ std::vector<GroupListRow> ReadGroupList(const platform::JobControl& job)
     std::vector<GroupListRow> rows;
     CSnmpEngine engine;
     SetEngineFromContext(engine);
-    std::string current = nasmib::kGroupName;
-    char next[128], value[128];
-    while (engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kGroupName) == 0) {
-        current = next;
+    SnmpWalkColumn(engine, nasmib::kGroupName, 1, [&](const std::string& oid, const std::string& value) {
         GroupListRow row;
         row.name = value;
-        engine.GetWhole(NasCell(nasmib::kGroupUserList, NasRowOf(current)), row.members);
+        engine.GetWhole(NasCell(nasmib::kGroupUserList, NasRowOf(oid)), row.members);
         rows.push_back(row);
-    }
-
-    current = nasmib::kQuotaIndex;
-    while (engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kQuotaIndex) == 0) {
-        current = next;
-        const std::string row = NasRowOf(current);
-        std::string n = NasCell(nasmib::kQuotaName, row), d = NasCell(nasmib::kQuotaDisk, row),
-                    s = NasCell(nasmib::kQuotaSize, row), t = NasCell(nasmib::kQuotaType, row);
-        const char* oids[4] = {n.c_str(), d.c_str(), s.c_str(), t.c_str()};
-        char v[4][64];
-        char* values[4] = {v[0], v[1], v[2], v[3]};
-        // A row the device keeps answering with no-such-name is gone.
-        const int64_t start = platform::TickMs();
-        int rc;
-        while ((rc = engine.MultiGet(4, oids, values, 64)) == 2) {
-            if (platform::TickMs() - start > kBusyRowLimitMs || !job.Pause(kBusyRowPauseMs))
-                break;
-        }
-        if (rc != 0 || std::strcmp(v[3], kQuotaTypeGroup) != 0)
-            continue;
-        for (GroupListRow& group : rows)
-            if (group.name == v[0])
-                (std::strcmp(v[1], "1") == 0 ? group.disk1Quota : group.disk2Quota) = v[2];
-    }
+        return true;
+    });
+    ApplyQuotaEntries(ReadQuotaEntries(job, engine, kQuotaTypeGroup), rows);
     return rows;
 }
 
@@ -107,29 +79,7 @@ int ValidateGroupName(const std::string& name)
 
 int FindGroupIndex(const std::string& name, int& existingIndex)
 {
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
-    std::string current = nasmib::kGroupName;
-    std::string last = "0";
-    for (int failures = 0;;) {
-        char next[128], value[128];
-        int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kGroupName);
-        if (rc == 1)
-            break;
-        if (rc != 0) {
-            if (++failures >= 3)
-                return -3;
-            continue;
-        }
-        failures = 0;
-        current = next;
-        last = NasRowOf(current);
-        if (name == value) {
-            existingIndex = std::atoi(last.c_str());
-            return -1;
-        }
-    }
-    return std::atoi(last.c_str()) + 1;
+    return SnmpNewRowIndex(nasmib::kGroupName, name, 0, existingIndex);
 }
 
 bool IsGroupInList(const std::string& group, const std::string& list)
@@ -229,56 +179,40 @@ GroupSaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& for
         index = existing;
     }
     const std::string i = std::to_string(index);
-    const std::string authorization = MakeDeviceAuthorization();
-    if (authorization.empty())
-        return GroupSaveOutcome::Refused;
-    const std::string address = GetNasContext()->m_deviceAddress;
-    HttpSendOptions options;
-    options.limits = kHttpLimitsShort;
-    if (SendHttpRequestWithOptions(address, static_cast<unsigned>(port),
-                                   BuildGroupRequest(form, i, address, authorization), options) == kHttpSocketFailed)
-        return GroupSaveOutcome::Refused;
-
-    // The group table decides, as for users and folders: a group that is
-    // not there gets no quota either.
     CSnmpEngine engine;
     SetEngineFromContext(engine);
-    const int64_t start = platform::TickMs();
-    while (!GroupRowReadsBack(engine, form, i)) {
-        if (platform::TickMs() - start > kReadBackLimitMs || !job.Pause(kReadBackPauseMs)) {
-            if (CheckNasState() == 1)
-                platform::MessageBox("Failed!");
-            return GroupSaveOutcome::NotConfirmed;
-        }
-    }
-    SendQuotaSettings(job, form.name, kQuotaTypeGroup, form.quota, disks);
-    return GroupSaveOutcome::Saved;
+    return PostAccountForm(
+        job, port,
+        [&](const std::string& address, const std::string& authorization) {
+            return BuildGroupRequest(form, i, address, authorization);
+        },
+        [&] { return GroupRowReadsBack(engine, form, i); }, form.name, kQuotaTypeGroup, form.quota, disks);
 }
 
 bool DeleteGroup(const platform::JobControl& job, const std::string& name)
 {
     CSnmpEngine engine;
     SetEngineFromContext(engine);
-    std::string current = nasmib::kFolderReadList;
-    char next[128], value[260];
-    while (engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kFolderReadList) == 0) {
-        current = next;
-        const std::string row = NasRowOf(current);
+    bool refused = false;
+    SnmpWalkColumn(engine, nasmib::kFolderReadList, 1, [&](const std::string& oid, const std::string&) {
+        const std::string row = NasRowOf(oid);
         // The walk's value may be cut; the lists are judged whole.
-        std::string readList, writeList;
-        if (!GetWholeWithRetry(job, engine, NasCell(nasmib::kFolderReadList, row), readList))
-            return false;
-        if (IsGroupInList(name, readList)) {
-            platform::MessageBox("Please delete the group own folders first.");
-            return false;
+        for (const char* column : {nasmib::kFolderReadList, nasmib::kFolderWriteList}) {
+            std::string list;
+            if (!GetWholeWithRetry(job, engine, NasCell(column, row), list)) {
+                refused = true;
+                return false;
+            }
+            if (IsGroupInList(name, list)) {
+                platform::MessageBox("Please delete the group own folders first.");
+                refused = true;
+                return false;
+            }
         }
-        if (!GetWholeWithRetry(job, engine, NasCell(nasmib::kFolderWriteList, row), writeList))
-            return false;
-        if (IsGroupInList(name, writeList)) {
-            platform::MessageBox("Please delete the group own folders first.");
-            return false;
-        }
-    }
+        return true;
+    });
+    if (refused)
+        return false;
     std::string d1, d2;
     if (FindQuotaRows(name, kQuotaTypeGroup, d1, d2) == -3) {
         platform::MessageBox("Timeout!");

@@ -7,6 +7,7 @@
 
 #include "Job.h"
 #include "QuotaForm.h"
+#include "UserAccounts.h"
 
 struct GroupListRow {
     std::string name;
@@ -40,11 +41,8 @@ std::string BuildGroupBody(const GroupForm& form, const std::string& index);
 std::string BuildGroupRequest(const GroupForm& form, const std::string& index, const std::string& address,
                               const std::string& authorization);
 
-enum class GroupSaveOutcome {
-    Refused,      // not sent (a box said why); edit mode stays
-    NotConfirmed, // sent, but the row did not read back ("Failed!"); no quota was posted
-    Saved,        // the row reads back; quotas handled
-};
+// A group's save ends as a user's does.
+using GroupSaveOutcome = SaveOutcome;
 GroupSaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks);
 
 // Deletes a group unless a folder's read or write list names it: its quota

@@ -1,9 +1,8 @@
 #include "GroupManagement.h"
 
 #include <QListWidget>
-#include <QTreeView>
-#include <QListView>
 
+#include "AccountPanels.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
 #include "NasMib.h"
@@ -51,9 +50,7 @@ CGroupManagement::CGroupManagement(QWidget* parent) : Dialog(parent), m_ui(std::
 {
     m_ui->setupUi(this);
     m_list = m_ui->groupList;
-    m_list->setAccessibleName("Group list");
-    m_list->ReportView()->setAccessibleName("Group list");
-    m_list->IconView()->setAccessibleName("Group list");
+    NameAccountList(m_list, "Group list");
     connect(m_ui->userTab, &QPushButton::clicked, this, [this] { OnUserButton(); });
     connect(m_ui->groupTab, &QPushButton::clicked, this, [this] { m_ui->groupTab->setChecked(true); });
     connect(m_ui->edit, &QPushButton::clicked, this, [this] { OnEdit(); });
@@ -110,11 +107,6 @@ QWidget* CGroupManagement::GetDlgItem(int id) const
     }
 }
 
-template <class R> R CGroupManagement::RunBusy(std::function<R(const platform::JobControl&)> job)
-{
-    return RunBehindPopup<R>(this, m_worker, job);
-}
-
 std::vector<QWidget*> CGroupManagement::ListModeControls() const
 {
     return {m_ui->userTab, m_ui->groupTab, m_ui->groupList, m_ui->refresh,
@@ -132,21 +124,16 @@ bool CGroupManagement::OnInitDialog()
 {
     m_ui->userTab->setChecked(false);
     m_ui->groupTab->setChecked(true);
-    m_list->SetView(ListCtrl::Report);
-    m_list->SetFullRowSelect(true);
-    if (m_list->GetColumnCount() == 0) {
-        m_list->InsertColumn(0, "Group Name", Qt::AlignLeft, 100);
-        m_list->InsertColumn(1, "Disk1 Quota(MB)", Qt::AlignLeft, 120);
-        m_list->InsertColumn(2, "Disk2 Quota(MB)", Qt::AlignLeft, 120);
-        m_list->InsertColumn(3, "Members", Qt::AlignLeft, m_list->width() - 300);
-    }
+    SetUpAccountList(
+        m_list,
+        {{"Group Name", 100}, {"Disk1 Quota(MB)", 120}, {"Disk2 Quota(MB)", 120}, {"Members", m_list->width() - 300}});
     m_list->SetNotify({{}, {}, [this](int) { OnEdit(); }, {}});
     ShowListMode();
     // It stands exactly where the user dialog stood.
     const QRect saved = GetUserGroupSwap().rect;
     if (!saved.isNull())
         setGeometry(saved);
-    m_disks = RunBusy<DiskQuotaInfo>([](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    m_disks = RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
     EnableQuotaFields(true);
     RefreshGroupList();
     return true;
@@ -190,26 +177,14 @@ void CGroupManagement::ShowQuotaArea(bool show)
         resize(width(), std::max(kListModeHeight, m_ui->save->geometry().bottom() + 12));
 }
 
-void CGroupManagement::EnableQuotaFields(bool enable)
-{
-    const bool one = enable && m_disks.Disk1Usable();
-    const bool two = enable && m_disks.Disk2Usable();
-    m_ui->disk1Quota->setEnabled(one);
-    m_ui->disk1QuotaLabel->setEnabled(one);
-    m_ui->disk2Quota->setEnabled(two);
-    m_ui->disk2QuotaLabel->setEnabled(two);
-}
+void CGroupManagement::EnableQuotaFields(bool enable) { QuotaFields::Of(*m_ui).Enable(m_disks, enable); }
 
 void CGroupManagement::RefreshGroupList()
 {
-    m_rows = RunBusy<std::vector<GroupListRow>>([](const platform::JobControl& job) { return ReadGroupList(job); });
+    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) { return ReadGroupList(job); });
     m_list->DeleteAllItems();
-    for (const GroupListRow& row : m_rows) {
-        int r = m_list->InsertItem(m_list->GetItemCount(), row.name);
-        m_list->SetItemText(r, 1, row.disk1Quota);
-        m_list->SetItemText(r, 2, row.disk2Quota);
-        m_list->SetItemText(r, 3, row.members);
-    }
+    for (const GroupListRow& row : m_rows)
+        AddAccountRow(m_list, {row.name, row.disk1Quota, row.disk2Quota, row.members});
 }
 
 void CGroupManagement::ClearEditFields()
@@ -227,8 +202,8 @@ void CGroupManagement::ClearEditFields()
 
 void CGroupManagement::LoadAllUsers()
 {
-    std::vector<std::string> users = RunBusy<std::vector<std::string>>(
-        [](const platform::JobControl&) { return ReadNameColumn(nasmib::kUserName); });
+    std::vector<std::string> users =
+        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kUserName); });
     m_ui->allUsers->clear();
     for (const std::string& u : users)
         m_ui->allUsers->addItem(QString::fromStdString(u));
@@ -247,11 +222,7 @@ void CGroupManagement::LoadGroupMembers(int row)
         const QString member = QString::fromStdString(members.substr(from, comma - from));
         if (!member.isEmpty()) {
             m_ui->members->addItem(member);
-            for (int i = m_ui->allUsers->count() - 1; i >= 0; --i)
-                if (m_ui->allUsers->item(i)->text() == member) {
-                    delete m_ui->allUsers->takeItem(i);
-                    break;
-                }
+            RemoveBoxText(m_ui->allUsers, member);
         }
         from = comma + 1;
     }
@@ -332,24 +303,21 @@ void CGroupManagement::OnSave()
     form.add = m_ui->save->text() == "Add";
     form.name = m_ui->groupName->text().toStdString();
     form.members = Entries(m_ui->members);
-    form.quota.enabled = m_ui->quotaEnable->isChecked();
-    form.quota.remove = m_ui->quotaRemove->isVisible() && m_ui->quotaRemove->isChecked();
-    form.quota.disk1 = m_ui->disk1Quota->text().toStdString();
-    form.quota.disk2 = m_ui->disk2Quota->text().toStdString();
+    form.quota = QuotaFields::Of(*m_ui).Read();
+    // A remove box that is not shown was not asked for.
+    form.quota.remove = form.quota.remove && m_ui->quotaRemove->isVisible();
     const DiskQuotaInfo disks = m_disks;
-    const GroupSaveOutcome outcome = RunBusy<GroupSaveOutcome>(
-        [form, disks](const platform::JobControl& job) { return SaveGroup(job, form, disks); });
+    const GroupSaveOutcome outcome = RunBehindPopup(
+        this, m_worker, [form, disks](const platform::JobControl& job) { return SaveGroup(job, form, disks); });
     if (outcome != GroupSaveOutcome::Saved)
         return;
     OnCancelEdit();
     RefreshGroupList();
-    for (int r = m_list->GetItemCount() - 1; r >= 0; --r) {
-        if (m_list->GetItemText(r, 0) == form.name) {
-            m_list->SetItemSelected(r, true);
-            m_list->EnsureVisible(r);
-            m_list->setFocus();
-            break;
-        }
+    const int r = FindAccountRow(m_list, form.name);
+    if (r >= 0) {
+        m_list->SetItemSelected(r, true);
+        m_list->EnsureVisible(r);
+        m_list->setFocus();
     }
 }
 
@@ -361,6 +329,6 @@ void CGroupManagement::OnDelete()
         return;
     }
     const std::string name = m_list->GetItemText(row, 0);
-    if (RunBusy<bool>([name](const platform::JobControl& job) { return DeleteGroup(job, name); }))
+    if (RunBehindPopup(this, m_worker, [name](const platform::JobControl& job) { return DeleteGroup(job, name); }))
         RefreshGroupList();
 }

@@ -91,7 +91,6 @@ protected:
     void OnOK() override {}
 
 private:
-    template <class R> R RunBusy(std::function<R(const platform::JobControl&)> job);
     void ShowListMode();
     void ShowEditMode();
     void ClearEditFields();

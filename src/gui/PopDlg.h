@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "Dialog.h"
 #include "Worker.h"
@@ -56,9 +57,8 @@ private:
 
 // Runs job on worker behind a busy popup over parent that says "Please
 // wait..", and gives back what the job returned.
-template <class R>
-R RunBehindPopup(QWidget* parent, platform::gui::Worker& worker,
-                 const std::function<R(const platform::JobControl&)>& job)
+template <class Job, class R = std::decay_t<std::invoke_result_t<Job&, const platform::JobControl&>>>
+R RunBehindPopup(QWidget* parent, platform::gui::Worker& worker, Job job)
 {
     CPopDlg popup(parent);
     return worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {

@@ -3,10 +3,9 @@
 #include <QButtonGroup>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QListView>
 #include <QListWidget>
-#include <QTreeView>
 
+#include "AccountPanels.h"
 #include "GroupManagement.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
@@ -30,24 +29,13 @@ constexpr int kListFaceHeight = 384;
 
 void MoveToY(QWidget* w, int y) { w->move(w->x(), y); }
 
-void RemoveText(QListWidget* box, const QString& text)
-{
-    for (int i = box->count() - 1; i >= 0; --i)
-        if (box->item(i)->text() == text) {
-            delete box->takeItem(i);
-            return;
-        }
-}
-
 } // namespace
 
 CUserManagement::CUserManagement(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::UserManagement>())
 {
     m_ui->setupUi(this);
     m_list = m_ui->userList;
-    m_list->setAccessibleName("User list");
-    m_list->ReportView()->setAccessibleName("User list");
-    m_list->IconView()->setAccessibleName("User list");
+    NameAccountList(m_list, "User list");
     m_ui->listFrame->hide(); // a layout reference only
 
     // Sorted box: "Admin" is entry 0, "User" entry 1.
@@ -134,11 +122,6 @@ QWidget* CUserManagement::GetDlgItem(int id) const
     }
 }
 
-template <class R> R CUserManagement::RunBusy(std::function<R(const platform::JobControl&)> job)
-{
-    return RunBehindPopup<R>(this, m_worker, job);
-}
-
 std::vector<QWidget*> CUserManagement::ListFaceControls() const
 {
     return {m_ui->userTab, m_ui->groupTab, m_ui->userList, m_ui->refresh,
@@ -168,15 +151,11 @@ std::vector<QWidget*> CUserManagement::GroupPanel() const
 
 bool CUserManagement::OnInitDialog()
 {
-    m_list->SetView(ListCtrl::Report);
-    m_list->SetFullRowSelect(true);
-    if (m_list->GetColumnCount() == 0) {
-        m_list->InsertColumn(0, "User Name", Qt::AlignLeft, 100);
-        m_list->InsertColumn(1, "Own Folder", Qt::AlignLeft, 100);
-        m_list->InsertColumn(2, "Disk1 Quota(MB)", Qt::AlignLeft, 120);
-        m_list->InsertColumn(3, "Disk2 Quota(MB)", Qt::AlignLeft, 120);
-        m_list->InsertColumn(4, "Belong Group", Qt::AlignLeft, 130);
-    }
+    SetUpAccountList(m_list, {{"User Name", 100},
+                              {"Own Folder", 100},
+                              {"Disk1 Quota(MB)", 120},
+                              {"Disk2 Quota(MB)", 120},
+                              {"Belong Group", 130}});
     m_list->SetNotify({[this](int row) {
                            if (row >= 0)
                                m_ui->userName->setText(QString::fromStdString(m_list->GetItemText(row, 0)));
@@ -203,7 +182,7 @@ bool CUserManagement::OnInitDialog()
         move(x, y);
     }
     m_listRect = geometry();
-    m_disks = RunBusy<DiskQuotaInfo>([](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    m_disks = RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
     m_passwordLoaded = true;
     HideEditControls();
     RefreshUserList();
@@ -217,15 +196,7 @@ void CUserManagement::OnOK()
         OnSave();
 }
 
-void CUserManagement::EnableQuotaFields(bool enable)
-{
-    const bool one = enable && m_disks.Disk1Usable();
-    const bool two = enable && m_disks.Disk2Usable();
-    m_ui->disk1Quota->setEnabled(one);
-    m_ui->disk1QuotaLabel->setEnabled(one);
-    m_ui->disk2Quota->setEnabled(two);
-    m_ui->disk2QuotaLabel->setEnabled(two);
-}
+void CUserManagement::EnableQuotaFields(bool enable) { QuotaFields::Of(*m_ui).Enable(m_disks, enable); }
 
 void CUserManagement::HideEditControls()
 {
@@ -303,13 +274,13 @@ void CUserManagement::ClearEditFields()
 
 void CUserManagement::LoadAllGroups()
 {
-    std::vector<std::string> groups = RunBusy<std::vector<std::string>>(
-        [](const platform::JobControl&) { return ReadNameColumn(nasmib::kGroupName); });
+    std::vector<std::string> groups =
+        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kGroupName); });
     m_ui->allGroups->clear();
     for (const std::string& g : groups)
         m_ui->allGroups->addItem(QString::fromStdString(g));
     for (int i = 0; i < m_ui->memberGroups->count(); ++i)
-        RemoveText(m_ui->allGroups, m_ui->memberGroups->item(i)->text());
+        RemoveBoxText(m_ui->allGroups, m_ui->memberGroups->item(i)->text());
 }
 
 void CUserManagement::LoadMemberGroups(int row)
@@ -332,26 +303,21 @@ void CUserManagement::LoadMemberGroups(int row)
             continue;
         m_ui->memberGroups->addItem(group);
         m_ui->primaryGroup->addItem(group);
-        RemoveText(m_ui->allGroups, group);
+        RemoveBoxText(m_ui->allGroups, group);
     }
     m_ui->primaryGroup->setCurrentIndex(0);
 }
 
 void CUserManagement::RefreshUserList()
 {
-    m_rows = RunBusy<std::vector<UserListRow>>([](const platform::JobControl& job) {
+    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
         std::vector<UserListRow> rows;
         ReadUserList(job, rows);
         return rows;
     });
     m_list->DeleteAllItems();
-    for (const UserListRow& row : m_rows) {
-        int r = m_list->InsertItem(m_list->GetItemCount(), row.name);
-        m_list->SetItemText(r, 1, row.ownFolders);
-        m_list->SetItemText(r, 2, row.disk1Quota);
-        m_list->SetItemText(r, 3, row.disk2Quota);
-        m_list->SetItemText(r, 4, row.groups);
-    }
+    for (const UserListRow& row : m_rows)
+        AddAccountRow(m_list, {row.name, row.ownFolders, row.disk1Quota, row.disk2Quota, row.groups});
 }
 
 void CUserManagement::OnAdd()
@@ -379,7 +345,8 @@ void CUserManagement::OnEdit()
     const std::string name = m_list->GetItemText(row, 0);
     m_ui->userName->setText(QString::fromStdString(name));
     UserDetails details;
-    if (RunBusy<int>([name, &details](const platform::JobControl&) { return ReadUserDetails(name, details); }) != 0)
+    if (RunBehindPopup(this, m_worker,
+                       [name, &details](const platform::JobControl&) { return ReadUserDetails(name, details); }) != 0)
         return;
     m_ui->password->setText(QString::fromStdString(details.password));
     m_ui->confirm->setText(QString::fromStdString(details.password));
@@ -431,41 +398,22 @@ void CUserManagement::OnPasswordChange()
 
 void CUserManagement::OnQuotaRemove() { EnableQuotaFields(!m_ui->quotaRemove->isChecked()); }
 
-void CUserManagement::OnQuotaEnable()
+void CUserManagement::SetPanelOpen(QRadioButton* button, bool& open, bool value)
 {
-    m_ui->quotaEnable->setChecked(true);
-    if (!m_quotaOpen) {
-        m_quotaOpen = true;
+    button->setChecked(true);
+    if (open != value) {
+        open = value;
         Relayout();
     }
 }
 
-void CUserManagement::OnQuotaDisable()
-{
-    m_ui->quotaDisable->setChecked(true);
-    if (m_quotaOpen) {
-        m_quotaOpen = false;
-        Relayout();
-    }
-}
+void CUserManagement::OnQuotaEnable() { SetPanelOpen(m_ui->quotaEnable, m_quotaOpen, true); }
 
-void CUserManagement::OnGroupEnable()
-{
-    m_ui->groupEnable->setChecked(true);
-    if (!m_groupOpen) {
-        m_groupOpen = true;
-        Relayout();
-    }
-}
+void CUserManagement::OnQuotaDisable() { SetPanelOpen(m_ui->quotaDisable, m_quotaOpen, false); }
 
-void CUserManagement::OnGroupDisable()
-{
-    m_ui->groupDisable->setChecked(true);
-    if (m_groupOpen) {
-        m_groupOpen = false;
-        Relayout();
-    }
-}
+void CUserManagement::OnGroupEnable() { SetPanelOpen(m_ui->groupEnable, m_groupOpen, true); }
+
+void CUserManagement::OnGroupDisable() { SetPanelOpen(m_ui->groupDisable, m_groupOpen, false); }
 
 void CUserManagement::OnCancelEdit() { HideEditControls(); }
 
@@ -483,13 +431,10 @@ void CUserManagement::OnSave()
     for (int i = 0; i < m_ui->memberGroups->count(); ++i)
         form.memberGroups.push_back(m_ui->memberGroups->item(i)->text().toStdString());
     form.primaryGroup = m_ui->primaryGroup->currentText().toStdString();
-    form.quota.enabled = m_ui->quotaEnable->isChecked();
-    form.quota.remove = m_ui->quotaRemove->isChecked();
-    form.quota.disk1 = m_ui->disk1Quota->text().toStdString();
-    form.quota.disk2 = m_ui->disk2Quota->text().toStdString();
+    form.quota = QuotaFields::Of(*m_ui).Read();
     const DiskQuotaInfo disks = m_disks;
-    const SaveOutcome outcome =
-        RunBusy<SaveOutcome>([form, disks](const platform::JobControl& job) { return SaveUser(job, form, disks); });
+    const SaveOutcome outcome = RunBehindPopup(
+        this, m_worker, [form, disks](const platform::JobControl& job) { return SaveUser(job, form, disks); });
     if (outcome == SaveOutcome::Refused)
         return;
     m_list->DeleteAllItems();
@@ -498,13 +443,11 @@ void CUserManagement::OnSave()
         return; // the edit face stays, the list stays empty
     HideEditControls();
     RefreshUserList();
-    for (int r = m_list->GetItemCount() - 1; r >= 0; --r) {
-        if (m_list->GetItemText(r, 0) == name) {
-            m_list->SetSelectionMark(r);
-            m_list->EnsureVisible(r);
-            m_list->SetItemSelected(r, true);
-            break;
-        }
+    const int r = FindAccountRow(m_list, name);
+    if (r >= 0) {
+        m_list->SetSelectionMark(r);
+        m_list->EnsureVisible(r);
+        m_list->SetItemSelected(r, true);
     }
 }
 
@@ -521,7 +464,8 @@ void CUserManagement::OnDelete()
     }
     const std::string name = m_list->GetItemText(row, 0);
     const std::string folders = m_list->GetItemText(row, 1);
-    if (!RunBusy<bool>([name, folders](const platform::JobControl& job) { return DeleteUser(job, name, folders); }))
+    if (!RunBehindPopup(this, m_worker,
+                        [name, folders](const platform::JobControl& job) { return DeleteUser(job, name, folders); }))
         return;
     RefreshUserList();
     if (m_list->GetItemCount() == 0)

@@ -15,6 +15,7 @@
 #include "Worker.h"
 
 class QButtonGroup;
+class QRadioButton;
 namespace Ui {
 class UserManagement;
 }
@@ -105,7 +106,6 @@ protected:
     void OnOK() override;
 
 private:
-    template <class R> R RunBusy(std::function<R(const platform::JobControl&)> job);
     void HideEditControls();
     void ShowEditControls();
     void ClearEditFields();
@@ -113,6 +113,8 @@ private:
     void LoadMemberGroups(int row);
     void EnableQuotaFields(bool enable);
     void Relayout();
+    // Checks button, and opens or closes the panel it governs (open) to value.
+    void SetPanelOpen(QRadioButton* button, bool& open, bool value);
     std::vector<QWidget*> ListFaceControls() const;
     std::vector<QWidget*> EditFaceControls() const;
     std::vector<QWidget*> QuotaPanel() const;

@@ -9,6 +9,7 @@
 #include "TestClock.h"
 #include "SnmpTestAgent.h"
 #include "stdafx.h"
+#include "y_snmp.h"
 
 using testbed::MibValue;
 using testsupport::SnmpTestAgent;
@@ -114,6 +115,47 @@ TEST(SnmpHelpers, FindIndex)
     a.agent.FailRequests(3, 2);
     EXPECT_EQ(SnmpFindIndex(nasmib::kUserName, "admin", index), -3);
     EXPECT_EQ(index, "1"); // met before the device gave up
+    EXPECT_TRUE(pause.Pauses().empty());
+}
+
+TEST(SnmpHelpers, WalkAndNewRowIndex)
+{
+    SnmpTestAgent a(ThreeUsers()); // rows 1, 3 and 4
+    a.PointContext();
+    testsupport::InstantPauses pause;
+    int existing = 0;
+    EXPECT_EQ(SnmpNewRowIndex(nasmib::kUserName, "dave", 0, existing), 5);
+    EXPECT_EQ(SnmpNewRowIndex(nasmib::kUserName, "bob", 0, existing), -1);
+    EXPECT_EQ(existing, 3);
+    EXPECT_EQ(SnmpNewRowIndex(nasmib::kUserName, "dave", 3, existing), -2);
+    EXPECT_EQ(SnmpNewRowIndex(nasmib::kUserName, "dave", 4, existing), 5);
+
+    // Two failed tries of one step are tried again; a third gives up.
+    a.agent.FailRequests(2, 1);
+    EXPECT_EQ(SnmpNewRowIndex(nasmib::kUserName, "dave", 0, existing), 5);
+    a.agent.FailRequests(3, 1);
+    EXPECT_EQ(SnmpNewRowIndex(nasmib::kUserName, "dave", 0, existing), -3);
+
+    // One try: the rows before the failed step, and the step's code.
+    CSnmpEngine engine;
+    SetEngineFromContext(engine);
+    std::vector<std::string> seen;
+    auto collect = [&seen](const std::string& oid, const std::string& value) {
+        seen.push_back(NasRowOf(oid) + "=" + value);
+        return true;
+    };
+    a.agent.FailRequests(1, 2);
+    EXPECT_NE(SnmpWalkColumn(engine, nasmib::kUserName, 1, collect), 0);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1=admin", "3=bob"}));
+    seen.clear();
+    EXPECT_EQ(SnmpWalkColumn(engine, nasmib::kUserName, 1, collect), 0);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1=admin", "3=bob", "4=carol"}));
+    // visit ends the walk early.
+    int visits = 0;
+    EXPECT_EQ(SnmpWalkColumn(engine, nasmib::kUserName, 1,
+                             [&visits](const std::string&, const std::string&) { return ++visits < 2; }),
+              0);
+    EXPECT_EQ(visits, 2);
     EXPECT_TRUE(pause.Pauses().empty());
 }
 
