@@ -22,18 +22,10 @@ namespace {
 // ---------------------------------------------------------------------------
 // GIO backend
 
-// Mounts and unmounts run on a private main context of the calling thread,
-// bounded in time, so no caller needs a GLib main loop of its own.
+// Mounts and unmounts run on a private main context of the calling thread
+// (any thread), bounded in time, so no caller needs a GLib main loop of its
+// own.
 constexpr int64_t kMountBoundMs = 30000;
-
-struct MountCall {
-    bool done = false;
-    bool ok = false;
-    int code = NO_ERROR;
-    std::string user;
-    std::string password;
-    int asked = 0;
-};
 
 int CodeOf(const GError* error)
 {
@@ -56,6 +48,41 @@ int CodeOf(const GError* error)
     return ERROR_EXTENDED_ERROR;
 }
 
+// One mount or unmount under way, with its own main context. The caller and
+// GIO's completion callback share it: a call the caller gave up on (past the
+// bound) stays whole for as long as GIO may still answer it, and goes with
+// the last of the two.
+struct MountCall {
+    // The operation's _finish function.
+    using Finish = gboolean (*)(GObject* source, GAsyncResult* result, GError** error);
+    // Starts the operation on the call's context with GIO's usual callback
+    // and its data.
+    using Begin = std::function<void(MountCall& call, GAsyncReadyCallback done, gpointer data)>;
+
+    explicit MountCall(Finish finishFn) : finish(finishFn) {}
+    ~MountCall()
+    {
+        if (op) {
+            g_signal_handlers_disconnect_by_data(op, this);
+            g_object_unref(op);
+        }
+        g_object_unref(cancel);
+        g_main_context_unref(context);
+    }
+    MountCall(const MountCall&) = delete;
+    MountCall& operator=(const MountCall&) = delete;
+
+    Finish finish;
+    GMainContext* context = g_main_context_new();
+    GCancellable* cancel = g_cancellable_new();
+    GMountOperation* op = nullptr; // a mount's questions, answered by AskPassword
+    bool done = false;
+    int code = NO_ERROR;
+    std::string user;
+    std::string password;
+    int asked = 0;
+};
+
 void AskPassword(GMountOperation* op, const char*, const char*, const char*, GAskPasswordFlags flags, gpointer data)
 {
     auto* call = static_cast<MountCall*>(data);
@@ -76,66 +103,64 @@ void AskPassword(GMountOperation* op, const char*, const char*, const char*, GAs
     g_mount_operation_reply(op, G_MOUNT_OPERATION_HANDLED);
 }
 
-// Runs the context until the call is done. Past the bound the call is
-// cancelled; a call that does not even end then is left to itself (its
-// record and context stay allocated) and reported as failed.
-bool RunUntilDone(GMainContext* context, MountCall& call, GCancellable* cancel)
+// GIO's completion callback; data is the callback's own share of the call.
+void MountCallDone(GObject* source, GAsyncResult* result, gpointer data)
 {
+    std::unique_ptr<std::shared_ptr<MountCall>> share(static_cast<std::shared_ptr<MountCall>*>(data));
+    MountCall& call = **share;
+    GError* error = nullptr;
+    if (call.finish(source, result, &error))
+        call.code = NO_ERROR;
+    else if (call.code == NO_ERROR) // a refused login keeps its own code
+        call.code = CodeOf(error);
+    if (error)
+        g_error_free(error);
+    call.done = true;
+}
+
+// Starts the call and runs its context until it is done. Past the bound the
+// call is cancelled; a call that does not even end then is given up
+// (ERROR_EXTENDED_ERROR) and left to GIO's share of it.
+int RunMountCall(const std::shared_ptr<MountCall>& call, const MountCall::Begin& begin)
+{
+    g_main_context_push_thread_default(call->context);
+    begin(*call, MountCallDone, new std::shared_ptr<MountCall>(call));
     const int64_t start = TickMs();
     bool cancelled = false;
-    while (!call.done) {
+    bool ended = true;
+    while (!call->done) {
         int64_t passed = TickMs() - start;
         if (!cancelled && passed > kMountBoundMs) {
-            g_cancellable_cancel(cancel);
+            g_cancellable_cancel(call->cancel);
             cancelled = true;
         }
-        if (passed > kMountBoundMs + 5000)
-            return false;
-        if (!g_main_context_iteration(context, FALSE))
+        if (passed > kMountBoundMs + 5000) {
+            ended = false;
+            break;
+        }
+        if (!g_main_context_iteration(call->context, FALSE))
             SleepMs(5);
     }
-    return true;
+    g_main_context_pop_thread_default(call->context);
+    return ended ? call->code : ERROR_EXTENDED_ERROR;
 }
 
 class GioBackend : public MountBackend {
 public:
     int Mount(const std::string& uri, const std::string& user, const std::string& password) override
     {
-        GMainContext* context = g_main_context_new();
-        g_main_context_push_thread_default(context);
+        auto call = std::make_shared<MountCall>([](GObject* source, GAsyncResult* result, GError** error) {
+            return g_file_mount_enclosing_volume_finish(G_FILE(source), result, error);
+        });
+        call->user = user;
+        call->password = password;
+        call->op = g_mount_operation_new();
+        g_signal_connect(call->op, "ask-password", G_CALLBACK(AskPassword), call.get());
         GFile* file = g_file_new_for_uri(uri.c_str());
-        GMountOperation* op = g_mount_operation_new();
-        GCancellable* cancel = g_cancellable_new();
-        auto* callp = new MountCall;
-        MountCall& call = *callp;
-        call.user = user;
-        call.password = password;
-        g_signal_connect(op, "ask-password", G_CALLBACK(AskPassword), callp);
-        g_file_mount_enclosing_volume(
-            file, G_MOUNT_MOUNT_NONE, op, cancel,
-            [](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* c = static_cast<MountCall*>(data);
-                GError* error = nullptr;
-                c->ok = g_file_mount_enclosing_volume_finish(G_FILE(source), result, &error);
-                if (!c->ok && c->code == NO_ERROR)
-                    c->code = CodeOf(error);
-                if (c->ok)
-                    c->code = NO_ERROR;
-                if (error)
-                    g_error_free(error);
-                c->done = true;
-            },
-            callp);
-        bool ended = RunUntilDone(context, call, cancel);
-        g_main_context_pop_thread_default(context);
-        if (!ended)
-            return ERROR_EXTENDED_ERROR;
-        int code = call.code;
-        g_object_unref(cancel);
-        g_object_unref(op);
-        g_object_unref(file);
-        g_main_context_unref(context);
-        delete callp;
+        int code = RunMountCall(call, [file](MountCall& c, GAsyncReadyCallback done, gpointer data) {
+            g_file_mount_enclosing_volume(file, G_MOUNT_MOUNT_NONE, c.op, c.cancel, done, data);
+        });
+        g_object_unref(file); // a call under way holds its own reference
         return code;
     }
 
@@ -146,32 +171,13 @@ public:
         g_object_unref(file);
         if (!mount)
             return ERROR_NOT_CONNECTED;
-        GMainContext* context = g_main_context_new();
-        g_main_context_push_thread_default(context);
-        GCancellable* cancel = g_cancellable_new();
-        auto* callp = new MountCall;
-        MountCall& call = *callp;
-        g_mount_unmount_with_operation(
-            mount, G_MOUNT_UNMOUNT_FORCE, nullptr, cancel,
-            [](GObject* source, GAsyncResult* result, gpointer data) {
-                auto* c = static_cast<MountCall*>(data);
-                GError* error = nullptr;
-                c->ok = g_mount_unmount_with_operation_finish(G_MOUNT(source), result, &error);
-                c->code = c->ok ? NO_ERROR : CodeOf(error);
-                if (error)
-                    g_error_free(error);
-                c->done = true;
-            },
-            callp);
-        bool ended = RunUntilDone(context, call, cancel);
-        g_main_context_pop_thread_default(context);
-        if (!ended)
-            return ERROR_EXTENDED_ERROR;
-        int code = call.code;
-        g_object_unref(cancel);
-        g_object_unref(mount);
-        g_main_context_unref(context);
-        delete callp;
+        auto call = std::make_shared<MountCall>([](GObject* source, GAsyncResult* result, GError** error) {
+            return g_mount_unmount_with_operation_finish(G_MOUNT(source), result, error);
+        });
+        int code = RunMountCall(call, [mount](MountCall& c, GAsyncReadyCallback done, gpointer data) {
+            g_mount_unmount_with_operation(mount, G_MOUNT_UNMOUNT_FORCE, nullptr, c.cancel, done, data);
+        });
+        g_object_unref(mount); // a call under way holds its own reference
         return code;
     }
 

@@ -630,12 +630,12 @@ int DisconnectDevice(std::vector<std::string>* droppedLetters)
     return 1;
 }
 
-int ConnectAsContextUser(const std::string& unc)
+int ConnectAsContextUser(const std::string& unc, const std::string& localName)
 {
     CNasContext* ctx = GetNasContext();
     if (IsAdministrator())
-        return platform::WNetUseConnection(unc, "", "");
-    return platform::WNetUseConnection(unc, ctx->m_user, ctx->m_password);
+        return platform::WNetUseConnection(unc, "", "", localName);
+    return platform::WNetUseConnection(unc, ctx->m_user, ctx->m_password, localName);
 }
 
 std::string ShellExecuteErrorMessage(int code)
@@ -699,6 +699,33 @@ OpenOutcome OpenUsbFolder(const FolderRow& row)
     return out;
 }
 
+enum class Recheck { Same, Changed, Gone };
+
+// Reads the row's folder again before it is opened or mapped. Changed: now
+// is the row as the device holds it. Gone also when the folder no longer
+// lets the user in (its box shown).
+Recheck RecheckFolder(const FolderRow& row, FolderRow& now)
+{
+    FolderInfo info;
+    if (!GetFolderInfo(BareFolderName(row.text), row.location, info))
+        return Recheck::Gone;
+    if (CompareFolderInfo(row, info))
+        return Recheck::Same;
+    CNasContext* ctx = GetNasContext();
+    if (!IsAdministrator() && !info.allowList.empty() &&
+        !CheckUserAccess(info.allowList, ctx->m_user, ctx->m_userAccess)) {
+        MessageBox("Folder property had been modified no longer allow the user:" + ctx->m_user, MB_OK);
+        return Recheck::Gone;
+    }
+    now = row;
+    now.location = info.location;
+    now.type = info.type;
+    now.allow = info.allowList;
+    if (!now.allow.empty() && now.allow.back() == ',')
+        now.allow.pop_back();
+    return Recheck::Changed;
+}
+
 } // namespace
 
 OpenOutcome OpenFolder(const FolderRow& row)
@@ -711,24 +738,13 @@ OpenOutcome OpenFolder(const FolderRow& row)
     std::string name = BareFolderName(row.text);
     std::string unc = UncPathOf(ctx->m_deviceAddress, name);
     FolderRow shown = row;
-    FolderInfo info;
-    if (!GetFolderInfo(name, row.location, info)) {
-        out.refresh = true;
-        return out;
-    }
-    if (!CompareFolderInfo(row, info)) {
-        if (!admin && !info.allowList.empty() && !CheckUserAccess(info.allowList, ctx->m_user, ctx->m_userAccess)) {
-            MessageBox("Folder property had been modified no longer allow the user:" + ctx->m_user, MB_OK);
-            out.refresh = true;
-            return out;
-        }
-        shown.location = info.location;
-        shown.type = info.type;
-        shown.allow = info.allowList;
-        if (!shown.allow.empty() && shown.allow.back() == ',')
-            shown.allow.pop_back();
+    switch (RecheckFolder(row, shown)) {
+    case Recheck::Gone: out.refresh = true; return out;
+    case Recheck::Changed:
         out.updated = true;
         out.row = shown;
+        break;
+    case Recheck::Same: break;
     }
     std::string allow = Trim(shown.allow);
     if (shown.type.rfind("FTP", 0) == 0) {
@@ -765,4 +781,81 @@ OpenOutcome OpenFolder(const FolderRow& row)
     out.focusList = true;
     Open(unc);
     return out;
+}
+
+MountPreparation PrepareMount(const FolderRow& selected)
+{
+    MountPreparation out;
+    CNasContext* ctx = GetNasContext();
+    const bool admin = IsAdministrator();
+    const std::string address = ctx->m_deviceAddress;
+    out.row = selected;
+    out.unc = UncPathOf(address, BareFolderName(selected.text));
+    FolderRow now;
+    switch (RecheckFolder(selected, now)) {
+    case Recheck::Gone: out.refresh = true; return out;
+    case Recheck::Changed:
+        if (now.type.rfind("Samba", 0) != 0) {
+            MessageBox("Folder property had been modified, try again after refresh.", MB_OK);
+            out.refresh = true;
+            return out;
+        }
+        out.updated = true;
+        out.row = now;
+        break;
+    case Recheck::Same: break;
+    }
+    const std::string allow = Trim(out.row.allow);
+    if (!allow.empty()) {
+        out.state = CheckConnection(admin ? allow : ctx->m_user);
+        if (out.state == kConnectedOtherUser || out.state == kNotConnected) {
+            if (MessageBox(kOneUserText, platform::MB_OKCANCEL) != platform::IDOK)
+                return out;
+            std::vector<std::string> dropped;
+            if (DisconnectDevice(&dropped) != 1) {
+                MessageBox("Remove connect fail.", MB_OK);
+                return out;
+            }
+            out.droppedLetters = std::move(dropped);
+        } else if (out.state != kConnectedSameUser) {
+            MessageBox("Return fail!", MB_OK);
+            return out;
+        }
+    }
+    if (!admin) {
+        int rc = ConnectAsContextUser(out.unc);
+        DebugTrace("connect %s: %d\n", out.unc.c_str(), rc);
+    }
+    if (address.empty()) {
+        MessageBox("No NAS IP detect, discover again!", MB_OK);
+        return out;
+    }
+    out.proceed = true;
+    return out;
+}
+
+bool UnmapFolder(const FolderRow& row)
+{
+    const std::string address = GetNasContext()->m_deviceAddress;
+    std::string unc = UncPathOf(address, BareFolderName(row.text));
+    if (IsUsbRowText(StripDriveMarker(row.text)))
+        unc = UncPathOf(address, StripDriveMarker(row.text));
+    std::vector<platform::NetResource> connections;
+    platform::NetConnections(connections);
+    std::vector<std::string> letters;
+    for (const auto& c : connections)
+        if (c.remoteName == unc && !c.localName.empty() && letters.size() < 50)
+            letters.push_back(c.localName);
+    bool dropped = false;
+    for (const std::string& letter : letters) {
+        int rc = platform::WNetCancelConnection2(letter, true, true);
+        if (rc != 0 && rc != -1) {
+            char text[64];
+            std::snprintf(text, sizeof text, "Error = %d.", rc);
+            MessageBox(text, MB_OK);
+        } else {
+            dropped = true;
+        }
+    }
+    return dropped;
 }

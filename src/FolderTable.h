@@ -124,7 +124,8 @@ int CheckConnection(const std::string& acceptedUsers);
 // were dropped are added to droppedLetters.
 int DisconnectDevice(std::vector<std::string>* droppedLetters = nullptr);
 // The credentials rule: an administrator connects with the default ones.
-int ConnectAsContextUser(const std::string& unc);
+// localName ("Z:") also maps the share to that drive letter.
+int ConnectAsContextUser(const std::string& unc, const std::string& localName = {});
 
 // What opening a row asks of the page afterwards.
 struct OpenOutcome {
@@ -135,6 +136,25 @@ struct OpenOutcome {
 };
 // Opens a share folder (Samba or FTP) or a USB disk of the device.
 OpenOutcome OpenFolder(const FolderRow& row);
+
+// What the checks before a share folder is mapped leave to the page.
+struct MountPreparation {
+    bool proceed = false; // ask for a drive letter and map `unc`
+    bool refresh = false; // the list is to be refreshed
+    bool updated = false; // the row is to show `row`
+    FolderRow row;        // the row as the device holds it now
+    std::string unc;
+    int state = 0;                           // CheckConnection's answer; 0 for a folder open to all
+    std::vector<std::string> droppedLetters; // drive letters dropped on the way
+};
+// The checks and connections before a row's share is mapped: the folder
+// re-read, the user's rights, the one-user question (every other connection
+// to the device dropped), the context user's own connection. Their boxes are
+// shown on the way.
+MountPreparation PrepareMount(const FolderRow& row);
+// Drops the drive letters mapped to the row's share, with a box for each
+// that cannot be dropped; true when one was dropped.
+bool UnmapFolder(const FolderRow& row);
 
 // The text of a ShellExecute result below 33 (its box is shown).
 void ShellExecuteErrorText(int code);

@@ -39,21 +39,13 @@ ConnectionDialog::ConnectionDialog(QWidget* parent, const std::string& remoteNam
 
 std::string ConnectionDialog::Letter() const { return m_letters->currentText().toStdString(); }
 
-} // namespace platform::gui
-
-int WNetConnectionDialog1(QWidget* owner, const std::string& remoteName, const std::string& user,
-                          const std::string& password, int* deviceNumber)
+std::string AskDriveLetter(QWidget* owner, const std::string& remoteName)
 {
-    platform::gui::ConnectionDialog dlg(owner, remoteName);
+    ConnectionDialog dlg(owner, remoteName);
     if (dlg.DoModal() != 1)
-        return -1;
+        return {};
     std::string letter = dlg.Letter();
-    if (letter.size() != 2)
-        return -1;
-    int rc = platform::WNetUseConnection(remoteName, user, password, letter);
-    if (rc != platform::NO_ERROR)
-        return rc;
-    if (deviceNumber)
-        *deviceNumber = std::toupper(static_cast<unsigned char>(letter[0])) - 'A' + 1;
-    return 0;
+    return letter.size() == 2 ? letter : std::string();
 }
+
+} // namespace platform::gui

@@ -1,6 +1,6 @@
 #pragma once
 // The "map network drive" dialog: the share to connect and a drive letter
-// out of the free ones. OK connects the share under that letter.
+// out of the free ones.
 #include <string>
 
 #include "Dialog.h"
@@ -23,10 +23,8 @@ private:
     QLabel* m_remote;
 };
 
-} // namespace platform::gui
+// Asks for a drive letter for remoteName: the letter chosen ("Z:"), or ""
+// when the user cancelled. The caller connects the share under it.
+std::string AskDriveLetter(QWidget* owner, const std::string& remoteName);
 
-// Asks for a letter and connects remoteName under it as user (empty: the
-// default credentials). 0 with *deviceNumber the letter's number (A = 1),
-// -1 when the user cancelled, else the connection's error code.
-int WNetConnectionDialog1(QWidget* owner, const std::string& remoteName, const std::string& user,
-                          const std::string& password, int* deviceNumber);
+} // namespace platform::gui

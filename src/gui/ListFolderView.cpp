@@ -4,11 +4,13 @@
 #include <QListView>
 #include <QTreeView>
 #include <QString>
+#include <cctype>
+#include <cstdio>
+#include <optional>
 
 #include "ConnectionDialog.h"
 #include "ListCtrl.h"
 #include "MessageBox.h"
-#include "NetConnection.h"
 #include "PopDlg.h"
 #include "ShareManagement.h"
 #include "TaskPanel.h"
@@ -38,7 +40,7 @@ CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent) { setAcces
 CListFolderView::~CListFolderView()
 {
     m_refreshWorker.Stop();
-    m_deleteWorker.Stop();
+    m_modalWorker.Stop();
     m_openWorker.Stop();
 }
 
@@ -108,11 +110,11 @@ void CListFolderView::RefreshFolderList()
     m_refreshWorker.Wait(kRefreshWaitMs);
 }
 
-bool CListFolderView::Busy() const { return m_refreshWorker.Busy() || m_deleteWorker.Busy() || m_openWorker.Busy(); }
+bool CListFolderView::Busy() const { return m_refreshWorker.Busy() || m_modalWorker.Busy() || m_openWorker.Busy(); }
 
 bool CListFolderView::WaitIdle(int waitMs)
 {
-    return m_refreshWorker.Wait(waitMs) && m_deleteWorker.Wait(waitMs) && m_openWorker.Wait(waitMs);
+    return m_refreshWorker.Wait(waitMs) && m_modalWorker.Wait(waitMs) && m_openWorker.Wait(waitMs);
 }
 
 void CListFolderView::Fill(const FolderListing& listing)
@@ -422,7 +424,7 @@ void CListFolderView::OnDelete()
         return;
     const FolderRow row = m_rows[static_cast<size_t>(item)];
     CPopDlg popup(this);
-    FolderListing listing = m_deleteWorker.RunModal<FolderListing>(popup, [row](const platform::JobControl& job) {
+    FolderListing listing = m_modalWorker.RunModal<FolderListing>(popup, [row](const platform::JobControl& job) {
         job.Say("Deleting...Please wait..");
         return DeleteFolder(job, row);
     });
@@ -458,97 +460,61 @@ void CListFolderView::OnListDblClk(int item)
 
 void CListFolderView::OnMount()
 {
-    if (!CheckDeviceDisks())
+    const int item = SelectedItem();
+    std::optional<FolderRow> selected;
+    if (item >= 0)
+        selected = m_rows[static_cast<size_t>(item)];
+    const MountPreparation prep =
+        RunBehindPopup<MountPreparation>(this, m_modalWorker, [selected](const platform::JobControl&) {
+            if (!CheckDeviceDisks() || !selected)
+                return MountPreparation{};
+            return PrepareMount(*selected);
+        });
+    if (!selected)
         return;
-    int item = SelectedItem();
-    if (item < 0)
-        return;
-    CNasContext* ctx = GetNasContext();
-    const bool admin = IsAdmin();
-    FolderRow row = m_rows[static_cast<size_t>(item)];
-    std::string name = BareFolderName(row.text);
-    std::string unc = UncPathOf(ctx->m_deviceAddress, name);
-    FolderInfo info;
-    if (!GetFolderInfo(name, row.location, info)) {
+    if (prep.refresh) {
         RefreshFolderList();
         return;
     }
-    if (!CompareFolderInfo(row, info)) {
-        if (!admin && !info.allowList.empty() && !CheckUserAccess(info.allowList, ctx->m_user, ctx->m_userAccess)) {
-            MessageBox("Folder property had been modified no longer allow the user:" + ctx->m_user, MB_OK);
-            RefreshFolderList();
-            return;
-        }
-        if (info.type.rfind("Samba", 0) != 0) {
-            MessageBox("Folder property had been modified, try again after refresh.", MB_OK);
-            RefreshFolderList();
-            return;
-        }
-        row.location = info.location;
-        row.type = info.type;
-        row.allow = info.allowList;
-        if (!row.allow.empty() && row.allow.back() == ',')
-            row.allow.pop_back();
-        SetRow(item, row);
-    }
-    int state = 0;
-    if (!Trim(row.allow).empty()) {
-        state = CheckConnection(admin ? Trim(row.allow) : ctx->m_user);
-        if (state == kConnectedOtherUser || state == kNotConnected) {
-            if (MessageBox("The samba shared folder can only be accessed by one user at any time.\nThe current user "
-                           "must ensure that they close the folder after use, otherwise the subsequent user will not "
-                           "be able to gain access",
-                           MB_OKCANCEL) != platform::IDOK)
-                return;
-            std::vector<std::string> dropped;
-            if (DisconnectDevice(&dropped) != 1) {
-                MessageBox("Remove connect fail.", MB_OK);
-                return;
+    if (prep.updated)
+        SetRow(item, prep.row);
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        for (const std::string& letter : prep.droppedLetters) {
+            if (m_rows[i].text.find(letter) != std::string::npos) {
+                FolderRow r = m_rows[i];
+                UnmarkRow(r);
+                SetRow(static_cast<int>(i), r);
             }
-            for (size_t i = 0; i < m_rows.size(); ++i) {
-                for (const std::string& letter : dropped) {
-                    if (m_rows[i].text.find(letter) != std::string::npos) {
-                        FolderRow r = m_rows[i];
-                        UnmarkRow(r);
-                        SetRow(static_cast<int>(i), r);
-                    }
-                }
-            }
-        } else if (state != kConnectedSameUser) {
-            MessageBox("Return fail!", MB_OK);
-            return;
         }
     }
-    if (!admin) {
-        int rc = ConnectAsContextUser(unc);
-        DebugTrace("connect %s: %d\n", unc.c_str(), rc);
-    }
-    if (ctx->m_deviceAddress.empty()) {
-        MessageBox("No NAS IP detect, discover again!", MB_OK);
+    if (!prep.proceed)
         return;
-    }
     GetListCtrl()->setFocus();
-    int device = 0;
-    int rc = WNetConnectionDialog1(this, unc, admin ? std::string() : ctx->m_user,
-                                   admin ? std::string() : ctx->m_password, &device);
+    const std::string letter = AskDriveLetter(this, prep.unc);
+    int rc = -1;
+    if (!letter.empty())
+        rc = RunBehindPopup<int>(this, m_modalWorker, [unc = prep.unc, letter](const platform::JobControl&) {
+            return ConnectAsContextUser(unc, letter);
+        });
     if (rc != 0 && rc != -1) {
         char text[64];
         std::snprintf(text, sizeof text, "Mount error  %d.", rc);
         MessageBox(text, MB_OK);
-    } else if (rc == 0) {
-        char letter[4];
-        std::snprintf(letter, sizeof letter, "%c:", 'A' + device - 1);
-        row = m_rows[static_cast<size_t>(item)];
-        row.text = StripDriveMarker(row.text) + " <" + letter + ">";
+    } else if (rc == 0 && item < static_cast<int>(m_rows.size())) {
+        char mark[4];
+        std::snprintf(mark, sizeof mark, "%c:", std::toupper(static_cast<unsigned char>(letter[0])));
+        FolderRow row = m_rows[static_cast<size_t>(item)];
+        row.text = StripDriveMarker(row.text) + " <" + mark + ">";
         row.image = kFolderImageMapped;
         SetRow(item, row);
     }
-    if (state == kConnectedOtherUser)
+    if (prep.state == kConnectedOtherUser)
         RefreshFolderList();
+    const std::string name = BareFolderName(selected->text);
     for (size_t i = 0; i < m_rows.size(); ++i) {
         std::string text = m_rows[i].text;
         size_t blank = text.find(" <");
-        if (BareFolderName(text.substr(0, blank)) == name && m_rows[i].location == row.location) {
+        if (BareFolderName(text.substr(0, blank)) == name && m_rows[i].location == prep.row.location) {
             SelectRow(static_cast<int>(i));
             break;
         }
@@ -561,25 +527,9 @@ void CListFolderView::OnUnmount()
     if (item < 0)
         return;
     FolderRow row = m_rows[static_cast<size_t>(item)];
-    std::string unc = UncPathOf(GetNasContext()->m_deviceAddress, BareFolderName(row.text));
-    if (IsUsbRowText(StripDriveMarker(row.text)))
-        unc = UncPathOf(GetNasContext()->m_deviceAddress, StripDriveMarker(row.text));
-    std::vector<platform::NetResource> connections;
-    platform::NetConnections(connections);
-    std::vector<std::string> letters;
-    for (const auto& c : connections)
-        if (c.remoteName == unc && !c.localName.empty() && letters.size() < 50)
-            letters.push_back(c.localName);
-    for (const std::string& letter : letters) {
-        int rc = platform::WNetCancelConnection2(letter, true, true);
-        if (rc != 0 && rc != -1) {
-            char text[64];
-            std::snprintf(text, sizeof text, "Error = %d.", rc);
-            MessageBox(text, MB_OK);
-        } else {
-            UnmarkRow(row);
-            SetRow(item, row);
-        }
+    if (RunBehindPopup<bool>(this, m_modalWorker, [row](const platform::JobControl&) { return UnmapFolder(row); })) {
+        UnmarkRow(row);
+        SetRow(item, row);
     }
     OnListItemSelected(item);
 }
@@ -594,7 +544,7 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    if (EjectUsbDisk(text)) {
+    if (RunBehindPopup<bool>(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); })) {
         RefreshFolderList();
         OnListClick(-1);
     }

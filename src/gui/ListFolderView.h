@@ -93,6 +93,6 @@ private:
     std::string m_viewStyle = "ICON";
     std::vector<FolderRow> m_rows; // one per list row
     platform::gui::Worker m_refreshWorker;
-    platform::gui::Worker m_deleteWorker;
+    platform::gui::Worker m_modalWorker; // delete, mount, unmount and USB eject behind the busy popup
     platform::gui::Worker m_openWorker;
 };

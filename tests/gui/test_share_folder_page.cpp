@@ -22,6 +22,7 @@
 #include "ListCtrl.h"
 #include "ListFolderView.h"
 #include "MessageBoxes.h"
+#include "MessageTarget.h"
 #include "NasMib.h"
 #include "NetConnection.h"
 #include "PopDlg.h"
@@ -46,15 +47,18 @@ namespace {
 struct MemoryMounts : platform::MountBackend {
     std::mutex lock;
     std::vector<std::pair<std::string, std::string>> mounted;
+    int onGuiThread = 0; // mounts, unmounts and listings the window waited for
     int Mount(const std::string& uri, const std::string& user, const std::string&) override
     {
         std::lock_guard<std::mutex> g(lock);
+        onGuiThread += IsGuiThread();
         mounted.emplace_back(uri, user);
         return 0;
     }
     int Unmount(const std::string& uri) override
     {
         std::lock_guard<std::mutex> g(lock);
+        onGuiThread += IsGuiThread();
         std::erase_if(mounted, [&](const auto& m) { return m.first == uri; });
         return 0;
     }
@@ -66,6 +70,7 @@ struct MemoryMounts : platform::MountBackend {
     std::vector<std::pair<std::string, std::string>> Mounted() override
     {
         std::lock_guard<std::mutex> g(lock);
+        onGuiThread += IsGuiThread();
         return mounted;
     }
     std::string LocalPath(const std::string&) override { return {}; }
@@ -318,6 +323,7 @@ private slots:
         QVERIFY(RowOf(*m_page, "media") >= 0);
         QCOMPARE(m_page->Rows()[static_cast<size_t>(RowOf(*m_page, "media"))].image, int(kFolderImagePrivate));
         QVERIFY(!m_mounts->IsMounted("smb://198.18.1.10/media"));
+        QCOMPARE(m_mounts->onGuiThread, 0); // the window stayed live throughout
     }
 
     void ejectUsb()
