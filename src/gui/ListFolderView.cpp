@@ -465,7 +465,7 @@ void CListFolderView::OnMount()
     if (item >= 0)
         selected = m_rows[static_cast<size_t>(item)];
     const MountPreparation prep =
-        RunBehindPopup<MountPreparation>(this, m_modalWorker, [selected](const platform::JobControl&) {
+        RunBehindPopup(this, m_modalWorker, [selected](const platform::JobControl&) {
             if (!CheckDeviceDisks() || !selected)
                 return MountPreparation{};
             return PrepareMount(*selected);
@@ -493,7 +493,7 @@ void CListFolderView::OnMount()
     const std::string letter = AskDriveLetter(this, prep.unc);
     int rc = -1;
     if (!letter.empty())
-        rc = RunBehindPopup<int>(this, m_modalWorker, [unc = prep.unc, letter](const platform::JobControl&) {
+        rc = RunBehindPopup(this, m_modalWorker, [unc = prep.unc, letter](const platform::JobControl&) {
             return ConnectAsContextUser(unc, letter);
         });
     if (rc != 0 && rc != -1) {
@@ -527,7 +527,7 @@ void CListFolderView::OnUnmount()
     if (item < 0)
         return;
     FolderRow row = m_rows[static_cast<size_t>(item)];
-    if (RunBehindPopup<bool>(this, m_modalWorker, [row](const platform::JobControl&) { return UnmapFolder(row); })) {
+    if (RunBehindPopup(this, m_modalWorker, [row](const platform::JobControl&) { return UnmapFolder(row); })) {
         UnmarkRow(row);
         SetRow(item, row);
     }
@@ -544,7 +544,7 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    if (RunBehindPopup<bool>(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); })) {
+    if (RunBehindPopup(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); })) {
         RefreshFolderList();
         OnListClick(-1);
     }
