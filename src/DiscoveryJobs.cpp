@@ -35,6 +35,19 @@ int WaitUntilReady(const unsigned char mac[6], NasInfo& record, const platform::
     }
 }
 
+// A record of a device that is still starting (disk-1 state -10) replaced
+// by its record once it is ready; false when it did not get ready.
+bool ReadyRecord(NasInfo& record, const platform::JobControl& job)
+{
+    if (record.disk1State != -10)
+        return true;
+    NasInfo ready{};
+    if (WaitUntilReady(record.mac, ready, job) != kDiscoveryOk)
+        return false;
+    record = ready;
+    return true;
+}
+
 } // namespace
 
 int DiscoveryScan(CNasDiscovery& discovery, const std::string& macText, bool oneDevice, const platform::JobControl&)
@@ -90,13 +103,9 @@ DiscoveryResult DiscoveryLogin(NasInfo record, const std::string& user, const st
         return out;
     }
 
-    if (record.disk1State == -10) {
-        NasInfo ready{};
-        if (WaitUntilReady(record.mac, ready, job) != kDiscoveryOk) {
-            out.code = FINDER_ERR_TIMEOUT;
-            return out;
-        }
-        record = ready;
+    if (!ReadyRecord(record, job)) {
+        out.code = FINDER_ERR_TIMEOUT;
+        return out;
     }
 
     // The firmware is checked against the new login before anything of it
@@ -165,13 +174,9 @@ DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32
         record.deviceAddress = ip;
     }
 
-    if (record.disk1State == -10) {
-        NasInfo ready{};
-        if (WaitUntilReady(record.mac, ready, job) != kDiscoveryOk) {
-            out.code = FINDER_ERR_TIMEOUT;
-            return out;
-        }
-        record = ready;
+    if (!ReadyRecord(record, job)) {
+        out.code = FINDER_ERR_TIMEOUT;
+        return out;
     }
     out.record = record;
     out.recordValid = true;

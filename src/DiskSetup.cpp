@@ -87,6 +87,41 @@ void CDiskSetup::Prompt(const std::string& text) const
     Post(u);
 }
 
+void CDiskSetup::ShowProgress(bool shown) const
+{
+    WizardUpdate u;
+    if (shown) {
+        u.nextEnabled = false;
+        u.progress = 0;
+    }
+    u.progressVisible = shown;
+    Post(u);
+}
+
+void CDiskSetup::Finished(const std::string& prompt, bool nextOn) const
+{
+    WizardUpdate u;
+    u.nextCaption = "Finish";
+    u.prompt = prompt;
+    u.done = true;
+    if (nextOn) {
+        u.nextEnabled = true;
+        u.focusNext = true;
+    }
+    Post(u);
+}
+
+void CDiskSetup::OfferRetry(const std::string& step, bool nextOn) const
+{
+    WizardUpdate u;
+    u.cancelEnabled = true;
+    u.nextCaption = "Retry";
+    u.prompt = "Click \"Retry\" button to " + step + " again.";
+    if (nextOn)
+        u.nextEnabled = true;
+    Post(u);
+}
+
 void CDiskSetup::Box(const std::string& text, unsigned style) const
 {
     // A run that is being stopped has nobody left to tell.
@@ -107,16 +142,9 @@ void CDiskSetup::Run(const DiskSetupJob& job)
 
 void CDiskSetup::FormatAndInstall(const DiskSetupJob& job)
 {
-    WizardUpdate start;
-    start.nextEnabled = false;
-    start.progress = 0;
-    start.progressVisible = true;
-    Post(start);
-
+    ShowProgress(true);
     bool ok = FormatDisks(job);
-    WizardUpdate after;
-    after.progressVisible = false;
-    Post(after);
+    ShowProgress(false);
 
     if (ok) {
         if (job.install) {
@@ -127,21 +155,10 @@ void CDiskSetup::FormatAndInstall(const DiskSetupJob& job)
             Post(u);
             InstallPart();
         } else {
-            WizardUpdate u;
-            u.nextCaption = "Finish";
-            u.prompt = "Format successfully.";
-            u.done = true;
-            u.nextEnabled = true;
-            u.focusNext = true;
-            Post(u);
+            Finished("Format successfully.", true);
         }
     } else {
-        WizardUpdate u;
-        u.cancelEnabled = true;
-        u.nextCaption = "Retry";
-        u.prompt = "Click \"Retry\" button to format again.";
-        u.nextEnabled = true;
-        Post(u);
+        OfferRetry("format", true);
     }
 }
 
@@ -152,16 +169,10 @@ bool CDiskSetup::InstallPart()
     if (file == nullptr) {
         ErrorBox("Could not found default package file.");
     } else {
-        WizardUpdate start;
-        start.nextEnabled = false;
-        start.progress = 0;
-        start.progressVisible = true;
-        Post(start);
+        ShowProgress(true);
         ok = UploadRemotePackage(file);
         std::fclose(file);
-        WizardUpdate after;
-        after.progressVisible = false;
-        Post(after);
+        ShowProgress(false);
     }
 
     if (ok) {
@@ -170,17 +181,9 @@ bool CDiskSetup::InstallPart()
             Pause(RealDelayMs(Delay::SetupRebootTick));
         }
         RefreshDiskStatus();
-        WizardUpdate u;
-        u.nextCaption = "Finish";
-        u.prompt = "Install successfully.";
-        u.done = true;
-        Post(u);
+        Finished("Install successfully.", false);
     } else {
-        WizardUpdate u;
-        u.cancelEnabled = true;
-        u.nextCaption = "Retry";
-        u.prompt = "Click \"Retry\" button to install again.";
-        Post(u);
+        OfferRetry("install", false);
     }
     // The device keeps its name across the install only when it is written
     // again; this happens before Next comes back so the wizard cannot close

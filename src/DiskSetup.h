@@ -78,6 +78,12 @@ private:
     void WriteBackDeviceName();
     void Post(WizardUpdate update) const;
     void Prompt(const std::string& text) const;
+    // The progress bar at 0 with Next off for a step's length, or hidden.
+    void ShowProgress(bool shown) const;
+    // The end of a step: Finish with the prompt, or Retry to do the step
+    // ("format", "install") again; nextOn also turns Next on.
+    void Finished(const std::string& prompt, bool nextOn) const;
+    void OfferRetry(const std::string& step, bool nextOn) const;
     void ErrorBox(const std::string& text) const;
     void Box(const std::string& text, unsigned style) const;
     bool Pause(int64_t milliseconds) const { return m_control.Pause(milliseconds); }

@@ -77,35 +77,11 @@ int Remaining(uint32_t start, int timeoutMs)
 bool SendFrom(const FinderTable& table, const FinderInterface& entry, uint32_t destination, const unsigned char* data,
               size_t len)
 {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(FINDER_DEVICE_PORT);
-    to.sin_addr.s_addr = destination;
-
-    iovec iov{const_cast<unsigned char*>(data), len};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-    cm->cmsg_level = IPPROTO_IP;
-    cm->cmsg_type = IP_PKTINFO;
-    cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
     in_pktinfo info{};
     info.ipi_spec_dst.s_addr = entry.address;
     if (IN_MULTICAST(ntohl(destination)))
         info.ipi_ifindex = static_cast<int>(entry.interfaceIndex);
-    std::memcpy(CMSG_DATA(cm), &info, sizeof info);
-
-    ssize_t sent;
-    do {
-        sent = sendmsg(table.socket, &msg, 0);
-    } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(len)) {
+    if (FinderSend(table.socket, destination, FINDER_DEVICE_PORT, data, len, &info) != static_cast<ssize_t>(len)) {
         DebugTrace("finder: send to %s from %s failed: %s\n", IpToString(destination).c_str(),
                    IpToString(entry.address).c_str(), std::strerror(errno));
         return false;
@@ -113,47 +89,14 @@ bool SendFrom(const FinderTable& table, const FinderInterface& entry, uint32_t d
     return true;
 }
 
-struct Datagram {
-    ssize_t length = -1;      // -1: receiving failed
-    uint32_t source = 0;      // network order
-    uint32_t destination = 0; // network order, from IP_PKTINFO
-    int arrivalIndex = 0;     // adapter it came in on
-};
-
-Datagram ReceiveOne(const FinderTable& table, unsigned char* buf, size_t size)
+// A datagram for the table: one longer than the buffer is no reply of ours
+// (its cut head must not pass for a short one), and one without IP_PKTINFO
+// cannot be placed on an entry; both count as nothing received.
+FinderDatagram ReceiveOne(const FinderTable& table, unsigned char* buf, size_t size)
 {
-    Datagram d;
-    sockaddr_in from{};
-    iovec iov{buf, size};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(table.socket, &msg, MSG_DONTWAIT);
-    if (n < 0)
-        return d;
-    // A datagram longer than the buffer is no reply of ours; its cut head
-    // must not pass for a short one.
-    if (msg.msg_flags & MSG_TRUNC)
-        return d;
-    bool havePktinfo = false;
-    for (cmsghdr* cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm)) {
-        if (cm->cmsg_level == IPPROTO_IP && cm->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(cm), sizeof info);
-            d.destination = info.ipi_addr.s_addr;
-            d.arrivalIndex = info.ipi_ifindex;
-            havePktinfo = true;
-        }
-    }
-    if (!havePktinfo)
-        return d;
-    d.length = std::min<ssize_t>(n, static_cast<ssize_t>(size));
-    d.source = from.sin_addr.s_addr;
+    FinderDatagram d = FinderReceive(table.socket, buf, size);
+    if (d.truncated || !d.havePktinfo)
+        d.length = -1;
     return d;
 }
 
@@ -161,7 +104,7 @@ Datagram ReceiveOne(const FinderTable& table, unsigned char* buf, size_t size)
 // (the owner of its unicast destination, or every entry of the adapter a
 // multicast came in on), the one whose address stands in bytes 7-10.
 // -1 when none.
-int AcceptingEntry(const FinderTable& table, const Datagram& d, const unsigned char* buf)
+int AcceptingEntry(const FinderTable& table, const FinderDatagram& d, const unsigned char* buf)
 {
     if (d.length < 11)
         return -1;
@@ -223,7 +166,7 @@ int Exchange(const FinderTable& table, const FinderInterface& entry, const NasIn
         }
         if (r == 0)
             return FINDER_ERR_TIMEOUT;
-        Datagram d = ReceiveOne(table, buf, bufSize);
+        FinderDatagram d = ReceiveOne(table, buf, bufSize);
         if (d.length < 0)
             continue;
         // A request sent to the device itself is answered by the device
@@ -292,6 +235,68 @@ int Login(const NasInfo* dev, unsigned char op, const char* user, const char* pa
 } // namespace
 
 uint32_t FinderTick() { return static_cast<uint32_t>(platform::TickMs()); }
+
+FinderDatagram FinderReceive(int socket, unsigned char* buf, size_t size)
+{
+    FinderDatagram d;
+    sockaddr_in from{};
+    iovec iov{buf, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(socket, &msg, MSG_DONTWAIT);
+    if (n < 0)
+        return d;
+    for (cmsghdr* cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm)) {
+        if (cm->cmsg_level == IPPROTO_IP && cm->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(cm), sizeof info);
+            d.destination = info.ipi_addr.s_addr;
+            d.arrivalIndex = info.ipi_ifindex;
+            d.havePktinfo = true;
+        }
+    }
+    d.truncated = (msg.msg_flags & MSG_TRUNC) != 0;
+    d.length = std::min<ssize_t>(n, static_cast<ssize_t>(size));
+    d.source = from.sin_addr.s_addr;
+    d.sourcePort = ntohs(from.sin_port);
+    return d;
+}
+
+ssize_t FinderSend(int socket, uint32_t destination, uint16_t port, const void* data, size_t len,
+                   const in_pktinfo* pktinfo)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = destination;
+    iovec iov{const_cast<void*>(data), len};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &to;
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    if (pktinfo) {
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+        cm->cmsg_level = IPPROTO_IP;
+        cm->cmsg_type = IP_PKTINFO;
+        cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        std::memcpy(CMSG_DATA(cm), pktinfo, sizeof *pktinfo);
+    }
+    ssize_t sent;
+    do {
+        sent = sendmsg(socket, &msg, 0);
+    } while (sent < 0 && errno == EINTR);
+    return sent;
+}
 
 std::list<FinderInterface> FinderGetInterfaces()
 {
@@ -425,7 +430,7 @@ int FinderDiscover(std::list<NasInfo>& out, int timeoutMs, const unsigned char* 
         if (r == 0)
             break;
         unsigned char buf[FINDER_DISCOVER_BUFFER];
-        Datagram d = ReceiveOne(*table, buf, sizeof buf);
+        FinderDatagram d = ReceiveOne(*table, buf, sizeof buf);
         if (d.length < 0)
             continue;
         int index = AcceptingEntry(*table, d, buf);

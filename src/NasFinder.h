@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <netinet/in.h>
+#include <sys/types.h>
 
 #include "NasInfo.h"
 
@@ -112,6 +114,25 @@ bool FinderParseDiscoverReply(const unsigned char* data, size_t len, NasInfo& in
 int FinderParseLoginReply(const unsigned char* data, size_t len, char* community);
 // Reply 7: the status byte with both big-endian values stored.
 int FinderParseProgressReply(const unsigned char* data, size_t len, unsigned* value1, unsigned* value2);
+
+// Datagrams on a UDP socket with IP_PKTINFO on (the table's, and the device
+// emulator's).
+struct FinderDatagram {
+    ssize_t length = -1;      // -1: nothing could be received
+    bool truncated = false;   // longer than the buffer: only its head is there
+    bool havePktinfo = false; // destination and arrivalIndex came with it
+    uint32_t source = 0;      // network order
+    uint16_t sourcePort = 0;  // host order
+    uint32_t destination = 0; // network order, from IP_PKTINFO
+    int arrivalIndex = 0;     // adapter it came in on
+};
+// Receives one datagram that is waiting, without blocking.
+FinderDatagram FinderReceive(int socket, unsigned char* buf, size_t size);
+// Sends one datagram to destination:port (network order address, host order
+// port); pktinfo, when given, names its source address and adapter. The
+// number of bytes sent, or -1 (errno tells why).
+ssize_t FinderSend(int socket, uint32_t destination, uint16_t port, const void* data, size_t len,
+                   const in_pktinfo* pktinfo);
 
 // The millisecond tick that measures waits: the program's clock, wrapping
 // at 2^32.

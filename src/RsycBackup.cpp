@@ -48,12 +48,8 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
     if (!ProbeService(nasIp))
         return BACKUP_SERVER_ERROR;
 
-    const std::string module = disk == "Disk1" ? "disk1" : "disk2";
-    const std::string logFile = MakeLogFile(MakeMD5Key(folderName + shareName));
-    if (logFile.empty())
-        return BACKUP_INITIAL_ERROR;
-    return RunFolder(BuildCommand(source, logFile, nasIp, module, shareName), "B_", "Copy file from Folder: " + source,
-                     taskName, folderNumber);
+    return RunFolder(source, nasIp, shareName, disk, folderName, "B_", "Copy file from Folder: " + source, taskName,
+                     folderNumber);
 }
 
 void CRsycBackup::Run()
@@ -79,23 +75,6 @@ void CRsycBackup::Run()
 
 BackupRunResult RunBackupJob(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control)
 {
-    BackupRunResult result;
-    CNasContext* context = GetNasContext();
-    if (!context->TryStartTask(task.taskName))
-        return result;
-    result.started = true;
-    {
-        CRsycBackup engine;
-        engine.SetControl(&control);
-        engine.SetTask(&task);
-        engine.SetStartTime(startTime);
-        engine.Run();
-        result.success = engine.IsSuccess() != 0;
-        result.resultFile = engine.GetResultFile();
-    }
-    result.lastBackTime = task.lastBackTime;
-    result.description =
-        task.taskName + (result.success ? " : backup processing Finish!!" : " : backup processing Error!!");
-    context->EndTask();
-    return result;
+    CRsycBackup engine;
+    return engine.RunJob(task, startTime, control, "backup");
 }

@@ -28,7 +28,7 @@ public:
     ~CRsycBackup() override;
 
     // Backs up every folder of the task; see IsSuccess and GetResultFile.
-    void Run();
+    void Run() override;
     // One folder; a BACKUP_* code. folderNumber counts from 1.
     int BackupFolder(const std::string& localPath, const std::string& nasIp, const std::string& shareName,
                      const std::string& disk, const std::string& folderName, const std::string& taskName,
@@ -37,18 +37,9 @@ public:
     // The rsync arguments for one folder.
     std::vector<std::string> BuildCommand(const std::string& localPath, const std::string& logFile,
                                           const std::string& nasIp, const std::string& module,
-                                          const std::string& shareName) const;
+                                          const std::string& shareName) const override;
     // Whether a log line of a backup goes to the file list (else to the result).
     static bool IsFileListLine(const std::string& line) { return CRsyncEngine::IsFileListLine(line, '<'); }
-};
-
-// What a backup or restore run hands back to the window that started it.
-struct BackupRunResult {
-    bool started = false; // false: another task was running, nothing was done
-    bool success = false;
-    std::string resultFile;   // "" when no folder got as far as rsync
-    std::string lastBackTime; // as written to the task store (backups)
-    std::string description;  // "<task> : backup processing Finish!!" or "... Error!!"
 };
 
 // One Backup Now run of a task, for a worker thread: marks the task as the

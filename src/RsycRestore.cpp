@@ -1,12 +1,9 @@
 #include "RsycRestore.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "MessageBox.h"
-#include "TaskStore.h"
 #include "stdafx.h"
 
 CRsycRestore::CRsycRestore() : CRsyncEngine('>', false, kFirstPollMs) {}
@@ -51,11 +48,7 @@ int CRsycRestore::RestoreFolder(const std::string& localPath, const std::string&
         return RESTORE_INITIAL_ERROR;
     }
 
-    const std::string module = disk == "Disk1" ? "disk1" : "disk2";
-    const std::string logFile = MakeLogFile(MakeMD5Key(folderName + remoteFolder));
-    if (logFile.empty())
-        return RESTORE_INITIAL_ERROR;
-    return RunFolder(BuildCommand(destination, logFile, nasIp, module, remoteFolder), "R_",
+    return RunFolder(destination, nasIp, remoteFolder, disk, folderName, "R_",
                      "Copy file from NAS Folder: " + remoteFolder, taskName, folderNumber);
 }
 
@@ -113,26 +106,9 @@ void CRsycRestore::Run()
 BackupRunResult RunRestoreJob(BackupTaskInfo task, std::time_t startTime, int toOriginal, const std::string& targetPath,
                               const std::string& targetName, const platform::JobControl& control)
 {
-    BackupRunResult result;
-    CNasContext* context = GetNasContext();
-    if (!context->TryStartTask(task.taskName))
-        return result;
-    result.started = true;
-    {
-        CRsycRestore engine;
-        engine.SetControl(&control);
-        engine.SetTask(&task);
-        engine.SetStartTime(startTime);
-        engine.SetRestoreToOriginal(toOriginal);
-        engine.SetTargetName(targetName);
-        engine.SetTargetPath(targetPath);
-        engine.Run();
-        result.success = engine.IsSuccess() != 0;
-        result.resultFile = engine.GetResultFile();
-    }
-    result.lastBackTime = task.lastBackTime;
-    result.description =
-        task.taskName + (result.success ? " : restore processing Finish!!" : " : restore processing Error!!");
-    context->EndTask();
-    return result;
+    CRsycRestore engine;
+    engine.SetRestoreToOriginal(toOriginal);
+    engine.SetTargetName(targetName);
+    engine.SetTargetPath(targetPath);
+    return engine.RunJob(task, startTime, control, "restore");
 }

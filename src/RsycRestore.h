@@ -33,7 +33,7 @@ public:
     void SetTargetName(const std::string& name) { m_targetName = name; }
 
     // RestoreToOriginal or RestoreToOtherPlace; see IsSuccess and GetResultFile.
-    void Run();
+    void Run() override;
     void RestoreToOriginal();
     void RestoreToOtherPlace();
     // One folder: the device's remoteFolder (share/name) into localPath,
@@ -45,7 +45,7 @@ public:
     // The rsync arguments for one folder.
     std::vector<std::string> BuildCommand(const std::string& localPath, const std::string& logFile,
                                           const std::string& nasIp, const std::string& module,
-                                          const std::string& remoteFolder) const;
+                                          const std::string& remoteFolder) const override;
 
 private:
     // Runs the folders; local(folder) gives each one's destination.

@@ -15,13 +15,14 @@
 #include "MessageBox.h"
 #include "Process.h"
 #include "SocketError.h"
+#include "TaskStore.h"
 #include "TcpSocket.h"
 #include "stdafx.h"
 
 namespace {
 
 // "YYYY/MM/DD HH:MM:SS [pid] " at the start of a log line: its length, or 0.
-size_t LogPrefixLength(const std::string& line)
+size_t LogPrefixLength(std::string_view line)
 {
     static const char pattern[] = "dddd/dd/dd dd:dd:dd [";
     const size_t n = sizeof pattern - 1;
@@ -40,39 +41,35 @@ size_t LogPrefixLength(const std::string& line)
 }
 
 // The message of a log line, after its date and pid.
-std::string Message(const std::string& line)
+std::string_view Message(std::string_view line)
 {
-    size_t p = LogPrefixLength(line);
-    std::string m = line.substr(p);
+    std::string_view m = line.substr(LogPrefixLength(line));
     if (!m.empty() && m.back() == '\r')
-        m.pop_back();
+        m.remove_suffix(1);
     return m;
 }
 
 // rsync's 11-character itemize code at the start of a message ("" when there
 // is none): update type, file type, nine attribute places, then a blank.
-std::string ItemizeCode(const std::string& m)
+std::string_view ItemizeCode(std::string_view m)
 {
     if (m.size() < 13 || m[11] != ' ')
-        return "";
+        return {};
     if (std::strchr("<>ch.*", m[0]) == nullptr || std::strchr("fdLDS", m[1]) == nullptr)
-        return "";
+        return {};
     if (m[0] == '*')
-        return ""; // "*deleting" and the like are messages, not transfers
+        return {}; // "*deleting" and the like are messages, not transfers
     return m.substr(0, 11);
 }
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
-
 // "N files to consider": N, or -1.
-int FilesToConsider(const std::string& m)
+int FilesToConsider(std::string_view m)
 {
-    static const char tail[] = " files to consider";
-    const size_t t = sizeof tail - 1;
-    if (m.size() <= t || m.compare(m.size() - t, t, tail) != 0)
+    static constexpr std::string_view tail = " files to consider";
+    if (m.size() <= tail.size() || !m.ends_with(tail))
         return -1;
     long long n = 0;
-    for (size_t i = 0; i < m.size() - t; ++i) {
+    for (size_t i = 0; i < m.size() - tail.size(); ++i) {
         if (m[i] < '0' || m[i] > '9')
             return -1;
         n = n * 10 + (m[i] - '0');
@@ -80,6 +77,20 @@ int FilesToConsider(const std::string& m)
             return 0x7fffffff;
     }
     return static_cast<int>(n);
+}
+
+// Calls each(line) for every line of text that is not empty.
+template <class Each> void ForEachLine(std::string_view text, const Each& each)
+{
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string_view::npos)
+            nl = text.size();
+        if (nl > start)
+            each(text.substr(start, nl - start));
+        start = nl + 1;
+    }
 }
 
 // A folder of our own for the run's log: 0700, made with a fresh name.
@@ -259,17 +270,17 @@ int CRsyncEngine::FolderProgress() const
     return static_cast<int>(p);
 }
 
-int CRsyncEngine::ParseLogLine(const std::string& line)
+int CRsyncEngine::ParseLogLine(std::string_view line)
 {
-    const std::string m = Message(line);
-    const std::string code = ItemizeCode(m);
+    const std::string_view m = Message(line);
+    const std::string_view code = ItemizeCode(m);
     if (!code.empty()) {
         const bool file = code[0] == m_direction && code[1] == 'f';
-        if (file && code.compare(2, 9, "+++++++++") == 0) {
+        if (file && code.substr(2) == "+++++++++") {
             ++m_fileCount;
             return LINE_NEW_FILE;
         }
-        if (file && code.compare(2, 9, "..t......") == 0) {
+        if (file && code.substr(2) == "..t......") {
             ++m_fileCount;
             return LINE_FILE_TIME;
         }
@@ -287,22 +298,22 @@ int CRsyncEngine::ParseLogLine(const std::string& line)
         }
         return LINE_OTHER;
     }
-    if (StartsWith(m, "building file list"))
+    if (m.starts_with("building file list"))
         return LINE_BUILDING;
     int total = FilesToConsider(m);
     if (total >= 0) {
         m_totalCount = total;
         return LINE_TOTAL;
     }
-    if (StartsWith(m, "rsync error: ")) {
+    if (m.starts_with("rsync error: ")) {
         m_sawError = true;
         m_success = 0;
         // After a stop, rsync's report of the signal is no news to the user.
         if (m_errorBoxes && !Stopped())
-            platform::MessageBox(m);
+            platform::MessageBox(std::string(m));
         return LINE_ERROR;
     }
-    if (StartsWith(m, "total size is ")) {
+    if (m.starts_with("total size is ")) {
         m_sawSummary = true;
         return LINE_SUMMARY;
     }
@@ -344,13 +355,21 @@ int CRsyncEngine::PollLog()
             if (n <= 0)
                 break;
             m_logOffset += n;
-            m_pending.append(buf, static_cast<size_t>(n));
+            // Whole lines are read where they lie in the buffer; only a line
+            // cut at its end waits in m_pending for the rest.
+            const std::string_view chunk(buf, static_cast<size_t>(n));
             size_t start = 0;
-            for (size_t nl; (nl = m_pending.find('\n', start)) != std::string::npos; start = nl + 1) {
-                if (nl > start)
-                    ParseLogLine(m_pending.substr(start, nl - start));
+            for (size_t nl; (nl = chunk.find('\n', start)) != std::string_view::npos; start = nl + 1) {
+                if (m_pending.empty()) {
+                    if (nl > start)
+                        ParseLogLine(chunk.substr(start, nl - start));
+                } else {
+                    m_pending.append(chunk.substr(start, nl - start));
+                    ParseLogLine(m_pending);
+                    m_pending.clear();
+                }
             }
-            m_pending.erase(0, start);
+            m_pending.append(chunk.substr(start));
         }
         ::close(fd);
     }
@@ -360,13 +379,13 @@ int CRsyncEngine::PollLog()
     return m_sawSummary || m_sawError ? 0 : 1;
 }
 
-bool CRsyncEngine::IsFileListLine(const std::string& line, char direction)
+bool CRsyncEngine::IsFileListLine(std::string_view line, char direction)
 {
-    const std::string code = ItemizeCode(Message(line));
+    const std::string_view code = ItemizeCode(Message(line));
     if (code.empty())
         return false;
     return (code[0] == direction && code[1] == 'f' &&
-            (code.compare(2, 9, "+++++++++") == 0 || code.compare(2, 9, "..t......") == 0)) ||
+            (code.substr(2) == "+++++++++" || code.substr(2) == "..t......")) ||
            code == "cd+++++++++";
 }
 
@@ -377,23 +396,22 @@ void CRsyncEngine::SplitLog(const std::string& logFile, const std::string& resul
     if (log.empty() && extra.empty())
         return;
     const std::string head = std::string(54, '*') + "\r\n" + header + "\r\n";
+    const bool keepList = !fileListFile.empty();
     std::string result = head;
-    std::string list = head;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t nl = log.find('\n', start);
-        if (nl == std::string::npos)
-            nl = log.size();
-        if (nl > start) {
-            std::string line = log.substr(start, nl - start);
-            (IsFileListLine(line, direction) ? list : result) += line + "\r\n";
+    std::string list = keepList ? head : std::string();
+    ForEachLine(log, [&](std::string_view line) {
+        if (IsFileListLine(line, direction)) {
+            if (keepList)
+                list.append(line).append("\r\n");
+        } else {
+            result.append(line).append("\r\n");
         }
-        start = nl + 1;
-    }
+    });
     if (!extra.empty())
         result += extra + "\r\n";
     AppendFile(resultFile, result);
-    AppendFile(fileListFile, list);
+    if (keepList)
+        AppendFile(fileListFile, list);
 }
 
 void CRsyncEngine::Follow(platform::Process& rsync)
@@ -461,15 +479,41 @@ std::string CRsyncEngine::MakeLogFile(const std::string& key)
     return logFile;
 }
 
-int CRsyncEngine::RunFolder(const std::vector<std::string>& command, const std::string& filePrefix,
+BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime, const platform::JobControl& control,
+                                     const std::string& kind)
+{
+    BackupRunResult result;
+    CNasContext* context = GetNasContext();
+    if (!context->TryStartTask(task.taskName))
+        return result;
+    result.started = true;
+    SetControl(&control);
+    SetTask(&task);
+    SetStartTime(startTime);
+    Run();
+    result.success = IsSuccess() != 0;
+    result.resultFile = GetResultFile();
+    result.lastBackTime = task.lastBackTime;
+    result.description =
+        task.taskName + " : " + kind + (result.success ? " processing Finish!!" : " processing Error!!");
+    context->EndTask();
+    return result;
+}
+
+int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nasIp, const std::string& remote,
+                            const std::string& disk, const std::string& folderName, const std::string& filePrefix,
                             const std::string& header, const std::string& taskName, int folderNumber)
 {
+    const std::string logFile = MakeLogFile(MakeMD5Key(folderName + remote));
+    if (logFile.empty())
+        return RUN_INITIAL_ERROR;
+    const std::vector<std::string> command =
+        BuildCommand(localPath, logFile, nasIp, disk == "Disk1" ? "disk1" : "disk2", remote);
     std::string line;
     for (const std::string& a : command)
         line += (line.empty() ? "" : " ") + a;
     DebugTrace("Task command : %s", line.c_str());
 
-    const std::string logFile = m_logFile;
     const std::string tempFolder = m_tempFolder;
     m_folderNumber = folderNumber;
     if (folderNumber <= 1)
@@ -520,7 +564,9 @@ int CRsyncEngine::RunFolder(const std::vector<std::string>& command, const std::
     const std::string base = logFolder + filePrefix + FileNamePart(taskName) + "_" + stamp + "_";
     const std::string resultFile = base + "result.txt";
     const std::string fileListFile = base + "file_list.txt";
-    SplitLog(logFile, resultFile, fileListFile, header, extra, m_direction);
+    // The file list is not kept: the log goes to the result file only, and
+    // a list left by an earlier run of the same second goes.
+    SplitLog(logFile, resultFile, "", header, extra, m_direction);
     m_resultFile = resultFile;
     ::unlink(fileListFile.c_str());
     ::unlink(logFile.c_str());

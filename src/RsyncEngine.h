@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "BackupTask.h"
@@ -20,6 +21,15 @@
 namespace platform {
 class Process;
 }
+
+// What a backup or restore run hands back to the window that started it.
+struct BackupRunResult {
+    bool started = false; // false: another task was running, nothing was done
+    bool success = false;
+    std::string resultFile;   // "" when no folder got as far as rsync
+    std::string lastBackTime; // as written to the task store (backups)
+    std::string description;  // "<task> : backup processing Finish!!" or "... Error!!"
+};
 
 class CRsyncEngine {
 public:
@@ -60,6 +70,21 @@ public:
     // from the task); the position spans them all.
     void SetFolderCount(int count) { m_folderCount = count > 0 ? count : 1; }
 
+    // Runs every folder of the task (SetTask); see IsSuccess and GetResultFile.
+    virtual void Run() = 0;
+    // One run of a task for a worker thread: marks the task as the running
+    // one in the program's context for the run's length (refused while
+    // another task runs), runs the engine on it and hands back the outcome,
+    // described as a "backup" or "restore" run (kind).
+    BackupRunResult RunJob(BackupTaskInfo& task, std::time_t startTime, const platform::JobControl& control,
+                           const std::string& kind);
+
+    // The rsync arguments for one folder: the device's module/remote folder
+    // and localPath, the log written to logFile.
+    virtual std::vector<std::string> BuildCommand(const std::string& localPath, const std::string& logFile,
+                                                  const std::string& nasIp, const std::string& module,
+                                                  const std::string& remote) const = 0;
+
     int IsSuccess() const { return m_success; }
     std::string GetResultFile() const { return m_resultFile; }
 
@@ -76,7 +101,7 @@ public:
 
     // Log reading. ParseLogLine classifies one line and counts it;
     // PollLog reads what was appended to the log since the last call.
-    int ParseLogLine(const std::string& line);
+    int ParseLogLine(std::string_view line);
     void ResetLog(const std::string& logFile);
     // Reads the new lines; returns 0 once the summary or an error line has
     // been seen, else 1. Updates the progress.
@@ -91,13 +116,14 @@ public:
     int FolderProgress() const;
 
     // Appends the log to the result and file-list files, each after a line
-    // of stars and the header line. extra is appended to the result.
+    // of stars and the header line. extra is appended to the result. An
+    // empty fileListFile leaves the file-list lines out.
     static void SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
                          const std::string& header, const std::string& extra = "", char direction = '<');
     // Whether a log line goes to the file list (else to the result): new
     // files, files whose time changed and new folders. direction is '<' for
     // files sent to the device, '>' for files received from it.
-    static bool IsFileListLine(const std::string& line, char direction = '<');
+    static bool IsFileListLine(std::string_view line, char direction = '<');
 
 protected:
     // direction: '<' the engine sends, '>' it receives. errorBoxes: whether
@@ -108,15 +134,13 @@ protected:
     // and false.
     bool ProbeService(const std::string& nasIp) const;
 
-    // One rsync run of a folder: args are rsync's arguments after the
-    // program and the log option; filePrefix "B_" or "R_" names the result
-    // file, header heads its block. RUN_OK once rsync ran and its log went
-    // into the result file.
-    int RunFolder(const std::vector<std::string>& args, const std::string& filePrefix, const std::string& header,
-                  const std::string& taskName, int folderNumber);
-    // The run's log in a private temporary folder; "" when none can be made
-    // (a box said why). RunFolder makes its own.
-    std::string MakeLogFile(const std::string& key);
+    // One rsync run of a folder between localPath and remote on the disk's
+    // module (BuildCommand), its log named after folderName and remote:
+    // filePrefix "B_" or "R_" names the result file, header heads its block.
+    // RUN_OK once rsync ran and its log went into the result file.
+    int RunFolder(const std::string& localPath, const std::string& nasIp, const std::string& remote,
+                  const std::string& disk, const std::string& folderName, const std::string& filePrefix,
+                  const std::string& header, const std::string& taskName, int folderNumber);
 
     // The texts of a whole run: the boxes for a folder that failed ("%s"
     // takes the task name), then the last status of a good and a failed run.
@@ -156,6 +180,10 @@ protected:
     int m_lastPercent = -1;
 
 private:
+    // The run's log in a private temporary folder; "" when none can be made
+    // (a box said why).
+    std::string MakeLogFile(const std::string& key);
+
     const char m_direction;
     const bool m_errorBoxes;
     const int64_t m_firstPollMs;

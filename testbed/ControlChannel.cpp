@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include "DeviceState.h"
+#include "WakeablePoll.h"
 
 namespace testbed {
 
@@ -90,30 +90,17 @@ void ControlChannel::Stop()
 
 void ControlChannel::Serve()
 {
-    for (;;) {
-        pollfd p[2] = {{m_listener, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (p[1].revents)
-            return;
+    while (WaitForInput(m_listener, m_wake[0])) {
         int client = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             continue;
         std::string pending;
         bool open = true;
         while (open) {
-            pollfd c[2] = {{client, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-            if (poll(c, 2, -1) < 0 && errno != EINTR)
-                break;
-            if (c[1].revents) {
+            if (!WaitForInput(client, m_wake[0])) {
                 close(client);
                 return;
             }
-            if (!c[0].revents)
-                continue;
             char buf[4096];
             ssize_t n = read(client, buf, sizeof buf);
             if (n <= 0)

@@ -18,55 +18,29 @@ bool OidStartsWith(const Oid& oid, const Oid& prefix)
     return oid.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), oid.begin());
 }
 
-MibValue MibValue::Integer(int32_t v)
+namespace {
+MibValue Valued(int syntax, int64_t number, const std::string& bytes = {})
 {
     MibValue m;
-    m.syntax = sNMP_SYNTAX_INT;
-    m.number = v;
+    m.syntax = syntax;
+    m.number = number;
+    m.bytes = bytes;
     return m;
 }
+} // namespace
 
-MibValue MibValue::String(const std::string& v)
-{
-    MibValue m;
-    m.syntax = sNMP_SYNTAX_OCTETS;
-    m.bytes = v;
-    return m;
-}
-
-MibValue MibValue::Counter32(uint32_t v)
-{
-    MibValue m;
-    m.syntax = sNMP_SYNTAX_CNTR32;
-    m.number = v;
-    return m;
-}
-
-MibValue MibValue::Gauge32(uint32_t v)
-{
-    MibValue m;
-    m.syntax = sNMP_SYNTAX_GAUGE32;
-    m.number = v;
-    return m;
-}
-
-MibValue MibValue::TimeTicks(uint32_t v)
-{
-    MibValue m;
-    m.syntax = sNMP_SYNTAX_TIMETICKS;
-    m.number = v;
-    return m;
-}
+MibValue MibValue::Integer(int32_t v) { return Valued(sNMP_SYNTAX_INT, v); }
+MibValue MibValue::String(const std::string& v) { return Valued(sNMP_SYNTAX_OCTETS, 0, v); }
+MibValue MibValue::Counter32(uint32_t v) { return Valued(sNMP_SYNTAX_CNTR32, v); }
+MibValue MibValue::Gauge32(uint32_t v) { return Valued(sNMP_SYNTAX_GAUGE32, v); }
+MibValue MibValue::TimeTicks(uint32_t v) { return Valued(sNMP_SYNTAX_TIMETICKS, v); }
 
 MibValue MibValue::IpAddress(const std::string& dotted)
 {
     in_addr a;
     if (inet_pton(AF_INET, dotted.c_str(), &a) != 1)
         throw std::invalid_argument("not an IPv4 address: " + dotted);
-    MibValue m;
-    m.syntax = sNMP_SYNTAX_IPADDR;
-    m.bytes.assign(reinterpret_cast<const char*>(&a.s_addr), 4);
-    return m;
+    return Valued(sNMP_SYNTAX_IPADDR, 0, std::string(reinterpret_cast<const char*>(&a.s_addr), 4));
 }
 
 MibValue MibValue::ObjectId(const std::string& dotted)
@@ -77,13 +51,7 @@ MibValue MibValue::ObjectId(const std::string& dotted)
     return m;
 }
 
-MibValue MibValue::Opaque(const std::string& v)
-{
-    MibValue m;
-    m.syntax = sNMP_SYNTAX_OPAQUE;
-    m.bytes = v;
-    return m;
-}
+MibValue MibValue::Opaque(const std::string& v) { return Valued(sNMP_SYNTAX_OPAQUE, 0, v); }
 
 std::string MibValue::Text() const
 {

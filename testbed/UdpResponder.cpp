@@ -9,11 +9,12 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "NasFinder.h"
+#include "WakeablePoll.h"
 #include "stdafx.h"
 
 namespace testbed {
@@ -172,40 +173,12 @@ void UdpResponder::Stop()
 
 void UdpResponder::Run()
 {
-    for (;;) {
-        pollfd p[2] = {{m_socket, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (p[1].revents)
-            return;
+    while (WaitForInput(m_socket, m_wake[0])) {
         unsigned char buf[1500];
-        sockaddr_in from{};
-        iovec iov{buf, sizeof buf};
-        alignas(cmsghdr) char control[256];
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t n = recvmsg(m_socket, &msg, MSG_DONTWAIT);
-        if (n <= 0)
+        FinderDatagram d = FinderReceive(m_socket, buf, sizeof buf);
+        if (d.length <= 0)
             continue;
-        uint32_t destination = 0;
-        int ifIndex = 0;
-        for (cmsghdr* cm = CMSG_FIRSTHDR(&msg); cm; cm = CMSG_NXTHDR(&msg, cm)) {
-            if (cm->cmsg_level == IPPROTO_IP && cm->cmsg_type == IP_PKTINFO) {
-                in_pktinfo info;
-                std::memcpy(&info, CMSG_DATA(cm), sizeof info);
-                destination = info.ipi_addr.s_addr;
-                ifIndex = info.ipi_ifindex;
-            }
-        }
-        Handle(buf, static_cast<size_t>(n), from.sin_addr.s_addr, ntohs(from.sin_port), destination, ifIndex);
+        Handle(buf, static_cast<size_t>(d.length), d.source, d.sourcePort, d.destination, d.arrivalIndex);
     }
 }
 
@@ -341,34 +314,19 @@ void UdpResponder::Handle(const unsigned char* req, size_t len, uint32_t source,
     if (faults.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(faults.delayMs));
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    msghdr msg{};
-    iovec iov{reply.data(), reply.size()};
-    msg.msg_name = &to;
-    msg.msg_namelen = sizeof to;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
+    ssize_t sent;
+    uint32_t to = source;
     if (SameSubnetOnInterface(source, ifIndex)) {
-        to.sin_addr.s_addr = source;
-        to.sin_port = htons(sourcePort);
+        sent = FinderSend(m_socket, source, sourcePort, reply.data(), reply.size(), nullptr);
     } else {
         // No route back to the PC's subnet: answer to all hosts on the link.
-        to.sin_addr.s_addr = Ip("224.0.0.1");
-        to.sin_port = htons(kPcPort);
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-        cm->cmsg_level = IPPROTO_IP;
-        cm->cmsg_type = IP_PKTINFO;
-        cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        to = Ip("224.0.0.1");
         in_pktinfo info{};
         info.ipi_ifindex = ifIndex;
-        std::memcpy(CMSG_DATA(cm), &info, sizeof info);
+        sent = FinderSend(m_socket, to, kPcPort, reply.data(), reply.size(), &info);
     }
-    if (sendmsg(m_socket, &msg, 0) < 0)
-        DebugTrace("testbed: reply to %s failed: %s\n", IpToString(to.sin_addr.s_addr).c_str(), std::strerror(errno));
+    if (sent < 0)
+        DebugTrace("testbed: reply to %s failed: %s\n", IpToString(to).c_str(), std::strerror(errno));
 
     if (change.requested)
         ApplyNetwork(change, ifIndex);

@@ -371,6 +371,18 @@ void WebServer::Impl::Serve(int client, Fault mode, unsigned late)
         }
     };
 
+    // Appends what the client sends next; false once it is gone or idle
+    // too long.
+    auto receiveMore = [&](std::string& into) {
+        if (WaitReady(client, POLLIN, stopFd, kIdleMs) != 1)
+            return false;
+        ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        into.append(buffer, static_cast<size_t>(n));
+        return true;
+    };
+
     if (mode == Fault::Silent) {
         // Read whatever comes and say nothing until the client gives up.
         drainClient(24 * 3600 * 1000);
@@ -382,16 +394,10 @@ void WebServer::Impl::Serve(int client, Fault mode, unsigned late)
     std::string request;
     size_t headEnd = std::string::npos;
     while (headEnd == std::string::npos) {
-        if (request.size() > kMaxHead || WaitReady(client, POLLIN, stopFd, kIdleMs) != 1) {
+        if (request.size() > kMaxHead || !receiveMore(request)) {
             ::close(client);
             return;
         }
-        ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            ::close(client);
-            return;
-        }
-        request.append(buffer, static_cast<size_t>(n));
         headEnd = request.find("\r\n\r\n");
     }
     std::string head = request.substr(0, headEnd + 4);
@@ -436,16 +442,10 @@ void WebServer::Impl::Serve(int client, Fault mode, unsigned late)
     rewritten += "\r\n";
 
     while (rest.size() < contentLength) {
-        if (WaitReady(client, POLLIN, stopFd, kIdleMs) != 1) {
+        if (!receiveMore(rest)) {
             ::close(client);
             return;
         }
-        ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            ::close(client);
-            return;
-        }
-        rest.append(buffer, static_cast<size_t>(n));
     }
     rest.resize(contentLength);
     Record(head, rest);
