@@ -464,12 +464,11 @@ void CListFolderView::OnMount()
     std::optional<FolderRow> selected;
     if (item >= 0)
         selected = m_rows[static_cast<size_t>(item)];
-    const MountPreparation prep =
-        RunBehindPopup(this, m_modalWorker, [selected](const platform::JobControl&) {
-            if (!CheckDeviceDisks() || !selected)
-                return MountPreparation{};
-            return PrepareMount(*selected);
-        });
+    const MountPreparation prep = RunBehindPopup(this, m_modalWorker, [selected](const platform::JobControl&) {
+        if (!CheckDeviceDisks() || !selected)
+            return MountPreparation{};
+        return PrepareMount(*selected);
+    });
     if (!selected)
         return;
     if (prep.refresh) {
