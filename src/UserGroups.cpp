@@ -151,30 +151,30 @@ std::string BuildGroupRequest(const GroupForm& form, const std::string& index, c
     return BuildFormPostRequest(post);
 }
 
-GroupSaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks)
+SaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks)
 {
     if (ValidateGroupName(form.name) || ValidateQuotas(form.quota, disks))
-        return GroupSaveOutcome::Refused;
+        return SaveOutcome::Refused;
     const int port = GetNasWebPort(nullptr);
     if (port == -1) {
         platform::MessageBox("NAS is busy or disconnected.");
-        return GroupSaveOutcome::Refused;
+        return SaveOutcome::Refused;
     }
     int existing = 0;
     const int found = FindGroupIndex(form.name, existing);
     if (found == -3) {
         platform::MessageBox("Timeout!");
-        return GroupSaveOutcome::Refused;
+        return SaveOutcome::Refused;
     }
     int index = found;
     if (form.add && found == -1) {
         platform::MessageBox(form.name + " have exist.");
-        return GroupSaveOutcome::Refused;
+        return SaveOutcome::Refused;
     }
     if (!form.add) {
         if (found != -1) {
             platform::MessageBox(form.name + " no exist.");
-            return GroupSaveOutcome::Refused;
+            return SaveOutcome::Refused;
         }
         index = existing;
     }

@@ -41,9 +41,8 @@ std::string BuildGroupBody(const GroupForm& form, const std::string& index);
 std::string BuildGroupRequest(const GroupForm& form, const std::string& index, const std::string& address,
                               const std::string& authorization);
 
-// A group's save ends as a user's does.
-using GroupSaveOutcome = SaveOutcome;
-GroupSaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks);
+// Saves a group as SaveUser saves a user: the post, the read-back, then its quotas.
+SaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks);
 
 // Deletes a group unless a folder's read or write list names it: its quota
 // rows, then its row. False when refused or failed (after a box).

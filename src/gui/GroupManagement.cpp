@@ -307,9 +307,9 @@ void CGroupManagement::OnSave()
     // A remove box that is not shown was not asked for.
     form.quota.remove = form.quota.remove && m_ui->quotaRemove->isVisible();
     const DiskQuotaInfo disks = m_disks;
-    const GroupSaveOutcome outcome = RunBehindPopup(
+    const SaveOutcome outcome = RunBehindPopup(
         this, m_worker, [form, disks](const platform::JobControl& job) { return SaveGroup(job, form, disks); });
-    if (outcome != GroupSaveOutcome::Saved)
+    if (outcome != SaveOutcome::Saved)
         return;
     OnCancelEdit();
     RefreshGroupList();

@@ -302,7 +302,7 @@ TEST_F(Accounts, GroupsAndTheirQuotas)
     g.name = "g";
     g.members = {"u1", "u2"};
     g.quota = {true, false, "300", ""};
-    ASSERT_EQ(SaveGroup(NoStop(), g, disks), GroupSaveOutcome::Saved) << boxes.Last();
+    ASSERT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::Saved) << boxes.Last();
     EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "g");
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1,u2");
     EXPECT_EQ(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaSize, "1") + Cell(nasmib::kQuotaType, "1"), "g3001");
@@ -364,7 +364,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     g.name = "team";
     g.quota = {true, false, "5", ""};
     const long before = std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10);
-    EXPECT_EQ(SaveGroup(NoStop(), g, disks), GroupSaveOutcome::NotConfirmed);
+    EXPECT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::NotConfirmed);
     EXPECT_EQ(boxes.Last(), "Failed!");
     EXPECT_EQ(std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10), before + 1); // no quota post
 
