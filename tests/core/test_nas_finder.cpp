@@ -1,6 +1,7 @@
 // The UDP device protocol against the device emulator in a private network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -43,6 +44,13 @@ std::string DeviceConfig(const std::string& name, const unsigned char mac[6], co
 class Finder : public ::testing::Test {
 protected:
     void TearDown() override { FinderCleanup(); }
+
+    // The PC on 198.18.1.1/24 and one device with that config at host on the same link.
+    Emulator* OneDevice(TestNetwork& net, const std::string& config = DeviceConfig("NAS", kMac1),
+                        const char* host = "198.18.1.10/24")
+    {
+        return net.StartEmulator(net.AddHost(net.AddLink({"198.18.1.1/24"}), host), config);
+    }
 
     // Discovers the device with that MAC (all devices, short wait) and returns its record.
     NasInfo Find(const unsigned char mac[6], int timeoutMs = 400)
@@ -129,6 +137,7 @@ TEST_F(Finder, InterfaceTableLifecycle)
     for (int round = 0; round < 3; ++round) {
         std::atomic<int> won{0}, refused{0};
         std::vector<std::thread> threads;
+        threads.reserve(8);
         for (int i = 0; i < 8; ++i)
             threads.emplace_back([&] {
                 int rc = FinderInit();
@@ -186,8 +195,7 @@ TEST_F(Finder, TwoInterfacesTwoDevicesAndBothGroups)
 TEST_F(Finder, DeviceInAnotherSubnet)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.3.10/24"), DeviceConfig("FAR", kMac1));
+    Emulator* dev = OneDevice(net, DeviceConfig("FAR", kMac1), "198.18.3.10/24");
     ASSERT_TRUE(dev);
 
     // A targeted discovery of a device that is not on its interface's subnet
@@ -218,8 +226,7 @@ TEST_F(Finder, DeviceInAnotherSubnet)
 TEST_F(Finder, TargetedDiscoveryStopsOnItsOwnSubnet)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NEAR", kMac1));
+    Emulator* dev = OneDevice(net, DeviceConfig("NEAR", kMac1));
     ASSERT_TRUE(dev);
     ASSERT_EQ(FinderInit(), 0);
     std::list<NasInfo> out;
@@ -233,8 +240,7 @@ TEST_F(Finder, TargetedDiscoveryStopsOnItsOwnSubnet)
 TEST_F(Finder, RepliesThatDoNotMatchAreIgnored)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -311,7 +317,7 @@ TEST_F(Finder, RepliesFromAnotherHostAreRefused)
                 std::memcpy(r + 1, kMac1, 6);
                 std::memcpy(r + 7, &to.sin_addr.s_addr, 4);
                 r[12] = static_cast<unsigned char>(evil.size());
-                std::memcpy(r + 13, evil.data(), evil.size());
+                std::copy(evil.begin(), evil.end(), r + 13);
                 if (sendto(fd, r, sizeof r, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == sizeof r)
                     ++sent;
             }
@@ -343,8 +349,7 @@ TEST_F(Finder, RepliesFromAnotherHostAreRefused)
 TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -371,8 +376,7 @@ TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
 TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -392,8 +396,7 @@ TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
 TEST_F(Finder, LoginsSendTheirLinesAndDecodeTheCommunity)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -434,11 +437,9 @@ TEST_F(Finder, LoginsSendTheirLinesAndDecodeTheCommunity)
 TEST_F(Finder, ProgressAndInstallStatus)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"),
-                                      DeviceConfig("NAS", kMac1,
-                                                   "progress = 1:50:200, 3:16909060:4294967295\n"
-                                                   "install_status = 3, 2, 0\n"));
+    Emulator* dev = OneDevice(net, DeviceConfig("NAS", kMac1,
+                                                "progress = 1:50:200, 3:16909060:4294967295\n"
+                                                "install_status = 3, 2, 0\n"));
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+#include "BarCommands.h"
 #include "AboutDlg.h"
 #include "Application.h"
 #include "BackupTask.h"
@@ -138,26 +139,6 @@ std::vector<std::string> MenuTitles(QMenuBar* bar)
     for (QAction* a : bar->actions())
         titles.push_back(a->text().toStdString());
     return titles;
-}
-
-std::vector<unsigned> MenuCommands(QMenuBar* bar)
-{
-    std::vector<unsigned> ids;
-    for (QAction* top : bar->actions())
-        if (top->menu() != nullptr)
-            for (QAction* a : top->menu()->actions())
-                if (!a->isSeparator())
-                    ids.push_back(a->data().toUInt());
-    return ids;
-}
-
-std::vector<unsigned> ToolCommands(QToolBar* bar)
-{
-    std::vector<unsigned> ids;
-    for (QAction* a : bar->actions())
-        if (!a->isSeparator())
-            ids.push_back(a->data().toUInt());
-    return ids;
 }
 
 const std::vector<unsigned> kAdminMenu = {40006, 40007, 40030, 57665, 40008, 40021, 40010, 40027, 40012, 57664};
