@@ -288,6 +288,26 @@ class TestSetupWizard : public QObject {
         return code;
     }
 
+    // Next, then Cancel once Retry is offered: the run's code, the prompt
+    // at Retry and whether Cancel was enabled there.
+    struct Retry {
+        int code = 0;
+        std::string prompt;
+        bool cancelEnabled = false;
+    };
+    Retry NextUntilRetry()
+    {
+        Retry r;
+        r.code = Run([&](CSetupWizardDlg& d) {
+            Button(d, IDC_SETUP_NEXT)->click();
+            QVERIFY(WaitForNext(d, "Retry"));
+            r.prompt = LabelText(d, IDC_SETUP_PROMPT);
+            r.cancelEnabled = Button(d, IDC_SETUP_CANCEL)->isEnabled();
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        return r;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -578,18 +598,10 @@ private slots:
                                                                  : std::string("HTTP/1.1 200 OK");
         });
         MessageBoxRecorder boxes;
-        std::string prompt;
-        bool cancelEnabled = false;
-        int code = Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            prompt = LabelText(d, IDC_SETUP_PROMPT);
-            cancelEnabled = Button(d, IDC_SETUP_CANCEL)->isEnabled();
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(code, int(platform::IDCANCEL));
-        QCOMPARE(prompt, std::string("Click \"Retry\" button to format again."));
-        QVERIFY(cancelEnabled);
+        const Retry r = NextUntilRetry();
+        QCOMPARE(r.code, int(platform::IDCANCEL));
+        QCOMPARE(r.prompt, std::string("Click \"Retry\" button to format again."));
+        QVERIFY(r.cancelEnabled);
         QCOMPARE(boxes.Count(), size_t(2));
         QVERIFY(boxes.Boxes()[1].text.rfind("send http header Fail!!\nError code: ", 0) == 0);
         QCOMPARE(boxes.Boxes()[1].style & platform::MB_ICONMASK, unsigned(platform::MB_ICONERROR));
@@ -643,15 +655,8 @@ private slots:
         Device(-2, 2);
         QVERIFY(m_udp->Ok("set progress 1:50:100"));
         MessageBoxRecorder boxes;
-        std::string prompt;
         const int64_t start = platform::TickMs();
-        Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            prompt = LabelText(d, IDC_SETUP_PROMPT);
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(prompt, std::string("Click \"Retry\" button to format again."));
+        QCOMPARE(NextUntilRetry().prompt, std::string("Click \"Retry\" button to format again."));
         QCOMPARE(boxes.LastText(), std::string("discover timeout"));
         QVERIFY(platform::TickMs() - start >= int64_t{30} * 60 * 1000);
 
@@ -661,13 +666,7 @@ private slots:
         QVERIFY(m_udp->Ok("set install_status 1"));
         boxes.Clear();
         const int64_t installStart = platform::TickMs();
-        Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            prompt = LabelText(d, IDC_SETUP_PROMPT);
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(prompt, std::string("Click \"Retry\" button to install again."));
+        QCOMPARE(NextUntilRetry().prompt, std::string("Click \"Retry\" button to install again."));
         QCOMPARE(boxes.LastText(), std::string("Could not receive the response form NAS."));
         QVERIFY(platform::TickMs() - installStart >= int64_t{15} * 60 * 1000);
     }
@@ -686,12 +685,7 @@ private slots:
         Device(-2, 2);
         m_snmp->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(ntohs(a.sin_port)));
         MessageBoxRecorder boxes;
-        int code = Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(code, int(platform::IDCANCEL));
+        QCOMPARE(NextUntilRetry().code, int(platform::IDCANCEL));
         QCOMPARE(boxes.Count(), size_t(2));
         QCOMPARE(boxes.Boxes()[1].text, SocketErrorMessage(WSAECONNREFUSED));
         QVERIFY(!boxes.Boxes()[1].text.empty());
@@ -766,12 +760,7 @@ private slots:
             QVERIFY(m_udp->Ok("set install_status 1,2"));
         testsupport::WriteFile("default_remote_package.bin", testsupport::RandomBytes(2000, 5));
         MessageBoxRecorder boxes;
-        int code = Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(code, int(platform::IDCANCEL));
+        QCOMPARE(NextUntilRetry().code, int(platform::IDCANCEL));
         QCOMPARE(boxes.Count(), size_t(1));
         QCOMPARE(boxes.LastText(), box.toStdString());
     }
