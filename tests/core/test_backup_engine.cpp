@@ -135,7 +135,6 @@ TEST_F(Backup, AwkwardTreeArrivesWhole)
 TEST_F(Backup, FailuresEndWithTheirMessage)
 {
     const fs::path src = dir / "src";
-    fs::create_directories(src);
     WriteFile(src / "f", "x");
     AddFolder(src);
     const std::string server =
@@ -191,7 +190,6 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
 TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
 {
     const fs::path src = dir / "big";
-    fs::create_directories(src);
     WriteFile(src / "f1", std::string(4 << 20, 'a'));
     AddFolder(src);
     // An rsync that is killed outright half a second into a slow transfer.

@@ -39,6 +39,8 @@ TOLVANE_PRIVATE_NETWORK();
 using namespace platform::gui;
 namespace fs = std::filesystem;
 
+using testsupport::Ip;
+
 namespace {
 
 constexpr char kDeviceMac[] = "02:00:00:00:07:01";
@@ -183,13 +185,6 @@ private:
     OnRequest m_on;
     std::vector<std::string> m_requests;
 };
-
-uint32_t Ip(const char* text)
-{
-    uint32_t ip = 0;
-    StringToIp(text, ip);
-    return ip;
-}
 
 // Next is back, with that caption, and no worker runs.
 bool WaitForNext(CSetupWizardDlg& d, const char* caption)

@@ -139,6 +139,13 @@ void EnterPrivateNetwork()
     Die(std::string("cannot run unshare: ") + std::strerror(errno));
 }
 
+uint32_t Ip(const char* text)
+{
+    uint32_t a = 0;
+    EXPECT_TRUE(StringToIp(text, a)) << text;
+    return a;
+}
+
 std::string MustRun(const std::string& command)
 {
     int status = 0;
