@@ -3,45 +3,26 @@
 // Driven by bench/rsync_backup.sh, which runs plain rsync with the same
 // options in the same namespace for comparison.
 //   bench_backup_engine SOURCE_FOLDER DEVICE_IP SHARE [PROGRAM_FOLDER]
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <sys/resource.h>
 
+#include "EngineRun.h"
 #include "RsycBackup.h"
-#include "stdafx.h"
-
-namespace {
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
-} // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: %s SOURCE_FOLDER DEVICE_IP SHARE [PROGRAM_FOLDER]\n", argv[0]);
+    if (!bench::EngineArgs(argc, argv, "SOURCE_FOLDER DEVICE_IP SHARE"))
         return 2;
-    }
-    if (argc > 4)
-        GetNasContext()->SetIniPath(std::string(argv[4]) + "/quom.ini");
     const std::string source = argv[1];
     size_t slash = source.find_last_of('/');
     CRsycBackup engine;
     platform::JobControl control;
-    int polls = 0;
-    control.progress = [&polls](int, const std::string&) { ++polls; };
-    engine.SetControl(&control);
-    engine.SetStartTime(std::time(nullptr));
-    const auto t0 = std::chrono::steady_clock::now();
-    int rc = engine.BackupFolder(source, argv[2], argv[3], "Disk1", source.substr(slash + 1), "bench", 1);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    rusage self{}, children{};
-    getrusage(RUSAGE_SELF, &self);
-    getrusage(RUSAGE_CHILDREN, &children);
-    const double own = Seconds(self.ru_utime) + Seconds(self.ru_stime);
-    const double rsync = Seconds(children.ru_utime) + Seconds(children.ru_stime);
+    const bench::EngineTimes t = bench::TimedRun(engine, control, [&] {
+        return engine.BackupFolder(source, argv[2], argv[3], "Disk1", source.substr(slash + 1), "bench", 1);
+    });
     std::printf("engine rc=%d success=%d wall=%.3f s engine_cpu=%.3f s rsync_cpu=%.3f s "
                 "poll_cpu=%.4f s in %d polls (%.3f%% of wall, %.3f%% of all cpu) progress_reports=%d\n",
-                rc, engine.IsSuccess(), wall, own, rsync, engine.PollCpuSeconds(), engine.PollCount(),
-                100.0 * engine.PollCpuSeconds() / wall, 100.0 * engine.PollCpuSeconds() / (own + rsync), polls);
-    return rc == 0 && engine.IsSuccess() ? 0 : 1;
+                t.rc, engine.IsSuccess(), t.wall, t.own, t.rsync, engine.PollCpuSeconds(), engine.PollCount(),
+                100.0 * engine.PollCpuSeconds() / t.wall, 100.0 * engine.PollCpuSeconds() / (t.own + t.rsync), t.polls);
+    return t.rc == 0 && engine.IsSuccess() ? 0 : 1;
 }

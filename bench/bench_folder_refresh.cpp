@@ -14,11 +14,9 @@
 #include <vector>
 
 #include "FolderTable.h"
-#include "MibStore.h"
+#include "BenchAgent.h"
 #include "NasMib.h"
-#include "NasMibSeed.h"
 #include "NetConnection.h"
-#include "SnmpAgent.h"
 #include "stdafx.h"
 #include "y_snmp.h"
 
@@ -36,24 +34,11 @@ struct NoMounts : platform::MountBackend {
     std::string LocalPath(const std::string&) override { return {}; }
 };
 
-struct Device {
-    testbed::MibStore store;
-    testbed::SnmpAgent agent{store};
+struct Device : bench::Agent {
     Device()
+        : Agent(testbed::NasDescription::Default("pw"), kRows, {1, "Disk1", "", "guest,@staff,", "admin,", 1, 1, 0, 2},
+                kCommunity)
     {
-        testbed::NasDescription nas = testbed::NasDescription::Default("pw");
-        nas.folders.clear();
-        for (int i = 1; i <= kRows; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "share%04d", i);
-            nas.folders.push_back({i, "Disk1", name, "guest,@staff,", "admin,", 1, 1, 0, 2});
-        }
-        testbed::SeedNasMib(store, nas);
-        agent.SetCommunity(kCommunity);
-        if (!agent.Start("127.0.0.1", 0)) {
-            std::fprintf(stderr, "agent does not start\n");
-            std::exit(1);
-        }
         CSnmpEngine::SetDefaultPort(agent.Port());
         CNasContext* ctx = GetNasContext();
         ctx->m_deviceAddress = "127.0.0.1";
@@ -75,7 +60,7 @@ void BM_PageRefresh(benchmark::State& state)
 {
     TheDevice();
     platform::JobControl job;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         FolderListing l = RefreshFolderList(job);
         if (!l.ok || l.rows.size() < static_cast<size_t>(kRows))
             state.SkipWithError("refresh incomplete");
@@ -104,7 +89,7 @@ void BM_PlainSessionFloor(benchmark::State& state)
     ParseOidText(nasmib::kFolderShareName, column);
     const char* const cells[6] = {nasmib::kFolderWriteList, nasmib::kFolderReadList, nasmib::kFolderCifs,
                                   nasmib::kFolderFtp,       nasmib::kFolderNfs,      nasmib::kFolderLocation};
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         std::vector<oid> current(column.begin(), column.end());
         int rows = 0;
         for (;;) {

@@ -9,10 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "MibStore.h"
+#include "BenchAgent.h"
 #include "NasMib.h"
-#include "NasMibSeed.h"
-#include "SnmpAgent.h"
 #include "y_snmp.h"
 
 namespace {
@@ -20,25 +18,10 @@ namespace {
 const int kRows = 1024;
 const char kCommunity[] = "bench";
 
-struct Device {
-    testbed::MibStore store;
-    testbed::SnmpAgent agent{store};
+struct Device : bench::Agent {
     Device()
-    {
-        testbed::NasDescription nas = testbed::NasDescription::Default();
-        nas.folders.clear();
-        for (int i = 1; i <= kRows; ++i) {
-            char name[32];
-            std::snprintf(name, sizeof name, "share%04d", i);
-            nas.folders.push_back({i, "HDD1", name, "admin,", "admin,", 1, 0, 0, 2});
-        }
-        testbed::SeedNasMib(store, nas);
-        agent.SetCommunity(kCommunity);
-        if (!agent.Start("127.0.0.1", 0)) {
-            std::fprintf(stderr, "agent does not start\n");
-            std::exit(1);
-        }
-    }
+        : Agent(testbed::NasDescription::Default(), kRows, {1, "HDD1", "", "admin,", "admin,", 1, 0, 0, 2}, kCommunity)
+    {}
 };
 
 Device& TheDevice()
@@ -88,7 +71,7 @@ int Walk(CSnmpEngine& engine, bool withRows)
 void BM_EngineWalk(benchmark::State& state)
 {
     CSnmpEngine engine = MakeEngine();
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         if (Walk(engine, false) != kRows)
             state.SkipWithError("walk incomplete");
     }
@@ -98,7 +81,7 @@ void BM_EngineWalk(benchmark::State& state)
 void BM_EngineWalkAndMultiGet(benchmark::State& state)
 {
     CSnmpEngine engine = MakeEngine();
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         if (Walk(engine, true) != kRows)
             state.SkipWithError("walk incomplete");
     }
@@ -109,7 +92,7 @@ void BM_SnmpwalkTool(benchmark::State& state)
 {
     std::string cmd = std::string("snmpwalk -v1 -c ") + kCommunity +
                       " -On 127.0.0.1:" + std::to_string(TheDevice().agent.Port()) + " " + nasmib::kFolderShareName;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         FILE* p = popen(cmd.c_str(), "r");
         int lines = 0;
         char buf[512];

@@ -9,40 +9,16 @@
 set -euo pipefail
 sets=${BENCH_SETS:-big small}
 rounds=${BENCH_ROUNDS:-4}
-build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
-engine="$build/bin/bench_backup_engine"
-[ -x "$engine" ] || { echo "build bench_backup_engine first" >&2; exit 1; }
-work=$(mktemp -d /tmp/tolvane-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-echo "preparing data in $work ..."
+. "$(dirname "$0")/rsync_common.sh"
+bench_prepare bench_backup_engine "${1:-}"
 mkdir -p "$work/big" "$work/small" "$work/disk1" "$work/program"
 [[ " $sets " == *" big "* ]] && head -c 1G /dev/urandom > "$work/big/one.bin"
-[[ " $sets " == *" small "* ]] && python3 - "$work/small" <<'PY'
-import os, sys
-root = sys.argv[1]
-block = os.urandom(4096)
-for d in range(100):
-    sub = os.path.join(root, "d%03d" % d)
-    os.mkdir(sub)
-    for f in range(1000):
-        with open(os.path.join(sub, "f%04d" % f), "wb") as out:
-            out.write(block)
-PY
-cat > "$work/rsyncd.conf" <<CONF
-use chroot = no
-[disk1]
-path = $work/disk1
-read only = no
-CONF
+[[ " $sets " == *" small "* ]] && bench_small_files "$work/small"
 
-export work engine sets rounds
+export sets rounds
 unshare -rn bash -euo pipefail -c '
-ip link set lo up
-echo 0 > /proc/sys/net/ipv4/ip_unprivileged_port_start
-unshare -U --map-user=1000 --map-group=1000 rsync --daemon --no-detach --config="$work/rsyncd.conf" --port=873 &
-daemon=$!
-for i in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/873) 2>/dev/null && break; sleep 0.05; done
+. "$bench_common"
+bench_daemon
 plain() { # SOURCE SHARE
   local start end
   start=$(date +%s.%N)

@@ -6,40 +6,15 @@
 # data lives in /tmp and is deleted afterwards.
 #   bench/rsync_restore.sh [BUILD_DIR]
 set -euo pipefail
-build=$(cd "${1:-$(dirname "$0")/../build}" && pwd)
-engine="$build/bin/bench_restore_engine"
-[ -x "$engine" ] || { echo "build bench_restore_engine first" >&2; exit 1; }
-work=$(mktemp -d /tmp/tolvane-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-
-echo "preparing data in $work ..."
+. "$(dirname "$0")/rsync_common.sh"
+bench_prepare bench_restore_engine "${1:-}"
 mkdir -p "$work/disk1/share/big" "$work/disk1/share/small" "$work/program"
 head -c 1G /dev/urandom > "$work/disk1/share/big/one.bin"
-python3 - "$work/disk1/share/small" <<'PY'
-import os, sys
-root = sys.argv[1]
-block = os.urandom(4096)
-for d in range(100):
-    sub = os.path.join(root, "d%03d" % d)
-    os.mkdir(sub)
-    for f in range(1000):
-        with open(os.path.join(sub, "f%04d" % f), "wb") as out:
-            out.write(block)
-PY
-cat > "$work/rsyncd.conf" <<CONF
-use chroot = no
-[disk1]
-path = $work/disk1
-read only = no
-CONF
+bench_small_files "$work/disk1/share/small"
 
-export work engine
 unshare -rn bash -euo pipefail -c '
-ip link set lo up
-echo 0 > /proc/sys/net/ipv4/ip_unprivileged_port_start
-unshare -U --map-user=1000 --map-group=1000 rsync --daemon --no-detach --config="$work/rsyncd.conf" --port=873 &
-daemon=$!
-for i in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/873) 2>/dev/null && break; sleep 0.05; done
+. "$bench_common"
+bench_daemon
 plain() { # SET
   mkdir -p "$work/out/$1"
   # wall and CPU (user + system) of rsync, as the engine reports them

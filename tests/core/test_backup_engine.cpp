@@ -7,12 +7,10 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "EmulatedNas.h"
 #include "Clock.h"
-#include "MessageBox.h"
 #include "Process.h"
 #include "RsycBackup.h"
 #include "TaskStore.h"
@@ -21,40 +19,14 @@
 TOLVANE_PRIVATE_NETWORK();
 
 namespace fs = std::filesystem;
+using testsupport::Boxes;
 using testsupport::EmulatedNas;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::Tree;
 using testsupport::WriteFile;
 
 namespace {
-
-struct Boxes {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    platform::MessageBoxHandler old =
-        platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            std::lock_guard<std::mutex> g(lock);
-            texts.push_back(text);
-            return platform::IDOK;
-        });
-    ~Boxes() { platform::SetMessageBoxHandler(old); }
-    std::vector<std::string> Texts()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return texts;
-    }
-};
-
-// Every entry below root: relative path -> "d" or "f:" + contents.
-std::map<std::string, std::string> Tree(const fs::path& root)
-{
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        std::string rel = fs::relative(it->path(), root).string();
-        out[rel] = it->is_directory() ? "d" : "f:" + ReadFile(it->path());
-    }
-    return out;
-}
 
 // A tree whose names a shell or a careless parser would trip over.
 void MakeAwkwardTree(const fs::path& root)
@@ -77,12 +49,9 @@ class Backup : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::create_directories(dir / "disk1");
-        fs::create_directories(dir / "disk2");
         fs::create_directories(dir / "program");
         GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
-        nas = std::make_unique<EmulatedNas>("rsync = 1\ndisk1_root = " + (dir / "disk1").string() +
-                                            "\ndisk2_root = " + (dir / "disk2").string() + "\n");
+        nas = std::make_unique<EmulatedNas>("rsync = 1\n" + testsupport::DiskRoots(dir.path()));
         ASSERT_TRUE(nas->Started());
         store.CreateTaskStore();
         task.taskName = "Photos task";
@@ -166,7 +135,6 @@ TEST_F(Backup, AwkwardTreeArrivesWhole)
 TEST_F(Backup, FailuresEndWithTheirMessage)
 {
     const fs::path src = dir / "src";
-    fs::create_directories(src);
     WriteFile(src / "f", "x");
     AddFolder(src);
     const std::string server =
@@ -186,7 +154,7 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     ASSERT_TRUE(nas->dev->Ok("rsync port open"));
 
     // The module is not offered: rsync's own error line, and it stays in the result.
-    boxes.texts.clear();
+    boxes.Clear();
     ASSERT_TRUE(nas->dev->Ok("rsync module missing disk1"));
     r = RunTask();
     EXPECT_FALSE(r.success);
@@ -198,7 +166,7 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     ASSERT_TRUE(nas->dev->Ok("rsync module missing off"));
 
     // The source folder is gone: no later folder runs.
-    boxes.texts.clear();
+    boxes.Clear();
     task.folders.push_front({"gone", "", "", (dir / "gone").string()});
     r = RunTask();
     EXPECT_FALSE(r.success);
@@ -209,7 +177,7 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     task.folders.pop_front();
 
     // No rsync to run.
-    boxes.texts.clear();
+    boxes.Clear();
     CRsycBackup engine;
     engine.SetRsyncProgram((dir / "no-such-rsync").string());
     engine.SetTask(&task);
@@ -222,7 +190,6 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
 TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
 {
     const fs::path src = dir / "big";
-    fs::create_directories(src);
     WriteFile(src / "f1", std::string(4 << 20, 'a'));
     AddFolder(src);
     // An rsync that is killed outright half a second into a slow transfer.
@@ -243,7 +210,7 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
     // The exit status decides, summary or not: 24 (files vanished) is a
     // backup, 23 (some files not transferred) is not, with its code kept.
     for (int code : {24, 23}) {
-        boxes.texts.clear();
+        boxes.Clear();
         const fs::path exits = dir / ("rsync-exit-" + std::to_string(code));
         WriteFile(exits, "#!/bin/sh\nrsync \"$@\" && exit " + std::to_string(code) + "\n");
         fs::permissions(exits, fs::perms::owner_all);
@@ -259,7 +226,7 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
     }
 
     // A stop request ends rsync (its whole group) and the run at once.
-    boxes.texts.clear();
+    boxes.Clear();
     task.nasFolderName = "fresh share"; // nothing there yet: a slow transfer
     std::stop_source stop;
     platform::JobControl control;

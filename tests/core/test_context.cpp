@@ -23,9 +23,16 @@ void LogIn(CNasContext& ctx, const std::string& user, const std::string& passwor
     ctx.m_rememberPassword = remember;
     ctx.m_community = "c0mm";
 }
+
+// A login memory of its own in a fresh folder.
+class Context : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string ini = (dir / "quom.ini").string();
+};
 } // namespace
 
-TEST(Context, IniLivesBesideTheProgram)
+TEST_F(Context, IniLivesBesideTheProgram)
 {
     CNasContext* ctx = GetNasContext();
     std::string exeDir = testsupport::BinDir().string();
@@ -33,10 +40,8 @@ TEST(Context, IniLivesBesideTheProgram)
     EXPECT_EQ(ctx->IniPath(), exeDir + "/quom.ini");
 }
 
-TEST(Context, FirstStartCreatesAnEmptyPrivateIni)
+TEST_F(Context, FirstStartCreatesAnEmptyPrivateIni)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     CNasContext ctx(ini);
     ctx.LoadLogin(nullptr);
     struct stat st {};
@@ -51,7 +56,7 @@ TEST(Context, FirstStartCreatesAnEmptyPrivateIni)
     EXPECT_EQ(password, "");
 }
 
-TEST(Context, AnIniThatCannotBeCreatedShowsTheSystemError)
+TEST_F(Context, AnIniThatCannotBeCreatedShowsTheSystemError)
 {
     platform::MessageBoxRecorder boxes;
     CNasContext ctx("/nonexistent-folder/quom.ini");
@@ -63,10 +68,8 @@ TEST(Context, AnIniThatCannotBeCreatedShowsTheSystemError)
     EXPECT_EQ(ctx.m_user, "");
 }
 
-TEST(Context, SaveAndLoadRememberedLogin)
+TEST_F(Context, SaveAndLoadRememberedLogin)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     {
         CNasContext ctx(ini);
         LogIn(ctx, "alice", "pässwörd", true);
@@ -87,10 +90,8 @@ TEST(Context, SaveAndLoadRememberedLogin)
     EXPECT_EQ(password, "pässwörd");
 }
 
-TEST(Context, SaveWithoutRememberingStoresAnEmptyPassword)
+TEST_F(Context, SaveWithoutRememberingStoresAnEmptyPassword)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     CNasContext ctx(ini);
     LogIn(ctx, "bob", "secret", false);
     ctx.SaveLogin(false);
@@ -102,10 +103,8 @@ TEST(Context, SaveWithoutRememberingStoresAnEmptyPassword)
     EXPECT_EQ(password, "");
 }
 
-TEST(Context, SavingMakesAnExistingLoginMemoryPrivate)
+TEST_F(Context, SavingMakesAnExistingLoginMemoryPrivate)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     testsupport::WriteFile(ini, "[last_login]\n");
     ASSERT_EQ(chmod(ini.c_str(), 0644), 0);
     CNasContext ctx(ini);
@@ -116,28 +115,19 @@ TEST(Context, SavingMakesAnExistingLoginMemoryPrivate)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST(Context, ALoginMemoryThatCannotBeWrittenIsReported)
+TEST_F(Context, ALoginMemoryThatCannotBeWrittenIsReported)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     std::filesystem::create_directory(ini); // there, but no file to write
-    std::vector<std::string> shown;
-    auto old = platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
-        shown.push_back(text);
-        return platform::IDOK;
-    });
+    testsupport::Boxes boxes;
     CNasContext ctx(ini);
     LogIn(ctx, "alice", "secret", true);
     bool saved = ctx.SaveLogin(true);
-    platform::SetMessageBoxHandler(old);
     EXPECT_FALSE(saved);
-    EXPECT_EQ(shown, std::vector<std::string>{"Is a directory"});
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Is a directory"});
 }
 
-TEST(Context, LongPasswordIsRememberedWhole)
+TEST_F(Context, LongPasswordIsRememberedWhole)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     CNasContext ctx(ini);
     std::string longPassword(400, 'p');
     LogIn(ctx, "carol", longPassword, true);
@@ -147,10 +137,8 @@ TEST(Context, LongPasswordIsRememberedWhole)
     EXPECT_EQ(again.m_password, longPassword);
 }
 
-TEST(Context, LastLoginWithoutDeviceSectionGivesEmptyUser)
+TEST_F(Context, LastLoginWithoutDeviceSectionGivesEmptyUser)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     testsupport::WriteFile(ini, "[last_login]\nmac=00:11:22:AA:BB:CC\n");
     CNasContext ctx(ini);
     ctx.m_user = "stale";
@@ -161,10 +149,8 @@ TEST(Context, LastLoginWithoutDeviceSectionGivesEmptyUser)
     EXPECT_EQ(ctx.m_password, "");
 }
 
-TEST(Context, NoLastLoginEmptiesTheLogin)
+TEST_F(Context, NoLastLoginEmptiesTheLogin)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     testsupport::WriteFile(ini, "[00:11:22:AA:BB:CC]\nuser=alice\n");
     CNasContext ctx(ini);
     LogIn(ctx, "x", "y", true);
@@ -174,10 +160,8 @@ TEST(Context, NoLastLoginEmptiesTheLogin)
     EXPECT_FALSE(ctx.m_rememberPassword);
 }
 
-TEST(Context, StoredPasswordThatDoesNotDecodeIsEmpty)
+TEST_F(Context, StoredPasswordThatDoesNotDecodeIsEmpty)
 {
-    TempDir dir;
-    std::string ini = (dir / "quom.ini").string();
     testsupport::WriteFile(ini, "[last_login]\nmac=00:11:22:AA:BB:CC\n[00:11:22:AA:BB:CC]\nuser=a\npassword=@@@\n");
     CNasContext ctx(ini);
     ctx.LoadLogin(nullptr);
@@ -185,10 +169,9 @@ TEST(Context, StoredPasswordThatDoesNotDecodeIsEmpty)
     EXPECT_EQ(ctx.m_password, "");
 }
 
-TEST(Context, ResetKeepsAccessTextAndRunningTask)
+TEST_F(Context, ResetKeepsAccessTextAndRunningTask)
 {
-    TempDir dir;
-    CNasContext ctx((dir / "quom.ini").string());
+    CNasContext ctx(ini);
     LogIn(ctx, "alice", "pw", true);
     ctx.m_userLevel = "15";
     ctx.m_userAccess = "@staff,";
@@ -211,10 +194,9 @@ TEST(Context, ResetKeepsAccessTextAndRunningTask)
     EXPECT_EQ(ctx.GetRunningTaskName(), "nightly");
 }
 
-TEST(Context, RunningTaskNameIsReadWholeWhileAnotherThreadWritesIt)
+TEST_F(Context, RunningTaskNameIsReadWholeWhileAnotherThreadWritesIt)
 {
-    TempDir dir;
-    CNasContext ctx((dir / "quom.ini").string());
+    CNasContext ctx(ini);
     ctx.SetTaskRunning(1);
     const std::string a(300, 'a'), b(500, 'b');
     std::atomic<bool> stop{false};

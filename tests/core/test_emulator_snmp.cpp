@@ -18,6 +18,7 @@
 TOLVANE_PRIVATE_NETWORK();
 
 using testsupport::EmulatedNas;
+using testsupport::Ip;
 using testsupport::TestNetwork;
 
 namespace {
@@ -30,13 +31,6 @@ const char kConfig[] = "name = LAB-NAS\n"
                        "folder = 1:public\n"
                        "folder = 3:media:HDD2:2:alice,@staff,:alice,\n"
                        "folder = 4:backup\n";
-
-uint32_t Ip(const char* text)
-{
-    uint32_t a = 0;
-    EXPECT_TRUE(StringToIp(text, a)) << text;
-    return a;
-}
 
 } // namespace
 

@@ -13,6 +13,7 @@
 TOLVANE_PRIVATE_NETWORK();
 
 using testsupport::Emulator;
+using testsupport::Ip;
 using testsupport::TestNetwork;
 
 static_assert(!std::is_copy_constructible_v<CNasDiscovery> && !std::is_copy_assignable_v<CNasDiscovery>,
@@ -22,13 +23,6 @@ namespace {
 
 const unsigned char kMac1[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
 const unsigned char kMac2[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
-
-uint32_t Ip(const char* text)
-{
-    uint32_t a = 0;
-    StringToIp(text, a);
-    return a;
-}
 
 NasInfo Reply(const unsigned char mac[6], const char* device, const char* local)
 {

@@ -1,6 +1,7 @@
 // The UDP device protocol against the device emulator in a private network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -19,19 +20,13 @@
 TOLVANE_PRIVATE_NETWORK();
 
 using testsupport::Emulator;
+using testsupport::Ip;
 using testsupport::TestNetwork;
 
 namespace {
 
 const unsigned char kMac1[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
 const unsigned char kMac2[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
-
-uint32_t Ip(const char* text)
-{
-    uint32_t a = 0;
-    EXPECT_TRUE(StringToIp(text, a)) << text;
-    return a;
-}
 
 std::string DeviceConfig(const std::string& name, const unsigned char mac[6], const std::string& more = "")
 {
@@ -43,6 +38,13 @@ std::string DeviceConfig(const std::string& name, const unsigned char mac[6], co
 class Finder : public ::testing::Test {
 protected:
     void TearDown() override { FinderCleanup(); }
+
+    // The PC on 198.18.1.1/24 and one device with that config at host on the same link.
+    Emulator* OneDevice(TestNetwork& net, const std::string& config = DeviceConfig("NAS", kMac1),
+                        const char* host = "198.18.1.10/24")
+    {
+        return net.StartEmulator(net.AddHost(net.AddLink({"198.18.1.1/24"}), host), config);
+    }
 
     // Discovers the device with that MAC (all devices, short wait) and returns its record.
     NasInfo Find(const unsigned char mac[6], int timeoutMs = 400)
@@ -129,6 +131,7 @@ TEST_F(Finder, InterfaceTableLifecycle)
     for (int round = 0; round < 3; ++round) {
         std::atomic<int> won{0}, refused{0};
         std::vector<std::thread> threads;
+        threads.reserve(8);
         for (int i = 0; i < 8; ++i)
             threads.emplace_back([&] {
                 int rc = FinderInit();
@@ -186,18 +189,20 @@ TEST_F(Finder, TwoInterfacesTwoDevicesAndBothGroups)
 TEST_F(Finder, DeviceInAnotherSubnet)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.3.10/24"), DeviceConfig("FAR", kMac1));
+    Emulator* dev = OneDevice(net, DeviceConfig("FAR", kMac1), "198.18.3.10/24");
     ASSERT_TRUE(dev);
 
     // A targeted discovery of a device that is not on its interface's subnet
     // keeps listening for the whole time-out and keeps the record.
     ASSERT_EQ(FinderInit(), 0);
     std::list<NasInfo> out;
-    auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(FinderDiscover(out, 700, kMac1), 1);
-    // The finder counts whole milliseconds, so its 700 may be 699.x of ours.
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(699));
+    {
+        platform::FastClock fast(5); // time-outs on the program's clock pass 5 times faster
+        platform::ScopedClock scoped(fast);
+        const int64_t start = platform::TickMs();
+        ASSERT_EQ(FinderDiscover(out, 700, kMac1), 1);
+        EXPECT_GE(platform::TickMs() - start, 700);
+    }
     const NasInfo rec = out.front();
     EXPECT_EQ(rec.deviceAddress, Ip("198.18.3.10"));
     EXPECT_EQ(rec.localAddress, Ip("198.18.1.1"));
@@ -219,8 +224,7 @@ TEST_F(Finder, DeviceInAnotherSubnet)
 TEST_F(Finder, TargetedDiscoveryStopsOnItsOwnSubnet)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NEAR", kMac1));
+    Emulator* dev = OneDevice(net, DeviceConfig("NEAR", kMac1));
     ASSERT_TRUE(dev);
     ASSERT_EQ(FinderInit(), 0);
     std::list<NasInfo> out;
@@ -234,8 +238,7 @@ TEST_F(Finder, TargetedDiscoveryStopsOnItsOwnSubnet)
 TEST_F(Finder, RepliesThatDoNotMatchAreIgnored)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -312,7 +315,7 @@ TEST_F(Finder, RepliesFromAnotherHostAreRefused)
                 std::memcpy(r + 1, kMac1, 6);
                 std::memcpy(r + 7, &to.sin_addr.s_addr, 4);
                 r[12] = static_cast<unsigned char>(evil.size());
-                std::memcpy(r + 13, evil.data(), evil.size());
+                std::copy(evil.begin(), evil.end(), r + 13);
                 if (sendto(fd, r, sizeof r, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == sizeof r)
                     ++sent;
             }
@@ -322,6 +325,8 @@ TEST_F(Finder, RepliesFromAnotherHostAreRefused)
     char community[256] = "untouched";
     unsigned v1 = 7, v2 = 7;
 
+    platform::FastClock fast(5);
+    platform::ScopedClock scoped(fast);
     // The device silent: nothing is taken.
     ASSERT_TRUE(dev->Ok("fault silent on"));
     EXPECT_EQ(FinderQuery(&rec, "secret", 300, community), FINDER_ERR_TIMEOUT);
@@ -344,8 +349,7 @@ TEST_F(Finder, RepliesFromAnotherHostAreRefused)
 TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -358,6 +362,8 @@ TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
     ASSERT_TRUE(dev->Ok("fault text off"));
 
     // A reply of 64 KB is no short reply with a tail cut off.
+    platform::FastClock fast(5);
+    platform::ScopedClock scoped(fast);
     ASSERT_TRUE(dev->Ok("fault pad 65000"));
     std::list<NasInfo> out;
     EXPECT_EQ(FinderDiscover(out, 300, nullptr), 0);
@@ -372,8 +378,7 @@ TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
 TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -393,8 +398,7 @@ TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
 TEST_F(Finder, LoginsSendTheirLinesAndDecodeTheCommunity)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"), DeviceConfig("NAS", kMac1));
+    Emulator* dev = OneDevice(net);
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -435,11 +439,9 @@ TEST_F(Finder, LoginsSendTheirLinesAndDecodeTheCommunity)
 TEST_F(Finder, ProgressAndInstallStatus)
 {
     TestNetwork net;
-    int lan = net.AddLink({"198.18.1.1/24"});
-    Emulator* dev = net.StartEmulator(net.AddHost(lan, "198.18.1.10/24"),
-                                      DeviceConfig("NAS", kMac1,
-                                                   "progress = 1:50:200, 3:16909060:4294967295\n"
-                                                   "install_status = 3, 2, 0\n"));
+    Emulator* dev = OneDevice(net, DeviceConfig("NAS", kMac1,
+                                                "progress = 1:50:200, 3:16909060:4294967295\n"
+                                                "install_status = 3, 2, 0\n"));
     ASSERT_TRUE(dev);
     NasInfo rec = Find(kMac1);
     ASSERT_EQ(FinderInit(), 0);
@@ -497,6 +499,8 @@ TEST_F(Finder, SetNetworkReaddressesTheDevice)
     EXPECT_EQ(Find(kMac1).deviceAddress, Ip("198.18.1.20"));
 
     // A device that does not answer: even a DHCP request ends in -5.
+    platform::FastClock fast(5);
+    platform::ScopedClock scoped(fast);
     ASSERT_TRUE(dev->Ok("fault silent on"));
     ASSERT_EQ(FinderInit(), 0);
     rec.deviceAddress = Ip("198.18.1.20");

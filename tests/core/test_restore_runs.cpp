@@ -6,12 +6,10 @@
 
 #include <filesystem>
 #include <map>
-#include <mutex>
 
 #include "BackupRuns.h"
 #include "Clock.h"
 #include "EmulatedNas.h"
-#include "MessageBox.h"
 #include "RsycRestore.h"
 #include "Schedule.h"
 #include "TaskStore.h"
@@ -20,57 +18,24 @@
 TOLVANE_PRIVATE_NETWORK();
 
 namespace fs = std::filesystem;
+using testsupport::Boxes;
 using testsupport::EmulatedNas;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::Tree;
 using testsupport::WriteFile;
 
 namespace {
-
-struct Boxes {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    platform::MessageBoxHandler old =
-        platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            std::lock_guard<std::mutex> g(lock);
-            texts.push_back(text);
-            return platform::IDOK;
-        });
-    ~Boxes() { platform::SetMessageBoxHandler(old); }
-    std::vector<std::string> Take()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return std::exchange(texts, {});
-    }
-};
-
-void Put(const fs::path& file, const std::string& bytes)
-{
-    fs::create_directories(file.parent_path());
-    WriteFile(file, bytes);
-}
-
-std::map<std::string, std::string> Tree(const fs::path& root)
-{
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-        out[fs::relative(it->path(), root).string()] = it->is_directory() ? "d" : "f:" + ReadFile(it->path());
-    return out;
-}
 
 class Runs : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::create_directories(dir / "disk1");
-        fs::create_directories(dir / "disk2");
         fs::create_directories(dir / "program");
         GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
         nas = std::make_unique<EmulatedNas>("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\n"
-                                            "folder = 1:backups:Disk1:1\nfolder = 2:second:Disk2:1\n"
-                                            "disk1_root = " +
-                                            (dir / "disk1").string() + "\ndisk2_root = " + (dir / "disk2").string() +
-                                            "\n");
+                                            "folder = 1:backups:Disk1:1\nfolder = 2:second:Disk2:1\n" +
+                                            testsupport::DiskRoots(dir.path()));
         ASSERT_TRUE(nas->Started());
         nas->LogInContext("admin", "pw");
         CTaskStore().CreateTaskStore();
@@ -78,7 +43,7 @@ protected:
     void TearDown() override { GetNasContext()->EndTask(); }
 
     BackupTaskInfo Task(const std::string& name, const std::string& share, const std::string& disk,
-                        std::vector<fs::path> folders)
+                        const std::vector<fs::path>& folders)
     {
         BackupTaskInfo t;
         t.taskName = name;
@@ -102,11 +67,11 @@ protected:
 TEST_F(Runs, BackupThenRestoreBothWays)
 {
     const fs::path a = dir / "home" / "Photos 'x'";
-    Put(a / "one.txt", "one");
-    Put(a / "sub dir" / "two $x.bin", std::string(70000, 'b'));
+    WriteFile(a / "one.txt", "one");
+    WriteFile(a / "sub dir" / "two $x.bin", std::string(70000, 'b'));
     fs::create_directories(a / "empty");
     const fs::path b = dir / "home" / "Music";
-    Put(b / "m.txt", "music");
+    WriteFile(b / "m.txt", "music");
     const BackupTaskInfo task = Task("Home", "backups", "Disk1", {a, b});
     const auto treeA = Tree(a), treeB = Tree(b);
 
@@ -161,8 +126,8 @@ TEST_F(Runs, BackupThenRestoreBothWays)
 TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
 {
     const fs::path a = dir / "a", b = dir / "b";
-    Put(a / "f", "a");
-    Put(b / "f", "b");
+    WriteFile(a / "f", "a");
+    WriteFile(b / "f", "b");
     const std::time_t now = platform::WallNow();
     BackupTaskInfo first = Task("First", "second", "Disk2", {a});
     BackupTaskInfo daily = Task("Daily", "backups", "Disk1", {b});
@@ -217,12 +182,12 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
 
     // More than an hour late: not backed up, but moved on.
     BackupTaskInfo late = Task("Late", "backups", "Disk1", {a});
-    late.schedules.push_back(schedule::MakeSchedule("day", "", now - 3 * 86400));
+    late.schedules.push_back(schedule::MakeSchedule("day", "", now - 3L * 86400));
     CTaskStore().SaveTasks({late});
     pass = RunDueSchedules({late}, control);
     ASSERT_EQ(pass.size(), 1u);
     EXPECT_FALSE(pass[0].ran);
-    EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 3 * 86400, 1));
+    EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 3L * 86400, 1));
     EXPECT_TRUE(boxes.Take().size() <= 1); // the failed module's rsync error line
 }
 

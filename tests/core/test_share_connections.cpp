@@ -63,13 +63,7 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     GetNasContext()->m_userLevel = "1";
     testsupport::TempDir dir;
     platform::SetDriveTablePath((dir / "drives.ini").string());
-    std::vector<std::string> boxes;
-    std::mutex lock;
-    auto oldBoxes = platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
-        std::lock_guard<std::mutex> g(lock);
-        boxes.push_back(text);
-        return platform::IDOK;
-    });
+    testsupport::Boxes boxes;
     std::vector<std::string> opened;
     platform::SetShellOpenFunction([&](const std::string& target) {
         opened.push_back(target);
@@ -89,11 +83,11 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     mediaRow.allow = "alice";
     OpenFolder(mediaRow);
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/media"});
-    EXPECT_EQ(boxes.size(), 1u); // the one-user question only
+    EXPECT_EQ(boxes.Count(), 1u); // the one-user question only
     EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
     GetNasContext()->m_userLevel = "1";
     opened.clear();
-    boxes.clear();
+    boxes.Clear();
     // bob is not on media's list; a wrong password is no login.
     EXPECT_NE(platform::WNetUseConnection(media, "bob", "builder", "Y:"), 0);
     EXPECT_NE(platform::WNetUseConnection(media, "alice", "wrong", "Y:"), 0);
@@ -123,14 +117,14 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     OpenOutcome outcome = OpenFolder(row);
     EXPECT_FALSE(outcome.refresh);
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/media"});
-    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
 
     // A further share of the device opens with the same credentials.
     opened.clear();
     outcome =
         OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
-    EXPECT_TRUE(boxes.empty()) << boxes.front();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
     EXPECT_TRUE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/crew"));
     EXPECT_EQ(platform::WNetGetUser("\\\\198.18.1.10\\crew", user), 0);
     EXPECT_EQ(user, "alice");
@@ -143,8 +137,8 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     opened.clear();
     outcome =
         OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].rfind("The samba shared folder can only be accessed by one user", 0), 0u);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.LastText().rfind("The samba shared folder can only be accessed by one user", 0), 0u);
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
     EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/share"));
     EXPECT_EQ(platform::WNetGetUser("\\\\198.18.1.10\\crew", user), 0);
@@ -157,7 +151,6 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     EXPECT_EQ(CheckConnection("alice"), kNotConnected);
 
     platform::SetShellOpenFunction({});
-    platform::SetMessageBoxHandler(oldBoxes);
     platform::SetDriveTablePath("");
 }
 

@@ -15,6 +15,7 @@
 #include "FolderSave.h"
 #include "FolderTable.h"
 #include "MessageBox.h"
+#include "MemoryMounts.h"
 #include "NasMib.h"
 #include "NetConnection.h"
 #include "SnmpHelpers.h"
@@ -46,59 +47,6 @@ const char kConfig[] = "community = c0mm\n"
                        "mib = 1.3.6.1.2.1.21.5.1.14.7 i 1\n"
                        "usb = 1:7634:120\n"
                        "usb = 2:900:100\n";
-
-struct Boxes {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    int answer = platform::IDOK;
-    platform::MessageBoxHandler old;
-    Boxes()
-    {
-        old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            std::lock_guard<std::mutex> guard(lock);
-            texts.push_back(text);
-            return answer;
-        });
-    }
-    ~Boxes() { platform::SetMessageBoxHandler(old); }
-    std::vector<std::string> Take()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return std::exchange(texts, {});
-    }
-};
-
-// Connections kept in memory: what GIO would mount.
-struct FakeMounts : platform::MountBackend {
-    std::mutex lock;
-    std::vector<std::pair<std::string, std::string>> mounted; // uri, user
-    std::vector<std::string> log;
-    int Mount(const std::string& uri, const std::string& user, const std::string&) override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        mounted.emplace_back(uri, user);
-        log.push_back("mount " + uri + " " + user);
-        return 0;
-    }
-    int Unmount(const std::string& uri) override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        log.push_back("unmount " + uri);
-        std::erase_if(mounted, [&](const auto& m) { return m.first == uri; });
-        return 0;
-    }
-    bool IsMounted(const std::string& uri) override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return std::any_of(mounted.begin(), mounted.end(), [&](const auto& m) { return m.first == uri; });
-    }
-    std::vector<std::pair<std::string, std::string>> Mounted() override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return mounted;
-    }
-    std::string LocalPath(const std::string&) override { return {}; }
-};
 
 std::vector<std::string> Texts(const FolderListing& l)
 {
@@ -160,10 +108,10 @@ protected:
     }
 
     platform::JobControl job;
-    Boxes boxes;
+    testsupport::Boxes boxes;
     std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("tolvane-folders-" + std::to_string(getpid()));
-    std::shared_ptr<FakeMounts> mounts = std::make_shared<FakeMounts>();
+    std::shared_ptr<testsupport::MemoryMounts> mounts = std::make_shared<testsupport::MemoryMounts>();
     std::shared_ptr<platform::MountBackend> oldBackend;
 };
 

@@ -45,7 +45,6 @@ TEST(TaskStore, RoundTripOfManyTasks)
     platform::ScopedTimeZone tz(kCet);
     TempDir dir;
     const fs::path folder = dir / "Fotos 2024 é日本";
-    fs::create_directories(folder);
     WriteFile(folder / "a", "12345");
     CTaskStore store((dir / "Nas_BackUp_Task.ini").string());
     store.CreateTaskStore();

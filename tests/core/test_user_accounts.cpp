@@ -29,31 +29,6 @@ using testsupport::EmulatedNas;
 
 namespace {
 
-struct Boxes {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    platform::MessageBoxHandler old;
-    Boxes()
-    {
-        old = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, unsigned) {
-            std::lock_guard<std::mutex> guard(lock);
-            texts.push_back(text);
-            return platform::IDOK;
-        });
-    }
-    ~Boxes() { platform::SetMessageBoxHandler(old); }
-    std::string Last()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return texts.empty() ? "" : texts.back();
-    }
-    void Clear()
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        texts.clear();
-    }
-};
-
 const std::string kBase = "community = c0mm\nuser = admin:secret:15\n"
                           "disk1_size = 1000:0:3\ndisk2_size = 2000:0:3\n";
 
@@ -114,7 +89,7 @@ TEST(UserForms, GoldenBodies)
 // Every refusal text at its boundary, in the order the checks run.
 TEST(UserForms, NameAndQuotaChecks)
 {
-    Boxes boxes;
+    testsupport::Boxes boxes;
     struct Case {
         int (*check)(const std::string&);
         std::string input;
@@ -145,20 +120,20 @@ TEST(UserForms, NameAndQuotaChecks)
     for (const Case& c : cases) {
         boxes.Clear();
         EXPECT_EQ(c.check(c.input), c.box.empty() ? 0 : 1) << c.input;
-        EXPECT_EQ(boxes.Last(), c.box) << c.input;
+        EXPECT_EQ(boxes.LastText(), c.box) << c.input;
     }
 
     DiskQuotaInfo disks{1000, 2000, 0};
     QuotaInput q{true, false, "4294967297", ""}; // 2^32 + 1 reads as 1 after a 32-bit wrap
     boxes.Clear();
     EXPECT_EQ(ValidateQuotas(q, disks), 1);
-    EXPECT_EQ(boxes.Last(), "Disk1 Quota out of range (1 ~ 1000).");
+    EXPECT_EQ(boxes.LastText(), "Disk1 Quota out of range (1 ~ 1000).");
     q = {true, false, "1000", "99999999999999999999999"};
     EXPECT_EQ(ValidateQuotas(q, disks), 1);
-    EXPECT_EQ(boxes.Last(), "Disk2 Quota out of range (1 ~ 2000).");
+    EXPECT_EQ(boxes.LastText(), "Disk2 Quota out of range (1 ~ 2000).");
     q = {true, false, "1x", ""};
     EXPECT_EQ(ValidateQuotas(q, disks), 1);
-    EXPECT_EQ(boxes.Last(), "Please input Disk1 quota with integer.");
+    EXPECT_EQ(boxes.LastText(), "Please input Disk1 quota with integer.");
     q = {false, false, "junk", "junk"}; // section off: not looked at
     EXPECT_EQ(ValidateQuotas(q, disks), 0);
     disks.noQuotaDisk2 = 1;
@@ -194,7 +169,7 @@ protected:
         return rows;
     }
 
-    Boxes boxes;
+    testsupport::Boxes boxes;
     std::unique_ptr<EmulatedNas> nas;
 };
 
@@ -212,8 +187,8 @@ TEST_F(Accounts, AddEditAndQuotasOfAUser)
     bob.memberGroups = {"g1", "g2", "g3"};
     bob.primaryGroup = "g2";
     bob.quota = {true, false, "100", "200"};
-    ASSERT_EQ(SaveUser(NoStop(), bob, disks), SaveOutcome::Saved) << boxes.Last();
-    EXPECT_EQ(boxes.Last(), "");
+    ASSERT_EQ(SaveUser(NoStop(), bob, disks), SaveOutcome::Saved) << boxes.LastText();
+    EXPECT_EQ(boxes.LastText(), "");
     const std::string row = "2"; // after admin
     EXPECT_EQ(Cell(nasmib::kUserName, row), "bob");
     EXPECT_EQ(Cell(nasmib::kUserPassword, row), "p%&+\xC3\xA9");
@@ -231,7 +206,7 @@ TEST_F(Accounts, AddEditAndQuotasOfAUser)
     EXPECT_EQ(Cell(nasmib::kUserLevel, "3"), "15");
 
     EXPECT_EQ(SaveUser(NoStop(), NewUser("bob", "y"), disks), SaveOutcome::Refused);
-    EXPECT_EQ(boxes.Last(), "bob have exist.");
+    EXPECT_EQ(boxes.LastText(), "bob have exist.");
 
     // Edit with the group section off: groups, level and full name stay.
     UserForm edit = NewUser("bob", "new");
@@ -269,9 +244,9 @@ TEST_F(Accounts, DeletingUsers)
     EXPECT_EQ(rows[2].ownFolders, "[docs] ");
 
     EXPECT_FALSE(DeleteUser(NoStop(), "admin", ""));
-    EXPECT_EQ(boxes.Last(), "Can not delete \"admin\".");
+    EXPECT_EQ(boxes.LastText(), "Can not delete \"admin\".");
     EXPECT_FALSE(DeleteUser(NoStop(), "dave", rows[2].ownFolders));
-    EXPECT_EQ(boxes.Last(), "Please delete the user own folder first.");
+    EXPECT_EQ(boxes.LastText(), "Please delete the user own folder first.");
 
     ASSERT_TRUE(DeleteUser(NoStop(), "carol", ""));
     EXPECT_EQ(RowStatusWrites(),
@@ -287,10 +262,10 @@ TEST_F(Accounts, AtMost512Users)
     for (int i = 2; i <= 511; ++i)
         users += "user = u" + std::to_string(i) + ":pw:1\n";
     Start(users);
-    EXPECT_EQ(SaveUser(NoStop(), NewUser("u512", "pw"), {}), SaveOutcome::Saved) << boxes.Last();
+    EXPECT_EQ(SaveUser(NoStop(), NewUser("u512", "pw"), {}), SaveOutcome::Saved) << boxes.LastText();
     EXPECT_EQ(Cell(nasmib::kUserName, "512"), "u512");
     EXPECT_EQ(SaveUser(NoStop(), NewUser("u513", "pw"), {}), SaveOutcome::Refused);
-    EXPECT_EQ(boxes.Last(), "Total user can not over 512.");
+    EXPECT_EQ(boxes.LastText(), "Total user can not over 512.");
 }
 
 TEST_F(Accounts, GroupsAndTheirQuotas)
@@ -302,7 +277,7 @@ TEST_F(Accounts, GroupsAndTheirQuotas)
     g.name = "g";
     g.members = {"u1", "u2"};
     g.quota = {true, false, "300", ""};
-    ASSERT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::Saved) << boxes.Last();
+    ASSERT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::Saved) << boxes.LastText();
     EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "g");
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1,u2");
     EXPECT_EQ(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaSize, "1") + Cell(nasmib::kQuotaType, "1"), "g3001");
@@ -311,12 +286,12 @@ TEST_F(Accounts, GroupsAndTheirQuotas)
     EXPECT_EQ(rows[0].disk1Quota, "300");
 
     EXPECT_FALSE(DeleteGroup(NoStop(), "g"));
-    EXPECT_EQ(boxes.Last(), "Please delete the group own folders first.");
+    EXPECT_EQ(boxes.LastText(), "Please delete the group own folders first.");
     EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "g");
 
     // A user of the same name (no "@") does not block.
     ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kFolderReadList, "1") + " s g,"), "OK");
-    EXPECT_TRUE(DeleteGroup(NoStop(), "g")) << boxes.Last();
+    EXPECT_TRUE(DeleteGroup(NoStop(), "g")) << boxes.LastText();
     EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "<none>");
     EXPECT_EQ(Cell(nasmib::kQuotaName, "1"), "<none>");
 }
@@ -357,7 +332,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
 
     ASSERT_EQ(nas->dev->Command("web fault noapply UserManagement"), "OK");
     EXPECT_EQ(SaveUser(NoStop(), NewUser("gina", "pw"), disks), SaveOutcome::NotConfirmed);
-    EXPECT_EQ(boxes.Last(), "Failed!");
+    EXPECT_EQ(boxes.LastText(), "Failed!");
 
     ASSERT_EQ(nas->dev->Command("web fault noapply UserGroup"), "OK");
     GroupForm g;
@@ -365,7 +340,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     g.quota = {true, false, "5", ""};
     const long before = std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10);
     EXPECT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::NotConfirmed);
-    EXPECT_EQ(boxes.Last(), "Failed!");
+    EXPECT_EQ(boxes.LastText(), "Failed!");
     EXPECT_EQ(std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10), before + 1); // no quota post
 
     ASSERT_EQ(nas->dev->Command("web fault noapply QuotaManagement"), "OK");
@@ -373,7 +348,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     edit.add = false;
     edit.quota = {true, false, "20", ""};
     EXPECT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::Saved);
-    EXPECT_EQ(boxes.Last(), "Quota setting of Disk1 failed!");
+    EXPECT_EQ(boxes.LastText(), "Quota setting of Disk1 failed!");
     EXPECT_EQ(Cell(nasmib::kQuotaSize, "4"), "10");
 
     // A device that never answers a quota post: both disks are waited for
@@ -381,7 +356,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     ASSERT_EQ(nas->dev->Command("web fault silent"), "OK");
     boxes.Clear();
     EXPECT_FALSE(SendQuotaSettings(NoStop(), "frank", kQuotaTypeUser, {true, false, "30", "40"}, disks));
-    EXPECT_EQ(boxes.texts,
+    EXPECT_EQ(boxes.Texts(),
               (std::vector<std::string>{"Quota setting of Disk1 failed!", "Quota setting of Disk2 failed!"}));
     ASSERT_EQ(nas->dev->Command("web fault none"), "OK");
 

@@ -2,16 +2,13 @@
 // manage dialog and the progress window: what they put in the task and the
 // store, with the dialogs run modally and the boxes answered by the test;
 // a real backup shown by the progress window; every control named.
-#include <QAbstractButton>
-#include <QAbstractSpinBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QProgressBar>
 #include <QtTest>
 #include <filesystem>
 
+#include "GuiTestSupport.h"
+#include "AccessibleWalk.h"
 #include "AddTaskWZ_p3.h"
 #include "BackupProgress.h"
 #include "Clock.h"
@@ -33,42 +30,7 @@ namespace fs = std::filesystem;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-namespace {
-
-// Runs dialog modally; script runs inside the modal run and must end it.
-int RunModal(Dialog& dialog, std::function<void(Dialog&)> script)
-{
-    Dialog::SetModalHook([&](Dialog& shown) {
-        if (&shown == &dialog)
-            script(shown);
-    });
-    int code = dialog.DoModal();
-    Dialog::SetModalHook({});
-    return code;
-}
-
-// Every control a user can reach or read has a name for assistive tools.
-QStringList Unnamed(QWidget* top)
-{
-    QStringList missing;
-    for (QWidget* w : top->findChildren<QWidget*>()) {
-        // The list control's inner views belong to it.
-        bool inner = false;
-        for (QWidget* p = w->parentWidget(); p && p != top; p = p->parentWidget())
-            inner = inner || qobject_cast<ListCtrl*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
-                    qobject_cast<QComboBox*>(p);
-        if (inner)
-            continue;
-        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
-                             qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<ListCtrl*>(w) ||
-                             qobject_cast<QProgressBar*>(w) || qobject_cast<QLabel*>(w) || qobject_cast<QGroupBox*>(w);
-        if (control && w->accessibleName().isEmpty())
-            missing << w->objectName();
-    }
-    return missing;
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestBackupPages : public QObject {
     Q_OBJECT
@@ -115,7 +77,7 @@ private slots:
         bool nextWhenEmpty = true;
         int rows = 0;
         int64_t total = 0;
-        int code = RunModal(page, [&](Dialog&) {
+        int code = RunScripted(page, [&] {
             ListCtrl* list = page.FolderList();
             QCOMPARE(list->GetItemText(0, 2), std::string("1 KB")); // the stored size text
             QCOMPARE(page.Total(), 100);                            // measured afresh
@@ -150,7 +112,7 @@ private slots:
         QCOMPARE(texts[2], std::string("Can't choice the root folder!!"));
         QVERIFY(CTaskWizardpage1::IsNetworkFolder("//server/share"));
         QVERIFY(!CTaskWizardpage1::IsNetworkFolder(m_dir.path().string()));
-        QCOMPARE(Unnamed(&page), QStringList());
+        QCOMPARE(testsupport::UnnamedWidgets(&page), QStringList());
     }
 
     void schedulePage()
@@ -169,7 +131,7 @@ private slots:
         CAddTaskWZ_p3 dlg;
         dlg.SetTask(&task);
         // Monthly on the 31st at 08:00, chosen after that time on 31 January: 31 March.
-        int code = RunModal(dlg, [&](Dialog&) {
+        int code = RunScripted(dlg, [&] {
             QVERIFY(!dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO)->isEnabled());
             static_cast<QAbstractButton*>(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_MONTHLY))->click();
             auto* combo = static_cast<QComboBox*>(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO));
@@ -191,7 +153,7 @@ private slots:
         // One time, answered No: the schedule stays.
         m_answer = IDNO;
         const BackupScheduleInfo before = task.schedules.front();
-        code = RunModal(dlg, [&](Dialog&) {
+        code = RunScripted(dlg, [&] {
             static_cast<QAbstractButton*>(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_ONE_TIME))->click();
             QVERIFY(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_ONE_TIME_DATE)->isVisibleTo(&dlg));
             QVERIFY(!dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO)->isVisibleTo(&dlg));
@@ -206,10 +168,10 @@ private slots:
         BackupTaskInfo unnamed;
         dlg.SetTask(&unnamed);
         const size_t boxes = m_boxes->Count();
-        RunModal(dlg, [&](Dialog&) { static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click(); });
+        RunScripted(dlg, [&] { static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click(); });
         QVERIFY(unnamed.schedules.empty());
         QCOMPARE(m_boxes->Count(), boxes);
-        QCOMPARE(Unnamed(&dlg), QStringList());
+        QCOMPARE(testsupport::UnnamedWidgets(&dlg), QStringList());
     }
 
     void scheduleManageDialog()
@@ -218,7 +180,7 @@ private slots:
         dlg.SetSelectionHandling(0);
         int comboWeekly = 0, comboMonthly = 0;
         bool comboEnabledDaily = true;
-        int code = RunModal(dlg, [&](Dialog&) {
+        int code = RunScripted(dlg, [&] {
             static_cast<QAbstractButton*>(dlg.GetDlgItem(CSchedue_manage_page::IDC_WEEKLY))->click();
             comboWeekly = dlg.DayCombo()->count();
             static_cast<QAbstractButton*>(dlg.GetDlgItem(CSchedue_manage_page::IDC_MONTHLY))->click();
@@ -233,16 +195,14 @@ private slots:
         QCOMPARE(comboWeekly, 7);
         QCOMPARE(comboMonthly, 31);
         QVERIFY(!comboEnabledDaily);
-        QCOMPARE(Unnamed(&dlg), QStringList());
+        QCOMPARE(testsupport::UnnamedWidgets(&dlg), QStringList());
     }
 
     void progressWindowShowsARealBackup()
     {
-        fs::create_directories(m_dir / "disk1");
-        fs::create_directories(m_dir / "src" / "deep");
         for (int i = 0; i < 50; ++i)
             WriteFile(m_dir / "src" / "deep" / ("f" + std::to_string(i)), std::string(1000, 'x'));
-        testsupport::EmulatedNas nas("rsync = 1\ndisk1_root = " + (m_dir / "disk1").string() + "\n");
+        testsupport::EmulatedNas nas("rsync = 1\n" + testsupport::DiskRoots(m_dir.path()));
         QVERIFY(nas.Started());
         BackupTaskInfo task;
         task.taskName = "P";
@@ -253,10 +213,10 @@ private slots:
         task.folders.push_back({"src", "", "", (m_dir / "src").string()});
 
         CBackupProgress progress;
-        QCOMPARE(Unnamed(&progress), QStringList());
+        QCOMPARE(testsupport::UnnamedWidgets(&progress), QStringList());
         std::optional<BackupRunResult> result;
         bool runningSeen = false;
-        QVERIFY(progress.StartBackup(task, platform::WallNow(), [&](BackupRunResult r) { result = r; }));
+        QVERIFY(progress.StartBackup(task, platform::WallNow(), [&](const BackupRunResult& r) { result = r; }));
         QVERIFY(progress.isVisible());
         QVERIFY(!progress.StartBackup(task, platform::WallNow(), {})); // one run at a time
         QVERIFY(QTest::qWaitFor(

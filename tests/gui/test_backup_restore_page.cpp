@@ -2,18 +2,15 @@
 // the wizard, refused while busy, backed up, restored both ways, run once on
 // a schedule and deleted; every outcome a System Log row at the main window;
 // every control named.
-#include <QAbstractButton>
-#include <QAbstractSpinBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
 
+#include "GuiTestSupport.h"
 #include "AddTaskWS_P2.h"
 #include "AddTaskWZ_P0.h"
+#include "AccessibleWalk.h"
 #include "AddTaskWZ_p3.h"
 #include "BackupProgress.h"
 #include "BackupRestorePage.h"
@@ -58,32 +55,6 @@ std::pair<int, LogRowMessage> Last(Host& host)
     return host.rows.empty() ? std::pair<int, LogRowMessage>{} : host.rows.back();
 }
 
-QStringList Unnamed(QWidget* top)
-{
-    QStringList missing;
-    for (QWidget* w : top->findChildren<QWidget*>()) {
-        bool inner = false;
-        for (QWidget* p = w->parentWidget(); p && p != top; p = p->parentWidget())
-            inner = inner || qobject_cast<ListCtrl*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
-                    qobject_cast<QComboBox*>(p);
-        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
-                             qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<ListCtrl*>(w) ||
-                             qobject_cast<QLabel*>(w) || qobject_cast<QGroupBox*>(w) || qobject_cast<QLineEdit*>(w);
-        if (!inner && control && w->accessibleName().isEmpty())
-            missing << w->objectName();
-    }
-    return missing;
-}
-
-std::vector<unsigned> Links(CBackupRestorePage& page)
-{
-    std::vector<unsigned> ids;
-    TaskPanelGroup* group = page.GetTaskPanel()->FindGroup(CBackupRestorePage::IDS_TASK_GROUP);
-    for (int i = 0; group && i < group->GetItemCount(); ++i)
-        ids.push_back(group->GetItem(i)->GetID());
-    return ids;
-}
-
 } // namespace
 
 class TestBackupRestorePage : public QObject {
@@ -93,12 +64,10 @@ private slots:
     void taskLifeOnThePage()
     {
         testsupport::TempDir dir;
-        fs::create_directories(dir / "disk1");
         fs::create_directories(dir / "program");
         GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
-        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n"
-                                     "disk1_root = " +
-                                     (dir / "disk1").string() + "\n");
+        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n" +
+                                     testsupport::DiskRoots(dir.path()));
         QVERIFY(nas.Started());
         nas.LogInContext("admin", "pw");
         const fs::path src = dir / "home" / "Photos";
@@ -161,7 +130,7 @@ private slots:
         list->SetSelectionMark(0);
         page->OnListItemSelected(0);
         using P = CBackupRestorePage;
-        QCOMPARE(Links(*page),
+        QCOMPARE(TaskLinks(*page, CBackupRestorePage::IDS_TASK_GROUP),
                  (std::vector<unsigned>{P::IDS_ADD_TASK, P::IDS_DELETE_TASK, P::IDS_EDIT_TASK, P::IDS_BACKUP_NOW,
                                         P::IDS_SCHEDULE_SETTING, P::IDS_SHOW_PROPERTY}));
         QCOMPARE(page->GetTitle(), std::string("Select Task : Mine"));
@@ -194,7 +163,7 @@ private slots:
         QVERIFY(fs::exists(Last(host).second.filePath));
         QVERIFY(page->HasBackup("Mine"));
         page->OnListItemSelected(0);
-        QCOMPARE(Links(*page).size(), size_t(8));
+        QCOMPARE(TaskLinks(*page, CBackupRestorePage::IDS_TASK_GROUP).size(), size_t(8));
 
         fs::remove_all(dir / "home");
         list->SetSelectionMark(0);
@@ -252,7 +221,7 @@ private slots:
         QStringList unnamed;
         Dialog::SetModalHook([&](Dialog& shown) {
             title = shown.windowTitle().toStdString();
-            unnamed = Unnamed(&shown);
+            unnamed = testsupport::UnnamedWidgets(&shown);
             shown.EndDialog(IDCANCEL);
         });
         list->SetSelectionMark(0);
@@ -275,7 +244,7 @@ private slots:
         QCOMPARE(page->PanelMode(), 1);
         QCOMPARE(host.rows.front().second.description, std::string("Add backup task ( Mine )."));
 
-        const QStringList pageUnnamed = Unnamed(page);
+        const QStringList pageUnnamed = testsupport::UnnamedWidgets(page);
         QVERIFY2(pageUnnamed.isEmpty(), qPrintable(pageUnnamed.join(",")));
         CFolderDialog::SetChooser(oldChooser);
         delete page;

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "GuiTestSupport.h"
 #include "TestClock.h"
 #include "DeviceInfoDlg.h"
 #include "Dialog.h"
@@ -27,12 +28,6 @@ using testbed::MibValue;
 using testbed::NasDescription;
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& done)
-{
-    // Runs the event loop until done; the bound only guards against a hang.
-    return QTest::qWaitFor(done, 60000);
-}
 
 NasDescription TwoDisksTwoSticks()
 {
@@ -54,6 +49,7 @@ std::vector<std::vector<std::string>> Rows(const CDeviceInfoDlg& dlg)
     CProgressListCtrl* list = dlg.GetStorageList();
     for (int r = 0; r < list->GetItemCount(); ++r) {
         std::vector<std::string> row;
+        row.reserve(static_cast<size_t>(list->GetColumnCount()));
         for (int c = 0; c < list->GetColumnCount(); ++c)
             row.push_back(list->GetItemText(r, c));
         rows.push_back(row);
@@ -86,18 +82,8 @@ class TestDeviceInfo : public QObject {
     int Run(CDeviceInfoDlg& dlg, const std::function<void(CDeviceInfoDlg&)>& body,
             const std::function<void(CPopDlg&)>& popupBody = {})
     {
-        Dialog::SetModalHook([&](Dialog& shown) {
-            if (&shown == &dlg) {
-                body(dlg);
-                if (dlg.isVisible()) // not closed by body
-                    dlg.EndDialog(IDOK);
-            } else if (auto* popup = dynamic_cast<CPopDlg*>(&shown); popup != nullptr && popupBody) {
-                popupBody(*popup);
-            }
-        });
-        int code = dlg.DoModal();
-        Dialog::SetModalHook({});
-        return code;
+        return RunScripted(
+            dlg, [&] { body(dlg); }, IDOK, popupBody);
     }
 
     // The pauses between busy answers (the animation pauses too).

@@ -4,6 +4,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "GuiTestSupport.h"
 #include "Clock.h"
 #include "DeviceInfoDlg.h"
 #include "Dialog.h"
@@ -18,16 +19,11 @@ using namespace platform::gui;
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done)
-{
-    // Runs the event loop until done; the bound only guards against a hang.
-    return QTest::qWaitFor(done, 60000);
-}
-
 std::vector<std::string> RowNames(const CDeviceInfoDlg& dlg)
 {
     std::vector<std::string> names;
     CProgressListCtrl* list = dlg.GetStorageList();
+    names.reserve(static_cast<size_t>(list->GetItemCount()));
     for (int r = 0; r < list->GetItemCount(); ++r)
         names.push_back(list->GetItemText(r, 0));
     return names;

@@ -3,6 +3,7 @@
 // remembered logins and the failure messages.
 #include <QtTest>
 
+#include "GuiTestSupport.h"
 #include "Clock.h"
 
 #include <QApplication>
@@ -114,6 +115,21 @@ void ClickRow(CDiscoverNasDlg& dlg, int row)
 
 void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
 
+// The first device chosen and OK pressed: the login form.
+void OpenFirst(CDiscoverNasDlg& dlg)
+{
+    ClickRow(dlg, 0);
+    Click(Ok(dlg));
+}
+
+// The login form filled in and OK pressed.
+void SignIn(CDiscoverNasDlg& dlg, const QString& user, const QString& password)
+{
+    Edit(dlg, CDiscoverNasDlg::IDC_USER)->setText(user);
+    Edit(dlg, CDiscoverNasDlg::IDC_PASSWORD)->setText(password);
+    Click(Ok(dlg));
+}
+
 // Types into an address field the way a user does (key presses and releases).
 void TypeAddress(CDiscoverNasDlg& dlg, int id, const QString& text)
 {
@@ -128,25 +144,8 @@ void TypeAddress(CDiscoverNasDlg& dlg, int id, const QString& text)
 int Run(CDiscoverNasDlg& dlg, const std::function<void(CDiscoverNasDlg&)>& script, bool* scriptRan = nullptr,
         const std::function<void(CPopDlg&)>& popupScript = {})
 {
-    bool ran = false;
-    Dialog::SetModalHook([&](Dialog& d) {
-        if (auto* popup = dynamic_cast<CPopDlg*>(&d)) {
-            if (popupScript)
-                popupScript(*popup);
-            return;
-        }
-        if (&d != &dlg || ran)
-            return;
-        ran = true;
-        script(dlg);
-        if (dlg.isVisible())
-            dlg.EndDialog(kScriptEnded);
-    });
-    int code = dlg.DoModal();
-    Dialog::SetModalHook({});
-    if (scriptRan)
-        *scriptRan = ran;
-    return code;
+    return RunScripted(
+        dlg, [&] { script(dlg); }, kScriptEnded, popupScript, scriptRan);
 }
 
 // A device row's state as tooltip and accessible description say it.
@@ -164,14 +163,6 @@ std::vector<std::string> Texts(const MessageBoxRecorder& boxes)
     for (const RecordedBox& b : boxes.Boxes())
         out.push_back(b.text);
     return out;
-}
-
-std::string IniValue(const std::string& section, const std::string& key)
-{
-    char buf[256] = {};
-    platform::GetPrivateProfileString(section.c_str(), key.c_str(), "", buf, sizeof buf,
-                                      GetNasContext()->IniPath().c_str());
-    return buf;
 }
 
 // A context that already holds another login, to see that failures keep it.
@@ -358,8 +349,7 @@ private slots:
         MessageBoxRecorder yes([](const RecordedBox&) { return platform::IDYES; });
         CDiscoverNasDlg again(0);
         code = Run(again, [](CDiscoverNasDlg& d) {
-            ClickRow(d, 0);
-            Click(Ok(d));
+            OpenFirst(d);
             QCOMPARE(d.GetMode(), 2);
             QCOMPARE(Edit(d, CDiscoverNasDlg::IDC_USER)->text(), QString("admin"));
             QVERIFY(Edit(d, CDiscoverNasDlg::IDC_USER)->isReadOnly());
@@ -378,11 +368,8 @@ private slots:
         MessageBoxRecorder boxes;
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
-            ClickRow(d, 0);
-            Click(Ok(d));
-            Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
-            Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("wrong");
-            Click(Ok(d));
+            OpenFirst(d);
+            SignIn(d, "admin", "wrong");
             QCOMPARE(d.GetMode(), 2);
             QCOMPARE(boxes.LastText(), std::string(kText716));
             QCOMPARE(boxes.Boxes().back().style, unsigned(platform::MB_ICONERROR));
@@ -398,9 +385,7 @@ private slots:
             QCOMPARE(rig.Requests(4), 1);
 
             // A plain user with a wrong password goes through the user login.
-            Edit(d, CDiscoverNasDlg::IDC_USER)->setText("alice");
-            Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
-            Click(Ok(d));
+            SignIn(d, "alice", "secret");
             QCOMPARE(boxes.LastText(), std::string(kText716));
             QCOMPARE(rig.Requests(10), 1);
             ExpectOldLogin();
@@ -433,12 +418,9 @@ private slots:
         MessageBoxRecorder boxes;
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
-            ClickRow(d, 0);
-            Click(Ok(d));
+            OpenFirst(d);
             QVERIFY(rig.dev->Ok("fault silent on"));
-            Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
-            Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
-            Click(Ok(d));
+            SignIn(d, "admin", "secret");
             QCOMPARE(boxes.LastText(), std::string(kText715));
             QCOMPARE(boxes.Boxes().back().style, unsigned(platform::MB_ICONERROR));
             QCOMPARE(d.GetMode(), 2);
@@ -486,30 +468,22 @@ private slots:
         MessageBoxRecorder boxes;
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
-            ClickRow(d, 0);
-            Click(Ok(d));
-            Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
-            Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
-            Click(Ok(d));
+            OpenFirst(d);
+            SignIn(d, "admin", "secret");
             QCOMPARE(boxes.LastText(), std::string("Please upgrade NAS firmware, this is old version."));
             QCOMPARE(d.GetMode(), 1); // back to the list
             ExpectOldLogin();
 
             rig.SetFirmware("");
-            ClickRow(d, 0);
-            Click(Ok(d));
-            Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
-            Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
-            Click(Ok(d));
+            OpenFirst(d);
+            SignIn(d, "admin", "secret");
             QCOMPARE(boxes.LastText(), std::string("NAS is not ready, try again later."));
             QCOMPARE(d.GetMode(), 1);
             ExpectOldLogin();
 
             rig.SetFirmware("2.00.00");
             Click(Ok(d));
-            Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
-            Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
-            Click(Ok(d));
+            SignIn(d, "admin", "secret");
         });
         QCOMPARE(code, int(platform::IDOK));
         QCOMPARE(boxes.Count(), size_t(2));
@@ -525,8 +499,7 @@ private slots:
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
             QCOMPARE(d.GetRowImage(0), int(CDiscoverNasDlg::IMAGE_OTHER_SUBNET));
-            ClickRow(d, 0);
-            Click(Ok(d));
+            OpenFirst(d);
             QCOMPARE(boxes.Count(), size_t(1));
             QCOMPARE(boxes.Boxes()[0].caption, std::string("The NAS is under different subnet with yours"));
             QCOMPARE(boxes.Boxes()[0].text,
@@ -582,8 +555,7 @@ private slots:
         platform::WritePrivateProfileString(kMacText, "password", Base64Encode(std::string("secret")).c_str(), ini);
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
-            ClickRow(d, 0);
-            Click(Ok(d));
+            OpenFirst(d);
             QCOMPARE(boxes.Count(), size_t(0));
             QCOMPARE(d.GetMode(), 2);
             QVERIFY(Ok(d)->isEnabled());
@@ -641,8 +613,7 @@ private slots:
             [](const RecordedBox& b) { return b.style & platform::MB_YESNO ? platform::IDYES : platform::IDOK; });
         CDiscoverNasDlg dlg(0);
         int code = Run(dlg, [&](CDiscoverNasDlg& d) {
-            ClickRow(d, 0);
-            Click(Ok(d));
+            OpenFirst(d);
             Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
             Click(Ok(d));
             QCOMPARE(d.GetMode(), 3);
@@ -679,8 +650,7 @@ private slots:
         MessageBoxRecorder no([](const RecordedBox&) { return platform::IDNO; });
         CDiscoverNasDlg again(0);
         code = Run(again, [](CDiscoverNasDlg& d) {
-            ClickRow(d, 0);
-            Click(Ok(d));
+            OpenFirst(d);
             QCOMPARE(d.GetMode(), 1);
         });
         QCOMPARE(code, kScriptEnded);
@@ -708,9 +678,7 @@ private slots:
             QCOMPARE(d.GetRowCount(), 0);
             QVERIFY(Edit(d, CDiscoverNasDlg::IDC_USER)->text().isEmpty());
             QCOMPARE(Item<QLabel>(d, CDiscoverNasDlg::IDC_NAME_TEXT)->text(), QString("NAS-SEVEN"));
-            Edit(d, CDiscoverNasDlg::IDC_USER)->setText("alice");
-            Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("wonder");
-            Click(Ok(d));
+            SignIn(d, "alice", "wonder");
         });
         QCOMPARE(code, int(platform::IDOK));
         QCOMPARE(boxes.Count(), size_t(0));
@@ -776,8 +744,7 @@ private slots:
         int code = Run(
             dlg,
             [&](CDiscoverNasDlg& d) {
-                ClickRow(d, 0);
-                Click(Ok(d));
+                OpenFirst(d);
                 Edit(d, CDiscoverNasDlg::IDC_USER)->setText("admin");
                 Edit(d, CDiscoverNasDlg::IDC_PASSWORD)->setText("secret");
                 workersBefore = d.GetWorkerCount();

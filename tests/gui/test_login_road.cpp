@@ -18,6 +18,8 @@
 #include <sys/stat.h>
 #include <typeinfo>
 
+#include "GuiTestSupport.h"
+#include "BarCommands.h"
 #include "BackupRestorePage.h"
 #include "Clock.h"
 #include "CommandBars.h"
@@ -54,33 +56,6 @@ void Remember(const std::string& user, const std::string& password)
     platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
     platform::WritePrivateProfileString(kMacText, "user", user.c_str(), ini);
     platform::WritePrivateProfileString(kMacText, "password", Base64Encode(password).c_str(), ini);
-}
-
-std::vector<unsigned> ToolCommands(QToolBar* bar)
-{
-    std::vector<unsigned> ids;
-    if (bar != nullptr)
-        for (QAction* a : bar->actions())
-            if (!a->isSeparator())
-                ids.push_back(a->data().toUInt());
-    return ids;
-}
-
-std::vector<unsigned> MenuCommands(QMenuBar* bar)
-{
-    std::vector<unsigned> ids;
-    if (bar != nullptr)
-        for (QAction* top : bar->actions())
-            if (top->menu() != nullptr)
-                for (QAction* a : top->menu()->actions())
-                    if (!a->isSeparator())
-                        ids.push_back(a->data().toUInt());
-    return ids;
-}
-
-std::string IniValue(const std::string& section, const std::string& key)
-{
-    return platform::GetPrivateProfileString(section.c_str(), key.c_str(), "", GetNasContext()->IniPath());
 }
 
 // The administrator login requests (op 4) the device received, and the

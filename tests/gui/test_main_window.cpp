@@ -8,8 +8,10 @@
 #include <QToolBar>
 #include <QtTest>
 #include <cstring>
+#include <optional>
 #include <thread>
 
+#include "BarCommands.h"
 #include "AboutDlg.h"
 #include "Application.h"
 #include "BackupTask.h"
@@ -140,26 +142,6 @@ std::vector<std::string> MenuTitles(QMenuBar* bar)
     return titles;
 }
 
-std::vector<unsigned> MenuCommands(QMenuBar* bar)
-{
-    std::vector<unsigned> ids;
-    for (QAction* top : bar->actions())
-        if (top->menu() != nullptr)
-            for (QAction* a : top->menu()->actions())
-                if (!a->isSeparator())
-                    ids.push_back(a->data().toUInt());
-    return ids;
-}
-
-std::vector<unsigned> ToolCommands(QToolBar* bar)
-{
-    std::vector<unsigned> ids;
-    for (QAction* a : bar->actions())
-        if (!a->isSeparator())
-            ids.push_back(a->data().toUInt());
-    return ids;
-}
-
 const std::vector<unsigned> kAdminMenu = {40006, 40007, 40030, 57665, 40008, 40021, 40010, 40027, 40012, 57664};
 const std::vector<unsigned> kUserMenu = {40006, 40030, 57665, 40008, 40021, 40010, 40027, 57664};
 const std::vector<unsigned> kAdminTools = {40006, 40007, 40010, 40008, 40021, 40012, 40030, 40027};
@@ -195,7 +177,9 @@ class TestMainWindowSuite : public QObject {
     Q_OBJECT
     std::unique_ptr<SnmpTestAgent> m_agent;
     std::unique_ptr<testsupport::InstantPauses> m_pauses;
-    testsupport::TempDir m_dir; // the login memory of these tests
+    testsupport::TempDir m_dir;              // the login memory of these tests
+    std::optional<LoginRoad> road;           // each test's stand-in dialogs
+    std::optional<MessageBoxRecorder> boxes; // and its boxes
 
 private slots:
     void initTestCase() { GetNasContext()->SetIniPath((m_dir / "quom.ini").string()); }
@@ -206,27 +190,29 @@ private slots:
         m_pauses = std::make_unique<testsupport::InstantPauses>();
         m_agent->PointContext();
         g_community = m_agent->Community();
+        road.emplace();
+        boxes.emplace();
     }
     void cleanup()
     {
+        boxes.reset();
+        road.reset();
         m_pauses.reset();
         m_agent.reset();
     }
 
     void administratorGetsTheFullBarsTitleAndTheShareFolderPage()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         // The privilege read runs on the worker behind a busy popup over the window.
         PopupWatch popups(dlg);
         QVERIFY(dlg.OnInitDialog());
         QCOMPARE(popups.count, 1);
         // Start-up mode, the main window as parent, then the setup dialog.
-        QCOMPARE(road.modes, std::vector<int>{DISCOVER_START_UP});
-        QCOMPARE(road.parents.front(), static_cast<QWidget*>(&dlg));
-        QCOMPARE(road.setups, 1);
-        QCOMPARE(boxes.Count(), size_t(0));
+        QCOMPARE(road->modes, std::vector<int>{DISCOVER_START_UP});
+        QCOMPARE(road->parents.front(), static_cast<QWidget*>(&dlg));
+        QCOMPARE(road->setups, 1);
+        QCOMPARE(boxes->Count(), size_t(0));
         // The road began with the login memory, which it created.
         QVERIFY(std::filesystem::exists(m_dir / "quom.ini"));
 
@@ -260,9 +246,9 @@ private slots:
     void onlyPrivilegeFifteenExactlyIsAnAdministrator()
     {
         for (const char* user : {"bob", "eve"}) {
-            LoginRoad road;
-            road.nextUser = user;
-            MessageBoxRecorder boxes;
+            road.emplace();
+            boxes.emplace();
+            road->nextUser = user;
             TestMainWindow dlg;
             QVERIFY(dlg.OnInitDialog());
             QCOMPARE(GetNasContext()->m_userLevel, std::string(user == std::string("bob") ? "1" : "150"));
@@ -273,19 +259,19 @@ private slots:
             QCOMPARE(dlg.windowTitle(), QString("NAS1-127.0.0.1 User:") + user);
             // The refusal of User Management for anyone but an administrator.
             dlg.OnCommand(ID_USER_MANAGEMENT);
-            QCOMPARE(boxes.LastText(), std::string("Only admin can management user"));
+            QCOMPARE(boxes->LastText(), std::string("Only admin can management user"));
         }
     }
 
     void cancelledDiscoveryOrSetupAtStartUpEndsBeforeTheWindowShows()
     {
         for (int cancelAt : {0, 1}) {
-            LoginRoad road;
-            (cancelAt == 0 ? road.discoverAnswer : road.setupAnswer) = IDCANCEL;
+            road.emplace();
+            (cancelAt == 0 ? road->discoverAnswer : road->setupAnswer) = IDCANCEL;
             TestMainWindow dlg;
             QCOMPARE(dlg.DoModal(), int(IDCANCEL));
             QVERIFY(!dlg.isVisible());
-            QCOMPARE(road.setups, cancelAt);
+            QCOMPARE(road->setups, cancelAt);
             QVERIFY(dlg.GetCommandBars() == nullptr);
             QVERIFY(dlg.GetPages().empty());
         }
@@ -293,16 +279,14 @@ private slots:
 
     void switchingUserAndAdministratorRebuildsTheBarsAndRefreshesThePages()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         QCOMPARE(ToolCommands(dlg.GetToolBar()), kAdminTools);
 
-        road.nextUser = "bob";
+        road->nextUser = "bob";
         dlg.OnCommand(ID_CHANGE_USER);
-        QCOMPARE(road.modes.back(), int(DISCOVER_CHANGE_USER));
-        QCOMPARE(road.setups, 2);
+        QCOMPARE(road->modes.back(), int(DISCOVER_CHANGE_USER));
+        QCOMPARE(road->setups, 2);
         QCOMPARE(MenuCommands(dlg.GetCommandBars()->GetMenuBar()), kUserMenu);
         QCOMPARE(ToolCommands(dlg.GetToolBar()), kUserTools);
         QCOMPARE(dlg.GetCommandBars()->GetToolBars().size(), size_t(1));
@@ -310,31 +294,29 @@ private slots:
         for (TestPage* p : {dlg.logPage, dlg.backupPage, dlg.sharePage})
             QCOMPARE(p->refreshes, 1);
 
-        road.nextUser = "admin";
+        road->nextUser = "admin";
         dlg.OnCommand(ID_ATTACH_OTHER_NAS);
-        QCOMPARE(road.modes.back(), int(DISCOVER_ATTACH_OTHER));
+        QCOMPARE(road->modes.back(), int(DISCOVER_ATTACH_OTHER));
         QCOMPARE(MenuCommands(dlg.GetCommandBars()->GetMenuBar()), kAdminMenu);
         QCOMPARE(ToolCommands(dlg.GetToolBar()), kAdminTools);
         QCOMPARE(dlg.windowTitle(), QString("NAS1-127.0.0.1 User:admin"));
         QCOMPARE(dlg.sharePage->refreshes, 2);
-        QCOMPARE(boxes.Count(), size_t(0));
+        QCOMPARE(boxes->Count(), size_t(0));
     }
 
     void cancelledChangeUserChangesNothing()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         QMenuBar* menu = dlg.GetCommandBars()->GetMenuBar();
         QToolBar* tools = dlg.GetToolBar();
         const uint64_t requests = m_agent->agent.RequestCount();
 
-        road.discoverAnswer = IDCANCEL;
+        road->discoverAnswer = IDCANCEL;
         dlg.OnCommand(ID_CHANGE_USER);
         dlg.OnCommand(ID_ATTACH_OTHER_NAS);
-        QCOMPARE(road.modes, (std::vector<int>{DISCOVER_START_UP, DISCOVER_CHANGE_USER, DISCOVER_ATTACH_OTHER}));
-        QCOMPARE(road.setups, 1);
+        QCOMPARE(road->modes, (std::vector<int>{DISCOVER_START_UP, DISCOVER_CHANGE_USER, DISCOVER_ATTACH_OTHER}));
+        QCOMPARE(road->setups, 1);
         // Same bars, same title and privilege, no device traffic, no refresh.
         QCOMPARE(dlg.GetCommandBars()->GetMenuBar(), menu);
         QCOMPARE(dlg.GetToolBar(), tools);
@@ -342,13 +324,11 @@ private slots:
         QCOMPARE(GetNasContext()->m_userLevel, std::string("15"));
         QCOMPARE(m_agent->agent.RequestCount(), requests);
         QCOMPARE(dlg.sharePage->refreshes, 0);
-        QCOMPARE(boxes.Count(), size_t(0));
+        QCOMPARE(boxes->Count(), size_t(0));
     }
 
     void cancelledSetupInTheReLoginRoadEndsTheProgram()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         bool stillRunningAfterKeys = false;
         WhenShown(dlg, [&] {
@@ -359,19 +339,18 @@ private slots:
             QApplication::sendEvent(&dlg, &enter);
             QTimer::singleShot(0, &dlg, [&] {
                 stillRunningAfterKeys = dlg.isVisible() && dlg.IsWindow();
-                road.setupAnswer = IDCANCEL;
+                road->setupAnswer = IDCANCEL;
                 dlg.OnCommand(ID_CHANGE_USER);
             });
         });
         QCOMPARE(dlg.DoModal(), 0);
         QVERIFY(stillRunningAfterKeys);
-        QCOMPARE(road.setups, 2);
+        QCOMPARE(road->setups, 2);
         QVERIFY(!dlg.isVisible());
     }
 
     void exitEndsTheRunAndTheCaptionCloseHidesInstead()
     {
-        LoginRoad road;
         TestMainWindow dlg;
         bool shownMaximized = false, hidden = false, stillRunning = false;
         // Runs after the window's own maximise request.
@@ -394,7 +373,6 @@ private slots:
 
     void trayHidesAndRestoresMaximised()
     {
-        LoginRoad road;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         dlg.show();
@@ -433,7 +411,6 @@ private slots:
 
     void systemLogRowsGoToTheLogPage()
     {
-        LoginRoad road;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         ListCtrl* list = dlg.logPage->GetListCtrl();
@@ -464,7 +441,6 @@ private slots:
 
     void systemLogRowsWithoutALogPageAreDropped()
     {
-        LoginRoad road;
         TestMainWindow dlg;
         dlg.withPages = false;
         QVERIFY(dlg.OnInitDialog());
@@ -475,7 +451,6 @@ private slots:
 
     void showingTheVisiblePageAgainDoesNothing()
     {
-        LoginRoad road;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         dlg.OnCommand(ID_VIEW_SYSTEM_LOG);
@@ -496,7 +471,6 @@ private slots:
 
     void pagesFollowTheWindowAndTheToolbar()
     {
-        LoginRoad road;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         dlg.show();
@@ -524,8 +498,6 @@ private slots:
 
     void failedPrivilegeReadClearsTheOldPrivilege()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         QCOMPARE(GetNasContext()->m_userLevel, std::string("15"));
@@ -533,9 +505,9 @@ private slots:
 
         // The device does not answer for the level column.
         m_agent->agent.AddNoSuchNamePrefix(nasmib::kUserLevel);
-        road.nextUser = "bob";
+        road->nextUser = "bob";
         dlg.OnCommand(ID_CHANGE_USER);
-        QCOMPARE(boxes.LastText(), std::string("Timeout"));
+        QCOMPARE(boxes->LastText(), std::string("Timeout"));
         QCOMPARE(GetNasContext()->m_userLevel, std::string(""));
         QVERIFY(!GetNasContext()->IsAdministrator());
         QVERIFY(dlg.GetCommandBars()->GetMenuBar() == nullptr);
@@ -544,29 +516,27 @@ private slots:
         QCOMPARE(dlg.sharePage->refreshes, 0);
         // Which also keeps User Management shut.
         dlg.OnUserManagement();
-        QCOMPARE(boxes.LastText(), std::string("Only admin can management user"));
+        QCOMPARE(boxes->LastText(), std::string("Only admin can management user"));
 
         // A user the device does not list has no privilege to read either.
         m_agent->agent.ClearFaults();
-        boxes.Clear();
-        road.nextUser = "ghost";
+        boxes->Clear();
+        road->nextUser = "ghost";
         dlg.OnCommand(ID_CHANGE_USER);
-        QCOMPARE(boxes.LastText(), std::string("Timeout"));
+        QCOMPARE(boxes->LastText(), std::string("Timeout"));
         QCOMPARE(GetNasContext()->m_userLevel, std::string(""));
 
         // The user-name column cannot be read at all.
         m_agent->agent.AddNoSuchNamePrefix(nasmib::kUserName);
-        boxes.Clear();
-        road.nextUser = "admin";
+        boxes->Clear();
+        road->nextUser = "admin";
         dlg.OnCommand(ID_CHANGE_USER);
-        QCOMPARE(boxes.LastText(), std::string("Timeout"));
+        QCOMPARE(boxes->LastText(), std::string("Timeout"));
         QCOMPARE(GetNasContext()->m_userLevel, std::string(""));
     }
 
     void deviceSettingOpensTheWebPageOnlyWithAPort()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         std::vector<std::string> opened;
@@ -578,43 +548,39 @@ private slots:
         m_agent->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(8080));
         dlg.OnCommand(ID_DEVICE_SETTING);
         QCOMPARE(opened, std::vector<std::string>{"http://127.0.0.1:8080"});
-        QCOMPARE(boxes.Count(), size_t(0));
+        QCOMPARE(boxes->Count(), size_t(0));
 
         // A port the device cannot have is no port: no "http://ip:-1".
         m_agent->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(0));
         dlg.OnCommand(ID_DEVICE_SETTING);
         QCOMPARE(opened.size(), size_t(1));
-        QCOMPARE(boxes.LastText(), LoadString(715));
-        QCOMPARE(boxes.Boxes().back().style & platform::MB_ICONMASK, unsigned(platform::MB_ICONHAND));
+        QCOMPARE(boxes->LastText(), LoadString(715));
+        QCOMPARE(boxes->Boxes().back().style & platform::MB_ICONMASK, unsigned(platform::MB_ICONHAND));
 
         // The device refuses the object (noSuchName, status 2): busy.
         m_agent->agent.AddNoSuchNamePrefix(nasmib::kWebPort);
         dlg.OnCommand(ID_DEVICE_SETTING);
         QCOMPARE(opened.size(), size_t(1));
-        QCOMPARE(boxes.LastText(), std::string("NAS is busy"));
+        QCOMPARE(boxes->LastText(), std::string("NAS is busy"));
         platform::SetShellOpenFunction(old);
     }
 
     void workersGetBoxesThroughTheMainWindow()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         SetMainWindow(&dlg);
         std::thread worker([] { PostMessageBox("Disk full", platform::MB_OK | platform::MB_ICONWARNING); });
-        QTRY_COMPARE(boxes.Count(), size_t(1));
+        QTRY_COMPARE(boxes->Count(), size_t(1));
         worker.join();
         SetMainWindow(nullptr);
-        QCOMPARE(boxes.Boxes()[0].text, std::string("Disk full"));
-        QCOMPARE(boxes.Boxes()[0].style, unsigned(platform::MB_OK | platform::MB_ICONWARNING));
-        QVERIFY(boxes.Boxes()[0].onGuiThread);
+        QCOMPARE(boxes->Boxes()[0].text, std::string("Disk full"));
+        QCOMPARE(boxes->Boxes()[0].style, unsigned(platform::MB_OK | platform::MB_ICONWARNING));
+        QVERIFY(boxes->Boxes()[0].onGuiThread);
     }
 
     void userManagementOpensItsDialogForAnAdministrator()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         bool opened = false;
@@ -631,8 +597,6 @@ private slots:
 
     void deviceInformationOpensItsDialogWithoutAParent()
     {
-        LoginRoad road;
-        MessageBoxRecorder boxes;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         bool info = false;
@@ -652,7 +616,6 @@ private slots:
 
     void aboutBox()
     {
-        LoginRoad road;
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         QString caption, version;

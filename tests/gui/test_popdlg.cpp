@@ -4,6 +4,7 @@
 #include <fstream>
 #include <thread>
 
+#include "GuiTestSupport.h"
 #include "AVICtrl.h"
 #include "TestClock.h"
 #include "Dialog.h"
@@ -14,12 +15,6 @@ using namespace platform::gui;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& done)
-{
-    // Runs the event loop until done; the bound only guards against a hang.
-    return QTest::qWaitFor(done, 60000);
-}
 
 std::vector<fs::path> AviTempFiles(const fs::path& folder)
 {
@@ -235,7 +230,7 @@ private slots:
         QCOMPARE(avi.GetTransparentColour(), RGB(0, 255, 0));
 
         // A broken clip leaves the control closed.
-        testsupport::WriteFile(m_tmp->path() / "bad.avi", "RIFF\x04\0\0\0AVI ");
+        testsupport::WriteFile(m_tmp->path() / "bad.avi", std::string("RIFF\x04\0\0\0AVI ", 12));
         QCOMPARE(avi.Open((m_tmp->path() / "bad.avi").string(), AVC_AUTOPLAY, 0), AVIERR_BADFORMAT);
         QVERIFY(!avi.IsOpen());
         QVERIFY(!avi.IsPlaying());

@@ -19,6 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "GuiTestSupport.h"
 #include "TestClock.h"
 #include "Dialog.h"
 #include "FormParser.h"
@@ -26,6 +27,7 @@
 #include "MessageBoxes.h"
 #include "NasMib.h"
 #include "SetupWizardDlg.h"
+#include "WizardControls.h"
 #include "SnmpHelpers.h"
 #include "SnmpTestAgent.h"
 #include "SocketError.h"
@@ -37,13 +39,13 @@ TOLVANE_PRIVATE_NETWORK();
 using namespace platform::gui;
 namespace fs = std::filesystem;
 
+using testsupport::Ip;
+
 namespace {
 
 constexpr char kDeviceMac[] = "02:00:00:00:07:01";
 constexpr char kDeviceIp[] = "198.18.7.10";
 constexpr char kPcIp[] = "198.18.7.1";
-
-bool WaitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 60000); }
 
 // A web server that answers each request once it has read it whole and keeps
 // every connection's bytes (up to the client's close).
@@ -60,7 +62,7 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        (void)::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::listen(m_fd, 16);
         socklen_t len = sizeof a;
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -184,25 +186,6 @@ private:
     std::vector<std::string> m_requests;
 };
 
-uint32_t Ip(const char* text)
-{
-    uint32_t ip = 0;
-    StringToIp(text, ip);
-    return ip;
-}
-
-std::string LabelText(CSetupWizardDlg& d, int id)
-{
-    QWidget* w = d.GetDlgItem(id);
-    if (auto* label = qobject_cast<QLabel*>(w))
-        return label->text().toStdString();
-    if (auto* button = qobject_cast<QPushButton*>(w))
-        return button->text().toStdString();
-    return "<none>";
-}
-
-QPushButton* Button(CSetupWizardDlg& d, int id) { return qobject_cast<QPushButton*>(d.GetDlgItem(id)); }
-
 // Next is back, with that caption, and no worker runs.
 bool WaitForNext(CSetupWizardDlg& d, const char* caption)
 {
@@ -210,15 +193,6 @@ bool WaitForNext(CSetupWizardDlg& d, const char* caption)
         return !d.IsWorkerRunning() && Button(d, IDC_SETUP_NEXT)->isEnabled() &&
                LabelText(d, IDC_SETUP_NEXT) == caption;
     });
-}
-
-std::string RandomBytes(size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(gen() & 0xFF);
-    return bytes;
 }
 
 std::string ExpectedStep2(const std::string& authorization)
@@ -309,6 +283,26 @@ class TestSetupWizard : public QObject {
         return code;
     }
 
+    // Next, then Cancel once Retry is offered: the run's code, the prompt
+    // at Retry and whether Cancel was enabled there.
+    struct Retry {
+        int code = 0;
+        std::string prompt;
+        bool cancelEnabled = false;
+    };
+    Retry NextUntilRetry()
+    {
+        Retry r;
+        r.code = Run([&](CSetupWizardDlg& d) {
+            Button(d, IDC_SETUP_NEXT)->click();
+            QVERIFY(WaitForNext(d, "Retry"));
+            r.prompt = LabelText(d, IDC_SETUP_PROMPT);
+            r.cancelEnabled = Button(d, IDC_SETUP_CANCEL)->isEnabled();
+            Button(d, IDC_SETUP_CANCEL)->click();
+        });
+        return r;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -362,7 +356,7 @@ private slots:
         const std::string header = RemoteInstallPartHeader();
         const std::string closing = RemoteInstallClosingPart();
         for (size_t size : {CDiskSetup::kPacketSize - header.size(), size_t(0), size_t(7000)}) {
-            const std::string bytes = RandomBytes(size, static_cast<unsigned>(size));
+            const std::string bytes = testsupport::RandomBytes(size, static_cast<unsigned>(size));
             testsupport::WriteFile(m_dir->path() / "pkg", bytes);
             std::FILE* file = std::fopen((m_dir->path() / "pkg").c_str(), "rb");
             QVERIFY(file != nullptr);
@@ -398,7 +392,7 @@ private slots:
 
     void uploadBodyStopsOnReadAndSendFailures()
     {
-        testsupport::WriteFile(m_dir->path() / "pkg", RandomBytes(3000, 1));
+        testsupport::WriteFile(m_dir->path() / "pkg", testsupport::RandomBytes(3000, 1));
         std::FILE* file = std::fopen((m_dir->path() / "pkg").c_str(), "rb");
         QVERIFY(file != nullptr);
         // The file turns out shorter than its size said.
@@ -471,7 +465,7 @@ private slots:
     void raid1Ext3FormatsThenInstalls()
     {
         Device(-2, -2);
-        const std::string package = RandomBytes(10000, 42);
+        const std::string package = testsupport::RandomBytes(10000, 42);
         testsupport::WriteFile(m_dir->path() / "default_remote_package.bin", package);
         QVERIFY(m_udp->Ok("set progress 1:50:100,3:3000000000:3000000000,5:9:0,2:0:0,0:0:0"));
         QVERIFY(m_udp->Ok("set install_status 1,1,0"));
@@ -599,18 +593,10 @@ private slots:
                                                                  : std::string("HTTP/1.1 200 OK");
         });
         MessageBoxRecorder boxes;
-        std::string prompt;
-        bool cancelEnabled = false;
-        int code = Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            prompt = LabelText(d, IDC_SETUP_PROMPT);
-            cancelEnabled = Button(d, IDC_SETUP_CANCEL)->isEnabled();
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(code, int(platform::IDCANCEL));
-        QCOMPARE(prompt, std::string("Click \"Retry\" button to format again."));
-        QVERIFY(cancelEnabled);
+        const Retry r = NextUntilRetry();
+        QCOMPARE(r.code, int(platform::IDCANCEL));
+        QCOMPARE(r.prompt, std::string("Click \"Retry\" button to format again."));
+        QVERIFY(r.cancelEnabled);
         QCOMPARE(boxes.Count(), size_t(2));
         QVERIFY(boxes.Boxes()[1].text.rfind("send http header Fail!!\nError code: ", 0) == 0);
         QCOMPARE(boxes.Boxes()[1].style & platform::MB_ICONMASK, unsigned(platform::MB_ICONERROR));
@@ -664,33 +650,20 @@ private slots:
         Device(-2, 2);
         QVERIFY(m_udp->Ok("set progress 1:50:100"));
         MessageBoxRecorder boxes;
-        std::string prompt;
         const int64_t start = platform::TickMs();
-        Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            prompt = LabelText(d, IDC_SETUP_PROMPT);
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(prompt, std::string("Click \"Retry\" button to format again."));
+        QCOMPARE(NextUntilRetry().prompt, std::string("Click \"Retry\" button to format again."));
         QCOMPARE(boxes.LastText(), std::string("discover timeout"));
-        QVERIFY(platform::TickMs() - start >= 30 * 60 * 1000);
+        QVERIFY(platform::TickMs() - start >= int64_t{30} * 60 * 1000);
 
         // The package "still being checked" for ever: after 15 minutes, Retry.
         Device(1, 0);
-        testsupport::WriteFile("default_remote_package.bin", RandomBytes(100, 8));
+        testsupport::WriteFile("default_remote_package.bin", testsupport::RandomBytes(100, 8));
         QVERIFY(m_udp->Ok("set install_status 1"));
         boxes.Clear();
         const int64_t installStart = platform::TickMs();
-        Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            prompt = LabelText(d, IDC_SETUP_PROMPT);
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(prompt, std::string("Click \"Retry\" button to install again."));
+        QCOMPARE(NextUntilRetry().prompt, std::string("Click \"Retry\" button to install again."));
         QCOMPARE(boxes.LastText(), std::string("Could not receive the response form NAS."));
-        QVERIFY(platform::TickMs() - installStart >= 15 * 60 * 1000);
+        QVERIFY(platform::TickMs() - installStart >= int64_t{15} * 60 * 1000);
     }
 
     void refusedConnectionShowsTheSocketError()
@@ -700,19 +673,14 @@ private slots:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        (void)::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         socklen_t len = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         ::close(fd);
         Device(-2, 2);
         m_snmp->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(ntohs(a.sin_port)));
         MessageBoxRecorder boxes;
-        int code = Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(code, int(platform::IDCANCEL));
+        QCOMPARE(NextUntilRetry().code, int(platform::IDCANCEL));
         QCOMPARE(boxes.Count(), size_t(2));
         QCOMPARE(boxes.Boxes()[1].text, SocketErrorMessage(WSAECONNREFUSED));
         QVERIFY(!boxes.Boxes()[1].text.empty());
@@ -746,7 +714,7 @@ private slots:
             QVERIFY(WaitForNext(d, "Retry"));
             prompt = LabelText(d, IDC_SETUP_PROMPT);
             cancelEnabled = Button(d, IDC_SETUP_CANCEL)->isEnabled();
-            testsupport::WriteFile("default_remote_package.bin", RandomBytes(1, 3));
+            testsupport::WriteFile("default_remote_package.bin", testsupport::RandomBytes(1, 3));
             Button(d, IDC_SETUP_NEXT)->click();
             QVERIFY(WaitForNext(d, "Finish"));
             Button(d, IDC_SETUP_NEXT)->click();
@@ -767,43 +735,35 @@ private slots:
         m_snmp->store.SetChangeHook({});
     }
 
-    void rejectedPackageShowsTheDeviceVerdict()
+    // A package the device refuses, and an interface the PC no longer has:
+    // one box each, and Retry.
+    void installEndsInRetry_data()
     {
-        Device(1, 0);
-        testsupport::WriteFile("default_remote_package.bin", RandomBytes(2000, 5));
-        QVERIFY(m_udp->Ok("set install_status 1,2"));
-        MessageBoxRecorder boxes;
-        int code = Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(code, int(platform::IDCANCEL));
-        QCOMPARE(boxes.Count(), size_t(1));
-        QCOMPARE(boxes.LastText(), std::string("The file is fragmented or incorrect, please select the correct file"));
+        QTest::addColumn<bool>("lostInterface");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("refused") << false << "The file is fragmented or incorrect, please select the correct file";
+        QTest::newRow("local error") << true << "IDS_MSG_NETWORK_ERROR";
     }
-
-    void installPollEndsOnALocalError()
+    void installEndsInRetry()
     {
+        QFETCH(bool, lostInterface);
+        QFETCH(QString, box);
         Device(1, 0);
-        // The PC no longer has the interface that reached the device.
-        GetNasContext()->m_nasInfo.localAddress = Ip("198.18.99.1");
-        testsupport::WriteFile("default_remote_package.bin", RandomBytes(100, 6));
+        if (lostInterface)
+            GetNasContext()->m_nasInfo.localAddress = Ip("198.18.99.1");
+        else
+            QVERIFY(m_udp->Ok("set install_status 1,2"));
+        testsupport::WriteFile("default_remote_package.bin", testsupport::RandomBytes(2000, 5));
         MessageBoxRecorder boxes;
-        int code = Run([&](CSetupWizardDlg& d) {
-            Button(d, IDC_SETUP_NEXT)->click();
-            QVERIFY(WaitForNext(d, "Retry"));
-            Button(d, IDC_SETUP_CANCEL)->click();
-        });
-        QCOMPARE(code, int(platform::IDCANCEL));
+        QCOMPARE(NextUntilRetry().code, int(platform::IDCANCEL));
         QCOMPARE(boxes.Count(), size_t(1));
-        QCOMPARE(boxes.LastText(), std::string("IDS_MSG_NETWORK_ERROR"));
+        QCOMPARE(boxes.LastText(), box.toStdString());
     }
 
     void goingAwayStopsAnEndlessPoll()
     {
         Device(1, 0);
-        testsupport::WriteFile("default_remote_package.bin", RandomBytes(100, 7));
+        testsupport::WriteFile("default_remote_package.bin", testsupport::RandomBytes(100, 7));
         QVERIFY(m_udp->Ok("set install_status 1")); // "still checking", for ever
         MessageBoxRecorder boxes;
         bool wasRunning = false;

@@ -15,6 +15,7 @@
 #include <random>
 #include <unistd.h>
 
+#include "GuiTestSupport.h"
 #include "Clock.h"
 #include "DiscoverNasDlg.h"
 #include "EmulatedNas.h"
@@ -24,6 +25,7 @@
 #include "Paths.h"
 #include "Profile.h"
 #include "SetupWizardDlg.h"
+#include "WizardControls.h"
 #include "SnmpHelpers.h"
 #include "TestNetwork.h"
 #include "stdafx.h"
@@ -39,35 +41,12 @@ namespace {
 constexpr char kMacText[] = "02:00:00:00:0E:01";
 constexpr char kName[] = "E2E-NAS";
 
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) { return QTest::qWaitFor(done, ms); }
-
-std::string Text(CSetupWizardDlg& d, int id)
-{
-    QWidget* w = d.GetDlgItem(id);
-    if (auto* label = qobject_cast<QLabel*>(w))
-        return label->text().toStdString();
-    if (auto* button = qobject_cast<QPushButton*>(w))
-        return button->text().toStdString();
-    return "<none>";
-}
-
-QPushButton* Button(CSetupWizardDlg& d, int id) { return qobject_cast<QPushButton*>(d.GetDlgItem(id)); }
-
-std::string RandomBytes(size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes)
-        c = static_cast<char>(gen() & 0xFF);
-    return bytes;
-}
-
 // A package spanning several upload packets whose closing part is cut by a
 // packet boundary.
 std::string Package()
 {
     const size_t header = RemoteInstallPartHeader().size();
-    return RandomBytes(3 * CDiskSetup::kPacketSize - header - 20, 7);
+    return testsupport::RandomBytes(3 * CDiskSetup::kPacketSize - header - 20, 7);
 }
 
 // The number in "OK N" or in "OK ... key=N ...".
@@ -88,26 +67,6 @@ int UdpRequests(testsupport::Emulator& dev, int op)
         if (dev.RequestField(static_cast<int>(i), "op") == std::to_string(op))
             ++n;
     return n;
-}
-
-// Runs the dialog; script runs once its window is up, other dialogs (the
-// busy popup) are left alone. A dialog the script leaves open ends with -1.
-int Run(Dialog& dlg, const std::function<void()>& script, bool* shown = nullptr)
-{
-    bool ran = false;
-    Dialog::SetModalHook([&](Dialog& d) {
-        if (&d != &dlg || ran)
-            return;
-        ran = true;
-        script();
-        if (dlg.isVisible())
-            dlg.EndDialog(-1);
-    });
-    const int code = dlg.DoModal();
-    Dialog::SetModalHook({});
-    if (shown)
-        *shown = ran;
-    return code;
 }
 
 } // namespace
@@ -151,8 +110,8 @@ class TestSetupWizardE2e : public QObject {
         platform::ScopedClock scopedLogin(loginClock);
         CDiscoverNasDlg login(1);
         bool shown = true;
-        const int code = Run(
-            login, [] {}, &shown);
+        const int code = RunScripted(
+            login, [] {}, -1, {}, &shown);
         if (code != platform::IDOK || shown || boxes.Count() != 0) {
             qWarning("login: code %d, shown %d, %zu boxes", code, int(shown), boxes.Count());
             return false;
@@ -214,7 +173,7 @@ private slots:
         bool sawSilence = false, cancelOff = false, modeLocked = false;
         std::string prompt, disk1, disk2;
         CSetupWizardDlg dlg;
-        const int code = Run(dlg, [&] {
+        const int code = RunScripted(dlg, [&] {
             auto* mode = qobject_cast<QComboBox*>(dlg.GetDlgItem(IDC_SETUP_MODE));
             QVERIFY(mode->isEnabled()); // the device leaves the choice to us
             mode->setCurrentIndex(2);
@@ -227,22 +186,22 @@ private slots:
             modeLocked = mode->isHidden();
             // Follow what the wizard shows while the device works.
             QVERIFY(WaitFor([&] {
-                const std::string p = Text(dlg, IDC_SETUP_PROMPT);
+                const std::string p = LabelText(dlg, IDC_SETUP_PROMPT);
                 if (prompts.empty() || prompts.back() != p)
                     prompts.push_back(p);
-                const std::string d1 = Text(dlg, IDC_SETUP_DISK1_STATUS);
+                const std::string d1 = LabelText(dlg, IDC_SETUP_DISK1_STATUS);
                 if (disk1Texts.empty() || disk1Texts.back() != d1)
                     disk1Texts.push_back(d1);
                 if (p.rfind("Waiting ", 0) == 0 && p.find("seconds for NAS rebooting.") != std::string::npos &&
                     Dev().Command("job").find("install=rebooting") != std::string::npos)
                     sawSilence = true;
                 return !dlg.IsWorkerRunning() && Button(dlg, IDC_SETUP_NEXT)->isEnabled() &&
-                       Text(dlg, IDC_SETUP_NEXT) != "Next";
+                       LabelText(dlg, IDC_SETUP_NEXT) != "Next";
             }));
-            prompt = Text(dlg, IDC_SETUP_PROMPT);
-            disk1 = Text(dlg, IDC_SETUP_DISK1_STATUS);
-            disk2 = Text(dlg, IDC_SETUP_DISK2_STATUS);
-            QCOMPARE(Text(dlg, IDC_SETUP_NEXT), std::string("Finish"));
+            prompt = LabelText(dlg, IDC_SETUP_PROMPT);
+            disk1 = LabelText(dlg, IDC_SETUP_DISK1_STATUS);
+            disk2 = LabelText(dlg, IDC_SETUP_DISK2_STATUS);
+            QCOMPARE(LabelText(dlg, IDC_SETUP_NEXT), std::string("Finish"));
             Button(dlg, IDC_SETUP_NEXT)->click();
         });
         QCOMPARE(code, int(platform::IDOK));
@@ -343,16 +302,16 @@ private slots:
         bool cancelOn = false, typeHidden = false;
         size_t boxesAfterFailure = 0;
         CSetupWizardDlg dlg;
-        const int code = Run(dlg, [&] {
-            firstPrompt = Text(dlg, IDC_SETUP_PROMPT);
+        const int code = RunScripted(dlg, [&] {
+            firstPrompt = LabelText(dlg, IDC_SETUP_PROMPT);
             typeHidden = dlg.GetDlgItem(IDC_SETUP_TYPE)->isHidden();
             Button(dlg, IDC_SETUP_NEXT)->click();
             QVERIFY2(WaitFor([&] {
                          return !dlg.IsWorkerRunning() && Button(dlg, IDC_SETUP_NEXT)->isEnabled() &&
-                                Text(dlg, IDC_SETUP_NEXT) == "Retry";
+                                LabelText(dlg, IDC_SETUP_NEXT) == "Retry";
                      }),
-                     (Text(dlg, IDC_SETUP_PROMPT) + " / " + Dev().Command("job")).c_str());
-            failedPrompt = Text(dlg, IDC_SETUP_PROMPT);
+                     (LabelText(dlg, IDC_SETUP_PROMPT) + " / " + Dev().Command("job")).c_str());
+            failedPrompt = LabelText(dlg, IDC_SETUP_PROMPT);
             cancelOn = Button(dlg, IDC_SETUP_CANCEL)->isEnabled();
             failedJob = Dev().Command("job");
             boxesAfterFailure = boxes.Count();
@@ -361,9 +320,9 @@ private slots:
             Button(dlg, IDC_SETUP_NEXT)->click();
             QVERIFY(WaitFor([&] {
                 return !dlg.IsWorkerRunning() && Button(dlg, IDC_SETUP_NEXT)->isEnabled() &&
-                       Text(dlg, IDC_SETUP_NEXT) == "Finish";
+                       LabelText(dlg, IDC_SETUP_NEXT) == "Finish";
             }));
-            finalPrompt = Text(dlg, IDC_SETUP_PROMPT);
+            finalPrompt = LabelText(dlg, IDC_SETUP_PROMPT);
             Button(dlg, IDC_SETUP_NEXT)->click();
         });
         QCOMPARE(code, int(platform::IDOK));
@@ -398,13 +357,13 @@ private slots:
         MessageBoxRecorder boxes;
         std::string prompt;
         CSetupWizardDlg dlg;
-        const int code = Run(dlg, [&] {
+        const int code = RunScripted(dlg, [&] {
             Button(dlg, IDC_SETUP_NEXT)->click();
             QVERIFY(WaitFor([&] {
                 return !dlg.IsWorkerRunning() && Button(dlg, IDC_SETUP_NEXT)->isEnabled() &&
-                       Text(dlg, IDC_SETUP_NEXT) != "Next";
+                       LabelText(dlg, IDC_SETUP_NEXT) != "Next";
             }));
-            prompt = Text(dlg, IDC_SETUP_PROMPT);
+            prompt = LabelText(dlg, IDC_SETUP_PROMPT);
             Button(dlg, IDC_SETUP_CANCEL)->click();
         });
         QCOMPARE(code, int(platform::IDCANCEL));
@@ -424,7 +383,7 @@ private slots:
         const int udpBefore = static_cast<int>(Number(Dev().Command("requests")));
         MessageBoxRecorder boxes([](const RecordedBox&) { return platform::IDCANCEL; });
         CSetupWizardDlg dlg;
-        const int code = Run(dlg, [&] { Button(dlg, IDC_SETUP_NEXT)->click(); });
+        const int code = RunScripted(dlg, [&] { Button(dlg, IDC_SETUP_NEXT)->click(); });
         QCOMPARE(code, int(platform::IDCANCEL));
         QCOMPARE(boxes.Count(), size_t(1));
         QCOMPARE(boxes.Boxes()[0].text,
@@ -448,8 +407,8 @@ private slots:
         MessageBoxRecorder boxes;
         CSetupWizardDlg dlg;
         bool shown = true;
-        QCOMPARE(Run(
-                     dlg, [] {}, &shown),
+        QCOMPARE(RunScripted(
+                     dlg, [] {}, -1, {}, &shown),
                  int(platform::IDOK));
         QVERIFY(!shown);
         QCOMPARE(boxes.Count(), size_t(0));

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "GuiTestSupport.h"
 #include "CommandBars.h"
 #include "ConnectionDialog.h"
 #include "Dialog.h"
@@ -22,7 +23,7 @@
 #include "ListCtrl.h"
 #include "ListFolderView.h"
 #include "MessageBoxes.h"
-#include "MessageTarget.h"
+#include "MemoryMounts.h"
 #include "NasMib.h"
 #include "NetConnection.h"
 #include "PopDlg.h"
@@ -44,38 +45,6 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-struct MemoryMounts : platform::MountBackend {
-    std::mutex lock;
-    std::vector<std::pair<std::string, std::string>> mounted;
-    int onGuiThread = 0; // mounts, unmounts and listings the window waited for
-    int Mount(const std::string& uri, const std::string& user, const std::string&) override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        onGuiThread += IsGuiThread();
-        mounted.emplace_back(uri, user);
-        return 0;
-    }
-    int Unmount(const std::string& uri) override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        onGuiThread += IsGuiThread();
-        std::erase_if(mounted, [&](const auto& m) { return m.first == uri; });
-        return 0;
-    }
-    bool IsMounted(const std::string& uri) override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return std::any_of(mounted.begin(), mounted.end(), [&](const auto& m) { return m.first == uri; });
-    }
-    std::vector<std::pair<std::string, std::string>> Mounted() override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        onGuiThread += IsGuiThread();
-        return mounted;
-    }
-    std::string LocalPath(const std::string&) override { return {}; }
-};
-
 Names RowTexts(const CListFolderView& page)
 {
     Names t;
@@ -90,15 +59,6 @@ int RowOf(const CListFolderView& page, const std::string& text)
         if (page.Rows()[i].text == text)
             return static_cast<int>(i);
     return -1;
-}
-
-std::vector<unsigned> Links(CListFolderView& page)
-{
-    std::vector<unsigned> ids;
-    TaskPanelGroup* g = page.GetTaskPanel()->FindGroup(IDS_FOLDER_MANAGEMENT);
-    for (int i = 0; g && i < g->GetItemCount(); ++i)
-        ids.push_back(g->GetItem(i)->GetID());
-    return ids;
 }
 
 // Every control a keyboard reaches has a name for assistive technology.
@@ -124,7 +84,7 @@ class TestShareFolderPage : public QObject {
     std::unique_ptr<testsupport::EmulatedNas> m_nas;
     std::unique_ptr<QWidget> m_host;
     CListFolderView* m_page = nullptr;
-    std::shared_ptr<MemoryMounts> m_mounts = std::make_shared<MemoryMounts>();
+    std::shared_ptr<testsupport::MemoryMounts> m_mounts = std::make_shared<testsupport::MemoryMounts>();
     std::filesystem::path m_dir = std::filesystem::temp_directory_path() / ("tolvane-page-" + std::to_string(getpid()));
     std::vector<std::string> m_opened;
 
@@ -203,8 +163,9 @@ private slots:
         QCOMPARE(m_page->GetTitle(), std::string("List Folder"));
 
         Select("media");
-        QCOMPARE(Links(*m_page), (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_ADD_FOLDER, IDS_DELETE_FOLDER,
-                                                        IDS_EDIT_FOLDER, IDS_MOUNT_FOLDER, IDS_REFRESH_FOLDERS}));
+        QCOMPARE(TaskLinks(*m_page, IDS_FOLDER_MANAGEMENT),
+                 (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_ADD_FOLDER, IDS_DELETE_FOLDER, IDS_EDIT_FOLDER,
+                                        IDS_MOUNT_FOLDER, IDS_REFRESH_FOLDERS}));
         TaskPanelGroup* detail = m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL);
         QCOMPARE(detail->GetItem(1)->GetCaption(),
                  std::string("Location: Disk1\nType: Samba\nAllow User:\n        alice\n"));
@@ -213,7 +174,8 @@ private slots:
             (std::vector<unsigned>{ID_FOLDER_OPEN, ID_FOLDER_ADD, ID_FOLDER_DELETE, ID_FOLDER_EDIT, ID_FOLDER_MOUNT,
                                    ID_FOLDER_ICON_STYLE, ID_FOLDER_REPORT_STYLE, ID_FOLDER_REFRESH}));
         Select("USB1");
-        QCOMPARE(Links(*m_page), (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_REMOVE_USB, IDS_REFRESH_FOLDERS}));
+        QCOMPARE(TaskLinks(*m_page, IDS_FOLDER_MANAGEMENT),
+                 (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_REMOVE_USB, IDS_REFRESH_FOLDERS}));
         m_page->OnReportStyle();
         QCOMPARE(m_page->GetListCtrl()->GetView(), ListCtrl::Report);
         QCOMPARE(m_page->GetViewStyle(), std::string("REPORT"));
@@ -314,7 +276,7 @@ private slots:
         QVERIFY(mapped >= 0);
         QCOMPARE(m_page->Rows()[static_cast<size_t>(mapped)].image, int(kFolderImageMapped));
         m_page->OnListItemSelected(mapped);
-        QCOMPARE(Links(*m_page),
+        QCOMPARE(TaskLinks(*m_page, IDS_FOLDER_MANAGEMENT),
                  (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_ADD_FOLDER, IDS_UNMOUNT_FOLDER, IDS_REFRESH_FOLDERS}));
         m_page->RefreshFolderList();
         QVERIFY(RowOf(*m_page, "media <Q:>") >= 0); // the mapping outlives a refresh
@@ -323,7 +285,7 @@ private slots:
         QVERIFY(RowOf(*m_page, "media") >= 0);
         QCOMPARE(m_page->Rows()[static_cast<size_t>(RowOf(*m_page, "media"))].image, int(kFolderImagePrivate));
         QVERIFY(!m_mounts->IsMounted("smb://198.18.1.10/media"));
-        QCOMPARE(m_mounts->onGuiThread, 0); // the window stayed live throughout
+        QCOMPARE(m_mounts->onMakerThread, 0); // the window stayed live throughout
     }
 
     void ejectUsb()

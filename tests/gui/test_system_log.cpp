@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "GuiTestSupport.h"
 #include "CommandBars.h"
 #include "FileDialogs.h"
 #include "ListCtrl.h"
@@ -27,15 +28,6 @@ void AddRow(CQUOMLOG_PAGE& page, const std::string& time, const std::string& tex
     list->SetItemText(n, 2, "Backup");
     list->SetItemText(n, 3, text);
     list->SetItemText(n, 4, path);
-}
-
-std::vector<unsigned> Links(CQUOMLOG_PAGE& page)
-{
-    std::vector<unsigned> ids;
-    TaskPanelGroup* group = page.GetTaskPanel()->FindGroup(CQUOMLOG_PAGE::IDS_LOG_MANAGE);
-    for (int i = 0; group != nullptr && i < group->GetItemCount(); ++i)
-        ids.push_back(group->GetItem(i)->GetID());
-    return ids;
 }
 
 std::string ReadAll(const std::string& path)
@@ -72,7 +64,7 @@ private slots:
         // A row without a file: no link, no menu item, double click does nothing.
         page.GetListCtrl()->SetItemSelected(0, true);
         page.OnListClick(0);
-        QCOMPARE(Links(page), (std::vector<unsigned>{731, 733}));
+        QCOMPARE(TaskLinks(page, CQUOMLOG_PAGE::IDS_LOG_MANAGE), (std::vector<unsigned>{731, 733}));
         page.OnListDblClk(0);
         page.OnListRClick(0);
         QCOMPARE(PopupMenuRecorder::CommandIds(menus.Menus().back()), (std::vector<unsigned>{40029}));
@@ -80,7 +72,7 @@ private slots:
         // A row with one: the link comes last, the menu offers it first.
         page.GetListCtrl()->SetItemSelected(1, true);
         page.OnListItemSelected(1);
-        QCOMPARE(Links(page), (std::vector<unsigned>{731, 733, 730}));
+        QCOMPARE(TaskLinks(page, CQUOMLOG_PAGE::IDS_LOG_MANAGE), (std::vector<unsigned>{731, 733, 730}));
         page.OnListRClick(1);
         QCOMPARE(PopupMenuRecorder::CommandIds(menus.Menus().back()), (std::vector<unsigned>{40028, 40029}));
         page.OnTaskPanelLink(730);

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "AddTaskWS_P2.h"
+#include "GuiTestSupport.h"
 #include "AddTaskWZ_P0.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
@@ -46,24 +47,10 @@ NasDescription FolderMix()
     return nas;
 }
 
-// Runs the dialog; body runs when it shows and Cancel follows unless body ended it.
-int Run(Dialog& dlg, const std::function<void()>& body)
-{
-    Dialog::SetModalHook([&](Dialog& shown) {
-        if (&shown != &dlg)
-            return;
-        body();
-        if (dlg.isVisible())
-            dlg.EndDialog(IDCANCEL);
-    });
-    const int code = dlg.DoModal();
-    Dialog::SetModalHook({});
-    return code;
-}
-
 std::vector<std::string> Names(const CAddTaskWS_P2& dlg)
 {
     std::vector<std::string> names;
+    names.reserve(static_cast<size_t>(dlg.GetFolderList()->GetItemCount()));
     for (int r = 0; r < dlg.GetFolderList()->GetItemCount(); ++r)
         names.push_back(dlg.GetFolderList()->GetItemText(r, 1));
     return names;
@@ -95,10 +82,13 @@ private slots:
             BackupTaskInfo task;
             CAddTaskWS_P2 dlg;
             dlg.SetTask(&task);
-            Run(dlg, [&] {
-                QCOMPARE(Names(dlg), expected);
-                QVERIFY(!dlg.IsNextEnabled()); // nothing picked yet
-            });
+            RunScripted(
+                dlg,
+                [&, &want = expected] {
+                    QCOMPARE(Names(dlg), want);
+                    QVERIFY(!dlg.IsNextEnabled()); // nothing picked yet
+                },
+                IDCANCEL);
             QCOMPARE(boxes.Count(), size_t(0));
         }
 
@@ -109,19 +99,22 @@ private slots:
         task.nasIp = "198.18.9.9"; // the device changed its address since
         CAddTaskWS_P2 dlg;
         dlg.SetTask(&task);
-        const int code = Run(dlg, [&] {
-            ListCtrl* list = dlg.GetFolderList();
-            QCOMPARE(list->GetItemText(0, 3), std::string("Samba FTP "));
-            QCOMPARE(list->GetItemText(2, 3), std::string("NFS "));
-            QCOMPARE(list->GetItemText(1, 4), std::string("Private"));
-            QCOMPARE(list->GetItemText(1, 5), std::string("alice,bob,"));
-            list->SetItemSelected(1, true);
-            dlg.OnClickList();
-            QVERIFY(dlg.IsNextEnabled());
-            QCOMPARE(list->GetItemImage(1), CAddTaskWS_P2::kImageChosen);
-            QCOMPARE(list->GetItemImage(0), CAddTaskWS_P2::kImagePlain);
-            dlg.findChild<QPushButton*>("nextButton")->click();
-        });
+        const int code = RunScripted(
+            dlg,
+            [&] {
+                ListCtrl* list = dlg.GetFolderList();
+                QCOMPARE(list->GetItemText(0, 3), std::string("Samba FTP "));
+                QCOMPARE(list->GetItemText(2, 3), std::string("NFS "));
+                QCOMPARE(list->GetItemText(1, 4), std::string("Private"));
+                QCOMPARE(list->GetItemText(1, 5), std::string("alice,bob,"));
+                list->SetItemSelected(1, true);
+                dlg.OnClickList();
+                QVERIFY(dlg.IsNextEnabled());
+                QCOMPARE(list->GetItemImage(1), CAddTaskWS_P2::kImageChosen);
+                QCOMPARE(list->GetItemImage(0), CAddTaskWS_P2::kImagePlain);
+                dlg.findChild<QPushButton*>("nextButton")->click();
+            },
+            IDCANCEL);
         QCOMPARE(code, CAddTaskWS_P2::kNext);
         QVERIFY(boxes.LastText().find("Now attaching NAS differ") == 0);
         QCOMPARE(task.nasFolderName, std::string("team"));
@@ -136,10 +129,13 @@ private slots:
         // Editing preselects the chosen folder.
         CAddTaskWS_P2 again;
         again.SetTask(&task);
-        Run(again, [&] {
-            QCOMPARE(again.GetFolderList()->GetSelectionMark(), 1);
-            QVERIFY(again.IsNextEnabled());
-        });
+        RunScripted(
+            again,
+            [&] {
+                QCOMPARE(again.GetFolderList()->GetSelectionMark(), 1);
+                QVERIFY(again.IsNextEnabled());
+            },
+            IDCANCEL);
     }
 
     void deviceProblemsKeepTheListEmpty()
@@ -153,13 +149,15 @@ private slots:
         BackupTaskInfo task;
         CAddTaskWS_P2 dlg;
         dlg.SetTask(&task);
-        Run(dlg, [&] { QCOMPARE(dlg.GetFolderList()->GetItemCount(), 0); });
+        RunScripted(
+            dlg, [&] { QCOMPARE(dlg.GetFolderList()->GetItemCount(), 0); }, IDCANCEL);
         QCOMPARE(boxes.LastText(), std::string("NAS HardDisk is not ready for use!"));
 
         GetNasContext()->m_deviceAddress.clear();
         CAddTaskWS_P2 none;
         none.SetTask(&task);
-        Run(none, [&] { QCOMPARE(none.GetFolderList()->GetItemCount(), 0); });
+        RunScripted(
+            none, [&] { QCOMPARE(none.GetFolderList()->GetItemCount(), 0); }, IDCANCEL);
         QCOMPARE(boxes.LastText(), std::string("NO NAS ,Attach again!"));
     }
 
@@ -182,26 +180,29 @@ private slots:
         dlg.AddExistingTask("Music", "bob");
         auto* edit = dlg.findChild<QLineEdit*>("nameEdit");
         auto* apply = dlg.findChild<QPushButton*>("applyButton");
-        const int code = Run(dlg, [&] {
-            QVERIFY(!dlg.IsApplyEnabled());
-            const std::vector<std::pair<std::string, std::string>> refused = {
-                {"Photos", "Task name must be unique!!"},
-                {"PHOTOS", "Task name must be unique!!"}, // one store section whatever the case
-                {"Music", "The name had used by other user. Task name must be unique!!"},
-                {"a|b", "Task Name must have no '()\\/?\"<>:|*' symbol and be shorter than 20 words length."},
-            };
-            for (const auto& [name, text] : refused) {
-                edit->setText(QString::fromStdString(name));
+        const int code = RunScripted(
+            dlg,
+            [&] {
+                QVERIFY(!dlg.IsApplyEnabled());
+                const std::vector<std::pair<std::string, std::string>> refused = {
+                    {"Photos", "Task name must be unique!!"},
+                    {"PHOTOS", "Task name must be unique!!"}, // one store section whatever the case
+                    {"Music", "The name had used by other user. Task name must be unique!!"},
+                    {"a|b", "Task Name must have no '()\\/?\"<>:|*' symbol and be shorter than 20 words length."},
+                };
+                for (const auto& [name, text] : refused) {
+                    edit->setText(QString::fromStdString(name));
+                    apply->click();
+                    QVERIFY(dlg.isVisible());
+                    QCOMPARE(boxes.LastText(), text);
+                }
+                edit->clear();
+                QVERIFY(!dlg.IsApplyEnabled());
+                edit->setText("Documents");
+                QVERIFY(dlg.IsApplyEnabled());
                 apply->click();
-                QVERIFY(dlg.isVisible());
-                QCOMPARE(boxes.LastText(), text);
-            }
-            edit->clear();
-            QVERIFY(!dlg.IsApplyEnabled());
-            edit->setText("Documents");
-            QVERIFY(dlg.IsApplyEnabled());
-            apply->click();
-        });
+            },
+            IDCANCEL);
         QCOMPARE(code, int(IDOK));
         QCOMPARE(task.taskName, std::string("Documents"));
         QVERIFY(!WriteListAllowsUser("alice,bob,", "ali"));

@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "AccessibleWalk.h"
 #include "Dialog.h"
 #include "EmulatedNas.h"
 #include "GroupManagement.h"
@@ -33,33 +34,6 @@ using namespace platform::gui;
 using testsupport::EmulatedNas;
 
 namespace {
-
-// Interactive controls that are shown but have no accessible name.
-void UnnamedControls(QAccessibleInterface* node, QStringList& out)
-{
-    if (!node || node->state().invisible)
-        return;
-    static const QList<QAccessible::Role> interactive = {
-        QAccessible::PushButton, QAccessible::CheckBox, QAccessible::RadioButton, QAccessible::EditableText,
-        QAccessible::ComboBox,   QAccessible::List,     QAccessible::Table,       QAccessible::Tree,
-        QAccessible::SpinBox,    QAccessible::Slider,   QAccessible::ButtonMenu};
-    if (interactive.contains(node->role()) && node->text(QAccessible::Name).trimmed().isEmpty()) {
-        QObject* o = node->object();
-        out << QString("%1 (%2)").arg(o ? o->objectName() : QString("?")).arg(int(node->role()));
-    }
-    // Rows and cells of lists are the lists' own content.
-    if (node->role() == QAccessible::List || node->role() == QAccessible::Table || node->role() == QAccessible::Tree)
-        return;
-    for (int i = 0; i < node->childCount(); ++i)
-        UnnamedControls(node->child(i), out);
-}
-
-QStringList Unnamed(QWidget* w)
-{
-    QStringList out;
-    UnnamedControls(QAccessible::queryAccessibleInterface(w), out);
-    return out;
-}
 
 template <class T> T* Item(CUserManagement& d, int id) { return qobject_cast<T*>(d.GetDlgItem(id)); }
 template <class T> T* Item(CGroupManagement& d, int id) { return qobject_cast<T*>(d.GetDlgItem(id)); }
@@ -133,19 +107,19 @@ private slots:
         QStringList unnamed;
         Run(
             [&](CUserManagement& d) {
-                unnamed << Unnamed(&d);
+                unnamed << testsupport::UnnamedControls(&d);
                 d.OnAdd();
                 d.OnQuotaEnable();
                 d.OnGroupEnable();
-                unnamed << Unnamed(&d);
+                unnamed << testsupport::UnnamedControls(&d);
                 d.OnCancelEdit();
                 d.OnGroupButton();
             },
             [&](CGroupManagement& g) {
-                unnamed << Unnamed(&g);
+                unnamed << testsupport::UnnamedControls(&g);
                 g.OnAdd();
                 g.OnQuotaEnable();
-                unnamed << Unnamed(&g);
+                unnamed << testsupport::UnnamedControls(&g);
                 g.OnClose();
             });
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));

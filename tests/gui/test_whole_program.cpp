@@ -128,6 +128,7 @@ template <class D> void Pick(D& d, int id, const QString& text)
 std::vector<std::string> Column(ListCtrl* list, int column)
 {
     std::vector<std::string> texts;
+    texts.reserve(static_cast<size_t>(list->GetItemCount()));
     for (int r = 0; r < list->GetItemCount(); ++r)
         texts.push_back(list->GetItemText(r, column));
     return texts;
@@ -200,7 +201,6 @@ private slots:
     {
         GetNasContext()->SetIniPath((m_dir / "program" / "quom.ini").string());
         fs::create_directories(m_dir / "program");
-        fs::create_directories(m_dir / "disk1");
         m_scopedClock = std::make_unique<platform::ScopedClock>(m_clock);
     }
     void cleanupTestCase()
@@ -213,9 +213,8 @@ private slots:
     {
         testsupport::EmulatedNas nas(std::string("name = NAS-SIXTEEN\nmac = ") + kMacText +
                                      "\ndisk1 = 2\ndisk2 = 2\ncommunity = c0mm\nuser = admin:secret:15\n"
-                                     "folder = 1:share:Disk1:1\nfolder = 2:media:Disk1:1\nrsync = 1\n"
-                                     "disk1_root = " +
-                                     (m_dir / "disk1").string() + "\n");
+                                     "folder = 1:share:Disk1:1\nfolder = 2:media:Disk1:1\nrsync = 1\n" +
+                                     testsupport::DiskRoots(m_dir.path()));
         QVERIFY(nas.Started());
         const std::string& ini = GetNasContext()->IniPath();
         platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
@@ -289,6 +288,7 @@ private slots:
             QVERIFY(Choose(dlg, ID_VIEW_SYSTEM_LOG));
             QVERIFY(dlg.GetPage(ID_VIEW_SYSTEM_LOG)->isVisible() && !backup->isVisible());
             std::vector<std::string> rows;
+            rows.reserve(static_cast<size_t>(log->GetItemCount()));
             for (int r = 0; r < log->GetItemCount(); ++r)
                 rows.push_back(log->GetItemText(r, 0) + " " + log->GetItemText(r, 2) + " " + log->GetItemText(r, 3));
             QCOMPARE(rows, (std::vector<std::string>{"1 Backup Add backup task ( Papers ).",

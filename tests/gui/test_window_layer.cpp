@@ -9,6 +9,7 @@
 #include <atomic>
 #include <thread>
 
+#include "GuiTestSupport.h"
 #include "Application.h"
 #include "CommandBars.h"
 #include "Dialog.h"
@@ -65,12 +66,6 @@ protected:
         Dialog::showEvent(e);
     }
 };
-
-bool WaitFor(const std::function<bool()>& done)
-{
-    // Runs the event loop until done; the bound only guards against a hang.
-    return QTest::qWaitFor(done, 60000);
-}
 
 } // namespace
 

@@ -24,25 +24,21 @@ using pendrix::CHashString;
 
 namespace {
 
-std::string Hash(int algorithm, const std::string& text, int format = 1, int sha2Bits = 256)
+// The digest of the text (source 1) or of the file named by input (source 2).
+std::string Hash(int algorithm, const std::string& input, int format = 1, int sha2Bits = 256, int source = 1)
 {
     CHashString hash;
+    hash.SetSource(source);
     hash.SetAlgorithm(algorithm);
     hash.SetSha2Bits(sha2Bits);
     hash.SetOutputFormat(format);
-    hash.SetText(text);
+    (source == 2 ? hash.SetFileName(input) : hash.SetText(input));
     return hash.Compute();
 }
 
 std::string HashFile(int algorithm, const std::string& fileName, int sha2Bits = 256)
 {
-    CHashString hash;
-    hash.SetSource(2);
-    hash.SetAlgorithm(algorithm);
-    hash.SetSha2Bits(sha2Bits);
-    hash.SetOutputFormat(1);
-    hash.SetFileName(fileName);
-    return hash.Compute();
+    return Hash(algorithm, fileName, 1, sha2Bits, 2);
 }
 
 std::string RandomBytes(std::mt19937& rng, size_t n)

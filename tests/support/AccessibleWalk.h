@@ -3,13 +3,21 @@
 // edits, combo boxes, check boxes, lists, tables, links) must have a name.
 // Header-only, for the window tests: QCOMPARE(UnnamedControls(&window), {})
 // or EXPECT_ALL_NAMED(&window) in a Qt Test function.
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAccessibleInterface>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <set>
+
+#include "ListCtrl.h"
 
 namespace testsupport {
 
@@ -74,6 +82,28 @@ inline QStringList UnnamedControls(QWidget* root)
         if (!inCombo(widget))
             detail::Walk(QAccessible::queryAccessibleInterface(widget), "", unnamed, seen, 0);
     return unnamed;
+}
+
+// The object names of the widgets under top that a user reaches or reads
+// (buttons, combo boxes, spin boxes, edits, list controls, progress bars,
+// labels, group boxes) with no accessible name; the inner views of combo
+// boxes, spin boxes and list controls are theirs.
+inline QStringList UnnamedWidgets(QWidget* top)
+{
+    QStringList missing;
+    for (QWidget* w : top->findChildren<QWidget*>()) {
+        bool inner = false;
+        for (QWidget* p = w->parentWidget(); p && p != top; p = p->parentWidget())
+            inner = inner || qobject_cast<platform::gui::ListCtrl*>(p) || qobject_cast<QAbstractSpinBox*>(p) ||
+                    qobject_cast<QComboBox*>(p);
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                             qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<platform::gui::ListCtrl*>(w) ||
+                             qobject_cast<QProgressBar*>(w) || qobject_cast<QLabel*>(w) ||
+                             qobject_cast<QGroupBox*>(w) || qobject_cast<QLineEdit*>(w);
+        if (!inner && control && w->accessibleName().isEmpty())
+            missing << w->objectName();
+    }
+    return missing;
 }
 
 } // namespace testsupport

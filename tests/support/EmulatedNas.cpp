@@ -64,22 +64,17 @@ NasInfo EmulatedNas::Find()
 
 int EmulatedNas::Login(const std::string& user, const std::string& password, std::string* community)
 {
-    NasInfo info{};
-    if (!Known(info))
-        return FINDER_ERR_TIMEOUT;
     char text[256] = {};
-    const RealTime realTime;
-    if (FinderInit() != 0)
-        return FINDER_ERR_SOCKET;
-    int rc = user == "admin" ? FinderQuery(&info, password.c_str(), 2000, text)
-                             : FinderQuery2(&info, user.c_str(), password.c_str(), 2000, text);
-    FinderCleanup();
+    int rc = Ask([&](NasInfo* info) {
+        return user == "admin" ? FinderQuery(info, password.c_str(), 2000, text)
+                               : FinderQuery2(info, user.c_str(), password.c_str(), 2000, text);
+    });
     if (rc == 0 && community)
         *community = text;
     return rc;
 }
 
-int EmulatedNas::Progress(unsigned* done, unsigned* total, int timeoutMs)
+int EmulatedNas::Ask(const std::function<int(NasInfo*)>& request)
 {
     NasInfo info{};
     if (!Known(info))
@@ -87,22 +82,19 @@ int EmulatedNas::Progress(unsigned* done, unsigned* total, int timeoutMs)
     const RealTime realTime;
     if (FinderInit() != 0)
         return FINDER_ERR_SOCKET;
-    int rc = FinderGetProgress(&info, done, total, timeoutMs);
+    int rc = request(&info);
     FinderCleanup();
     return rc;
 }
 
+int EmulatedNas::Progress(unsigned* done, unsigned* total, int timeoutMs)
+{
+    return Ask([&](NasInfo* info) { return FinderGetProgress(info, done, total, timeoutMs); });
+}
+
 int EmulatedNas::Status(int timeoutMs)
 {
-    NasInfo info{};
-    if (!Known(info))
-        return FINDER_ERR_TIMEOUT;
-    const RealTime realTime;
-    if (FinderInit() != 0)
-        return FINDER_ERR_SOCKET;
-    int rc = FinderPollStatus(&info, timeoutMs);
-    FinderCleanup();
-    return rc;
+    return Ask([&](NasInfo* info) { return FinderPollStatus(info, timeoutMs); });
 }
 
 void EmulatedNas::LogInContext(const std::string& user, const std::string& password)
@@ -118,6 +110,11 @@ void EmulatedNas::LogInContext(const std::string& user, const std::string& passw
     ctx->m_password = password;
     ctx->m_community = community;
     ctx->Unlock();
+}
+
+std::string DiskRoots(const std::filesystem::path& dir)
+{
+    return "disk1_root = " + (dir / "disk1").string() + "\ndisk2_root = " + (dir / "disk2").string() + "\n";
 }
 
 CSnmpEngine EmulatedNas::Engine(const std::string& community) const

@@ -9,6 +9,8 @@
 //   testsupport::EmulatedNas nas("user = admin:pw:15\n");
 //   std::string community;
 //   ASSERT_EQ(nas.Login("admin", "pw", &community), 0);
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,10 @@
 #include "y_snmp.h"
 
 namespace testsupport {
+
+// The config lines that keep the device's disks in dir/disk1 and dir/disk2
+// (the emulator makes the folders).
+std::string DiskRoots(const std::filesystem::path& dir);
 
 class EmulatedNas {
 public:
@@ -63,6 +69,9 @@ public:
 
 private:
     bool Known(NasInfo& info);
+    // Runs one request at the known record with the finder's table open
+    // (on the real clock); a time-out when the device is not known.
+    int Ask(const std::function<int(NasInfo*)>& request);
     bool m_known = false;
     NasInfo m_info{};
 };

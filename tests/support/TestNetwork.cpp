@@ -124,6 +124,7 @@ void EnterPrivateNetwork()
     for (size_t i = 1; i < args.size(); ++i)
         argvText.push_back(args[i]);
     std::vector<char*> argv;
+    argv.reserve(argvText.size() + 1);
     for (std::string& a : argvText)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -136,6 +137,13 @@ void EnterPrivateNetwork()
     std::fflush(nullptr);
     execvp("unshare", argv.data());
     Die(std::string("cannot run unshare: ") + std::strerror(errno));
+}
+
+uint32_t Ip(const char* text)
+{
+    uint32_t a = 0;
+    EXPECT_TRUE(StringToIp(text, a)) << text;
+    return a;
 }
 
 std::string MustRun(const std::string& command)
@@ -459,16 +467,18 @@ std::vector<std::string> TestNetwork::HostAddresses(int host)
     return addresses;
 }
 
-pid_t TestNetwork::SpawnInHost(int host, const std::vector<std::string>& args, const std::filesystem::path& log,
-                               const std::vector<std::string>& environment)
+namespace {
+
+// Runs the program args[0] (searched in PATH) with its output in log, in the
+// network namespace of the process ns; the child dies with the test.
+pid_t ForkInNamespace(pid_t ns, std::vector<std::string> args, const std::filesystem::path& log,
+                      std::vector<std::string> environment)
 {
-    std::vector<std::string> argvText = args;
     std::vector<char*> argv;
-    for (std::string& a : argvText)
+    argv.reserve(args.size() + 1);
+    for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> envText = environment;
-    pid_t ns = HostPid(host);
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid < 0)
@@ -480,13 +490,22 @@ pid_t TestNetwork::SpawnInHost(int host, const std::vector<std::string>& args, c
             dup2(fd, 1);
             dup2(fd, 2);
         }
-        for (std::string& e : envText)
+        for (std::string& e : environment)
             putenv(e.data());
         if (!JoinNamespace(ns))
             _exit(126);
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+} // namespace
+
+pid_t TestNetwork::SpawnInHost(int host, const std::vector<std::string>& args, const std::filesystem::path& log,
+                               const std::vector<std::string>& environment)
+{
+    pid_t pid = ForkInNamespace(HostPid(host), args, log, environment);
     m_spawned.push_back(pid);
     return pid;
 }
@@ -517,27 +536,7 @@ Emulator* TestNetwork::StartEmulator(int host, const std::string& config, const 
     std::string program = (BinDir() / "tolvane-testbed").string();
     std::vector<std::string> argvText = {program, "--config", configPath.string(), "--control", control.string()};
     argvText.insert(argvText.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t ns = HostPid(host);
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid < 0)
-        throw std::runtime_error("fork");
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            dup2(fd, 1);
-            dup2(fd, 2);
-        }
-        if (!JoinNamespace(ns))
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    pid_t pid = ForkInNamespace(HostPid(host), argvText, log, {});
     auto emulator = std::make_unique<Emulator>(pid, control, configPath, log);
     // Wait for the control channel; the UDP service is up before it.
     for (int i = 0; i < 1000; ++i) {

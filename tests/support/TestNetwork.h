@@ -17,6 +17,7 @@
 // the PC hear each other's multicast; rp_filter is off everywhere so a device
 // in another subnet can be heard. Each TestNetwork removes its links and ends
 // its hosts and emulators when it goes away.
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -142,5 +143,8 @@ private:
 
 // Runs a shell command in the PC's namespace; fails the test when it fails.
 std::string MustRun(const std::string& command);
+// A dotted address as the program keeps it (network order); a test failure
+// when the text is no address.
+uint32_t Ip(const char* text);
 
 } // namespace testsupport

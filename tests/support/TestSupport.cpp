@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -36,8 +37,30 @@ std::string ReadFile(const std::filesystem::path& file)
 
 void WriteFile(const std::filesystem::path& file, const std::string& bytes)
 {
+    std::error_code ec;
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), ec);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+std::string RandomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(gen() & 0xFF);
+    return bytes;
+}
+
+std::map<std::string, std::string> Tree(const std::filesystem::path& root)
+{
+    std::map<std::string, std::string> out;
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it)
+        out[std::filesystem::relative(it->path(), root).string()] =
+            it->is_directory() ? "d" : "f:" + ReadFile(it->path());
+    return out;
 }
 
 std::string RunCommand(const std::string& command, int* status)

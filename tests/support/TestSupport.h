@@ -1,7 +1,11 @@
 #pragma once
 // Helpers shared by the test programs.
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "MessageBox.h"
 
 namespace testsupport {
 
@@ -25,7 +29,25 @@ private:
 };
 
 std::string ReadFile(const std::filesystem::path& file);
+// Writes the file, making its folders first.
 void WriteFile(const std::filesystem::path& file, const std::string& bytes);
+// size pseudo-random bytes, the same for the same seed.
+std::string RandomBytes(size_t size, unsigned seed);
+// Every entry below root: relative path -> "d" or "f:" + contents.
+std::map<std::string, std::string> Tree(const std::filesystem::path& root);
+
+// Records every message box while it lives and answers each with OK.
+class Boxes : public platform::MessageBoxRecorder {
+public:
+    Boxes() : MessageBoxRecorder([](const platform::RecordedBox&) { return platform::IDOK; }) {}
+    // The texts so far, forgetting them.
+    std::vector<std::string> Take()
+    {
+        std::vector<std::string> texts = Texts();
+        Clear();
+        return texts;
+    }
+};
 
 // Runs a shell command, returns its standard output; exit status into *status.
 std::string RunCommand(const std::string& command, int* status = nullptr);

@@ -1,0 +1,48 @@
+# Sourced by bench/rsync_backup.sh and bench/rsync_restore.sh (and, inside
+# their private network namespace, by the runs themselves); not run alone.
+
+# bench_prepare PROGRAM [BUILD_DIR]: sets engine (BUILD_DIR/bin/PROGRAM, which
+# must be built) and work (a fresh folder in /tmp, removed on exit) holding
+# rsyncd.conf, whose module disk1 is work/disk1.
+bench_prepare() {
+  local build
+  build=$(cd "${2:-$(dirname "$0")/../build}" && pwd)
+  engine="$build/bin/$1"
+  [ -x "$engine" ] || { echo "build $1 first" >&2; exit 1; }
+  work=$(mktemp -d /tmp/tolvane-bench-XXXXXX)
+  trap 'rm -rf "$work"' EXIT
+  echo "preparing data in $work ..."
+  cat > "$work/rsyncd.conf" <<CONF
+use chroot = no
+[disk1]
+path = $work/disk1
+read only = no
+CONF
+  bench_common=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/rsync_common.sh
+  export work engine bench_common
+}
+
+# bench_small_files DIR: 100 folders of 1,000 files of 4 KB in DIR.
+bench_small_files() {
+  python3 - "$1" <<'PY'
+import os, sys
+root = sys.argv[1]
+block = os.urandom(4096)
+for d in range(100):
+    sub = os.path.join(root, "d%03d" % d)
+    os.mkdir(sub)
+    for f in range(1000):
+        with open(os.path.join(sub, "f%04d" % f), "wb") as out:
+            out.write(block)
+PY
+}
+
+# bench_daemon: in the namespace, brings loopback up and starts the rsync
+# daemon on port 873 (its process id in daemon), waiting until it listens.
+bench_daemon() {
+  ip link set lo up
+  echo 0 > /proc/sys/net/ipv4/ip_unprivileged_port_start
+  unshare -U --map-user=1000 --map-group=1000 rsync --daemon --no-detach --config="$work/rsyncd.conf" --port=873 &
+  daemon=$!
+  for i in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/873) 2>/dev/null && break; sleep 0.05; done
+}

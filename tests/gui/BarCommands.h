@@ -1,0 +1,30 @@
+#pragma once
+// The command numbers behind a window's tool bar and menus, separators left
+// out; none for a bar that is not there.
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <vector>
+
+inline std::vector<unsigned> ToolCommands(QToolBar* bar)
+{
+    std::vector<unsigned> ids;
+    if (bar != nullptr)
+        for (QAction* a : bar->actions())
+            if (!a->isSeparator())
+                ids.push_back(a->data().toUInt());
+    return ids;
+}
+
+inline std::vector<unsigned> MenuCommands(QMenuBar* bar)
+{
+    std::vector<unsigned> ids;
+    if (bar != nullptr)
+        for (QAction* top : bar->actions())
+            if (top->menu() != nullptr)
+                for (QAction* a : top->menu()->actions())
+                    if (!a->isSeparator())
+                        ids.push_back(a->data().toUInt());
+    return ids;
+}

@@ -1,0 +1,61 @@
+#pragma once
+// Helpers the window tests share: waiting on the event loop, scripted modal
+// runs, a page's task links and the login memory.
+#include <QtTest>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Dialog.h"
+#include "PageView.h"
+#include "PopDlg.h"
+#include "Profile.h"
+#include "TaskPanel.h"
+#include "stdafx.h"
+
+// Runs the event loop until done; the bound only guards against a hang.
+inline bool WaitFor(const std::function<bool()>& done, int ms = 60000) { return QTest::qWaitFor(done, ms); }
+
+// Runs dlg modally. script runs once, when dlg shows; a dialog it leaves open
+// ends with leftOpen, so a failed check never hangs. The busy popup goes to
+// popupScript when there is one; other dialogs are left alone. *shown tells
+// whether dlg showed.
+inline int RunScripted(platform::gui::Dialog& dlg, const std::function<void()>& script, int leftOpen = -1,
+                       const std::function<void(CPopDlg&)>& popupScript = {}, bool* shown = nullptr)
+{
+    bool ran = false;
+    platform::gui::Dialog::SetModalHook([&](platform::gui::Dialog& d) {
+        if (auto* popup = dynamic_cast<CPopDlg*>(&d)) {
+            if (popupScript)
+                popupScript(*popup);
+            return;
+        }
+        if (&d != &dlg || ran)
+            return;
+        ran = true;
+        script();
+        if (dlg.isVisible())
+            dlg.EndDialog(leftOpen);
+    });
+    const int code = dlg.DoModal();
+    platform::gui::Dialog::SetModalHook({});
+    if (shown)
+        *shown = ran;
+    return code;
+}
+
+// The command numbers of the links in a group of the page's task panel.
+inline std::vector<unsigned> TaskLinks(const CPageView& page, unsigned group)
+{
+    std::vector<unsigned> ids;
+    platform::gui::TaskPanelGroup* g = page.GetTaskPanel()->FindGroup(group);
+    for (int i = 0; g != nullptr && i < g->GetItemCount(); ++i)
+        ids.push_back(g->GetItem(i)->GetID());
+    return ids;
+}
+
+// A value of the login memory "quom.ini".
+inline std::string IniValue(const std::string& section, const std::string& key)
+{
+    return platform::GetPrivateProfileString(section.c_str(), key.c_str(), "", GetNasContext()->IniPath());
+}
