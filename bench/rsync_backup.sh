@@ -7,15 +7,11 @@
 #   bench/rsync_backup.sh [BUILD_DIR]
 # BENCH_SETS ("big small") and BENCH_ROUNDS (4) choose what runs.
 set -euo pipefail
-sets=${BENCH_SETS:-big small}
-rounds=${BENCH_ROUNDS:-4}
 . "$(dirname "$0")/rsync_common.sh"
 bench_prepare bench_backup_engine "${1:-}"
-mkdir -p "$work/big" "$work/small" "$work/disk1" "$work/program"
-[[ " $sets " == *" big "* ]] && head -c 1G /dev/urandom > "$work/big/one.bin"
-[[ " $sets " == *" small "* ]] && bench_small_files "$work/small"
+mkdir -p "$work/disk1" "$work/program"
+bench_data "$work"
 
-export sets rounds
 unshare -rn bash -euo pipefail -c '
 . "$bench_common"
 bench_daemon
@@ -44,21 +40,5 @@ for set in $sets; do
   done
 done | tee "$work/results.txt"
 kill $daemon
-python3 - "$work/results.txt" <<"PY"
-import re, statistics, sys
-sets = {}
-cur = None
-for line in open(sys.argv[1]):
-    m = re.match(r"\[(\w+) round", line)
-    if m: cur = sets.setdefault(m.group(1), {"plain": [], "engine": [], "poll": []}); continue
-    m = re.search(r"^(plain|engine)\b.*?wall=([\d.]+)", line)
-    if m: cur[m.group(1)].append(float(m.group(2)))
-    m = re.search(r"\(([\d.]+)% of wall", line)
-    if m: cur["poll"].append(float(m.group(1)))
-for name, r in sets.items():
-    p, e = statistics.median(r["plain"]), statistics.median(r["engine"])
-    poll = max(r["poll"])
-    print(f"{name}: median wall plain {p:.3f} s, engine {e:.3f} s, engine throughput = {p / e:.3f}x plain; "
-          f"poll CPU at most {poll:.3f}% of wall")
-PY
+bench_summary "$work/results.txt"
 '

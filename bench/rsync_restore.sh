@@ -10,15 +10,11 @@
 #   bench/rsync_restore.sh [BUILD_DIR]
 #   BENCH_SETS="big small"  BENCH_ROUNDS=4   what to run
 set -euo pipefail
-sets=${BENCH_SETS:-big small}
-rounds=${BENCH_ROUNDS:-4}
 . "$(dirname "$0")/rsync_common.sh"
 bench_prepare bench_restore_engine "${1:-}"
-mkdir -p "$work/disk1/share/big" "$work/disk1/share/small" "$work/program"
-[[ " $sets " == *" big "* ]] && head -c 1G /dev/urandom > "$work/disk1/share/big/one.bin"
-[[ " $sets " == *" small "* ]] && bench_small_files "$work/disk1/share/small"
+mkdir -p "$work/program"
+bench_data "$work/disk1/share"
 
-export sets rounds
 unshare -rn bash -euo pipefail -c '
 . "$bench_common"
 bench_daemon
@@ -49,19 +45,5 @@ for set in $sets; do
 done 2>&1 | tee "$work/results.txt"
 rm -rf "$work/out"
 kill $daemon
-python3 - "$work/results.txt" <<"PY"
-import re, statistics, sys
-sets = {}
-cur = None
-for line in open(sys.argv[1]):
-    m = re.match(r"\[(\w+) round", line)
-    if m: cur = sets.setdefault(m.group(1), {"plain": [], "engine": []}); continue
-    m = re.search(r"^(plain|engine)\b.*?wall=([\d.]+)", line)
-    if m: cur[m.group(1)].append(float(m.group(2)))
-for name, r in sets.items():
-    p, e = sum(r["plain"]), sum(r["engine"])
-    pm, em = statistics.median(r["plain"]), statistics.median(r["engine"])
-    print(f"{name}: total wall plain {p:.2f} s, engine {e:.2f} s, engine throughput = {p / e:.3f}x plain; "
-          f"medians {pm:.3f} s and {em:.3f} s ({pm / em:.3f}x)")
-PY
+bench_summary "$work/results.txt"
 '
