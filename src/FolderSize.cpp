@@ -1,5 +1,7 @@
 #include "FolderSize.h"
 
+#include "BlockingCalls.h"
+
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
@@ -44,6 +46,7 @@ uint64_t SizeOfDirectory(int dirFd, int depth)
 
 uint64_t GetFolderSize(const std::string& path)
 {
+    NoteBlockingCall(BlockingCall::FolderWalk);
     if (path.empty())
         return 0;
     int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

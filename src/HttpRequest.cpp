@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "BlockingCalls.h"
 #include "Clock.h"
 #include "MessageBox.h"
 #include "SnmpHelpers.h"
@@ -115,6 +116,7 @@ int SendHttpRequest(const std::string& host, unsigned port, const std::string& r
 int SendHttpRequestWithOptions(const std::string& host, unsigned port, const std::string& request,
                                const HttpSendOptions& options)
 {
+    NoteBlockingCall(BlockingCall::Http);
     const int64_t start = platform::TickMs();
     // The device reads the request up to and including its NUL byte.
     std::string bytes = request;

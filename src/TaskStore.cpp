@@ -128,16 +128,16 @@ std::string CTaskStore::ReadTaskValue(const std::string& section, const std::str
     return platform::GetPrivateProfileString(section.c_str(), key.c_str(), kReadDefault, m_file);
 }
 
-std::list<BackupTaskInfo> CTaskStore::LoadTasks() const
+std::list<BackupTaskInfo> CTaskStore::LoadTasks(bool measure) const
 {
     std::list<BackupTaskInfo> tasks;
     (void)ReadTaskValue(kSettingSection, "Total_task_number");
     for (const std::string& name : SplitNameList(ReadTaskValue(kSettingSection, "Total_task_name")))
-        tasks.push_back(LoadTask(name));
+        tasks.push_back(LoadTask(name, measure));
     return tasks;
 }
 
-BackupTaskInfo CTaskStore::LoadTask(const std::string& name) const
+BackupTaskInfo CTaskStore::LoadTask(const std::string& name, bool measure) const
 {
     BackupTaskInfo task;
     task.taskName = name;
@@ -158,11 +158,18 @@ BackupTaskInfo CTaskStore::LoadTask(const std::string& name) const
     for (const std::string& key : SplitNameList(ReadTaskValue(name, "Total_local_Folder_name"))) {
         BackupFolderInfo folder;
         LoadTaskFolder(folder, name, key);
-        total += GetFolderSize(folder.path);
+        if (measure)
+            total += GetFolderSize(folder.path);
         task.folders.push_back(folder);
     }
     task.totalBytes = total;
-    task.taskBackSize = FormatFileSize(static_cast<int64_t>(total));
+    if (measure) {
+        task.taskBackSize = FormatFileSize(static_cast<int64_t>(total));
+    } else {
+        task.taskBackSize = ReadTaskValue(name, "Task_Back_Size");
+        if (task.taskBackSize == kReadDefault)
+            task.taskBackSize.clear();
+    }
 
     std::string schedules = ReadTaskValue(name, "Total_schedule_name");
     if (!schedules.empty() && schedules != kReadDefault) {

@@ -56,9 +56,11 @@ public:
 
     // Creates the file with an empty task list when it is missing.
     void CreateTaskStore() const;
-    // Every task of the store, in store order.
-    std::list<BackupTaskInfo> LoadTasks() const;
-    BackupTaskInfo LoadTask(const std::string& name) const;
+    // Every task of the store, in store order. With measure, a task's size is
+    // that of its folders on disk now (a walk of each); without, it is the
+    // size text stored with the task, and totalBytes is 0.
+    std::list<BackupTaskInfo> LoadTasks(bool measure = true) const;
+    BackupTaskInfo LoadTask(const std::string& name, bool measure = true) const;
     void LoadTaskFolder(BackupFolderInfo& folder, const std::string& section, const std::string& key) const;
     void LoadTaskSchedule(BackupScheduleInfo& schedule, const std::string& section, const std::string& key) const;
 

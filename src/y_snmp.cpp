@@ -1,5 +1,6 @@
 #include "y_snmp.h"
 
+#include "BlockingCalls.h"
 #include "Clock.h"
 
 #include <arpa/inet.h>
@@ -368,6 +369,7 @@ uint16_t CSnmpEngine::DefaultPort() { return g_defaultPort.load(); }
 
 int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::string& community, std::vector<Vb>& answer)
 {
+    NoteBlockingCall(BlockingCall::Snmp);
     InitSnmpLibrary();
     answer.clear();
 

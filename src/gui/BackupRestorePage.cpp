@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <algorithm>
 
 #include "AddTaskWS_P2.h"
 #include "AddTaskWZ_P0.h"
@@ -9,8 +10,10 @@
 #include "BackupProgress.h"
 #include "Clock.h"
 #include "FolderDlg.h"
+#include "FolderSize.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
+#include "PopDlg.h"
 #include "Schedule.h"
 #include "TaskPanel.h"
 #include "TaskWizardpage1.h"
@@ -134,6 +137,7 @@ CBackupRestorePage::~CBackupRestorePage()
 {
     m_schedule.StopPeriodic();
     m_schedule.Stop();
+    m_sizes.Stop();
     delete m_progress.data();
 }
 
@@ -156,8 +160,10 @@ void CBackupRestorePage::OnInitialUpdate()
     m_tasks.clear();
     m_store.CreateTaskStore();
     GetNasContext()->ClearRunningTaskName();
-    m_tasks = m_store.LoadTasks();
+    // The stored sizes show until the folders have been measured.
+    m_tasks = m_store.LoadTasks(false);
     RefreshTaskList();
+    StartMeasuringTasks();
 
     m_progress = new CBackupProgress(window());
     m_schedule.StartPeriodic(kScheduleCheckMs, [this] { CheckSchedules(); });
@@ -186,6 +192,52 @@ void CBackupRestorePage::RefreshTaskList()
         list->SetItemData(row, 1);
         ++row;
     }
+}
+
+void CBackupRestorePage::StartMeasuringTasks()
+{
+    struct Measured {
+        std::string name;
+        std::vector<std::string> paths;
+        uint64_t bytes = 0;
+    };
+    std::vector<Measured> tasks;
+    for (const BackupTaskInfo& task : m_tasks) {
+        Measured m{task.taskName, {}, 0};
+        for (const BackupFolderInfo& f : task.folders)
+            m.paths.push_back(f.path);
+        tasks.push_back(std::move(m));
+    }
+    m_sizes.Start<std::vector<Measured>>(
+        [tasks](const platform::JobControl& job) mutable {
+            for (Measured& m : tasks) {
+                for (const std::string& path : m.paths) {
+                    if (job.Stopped())
+                        return std::vector<Measured>{};
+                    m.bytes += GetFolderSize(path);
+                }
+            }
+            return tasks;
+        },
+        [this](const std::vector<Measured>& measured) {
+            for (const Measured& m : measured) {
+                for (BackupTaskInfo& task : m_tasks) {
+                    // A task whose folders changed meanwhile has its own size.
+                    if (task.taskName != m.name || task.folders.size() != m.paths.size() ||
+                        !std::equal(m.paths.begin(), m.paths.end(), task.folders.begin(),
+                                    [](const std::string& p, const BackupFolderInfo& f) { return p == f.path; }))
+                        continue;
+                    task.totalBytes = m.bytes;
+                    task.taskBackSize = FormatFileSize(static_cast<int64_t>(m.bytes));
+                }
+            }
+            const std::string name = SelectedName();
+            TaskPanelGroup* info = GetTaskPanel()->FindGroup(IDS_INFO_GROUP);
+            if (m_panelMode == 2 && info != nullptr && !name.empty()) {
+                info->RemoveAllItems();
+                info->AddTextItem(name + " information :\n" + GetTaskInfoText(name));
+            }
+        });
 }
 
 BackupTaskInfo* CBackupRestorePage::FindTask(const std::string& name)
@@ -576,7 +628,7 @@ void CBackupRestorePage::BackupNow()
         return;
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
-    if (!CheckNasFolder(*FindTask(name)))
+    if (!CheckNasFolderBehindPopup(name))
         return Refuse("The backup target folder in NAS may be removed.\nPlease modify task setting or create the same "
                       "NAS folder first !!");
     // The worker gets a copy of the task as it is now.
@@ -596,7 +648,7 @@ void CBackupRestorePage::RestoreToOriginal()
         return Refuse(kNotBackedUp);
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
-    if (!CheckNasFolder(*FindTask(name)))
+    if (!CheckNasFolderBehindPopup(name))
         return Refuse("The restore source folder in NAS may be removed or NAS is not alive.\nPlease make sure the "
                       "network status and check the NAS online");
     const BackupTaskInfo task = *FindTask(name);
@@ -623,7 +675,7 @@ void CBackupRestorePage::RestoreToOtherPlace()
     m_restoreTargetPath = path;
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
-    if (!CheckNasFolder(*FindTask(name)))
+    if (!CheckNasFolderBehindPopup(name))
         return Refuse("The restore source folder in NAS may be removed or NAS is not alive.\nPlease check the network "
                       "status and make sure the NAS is online");
     const BackupTaskInfo task = *FindTask(name);
@@ -632,6 +684,15 @@ void CBackupRestorePage::RestoreToOtherPlace()
                            targetPath = m_restoreTargetPath](const platform::JobControl& c) {
         return DoRestoreToOtherPlace(task, targetName, targetPath, start, c);
     });
+}
+
+bool CBackupRestorePage::CheckNasFolderBehindPopup(const std::string& name)
+{
+    const BackupTaskInfo* found = FindTask(name);
+    if (found == nullptr)
+        return false;
+    const BackupTaskInfo task = *found;
+    return RunBehindPopup(this, m_check, [task](const platform::JobControl&) { return CheckNasFolder(task); });
 }
 
 void CBackupRestorePage::StartRun(int kind, std::function<BackupRunResult(const platform::JobControl&)> job)

@@ -147,6 +147,10 @@ private:
     void StartRun(int kind, std::function<BackupRunResult(const platform::JobControl&)> job);
     void OnRunDone(int kind, const BackupRunResult& result, const std::string& name);
     void OnPassDone(const std::vector<ScheduleRunResult>& pass);
+    // CheckNasFolder of a copy of the task, on the worker behind the busy popup.
+    bool CheckNasFolderBehindPopup(const std::string& name);
+    // Every task's folders measured on a worker; the sizes show when they arrive.
+    void StartMeasuringTasks();
 
     std::unique_ptr<CTaskWizardpage1> m_wizard1;
     std::unique_ptr<CAddTaskWS_P2> m_wizard2;
@@ -160,4 +164,6 @@ private:
     int m_panelMode = 1;
     CTaskStore m_store;
     platform::gui::Worker m_schedule;
+    platform::gui::Worker m_check; // the device folder check behind the busy popup
+    platform::gui::Worker m_sizes; // the folder walks of the loaded tasks
 };

@@ -380,9 +380,14 @@ void CListFolderView::OnReportStyle()
 // ---------------------------------------------------------------------------
 // Folder commands
 
+bool CListFolderView::CheckDisksBehindPopup()
+{
+    return RunBehindPopup(this, m_modalWorker, [](const platform::JobControl&) { return CheckDeviceDisks(); });
+}
+
 void CListFolderView::OnAddFolder()
 {
-    if (!CheckDeviceDisks())
+    if (!CheckDisksBehindPopup())
         return;
     int item = SelectedItem();
     CShareManagement dlg(this);
@@ -436,14 +441,15 @@ void CListFolderView::OnDelete()
 
 void CListFolderView::OnListDblClk(int item)
 {
-    if (item < 0 || item >= static_cast<int>(m_rows.size()))
-        return;
-    if (!CheckDeviceDisks())
-        return;
-    GetListCtrl()->setFocus();
-    if (m_openWorker.Busy())
+    if (item < 0 || item >= static_cast<int>(m_rows.size()) || m_openWorker.Busy())
         return;
     const FolderRow row = m_rows[static_cast<size_t>(item)];
+    if (!CheckDisksBehindPopup())
+        return;
+    GetListCtrl()->setFocus();
+    // A refresh that ended meanwhile may have changed the rows.
+    if (item >= static_cast<int>(m_rows.size()) || !(m_rows[static_cast<size_t>(item)] == row))
+        return;
     m_openWorker.Start<OpenOutcome>([row](const platform::JobControl&) { return OpenFolder(row); },
                                     [this, item, row](const OpenOutcome& outcome) {
                                         if (outcome.refresh) {

@@ -81,6 +81,8 @@ protected:
     void OnInitialUpdate() override;
 
 private:
+    // CheckDeviceDisks on the modal worker behind the busy popup.
+    bool CheckDisksBehindPopup();
     void StartRefresh();
     void Fill(const FolderListing& listing);
     void SetRow(int item, const FolderRow& row);

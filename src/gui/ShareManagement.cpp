@@ -63,7 +63,26 @@ int CShareManagement::DoModal(const std::string& name, int action)
 
 bool CShareManagement::OnInitDialog()
 {
-    InitLists();
+    // The lists and the folder to edit come from the device on the worker,
+    // behind the busy popup over the page; the controls are filled from the
+    // copy it hands back.
+    struct DeviceRead {
+        FolderDialogData lists;
+        bool found = false;
+        FolderSettings folder;
+    };
+    const bool edit = m_action == kFolderActionEdit;
+    const std::string name = m_oldName;
+    const std::string location = m_location;
+    QWidget* over = parentWidget() != nullptr ? parentWidget() : this;
+    const DeviceRead read = RunBehindPopup(over, m_worker, [edit, name, location](const platform::JobControl&) {
+        DeviceRead r;
+        r.lists = LoadFolderDialogData();
+        if (edit)
+            r.found = ::LoadFolder(name, location, r.folder);
+        return r;
+    });
+    InitLists(read.lists);
     if (m_action == kFolderActionAdd) {
         m_ui->createButton->setText("Create");
         m_ui->createButton->setAccessibleName("Create");
@@ -71,7 +90,9 @@ bool CShareManagement::OnInitDialog()
     } else if (m_action == kFolderActionEdit) {
         m_ui->createButton->setText("Save");
         m_ui->createButton->setAccessibleName("Save");
-        if (!LoadFolder()) {
+        if (read.found) {
+            ShowFolder(read.folder);
+        } else {
             // Closes once the run has started.
             QTimer::singleShot(0, this, [this] { EndDialog(m_result); });
         }
@@ -81,7 +102,7 @@ bool CShareManagement::OnInitDialog()
     return true;
 }
 
-void CShareManagement::InitLists()
+void CShareManagement::InitLists(const FolderDialogData& data)
 {
     m_ui->folderName->clear();
     m_ui->anonymous->setChecked(true);
@@ -99,7 +120,6 @@ void CShareManagement::InitLists()
     report->AddColumn("ReadWrite", 60);
     report->Populate();
 
-    FolderDialogData data = LoadFolderDialogData();
     m_ui->userList->clear();
     for (const std::string& account : data.accounts)
         new QTreeWidgetItem(m_ui->userList, QStringList(QString::fromStdString(account)));
@@ -112,11 +132,8 @@ void CShareManagement::InitLists()
     Fold(false);
 }
 
-bool CShareManagement::LoadFolder()
+void CShareManagement::ShowFolder(const FolderSettings& s)
 {
-    FolderSettings s;
-    if (!::LoadFolder(m_oldName, m_location, s))
-        return false;
     m_ui->samba->setChecked(s.samba);
     m_ui->ftp->setChecked(s.ftp);
     m_ui->nfs->setChecked(s.nfs);
@@ -136,7 +153,6 @@ bool CShareManagement::LoadFolder()
     Fold(s.privateFolder);
     if (s.privateFolder)
         m_ui->nfs->setEnabled(false);
-    return true;
 }
 
 void CShareManagement::AddAllowed(const std::string& name, bool write)
@@ -226,8 +242,11 @@ void CShareManagement::OnCreateUser()
 
 void CShareManagement::RefreshUsers()
 {
-    std::vector<std::string> accounts;
-    LoadAccounts(accounts);
+    const std::vector<std::string> accounts = RunBehindPopup(this, m_worker, [](const platform::JobControl&) {
+        std::vector<std::string> read;
+        LoadAccounts(read);
+        return read;
+    });
     std::vector<AllowedEntry> allowed = AllowedRows();
     m_ui->userList->clear();
     for (const std::string& a : accounts) {

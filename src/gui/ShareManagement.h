@@ -54,6 +54,7 @@ public:
     void OnCreateUser();
     void OnAnonymous();
     void OnPrivateFolder();
+    // The users and groups read again (behind the busy popup).
     void RefreshUsers();
 
     struct Parts {
@@ -84,8 +85,8 @@ protected:
     void OnCancel() override;
 
 private:
-    void InitLists();
-    bool LoadFolder();
+    void InitLists(const FolderDialogData& data);
+    void ShowFolder(const FolderSettings& s);
     void AddAllowed(const std::string& name, bool write);
     void Fold(bool privateFolder);
 

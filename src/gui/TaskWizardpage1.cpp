@@ -8,6 +8,7 @@
 #include "FolderSize.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
+#include "PopDlg.h"
 #include "TaskStore.h"
 #include "stdafx.h"
 #include "ui_TaskWizardpage1.h"
@@ -110,12 +111,26 @@ void CTaskWizardpage1::AppendRow(const std::string& name, const std::string& siz
     m_list->SetItemText(row, 3, path);
 }
 
+uint64_t CTaskWizardpage1::MeasureBehindPopup(const std::vector<std::string>& paths)
+{
+    QWidget* over = isVisible() || parentWidget() == nullptr ? this : parentWidget();
+    return RunBehindPopup(over, m_worker, [paths](const platform::JobControl&) {
+        uint64_t total = 0;
+        for (const std::string& path : paths)
+            total += GetFolderSize(path);
+        return total;
+    });
+}
+
 void CTaskWizardpage1::FillFolderList()
 {
+    // The stored size texts show; the total is measured afresh.
+    std::vector<std::string> paths;
     for (const BackupFolderInfo& f : m_task->folders) {
         AppendRow(f.folderName, f.sizeText, f.path);
-        m_total += static_cast<int64_t>(GetFolderSize(f.path));
+        paths.push_back(f.path);
     }
+    m_total += static_cast<int64_t>(MeasureBehindPopup(paths));
 }
 
 void CTaskWizardpage1::UpdateNext() { m_ui->nextButton->setEnabled(m_list->GetItemCount() > 0); }
@@ -144,7 +159,7 @@ void CTaskWizardpage1::OnSelect()
                                "Folders of one task need different names!!",
                            platform::MB_OK);
         } else {
-            const uint64_t size = GetFolderSize(path);
+            const uint64_t size = MeasureBehindPopup({path});
             m_total += static_cast<int64_t>(size);
             AppendRow(name, FormatFileSize(static_cast<int64_t>(size)), path);
             DebugTrace("%s", FormatFileSize(m_total).c_str());
@@ -161,7 +176,7 @@ void CTaskWizardpage1::OnRemove()
         ShowMessageBox(this, "Please select a folder to delete!", platform::MB_OK, "");
         return;
     }
-    m_total -= static_cast<int64_t>(GetFolderSize(m_list->GetItemText(row, 3)));
+    m_total -= static_cast<int64_t>(MeasureBehindPopup({m_list->GetItemText(row, 3)}));
     m_list->DeleteItem(row);
     m_list->SetSelectionMark(-1);
     UpdateNext();

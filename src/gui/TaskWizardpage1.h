@@ -6,9 +6,11 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "BackupTask.h"
 #include "Dialog.h"
+#include "Worker.h"
 
 class QPushButton;
 namespace platform::gui {
@@ -61,9 +63,12 @@ private:
     int SaveFolders();
     void UpdateNext();
     void AppendRow(const std::string& name, const std::string& size, const std::string& path);
+    // The bytes below the folders, walked on the worker behind the busy popup.
+    uint64_t MeasureBehindPopup(const std::vector<std::string>& paths);
 
     std::unique_ptr<Ui::TaskWizardpage1> m_ui;
     platform::gui::ListCtrl* m_list = nullptr;
     int64_t m_total = 0;
     BackupTaskInfo* m_task = nullptr;
+    platform::gui::Worker m_worker;
 };

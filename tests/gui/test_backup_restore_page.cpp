@@ -6,8 +6,10 @@
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
+#include <optional>
 
 #include "GuiTestSupport.h"
+#include "BlockingCallCounter.h"
 #include "AddTaskWS_P2.h"
 #include "AddTaskWZ_P0.h"
 #include "AccessibleWalk.h"
@@ -79,6 +81,8 @@ private slots:
         BackupTaskInfo theirs;
         theirs.taskName = "Theirs";
         theirs.nasUser = "bob";
+        theirs.taskBackSize = "1 KB"; // as stored; the page measures 48 KB
+        theirs.folders.push_back({"Photos", "", "1 KB", src.string()});
         CTaskStore store;
         store.CreateTaskStore();
         store.SaveTasks({theirs});
@@ -89,12 +93,16 @@ private slots:
         CFolderDialog::Chooser oldChooser =
             CFolderDialog::SetChooser([&](CFolderDialog&) -> std::optional<std::string> { return chosen; });
 
+        // No folder walk or device request of the page holds up the GUI
+        // thread: the task sizes, the wizard's folder, the device folder checks.
+        std::optional<testsupport::BlockingCallCounter> calls(std::in_place);
         Host host;
         auto* page = new CBackupRestorePage;
         page->CreatePage(QRect(0, 0, 900, 600), &host);
         ListCtrl* list = page->GetListCtrl();
         QCOMPARE(list->GetItemCount(), 0);
         QCOMPARE(page->Tasks().size(), size_t(1));
+        QVERIFY(WaitFor([&] { return page->Tasks().front().taskBackSize == "48 KB"; }));
         QCOMPARE(page->GetTitle(), std::string("Backup/Restore Management"));
 
         // Add Task: the three wizard steps, No to the schedule question.
@@ -119,6 +127,8 @@ private slots:
         });
         page->OnTaskPanelLink(CBackupRestorePage::IDS_ADD_TASK);
         Dialog::SetModalHook({});
+        QCOMPARE(calls->OnMakerThread(BlockingCall::FolderWalk), 0);
+        QCOMPARE(calls->Elsewhere(BlockingCall::FolderWalk), 2);
         answer = IDYES;
         QCOMPARE(boxes.LastText(), std::string("Do you want to set the task schedule ?"));
         QCOMPARE(list->GetItemCount(), 1);
@@ -180,6 +190,9 @@ private slots:
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).second.description, std::string("Mine : restore processing Finish!!"));
         QCOMPARE(ReadFile(dir / "target" / "Photos" / "a.txt"), std::string("alpha"));
+        QCOMPARE(calls->OnMakerThread(), 0);
+        QVERIFY(calls->Elsewhere(BlockingCall::Snmp) > 0);
+        calls.reset();
         // A share mounted by the desktop's file system layer is a network folder.
         chosen = (dir / "gvfs" / "smb-share=server,share=data").string();
         fs::create_directories(chosen);

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "GuiTestSupport.h"
+#include "BlockingCallCounter.h"
 #include "CommandBars.h"
 #include "ConnectionDialog.h"
 #include "Dialog.h"
@@ -314,6 +315,34 @@ private slots:
         m_page->OnEditFolder(); // the dialog closes itself
         QCOMPARE(boxes.LastText(), std::string("This folder is not exist."));
         QCOMPARE(RowOf(*m_page, gone), -1);
+    }
+
+    // The disk check, the dialog's reads (add, edit, the users after Create
+    // User) and the open run on workers: the window stays live throughout.
+    void noDeviceCallOnTheGuiThread()
+    {
+        MessageBoxRecorder boxes;
+        CShareManagement::CreateUserHandler oldHandler = CShareManagement::SetCreateUserHandler([](QWidget*) {});
+        OnDialog<CShareManagement>([](CShareManagement& dlg) {
+            dlg.Controls().privateFolder->click();
+            dlg.Controls().createUser->click();
+            dlg.Controls().cancelButton->click();
+        });
+        const std::vector<std::pair<const char*, std::function<void()>>> actions = {
+            {"Add Folder", [this] { m_page->OnTaskPanelLink(IDS_ADD_FOLDER); }},
+            {"Edit Folder", [this] { m_page->OnPageCommand(ID_FOLDER_EDIT); }},
+            {"double-click", [this] { m_page->OnListDblClk(RowOf(*m_page, "media")); }},
+        };
+        for (const auto& [name, action] : actions) {
+            Select("media");
+            testsupport::BlockingCallCounter calls;
+            action();
+            QVERIFY2(m_page->WaitIdle(60000), name);
+            QVERIFY2(calls.OnMakerThread() == 0, name);
+            QVERIFY2(calls.Elsewhere(BlockingCall::Snmp) > 0, name);
+        }
+        Dialog::SetModalHook({});
+        CShareManagement::SetCreateUserHandler(oldHandler);
     }
 
     void accessibilityWalk()
