@@ -438,6 +438,16 @@ bool CBackupRestorePage::Ask(const std::string& question)
     return false;
 }
 
+void CBackupRestorePage::SaveTasks() { ReportStoreWrite(m_store.SaveTasks(m_tasks)); }
+
+void CBackupRestorePage::ReportStoreWrite(bool written)
+{
+    if (!written)
+        ShowMessageBox(this,
+                       "Save backup task setting fail!!\nPlease check that " + m_store.File() + " can be written.",
+                       platform::MB_OK);
+}
+
 void CBackupRestorePage::AddTask()
 {
     auto task = std::make_unique<BackupTaskInfo>();
@@ -467,7 +477,7 @@ void CBackupRestorePage::AddTask()
     m_tasks.push_back(*task);
     PostTaskResult(LOG_BACKUP, "Add backup task ( " + task->taskName + " ).", "");
     RefreshTaskList();
-    m_store.SaveTasks(m_tasks);
+    SaveTasks();
 }
 
 void CBackupRestorePage::DeleteTask()
@@ -479,7 +489,7 @@ void CBackupRestorePage::DeleteTask()
         return Refuse(kRunning);
     if (!Ask("Do you want to delet Task : " + name + "?"))
         return;
-    m_store.SaveTaskList(m_tasks, name);
+    ReportStoreWrite(m_store.SaveTaskList(m_tasks, name));
     m_tasks.remove_if([&name](const BackupTaskInfo& t) { return t.taskName == name; });
     RefreshTaskList();
     GetListCtrl()->SetSelectionMark(-1);
@@ -513,7 +523,7 @@ int CBackupRestorePage::EditTask()
     }
     PostTaskResult(LOG_BACKUP, "Edit backup task ( " + name + " ).", "");
     RefreshTaskList();
-    m_store.SaveTasks(m_tasks);
+    SaveTasks();
     FocusList();
     GetListCtrl()->SetSelectionMark(row);
     return row;
@@ -536,7 +546,7 @@ int CBackupRestorePage::ScheduleSetting()
     if (m_scheduleDlg->DoModal() == platform::IDOK) {
         PostTaskResult(LOG_SCHEDULE, log + name + " ).", "");
         RefreshTaskList();
-        m_store.SaveTasks(m_tasks);
+        SaveTasks();
     }
     return row;
 }
