@@ -215,6 +215,17 @@ std::string Unquote(std::string_view v)
     return std::string(v);
 }
 
+// The stored form of a value: one that a read would change (surrounding
+// blanks, or one pair of quotes around it) goes inside a pair of double
+// quotes, which the read takes off again; every other value is stored as it
+// is, so files stay as other readers of them expect.
+std::string Quote(std::string_view v)
+{
+    if (Trim(v).size() != v.size() || Unquote(v).size() != v.size())
+        return "\"" + std::string(v) + "\"";
+    return std::string(v);
+}
+
 bool WriteAll(int fd, const std::string& bytes)
 {
     size_t done = 0;
@@ -435,11 +446,12 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
         return Store(file, ini, lock);
     }
 
-    std::string line = keyName + "=" + value;
+    const std::string stored = Quote(value);
+    std::string line = keyName + "=" + stored;
     if (at != std::string::npos) {
         std::string_view k, v;
         KeyOf(ini.lines[at], k, v);
-        ini.lines[at] = std::string(k) + "=" + value; // the key keeps its stored spelling
+        ini.lines[at] = std::string(k) + "=" + stored; // the key keeps its stored spelling
     } else if (header != std::string::npos) {
         // After the section's last non-blank line, so blank separators stay
         // between sections.

@@ -3,7 +3,9 @@
 // functions the program was written against: section and key names match
 // without regard to case, values lose surrounding blanks and one pair of
 // quotes on read, a missing file reads as the default, a write creates the
-// file and the section and keeps every other line in its place.
+// file and the section and keeps every other line in its place. A value that
+// the read would change is written inside a pair of double quotes, so every
+// value written reads back byte for byte.
 //
 // Unlike the originals, every read-modify-write is serialised across
 // threads and processes (an flock on the file) and lands atomically (a

@@ -55,8 +55,22 @@ std::time_t AtTime(std::time_t day, int hour, int minute, int second)
 std::string FormatTime(std::time_t t, const char* format)
 {
     std::tm local = platform::LocalTime(t);
+    // "%p" is "AM" or "PM" whatever the locale: the C library leaves it
+    // empty where clocks run to 24 hours, and the texts are read with "%I".
+    std::string own;
+    for (const char* f = format; *f; ++f) {
+        if (f[0] == '%' && f[1] == 'p') {
+            own += local.tm_hour < 12 ? "AM" : "PM";
+            ++f;
+        } else if (f[0] == '%' && f[1] != '\0') {
+            own += f[0];
+            own += *++f;
+        } else {
+            own += *f;
+        }
+    }
     char buf[256];
-    size_t n = std::strftime(buf, sizeof buf, format, &local);
+    size_t n = std::strftime(buf, sizeof buf, own.c_str(), &local);
     return std::string(buf, n);
 }
 

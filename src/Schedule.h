@@ -31,7 +31,7 @@ std::time_t AtTime(std::time_t day, int hour, int minute, int second);
 // year-month-day at hour:minute:second, local time.
 std::time_t MakeTime(int year, int month, int day, int hour, int minute, int second);
 
-// strftime of the local time of t.
+// strftime of the local time of t; "%p" gives "AM" or "PM" in every locale.
 std::string FormatTime(std::time_t t, const char* format);
 
 // The first next run of a routine schedule set at now.

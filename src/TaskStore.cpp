@@ -45,6 +45,14 @@ std::list<std::string> SplitNameList(const std::string& list)
     return names;
 }
 
+size_t TaskNameCharacters(const std::string& name)
+{
+    size_t count = 0;
+    for (unsigned char c : name)
+        count += (c & 0xC0) != 0x80;
+    return count;
+}
+
 int CheckTaskName(const std::string& name)
 {
     if (name.empty())
@@ -56,6 +64,8 @@ int CheckTaskName(const std::string& name)
         return TASK_NAME_BAD_CHARACTER;
     if (platform::SameProfileName(name, CTaskStore::kSettingSection))
         return TASK_NAME_RESERVED;
+    if (TaskNameCharacters(name) > kMaxTaskNameCharacters)
+        return TASK_NAME_TOO_LONG;
     return TASK_NAME_OK;
 }
 
@@ -78,6 +88,8 @@ std::string TaskNameMessage(int code)
         return "The Task name can't contain \"[\", \"]\" or \":\", nor begin or end with a blank!!";
     case TASK_NAME_RESERVED: return "This name is reserved, please choose another Task name!!";
     case TASK_NAME_TAKEN: return "The Task name already exists, please choose another one!!";
+    case TASK_NAME_TOO_LONG:
+        return "The Task name must be at most " + std::to_string(kMaxTaskNameCharacters) + " characters long!!";
     default: return "";
     }
 }
@@ -117,10 +129,15 @@ void CTaskStore::CreateTaskStore() const
     platform::WritePrivateProfileString(kSettingSection, "Total_task_name", "", m_file);
 }
 
-void CTaskStore::WriteTaskValue(const std::string& section, const std::string& key, const std::string& value) const
+bool CTaskStore::WriteTaskValue(const std::string& section, const std::string& key, const std::string& value) const
 {
-    platform::WritePrivateProfileString(section.c_str(), key.c_str(), value == kClear ? nullptr : value.c_str(),
-                                        m_file);
+    return platform::WritePrivateProfileString(section.c_str(), key.c_str(), value == kClear ? nullptr : value.c_str(),
+                                               m_file);
+}
+
+bool CTaskStore::WriteValue(const std::string& section, const std::string& key, const std::string& value) const
+{
+    return platform::WritePrivateProfileString(section.c_str(), key.c_str(), value.c_str(), m_file);
 }
 
 std::string CTaskStore::ReadTaskValue(const std::string& section, const std::string& key) const
@@ -207,76 +224,92 @@ void CTaskStore::LoadTaskSchedule(BackupScheduleInfo& schedule, const std::strin
     schedule.nextRun = platform::MakeLocalTime(t);
 }
 
-void CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
+bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
 {
     // Every write lands on disk on its own; a value the file holds already
     // is left alone, so saving after one change writes only that change.
-    auto WriteTaskValue = [this](const std::string& section, const std::string& key, const std::string& value) {
+    // Only the schedule's keys go through the "CLR" path: a folder, share or
+    // user may well be named "CLR".
+    bool ok = true;
+    auto Write = [this, &ok](const std::string& section, const std::string& key, const std::string& value,
+                             bool schedule = false) {
         static const char kMissing[] = "\x01missing";
-        if (value != kClear &&
+        if (!(schedule && value == kClear) &&
             platform::GetPrivateProfileString(section.c_str(), key.c_str(), kMissing, m_file) == value)
-            return;
-        this->WriteTaskValue(section, key, value);
+            return true;
+        const bool written = schedule ? WriteTaskValue(section, key, value) : WriteValue(section, key, value);
+        ok = ok && written;
+        return written;
     };
     std::string names;
     for (const BackupTaskInfo& task : tasks) {
         const std::string& section = task.taskName;
+        if (section.empty() || section.find_first_of("]\r\n") != std::string::npos) {
+            ok = false; // no section can hold it: a listed name would load as a ghost task
+            continue;
+        }
         names += section + ":";
         std::string folderKeys;
         for (const BackupFolderInfo& folder : task.folders) {
             std::string key = MakeMD5Key(folder.path);
-            folderKeys += key + ":";
-            WriteTaskValue(section, key + "_Folder_name", folder.folderName);
-            WriteTaskValue(section, key + "_Folder_ModifyDate", folder.modifyDate);
-            WriteTaskValue(section, key + "_Folder_size", folder.sizeText);
-            WriteTaskValue(section, key + "_Folder_path", folder.path);
+            bool written = Write(section, key + "_Folder_name", folder.folderName);
+            written = Write(section, key + "_Folder_ModifyDate", folder.modifyDate) && written;
+            written = Write(section, key + "_Folder_size", folder.sizeText) && written;
+            written = Write(section, key + "_Folder_path", folder.path) && written;
+            // A key whose folder is not in the file would load as a folder of
+            // default texts.
+            if (written)
+                folderKeys += key + ":";
         }
-        WriteTaskValue(section, "Total_local_Folder_number", Decimal(static_cast<long long>(task.folders.size())));
-        WriteTaskValue(section, "Total_local_Folder_name", folderKeys);
-        WriteTaskValue(section, "NAS_Folder_name", task.nasFolderName);
-        WriteTaskValue(section, "NAS_Folder_disk", task.nasFolderDisk);
-        WriteTaskValue(section, "NAS_Folder_type", task.nasFolderType);
-        WriteTaskValue(section, "NAS_Folder_status", task.nasFolderStatus);
-        WriteTaskValue(section, "NAS_Folder_user", task.nasFolderUser);
-        WriteTaskValue(section, "NAS_IP", task.nasIp);
-        WriteTaskValue(section, "NAS_MAC", task.nasMac);
-        WriteTaskValue(section, "NAS_Community", task.nasCommunity);
-        WriteTaskValue(section, "NAS_User", task.nasUser);
-        WriteTaskValue(section, "Last_Back_Time", task.lastBackTime);
-        WriteTaskValue(section, "Task_Back_Size", task.taskBackSize);
+        Write(section, "Total_local_Folder_number", Decimal(static_cast<long long>(task.folders.size())));
+        Write(section, "Total_local_Folder_name", folderKeys);
+        Write(section, "NAS_Folder_name", task.nasFolderName);
+        Write(section, "NAS_Folder_disk", task.nasFolderDisk);
+        Write(section, "NAS_Folder_type", task.nasFolderType);
+        Write(section, "NAS_Folder_status", task.nasFolderStatus);
+        Write(section, "NAS_Folder_user", task.nasFolderUser);
+        Write(section, "NAS_IP", task.nasIp);
+        Write(section, "NAS_MAC", task.nasMac);
+        Write(section, "NAS_Community", task.nasCommunity);
+        Write(section, "NAS_User", task.nasUser);
+        Write(section, "Last_Back_Time", task.lastBackTime);
+        Write(section, "Task_Back_Size", task.taskBackSize);
         std::string scheduleKeys;
         for (const BackupScheduleInfo& s : task.schedules) {
             scheduleKeys += s.key + ":";
             std::tm t = platform::LocalTime(s.nextRun);
-            WriteTaskValue(section, s.key + "_set_type", s.setType);
-            WriteTaskValue(section, s.key + "_set_date", s.setDate);
-            WriteTaskValue(section, s.key + "_next_set_year", Decimal(t.tm_year + 1900));
-            WriteTaskValue(section, s.key + "_next_set_month", Decimal(t.tm_mon + 1));
-            WriteTaskValue(section, s.key + "_next_set_day", Decimal(t.tm_mday));
-            WriteTaskValue(section, s.key + "_next_set_hour", Decimal(t.tm_hour));
-            WriteTaskValue(section, s.key + "_next_set_minute", Decimal(t.tm_min));
-            WriteTaskValue(section, s.key + "_next_set_second", Decimal(t.tm_sec));
+            Write(section, s.key + "_set_type", s.setType, true);
+            Write(section, s.key + "_set_date", s.setDate, true);
+            Write(section, s.key + "_next_set_year", Decimal(t.tm_year + 1900), true);
+            Write(section, s.key + "_next_set_month", Decimal(t.tm_mon + 1), true);
+            Write(section, s.key + "_next_set_day", Decimal(t.tm_mday), true);
+            Write(section, s.key + "_next_set_hour", Decimal(t.tm_hour), true);
+            Write(section, s.key + "_next_set_minute", Decimal(t.tm_min), true);
+            Write(section, s.key + "_next_set_second", Decimal(t.tm_sec), true);
         }
-        WriteTaskValue(section, "Total_schedule_name", scheduleKeys);
+        Write(section, "Total_schedule_name", scheduleKeys, true);
     }
-    WriteTaskValue(kSettingSection, "Total_task_number", Decimal(static_cast<long long>(tasks.size())));
-    WriteTaskValue(kSettingSection, "Total_task_name", names);
+    Write(kSettingSection, "Total_task_number", Decimal(static_cast<long long>(tasks.size())));
+    Write(kSettingSection, "Total_task_name", names);
+    return ok;
 }
 
-void CTaskStore::SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const
+bool CTaskStore::SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const
 {
+    bool ok = true;
     std::string names;
     int count = 0;
     for (const BackupTaskInfo& task : tasks) {
         if (task.taskName == deletedName) {
-            platform::WritePrivateProfileString(task.taskName.c_str(), nullptr, nullptr, m_file);
+            ok = platform::WritePrivateProfileString(task.taskName.c_str(), nullptr, nullptr, m_file) && ok;
             continue;
         }
         names += task.taskName + ":";
         ++count;
     }
-    WriteTaskValue(kSettingSection, "Total_task_number", Decimal(count));
-    WriteTaskValue(kSettingSection, "Total_task_name", names);
+    ok = WriteValue(kSettingSection, "Total_task_number", Decimal(count)) && ok;
+    ok = WriteValue(kSettingSection, "Total_task_name", names) && ok;
+    return ok;
 }
 
 void CTaskStore::DeleteScheduleKeys(const std::string& section, const std::string& key) const

@@ -7,6 +7,7 @@
 // "Total_task_name" (names each followed by ":"); each task has a section of
 // its own named after it. Folder keys are MakeMD5Key(path), schedule keys
 // MakeMD5Key of the schedule's text (Schedule.h).
+#include <cstddef>
 #include <list>
 #include <string>
 
@@ -18,16 +19,24 @@ std::string MakeMD5Key(const std::string& text);
 // Splits a ":"-joined list; empty items are skipped.
 std::list<std::string> SplitNameList(const std::string& list);
 
-// Whether a task name may be stored: not empty, no "[" or "]" (they would end
-// the section name), no line break, no surrounding blanks (the profile
-// functions drop them), not the store's own section name. Returns 0 when it
-// may, else one of the codes below.
+// The longest task name, in characters (a UTF-8 sequence counts as one): the
+// name is part of the file names of every run's results.
+constexpr size_t kMaxTaskNameCharacters = 20;
+// Characters of a name as the user counts them.
+size_t TaskNameCharacters(const std::string& name);
+
+// Whether a task name may be stored: not empty, at most
+// kMaxTaskNameCharacters, no "[" or "]" (they would end the section name),
+// no line break, no surrounding blanks (the profile functions drop them),
+// not the store's own section name. Returns 0 when it may, else one of the
+// codes below.
 enum TaskNameCheck : int {
     TASK_NAME_OK = 0,
     TASK_NAME_EMPTY = -1,
     TASK_NAME_BAD_CHARACTER = -2,
     TASK_NAME_RESERVED = -3,
     TASK_NAME_TAKEN = -4,
+    TASK_NAME_TOO_LONG = -5,
 };
 int CheckTaskName(const std::string& name);
 // CheckTaskName, then: a task of that name already exists, regardless of case
@@ -64,18 +73,25 @@ public:
     void LoadTaskFolder(BackupFolderInfo& folder, const std::string& section, const std::string& key) const;
     void LoadTaskSchedule(BackupScheduleInfo& schedule, const std::string& section, const std::string& key) const;
 
-    // Rewrites every task and both list keys; removes nothing.
-    void SaveTasks(const std::list<BackupTaskInfo>& tasks) const;
-    // Rewrites the task list without deletedName, whose section goes.
-    void SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const;
+    // Rewrites every task and both list keys; removes nothing. False when a
+    // value could not be written (the file, or a value the file cannot hold:
+    // a folder whose keys were not written is left out of its task's list).
+    bool SaveTasks(const std::list<BackupTaskInfo>& tasks) const;
+    // Rewrites the task list without deletedName, whose section goes. False
+    // when a write failed.
+    bool SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const;
 
     // "Total_schedule_name" := "" and the schedule's eight keys removed.
     void DeleteScheduleKeys(const std::string& section, const std::string& key) const;
     // The folder list emptied and the folder's four keys removed.
     void DeleteFolderKeys(const std::string& section, const std::string& key) const;
 
-    // One key; value "CLR" removes it.
-    void WriteTaskValue(const std::string& section, const std::string& key, const std::string& value) const;
+    // One key; value "CLR" removes it. Only the schedule keys take "CLR":
+    // every other value is written with WriteValue. False when the write
+    // failed.
+    bool WriteTaskValue(const std::string& section, const std::string& key, const std::string& value) const;
+    // One key, written as it is ("CLR" included).
+    bool WriteValue(const std::string& section, const std::string& key, const std::string& value) const;
     // One key, or the default text when it is missing.
     std::string ReadTaskValue(const std::string& section, const std::string& key) const;
 

@@ -4,25 +4,11 @@
 #include <strings.h>
 
 #include "MessageBoxes.h"
+#include "TaskStore.h"
 #include "stdafx.h"
 #include "ui_AddTaskWZ_P0.h"
 
 using namespace platform::gui;
-
-namespace {
-
-// Characters of a name, counted as the user sees them (UTF-8 sequences as one).
-size_t CharacterCount(const std::string& text)
-{
-    size_t count = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) != 0x80)
-            ++count;
-    }
-    return count;
-}
-
-} // namespace
 
 CAddTaskWZ_P0::CAddTaskWZ_P0(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::AddTaskWZ_P0>())
 {
@@ -57,7 +43,7 @@ void CAddTaskWZ_P0::OnChangeName() { m_ui->applyButton->setEnabled(!m_ui->nameEd
 
 bool CAddTaskWZ_P0::CheckTaskName(const std::string& name)
 {
-    if (name.empty() || CharacterCount(name) > 20)
+    if (name.empty() || TaskNameCharacters(name) > kMaxTaskNameCharacters)
         return false;
     return name.find_first_of("()\\/?\"<>:|*") == std::string::npos;
 }
@@ -79,6 +65,11 @@ void CAddTaskWZ_P0::OnOK()
     if (!CheckTaskName(name)) {
         ShowMessageBox(this, "Task Name must have no '()\\/?\"<>:|*' symbol and be shorter than 20 words length.",
                        platform::MB_OK);
+        return;
+    }
+    // What the task store cannot keep as a section of its file.
+    if (const int code = ::CheckTaskName(name); code != TASK_NAME_OK) {
+        ShowMessageBox(this, TaskNameMessage(code), platform::MB_OK);
         return;
     }
     switch (FindTaskName(name)) {

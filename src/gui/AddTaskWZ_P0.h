@@ -29,6 +29,7 @@ public:
     }
 
     // Not empty, at most 20 characters, none of ( ) \ / ? " < > : | *.
+    // "Apply" then also applies the task store's rule (::CheckTaskName).
     static bool CheckTaskName(const std::string& name);
     // 2 when a task of the current user has the name, 1 when another user's
     // has it, -1 when none. Letter case does not tell names apart: the

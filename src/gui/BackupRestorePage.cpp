@@ -490,6 +490,16 @@ bool CBackupRestorePage::Ask(const std::string& question)
     return false;
 }
 
+void CBackupRestorePage::SaveTasks() { ReportStoreWrite(m_store.SaveTasks(m_tasks)); }
+
+void CBackupRestorePage::ReportStoreWrite(bool written)
+{
+    if (!written)
+        ShowMessageBox(this,
+                       "Save backup task setting fail!!\nPlease check that " + m_store.File() + " can be written.",
+                       platform::MB_OK);
+}
+
 void CBackupRestorePage::AddTask()
 {
     auto task = std::make_unique<BackupTaskInfo>();
@@ -519,7 +529,7 @@ void CBackupRestorePage::AddTask()
     m_tasks.push_back(*task);
     PostTaskResult(LOG_BACKUP, "Add backup task ( " + task->taskName + " ).", "");
     RefreshTaskList();
-    m_store.SaveTasks(m_tasks);
+    SaveTasks();
 }
 
 void CBackupRestorePage::DeleteTask()
@@ -531,7 +541,7 @@ void CBackupRestorePage::DeleteTask()
         return Refuse(kRunning);
     if (!Ask("Do you want to delet Task : " + name + "?"))
         return;
-    m_store.SaveTaskList(m_tasks, name);
+    ReportStoreWrite(m_store.SaveTaskList(m_tasks, name));
     m_tasks.remove_if([&name](const BackupTaskInfo& t) { return t.taskName == name; });
     RefreshTaskList();
     GetListCtrl()->SetSelectionMark(-1);
@@ -565,7 +575,7 @@ int CBackupRestorePage::EditTask()
     }
     PostTaskResult(LOG_BACKUP, "Edit backup task ( " + name + " ).", "");
     RefreshTaskList();
-    m_store.SaveTasks(m_tasks);
+    SaveTasks();
     FocusList();
     GetListCtrl()->SetSelectionMark(row);
     return row;
@@ -588,7 +598,7 @@ int CBackupRestorePage::ScheduleSetting()
     if (m_scheduleDlg->DoModal() == platform::IDOK) {
         PostTaskResult(LOG_SCHEDULE, log + name + " ).", "");
         RefreshTaskList();
-        m_store.SaveTasks(m_tasks);
+        SaveTasks();
     }
     return row;
 }

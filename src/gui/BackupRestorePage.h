@@ -143,6 +143,9 @@ private:
     void Refuse(const std::string& text);
     bool Ask(const std::string& question);
     void RemoveScheduleOf(const std::string& name);
+    // The task list to the store; a failed write is shown in a box.
+    void SaveTasks();
+    void ReportStoreWrite(bool written);
     // A backup or restore of a copy of the task in the progress window.
     void StartRun(int kind, std::function<BackupRunResult(const platform::JobControl&)> job);
     void OnRunDone(int kind, const BackupRunResult& result, const std::string& name);

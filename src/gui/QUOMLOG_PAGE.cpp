@@ -1,7 +1,11 @@
 #include "QUOMLOG_PAGE.h"
 
-#include <cstdio>
-#include <memory>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "FileDialogs.h"
 #include "ListCtrl.h"
@@ -11,6 +15,77 @@
 #include "TaskPanel.h"
 
 using namespace platform::gui;
+
+namespace {
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Closes fd; false (errno of the first failure kept) when ok was false or
+// the close failed.
+bool CloseChecked(int fd, bool ok)
+{
+    const int err = errno;
+    if (::close(fd) != 0)
+        return false;
+    errno = err;
+    return ok;
+}
+
+// Puts bytes into the file at path whole or not at all: they go to a new
+// file beside it, which replaces it only once every byte is on the disk. A
+// link is followed, so the file it leads to is replaced and the link stays;
+// a file replaced keeps its mode, a new one gets the usual mode of the
+// user's new files. What is not a plain file (a device, a pipe) is written
+// into as it is. False with errno set when it cannot.
+bool WriteWholeFile(const std::string& chosen, const std::string& bytes)
+{
+    std::string path = chosen;
+    if (char* real = ::realpath(chosen.c_str(), nullptr)) {
+        path = real;
+        std::free(real);
+    }
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        return fd >= 0 && CloseChecked(fd, WriteAll(fd, bytes));
+    }
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = folder + ".log-save-" + std::to_string(::getpid()) + "-" + std::to_string(attempt) + ".tmp";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    const bool written = (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    if (CloseChecked(fd, written) && ::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    const int err = errno;
+    ::unlink(temp.c_str());
+    errno = err;
+    return false;
+}
+
+} // namespace
 
 CQUOMLOG_PAGE::CQUOMLOG_PAGE(QWidget* parent) : CPageView(parent)
 {
@@ -143,21 +218,20 @@ void CQUOMLOG_PAGE::SaveLogs()
                         path.compare(dot + 1, std::string::npos, "txt") == 0;
     if (!hasTxt)
         path += ".txt";
-    WriteLogFile(path);
+    if (!WriteLogFile(path)) {
+        const int err = errno;
+        ShowMessageBox(this, "Save Logs fail!!\nThe file " + path + " could not be written: " + std::strerror(err),
+                       platform::MB_OK);
+    }
 }
 
 bool CQUOMLOG_PAGE::WriteLogFile(const std::string& path) const
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!file)
-        return false;
     const ListCtrl* list = GetListCtrl();
     const int rows = list->GetItemCount();
-    for (int row = 0; row < rows; ++row) {
-        const std::string line = "Time: " + list->GetItemText(row, COL_TIME) +
-                                 "\t Description: " + list->GetItemText(row, COL_DESCRIPTION) + "\r\n";
-        std::fwrite(line.data(), 1, line.size(), file.get());
-        std::fflush(file.get());
-    }
-    return std::fflush(file.get()) == 0;
+    std::string text;
+    for (int row = 0; row < rows; ++row)
+        text += "Time: " + list->GetItemText(row, COL_TIME) +
+                "\t Description: " + list->GetItemText(row, COL_DESCRIPTION) + "\r\n";
+    return WriteWholeFile(path, text);
 }

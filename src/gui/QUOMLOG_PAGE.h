@@ -37,8 +37,8 @@ public:
     void ShowDetail(int row);
     void ClearAll();
     void SaveLogs();
-    // Writes the rows as "Time: ...\t Description: ...\r\n" lines; false when
-    // the file cannot be created.
+    // Writes the rows as "Time: ...\t Description: ...\r\n" lines, the whole
+    // file or nothing; false (errno set) when it could not be written.
     bool WriteLogFile(const std::string& path) const;
 
 protected:

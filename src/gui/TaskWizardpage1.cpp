@@ -148,6 +148,9 @@ void CTaskWizardpage1::OnSelect()
             taken = taken || m_list->GetItemText(row, 1) == name;
         if (IsNetworkFolder(path)) {
             ShowMessageBox(this, "Can't choice network folder!!", platform::MB_OK);
+        } else if (path.find_first_of("\r\n") != std::string::npos) {
+            // The task store keeps one line per value.
+            ShowMessageBox(this, "Can't choice a folder whose path holds a line break!!", platform::MB_OK);
         } else if (path == "/" || name.empty()) {
             // Everything on the computer in one folder of the device.
             ShowMessageBox(this, "Can't choice the root folder!!", platform::MB_OK);

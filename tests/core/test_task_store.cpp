@@ -1,6 +1,10 @@
 // The task store on disk and the schedule arithmetic on the program's clock.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+
 #include "Clock.h"
 #include "FolderSize.h"
 #include "Profile.h"
@@ -110,6 +114,76 @@ TEST(TaskStore, RoundTripOfManyTasks)
     EXPECT_EQ(store.ReadTaskValue(CTaskStore::kSettingSection, "Total_task_number"), "59");
 }
 
+TEST(TaskStore, EveryValueReadsBackByteForByte)
+{
+    TempDir dir;
+    CTaskStore store((dir / "Nas_BackUp_Task.ini").string());
+    store.CreateTaskStore();
+    // Each value goes into every stored text of one task; "CLR" is an
+    // ordinary value outside the schedule keys.
+    const std::vector<std::string> values = {"Photos ", " Photos", "\t tab\t", "'q'", "\"q\"", "\"",
+                                             "\"half",  "a=b=c",   ";x",       "x;y", "[s]",   "Fotos é日本",
+                                             "CLR",     "clr",     "  ",       "",    "plain"};
+    std::list<BackupTaskInfo> tasks;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const std::string& v = values[i];
+        BackupTaskInfo t;
+        t.taskName = "V" + std::to_string(i);
+        for (std::string* field :
+             {&t.nasUser, &t.nasIp, &t.nasMac, &t.nasCommunity, &t.nasFolderName, &t.nasFolderDisk, &t.nasFolderType,
+              &t.nasFolderStatus, &t.nasFolderUser, &t.lastBackTime, &t.taskBackSize})
+            *field = v;
+        t.folders.push_back({v, "", v, (dir / ("f" + std::to_string(i) + v)).string()});
+        t.folders.push_back({"second", "", "1 KB", (dir / ("g" + std::to_string(i))).string()});
+        t.schedules.push_back(schedule::MakeSchedule("week", "Monday", 1700000000 + static_cast<int>(i)));
+        tasks.push_back(t);
+    }
+    // A path with a line break and a name no section can hold cannot be
+    // stored: the save says so, and neither leaves a ghost in a list.
+    BackupTaskInfo broken = tasks.front();
+    broken.taskName = "Broken";
+    broken.folders.front().path = (dir / "new\nline").string();
+    std::list<BackupTaskInfo> all = tasks;
+    all.push_back(broken);
+    BackupTaskInfo unnamed = broken;
+    unnamed.taskName = "a]b";
+    all.push_back(unnamed);
+    EXPECT_TRUE(store.SaveTasks(tasks));
+    EXPECT_FALSE(store.SaveTasks(all));
+
+    std::list<BackupTaskInfo> loaded = store.LoadTasks();
+    ASSERT_EQ(loaded.size(), tasks.size() + 1);
+    auto a = tasks.begin();
+    for (const BackupTaskInfo& b : loaded) {
+        if (a == tasks.end()) {
+            EXPECT_EQ(b.taskName, "Broken");
+            ASSERT_EQ(b.folders.size(), 1u);
+            EXPECT_EQ(b.folders.front().path, broken.folders.back().path);
+            break;
+        }
+        SCOPED_TRACE(a->taskName);
+        for (auto field :
+             {&BackupTaskInfo::nasUser, &BackupTaskInfo::nasIp, &BackupTaskInfo::nasMac, &BackupTaskInfo::nasCommunity,
+              &BackupTaskInfo::nasFolderName, &BackupTaskInfo::nasFolderDisk, &BackupTaskInfo::nasFolderType,
+              &BackupTaskInfo::nasFolderStatus, &BackupTaskInfo::nasFolderUser, &BackupTaskInfo::lastBackTime})
+            EXPECT_EQ(b.*field, (*a).*field);
+        EXPECT_EQ(store.ReadTaskValue(a->taskName, "Task_Back_Size"), a->taskBackSize);
+        ASSERT_EQ(b.folders.size(), 2u);
+        EXPECT_EQ(b.folders.front().folderName, a->folders.front().folderName);
+        EXPECT_EQ(b.folders.front().sizeText, a->folders.front().sizeText);
+        EXPECT_EQ(b.folders.front().path, a->folders.front().path);
+        ASSERT_EQ(b.schedules.size(), 1u);
+        EXPECT_EQ(b.schedules.front().key, a->schedules.front().key);
+        ++a;
+    }
+    // Plain values stay as they were in the file; saving again changes nothing.
+    const std::string file = ReadFile(store.File());
+    EXPECT_NE(file.find("\nNAS_IP=plain\n"), std::string::npos);
+    EXPECT_NE(file.find("\nNAS_IP=\" Photos\"\n"), std::string::npos);
+    EXPECT_FALSE(store.SaveTasks(all));
+    EXPECT_EQ(ReadFile(store.File()), file);
+}
+
 TEST(TaskStore, ConventionsOfTheFile)
 {
     TempDir dir;
@@ -155,6 +229,16 @@ TEST(TaskStore, TaskNamesAreCheckedAsTheFileMatchesThem)
     EXPECT_EQ(CheckNewTaskName("a:b", tasks), TASK_NAME_BAD_CHARACTER);
     EXPECT_EQ(CheckNewTaskName("ini_nas_backup_task_setting", tasks), TASK_NAME_RESERVED);
     EXPECT_EQ(CheckNewTaskName("", tasks), TASK_NAME_EMPTY);
+    EXPECT_EQ(CheckNewTaskName(" a", tasks), TASK_NAME_BAD_CHARACTER);
+    EXPECT_EQ(CheckNewTaskName("a\t", tasks), TASK_NAME_BAD_CHARACTER);
+    EXPECT_EQ(CheckNewTaskName(std::string(20, 'a'), tasks), TASK_NAME_OK);
+    EXPECT_EQ(CheckNewTaskName(std::string(21, 'a'), tasks), TASK_NAME_TOO_LONG);
+    EXPECT_EQ(CheckNewTaskName(std::string(240, 'a'), tasks), TASK_NAME_TOO_LONG);
+    std::string twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty += "é"; // characters, not bytes
+    EXPECT_EQ(CheckNewTaskName(twenty, tasks), TASK_NAME_OK);
+    EXPECT_EQ(CheckNewTaskName(twenty + "é", tasks), TASK_NAME_TOO_LONG);
 }
 
 TEST(FolderSize, CountsFilesOnceAndFollowsNoLinks)
@@ -204,6 +288,38 @@ TEST(Schedule, FirstRunsAtTheirBoundaries)
     EXPECT_EQ(DaysInMonth(2100, 2), 28);
     EXPECT_EQ(DaysInMonth(2024, 4), 30);
     EXPECT_EQ(DaysInMonth(2024, 12), 31);
+}
+
+// The schedule texts under a locale whose clock runs to 24 hours, made from
+// the system's locale sources for this test.
+TEST(Schedule, TimeTextsCarryAmPmInEveryLocale)
+{
+    TempDir dir;
+    int status = -1;
+    testsupport::RunCommand("localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() + "' 2>&1", &status);
+    const std::string oldTime = std::setlocale(LC_TIME, nullptr);
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    const bool german = std::setlocale(LC_TIME, "de_DE.UTF-8") != nullptr;
+    ::unsetenv("LOCPATH");
+    if (!german)
+        GTEST_SKIP() << "no de_DE locale sources (Debian package locales) to make the locale from";
+
+    platform::ScopedTimeZone tz(kCet);
+    using schedule::FormatTime;
+    EXPECT_EQ(FormatTime(At(2026, 12, 9, 22, 13, 20), "%p"), "PM");
+    std::tm local = platform::LocalTime(At(2026, 12, 9, 22, 13, 20));
+    char raw[32];
+    EXPECT_EQ(std::strftime(raw, sizeof raw, "%p %I:%M:%S", &local), 9u) << "the locale leaves %p empty";
+    const std::pair<std::time_t, const char*> rows[] = {
+        {At(2026, 12, 9, 22, 13, 20), "PM 10:13:20, 09.12.2026"},
+        {At(2026, 12, 9, 0, 0, 0), "AM 12:00:00, 09.12.2026"},
+        {At(2026, 12, 9, 11, 59, 59), "AM 11:59:59, 09.12.2026"},
+        {At(2026, 12, 9, 12, 0, 0), "PM 12:00:00, 09.12.2026"},
+    };
+    for (const auto& [t, text] : rows)
+        EXPECT_EQ(FormatTime(t, "%p %I:%M:%S, %x"), text);
+    EXPECT_EQ(FormatTime(At(2026, 12, 9, 22, 13, 20), "%%p %p"), "%p PM");
+    std::setlocale(LC_TIME, oldTime.c_str());
 }
 
 TEST(Schedule, AdvanceKeepsTheWallClockAcrossDaylightSaving)

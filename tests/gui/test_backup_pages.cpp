@@ -53,6 +53,7 @@ private slots:
         fs::create_directories(m_dir / "a" / "Photos");
         fs::create_directories(m_dir / "b" / "Photos");
         fs::create_directories(m_dir / "Music");
+        fs::create_directories(m_dir / "new\nline");
         WriteFile(m_dir / "a" / "Photos" / "p", std::string(2048, 'p'));
         WriteFile(m_dir / "Music" / "m", std::string(100, 'm'));
         std::vector<std::string> offers;
@@ -86,8 +87,8 @@ private slots:
             nextWhenEmpty = page.GetDlgItem(1)->isEnabled();
             page.OnRemove(); // nothing selected
             offers = {(m_dir / "a" / "Photos").string(), (m_dir / "b" / "Photos").string(), "/",
-                      (m_dir / "Music").string()};
-            for (int i = 0; i < 4; ++i)
+                      (m_dir / "new\nline").string(), (m_dir / "Music").string()};
+            for (int i = 0; i < 5; ++i)
                 page.OnSelect();
             rows = list->GetItemCount();
             total = page.Total();
@@ -106,10 +107,11 @@ private slots:
         std::vector<std::string> texts;
         for (const RecordedBox& b : m_boxes->Boxes())
             texts.push_back(b.text);
-        QCOMPARE(texts.size(), size_t(3));
+        QCOMPARE(texts.size(), size_t(4));
         QCOMPARE(texts[0], std::string("Please select a folder to delete!"));
         QVERIFY(texts[1].find("Folders of one task need different names!!") != std::string::npos);
         QCOMPARE(texts[2], std::string("Can't choice the root folder!!"));
+        QCOMPARE(texts[3], std::string("Can't choice a folder whose path holds a line break!!"));
         QVERIFY(CTaskWizardpage1::IsNetworkFolder("//server/share"));
         QVERIFY(!CTaskWizardpage1::IsNetworkFolder(m_dir.path().string()));
         QCOMPARE(testsupport::UnnamedWidgets(&page), QStringList());

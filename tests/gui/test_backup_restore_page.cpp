@@ -262,6 +262,34 @@ private slots:
         CFolderDialog::SetChooser(oldChooser);
         delete page;
     }
+
+    void failedStoreWritesAreShown()
+    {
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        GetNasContext()->m_user = "admin";
+        BackupTaskInfo mine;
+        mine.taskName = "Mine";
+        mine.nasUser = "admin";
+        CTaskStore store;
+        store.CreateTaskStore();
+        QVERIFY(store.SaveTasks({mine}));
+
+        MessageBoxRecorder boxes;
+        Host host;
+        auto* page = new CBackupRestorePage;
+        page->CreatePage(QRect(0, 0, 900, 600), &host);
+        QCOMPARE(page->GetListCtrl()->GetItemCount(), 1);
+        // The file can no longer be replaced.
+        fs::remove(store.File());
+        fs::create_directory(store.File());
+        page->GetListCtrl()->SetSelectionMark(0);
+        page->OnPageCommand(CBackupRestorePage::ID_DELETE_TASK);
+        QCOMPARE(boxes.LastText(),
+                 "Save backup task setting fail!!\nPlease check that " + store.File() + " can be written.");
+        delete page;
+    }
 };
 
 QTEST_MAIN(TestBackupRestorePage)

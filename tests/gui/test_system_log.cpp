@@ -1,9 +1,12 @@
 // The System Log page: the detail link and menu follow the selected row's
 // result file, clearing asks first, and saving writes one CRLF line per row.
+#include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
 
 #include "GuiTestSupport.h"
 #include "CommandBars.h"
@@ -132,11 +135,40 @@ private slots:
         chosen = base + "/upper.TXT";
         page.SaveLogs();
         QVERIFY(QFile::exists(QString::fromStdString(base + "/upper.TXT.txt")));
-        // Cancel writes nothing; an unwritable place fails silently.
-        chosen = base + "/no/such/dir/x.txt";
-        MessageBoxRecorder boxes;
-        page.SaveLogs();
-        QCOMPARE(boxes.Count(), size_t(0));
+        // A place that cannot be written, a full device and a disk that fills
+        // up half-way: a box each time, and no file or part of one is left;
+        // a file that was there keeps what it had.
+        const std::string saved = ReadAll(base + "/log.txt");
+        QFile::link("/dev/full", QString::fromStdString(base + "/full.txt"));
+        struct rlimit oldLimit {};
+        getrlimit(RLIMIT_FSIZE, &oldLimit);
+        const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+        auto limit = [&](rlim_t bytes) {
+            struct rlimit r = oldLimit;
+            r.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &r);
+        };
+        const std::vector<std::pair<std::string, rlim_t>> failing = {
+            {base + "/no/such/dir/x.txt", oldLimit.rlim_cur},
+            {base + "/full.txt", oldLimit.rlim_cur},
+            {base + "/log.txt", 20},
+            {base + "/new.txt", 20},
+        };
+        for (const auto& [path, bytes] : failing) {
+            MessageBoxRecorder boxes;
+            chosen = path;
+            limit(bytes);
+            page.SaveLogs();
+            limit(oldLimit.rlim_cur);
+            QCOMPARE(boxes.Count(), size_t(1));
+            QVERIFY2(boxes.LastText().rfind("Save Logs fail!!\nThe file " + path, 0) == 0, boxes.LastText().c_str());
+        }
+        std::signal(SIGXFSZ, oldSignal);
+        QCOMPARE(ReadAll(base + "/log.txt"), saved);
+        QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        left.sort();
+        QCOMPARE(left, QStringList({"empty.txt", "full.txt", "log.txt", "upper.TXT.txt"}));
+        QCOMPARE(QFile::symLinkTarget(QString::fromStdString(base + "/full.txt")), QString("/dev/full"));
         SetSaveFileChooser({});
         QCOMPARE(ConvertFileFilter("Text Files (*.txt)|*.txt|All Files (*.*)|*.*||"),
                  std::string("Text Files (*.txt);;All Files (*.*)"));

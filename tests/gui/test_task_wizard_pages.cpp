@@ -11,6 +11,7 @@
 #include "MessageBoxes.h"
 #include "NasBackupFolders.h"
 #include "SnmpTestAgent.h"
+#include "TaskStore.h"
 #include "TestNetwork.h"
 #include "stdafx.h"
 
@@ -189,6 +190,9 @@ private slots:
                     {"PHOTOS", "Task name must be unique!!"}, // one store section whatever the case
                     {"Music", "The name had used by other user. Task name must be unique!!"},
                     {"a|b", "Task Name must have no '()\\/?\"<>:|*' symbol and be shorter than 20 words length."},
+                    // What the task store cannot keep as a section name.
+                    {"Photos ", TaskNameMessage(TASK_NAME_BAD_CHARACTER)},
+                    {"Photos [2019]", TaskNameMessage(TASK_NAME_BAD_CHARACTER)},
                 };
                 for (const auto& [name, text] : refused) {
                     edit->setText(QString::fromStdString(name));
