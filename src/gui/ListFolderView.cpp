@@ -507,7 +507,7 @@ void CListFolderView::OnMount()
     if (rc != 0 && rc != -1) {
         char text[64];
         std::snprintf(text, sizeof text, "Mount error  %d.", rc);
-        MessageBox(std::string(text) + "\n" + prep.unc + " as " + letter + ": " + reason + ".", MB_OK);
+        MessageBox(std::string(text) + "\nCould not map " + prep.unc + " to " + letter + " (" + reason + ").", MB_OK);
     } else if (rc == 0 && item < static_cast<int>(m_rows.size())) {
         char mark[4];
         std::snprintf(mark, sizeof mark, "%c:", std::toupper(static_cast<unsigned char>(letter[0])));

@@ -599,15 +599,23 @@ private slots:
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         std::vector<std::string> opened;
+        bool browser = true;
         auto old = platform::SetShellOpenFunction([&](const std::string& url) {
             opened.push_back(url);
-            return true;
+            return browser;
         });
 
         m_agent->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(8080));
         dlg.OnCommand(ID_DEVICE_SETTING);
         QCOMPARE(opened, std::vector<std::string>{"http://127.0.0.1:8080"});
         QCOMPARE(boxes->Count(), size_t(0));
+        // Nothing to open it with: said, with the address.
+        browser = false;
+        dlg.OnCommand(ID_DEVICE_SETTING);
+        QTRY_COMPARE(boxes->Count(), size_t(1));
+        QVERIFY2(boxes->LastText().rfind("Could not open the device's web page http://127.0.0.1:8080: ", 0) == 0,
+                 boxes->LastText().c_str());
+        opened.pop_back();
 
         // A port the device cannot have is no port: no "http://ip:-1".
         m_agent->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(0));
