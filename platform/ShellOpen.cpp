@@ -43,7 +43,7 @@ bool ShellOpen(const std::string& target)
     return open ? open(target) : SpawnOpener(target);
 }
 
-void ShellOpen(const std::string& target, std::function<void(int status)> failed)
+void ShellOpen(const std::string& target, const std::function<void(int status)>& failed)
 {
     ShellOpenFunction open;
     {

@@ -13,7 +13,7 @@ bool ShellOpen(const std::string& target);
 // As above; failed(status) runs when the opener could not be started (-1) or
 // ended with a failure (its exit status): at once, or later on a thread of its
 // own.
-void ShellOpen(const std::string& target, std::function<void(int status)> failed);
+void ShellOpen(const std::string& target, const std::function<void(int status)>& failed);
 // Why an opener failed, in words, from the status given to failed.
 std::string ShellOpenFailure(int status);
 

@@ -101,6 +101,9 @@ int ShowMessageBox(QWidget* owner, const std::string& text, unsigned style, cons
         QWidget* parent = owner;
         if (parent == nullptr && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
             parent = QApplication::activeWindow();
+        // Over a window that is on screen (not the popup just dismissed).
+        while (parent != nullptr && !parent->window()->isVisible())
+            parent = parent->window()->parentWidget();
         answer = ShowOnGuiThread(parent, text, style, title);
     });
     return answer;
