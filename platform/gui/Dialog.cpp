@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScreen>
-#include <algorithm>
 #include <QTimer>
+#include <algorithm>
 
 namespace platform::gui {
 namespace {
