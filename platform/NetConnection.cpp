@@ -27,6 +27,10 @@ namespace {
 // own.
 constexpr int64_t kMountBoundMs = 30000;
 
+// What the system said of the last mount or unmount of this thread that
+// failed beyond the codes above.
+thread_local std::string t_extendedError;
+
 int CodeOf(const GError* error)
 {
     if (!error)
@@ -113,6 +117,8 @@ void MountCallDone(GObject* source, GAsyncResult* result, gpointer data)
         call.code = NO_ERROR;
     else if (call.code == NO_ERROR) // a refused login keeps its own code
         call.code = CodeOf(error);
+    if (call.code == ERROR_EXTENDED_ERROR)
+        t_extendedError = error != nullptr && error->message != nullptr ? error->message : "unknown failure";
     if (error)
         g_error_free(error);
     call.done = true;
@@ -142,6 +148,8 @@ int RunMountCall(const std::shared_ptr<MountCall>& call, const MountCall::Begin&
             SleepMs(5);
     }
     g_main_context_pop_thread_default(call->context);
+    if (!ended)
+        t_extendedError = "the share did not answer in time";
     return ended ? call->code : ERROR_EXTENDED_ERROR;
 }
 
@@ -451,6 +459,25 @@ int WNetUseConnection(const std::string& remote, const std::string& user, const 
     return NO_ERROR;
 }
 
+std::string NetErrorText(int code)
+{
+    switch (code) {
+    case NO_ERROR: return "done";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_BAD_NETPATH: return "the share was not found on the network";
+    case ERROR_ALREADY_ASSIGNED: return "the drive letter is in use";
+    case ERROR_INVALID_PARAMETER: return "invalid name";
+    case ERROR_BAD_DEVICE: return "invalid drive letter";
+    case ERROR_CANCELLED: return "cancelled";
+    case ERROR_LOGON_FAILURE: return "the user name or password was refused";
+    case ERROR_NO_NETWORK: return "shares cannot be mounted here (GIO/GVfs SMB support missing)";
+    case ERROR_NOT_CONNECTED: return "not connected";
+    case ERROR_SESSION_CREDENTIAL_CONFLICT: return "the share is already connected as another user";
+    case ERROR_EXTENDED_ERROR: return t_extendedError.empty() ? std::string("unknown failure") : t_extendedError;
+    default: return "error " + std::to_string(code);
+    }
+}
+
 int WNetCancelConnection2(const std::string& name, bool /*updateProfile*/, bool force)
 {
     bool isLetter = name.size() == 2 && name[1] == ':';
@@ -573,14 +600,33 @@ std::vector<std::string> FreeDriveLetters()
     return free;
 }
 
+namespace {
+thread_local std::string t_shellFailure;
+
+int OpenLocal(const std::string& target, int failure)
+{
+    if (ShellOpen(target))
+        return SE_SUCCESS;
+    t_shellFailure = ShellOpenFailure(-1);
+    return failure;
+}
+} // namespace
+
+std::string ShellExecuteFailure() { return t_shellFailure; }
+
 int ShellExecute(const std::string& verb, const std::string& file)
 {
-    if (verb != "open")
+    t_shellFailure.clear();
+    if (verb != "open") {
+        t_shellFailure = "cannot " + verb;
         return SE_ERR_NOASSOC;
+    }
     if (file.rfind("\\\\", 0) == 0) {
         std::string share = ShareOf(file);
-        if (share.empty())
+        if (share.empty()) {
+            t_shellFailure = "no share named in the path";
             return SE_ERR_PNF;
+        }
         std::shared_ptr<MountBackend> backend = GetMountBackend();
         std::string shareUri = UncToSmbUrl(share);
         if (!backend->IsMounted(shareUri)) {
@@ -595,9 +641,11 @@ int ShellExecute(const std::string& verb, const std::string& file)
             // A share that wants other credentials: the desktop's file
             // manager asks for them, as the system's own explorer does.
             if (rc == ERROR_ACCESS_DENIED || rc == ERROR_LOGON_FAILURE)
-                return ShellOpen(UncToSmbUrl(file)) ? SE_SUCCESS : SE_ERR_ACCESSDENIED;
-            if (rc != NO_ERROR)
+                return OpenLocal(UncToSmbUrl(file), SE_ERR_ACCESSDENIED);
+            if (rc != NO_ERROR) {
+                t_shellFailure = "the share could not be mounted: " + NetErrorText(rc);
                 return SE_ERR_PNF;
+            }
             // A connection of ours from now on, with the user it was made as.
             std::lock_guard<std::mutex> guard(g_lock);
             std::vector<Entry> table = LoadTable();
@@ -606,11 +654,13 @@ int ShellExecute(const std::string& verb, const std::string& file)
         }
         std::string uri = UncToSmbUrl(file);
         std::string local = backend->LocalPath(uri);
-        return ShellOpen(local.empty() ? uri : local) ? SE_SUCCESS : SE_ERR_NOASSOC;
+        return OpenLocal(local.empty() ? uri : local, SE_ERR_NOASSOC);
     }
-    if (file.empty())
+    if (file.empty()) {
+        t_shellFailure = "no path given";
         return SE_ERR_FNF;
-    return ShellOpen(file) ? SE_SUCCESS : SE_ERR_NOASSOC;
+    }
+    return OpenLocal(file, SE_ERR_NOASSOC);
 }
 
 } // namespace platform

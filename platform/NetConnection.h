@@ -85,6 +85,10 @@ int WNetUseConnection(const std::string& remote, const std::string& user, const 
                       const std::string& localName = {});
 // Drops the connection named by a local name ("Z:") or a remote name. With
 // force the share is unmounted even when other letters use it.
+// The words for a result code of the calls above; for ERROR_EXTENDED_ERROR
+// what the system said of the last call on this thread that failed with it.
+std::string NetErrorText(int code);
+
 int WNetCancelConnection2(const std::string& name, bool updateProfile, bool force);
 // The user a connection (by local or remote name) was made as; "" for the
 // default credentials.
@@ -117,5 +121,8 @@ enum : int {
 // mounted (mounting it with the default credentials when it is not), an
 // address is handed to the desktop (ShellOpen). > 32 on success.
 int ShellExecute(const std::string& verb, const std::string& file);
+// Why the last ShellExecute of this thread failed, in words ("" when it did
+// not fail).
+std::string ShellExecuteFailure();
 
 } // namespace platform

@@ -657,7 +657,18 @@ std::string ShellExecuteErrorMessage(int code)
     }
 }
 
-void ShellExecuteErrorText(int code) { MessageBox(ShellExecuteErrorMessage(code), MB_OK); }
+void ShellExecuteErrorText(int code, const std::string& target)
+{
+    // The path concerned and the system's reason follow the message.
+    std::string text = ShellExecuteErrorMessage(code);
+    if (!target.empty()) {
+        text += "\n" + target;
+        const std::string reason = platform::ShellExecuteFailure();
+        if (!reason.empty())
+            text += ": " + reason + ".";
+    }
+    MessageBox(text, MB_OK);
+}
 
 namespace {
 
@@ -669,7 +680,7 @@ void Open(const std::string& target)
 {
     int rc = platform::ShellExecute("open", target);
     if (rc < 33)
-        ShellExecuteErrorText(rc);
+        ShellExecuteErrorText(rc, target);
 }
 
 OpenOutcome OpenUsbFolder(const FolderRow& row)
@@ -695,7 +706,7 @@ OpenOutcome OpenUsbFolder(const FolderRow& row)
         MessageBox(StripDriveMarker(row.text) + " not found.", MB_OK);
         out.refresh = true;
     } else
-        ShellExecuteErrorText(rc);
+        ShellExecuteErrorText(rc, unc);
     return out;
 }
 

@@ -156,6 +156,7 @@ MountPreparation PrepareMount(const FolderRow& row);
 // that cannot be dropped; true when one was dropped.
 bool UnmapFolder(const FolderRow& row);
 
-// The text of a ShellExecute result below 33 (its box is shown).
-void ShellExecuteErrorText(int code);
+// The text of a ShellExecute result below 33, with the target and why it
+// failed when the target is given (its box is shown).
+void ShellExecuteErrorText(int code, const std::string& target = {});
 std::string ShellExecuteErrorMessage(int code);

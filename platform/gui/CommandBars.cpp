@@ -1,11 +1,13 @@
 #include "CommandBars.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace platform::gui {
 namespace {
@@ -16,6 +18,27 @@ void NameOverflowButton(QWidget* bar, const char* name)
     for (QWidget* child : bar->findChildren<QWidget*>())
         if (child->objectName() == "qt_toolbar_ext_button" || child->objectName() == "qt_menubar_ext_button")
             child->setAccessibleName(name);
+}
+
+// A tool button's caption on two lines, broken after the blank or slash that
+// makes the wider line narrowest, so that every command of a bar fits beside
+// the others; a caption without one stays whole.
+QString TwoLineCaption(const QString& text, const QFontMetrics& metrics)
+{
+    QString best = text;
+    int bestWidth = metrics.horizontalAdvance(text);
+    for (int i = 1; i + 1 < text.size(); ++i) {
+        if (text[i] != ' ' && text[i] != '/')
+            continue;
+        const QString first = text[i] == ' ' ? text.left(i) : text.left(i + 1);
+        const QString second = text.mid(i + 1);
+        const int width = std::max(metrics.horizontalAdvance(first), metrics.horizontalAdvance(second));
+        if (width < bestWidth) {
+            bestWidth = width;
+            best = first + '\n' + second;
+        }
+    }
+    return best;
 }
 
 } // namespace
@@ -77,11 +100,26 @@ void CommandBars::Execute(unsigned id)
 
 void CommandBars::RemoveAll()
 {
-    delete m_menuBar;
+    // The command that rebuilds the bars was most likely chosen from one of
+    // them: its button or menu is still handling the mouse. The old bars leave
+    // the window now and are deleted once that handling is over.
+    Retire(m_menuBar);
     m_menuBar = nullptr;
     for (QToolBar* bar : m_toolBars)
-        delete bar;
+        Retire(bar);
     m_toolBars.clear();
+}
+
+void CommandBars::Retire(QWidget* bar)
+{
+    if (bar == nullptr)
+        return;
+    m_layout->removeWidget(bar);
+    bar->disconnect(this);
+    for (QAction* action : bar->actions())
+        action->disconnect(this);
+    bar->hide();
+    bar->deleteLater();
 }
 
 bool CommandBars::SetMenu(const std::string& title, unsigned menuId)
@@ -95,7 +133,7 @@ bool CommandBars::SetMenu(const std::string& title, unsigned menuId)
 
 void CommandBars::SetMenu(const std::string& title, const Menu& menu)
 {
-    delete m_menuBar;
+    Retire(m_menuBar);
     m_menuBar = new QMenuBar(m_area);
     m_menuBar->setObjectName(QString::fromStdString(title));
     m_menuBar->setNativeMenuBar(false);
@@ -138,6 +176,7 @@ QToolBar* CommandBars::AddToolBar(const std::string& title, const std::vector<un
         QAction* action = bar->addAction(LoadCommandIcon(id), text);
         action->setData(id);
         action->setToolTip(text);
+        action->setIconText(TwoLineCaption(text, bar->fontMetrics()));
         connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
     }
     NameOverflowButton(bar, "More tools");

@@ -51,6 +51,9 @@ public:
     void Execute(unsigned id);
 
 private:
+    // Takes a bar out of the window and deletes it later.
+    void Retire(QWidget* bar);
+
     QWidget* m_site;
     QWidget* m_area;
     QVBoxLayout* m_layout;

@@ -1,7 +1,10 @@
 #include "Dialog.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 namespace platform::gui {
 namespace {
@@ -42,6 +45,7 @@ int Dialog::DoModal()
             });
         }
         setModal(true);
+        PlaceOverOwner();
         m_inExec = true;
         QDialog::exec();
         m_inExec = false;
@@ -50,6 +54,40 @@ int Dialog::DoModal()
     SetWindowExists(false);
     hide();
     return m_code;
+}
+
+void Dialog::PlaceOverOwner()
+{
+    // A dialog that was moved by someone else keeps its place.
+    if (testAttribute(Qt::WA_Moved) && (!m_placed || pos() != m_placedAt))
+        return;
+    ensurePolished();
+    if (!testAttribute(Qt::WA_Resized))
+        adjustSize();
+    // Over the nearest visible window it belongs to, else over the active
+    // window, else in the middle of the screen.
+    QWidget* over = nullptr;
+    for (QWidget* w = parentWidget(); w != nullptr && over == nullptr; w = w->window()->parentWidget())
+        if (w->window()->isVisible() && !w->window()->isMinimized())
+            over = w->window();
+    if (over == nullptr) {
+        QWidget* active = QApplication::activeWindow();
+        if (active != nullptr && active != this && active->isVisible() && !active->isMinimized())
+            over = active;
+    }
+    QScreen* screen = over != nullptr ? over->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QRect area = over != nullptr ? over->frameGeometry() : available;
+    QRect frame(QPoint(0, 0), frameGeometry().size().expandedTo(size()));
+    frame.moveCenter(area.center());
+    // Whole on the screen where it can be.
+    frame.moveLeft(std::max(available.left(), std::min(frame.left(), available.right() + 1 - frame.width())));
+    frame.moveTop(std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height())));
+    move(frame.topLeft());
+    m_placedAt = pos();
+    m_placed = true;
 }
 
 void Dialog::keyPressEvent(QKeyEvent* event)

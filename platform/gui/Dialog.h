@@ -44,6 +44,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Centres the window on the window it belongs to (or the screen).
+    void PlaceOverOwner();
+
+    QPoint m_placedAt;
+    bool m_placed = false;
     bool m_inModal = false;
     bool m_inExec = false;
     bool m_ended = false;

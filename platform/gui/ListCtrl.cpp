@@ -3,6 +3,7 @@
 #include "MessageTarget.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
 #include <QStackedLayout>
@@ -55,6 +56,7 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
         view->viewport()->installEventFilter(this);
+        view->installEventFilter(this);
     }
 
     m_stack = new QStackedLayout(this);
@@ -393,6 +395,18 @@ QRect ListCtrl::GetSubItemRect(int row, int column) const
 
 bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
 {
+    // Enter on a selected row does what a double click on it does.
+    if ((watched == m_icons || watched == m_report) && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const int row = GetSelectedItem();
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier &&
+            row >= 0 && m_notify.onDblClk) {
+            event->accept();
+            m_notify.onDblClk(row);
+            return true;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     QAbstractItemView* view = nullptr;
     if (watched == m_icons->viewport())
         view = m_icons;

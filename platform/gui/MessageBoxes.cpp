@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MessageTarget.h"
+#include "Worker.h"
 
 namespace platform::gui {
 namespace {
@@ -94,9 +95,15 @@ int ShowMessageBox(QWidget* owner, const std::string& text, unsigned style, cons
     std::string title = caption.empty() ? std::string("Tolvane") : caption;
     int answer = 0;
     CallOnGuiThread([&] {
+        // A busy popup never stays beside a box: the job it stood for is
+        // either over or now waits for this answer.
+        DismissBusyIndicators();
         QWidget* parent = owner;
         if (parent == nullptr && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr)
             parent = QApplication::activeWindow();
+        // Over a window that is on screen (not the popup just dismissed).
+        while (parent != nullptr && !parent->window()->isVisible())
+            parent = parent->window()->parentWidget();
         answer = ShowOnGuiThread(parent, text, style, title);
     });
     return answer;

@@ -2,13 +2,16 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "MessageTarget.h"
 
@@ -49,6 +52,9 @@ struct Worker::Run {
 };
 
 namespace {
+
+// The indicators of the RunModal runs under way, innermost last (GUI thread).
+std::vector<BusyIndicator*> g_modalIndicators;
 
 void DebugTraceWorker(const char* what)
 {
@@ -137,11 +143,31 @@ void Worker::RunModalJob(BusyIndicator& busy, const std::function<void(const Job
         busy.Close(0);
         run->Finish();
     });
+    g_modalIndicators.push_back(&busy);
     busy.DoModal();
-    // The indicator ends with the job's last step; the thread is gone a moment
-    // later, and with it the last use of the indicator.
+    g_modalIndicators.erase(std::find(g_modalIndicators.begin(), g_modalIndicators.end(), &busy));
+    // The indicator ends with the job's last step, or earlier when a box of the
+    // job dismissed it: then the job goes on (the box is still open) and the
+    // window stays as modal as with the indicator until it ends.
+    {
+        std::unique_lock<std::mutex> guard(run->lock);
+        if (!run->finished) {
+            guard.unlock();
+            run->WaitFinished(std::numeric_limits<int>::max());
+        }
+    }
+    // The thread is gone a moment later, and with it the last use of the
+    // indicator.
     run->thread.join();
     m_modal.reset();
+}
+
+void DismissBusyIndicators()
+{
+    // Dismissing may run events: work on a copy.
+    const std::vector<BusyIndicator*> indicators = g_modalIndicators;
+    for (BusyIndicator* busy : indicators)
+        busy->Dismiss();
 }
 
 void Worker::StartPeriodic(int64_t intervalMs, std::function<void()> tick)

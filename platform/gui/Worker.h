@@ -32,7 +32,15 @@ public:
     virtual void SetMessage(const std::string& text) = 0; // any thread
     virtual void Close(int code) = 0;                     // any thread
     virtual int DoModal() = 0;                            // GUI thread
+    // GUI thread: ends the modal run and takes the indicator off the screen
+    // now, although the job goes on (a box of the job is about to show).
+    virtual void Dismiss() = 0;
 };
+
+// GUI thread: dismisses the busy indicators of every RunModal under way, so
+// that no busy popup stays beside a message box. The runs go on waiting for
+// their jobs without them.
+void DismissBusyIndicators();
 
 class Worker {
 public:

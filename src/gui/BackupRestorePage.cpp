@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <algorithm>
+#include <vector>
 
 #include "AddTaskWS_P2.h"
 #include "AddTaskWZ_P0.h"
@@ -32,6 +33,41 @@ const char kNotBackedUp[] = "The task has not been backuped before.";
 // "AM 02:00:00, 12/09/26" and "AM 02:00:00" of a schedule's next run.
 std::string LongTime(std::time_t t) { return schedule::FormatTime(t, "%p %I:%M:%S, %x"); }
 std::string ShortTime(std::time_t t) { return schedule::FormatTime(t, "%p %I:%M:%S"); }
+
+// Makes a row of labels tall enough for their whole text. In a layout the
+// layout makes room; placed by hand, whatever lies below the row, in the
+// labels' parent and in each parent up to the window, moves down with it.
+void GrowToText(std::initializer_list<QLabel*> row)
+{
+    int grow = 0;
+    for (QLabel* label : row)
+        grow = std::max(grow, label->sizeHint().height() - label->height());
+    if (grow <= 0)
+        return;
+    QWidget* parent = (*row.begin())->parentWidget();
+    if (parent->layout() != nullptr) {
+        for (QLabel* label : row)
+            label->setMinimumHeight(label->sizeHint().height());
+        return;
+    }
+    std::vector<QWidget*> level(row.begin(), row.end());
+    while (parent != nullptr) {
+        int bottom = 0;
+        for (QWidget* w : level)
+            bottom = std::max(bottom, w->geometry().bottom());
+        for (QWidget* sibling : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (std::find(level.begin(), level.end(), sibling) == level.end() && sibling->y() > bottom)
+                sibling->move(sibling->x(), sibling->y() + grow);
+        for (QWidget* w : level)
+            w->resize(w->width(), w->height() + grow);
+        if (parent->isWindow()) {
+            parent->resize(parent->width(), parent->height() + grow);
+            break;
+        }
+        level = {parent};
+        parent = parent->parentWidget();
+    }
+}
 
 } // namespace
 
@@ -102,8 +138,14 @@ bool CTaskPropertyDlg::OnInitDialog()
         }
         setWindowTitle(QString::fromStdString("Task Property : " + m_task->taskName));
     }
-    static_cast<QLabel*>(GetDlgItem(IDC_CREATOR))->setText(QString::fromStdString(InfoLabels()));
-    static_cast<QLabel*>(GetDlgItem(IDC_BACKUP_FOLDER))->setText(QString::fromStdString(InfoValues()));
+    auto* labels = static_cast<QLabel*>(GetDlgItem(IDC_CREATOR));
+    auto* values = static_cast<QLabel*>(GetDlgItem(IDC_BACKUP_FOLDER));
+    labels->setText(QString::fromStdString(InfoLabels()));
+    values->setText(QString::fromStdString(InfoValues()));
+    // One value per line beside its label, and every line on screen (the last
+    // backup time is the last of them).
+    values->setWordWrap(false);
+    GrowToText({labels, values});
     const bool scheduled = m_task && !m_task->schedules.empty();
     if (!scheduled) {
         GetDlgItem(IDC_SCHEDULE_TEXT)->hide();

@@ -87,7 +87,12 @@ public:
     explicit CBackupRestorePage(QWidget* parent = nullptr);
     ~CBackupRestorePage() override;
 
-    void Refresh() override { RefreshTaskList(); }
+    // After a login: the logged-in user's tasks, nothing selected.
+    void Refresh() override
+    {
+        RefreshTaskList();
+        ResetTaskPanel();
+    }
     void OnTaskPanelLink(unsigned id) override;
     void OnListRClick(int item) override;
     void OnListItemSelected(int item) override;

@@ -399,18 +399,16 @@ void CDiscoverNasDlg::EnterLoginMode(int flag)
 
     const bool haveUser = !m_ui->userEdit->text().isEmpty();
     const bool havePassword = !m_ui->passwordEdit->text().isEmpty();
-    if (haveUser && havePassword) {
-        EnableOk(true);
-        m_ui->okButton->setFocus();
-    } else if (haveUser) {
-        m_ui->passwordEdit->setFocus();
-        EnableOk(false);
-    } else {
-        m_ui->userEdit->setFocus();
-        EnableOk(false);
-    }
+    EnableOk(haveUser && havePassword);
     m_ui->rememberCheck->setChecked(!password.empty());
     SwitchToLoginMode();
+    // The focus goes to what is left to fill in, once the fields show.
+    QWidget* first = haveUser && havePassword ? static_cast<QWidget*>(m_ui->okButton)
+                     : haveUser               ? m_ui->passwordEdit
+                                              : m_ui->userEdit;
+    first->setFocus();
+    if (first == m_ui->okButton)
+        m_ui->okButton->setDefault(true);
 }
 
 // ---------------------------------------------------------------------------

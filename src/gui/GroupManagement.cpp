@@ -147,6 +147,7 @@ void CGroupManagement::ShowListMode()
     for (QWidget* w : ListModeControls())
         w->show();
     resize(width(), kListModeHeight);
+    m_list->setFocus();
 }
 
 void CGroupManagement::ShowEditMode()
@@ -234,6 +235,8 @@ void CGroupManagement::OnAdd()
     LoadAllUsers();
     ClearEditFields();
     m_ui->save->setText("Add");
+    // The focus leaves the hidden list face for the first field to fill in.
+    m_ui->groupName->setFocus();
 }
 
 void CGroupManagement::OnEdit()
@@ -256,6 +259,7 @@ void CGroupManagement::OnEdit()
     m_ui->quotaEnable->setChecked(false);
     m_ui->quotaDisable->setChecked(true);
     ShowQuotaArea(false);
+    m_ui->allUsers->setFocus();
 }
 
 void CGroupManagement::OnCancelEdit()

@@ -11,6 +11,7 @@
 #include "ConnectionDialog.h"
 #include "ListCtrl.h"
 #include "MessageBox.h"
+#include "NetConnection.h"
 #include "PopDlg.h"
 #include "ShareManagement.h"
 #include "TaskPanel.h"
@@ -191,6 +192,10 @@ void CListFolderView::OnListClick(int item)
 {
     if (item >= 0)
         return;
+    // Nothing is selected now (a click off the rows, a refreshed list): no
+    // row's details stay behind.
+    if (TaskPanelGroup* detail = GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL))
+        detail->RemoveAllItems();
     TaskPanelGroup* manage = GetTaskPanel()->FindGroup(IDS_FOLDER_MANAGEMENT);
     if (!manage)
         return;
@@ -497,14 +502,18 @@ void CListFolderView::OnMount()
     GetListCtrl()->setFocus();
     const std::string letter = AskDriveLetter(this, prep.unc);
     int rc = -1;
-    if (!letter.empty())
-        rc = RunBehindPopup(this, m_modalWorker, [unc = prep.unc, letter](const platform::JobControl&) {
-            return ConnectAsContextUser(unc, letter);
+    std::string reason;
+    if (!letter.empty()) {
+        rc = RunBehindPopup(this, m_modalWorker, [unc = prep.unc, letter, &reason](const platform::JobControl&) {
+            const int code = ConnectAsContextUser(unc, letter);
+            reason = platform::NetErrorText(code);
+            return code;
         });
+    }
     if (rc != 0 && rc != -1) {
         char text[64];
         std::snprintf(text, sizeof text, "Mount error  %d.", rc);
-        MessageBox(text, MB_OK);
+        MessageBox(std::string(text) + "\nCould not map " + prep.unc + " to " + letter + " (" + reason + ").", MB_OK);
     } else if (rc == 0 && item < static_cast<int>(m_rows.size())) {
         char mark[4];
         std::snprintf(mark, sizeof mark, "%c:", std::toupper(static_cast<unsigned char>(letter[0])));

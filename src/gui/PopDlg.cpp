@@ -41,6 +41,14 @@ void CPopDlg::Close(int code)
     PostMessage(WM_POP_CLOSE, 0, code);
 }
 
+void CPopDlg::Dismiss()
+{
+    if (!IsInModalRun())
+        return;
+    m_animation->Close();
+    EndDialog(0);
+}
+
 std::string CPopDlg::GetShownText() const { return m_ui->message->text().toStdString(); }
 
 bool CPopDlg::OnInitDialog()

@@ -29,6 +29,7 @@ public:
     void SetMessage(const std::string& text) override;
     void Close(int code) override;
     int DoModal() override { return Dialog::DoModal(); }
+    void Dismiss() override;
 
     // The text the popup shows now.
     std::string GetShownText() const;

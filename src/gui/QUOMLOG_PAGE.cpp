@@ -1,15 +1,19 @@
 #include "QUOMLOG_PAGE.h"
 
+#include <QPointer>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "FileDialogs.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
+#include "MessageTarget.h"
 #include "Resources.h"
 #include "ShellOpen.h"
 #include "TaskPanel.h"
@@ -192,8 +196,23 @@ void CQUOMLOG_PAGE::OnPageCommand(unsigned id)
 void CQUOMLOG_PAGE::ShowDetail(int row)
 {
     const std::string path = RowFilePath(row);
-    if (!path.empty())
-        platform::ShellOpen(path);
+    if (path.empty())
+        return;
+    if (::access(path.c_str(), R_OK) != 0) {
+        const int error = errno;
+        ShowMessageBox(this, "Could not open the log file " + path + ": " + std::strerror(error) + ".",
+                       platform::MB_ICONHAND);
+        return;
+    }
+    QPointer<CQUOMLOG_PAGE> self(this);
+    platform::ShellOpen(path, [self, path](int status) {
+        RunOnGuiThread([self, path, status] {
+            if (self)
+                ShowMessageBox(self,
+                               "Could not open the log file " + path + ": " + platform::ShellOpenFailure(status) + ".",
+                               platform::MB_ICONHAND);
+        });
+    });
 }
 
 void CQUOMLOG_PAGE::ClearAll()

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QEventLoop>
 #include <QLayout>
+#include <QPointer>
 #include <QTimer>
 #include <QToolBar>
 #include <ctime>
@@ -413,7 +414,17 @@ void CQuomDlg::OnDeviceSetting()
         ShowMessageBox(this, LoadString(715), platform::MB_ICONHAND);
         return;
     }
-    platform::ShellOpen(Format("http://%s:%d", GetNasContext()->m_deviceAddress.c_str(), port));
+    const std::string url = Format("http://%s:%d", GetNasContext()->m_deviceAddress.c_str(), port);
+    QPointer<CQuomDlg> self(this);
+    platform::ShellOpen(url, [self, url](int status) {
+        RunOnGuiThread([self, url, status] {
+            if (self)
+                ShowMessageBox(self,
+                               "Could not open the device's web page " + url + ": " +
+                                   platform::ShellOpenFailure(status) + ".",
+                               platform::MB_ICONHAND);
+        });
+    });
 }
 
 void CQuomDlg::OnAbout()

@@ -211,6 +211,7 @@ void CUserManagement::HideEditControls()
         w->show();
     EnableQuotaFields(true);
     resize(width(), m_listRect.isNull() ? kListFaceHeight : m_listRect.height());
+    m_list->setFocus();
 }
 
 void CUserManagement::ShowEditControls()
@@ -223,6 +224,8 @@ void CUserManagement::ShowEditControls()
     m_ui->groupDisable->setChecked(true);
     m_quotaOpen = m_groupOpen = false;
     Relayout();
+    // The focus leaves the hidden list face for the first field to fill in.
+    (m_ui->userName->isEnabled() ? m_ui->userName : m_ui->password)->setFocus();
 }
 
 // Places the sections below the user fields: each open panel right under its

@@ -150,6 +150,16 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
     EXPECT_EQ(CheckConnection("alice"), kNotConnected);
 
+    // A share the device does not have: the box names the path and why.
+    const std::string missing = "\\\\198.18.1.10\\nosuch";
+    const int rc = platform::ShellExecute("open", missing);
+    EXPECT_EQ(rc, platform::SE_ERR_PNF);
+    ShellExecuteErrorText(rc, missing);
+    EXPECT_EQ(boxes.LastText().rfind(
+                  "The specified path was not found.   \n" + missing + ": the share could not be mounted: ", 0),
+              0u)
+        << boxes.LastText();
+
     platform::SetShellOpenFunction({});
     platform::SetDriveTablePath("");
 }

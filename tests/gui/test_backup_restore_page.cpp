@@ -3,6 +3,7 @@
 // a schedule and deleted; every outcome a System Log row at the main window;
 // every control named.
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 #include <filesystem>
@@ -229,12 +230,20 @@ private slots:
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(host.rows.size(), afterPass);
 
-        // The property view shows the task and changes nothing.
+        // The property view shows the task, its last backup time whole on
+        // screen, and changes nothing.
         std::string title;
         QStringList unnamed;
+        QString values;
+        bool valuesWhole = false;
         Dialog::SetModalHook([&](Dialog& shown) {
             title = shown.windowTitle().toStdString();
             unnamed = testsupport::UnnamedWidgets(&shown);
+            auto* label = shown.findChild<QLabel*>("backupFolderLabel");
+            values = label->text();
+            valuesWhole = label->height() >= label->heightForWidth(label->width()) &&
+                          label->height() >= label->sizeHint().height() &&
+                          label->mapTo(&shown, QPoint(0, label->height())).y() <= shown.height();
             shown.EndDialog(IDCANCEL);
         });
         list->SetSelectionMark(0);
@@ -242,6 +251,23 @@ private slots:
         Dialog::SetModalHook({});
         QCOMPARE(title, std::string("Task Property : Mine"));
         QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(",")));
+        const std::string lastBackup = store.ReadTaskValue("Mine", "Last_Back_Time");
+        QVERIFY(!lastBackup.empty());
+        QCOMPARE(values.split('\n').value(6).toStdString(), lastBackup);
+        QVERIFY(valuesWhole);
+
+        // Another user logs in: the page forgets the selected task.
+        page->OnListItemSelected(0);
+        QCOMPARE(page->GetTitle(), std::string("Select Task : Mine"));
+        GetNasContext()->m_user = "bob";
+        page->Refresh();
+        QCOMPARE(page->GetTitle(), std::string("Backup/Restore Management"));
+        QCOMPARE(list->GetItemCount(), 1);
+        QCOMPARE(list->GetItemText(0, 0), std::string("Theirs"));
+        QCOMPARE(TaskLinks(*page, CBackupRestorePage::IDS_TASK_GROUP), std::vector<unsigned>{P::IDS_ADD_TASK});
+        QVERIFY(page->GetTaskPanel()->FindGroup(CBackupRestorePage::IDS_INFO_GROUP) == nullptr);
+        GetNasContext()->m_user = "admin";
+        page->Refresh();
 
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_REMOVE_SCHEDULE);

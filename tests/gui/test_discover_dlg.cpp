@@ -246,6 +246,7 @@ private slots:
             QCOMPARE(Ok(d)->text(), QString("Login"));
             QCOMPARE(Item<QPushButton>(d, CDiscoverNasDlg::IDC_ACTION)->text(), QString("Back"));
             QVERIFY(Edit(d, CDiscoverNasDlg::IDC_USER)->text().isEmpty());
+            QCOMPARE(d.focusWidget(), static_cast<QWidget*>(Edit(d, CDiscoverNasDlg::IDC_USER)));
             QVERIFY(!Edit(d, CDiscoverNasDlg::IDC_USER)->isReadOnly());
             QVERIFY(!Item<QCheckBox>(d, CDiscoverNasDlg::IDC_REMEMBER)->isChecked());
             QVERIFY(!Ok(d)->isEnabled());
@@ -677,6 +678,8 @@ private slots:
             QVERIFY(!Item<QPushButton>(d, CDiscoverNasDlg::IDC_ACTION)->isVisible());
             QCOMPARE(d.GetRowCount(), 0);
             QVERIFY(Edit(d, CDiscoverNasDlg::IDC_USER)->text().isEmpty());
+            // Opened straight in the login form: the focus is in its first field.
+            QCOMPARE(d.focusWidget(), static_cast<QWidget*>(Edit(d, CDiscoverNasDlg::IDC_USER)));
             QCOMPARE(Item<QLabel>(d, CDiscoverNasDlg::IDC_NAME_TEXT)->text(), QString("NAS-SEVEN"));
             SignIn(d, "alice", "wonder");
         });

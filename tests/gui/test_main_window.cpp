@@ -4,6 +4,7 @@
 // web page and the re-login road.
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QPointer>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
@@ -327,6 +328,64 @@ private slots:
         QCOMPARE(boxes->Count(), size_t(0));
     }
 
+    // Change User chosen with the mouse on the toolbar's button and in the
+    // File menu: the bars it rebuilds are the ones still handling the click.
+    void changeUserFromTheBarsKeepsTheOldBarsUntilTheClickIsOver()
+    {
+        for (bool fromMenu : {false, true}) {
+            road.emplace();
+            TestMainWindow dlg;
+            QPointer<QWidget> oldBar;
+            bool aliveAfterClick = false, outOfWindow = false, rebuilt = false, gone = false;
+            WhenShown(dlg, [&] {
+                QToolBar* tools = dlg.GetToolBar();
+                QMenuBar* menuBar = dlg.GetCommandBars()->GetMenuBar();
+                road->nextUser = "bob";
+                if (fromMenu) {
+                    oldBar = menuBar;
+                    QMenu* file = menuBar->actions().front()->menu();
+                    QAction* change = nullptr;
+                    for (QAction* a : file->actions())
+                        if (a->data().toUInt() == ID_CHANGE_USER)
+                            change = a;
+                    QVERIFY(change != nullptr);
+                    file->popup(dlg.mapToGlobal(QPoint(10, 10)));
+                    QVERIFY(QTest::qWaitForWindowExposed(file));
+                    QTest::mouseClick(file, Qt::LeftButton, {}, file->actionGeometry(change).center());
+                } else {
+                    oldBar = tools;
+                    QAction* change = nullptr;
+                    for (QAction* a : tools->actions())
+                        if (a->data().toUInt() == ID_CHANGE_USER)
+                            change = a;
+                    QWidget* button = tools->widgetForAction(change);
+                    QVERIFY(button != nullptr && button->isVisible());
+                    QTest::mouseClick(button, Qt::LeftButton);
+                }
+                aliveAfterClick = !oldBar.isNull();
+                outOfWindow = aliveAfterClick && oldBar->isHidden();
+                rebuilt = dlg.GetToolBar() != nullptr && dlg.GetToolBar() != oldBar &&
+                          dlg.GetCommandBars()->GetMenuBar() != oldBar && ToolCommands(dlg.GetToolBar()) == kUserTools;
+                // Back in the window's own loop the old bar goes.
+                auto* poll = new QTimer(&dlg);
+                QObject::connect(poll, &QTimer::timeout, &dlg, [&] {
+                    if (oldBar.isNull()) {
+                        gone = true;
+                        dlg.EndDialog(IDOK);
+                    }
+                });
+                poll->start(5);
+            });
+            QTimer::singleShot(20000, &dlg, [&] { dlg.EndDialog(IDABORT); });
+            QCOMPARE(dlg.DoModal(), int(IDOK));
+            QCOMPARE(road->modes.back(), int(DISCOVER_CHANGE_USER));
+            QVERIFY(aliveAfterClick);
+            QVERIFY(outOfWindow);
+            QVERIFY(rebuilt);
+            QVERIFY(gone);
+        }
+    }
+
     void cancelledSetupInTheReLoginRoadEndsTheProgram()
     {
         TestMainWindow dlg;
@@ -540,15 +599,23 @@ private slots:
         TestMainWindow dlg;
         QVERIFY(dlg.OnInitDialog());
         std::vector<std::string> opened;
+        bool browser = true;
         auto old = platform::SetShellOpenFunction([&](const std::string& url) {
             opened.push_back(url);
-            return true;
+            return browser;
         });
 
         m_agent->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(8080));
         dlg.OnCommand(ID_DEVICE_SETTING);
         QCOMPARE(opened, std::vector<std::string>{"http://127.0.0.1:8080"});
         QCOMPARE(boxes->Count(), size_t(0));
+        // Nothing to open it with: said, with the address.
+        browser = false;
+        dlg.OnCommand(ID_DEVICE_SETTING);
+        QTRY_COMPARE(boxes->Count(), size_t(1));
+        QVERIFY2(boxes->LastText().rfind("Could not open the device's web page http://127.0.0.1:8080: ", 0) == 0,
+                 boxes->LastText().c_str());
+        opened.pop_back();
 
         // A port the device cannot have is no port: no "http://ip:-1".
         m_agent->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(0));

@@ -286,6 +286,20 @@ private slots:
         QVERIFY(RowOf(*m_page, "media") >= 0);
         QCOMPARE(m_page->Rows()[static_cast<size_t>(RowOf(*m_page, "media"))].image, int(kFolderImagePrivate));
         QVERIFY(!m_mounts->IsMounted("smb://198.18.1.10/media"));
+
+        // A refused mount says what could not be mapped and why.
+        m_mounts->failMounts = platform::ERROR_LOGON_FAILURE;
+        OnDialog<ConnectionDialog>([&](ConnectionDialog& dlg) {
+            dlg.Letters()->setCurrentText("R:");
+            dlg.EndDialog(1);
+        });
+        Select("media");
+        m_page->OnMount();
+        Dialog::SetModalHook({});
+        m_mounts->failMounts = 0;
+        QCOMPARE(boxes.LastText(), std::string("Mount error  1326.\nCould not map \\\\198.18.1.10\\media to R: (the "
+                                               "user name or password was refused)."));
+        QVERIFY(RowOf(*m_page, "media") >= 0);
         QCOMPARE(m_mounts->onMakerThread, 0); // the window stayed live throughout
     }
 
@@ -297,6 +311,8 @@ private slots:
         QCOMPARE(boxes.LastText(), std::string("Remove success. you can unplug the USB."));
         QCOMPARE(RowOf(*m_page, "USB2"), -1);
         QVERIFY(RowOf(*m_page, "USB1") >= 0);
+        // Nothing is selected now, so no disk's details stay in the panel.
+        QCOMPARE(m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItemCount(), 0);
     }
 
     void editingAFolderThatVanished()

@@ -2,8 +2,10 @@
 // result file, clearing asks first, and saving writes one CRLF line per row.
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
@@ -54,15 +56,20 @@ private slots:
         QCOMPARE(page.GetTitle(), std::string("Log list"));
         QCOMPARE(page.GetListCtrl()->GetColumnCount(), 5);
         QCOMPARE(page.GetListCtrl()->GetColumnWidth(4), 0);
+        QTemporaryDir dir;
+        const std::string result = (dir.path() + "/result a.txt").toStdString();
+        std::ofstream(result) << "done\n";
         AddRow(page, " 10:00:00,  12/09/26", "Task a added", "");
-        AddRow(page, " 10:05:00,  12/09/26", "Backup a Finish!!", "/tmp/result a.txt");
+        AddRow(page, " 10:05:00,  12/09/26", "Backup a Finish!!", result);
 
         std::vector<std::string> opened;
+        bool opens = true;
         platform::SetShellOpenFunction([&](const std::string& t) {
             opened.push_back(t);
-            return true;
+            return opens;
         });
         PopupMenuRecorder menus;
+        MessageBoxRecorder boxes;
 
         // A row without a file: no link, no menu item, double click does nothing.
         page.GetListCtrl()->SetItemSelected(0, true);
@@ -81,7 +88,23 @@ private slots:
         page.OnTaskPanelLink(730);
         page.OnPageCommand(40028);
         page.OnListDblClk(1);
-        QCOMPARE(opened, (std::vector<std::string>(3, "/tmp/result a.txt")));
+        // Enter on the selected row is the double click.
+        QTest::keyClick(page.GetListCtrl()->ReportView(), Qt::Key_Return);
+        QCOMPARE(opened, (std::vector<std::string>(4, result)));
+        QCOMPARE(boxes.Count(), size_t(0));
+
+        // A file that cannot be opened, or no program to open it: a box that
+        // names the file.
+        opens = false;
+        page.OnListDblClk(1);
+        QTRY_COMPARE(boxes.Count(), size_t(1));
+        std::filesystem::remove(result);
+        page.OnListDblClk(1);
+        QCOMPARE(opened.size(), size_t(5));
+        QCOMPARE(boxes.Count(), size_t(2));
+        for (const RecordedBox& box : boxes.Boxes())
+            QVERIFY2(box.text.find("Could not open the log file " + result + ": ") == 0, box.text.c_str());
+        QVERIFY(boxes.LastText().find("No such file") != std::string::npos);
 
         // Off the rows: clear all only.
         page.OnListRClick(-1);

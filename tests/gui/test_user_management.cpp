@@ -146,6 +146,8 @@ private slots:
                 d.OnEdit();
                 auto* password = Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD);
                 auto* confirm = Item<QLineEdit>(d, CUserManagement::IDC_CONFIRM);
+                // The focus moves to the first field that takes input.
+                QCOMPARE(d.focusWidget(), static_cast<QWidget*>(password));
                 QCOMPARE(confirm->text(), QString("pw"));
                 QVERIFY(!Item<QComboBox>(d, CUserManagement::IDC_LEVEL)->isEnabled());
                 QTest::keyClicks(password, "x");
@@ -156,7 +158,8 @@ private slots:
                 QCOMPARE(Item<QListWidget>(d, CUserManagement::IDC_MEMBER_GROUPS)->count(), 1);
                 d.OnCancelEdit();
 
-                d.OnAdd();
+                Item<QPushButton>(d, CUserManagement::IDC_ADD)->click();
+                QCOMPARE(d.focusWidget(), d.GetDlgItem(CUserManagement::IDC_NAME));
                 QCOMPARE(Item<QComboBox>(d, CUserManagement::IDC_LEVEL)->currentText(), QString("User"));
                 Item<QLineEdit>(d, CUserManagement::IDC_NAME)->setText("  zed ");
                 Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD)->setText("pw%1");
@@ -178,7 +181,8 @@ private slots:
                 backToUsers = d.isVisible() && Item<QPushButton>(d, CUserManagement::IDC_USER_TAB)->isChecked();
             },
             [&](CGroupManagement& g) {
-                g.OnAdd();
+                Item<QPushButton>(g, CGroupManagement::IDC_ADD)->click();
+                QCOMPARE(g.focusWidget(), g.GetDlgItem(CGroupManagement::IDC_NAME));
                 Item<QLineEdit>(g, CGroupManagement::IDC_NAME)->setText("crew");
                 Pick(Item<QListWidget>(g, CGroupManagement::IDC_ALL_USERS), "zed");
                 g.OnAddMember();

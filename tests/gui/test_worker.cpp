@@ -1,11 +1,13 @@
 // The window layer's worker helper: results by value on the GUI thread, the
 // busy popup around a job, periodic ticks that skip while busy, and stops
 // that never let a late result reach a window that is gone.
+#include <QDialog>
 #include <QtTest>
 #include <atomic>
 #include <thread>
 
 #include "Clock.h"
+#include "MessageBoxes.h"
 #include "MessageTarget.h"
 #include "PopDlg.h"
 #include "Worker.h"
@@ -132,6 +134,40 @@ private slots:
         QVERIFY(!jobOnGui.load());
         QVERIFY(!popup.IsInModalRun());
         QCOMPARE(popup.GetShownText(), std::string("Please wait.."));
+    }
+
+    // A job that asks something mid-way: the popup goes before the box shows,
+    // the job goes on after the answer and its result still comes back.
+    void aBoxOfTheJobEndsItsBusyPopupFirst()
+    {
+        QWidget owner;
+        owner.setGeometry(100, 80, 500, 400);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        Worker worker;
+        // Its own dialog is not on screen yet (a dialog's set-up): the popup
+        // goes over the window that is.
+        QDialog unseen(&owner);
+        CPopDlg popup(&unseen);
+        std::vector<bool> popupShownAtBox;
+        QPoint popupCentre;
+        MessageBoxRecorder boxes([&](const RecordedBox& box) {
+            popupShownAtBox.push_back(popup.isVisible());
+            return box.style == platform::MB_YESNO ? IDYES : IDOK;
+        });
+        const int value = worker.RunModal<int>(popup, [&](const platform::JobControl& job) {
+            job.Say("Please wait..");
+            CallOnGuiThread([&] { popupCentre = popup.frameGeometry().center(); });
+            const int first = ShowMessageBox(nullptr, "Go on?", platform::MB_YESNO);
+            const int second = ShowMessageBox(nullptr, "Remove success", platform::MB_OK);
+            return first == IDYES && second == IDOK ? 7 : 0;
+        });
+        QCOMPARE(value, 7);
+        QCOMPARE(popupShownAtBox, (std::vector<bool>{false, false}));
+        QVERIFY(!popup.IsInModalRun());
+        // The popup was placed in the middle of the visible owner.
+        QVERIFY2((popupCentre - owner.frameGeometry().center()).manhattanLength() <= 2,
+                 qPrintable(QString("%1,%2").arg(popupCentre.x()).arg(popupCentre.y())));
     }
 };
 

@@ -20,10 +20,13 @@ struct MemoryMounts : platform::MountBackend {
     std::vector<std::string> log;
     const std::thread::id maker = std::this_thread::get_id();
     int onMakerThread = 0;
+    int failMounts = 0; // the code every mount fails with, when not 0
     int Mount(const std::string& uri, const std::string& user, const std::string&) override
     {
         std::lock_guard<std::mutex> g(lock);
         onMakerThread += std::this_thread::get_id() == maker;
+        if (failMounts != 0)
+            return failMounts;
         mounted.emplace_back(uri, user);
         log.push_back("mount " + uri + " " + user);
         return 0;
