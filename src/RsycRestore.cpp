@@ -1,10 +1,29 @@
 #include "RsycRestore.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
 #include "MessageBox.h"
 #include "stdafx.h"
+
+namespace {
+
+// path and its missing parents, each made 0700; false when one cannot be made.
+bool MakeFolders(const std::string& path)
+{
+    for (size_t at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path[at] != '/')
+            continue;
+        const std::string part = path.substr(0, at);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 CRsycRestore::CRsycRestore() : CRsyncEngine('>', false, kFirstPollMs) {}
 CRsycRestore::~CRsycRestore() = default;
@@ -13,10 +32,23 @@ std::vector<std::string> CRsycRestore::BuildCommand(const std::string& localPath
                                                     const std::string& nasIp, const std::string& module,
                                                     const std::string& remoteFolder) const
 {
-    return {RsyncProgram(), "-r", "--human-readable", "--stats", "--progress", "--log-file=" + logFile,
-            // The whole file list first, for the progress.
-            "--no-inc-recursive", "QUOM@" + nasIp + "::" + module + "/" + remoteFolder + "/",
-            NormalisePath(localPath) + "/"};
+    // Links as links and the files' times come back. The device keeps every
+    // file open to all, so modes are not taken from it: a file or folder that
+    // is there keeps its own mode, a new one is the user's alone.
+    std::vector<std::string> command{RsyncProgram(),
+                                     "-rlt",
+                                     "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=",
+                                     "--human-readable",
+                                     "--stats",
+                                     "--progress",
+                                     "--log-file=" + logFile,
+                                     // The whole file list first, for the progress.
+                                     "--no-inc-recursive"};
+    for (std::string& option : ConnectionOptions())
+        command.push_back(std::move(option));
+    command.push_back("QUOM@" + nasIp + "::" + EscapeSource(module + "/" + remoteFolder + "/"));
+    command.push_back(NormalisePath(localPath) + "/");
+    return command;
 }
 
 int CRsycRestore::RestoreFolder(const std::string& localPath, const std::string& nasIp, const std::string& remoteFolder,
@@ -39,11 +71,11 @@ int CRsycRestore::RestoreFolder(const std::string& localPath, const std::string&
         return RESTORE_SERVER_ERROR;
 
     // rsync makes the last folder of the destination only: the whole path
-    // is made here, so a deleted folder (and its missing parents) comes back.
+    // is made here, so a deleted folder (and its missing parents) comes back;
+    // folders made here are the user's alone.
     const std::string destination = NormalisePath(localPath);
     std::error_code error;
-    std::filesystem::create_directories(destination, error);
-    if (error || !std::filesystem::is_directory(destination, error)) {
+    if (!MakeFolders(destination) || !std::filesystem::is_directory(destination, error)) {
         platform::MessageBox("Please check the Target Folder Path is correct!! ");
         return RESTORE_INITIAL_ERROR;
     }
@@ -70,6 +102,14 @@ template <class Local> void CRsycRestore::RestoreFolders(const Local& local, con
 
 void CRsycRestore::RestoreToOriginal()
 {
+    // Without a device folder there is nothing to restore from (its folders
+    // would be looked for at the disk's top).
+    if (!m_task->nasFolderSet || m_task->nasFolderName.empty() || m_task->nasFolderDisk.empty()) {
+        platform::MessageBox(Printf("Restore Task : %s ,process initial error, please try again!!", m_task->taskName));
+        m_success = 0;
+        Say("Restore processing Error!!");
+        return;
+    }
     Say("Restore processing");
     RestoreFolders([](const BackupFolderInfo& folder) { return folder.path; }, "");
 }
@@ -95,8 +135,10 @@ void CRsycRestore::RestoreToOtherPlace()
 void CRsycRestore::Run()
 {
     DebugTrace("run");
-    if (!m_task)
+    if (!m_task) {
+        m_success = 0;
         return;
+    }
     if (m_restoreToOriginal)
         RestoreToOriginal();
     else
