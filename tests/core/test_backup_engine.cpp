@@ -334,7 +334,6 @@ TEST_F(Backup, StalledServiceEndsTheRun)
 
     ASSERT_GE(lastByte, 0);
     EXPECT_LT(end - lastByte, 180000);
-    RecordProperty("stall_ms", std::to_string(end - lastByte));
     EXPECT_GE(end - lastByte, CRsyncEngine::kStallMs);
     EXPECT_EQ(r.description, "Photos task : backup processing Error!!");
     EXPECT_NE(ReadFile(r.resultFile).find("rsync error: nothing moved for 150 seconds"), std::string::npos);
