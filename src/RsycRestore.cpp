@@ -23,6 +23,22 @@ bool MakeFolders(const std::string& path)
     return true;
 }
 
+// The folder's name on the device: the backup gave rsync the local folder
+// itself, which rsync names after the path's last part.
+std::string DeviceName(const BackupFolderInfo& folder)
+{
+    const std::string path = CRsyncEngine::NormalisePath(folder.path);
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name that makes one folder inside another ("", ".", ".." and names with
+// "/" would not).
+bool IsPlainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 } // namespace
 
 CRsycRestore::CRsycRestore() : CRsyncEngine('>', false, kFirstPollMs) {}
@@ -88,9 +104,12 @@ template <class Local> void CRsycRestore::RestoreFolders(const Local& local, con
 {
     RunFolders(
         [&](const BackupFolderInfo& folder, int number) {
+            const std::string name = DeviceName(folder);
+            if (!IsPlainName(name))
+                return static_cast<int>(RESTORE_INITIAL_ERROR);
             const std::string path = local(folder);
             Say("Restore processing : \n    copy file to " + path);
-            return RestoreFolder(path, m_task->nasIp, m_task->nasFolderName + "/" + folder.folderName,
+            return RestoreFolder(path, m_task->nasIp, m_task->nasFolderName + "/" + name,
                                  m_task->nasFolderDisk, folderName.empty() ? folder.folderName : folderName,
                                  m_task->taskName, number);
         },
@@ -128,8 +147,11 @@ void CRsycRestore::RestoreToOtherPlace()
     }
     const std::string target = NormalisePath(m_targetPath);
     Say("Restore processing : \n    copy file to " + target);
-    RestoreFolders([&target](const BackupFolderInfo& folder) { return target + "/" + folder.folderName; },
-                   m_targetName);
+    RestoreFolders(
+        [&target](const BackupFolderInfo& folder) {
+            return target + "/" + (IsPlainName(folder.folderName) ? folder.folderName : DeviceName(folder));
+        },
+        m_targetName);
 }
 
 void CRsycRestore::Run()

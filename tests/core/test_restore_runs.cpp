@@ -95,6 +95,12 @@ TEST_F(Runs, BackupThenRestoreBothWays)
     EXPECT_NE(result.find("Copy file from NAS Folder: backups/Music\r\n"), std::string::npos);
     // Restores leave the last backup time alone.
     EXPECT_EQ(CTaskStore().ReadTaskValue("Home", "Last_Back_Time"), backup.lastBackTime);
+    // The device folder is the one the backup made, whatever name the list shows.
+    BackupTaskInfo shown = task;
+    shown.folders.front().folderName = "Photos";
+    fs::remove_all(a);
+    EXPECT_TRUE(DoRestoreToOriginal(shown, 1700000150, control).success) << ::testing::PrintToString(boxes.Take());
+    EXPECT_EQ(Tree(a), treeA);
 
     // Into another folder, whose parent is missing too: <target>/<name>/.
     const fs::path target = dir / "elsewhere" / "deeper";
