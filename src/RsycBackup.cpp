@@ -66,8 +66,7 @@ void CRsycBackup::Run()
     }
     // A task whose device folder was never chosen has nowhere to go.
     if (!m_task->nasFolderSet) {
-        platform::MessageBox(
-            Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
+        platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
         m_success = 0;
         Say("Backup processing Error!!");
         return;

@@ -51,13 +51,8 @@ std::vector<std::string> CRsycRestore::BuildCommand(const std::string& localPath
     // Links as links and the files' times come back. The device keeps every
     // file open to all, so modes are not taken from it: a file or folder that
     // is there keeps its own mode, a new one is the user's alone.
-    std::vector<std::string> command{RsyncProgram(),
-                                     "-rlt",
-                                     "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=",
-                                     "--human-readable",
-                                     "--stats",
-                                     "--progress",
-                                     "--log-file=" + logFile,
+    std::vector<std::string> command{RsyncProgram(), "-rlt", "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable",
+                                     "--stats", "--progress", "--log-file=" + logFile,
                                      // The whole file list first, for the progress.
                                      "--no-inc-recursive"};
     for (std::string& option : ConnectionOptions())
@@ -109,9 +104,8 @@ template <class Local> void CRsycRestore::RestoreFolders(const Local& local, con
                 return static_cast<int>(RESTORE_INITIAL_ERROR);
             const std::string path = local(folder);
             Say("Restore processing : \n    copy file to " + path);
-            return RestoreFolder(path, m_task->nasIp, m_task->nasFolderName + "/" + name,
-                                 m_task->nasFolderDisk, folderName.empty() ? folder.folderName : folderName,
-                                 m_task->taskName, number);
+            return RestoreFolder(path, m_task->nasIp, m_task->nasFolderName + "/" + name, m_task->nasFolderDisk,
+                                 folderName.empty() ? folder.folderName : folderName, m_task->taskName, number);
         },
         {"Restore Task : %s ,process initial error, please try again!!",
          "Restore Task : %s ,process execute error, please try again!!",

@@ -198,8 +198,7 @@ void MakeUserFolder(const std::string& path)
     if (::mkdir(path.c_str(), 0700) == 0 || errno != EEXIST)
         return;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-        (st.st_mode & 077) != 0)
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
         ::chmod(path.c_str(), 0700);
 }
 

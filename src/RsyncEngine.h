@@ -136,7 +136,7 @@ public:
     // empty fileListFile leaves the file-list lines out. 0, or the errno of
     // the write that failed.
     static int SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
-                         const std::string& header, const std::string& extra = "", char direction = '<');
+                        const std::string& header, const std::string& extra = "", char direction = '<');
     // Whether a log line goes to the file list (else to the result): new
     // files, files whose time changed and new folders. direction is '<' for
     // files sent to the device, '>' for files received from it.

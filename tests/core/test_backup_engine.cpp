@@ -303,8 +303,8 @@ TEST_F(Backup, StalledServiceEndsTheRun)
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
     task.nasIp = "127.0.0.1";
     const fs::path wrapper = dir / "rsync-session";
-    WriteFile(wrapper, "#!/bin/sh\ncut -d' ' -f6 /proc/$$/stat > '" + (dir / "session").string() +
-                           "'\necho $$ >> '" + (dir / "session").string() + "'\nexec rsync \"$@\"\n");
+    WriteFile(wrapper, "#!/bin/sh\ncut -d' ' -f6 /proc/$$/stat > '" + (dir / "session").string() + "'\necho $$ >> '" +
+                           (dir / "session").string() + "'\nexec rsync \"$@\"\n");
     fs::permissions(wrapper, fs::perms::owner_all);
 
     platform::FastClock fast(20);
@@ -415,20 +415,18 @@ TEST(BackupLog, CommandLineAndPaths)
     EXPECT_EQ(engine.BuildCommand("/home/u/a b//c/", "/tmp/x/K.txt", "198.18.1.10", "disk1", "my share"),
               (std::vector<std::string>{"rsync", "-rltpD", "--human-readable", "--stats", "--progress", "--chmod=a+rwx",
                                         "--log-file=/tmp/x/K.txt", "--no-inc-recursive", "--contimeout=30",
-                                        "--timeout=60", "/home/u/a b/c",
-                                        "QUOM@198.18.1.10::disk1/my share/"}));
+                                        "--timeout=60", "/home/u/a b/c", "QUOM@198.18.1.10::disk1/my share/"}));
     engine.SetPort(8730);
     EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").back(), "QUOM@198.18.1.10::disk2/s/");
     EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").at(10), "--port=8730");
-    EXPECT_EQ(CRsycRestore().BuildCommand("/r/x y", "/l", "198.18.1.10", "disk1", "sh/Photos [2019]"),
-              (std::vector<std::string>{"rsync", "-rlt", "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable",
-                                        "--stats", "--progress", "--log-file=/l", "--no-inc-recursive",
-                                        "--contimeout=30", "--timeout=60",
-                                        "QUOM@198.18.1.10::disk1/sh/Photos \\[2019]/", "/r/x y/"}));
+    EXPECT_EQ(
+        CRsycRestore().BuildCommand("/r/x y", "/l", "198.18.1.10", "disk1", "sh/Photos [2019]"),
+        (std::vector<std::string>{"rsync", "-rlt", "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable", "--stats",
+                                  "--progress", "--log-file=/l", "--no-inc-recursive", "--contimeout=30",
+                                  "--timeout=60", "QUOM@198.18.1.10::disk1/sh/Photos \\[2019]/", "/r/x y/"}));
     // A source is a pattern only when it holds "*", "?" or "[".
-    for (const auto& [path, escaped] : std::map<std::string, std::string>{{"a\\b ]", "a\\b ]"},
-                                                                          {"a\\b*?[", "a\\\\b\\*\\?\\["},
-                                                                          {"trail ", "trail "}})
+    for (const auto& [path, escaped] :
+         std::map<std::string, std::string>{{"a\\b ]", "a\\b ]"}, {"a\\b*?[", "a\\\\b\\*\\?\\["}, {"trail ", "trail "}})
         EXPECT_EQ(CRsyncEngine::EscapeSource(path), escaped) << path;
     EXPECT_EQ(CRsycBackup::NormalisePath("/"), "/");
     EXPECT_EQ(CRsycBackup::NormalisePath("//a///b//"), "/a/b");
