@@ -205,8 +205,11 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
             // task started meanwhile leaves this schedule for a later pass.
             if (!context->TryStartTask(task.taskName))
                 continue;
+            struct Release {
+                CNasContext* context;
+                ~Release() { context->EndTask(); }
+            } release{context};
             ScheduledBackup(task, now, control, out);
-            context->EndTask();
         }
         // Stopped because the program ends: the schedule stays due, for the
         // next start to take up.

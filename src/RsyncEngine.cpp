@@ -604,6 +604,11 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
     CNasContext* context = GetNasContext();
     if (!context->TryStartTask(task.taskName))
         return result;
+    // The task is free again however the run ends.
+    struct Release {
+        CNasContext* context;
+        ~Release() { context->EndTask(); }
+    } release{context};
     result.started = true;
     SetControl(&control);
     SetTask(&task);
@@ -614,7 +619,6 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
     result.lastBackTime = task.lastBackTime;
     result.description =
         task.taskName + " : " + kind + (result.success ? " processing Finish!!" : " processing Error!!");
-    context->EndTask();
     return result;
 }
 
@@ -649,12 +653,14 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     }
     Follow(rsync);
 
-    // The exit status decides: 0 and 24 (files vanished while being read)
-    // are a copy, anything else is not; without its summary line rsync did
-    // not finish.
+    // The exit status decides: 0 is a copy, and so is 24 (files vanished
+    // while being read) for a backup, whose vanished files are gone from the
+    // computer anyway; a restore that missed files did not bring the backup
+    // back. Anything else is no copy; without its summary line rsync did not
+    // finish.
     std::string extra;
     const bool stopped = Stopped();
-    const bool exitOk = rsync.Exited() && (rsync.ExitCode() == 0 || rsync.ExitCode() == 24);
+    const bool exitOk = rsync.Exited() && (rsync.ExitCode() == 0 || (rsync.ExitCode() == 24 && m_direction == '<'));
     if (stopped) {
         extra = "rsync error: stopped by the user";
     } else if (m_stalled) {

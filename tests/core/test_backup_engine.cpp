@@ -258,6 +258,15 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
         EXPECT_EQ(kept, code == 23);
         EXPECT_EQ(boxes.Texts().size(), code == 24 ? 0u : 1u);
     }
+    // A restore that missed files (24) did not bring the backup back.
+    GetNasContext()->m_deviceAddress = task.nasIp;
+    CRsycRestore missed;
+    missed.SetRsyncProgram((dir / "rsync-exit-24").string());
+    missed.SetTask(&task);
+    missed.SetTargetPath((dir / "restored").string());
+    missed.Run();
+    EXPECT_EQ(missed.IsSuccess(), 0);
+    EXPECT_EQ(fs::file_size(dir / "restored" / "big" / "f1"), 4u << 20); // rsync itself went well
 
     // A stop request ends rsync (its whole group) and the run at once.
     boxes.Clear();
