@@ -162,13 +162,15 @@ std::string ReadProcFile(const std::string& path)
 
 // Bytes read and written so far by the processes of the process group
 // `group` (rsync and the processes it forked): it changes whenever data
-// moves, on the network or on the disk.
+// moves, on the network or on the disk. -1 when the system does not tell
+// (no /proc, or no I/O counts for the group's leader).
 int64_t GroupIoBytes(pid_t group)
 {
     int64_t total = 0;
+    bool leader = false;
     DIR* proc = ::opendir("/proc");
     if (!proc)
-        return 0;
+        return -1;
     while (const dirent* entry = ::readdir(proc)) {
         if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
             continue;
@@ -184,11 +186,13 @@ int64_t GroupIoBytes(pid_t group)
         long long readBytes = 0;
         long long written = 0;
         const std::string io = ReadProcFile(dir + "/io");
-        if (std::sscanf(io.c_str(), "rchar: %lld wchar: %lld", &readBytes, &written) == 2)
+        if (std::sscanf(io.c_str(), "rchar: %lld wchar: %lld", &readBytes, &written) == 2) {
             total += readBytes + written;
+            leader = leader || std::atoi(entry->d_name) == group;
+        }
     }
     ::closedir(proc);
-    return total;
+    return leader ? total : -1;
 }
 
 // The folder made for the user alone; one that is there already and is the
@@ -548,10 +552,11 @@ void CRsyncEngine::Follow(platform::Process& rsync)
             return;
         }
         // The watchdog: nothing read or written for too long ends rsync (its
-        // log is one of its writes).
+        // log is one of its writes). Without the counts it cannot tell, and
+        // rsync's own time-outs are left to do the work.
         const int64_t seen = GroupIoBytes(rsync.Pid());
         now = platform::TickMs();
-        if (seen != lastSeen) {
+        if (seen < 0 || seen != lastSeen) {
             lastSeen = seen;
             lastMoved = now;
         } else if (now - lastMoved >= m_stallMs) {
