@@ -19,7 +19,7 @@ plain() { # SOURCE SHARE
   local start end
   start=$(date +%s.%N)
   rsync -rltpD --human-readable --stats --progress --chmod=a+rwx --log-file="$work/plain.log" \
-        --no-inc-recursive "$1" "QUOM@127.0.0.1::disk1/$2/" > /dev/null
+        --no-inc-recursive --contimeout=30 --timeout=60 "$1" "QUOM@127.0.0.1::disk1/$2/" > /dev/null
   end=$(date +%s.%N)
   echo "plain  wall=$(awk "BEGIN{printf \"%.3f\", $end - $start}") s"
   rm -f "$work/plain.log"

@@ -64,8 +64,15 @@ bool Process::Start(const std::vector<std::string>& argv, std::string* error, co
         sigaddset(&defaults, sig);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A new session also makes a new process group of the same number.
+    int flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (m_ownSession) {
+        flags |= POSIX_SPAWN_SETSID;
+    } else {
+        posix_spawnattr_setpgroup(&attr, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attr, static_cast<short>(flags));
 
     pid_t pid = -1;
     const bool lookUp = argv[0].find('/') == std::string::npos;

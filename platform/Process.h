@@ -22,6 +22,10 @@ public:
     // receives standard output and error ("" for /dev/null). False with the
     // system's reason when the program cannot be started.
     bool Start(const std::vector<std::string>& argv, std::string* error = nullptr, const std::string& output = "");
+    // Before Start: the child gets a session of its own (setsid) instead of
+    // only a process group, so it has no controlling terminal and a program
+    // that would ask for a password there fails at once.
+    void SetOwnSession(bool own) { m_ownSession = own; }
 
     // Whether the child still runs (reaps it when it has ended).
     bool Running();
@@ -51,6 +55,7 @@ private:
     bool m_exited = false;
     int m_exitCode = -1;
     int m_signal = 0;
+    bool m_ownSession = false;
 };
 
 } // namespace platform

@@ -1,5 +1,8 @@
 #include "BackupRuns.h"
 
+#include <mutex>
+#include <set>
+
 #include "Clock.h"
 #include "MessageBox.h"
 #include "NasBackupFolders.h"
@@ -60,8 +63,34 @@ BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& ta
 
 namespace {
 
+// Whether the store still holds the task with this schedule: the page may
+// have deleted the task or replaced its schedule while the pass ran.
+bool StillStored(const std::string& taskName, const std::string& key)
+{
+    CTaskStore store;
+    bool task = false;
+    for (const std::string& name : SplitNameList(store.ReadTaskValue(CTaskStore::kSettingSection, "Total_task_name")))
+        task = task || name == taskName;
+    if (!task)
+        return false;
+    for (const std::string& k : SplitNameList(store.ReadTaskValue(taskName, "Total_schedule_name")))
+        if (k == key)
+            return true;
+    return false;
+}
+
+// A schedule that cannot move on is reported once per run of the program.
+bool FirstReportOfBroken(const std::string& taskName, const std::string& key)
+{
+    static std::mutex mutex;
+    static std::set<std::string> reported;
+    const std::lock_guard<std::mutex> lock(mutex);
+    return reported.insert(taskName + '\n' + key).second;
+}
+
 // The scheduled backup of one task, already marked as running: every
-// folder is tried, and any folder that fails fails the task.
+// folder is tried, and any folder that fails fails the task, as does a task
+// with no folder or no device folder.
 void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobControl& control, ScheduleRunResult& out)
 {
     CRsycBackup engine;
@@ -69,9 +98,12 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     engine.SetStartTime(now);
     engine.SetFolderCount(static_cast<int>(task.folders.size()));
     control.Say("Backup processing");
-    bool failed = false;
+    const bool nowhere = !task.nasFolderSet;
+    bool failed = task.folders.empty() || nowhere;
     int number = 1;
     for (const BackupFolderInfo& folder : task.folders) {
+        if (nowhere)
+            break;
         if (control.Stopped()) {
             failed = true;
             break;
@@ -87,6 +119,11 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     out.resultFile = engine.GetResultFile();
     out.description = task.taskName + (out.success ? " : backup processing Finish!!" : " : backup processing Error!!");
     control.Say("Backup finish");
+    // The last backup time is that of the last good backup; a run stopped
+    // because the program ends is no backup either.
+    out.lastBackTime = task.lastBackTime;
+    if (!out.success || control.Stopped() || !StillStored(task.taskName, out.oldKey))
+        return;
     out.lastBackTime = schedule::FormatTime(platform::WallNow(), "%X, %x");
     task.lastBackTime = out.lastBackTime;
     CTaskStore().WriteTaskValue(task.taskName, "Last_Back_Time", out.lastBackTime);
@@ -149,13 +186,42 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
         ScheduleRunResult out;
         out.taskName = task.taskName;
         out.oldKey = s.key;
+        out.schedule = s;
+        // A schedule that would not move on (a day of the month that cannot
+        // be read) would come due on every pass: it is reported once and
+        // left alone, without a backup or a look at the device.
+        if (routine && schedule::AdvanceRun(s, now) <= s.nextRun) {
+            if (FirstReportOfBroken(task.taskName, s.key)) {
+                out.description = task.taskName + " : schedule Error!! its time cannot be read, it is not run";
+                results.push_back(std::move(out));
+            }
+            continue;
+        }
+        // A task deleted, or given another schedule, since the pass began.
+        if (!StillStored(task.taskName, s.key))
+            continue;
         if (CheckNasFolder(task) && !late) {
             // The test and the taking of the running task are one step: a
             // task started meanwhile leaves this schedule for a later pass.
             if (!context->TryStartTask(task.taskName))
                 continue;
+            struct Release {
+                CNasContext* context;
+                ~Release() { context->EndTask(); }
+            } release{context};
             ScheduledBackup(task, now, control, out);
-            context->EndTask();
+        }
+        // Stopped because the program ends: the schedule stays due, for the
+        // next start to take up.
+        if (control.Stopped()) {
+            if (out.ran)
+                results.push_back(std::move(out));
+            break;
+        }
+        if (!StillStored(task.taskName, s.key)) {
+            if (out.ran)
+                results.push_back(std::move(out));
+            continue;
         }
         if (routine) {
             AdvanceAndRekey(task.taskName, s, now);

@@ -25,11 +25,16 @@ std::vector<std::string> CRsycBackup::BuildCommand(const std::string& localPath,
                                                    const std::string& nasIp, const std::string& module,
                                                    const std::string& shareName) const
 {
-    return {RsyncProgram(), "-rltpD", "--human-readable", "--stats", "--progress", "--chmod=a+rwx",
-            "--log-file=" + logFile,
-            // The whole file list first: the log then states how many files
-            // there are, which the progress needs.
-            "--no-inc-recursive", NormalisePath(localPath), "QUOM@" + nasIp + "::" + module + "/" + shareName + "/"};
+    std::vector<std::string> command{RsyncProgram(), "-rltpD", "--human-readable", "--stats", "--progress",
+                                     "--chmod=a+rwx", "--log-file=" + logFile,
+                                     // The whole file list first: the log then states how
+                                     // many files there are, which the progress needs.
+                                     "--no-inc-recursive"};
+    for (std::string& option : ConnectionOptions())
+        command.push_back(std::move(option));
+    command.push_back(NormalisePath(localPath));
+    command.push_back("QUOM@" + nasIp + "::" + module + "/" + shareName + "/");
+    return command;
 }
 
 int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& nasIp, const std::string& shareName,
@@ -55,8 +60,17 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
 void CRsycBackup::Run()
 {
     DebugTrace("run");
-    if (!m_task || !m_task->nasFolderSet)
+    if (!m_task) {
+        m_success = 0;
         return;
+    }
+    // A task whose device folder was never chosen has nowhere to go.
+    if (!m_task->nasFolderSet) {
+        platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
+        m_success = 0;
+        Say("Backup processing Error!!");
+        return;
+    }
     Say("Backup processing");
     RunFolders(
         [this](const BackupFolderInfo& folder, int number) {
@@ -68,6 +82,9 @@ void CRsycBackup::Run()
          "BackUP Task : %s ,process execute error, please try again!!",
          "BackUP Task : %s ,Backup server not available, please check NAS link or reboot the NAS!!",
          "Backup processing Finish!!", "Backup processing Error!!"});
+    // The last backup time is that of the last good backup.
+    if (!m_success)
+        return;
     const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
     m_task->lastBackTime = now;
     CTaskStore().WriteTaskValue(m_task->taskName, "Last_Back_Time", now);

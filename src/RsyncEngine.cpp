@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -120,22 +121,89 @@ std::string FileNamePart(const std::string& name)
     return out;
 }
 
-bool AppendFile(const std::string& path, const std::string& bytes)
+// 0, or the errno of what failed. The files list the user's names and
+// paths: only the user may read them.
+int AppendFile(const std::string& path, const std::string& bytes)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
-        return false;
+        return errno;
     size_t done = 0;
+    int error = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
             break;
+        }
         done += static_cast<size_t>(n);
     }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
+// A small /proc file, "" when it cannot be read.
+std::string ReadProcFile(const std::string& path)
+{
+    std::string text;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buf[1024];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<size_t>(n));
     ::close(fd);
-    return done == bytes.size();
+    return text;
+}
+
+// Bytes read and written so far by the processes of the process group
+// `group` (rsync and the processes it forked): it changes whenever data
+// moves, on the network or on the disk. -1 when the system does not tell
+// (no /proc, or no I/O counts for the group's leader).
+int64_t GroupIoBytes(pid_t group)
+{
+    int64_t total = 0;
+    bool leader = false;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return -1;
+    while (const dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
+            continue;
+        const std::string dir = std::string("/proc/") + entry->d_name;
+        const std::string stat = ReadProcFile(dir + "/stat");
+        const size_t close = stat.rfind(')');
+        char state = 0;
+        int parent = 0;
+        int pgrp = 0;
+        if (close == std::string::npos ||
+            std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &pgrp) != 3 || pgrp != group)
+            continue;
+        long long readBytes = 0;
+        long long written = 0;
+        const std::string io = ReadProcFile(dir + "/io");
+        if (std::sscanf(io.c_str(), "rchar: %lld wchar: %lld", &readBytes, &written) == 2) {
+            total += readBytes + written;
+            leader = leader || std::atoi(entry->d_name) == group;
+        }
+    }
+    ::closedir(proc);
+    return leader ? total : -1;
+}
+
+// The folder made for the user alone; one that is there already and is the
+// user's is made so too.
+void MakeUserFolder(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) == 0 || errno != EEXIST)
+        return;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        ::chmod(path.c_str(), 0700);
 }
 
 std::string ReadWhole(const std::string& path)
@@ -204,6 +272,13 @@ void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, i
 {
     m_success = 1;
     m_lastPercent = -1;
+    // Nothing to copy is no backup.
+    if (m_task->folders.empty()) {
+        platform::MessageBox(Printf(texts.initialError, m_task->taskName));
+        m_success = 0;
+        Say(texts.failed);
+        return;
+    }
     SetFolderCount(static_cast<int>(m_task->folders.size()));
     int number = 1;
     for (const BackupFolderInfo& folder : m_task->folders) {
@@ -389,12 +464,12 @@ bool CRsyncEngine::IsFileListLine(std::string_view line, char direction)
            code == "cd+++++++++";
 }
 
-void CRsyncEngine::SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
-                            const std::string& header, const std::string& extra, char direction)
+int CRsyncEngine::SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
+                           const std::string& header, const std::string& extra, char direction)
 {
     std::string log = ReadWhole(logFile);
     if (log.empty() && extra.empty())
-        return;
+        return 0;
     const std::string head = std::string(54, '*') + "\r\n" + header + "\r\n";
     const bool keepList = !fileListFile.empty();
     std::string result = head;
@@ -409,18 +484,49 @@ void CRsyncEngine::SplitLog(const std::string& logFile, const std::string& resul
     });
     if (!extra.empty())
         result += extra + "\r\n";
-    AppendFile(resultFile, result);
-    if (keepList)
-        AppendFile(fileListFile, list);
+    int error = AppendFile(resultFile, result);
+    if (keepList && error == 0)
+        error = AppendFile(fileListFile, list);
+    return error;
+}
+
+std::string CRsyncEngine::EscapeSource(const std::string& path)
+{
+    // A source without a pattern character is taken as it stands, "\\"
+    // included; with one, every one of them and every "\\" is escaped.
+    if (path.find_first_of("*?[") == std::string::npos)
+        return path;
+    std::string out;
+    for (char c : path) {
+        if (c == '\\' || c == '*' || c == '?' || c == '[')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::vector<std::string> CRsyncEngine::ConnectionOptions() const
+{
+    std::vector<std::string> options{"--contimeout=" + std::to_string(kRsyncConnectTimeoutS),
+                                     "--timeout=" + std::to_string(kRsyncIoTimeoutS)};
+    if (m_port != kRsyncPort)
+        options.push_back("--port=" + std::to_string(m_port));
+    return options;
 }
 
 void CRsyncEngine::Follow(platform::Process& rsync)
 {
     ReportProgress(5);
-    int64_t waitMs = m_firstPollMs;
+    m_stalled = false;
+    // The log is read first after m_firstPollMs, then every kPollMs; the
+    // watchdog looks every kPollMs from the start.
+    const int64_t watchMs = std::clamp<int64_t>(m_stallMs / 4, 1, kPollMs);
+    int64_t nextPoll = platform::TickMs() + m_firstPollMs;
+    int64_t lastMoved = platform::TickMs();
+    int64_t lastSeen = -1;
     for (;;) {
         // A stop or the end of rsync cuts the wait short.
-        const int64_t until = platform::TickMs() + waitMs;
+        const int64_t until = std::min(nextPoll, platform::TickMs() + watchMs);
         bool ended = false;
         while (!Stopped()) {
             int64_t left = until - platform::TickMs();
@@ -436,12 +542,29 @@ void CRsyncEngine::Follow(platform::Process& rsync)
             PollLog();
             return;
         }
-        PollLog();
+        int64_t now = platform::TickMs();
+        if (ended || now >= nextPoll) {
+            PollLog();
+            nextPoll = now + kPollMs;
+        }
         if (ended || !rsync.Running()) {
             PollLog();
             return;
         }
-        waitMs = kPollMs;
+        // The watchdog: nothing read or written for too long ends rsync (its
+        // log is one of its writes). Without the counts it cannot tell, and
+        // rsync's own time-outs are left to do the work.
+        const int64_t seen = GroupIoBytes(rsync.Pid());
+        now = platform::TickMs();
+        if (seen < 0 || seen != lastSeen) {
+            lastSeen = seen;
+            lastMoved = now;
+        } else if (now - lastMoved >= m_stallMs) {
+            m_stalled = true;
+            rsync.Stop();
+            PollLog();
+            return;
+        }
     }
 }
 
@@ -486,6 +609,11 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
     CNasContext* context = GetNasContext();
     if (!context->TryStartTask(task.taskName))
         return result;
+    // The task is free again however the run ends.
+    struct Release {
+        CNasContext* context;
+        ~Release() { context->EndTask(); }
+    } release{context};
     result.started = true;
     SetControl(&control);
     SetTask(&task);
@@ -496,7 +624,6 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
     result.lastBackTime = task.lastBackTime;
     result.description =
         task.taskName + " : " + kind + (result.success ? " processing Finish!!" : " processing Error!!");
-    context->EndTask();
     return result;
 }
 
@@ -520,6 +647,8 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
         m_lastPercent = -1; // a new task of a schedule pass starts over
     ResetLog(logFile);
     platform::Process rsync;
+    // No terminal: a module that asks for a password fails at once.
+    rsync.SetOwnSession(true);
     std::string why;
     if (!rsync.Start(command, &why)) {
         DebugTrace("rsync: %s", why.c_str());
@@ -529,14 +658,18 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     }
     Follow(rsync);
 
-    // The exit status decides: 0 and 24 (files vanished while being read)
-    // are a copy, anything else is not; without its summary line rsync did
-    // not finish.
+    // The exit status decides: 0 is a copy, and so is 24 (files vanished
+    // while being read) for a backup, whose vanished files are gone from the
+    // computer anyway; a restore that missed files did not bring the backup
+    // back. Anything else is no copy; without its summary line rsync did not
+    // finish.
     std::string extra;
     const bool stopped = Stopped();
-    const bool exitOk = rsync.Exited() && (rsync.ExitCode() == 0 || rsync.ExitCode() == 24);
+    const bool exitOk = rsync.Exited() && (rsync.ExitCode() == 0 || (rsync.ExitCode() == 24 && m_direction == '<'));
     if (stopped) {
         extra = "rsync error: stopped by the user";
+    } else if (m_stalled) {
+        extra = "rsync error: nothing moved for " + std::to_string(m_stallMs / 1000) + " seconds, rsync stopped";
     } else if (!rsync.Exited()) {
         extra = "rsync error: rsync ended by signal " + std::to_string(rsync.TermSignal()) + " (" +
                 strsignal(rsync.TermSignal()) + ")";
@@ -560,14 +693,21 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d_%d_%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
                   t.tm_min, t.tm_sec);
     const std::string logFolder = ProgramFolder() + "LOG/";
-    ::mkdir(logFolder.c_str(), 0755);
+    MakeUserFolder(logFolder);
     const std::string base = logFolder + filePrefix + FileNamePart(taskName) + "_" + stamp + "_";
     const std::string resultFile = base + "result.txt";
     const std::string fileListFile = base + "file_list.txt";
     // The file list is not kept: the log goes to the result file only, and
     // a list left by an earlier run of the same second goes.
-    SplitLog(logFile, resultFile, "", header, extra, m_direction);
-    m_resultFile = resultFile;
+    const int written = SplitLog(logFile, resultFile, "", header, extra, m_direction);
+    if (written != 0) {
+        // A run whose result cannot be kept is not a good run.
+        m_success = 0;
+        platform::MessageBox("Cannot write the result file " + resultFile + ": " + std::strerror(written));
+    }
+    // The log row opens the result file: only one that is there.
+    if (::access(resultFile.c_str(), F_OK) == 0)
+        m_resultFile = resultFile;
     ::unlink(fileListFile.c_str());
     ::unlink(logFile.c_str());
     ::rmdir(tempFolder.c_str());

@@ -57,6 +57,17 @@ public:
     static constexpr unsigned kRsyncPort = 873;
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int64_t kPollMs = 3000;
+    // rsync's own limits, in seconds: for the connection to the device's
+    // service (connect and greeting) and for a transfer in which nothing
+    // arrives or leaves. rsync sends keep-alive messages while it works
+    // without data, so a long file-list build or checksum does not trip them.
+    static constexpr int kRsyncConnectTimeoutS = 30;
+    static constexpr int kRsyncIoTimeoutS = 60;
+    // The engine's own watchdog on the program's clock: rsync is stopped and
+    // the run fails when neither its log nor any of its processes' reads and
+    // writes moved for this long (a wait rsync's timers do not cover, such as
+    // a greeting that never comes or a read of a hung local disk).
+    static constexpr int64_t kStallMs = 150000;
 
     virtual ~CRsyncEngine();
     CRsyncEngine(const CRsyncEngine&) = delete;
@@ -94,6 +105,11 @@ public:
     std::string RsyncProgram() const;
     // The port of the device's rsync service (873).
     void SetPort(unsigned port) { m_port = port; }
+    // The watchdog's limit (kStallMs).
+    void SetStallLimit(int64_t ms) { m_stallMs = ms; }
+    // A remote path as an rsync source: the daemon expands a source that
+    // holds "*", "?" or "[" as a pattern, so those and "\\" are escaped then.
+    static std::string EscapeSource(const std::string& path);
     // The program folder (that of the login memory), ending in "/".
     static std::string ProgramFolder();
     // "/a//b/" -> "/a/b"; "" stays "".
@@ -117,9 +133,10 @@ public:
 
     // Appends the log to the result and file-list files, each after a line
     // of stars and the header line. extra is appended to the result. An
-    // empty fileListFile leaves the file-list lines out.
-    static void SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
-                         const std::string& header, const std::string& extra = "", char direction = '<');
+    // empty fileListFile leaves the file-list lines out. 0, or the errno of
+    // the write that failed.
+    static int SplitLog(const std::string& logFile, const std::string& resultFile, const std::string& fileListFile,
+                        const std::string& header, const std::string& extra = "", char direction = '<');
     // Whether a log line goes to the file list (else to the result): new
     // files, files whose time changed and new folders. direction is '<' for
     // files sent to the device, '>' for files received from it.
@@ -133,6 +150,9 @@ protected:
     // The device's rsync service answers on its port; else the box is shown
     // and false.
     bool ProbeService(const std::string& nasIp) const;
+    // The options both engines give rsync for its connection: the time-outs,
+    // and the service's port when it is not the usual one.
+    std::vector<std::string> ConnectionOptions() const;
 
     // One rsync run of a folder between localPath and remote on the disk's
     // module (BuildCommand), its log named after folderName and remote:
@@ -153,7 +173,8 @@ protected:
     };
     // Runs runOne(folder, number) on each folder of the task in turn, the
     // first numbered 1. A stop request or the first folder that fails (its
-    // box shown) ends the run; 100 is reported only when all went well.
+    // box shown) ends the run; 100 is reported only when all went well. A
+    // task without folders fails with the initial-error box.
     void RunFolders(const std::function<int(const BackupFolderInfo&, int)>& runOne, const FolderRunTexts& texts);
 
     void Say(const std::string& text) const;
@@ -174,6 +195,7 @@ protected:
 
     std::string m_rsync;
     unsigned m_port = kRsyncPort;
+    int64_t m_stallMs = kStallMs;
     // Progress over the whole run.
     int m_folderNumber = 1;
     int m_folderCount = 1;
@@ -194,6 +216,7 @@ private:
     std::string m_pending;
     bool m_sawSummary = false;
     bool m_sawError = false;
+    bool m_stalled = false;
     int64_t m_pollCpuNs = 0;
     int m_polls = 0;
 };

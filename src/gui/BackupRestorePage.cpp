@@ -856,7 +856,7 @@ void CBackupRestorePage::OnPassDone(const std::vector<ScheduleRunResult>& pass)
             if (r.ran)
                 task.lastBackTime = r.lastBackTime;
         }
-        if (r.ran)
+        if (!r.description.empty())
             PostTaskResult(LOG_SCHEDULE, r.description, r.resultFile);
     }
     RefreshTaskList();

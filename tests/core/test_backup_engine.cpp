@@ -4,15 +4,22 @@
 // rsync wrote.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "EmulatedNas.h"
 #include "Clock.h"
 #include "Process.h"
 #include "RsycBackup.h"
+#include "RsycRestore.h"
 #include "TaskStore.h"
 #include "stdafx.h"
 
@@ -121,6 +128,8 @@ TEST_F(Backup, AwkwardTreeArrivesWhole)
     // Transfers of new files went to the file list, which is gone.
     EXPECT_EQ(text.find("<f+++++++++"), std::string::npos);
     EXPECT_EQ(std::distance(fs::directory_iterator(logDir), fs::directory_iterator()), 1);
+    // They list the user's names: the user's alone.
+    EXPECT_EQ(fs::status(logDir).permissions() | fs::status(result.resultFile).permissions(), fs::perms(0700));
 
     EXPECT_FALSE(result.lastBackTime.empty());
     EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), result.lastBackTime);
@@ -148,7 +157,9 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     EXPECT_EQ(boxes.Texts()[0].rfind("Socket Connect Fail!!\nSocket Error code: 10061 ;", 0), 0u) << boxes.Texts()[0];
     EXPECT_EQ(boxes.Texts()[1], server);
     EXPECT_EQ(r.resultFile, "");
-    EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), r.lastBackTime);
+    // A failed backup is no last backup.
+    EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), CTaskStore::kReadDefault);
+    EXPECT_EQ(r.lastBackTime, "");
     EXPECT_FALSE(GetNasContext()->IsTaskRunning());
     EXPECT_EQ(r.description, "Photos task : backup processing Error!!");
     ASSERT_TRUE(nas->dev->Ok("rsync port open"));
@@ -175,6 +186,29 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
                                         "BackUP Task : Photos task ,process initial error, please try again!!"}));
     EXPECT_FALSE(fs::exists(Device("src")));
     task.folders.pop_front();
+
+    // Nothing to back up, or nowhere to: a failure, not "Finish!!"; and a
+    // result file whose name is too long fails the run, which names no file.
+    struct Case {
+        const char* what;
+        bool folders;
+        int folderSet;
+        std::string name;
+    };
+    for (const Case& c : {Case{"no folders", false, 1, "Photos task"}, Case{"no device folder", true, 0, "Photos task"},
+                          Case{"result name too long", true, 1, std::string(250, 'n')}}) {
+        boxes.Clear();
+        BackupTaskInfo odd = task;
+        odd.taskName = c.name;
+        odd.nasFolderSet = c.folderSet;
+        if (!c.folders)
+            odd.folders.clear();
+        platform::JobControl control;
+        r = RunBackupJob(odd, 1700000000, control);
+        EXPECT_EQ(r.description, c.name + " : backup processing Error!!") << c.what;
+        EXPECT_EQ(r.resultFile, "") << c.what;
+        EXPECT_EQ(boxes.Texts().size(), 1u) << c.what;
+    }
 
     // No rsync to run.
     boxes.Clear();
@@ -224,6 +258,15 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
         EXPECT_EQ(kept, code == 23);
         EXPECT_EQ(boxes.Texts().size(), code == 24 ? 0u : 1u);
     }
+    // A restore that missed files (24) did not bring the backup back.
+    GetNasContext()->m_deviceAddress = task.nasIp;
+    CRsycRestore missed;
+    missed.SetRsyncProgram((dir / "rsync-exit-24").string());
+    missed.SetTask(&task);
+    missed.SetTargetPath((dir / "restored").string());
+    missed.Run();
+    EXPECT_EQ(missed.IsSuccess(), 0);
+    EXPECT_EQ(fs::file_size(dir / "restored" / "big" / "f1"), 4u << 20); // rsync itself went well
 
     // A stop request ends rsync (its whole group) and the run at once.
     boxes.Clear();
@@ -249,6 +292,66 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
     EXPECT_FALSE(slow.IsSuccess());
     EXPECT_TRUE(boxes.Texts().empty());
     EXPECT_NE(ReadFile(slow.GetResultFile()).find("rsync error: stopped by the user"), std::string::npos);
+}
+
+// A device whose rsync port takes the connection and never answers: the
+// run ends by itself on the program's clock, as a failure with its result
+// file, no last backup time, and the task free again. rsync runs without a
+// terminal, in a session of its own.
+TEST_F(Backup, StalledServiceEndsTheRun)
+{
+    WriteFile(dir / "src" / "f", "x");
+    AddFolder(dir / "src");
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    task.nasIp = "127.0.0.1";
+    const fs::path wrapper = dir / "rsync-session";
+    WriteFile(wrapper, "#!/bin/sh\ncut -d' ' -f6 /proc/$$/stat > '" + (dir / "session").string() + "'\necho $$ >> '" +
+                           (dir / "session").string() + "'\nexec rsync \"$@\"\n");
+    fs::permissions(wrapper, fs::perms::owner_all);
+
+    platform::FastClock fast(20);
+    platform::ScopedClock scoped(fast);
+    // The device: takes rsync's greeting (the last bytes that move) and says nothing.
+    std::atomic<int64_t> lastByte{-1};
+    int peer = -1;
+    std::thread device([&] {
+        while (lastByte < 0 && (peer = ::accept(listener, nullptr, nullptr)) >= 0) {
+            char buf[256];
+            if (::read(peer, buf, sizeof buf) > 0)
+                lastByte = platform::TickMs();
+            else
+                ::close(peer); // the engine's probe
+        }
+    });
+    CRsycBackup engine;
+    engine.SetRsyncProgram(wrapper.string());
+    engine.SetPort(ntohs(address.sin_port));
+    platform::JobControl control;
+    const BackupRunResult r = engine.RunJob(task, 1700000000, control, "backup");
+    const int64_t end = platform::TickMs();
+    ::shutdown(listener, SHUT_RDWR);
+    device.join();
+    ::close(peer);
+    ::close(listener);
+
+    ASSERT_GE(lastByte, 0);
+    EXPECT_LT(end - lastByte, 180000);
+    EXPECT_GE(end - lastByte, CRsyncEngine::kStallMs);
+    EXPECT_EQ(r.description, "Photos task : backup processing Error!!");
+    EXPECT_NE(ReadFile(r.resultFile).find("rsync error: nothing moved for 150 seconds"), std::string::npos);
+    EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), CTaskStore::kReadDefault);
+    EXPECT_FALSE(GetNasContext()->IsTaskRunning());
+    std::istringstream session(ReadFile(dir / "session"));
+    std::string sid, pid;
+    session >> sid >> pid;
+    EXPECT_EQ(sid, pid);
 }
 
 // Logs written by the installed rsync (a local copy logs the same lines as
@@ -320,8 +423,20 @@ TEST(BackupLog, CommandLineAndPaths)
     engine.SetRsyncProgram("rsync");
     EXPECT_EQ(engine.BuildCommand("/home/u/a b//c/", "/tmp/x/K.txt", "198.18.1.10", "disk1", "my share"),
               (std::vector<std::string>{"rsync", "-rltpD", "--human-readable", "--stats", "--progress", "--chmod=a+rwx",
-                                        "--log-file=/tmp/x/K.txt", "--no-inc-recursive", "/home/u/a b/c",
-                                        "QUOM@198.18.1.10::disk1/my share/"}));
+                                        "--log-file=/tmp/x/K.txt", "--no-inc-recursive", "--contimeout=30",
+                                        "--timeout=60", "/home/u/a b/c", "QUOM@198.18.1.10::disk1/my share/"}));
+    engine.SetPort(8730);
+    EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").back(), "QUOM@198.18.1.10::disk2/s/");
+    EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").at(10), "--port=8730");
+    EXPECT_EQ(
+        CRsycRestore().BuildCommand("/r/x y", "/l", "198.18.1.10", "disk1", "sh/Photos [2019]"),
+        (std::vector<std::string>{"rsync", "-rlt", "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable", "--stats",
+                                  "--progress", "--log-file=/l", "--no-inc-recursive", "--contimeout=30",
+                                  "--timeout=60", "QUOM@198.18.1.10::disk1/sh/Photos \\[2019]/", "/r/x y/"}));
+    // A source is a pattern only when it holds "*", "?" or "[".
+    for (const auto& [path, escaped] :
+         std::map<std::string, std::string>{{"a\\b ]", "a\\b ]"}, {"a\\b*?[", "a\\\\b\\*\\?\\["}, {"trail ", "trail "}})
+        EXPECT_EQ(CRsyncEngine::EscapeSource(path), escaped) << path;
     EXPECT_EQ(CRsycBackup::NormalisePath("/"), "/");
     EXPECT_EQ(CRsycBackup::NormalisePath("//a///b//"), "/a/b");
     EXPECT_TRUE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] cd+++++++++ src/"));

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "BackupRuns.h"
 #include "Clock.h"
@@ -93,6 +95,12 @@ TEST_F(Runs, BackupThenRestoreBothWays)
     EXPECT_NE(result.find("Copy file from NAS Folder: backups/Music\r\n"), std::string::npos);
     // Restores leave the last backup time alone.
     EXPECT_EQ(CTaskStore().ReadTaskValue("Home", "Last_Back_Time"), backup.lastBackTime);
+    // The device folder is the one the backup made, whatever name the list shows.
+    BackupTaskInfo shown = task;
+    shown.folders.front().folderName = "Photos";
+    fs::remove_all(a);
+    EXPECT_TRUE(DoRestoreToOriginal(shown, 1700000150, control).success) << ::testing::PrintToString(boxes.Take());
+    EXPECT_EQ(Tree(a), treeA);
 
     // Into another folder, whose parent is missing too: <target>/<name>/.
     const fs::path target = dir / "elsewhere" / "deeper";
@@ -121,6 +129,76 @@ TEST_F(Runs, BackupThenRestoreBothWays)
     gone = task;
     gone.nasFolderDisk = "Disk2"; // the name is there, on the other disk
     EXPECT_FALSE(CheckNasFolder(gone));
+}
+
+// Every entry below root with what a restore must bring back: its kind, its
+// mode, its time and its contents or link target.
+std::map<std::string, std::string> FullTree(const fs::path& root)
+{
+    std::map<std::string, std::string> out;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(e.path().c_str(), &st), 0);
+        const std::string rel = fs::relative(e.path(), root).string();
+        if (S_ISLNK(st.st_mode)) {
+            out[rel] = "l " + fs::read_symlink(e.path()).string();
+            continue;
+        }
+        std::string entry = (S_ISDIR(st.st_mode) ? "d " : "f ") + std::to_string(st.st_mode & 07777) + " " +
+                            std::to_string(st.st_mtime);
+        if (S_ISREG(st.st_mode))
+            entry += " " + ReadFile(e.path());
+        out[rel] = entry;
+    }
+    return out;
+}
+
+// Folders whose names the daemon would read as patterns, or a careless
+// parser would cut, come back each with its own files, links, times and
+// private modes; a file that is there keeps its own mode.
+TEST_F(Runs, AwkwardNamesComeBackExactly)
+{
+    const fs::path home = dir / "home";
+    std::vector<fs::path> folders;
+    for (const char* name : {"Photos [2019]", "Photos 1", "st*r", "q?", "trail ", "it's \"q\"", "b\\s [x]", "b\\s x"}) {
+        const fs::path f = home / name;
+        WriteFile(f / "id_key", std::string("key of ") + name);
+        WriteFile(f / "deep" / "note.txt", name);
+        fs::create_symlink("id_key", f / "link");
+        fs::create_symlink("../id_key", f / "deep" / "up");
+        folders.push_back(f);
+    }
+    // Private modes and old times, set last so that the folders keep theirs.
+    for (const fs::path& f : folders) {
+        for (const fs::path& p : {f / "id_key", f / "deep" / "note.txt", f / "deep", f}) {
+            fs::permissions(p, fs::is_directory(p) ? fs::perms(0700) : fs::perms(0600));
+            fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(240));
+        }
+    }
+    ::chmod(home.c_str(), 0700);
+    std::map<std::string, std::map<std::string, std::string>> source;
+    for (const fs::path& f : folders)
+        source[f.filename()] = FullTree(f);
+    const BackupTaskInfo task = Task("Odd", "backups", "Disk1", folders);
+    ASSERT_TRUE(DoBackup(task, 1700000000, control).success) << ::testing::PrintToString(boxes.Take());
+
+    const fs::path target = dir / "restored";
+    BackupRunResult other = DoRestoreToOtherPlace(task, "restored", target.string(), 1700000100, control);
+    EXPECT_TRUE(other.success) << ::testing::PrintToString(boxes.Take());
+    for (const fs::path& f : folders)
+        EXPECT_EQ(FullTree(target / f.filename()), source[f.filename()]) << f.filename();
+    EXPECT_EQ(fs::status(target).permissions(), fs::perms(0700));
+
+    // Back to where they were: gone ones come back as they were, a file
+    // that is there keeps its mode and gets its contents back.
+    fs::remove_all(home / "Photos 1");
+    const fs::path kept = home / "Photos [2019]" / "id_key";
+    WriteFile(kept, "changed since");
+    fs::permissions(kept, fs::perms(0640));
+    EXPECT_TRUE(DoRestoreToOriginal(task, 1700000200, control).success) << ::testing::PrintToString(boxes.Take());
+    EXPECT_EQ(FullTree(home / "Photos 1"), source["Photos 1"]);
+    EXPECT_EQ(ReadFile(kept), "key of Photos [2019]");
+    EXPECT_EQ(fs::status(kept).permissions(), fs::perms(0640));
 }
 
 TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
@@ -173,6 +251,7 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_NE(moved.key, daily.schedules.front().key);
     EXPECT_EQ(store.ReadTaskValue("Daily", daily.schedules.front().key + "_set_type"), CTaskStore::kReadDefault);
     EXPECT_EQ(store.ReadTaskValue("Daily", "Last_Back_Time"), pass[1].lastBackTime);
+    EXPECT_EQ(store.ReadTaskValue("First", "Last_Back_Time"), "");
     EXPECT_EQ(store.LoadTask("Once").schedules.front().setDate, "finish");
 
     // The next pass: nothing due, the finished one-time schedule never runs again.
@@ -189,6 +268,43 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_FALSE(pass[0].ran);
     EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 3L * 86400, 1));
     EXPECT_TRUE(boxes.Take().size() <= 1); // the failed module's rsync error line
+
+    // A monthly day that cannot be read is reported once and left alone; a
+    // task deleted, or given another schedule, since the pass began is not
+    // written to.
+    BackupTaskInfo broken = Task("Broken", "backups", "Disk1", {a});
+    broken.schedules.push_back(schedule::MakeSchedule("month", "x", now - 60));
+    BackupTaskInfo gone = Task("Gone", "backups", "Disk1", {a});
+    gone.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    BackupTaskInfo replaced = Task("Replaced", "backups", "Disk1", {a});
+    replaced.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    BackupTaskInfo newer = replaced;
+    newer.schedules.front() = schedule::MakeSchedule("week", "Monday", now + 86400);
+    CTaskStore().SaveTasks({broken, newer});
+    const std::list<BackupTaskInfo> raced{broken, gone, replaced};
+    pass = RunDueSchedules(raced, control);
+    ASSERT_EQ(pass.size(), 1u);
+    EXPECT_EQ(pass[0].taskName + (pass[0].ran ? " ran" : ""), "Broken");
+    EXPECT_TRUE(RunDueSchedules(raced, control).empty());
+    EXPECT_EQ(store.ReadTaskValue("Gone", "Total_schedule_name"), CTaskStore::kReadDefault);
+    EXPECT_EQ(store.ReadTaskValue("Replaced", "Total_schedule_name"), newer.schedules.front().key + ":");
+
+    // Stopped because the program ends: no last backup time, still due.
+    BackupTaskInfo stopped = Task("Stopped", "backups", "Disk1", {a});
+    stopped.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    CTaskStore().SaveTasks({stopped});
+    std::stop_source stop;
+    platform::JobControl ending;
+    ending.stop = stop.get_token();
+    ending.progress = [&stop](int, const std::string& text) {
+        if (text == "Backup processing")
+            stop.request_stop();
+    };
+    pass = RunDueSchedules({stopped}, ending);
+    ASSERT_EQ(pass.size(), 1u);
+    EXPECT_FALSE(pass[0].success);
+    EXPECT_EQ(store.LoadTask("Stopped").schedules.front().key, stopped.schedules.front().key);
+    EXPECT_EQ(store.ReadTaskValue("Stopped", "Last_Back_Time"), "");
 }
 
 } // namespace
