@@ -4,6 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -504,6 +511,101 @@ TEST(FolderAddresses, FtpAndSmbAddressesAreEncoded)
               "ftp://al%40ice:p:w%2Fd@198.18.1.10/a%20b%23%25");
     EXPECT_EQ(platform::UncToSmbUrl("\\\\198.18.1.10\\My Music"), "smb://198.18.1.10/My%20Music");
     EXPECT_EQ(platform::UncToSmbUrl("no unc"), "");
+}
+
+// The drive-letter table: any share name holds, a write that fails keeps
+// the old table, and two mappings to one letter at once give it to one.
+TEST(DriveTable, NamesFullDiskAndOneLetterAtATime)
+{
+    // A mount that waits, for the uri it is told, until the test lets it go.
+    struct GatedMounts : testsupport::MemoryMounts {
+        std::string gatedUri;
+        std::mutex gate;
+        std::condition_variable changed;
+        bool entered = false, open = false;
+        int Mount(const std::string& uri, const std::string& user, const std::string& password) override
+        {
+            if (uri == gatedUri) {
+                std::unique_lock<std::mutex> g(gate);
+                entered = true;
+                changed.notify_all();
+                changed.wait(g, [&] { return open; });
+            }
+            return MemoryMounts::Mount(uri, user, password);
+        }
+    };
+    testsupport::TempDir dir;
+    const std::string table = (dir / "drives.ini").string();
+    platform::SetDriveTablePath(table);
+    auto mounts = std::make_shared<GatedMounts>();
+    auto old = platform::SetMountBackend(mounts);
+    const std::string dev = "\\\\198.18.1.10\\";
+    auto connections = [] {
+        std::vector<platform::NetResource> all;
+        EXPECT_EQ(platform::NetConnections(all), 0);
+        std::vector<std::string> texts;
+        for (const auto& c : all)
+            texts.push_back(c.localName + " " + c.remoteName);
+        return texts;
+    };
+    auto fileText = [&] {
+        std::ifstream in(table);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    // A table of an older program, fields as they stand, reads the same.
+    {
+        std::ofstream(table) << "X:|" << dev << "p%41|carl\n";
+    }
+    mounts->mounted.emplace_back(platform::UncToSmbUrl(dev + "p%41"), "carl");
+    EXPECT_EQ(connections(), std::vector<std::string>{"X: " + dev + "p%41"});
+    std::string user;
+    EXPECT_EQ(platform::WNetGetUser("X:", user), 0);
+    EXPECT_EQ(user, "carl");
+
+    ASSERT_EQ(platform::WNetUseConnection(dev + "a|b", "", "", "Y:"), 0);
+    EXPECT_EQ(connections(), (std::vector<std::string>{"X: " + dev + "p%41", "Y: " + dev + "a|b"}));
+
+    // The disk takes no more (a file size limit in a child process): the
+    // mapping fails and the table stays as it was.
+    const std::string before = fileText();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16, 16};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(platform::WNetUseConnection(dev + "c", "", "", "W:") & 0xff);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), platform::ERROR_DISK_FULL);
+    EXPECT_EQ(fileText(), before);
+    EXPECT_FALSE(std::filesystem::exists(table + ".new"));
+
+    // Two shares to Z: at once: the one still mounting holds the letter.
+    mounts->gatedUri = platform::UncToSmbUrl(dev + "first");
+    int first = -1;
+    std::thread mapping([&] { first = platform::WNetUseConnection(dev + "first", "", "", "Z:"); });
+    {
+        std::unique_lock<std::mutex> g(mounts->gate);
+        mounts->changed.wait(g, [&] { return mounts->entered; });
+    }
+    EXPECT_EQ(platform::WNetUseConnection(dev + "second", "", "", "Z:"), platform::ERROR_ALREADY_ASSIGNED);
+    {
+        std::lock_guard<std::mutex> g(mounts->gate);
+        mounts->open = true;
+    }
+    mounts->changed.notify_all();
+    mapping.join();
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(connections(),
+              (std::vector<std::string>{"X: " + dev + "p%41", "Y: " + dev + "a|b", "Z: " + dev + "first"}));
+    EXPECT_FALSE(mounts->IsMounted(platform::UncToSmbUrl(dev + "second")));
+
+    platform::SetMountBackend(old);
+    platform::SetDriveTablePath("");
 }
 
 } // namespace
