@@ -483,7 +483,8 @@ std::string MakeFtpUrl(const std::string& host, const std::string& path, const s
     url.setHost(QString::fromStdString(host));
     if (!user.empty()) {
         url.setUserName(QString::fromStdString(user), QUrl::DecodedMode);
-        url.setPassword(QString::fromStdString(password), QUrl::DecodedMode);
+        if (!password.empty())
+            url.setPassword(QString::fromStdString(password), QUrl::DecodedMode);
     }
     url.setPath("/" + QString::fromStdString(path), QUrl::DecodedMode);
     return url.toString(QUrl::FullyEncoded).toStdString();

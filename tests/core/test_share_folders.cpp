@@ -25,6 +25,7 @@
 #include "MemoryMounts.h"
 #include "NasMib.h"
 #include "NetConnection.h"
+#include "ShellOpen.h"
 #include "SnmpHelpers.h"
 #include "stdafx.h"
 #include <memory>
@@ -504,12 +505,46 @@ TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
         DeleteRow(std::to_string(200 + i));
 }
 
+// Opening a private folder while this PC holds another user's mapping
+// drops it and says which letter went; an FTP folder's address goes to the
+// opener without the password.
+TEST_F(ShareFolders, OpeningDropsOtherLettersAndKeepsThePasswordOffTheOpener)
+{
+    std::vector<std::string> opened;
+    platform::SetShellOpenFunction([&](const std::string& target) {
+        opened.push_back(target);
+        return true;
+    });
+    ASSERT_TRUE(nas->dev->Ok("set folder 20:ftponly:Disk1:2:alice,:"));
+    ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kFolderCifs, "20") + " i 0"), "OK");
+    ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kFolderFtp, "20") + " i 1"), "OK");
+    ASSERT_EQ(platform::WNetUseConnection("\\\\198.18.1.10\\secret", "bob", "builder", "Z:"), 0);
+    nas->LogInContext("alice", "wonder");
+    GetNasContext()->m_userLevel = "1";
+    FolderListing l = RefreshFolderList(job);
+    ASSERT_NE(Find(l, "media"), nullptr);
+    ASSERT_NE(Find(l, "ftponly"), nullptr);
+
+    OpenOutcome media = OpenFolder(*Find(l, "media"));
+    EXPECT_EQ(media.droppedLetters, std::vector<std::string>{"Z:"});
+    EXPECT_EQ(CheckConnection("alice"), kConnectedSameUser);
+    OpenOutcome ftp = OpenFolder(*Find(l, "ftponly"));
+    EXPECT_TRUE(ftp.droppedLetters.empty());
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1], "ftp://alice@198.18.1.10/ftponly");
+    EXPECT_EQ(opened[0].find("wonder"), std::string::npos);
+    platform::SetShellOpenFunction({});
+    DeleteRow("20");
+    DisconnectDevice();
+}
+
 TEST(FolderAddresses, FtpAndSmbAddressesAreEncoded)
 {
     EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "music"), "ftp://198.18.1.10/music");
     EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "a b#%", "al@ice", "p:w/d"),
               "ftp://al%40ice:p:w%2Fd@198.18.1.10/a%20b%23%25");
     EXPECT_EQ(platform::UncToSmbUrl("\\\\198.18.1.10\\My Music"), "smb://198.18.1.10/My%20Music");
+    EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "music", "al@ice"), "ftp://al%40ice@198.18.1.10/music");
     EXPECT_EQ(platform::UncToSmbUrl("no unc"), "");
 }
 
