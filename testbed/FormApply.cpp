@@ -193,6 +193,21 @@ void MembershipFromGroup(MibStore& store, const Oid& groupRow)
 
 } // namespace
 
+void DropMemberships(MibStore& store, const Oid& entry, const Oid& row)
+{
+    const bool user = entry == ToOid(nasmib::kUserEntry);
+    if (!user && entry != ToOid(nasmib::kGroupEntry))
+        return;
+    const std::string name = TextAt(store, Cell(user ? nasmib::kUserName : nasmib::kGroupName, row));
+    if (name.empty())
+        return;
+    for (const auto& [other, otherName] : NamedRows(store, user ? nasmib::kGroupName : nasmib::kUserName)) {
+        const Oid list = Cell(user ? nasmib::kGroupUserList : nasmib::kUserGroupMember, other);
+        const std::string text = TextAt(store, list);
+        SetMembership(store, list, name, false, !user || (!text.empty() && text.back() == ','));
+    }
+}
+
 bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<FormCell>& cells, std::string* error)
 {
     if (page == kStep2Page)

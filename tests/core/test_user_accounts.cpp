@@ -463,6 +463,11 @@ TEST_F(Accounts, WhatTheDeviceAppliedIsConfirmed)
     ASSERT_EQ(SaveUser(NoStop(), u2, disks), SaveOutcome::Saved);
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1,u2");
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "2"), "u1");
+    // Deleting a user or a group takes it from the other side's lists.
+    ASSERT_TRUE(DeleteUser(NoStop(), "u2", ""));
+    EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1");
+    ASSERT_TRUE(DeleteGroup(NoStop(), "family"));
+    EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"), "team,");
 
     ASSERT_EQ(nas->dev->Command("web fault late 600000"), "OK");
     EXPECT_TRUE(SendQuotaSettings(NoStop(), "u1", kQuotaTypeUser, {true, false, "030", ""}, disks));
