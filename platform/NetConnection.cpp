@@ -7,10 +7,13 @@
 #include <QString>
 #include <QUrl>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <unistd.h>
 
 #include "Clock.h"
 #include "Paths.h"
@@ -240,6 +243,8 @@ public:
 std::mutex g_lock; // the backend pointer, the drive table file, the sessions
 std::shared_ptr<MountBackend> g_backend;
 std::string g_tablePath;
+// Drive letters that a mapping under way has claimed but not yet written.
+std::vector<std::string> g_pendingLetters;
 // The credentials this program connected to each host with: further shares
 // of the host are opened with them, as the system's own sessions do. Kept in
 // memory only.
@@ -267,33 +272,106 @@ struct Entry {
 
 std::string TablePathLocked() { return g_tablePath.empty() ? ProgramFolder() + "drives.ini" : g_tablePath; }
 
+// The first line of a table whose fields are escaped ("%" and a two-digit
+// hex code for "%", "|" and line breaks), so that any share or user name
+// holds. It has no "|": a table without it is read as it stands, and older
+// readers pass over it.
+constexpr char kEscapedHeader[] = "#escaped";
+
+std::string EscapeField(const std::string& text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        if (c == '%' || c == '|' || c == '\n' || c == '\r') {
+            out += '%';
+            out += hex[static_cast<unsigned char>(c) >> 4];
+            out += hex[static_cast<unsigned char>(c) & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string UnescapeField(const std::string& text)
+{
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                      : -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && digit(text[i + 1]) >= 0 && digit(text[i + 2]) >= 0) {
+            out += static_cast<char>(digit(text[i + 1]) * 16 + digit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 std::vector<Entry> LoadTable()
 {
     std::vector<Entry> entries;
     std::ifstream in(TablePathLocked());
     std::string line;
-    while (std::getline(in, line)) {
+    bool escaped = false;
+    for (bool first = true; std::getline(in, line); first = false) {
+        if (first && line == kEscapedHeader) {
+            escaped = true;
+            continue;
+        }
         std::istringstream fields(line);
         Entry e;
         if (!std::getline(fields, e.letter, '|') || !std::getline(fields, e.remote, '|'))
             continue;
         std::getline(fields, e.user);
+        if (escaped) {
+            e.letter = UnescapeField(e.letter);
+            e.remote = UnescapeField(e.remote);
+            e.user = UnescapeField(e.user);
+        }
         if (!e.remote.empty())
             entries.push_back(e);
     }
     return entries;
 }
 
-void SaveTable(const std::vector<Entry>& entries)
+// Writes the table whole beside the old one and puts it in its place only
+// once it is on the disk: a write that fails (a full disk) leaves the old
+// table as it was. NO_ERROR, ERROR_DISK_FULL or ERROR_WRITE_FAULT.
+int SaveTable(const std::vector<Entry>& entries)
 {
     std::string path = TablePathLocked();
     std::string temp = path + ".new";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const Entry& e : entries)
-            out << e.letter << '|' << e.remote << '|' << e.user << '\n';
+    std::string text = std::string(kEscapedHeader) + "\n";
+    for (const Entry& e : entries)
+        text += EscapeField(e.letter) + '|' + EscapeField(e.remote) + '|' + EscapeField(e.user) + '\n';
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int error = fd < 0 ? errno : 0;
+    for (size_t done = 0; error == 0 && done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            error = n < 0 ? errno : ENOSPC;
+        else
+            done += static_cast<size_t>(n);
     }
-    std::rename(temp.c_str(), path.c_str());
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error == 0)
+        return NO_ERROR;
+    ::unlink(temp.c_str());
+    return error == ENOSPC || error == EFBIG || error == EDQUOT ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
 }
 
 bool SameName(const std::string& a, const std::string& b)
@@ -413,7 +491,8 @@ std::string MakeFtpUrl(const std::string& host, const std::string& path, const s
     url.setHost(QString::fromStdString(host));
     if (!user.empty()) {
         url.setUserName(QString::fromStdString(user), QUrl::DecodedMode);
-        url.setPassword(QString::fromStdString(password), QUrl::DecodedMode);
+        if (!password.empty())
+            url.setPassword(QString::fromStdString(password), QUrl::DecodedMode);
     }
     url.setPath("/" + QString::fromStdString(path), QUrl::DecodedMode);
     return url.toString(QUrl::FullyEncoded).toStdString();
@@ -430,33 +509,61 @@ int WNetUseConnection(const std::string& remote, const std::string& user, const 
     bool mounted = backend->IsMounted(uri);
     {
         std::lock_guard<std::mutex> guard(g_lock);
+        if (!localName.empty() && std::any_of(g_pendingLetters.begin(), g_pendingLetters.end(),
+                                              [&](const std::string& l) { return SameName(l, localName); }))
+            return ERROR_ALREADY_ASSIGNED;
         for (const Entry& e : LoadTable()) {
             if (!localName.empty() && SameName(e.letter, localName))
                 return ERROR_ALREADY_ASSIGNED;
             if (mounted && SameName(e.remote, share) && e.user != user)
                 return ERROR_SESSION_CREDENTIAL_CONFLICT;
         }
+        // The letter is this call's from here on: another mapping to it
+        // fails at once instead of both mapping it.
+        if (!localName.empty())
+            g_pendingLetters.push_back(localName);
     }
+    // Gives the letter back and, when the table could not take the new
+    // connection, undoes the mount made for it.
+    auto finish = [&](int rc) {
+        if (!localName.empty()) {
+            std::lock_guard<std::mutex> guard(g_lock);
+            auto it = std::find_if(g_pendingLetters.begin(), g_pendingLetters.end(),
+                                   [&](const std::string& l) { return SameName(l, localName); });
+            if (it != g_pendingLetters.end())
+                g_pendingLetters.erase(it);
+        }
+        return rc;
+    };
     if (!mounted) {
         int rc = backend->Mount(uri, user, password);
         if (rc != NO_ERROR)
-            return rc;
+            return finish(rc);
     }
-    std::lock_guard<std::mutex> guard(g_lock);
-    std::vector<Entry> table = LoadTable();
-    bool have = false;
-    for (Entry& e : table) {
-        if (SameName(e.remote, share) && SameName(e.letter, localName)) {
-            e.user = user;
-            have = true;
+    int rc = NO_ERROR;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        std::vector<Entry> table = LoadTable();
+        bool have = false;
+        for (Entry& e : table) {
+            if (SameName(e.remote, share) && SameName(e.letter, localName)) {
+                e.user = user;
+                have = true;
+            } else if (!localName.empty() && SameName(e.letter, localName)) {
+                rc = ERROR_ALREADY_ASSIGNED; // written meanwhile by another program
+            }
         }
+        if (rc == NO_ERROR) {
+            if (!have)
+                table.push_back({localName, share, user});
+            rc = SaveTable(table);
+        }
+        if (rc == NO_ERROR && !user.empty())
+            g_sessions[HostOf(share)] = {user, password};
     }
-    if (!have)
-        table.push_back({localName, share, user});
-    SaveTable(table);
-    if (!user.empty())
-        g_sessions[HostOf(share)] = {user, password};
-    return NO_ERROR;
+    if (rc != NO_ERROR && !mounted)
+        backend->Unmount(uri);
+    return finish(rc);
 }
 
 std::string NetErrorText(int code)

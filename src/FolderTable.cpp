@@ -759,9 +759,10 @@ OpenOutcome OpenFolder(const FolderRow& row)
     }
     std::string allow = Trim(shown.allow);
     if (shown.type.rfind("FTP", 0) == 0) {
-        std::string url = allow.empty()
-                              ? platform::MakeFtpUrl(ctx->m_deviceAddress, name)
-                              : platform::MakeFtpUrl(ctx->m_deviceAddress, name, ctx->m_user, ctx->m_password);
+        // The opener's command line is readable by every local user: it gets
+        // the user name only, and the file manager asks for the password.
+        std::string url = allow.empty() ? platform::MakeFtpUrl(ctx->m_deviceAddress, name)
+                                        : platform::MakeFtpUrl(ctx->m_deviceAddress, name, ctx->m_user);
         Open(url);
         return out;
     }
@@ -781,7 +782,8 @@ OpenOutcome OpenFolder(const FolderRow& row)
         return out;
     if (MessageBox(kOneUserText, platform::MB_OKCANCEL) != platform::IDOK)
         return out;
-    if (state == kConnectedOtherUser && DisconnectDevice() != 1) {
+    // The letters dropped go from their rows, also when a later one stays.
+    if (state == kConnectedOtherUser && DisconnectDevice(&out.droppedLetters) != 1) {
         MessageBox("Unmout fail, make sure the mounted folders are not using.", MB_OK);
         return out;
     }
@@ -822,12 +824,11 @@ MountPreparation PrepareMount(const FolderRow& selected)
         if (out.state == kConnectedOtherUser || out.state == kNotConnected) {
             if (MessageBox(kOneUserText, platform::MB_OKCANCEL) != platform::IDOK)
                 return out;
-            std::vector<std::string> dropped;
-            if (DisconnectDevice(&dropped) != 1) {
+            // The letters dropped go from their rows, also when a later one stays.
+            if (DisconnectDevice(&out.droppedLetters) != 1) {
                 MessageBox("Remove connect fail.", MB_OK);
                 return out;
             }
-            out.droppedLetters = std::move(dropped);
         } else if (out.state != kConnectedSameUser) {
             MessageBox("Return fail!", MB_OK);
             return out;

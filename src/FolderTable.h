@@ -133,6 +133,7 @@ struct OpenOutcome {
     bool updated = false; // the row is to show `row`
     FolderRow row;
     bool focusList = false;
+    std::vector<std::string> droppedLetters; // drive letters dropped on the way ("Z:")
 };
 // Opens a share folder (Samba or FTP) or a USB disk of the device.
 OpenOutcome OpenFolder(const FolderRow& row);

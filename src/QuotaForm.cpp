@@ -1,5 +1,6 @@
 #include "QuotaForm.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +50,8 @@ bool QuotaRowReadsBack(const platform::JobControl& job, const std::string& name,
             std::string value;
             CSnmpEngine engine;
             SetEngineFromContext(engine);
-            if (!row.empty() && engine.SimpleGet(NasCell(nasmib::kQuotaSize, row), value) == 0 && value == size)
+            if (!row.empty() && engine.SimpleGet(NasCell(nasmib::kQuotaSize, row), value) == 0 &&
+                QuotaSizeMatches(size, value))
                 return true;
         }
         if (platform::TickMs() - start > kReadBackLimitMs || !job.Pause(kReadBackPauseMs))
@@ -86,6 +88,12 @@ bool ParseQuotaMb(const std::string& text, uint64_t& value)
     return true;
 }
 
+bool QuotaSizeMatches(const std::string& sent, const std::string& stored)
+{
+    uint64_t a = 0, b = 0;
+    return ParseQuotaMb(sent, a) && ParseQuotaMb(Trim(stored), b) && a == b;
+}
+
 int ValidateQuotas(const QuotaInput& in, const DiskQuotaInfo& disks)
 {
     if (in.remove || !in.enabled)
@@ -116,7 +124,7 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
     CSnmpEngine engine;
     SetEngineFromContext(engine);
     std::string current = nasmib::kQuotaName;
-    std::string last = "0";
+    int last = 0;
     int failures = 0;
     for (;;) {
         if (failures >= 3)
@@ -130,6 +138,13 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
             continue;
         }
         const std::string row = NasRowOf(next);
+        int number = 0;
+        // A row number that is no number, or one that leaves no room for the
+        // two rows a save may add after it, refuses the table.
+        if (!ParseRowIndex(row, number) || number > INT_MAX - 2) {
+            DebugTrace("quota row %s out of range\n", row.c_str());
+            return -3;
+        }
         if (name == value) {
             std::string rowType, disk;
             if (engine.SimpleGet(NasCell(nasmib::kQuotaType, row), rowType) != 0) {
@@ -145,10 +160,10 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
             }
         }
         current = next;
-        last = row;
+        last = number;
         failures = 0;
     }
-    return std::atoi(last.c_str());
+    return last;
 }
 
 std::vector<QuotaEntry> ReadQuotaEntries(const platform::JobControl& job, CSnmpEngine& engine, const char* type)
@@ -296,7 +311,8 @@ bool SendQuotaSettings(const platform::JobControl& job, const std::string& name,
             ok = false;
             continue;
         }
-        if (rc != kHttpOk || !QuotaRowReadsBack(job, name, type, disk.number, disk.size)) {
+        // With or without the device's "200 OK", its quota table decides.
+        if (!QuotaRowReadsBack(job, name, type, disk.number, disk.size)) {
             platform::MessageBox(Format("Quota setting of Disk%d failed!", disk.number));
             ok = false;
         }

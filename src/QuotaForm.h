@@ -38,12 +38,17 @@ struct QuotaInput {
 // False for "" or anything else; value then undefined.
 bool ParseQuotaMb(const std::string& text, uint64_t& value);
 
+// Whether the size the device holds is the size that was sent, read as
+// numbers ("0100" is stored as 100).
+bool QuotaSizeMatches(const std::string& sent, const std::string& stored);
+
 // The quota checks of both dialogs (0 valid, 1 refused after a box).
 int ValidateQuotas(const QuotaInput& in, const DiskQuotaInfo& disks);
 
 // Walks the quota names; for each row of that name and type reads its disk
 // and keeps the row as disk 1 or disk 2 row. Returns the last row index of
-// the table (0 when empty), or -3 after three failed tries of one step.
+// the table (0 when empty), or -3 after three failed tries of one step or
+// when a row number is no number or leaves no room for two more rows.
 int FindQuotaRows(const std::string& name, const char* type, std::string& disk1Index, std::string& disk2Index);
 
 // Removes the rows (row status 6), the higher index first; "Timeout" for a

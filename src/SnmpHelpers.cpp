@@ -1,5 +1,6 @@
 #include "SnmpHelpers.h"
 
+#include <climits>
 #include <cstdlib>
 
 #include "Clock.h"
@@ -110,25 +111,52 @@ int SnmpWalkColumn(CSnmpEngine& engine, const std::string& column, int tries,
     }
 }
 
+bool ParseRowIndex(const std::string& text, int& value)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    long long v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + (c - '0');
+    }
+    if (v > INT_MAX)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
 int SnmpNewRowIndex(const std::string& column, const std::string& name, int maxRows, int& existingIndex)
 {
     CSnmpEngine engine;
     SetUpFromContext(engine);
-    std::string last = "0";
+    int last = 0;
     int count = 0, refused = 0;
+    bool bad = false;
     const int rc = SnmpWalkColumn(engine, column, kTries, [&](const std::string& oid, const std::string& value) {
-        last = NasRowOf(oid);
+        // A row number that is no number is no row of ours: the table is
+        // refused rather than guessed at.
+        if (!ParseRowIndex(NasRowOf(oid), last)) {
+            bad = true;
+            return false;
+        }
         if (name == value) {
-            existingIndex = std::atoi(last.c_str());
+            existingIndex = last;
             refused = -1;
         } else if (maxRows > 0 && ++count >= maxRows) {
             refused = -2;
         }
         return refused == 0;
     });
-    if (rc != 0)
+    // The last row number there is leaves no index for a new row.
+    if (!bad && refused == 0 && last == INT_MAX)
+        bad = true;
+    if (bad)
+        DebugTrace("row numbers of %s out of range\n", column.c_str());
+    if (rc != 0 || bad)
         return -3;
-    return refused != 0 ? refused : std::atoi(last.c_str()) + 1;
+    return refused != 0 ? refused : last + 1;
 }
 
 std::string GetUserPassword(const std::string& user)

@@ -39,8 +39,12 @@ int SnmpWalkColumn(CSnmpEngine& engine, const std::string& column, int tries,
 // Where a new row named name goes in a name column (users, groups): its
 // index, the last row's + 1 (1 when empty); -1 when a row holds the name
 // already (existingIndex := that row), -2 when the column holds maxRows rows
-// (0: no limit), -3 after three failed tries of one step.
+// (0: no limit), -3 after three failed tries of one step or when a row
+// number of the column is no number or leaves no room for one more row.
 int SnmpNewRowIndex(const std::string& column, const std::string& name, int maxRows, int& existingIndex);
+// A row number as the device gives it (the text after the last "." of an
+// OID): decimal digits only, within 0 .. INT_MAX. False for anything else.
+bool ParseRowIndex(const std::string& text, int& value);
 // The stored password of a user, or "" after the box "Timeout!".
 std::string GetUserPassword(const std::string& user);
 // The device's web port (1-65535), or -1; *status := the last read's code.

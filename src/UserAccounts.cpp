@@ -375,16 +375,26 @@ bool DeleteUser(const platform::JobControl& job, const std::string& name, const 
     CSnmpEngine engine;
     SetEngineFromContext(engine);
     std::string index;
-    SnmpWalkColumn(engine, nasmib::kUserName, 1, [&](const std::string& oid, const std::string& value) {
-        if (name == value)
-            index = NasRowOf(oid);
-        return index.empty();
-    });
+    const int walk =
+        SnmpWalkColumn(engine, nasmib::kUserName, 3, [&](const std::string& oid, const std::string& value) {
+            if (name == value)
+                index = NasRowOf(oid);
+            return index.empty();
+        });
+    // A walk that stopped short has not shown the row is gone.
+    if (walk != 0) {
+        platform::MessageBox("Timeout!");
+        return false;
+    }
     // A user whose row is gone already has nothing left to delete.
     if (!index.empty()) {
         int kill = engine.SimpleSet(NasCell(nasmib::kUserRowStatus, index).c_str(),
                                     std::to_string(nasmib::kRowStatusDestroy).c_str());
         DebugTrace("int kill =engine.SimpleSet(DeleteOID;kill=%d.\n", kill);
+        if (kill != 0) {
+            platform::MessageBox("Failed!");
+            return false;
+        }
     }
     job.Pause(1000);
     return true;

@@ -1,5 +1,8 @@
 #include "UserGroups.h"
 
+#include <optional>
+#include <set>
+
 #include "HttpRequest.h"
 #include "MessageBox.h"
 #include "NasMib.h"
@@ -23,13 +26,45 @@ bool GetWholeWithRetry(const platform::JobControl& job, CSnmpEngine& engine, con
     return false;
 }
 
-// The group's row holds the name and members the form sent.
+// The names of a comma-separated list, trimmed, empty entries left out.
+std::set<std::string> NamesOf(const std::string& list)
+{
+    std::set<std::string> names;
+    for (size_t from = 0; from <= list.size();) {
+        size_t comma = list.find(',', from);
+        if (comma == std::string::npos)
+            comma = list.size();
+        const std::string name = Trim(list.substr(from, comma - from));
+        if (!name.empty())
+            names.insert(name);
+        from = comma + 1;
+    }
+    return names;
+}
+
+// The group's row holds the name and members the form sent. The user table
+// is read only when the device left a name out.
 bool GroupRowReadsBack(CSnmpEngine& engine, const GroupForm& form, const std::string& index)
 {
     std::string name, members;
-    return engine.SimpleGet(NasCell(nasmib::kGroupName, index), name) == 0 && name == form.name &&
-           engine.GetWhole(NasCell(nasmib::kGroupUserList, index), members) == 0 &&
-           members == BuildMemberList(form.members);
+    if (engine.SimpleGet(NasCell(nasmib::kGroupName, index), name) != 0 || name != form.name ||
+        engine.GetWhole(NasCell(nasmib::kGroupUserList, index), members) != 0)
+        return false;
+    std::optional<std::set<std::string>> users;
+    bool unreadable = false;
+    const bool match = MemberListMatches(form.members, members, [&](const std::string& user) {
+        if (!users) {
+            users.emplace();
+            unreadable = SnmpWalkColumn(engine, nasmib::kUserName, 3, [&](const std::string&, const std::string& v) {
+                             users->insert(v);
+                             return true;
+                         }) != 0;
+        }
+        // A user table that cannot be read proves nothing: the name counts as
+        // a user, and the read-back looks again.
+        return unreadable || users->count(user) != 0;
+    });
+    return match;
 }
 
 } // namespace
@@ -105,6 +140,23 @@ std::string BuildMemberList(const std::vector<std::string>& members)
         text += m;
     }
     return text;
+}
+
+bool MemberListMatches(const std::vector<std::string>& sent, const std::string& stored,
+                       const std::function<bool(const std::string&)>& isUser)
+{
+    std::set<std::string> wanted;
+    for (const std::string& m : sent)
+        if (!Trim(m).empty())
+            wanted.insert(Trim(m));
+    const std::set<std::string> held = NamesOf(stored);
+    for (const std::string& m : held)
+        if (wanted.count(m) == 0)
+            return false;
+    for (const std::string& m : wanted)
+        if (held.count(m) == 0 && isUser(m))
+            return false;
+    return true;
 }
 
 std::string BuildGroupBody(const GroupForm& form, const std::string& i)
@@ -193,26 +245,34 @@ bool DeleteGroup(const platform::JobControl& job, const std::string& name)
 {
     CSnmpEngine engine;
     SetEngineFromContext(engine);
-    bool refused = false;
-    SnmpWalkColumn(engine, nasmib::kFolderReadList, 1, [&](const std::string& oid, const std::string&) {
-        const std::string row = NasRowOf(oid);
-        // The walk's value may be cut; the lists are judged whole.
-        for (const char* column : {nasmib::kFolderReadList, nasmib::kFolderWriteList}) {
-            std::string list;
-            if (!GetWholeWithRetry(job, engine, NasCell(column, row), list)) {
-                refused = true;
-                return false;
+    bool owned = false, unread = false;
+    const int walk =
+        SnmpWalkColumn(engine, nasmib::kFolderReadList, 3, [&](const std::string& oid, const std::string&) {
+            const std::string row = NasRowOf(oid);
+            // The walk's value may be cut; the lists are judged whole.
+            for (const char* column : {nasmib::kFolderReadList, nasmib::kFolderWriteList}) {
+                std::string list;
+                if (!GetWholeWithRetry(job, engine, NasCell(column, row), list)) {
+                    unread = true;
+                    return false;
+                }
+                if (IsGroupInList(name, list)) {
+                    owned = true;
+                    return false;
+                }
             }
-            if (IsGroupInList(name, list)) {
-                platform::MessageBox("Please delete the group own folders first.");
-                refused = true;
-                return false;
-            }
-        }
-        return true;
-    });
-    if (refused)
+            return true;
+        });
+    if (owned) {
+        platform::MessageBox("Please delete the group own folders first.");
         return false;
+    }
+    // Folders that were not all read may still name the group.
+    if (walk != 0 || unread) {
+        if (!job.Stopped())
+            platform::MessageBox("Timeout!");
+        return false;
+    }
     std::string d1, d2;
     if (FindQuotaRows(name, kQuotaTypeGroup, d1, d2) == -3) {
         platform::MessageBox("Timeout!");

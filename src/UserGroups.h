@@ -2,6 +2,7 @@
 // The device's user groups: the list the group dialog shows, the name
 // checks, and the save and delete procedures with the group form
 // "UserGroup.shtml". Run on a worker thread; boxes are shown from there.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,14 @@ int FindGroupIndex(const std::string& name, int& existingIndex);
 bool IsGroupInList(const std::string& group, const std::string& list);
 // The members joined with "," (no trailing one).
 std::string BuildMemberList(const std::vector<std::string>& members);
+
+// Whether the member list a device holds (stored) is the one sent: the
+// same names in any order, with or without the "," at the end. A sent name
+// may be missing only when isUser says the device has no such user (a
+// device keeps no member it does not know); a user it left out, or a name
+// it added, is no match.
+bool MemberListMatches(const std::vector<std::string>& sent, const std::string& stored,
+                       const std::function<bool(const std::string&)>& isUser);
 
 struct GroupForm {
     bool add = true; // the Save button's caption is "Add"

@@ -1,5 +1,6 @@
 #include "FormApply.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <map>
@@ -90,7 +91,122 @@ bool ApplyStep2(MibStore& store, const std::vector<FormCell>& cells, std::string
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// Memberships: the device keeps one relation of users and groups, shown as a
+// user's group list (each entry followed by ",") and a group's member list
+// (names joined by ","). A form that writes one side changes the other too.
+
+std::vector<std::string> NamesOf(const std::string& list)
+{
+    std::vector<std::string> names;
+    for (size_t from = 0; from <= list.size();) {
+        size_t comma = list.find(',', from);
+        if (comma == std::string::npos)
+            comma = list.size();
+        std::string name = list.substr(from, comma - from);
+        name.erase(0, name.find_first_not_of(' '));
+        name.erase(name.find_last_not_of(' ') + 1);
+        if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+        from = comma + 1;
+    }
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& names, bool trailing)
+{
+    std::string text;
+    for (const std::string& n : names)
+        text += (text.empty() || text.back() == ',' ? "" : ",") + n + (trailing ? "," : "");
+    return text;
+}
+
+Oid Cell(const char* column, const Oid& row)
+{
+    Oid oid = ToOid(column);
+    oid.insert(oid.end(), row.begin(), row.end());
+    return oid;
+}
+
+std::string TextAt(const MibStore& store, const Oid& oid)
+{
+    auto v = store.Get(oid);
+    return v ? v->bytes : std::string();
+}
+
+// Each row of a name column: (row, name).
+std::vector<std::pair<Oid, std::string>> NamedRows(const MibStore& store, const char* column)
+{
+    const size_t prefix = ToOid(column).size();
+    std::vector<std::pair<Oid, std::string>> rows;
+    for (const auto& [oid, value] : store.Subtree(ToOid(column)))
+        rows.emplace_back(Oid(oid.begin() + static_cast<long>(prefix), oid.end()), value.bytes);
+    return rows;
+}
+
+// Puts name into (or takes it out of) the list at oid; untouched when it is
+// as asked already.
+void SetMembership(MibStore& store, const Oid& oid, const std::string& name, bool member, bool trailing)
+{
+    std::vector<std::string> names = NamesOf(TextAt(store, oid));
+    auto at = std::find(names.begin(), names.end(), name);
+    if ((at != names.end()) == member)
+        return;
+    if (member)
+        names.push_back(name);
+    else
+        names.erase(at);
+    store.Set(oid, MibValue::String(Joined(names, trailing)));
+}
+
+// A user's group list was written: the groups' member lists follow it.
+void MembershipFromUser(MibStore& store, const Oid& userRow)
+{
+    const std::string user = TextAt(store, Cell(nasmib::kUserName, userRow));
+    const std::vector<std::string> groups = NamesOf(TextAt(store, Cell(nasmib::kUserGroupMember, userRow)));
+    for (const auto& [row, group] : NamedRows(store, nasmib::kGroupName)) {
+        const Oid list = Cell(nasmib::kGroupUserList, row);
+        const bool trailing = !TextAt(store, list).empty() && TextAt(store, list).back() == ',';
+        SetMembership(store, list, user, std::find(groups.begin(), groups.end(), group) != groups.end(), trailing);
+    }
+}
+
+// A group's member list was written: it keeps the names that are users, and
+// the users' group lists follow it.
+void MembershipFromGroup(MibStore& store, const Oid& groupRow)
+{
+    const std::string group = TextAt(store, Cell(nasmib::kGroupName, groupRow));
+    const Oid listOid = Cell(nasmib::kGroupUserList, groupRow);
+    const std::string posted = TextAt(store, listOid);
+    const auto users = NamedRows(store, nasmib::kUserName);
+    std::vector<std::string> kept;
+    for (const std::string& name : NamesOf(posted))
+        if (std::any_of(users.begin(), users.end(), [&](const auto& u) { return u.second == name; }))
+            kept.push_back(name);
+    const std::string list = Joined(kept, !posted.empty() && posted.back() == ',');
+    if (list != posted)
+        store.Set(listOid, MibValue::String(list));
+    for (const auto& [row, user] : users)
+        SetMembership(store, Cell(nasmib::kUserGroupMember, row), group,
+                      std::find(kept.begin(), kept.end(), user) != kept.end(), true);
+}
+
 } // namespace
+
+void DropMemberships(MibStore& store, const Oid& entry, const Oid& row)
+{
+    const bool user = entry == ToOid(nasmib::kUserEntry);
+    if (!user && entry != ToOid(nasmib::kGroupEntry))
+        return;
+    const std::string name = TextAt(store, Cell(user ? nasmib::kUserName : nasmib::kGroupName, row));
+    if (name.empty())
+        return;
+    for (const auto& [other, otherName] : NamedRows(store, user ? nasmib::kGroupName : nasmib::kUserName)) {
+        const Oid list = Cell(user ? nasmib::kGroupUserList : nasmib::kUserGroupMember, other);
+        const std::string text = TextAt(store, list);
+        SetMembership(store, list, name, false, !user || (!text.empty() && text.back() == ','));
+    }
+}
 
 bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<FormCell>& cells, std::string* error)
 {
@@ -175,6 +291,20 @@ bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<
 
     for (const auto& [oid, value] : writes)
         store.Set(oid, value);
+
+    const bool users = std::string(shape->entry) == nasmib::kUserEntry;
+    const bool groups = std::string(shape->entry) == nasmib::kGroupEntry;
+    const uint32_t listColumn = ToOid(users ? nasmib::kUserGroupMember : nasmib::kGroupUserList).back();
+    std::set<Oid> listRows;
+    for (const auto& [oid, value] : writes)
+        if ((users || groups) && oid[entry.size()] == listColumn)
+            listRows.insert(Oid(oid.begin() + static_cast<long>(entry.size()) + 1, oid.end()));
+    for (const Oid& row : listRows) {
+        if (users)
+            MembershipFromUser(store, row);
+        else
+            MembershipFromGroup(store, row);
+    }
     return true;
 }
 

@@ -27,6 +27,10 @@ namespace testbed {
 // The disk set-up page.
 inline constexpr char kStep2Page[] = "/configuration/SystemStatus/step2.shtml";
 
+// A user's or group's row is about to go: the other side's lists forget it.
+// Rows of other tables are left alone.
+void DropMemberships(MibStore& store, const Oid& entry, const Oid& row);
+
 bool ApplyFormCells(MibStore& store, const std::string& page, const std::vector<FormCell>& cells,
                     std::string* error = nullptr);
 

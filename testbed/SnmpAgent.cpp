@@ -13,6 +13,8 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include "FormApply.h"
+
 namespace testbed {
 
 namespace {
@@ -377,6 +379,7 @@ bool SnmpAgent::HandleDatagram(const uint8_t* data, size_t length, std::string& 
                         w.value.syntax == sNMP_SYNTAX_INT && w.value.number == r.value) {
                         Oid entry(r.column.begin(), r.column.end() - 1);
                         Oid row(w.name.begin() + static_cast<long>(r.column.size()), w.name.end());
+                        DropMemberships(m_store, entry, row);
                         m_store.EraseRow(entry, row);
                         removed = true;
                         break;

@@ -4,6 +4,7 @@
 #include <QListView>
 #include <QTreeView>
 #include <QString>
+#include <QTextBoundaryFinder>
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -227,10 +228,17 @@ void CListFolderView::OnListItemSelected(int item)
     if (admin && !usb)
         manage->AddLinkItem(IDS_ADD_FOLDER);
 
-    // The name, broken after 20 characters.
+    // The name, broken after 20 characters (as the eye counts them: a
+    // surrogate pair or a letter with its accents stays whole).
     QString name = QString::fromStdString(row.text);
-    if (name.size() > 20)
-        name.insert(20, '\n');
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, name);
+    for (int count = 0; graphemes.toNextBoundary() != -1;) {
+        if (++count == 20) {
+            if (graphemes.position() < name.size())
+                name.insert(graphemes.position(), '\n');
+            break;
+        }
+    }
     detail->AddTextItem(name.toStdString())->SetBold(true);
     std::string allow = Trim(row.allow);
     allow = allow.empty() ? "ALL USER" : ReplaceAll(allow, ",", "\n        ");
@@ -457,6 +465,7 @@ void CListFolderView::OnListDblClk(int item)
         return;
     m_openWorker.Start<OpenOutcome>([row](const platform::JobControl&) { return OpenFolder(row); },
                                     [this, item, row](const OpenOutcome& outcome) {
+                                        UnmarkDroppedLetters(outcome.droppedLetters);
                                         if (outcome.refresh) {
                                             RefreshFolderList();
                                             return;
@@ -488,15 +497,7 @@ void CListFolderView::OnMount()
     }
     if (prep.updated)
         SetRow(item, prep.row);
-    for (size_t i = 0; i < m_rows.size(); ++i) {
-        for (const std::string& letter : prep.droppedLetters) {
-            if (m_rows[i].text.find(letter) != std::string::npos) {
-                FolderRow r = m_rows[i];
-                UnmarkRow(r);
-                SetRow(static_cast<int>(i), r);
-            }
-        }
-    }
+    UnmarkDroppedLetters(prep.droppedLetters);
     if (!prep.proceed)
         return;
     GetListCtrl()->setFocus();
@@ -531,6 +532,19 @@ void CListFolderView::OnMount()
         if (BareFolderName(text.substr(0, blank)) == name && m_rows[i].location == prep.row.location) {
             SelectRow(static_cast<int>(i));
             break;
+        }
+    }
+}
+
+void CListFolderView::UnmarkDroppedLetters(const std::vector<std::string>& letters)
+{
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        for (const std::string& letter : letters) {
+            if (m_rows[i].text.find(" <" + letter + ">") != std::string::npos) {
+                FolderRow r = m_rows[i];
+                UnmarkRow(r);
+                SetRow(static_cast<int>(i), r);
+            }
         }
     }
 }

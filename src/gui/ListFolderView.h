@@ -86,6 +86,8 @@ private:
     void StartRefresh();
     void Fill(const FolderListing& listing);
     void SetRow(int item, const FolderRow& row);
+    // Rows mapped to drive letters that were dropped show their bare name again.
+    void UnmarkDroppedLetters(const std::vector<std::string>& letters);
     void SelectRow(int item);
     void ReselectByName(const std::string& name);
     bool IsAdmin() const;

@@ -4,6 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -18,6 +25,7 @@
 #include "MemoryMounts.h"
 #include "NasMib.h"
 #include "NetConnection.h"
+#include "ShellOpen.h"
 #include "SnmpHelpers.h"
 #include "stdafx.h"
 #include <memory>
@@ -497,13 +505,142 @@ TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
         DeleteRow(std::to_string(200 + i));
 }
 
+// Opening a private folder while this PC holds another user's mapping
+// drops it and says which letter went; an FTP folder's address goes to the
+// opener without the password.
+TEST_F(ShareFolders, OpeningDropsOtherLettersAndKeepsThePasswordOffTheOpener)
+{
+    std::vector<std::string> opened;
+    platform::SetShellOpenFunction([&](const std::string& target) {
+        opened.push_back(target);
+        return true;
+    });
+    ASSERT_TRUE(nas->dev->Ok("set folder 20:ftponly:Disk1:2:alice,:"));
+    ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kFolderCifs, "20") + " i 0"), "OK");
+    ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kFolderFtp, "20") + " i 1"), "OK");
+    ASSERT_EQ(platform::WNetUseConnection("\\\\198.18.1.10\\secret", "bob", "builder", "Z:"), 0);
+    nas->LogInContext("alice", "wonder");
+    GetNasContext()->m_userLevel = "1";
+    FolderListing l = RefreshFolderList(job);
+    ASSERT_NE(Find(l, "media"), nullptr);
+    ASSERT_NE(Find(l, "ftponly"), nullptr);
+
+    OpenOutcome media = OpenFolder(*Find(l, "media"));
+    EXPECT_EQ(media.droppedLetters, std::vector<std::string>{"Z:"});
+    EXPECT_EQ(CheckConnection("alice"), kConnectedSameUser);
+    OpenOutcome ftp = OpenFolder(*Find(l, "ftponly"));
+    EXPECT_TRUE(ftp.droppedLetters.empty());
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1], "ftp://alice@198.18.1.10/ftponly");
+    EXPECT_EQ(opened[0].find("wonder"), std::string::npos);
+    platform::SetShellOpenFunction({});
+    DeleteRow("20");
+    DisconnectDevice();
+}
+
 TEST(FolderAddresses, FtpAndSmbAddressesAreEncoded)
 {
     EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "music"), "ftp://198.18.1.10/music");
     EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "a b#%", "al@ice", "p:w/d"),
               "ftp://al%40ice:p:w%2Fd@198.18.1.10/a%20b%23%25");
     EXPECT_EQ(platform::UncToSmbUrl("\\\\198.18.1.10\\My Music"), "smb://198.18.1.10/My%20Music");
+    EXPECT_EQ(platform::MakeFtpUrl("198.18.1.10", "music", "al@ice"), "ftp://al%40ice@198.18.1.10/music");
     EXPECT_EQ(platform::UncToSmbUrl("no unc"), "");
+}
+
+// The drive-letter table: any share name holds, a write that fails keeps
+// the old table, and two mappings to one letter at once give it to one.
+TEST(DriveTable, NamesFullDiskAndOneLetterAtATime)
+{
+    // A mount that waits, for the uri it is told, until the test lets it go.
+    struct GatedMounts : testsupport::MemoryMounts {
+        std::string gatedUri;
+        std::mutex gate;
+        std::condition_variable changed;
+        bool entered = false, open = false;
+        int Mount(const std::string& uri, const std::string& user, const std::string& password) override
+        {
+            if (uri == gatedUri) {
+                std::unique_lock<std::mutex> g(gate);
+                entered = true;
+                changed.notify_all();
+                changed.wait(g, [&] { return open; });
+            }
+            return MemoryMounts::Mount(uri, user, password);
+        }
+    };
+    testsupport::TempDir dir;
+    const std::string table = (dir / "drives.ini").string();
+    platform::SetDriveTablePath(table);
+    auto mounts = std::make_shared<GatedMounts>();
+    auto old = platform::SetMountBackend(mounts);
+    const std::string dev = "\\\\198.18.1.10\\";
+    auto connections = [] {
+        std::vector<platform::NetResource> all;
+        EXPECT_EQ(platform::NetConnections(all), 0);
+        std::vector<std::string> texts;
+        for (const auto& c : all)
+            texts.push_back(c.localName + " " + c.remoteName);
+        return texts;
+    };
+    auto fileText = [&] {
+        std::ifstream in(table);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    // A table of an older program, fields as they stand, reads the same.
+    {
+        std::ofstream(table) << "X:|" << dev << "p%41|carl\n";
+    }
+    mounts->mounted.emplace_back(platform::UncToSmbUrl(dev + "p%41"), "carl");
+    EXPECT_EQ(connections(), std::vector<std::string>{"X: " + dev + "p%41"});
+    std::string user;
+    EXPECT_EQ(platform::WNetGetUser("X:", user), 0);
+    EXPECT_EQ(user, "carl");
+
+    ASSERT_EQ(platform::WNetUseConnection(dev + "a|b", "", "", "Y:"), 0);
+    EXPECT_EQ(connections(), (std::vector<std::string>{"X: " + dev + "p%41", "Y: " + dev + "a|b"}));
+
+    // The disk takes no more (a file size limit in a child process): the
+    // mapping fails and the table stays as it was.
+    const std::string before = fileText();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16, 16};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(platform::WNetUseConnection(dev + "c", "", "", "W:") & 0xff);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), platform::ERROR_DISK_FULL);
+    EXPECT_EQ(fileText(), before);
+    EXPECT_FALSE(std::filesystem::exists(table + ".new"));
+
+    // Two shares to Z: at once: the one still mounting holds the letter.
+    mounts->gatedUri = platform::UncToSmbUrl(dev + "first");
+    int first = -1;
+    std::thread mapping([&] { first = platform::WNetUseConnection(dev + "first", "", "", "Z:"); });
+    {
+        std::unique_lock<std::mutex> g(mounts->gate);
+        mounts->changed.wait(g, [&] { return mounts->entered; });
+    }
+    EXPECT_EQ(platform::WNetUseConnection(dev + "second", "", "", "Z:"), platform::ERROR_ALREADY_ASSIGNED);
+    {
+        std::lock_guard<std::mutex> g(mounts->gate);
+        mounts->open = true;
+    }
+    mounts->changed.notify_all();
+    mapping.join();
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(connections(),
+              (std::vector<std::string>{"X: " + dev + "p%41", "Y: " + dev + "a|b", "Z: " + dev + "first"}));
+    EXPECT_FALSE(mounts->IsMounted(platform::UncToSmbUrl(dev + "second")));
+
+    platform::SetMountBackend(old);
+    platform::SetDriveTablePath("");
 }
 
 } // namespace

@@ -141,6 +141,33 @@ TEST(UserForms, NameAndQuotaChecks)
     EXPECT_EQ(ValidateQuotas(q, disks), 0);
 }
 
+// What a device may make of a save that it did apply, and what it may not.
+TEST(UserForms, ReadBackComparisons)
+{
+    struct Case {
+        const char* sent;
+        const char* stored;
+        bool match;
+    };
+    const Case sizes[] = {{"0100", "100", true}, {"100", "100", true}, {"100", "0100", true},
+                          {"100", "10", false},  {"100", "", false},   {"100", "100MB", false}};
+    for (const Case& c : sizes)
+        EXPECT_EQ(QuotaSizeMatches(c.sent, c.stored), c.match) << c.sent << " / " << c.stored;
+
+    const std::vector<std::string> sent = {"anna", "bob", "ghost"}; // ghost is no user of the device
+    const auto isUser = [](const std::string& name) { return name != "ghost"; };
+    const Case lists[] = {
+        {"", "anna,bob,ghost", true},    {"", "bob,anna,ghost,", true},
+        {"", " ghost , anna,bob", true}, {"", "anna,bob", true},
+        {"", "bob,anna,", true},         {"", "anna,ghost", false}, // bob left out
+        {"", "anna,bob,carl", false},    {"", "", false},
+    };
+    for (const Case& c : lists)
+        EXPECT_EQ(MemberListMatches(sent, c.stored, isUser), c.match) << c.stored;
+    EXPECT_TRUE(MemberListMatches({}, "", isUser));
+    EXPECT_FALSE(MemberListMatches({}, "anna", isUser));
+}
+
 // ---------------------------------------------------------------------------
 // Against the device
 
@@ -368,4 +395,103 @@ TEST_F(Accounts, AnsweredButNotApplied)
     EXPECT_GE(platform::TickMs() - start, kBusyRowLimitMs);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].disk1Quota, "");
+}
+
+// A failed step refuses a delete: the folder walk of a group delete (the
+// group's own folder may be the one not read) and the row-status SET of a
+// user delete. Nothing is deleted.
+TEST_F(Accounts, FailedStepsRefuseDeletes)
+{
+    Start("user = carol:pw:1\ngroup = 1:g:carol\nquota = none\n"
+          "folder = 1:a:HDD1:2:x,:\nfolder = 2:b:HDD1:2:@g,:\n");
+    struct Case {
+        std::string fault;
+        std::string box;
+    };
+    const Case cases[] = {
+        // The walk's first row and its two list reads pass, its next step fails three times.
+        {"snmp fail 3 3", "Timeout!"},
+        {"snmp nosuchname " + NasCell(nasmib::kFolderReadList, "2"), "Timeout!"},
+    };
+    for (const Case& c : cases) {
+        boxes.Clear();
+        ASSERT_EQ(nas->dev->Command(c.fault), "OK");
+        EXPECT_FALSE(DeleteGroup(NoStop(), "g")) << c.fault;
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{c.box}) << c.fault;
+        ASSERT_EQ(nas->dev->Command("snmp clear"), "OK");
+        EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "g") << c.fault;
+    }
+    boxes.Clear();
+    EXPECT_FALSE(DeleteGroup(NoStop(), "g"));
+    EXPECT_EQ(boxes.LastText(), "Please delete the group own folders first.");
+
+    ASSERT_EQ(nas->dev->Command(std::string("snmp nosuchname ") + nasmib::kUserRowStatus), "OK");
+    boxes.Clear();
+    EXPECT_FALSE(DeleteUser(NoStop(), "carol", ""));
+    EXPECT_EQ(boxes.LastText(), "Failed!");
+    ASSERT_EQ(nas->dev->Command("snmp clear"), "OK");
+    EXPECT_EQ(Cell(nasmib::kUserName, "2"), "carol");
+    EXPECT_TRUE(nas->dev->SnmpWrites().empty());
+}
+
+// Saves the device applied in its own way are confirmed at once: a quota
+// typed with a leading zero, a member list without a name that is no user,
+// a quota post the device never answered. Memberships show on both sides.
+TEST_F(Accounts, WhatTheDeviceAppliedIsConfirmed)
+{
+    Start("user = u1:pw:1\nuser = u2:pw:1:\ngroup = 1:family:u1\nquota = none\n");
+    platform::FastClock fast(20);
+    platform::ScopedClock clock(fast);
+    DiskQuotaInfo disks = ReadDiskQuotaInfo();
+    const int64_t start = platform::TickMs();
+
+    GroupForm team;
+    team.name = "team";
+    team.members = {"u2", "ghost", "u1"};
+    team.quota = {true, false, "0100", ""};
+    ASSERT_EQ(SaveGroup(NoStop(), team, disks), SaveOutcome::Saved);
+    EXPECT_EQ(Cell(nasmib::kGroupUserList, "2"), "u2,u1");
+    EXPECT_EQ(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaSize, "1"), "team100");
+    EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"), "team,");
+    EXPECT_EQ(Cell(nasmib::kUserGroupMember, "3"), "team,");
+
+    // The user form moves u2 from team to family; the groups follow.
+    UserForm u2 = NewUser("u2", "pw");
+    u2.add = false;
+    u2.groupsEnabled = true;
+    u2.memberGroups = {"family"};
+    ASSERT_EQ(SaveUser(NoStop(), u2, disks), SaveOutcome::Saved);
+    EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1,u2");
+    EXPECT_EQ(Cell(nasmib::kGroupUserList, "2"), "u1");
+    // Deleting a user or a group takes it from the other side's lists.
+    ASSERT_TRUE(DeleteUser(NoStop(), "u2", ""));
+    EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1");
+    ASSERT_TRUE(DeleteGroup(NoStop(), "family"));
+    EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"), "team,");
+
+    ASSERT_EQ(nas->dev->Command("web fault late 600000"), "OK");
+    EXPECT_TRUE(SendQuotaSettings(NoStop(), "u1", kQuotaTypeUser, {true, false, "030", ""}, disks));
+    ASSERT_EQ(nas->dev->Command("web fault none"), "OK");
+    EXPECT_EQ(Cell(nasmib::kQuotaName, "2") + Cell(nasmib::kQuotaSize, "2") + Cell(nasmib::kQuotaType, "2"), "u1300");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
+    // None of them waited for the read-back's limit.
+    EXPECT_LT(platform::TickMs() - start, kReadBackLimitMs);
+}
+
+// Row numbers at the top of the range leave no index for a new row: the
+// tables are refused rather than wrapped around.
+TEST_F(Accounts, RowNumbersAtTheTopAreRefused)
+{
+    Start("group = 2147483647:big\nquota = 2147483647:other:1:10:1\n");
+    int existing = 0;
+    EXPECT_EQ(FindGroupIndex("new", existing), -3);
+    EXPECT_EQ(FindGroupIndex("big", existing), -1);
+    EXPECT_EQ(existing, 2147483647);
+    std::string d1, d2;
+    EXPECT_EQ(FindQuotaRows("g", kQuotaTypeGroup, d1, d2), -3);
+    GroupForm g;
+    g.name = "new";
+    EXPECT_EQ(SaveGroup(NoStop(), g, ReadDiskQuotaInfo()), SaveOutcome::Refused);
+    EXPECT_EQ(boxes.LastText(), "Timeout!");
+    EXPECT_EQ(nas->dev->Command("web requests"), "OK 0");
 }

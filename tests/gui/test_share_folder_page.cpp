@@ -318,6 +318,18 @@ private slots:
     void editingAFolderThatVanished()
     {
         MessageBoxRecorder boxes;
+        // A character of two UTF-16 units, or of a letter and its accent, stays whole.
+        const std::string a19(19, 'a');
+        const std::string wide[] = {a19 + "\xF0\x9F\x98\x80" + "b", a19 + "e\xCC\x81" + "z"};
+        for (const std::string& name : wide) {
+            QVERIFY(m_nas->dev->Ok("set folder 10:" + name + ":Disk1:1"));
+            m_page->RefreshFolderList();
+            Select(name);
+            const std::string caption = m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItem(0)->GetCaption();
+            QCOMPARE(caption, name.substr(0, name.size() - 1) + "\n" + name.substr(name.size() - 1));
+        }
+        for (int c = 1; c <= 17; ++c)
+            m_nas->dev->Command("mib del " + NasCell(nasmib::kFolderEntry, std::to_string(c) + ".10"));
         const std::string gone = "a_folder_named_twenty"; // 21 characters
         QVERIFY(m_nas->dev->Ok("set folder 9:" + gone + ":Disk1:1"));
         m_page->RefreshFolderList();
