@@ -90,7 +90,7 @@ bool FirstReportOfBroken(const std::string& taskName, const std::string& key)
 
 // The scheduled backup of one task, already marked as running: every
 // folder is tried, and any folder that fails fails the task, as does a task
-// with no folder or no device folder.
+// with no folder, no device folder or two folders of one name.
 void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobControl& control, ScheduleRunResult& out)
 {
     CRsycBackup engine;
@@ -98,7 +98,8 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     engine.SetStartTime(now);
     engine.SetFolderCount(static_cast<int>(task.folders.size()));
     control.Say("Backup processing");
-    const bool nowhere = !task.nasFolderSet;
+    // Folders that would merge on the device are refused before anything is copied.
+    const bool nowhere = !task.nasFolderSet || !CRsycBackup::CheckFolderNames(task);
     bool failed = task.folders.empty() || nowhere;
     int number = 1;
     for (const BackupFolderInfo& folder : task.folders) {

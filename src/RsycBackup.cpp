@@ -1,5 +1,6 @@
 #include "RsycBackup.h"
 
+#include <set>
 #include <sys/stat.h>
 
 #include "Clock.h"
@@ -17,6 +18,27 @@ bool IsFolder(const std::string& path)
 }
 
 } // namespace
+
+std::string CRsycBackup::DeviceFolderName(const std::string& localPath)
+{
+    const std::string path = NormalisePath(localPath);
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool CRsycBackup::CheckFolderNames(const BackupTaskInfo& task)
+{
+    std::set<std::string> names;
+    for (const BackupFolderInfo& folder : task.folders) {
+        const std::string name = DeviceFolderName(folder.path);
+        if (!names.insert(name).second) {
+            platform::MessageBox("Two folders of this task are named \"" + name +
+                                 "\".\nFolders of one task need different names!!");
+            return false;
+        }
+    }
+    return true;
+}
 
 CRsycBackup::CRsycBackup() : CRsyncEngine('<', true, kFirstPollMs) {}
 CRsycBackup::~CRsycBackup() = default;
@@ -66,6 +88,13 @@ void CRsycBackup::Run()
     }
     // A task whose device folder was never chosen has nowhere to go.
     if (!m_task->nasFolderSet) {
+        platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
+        m_success = 0;
+        Say("Backup processing Error!!");
+        return;
+    }
+    // Folders that would merge on the device are refused before anything is copied.
+    if (!CheckFolderNames(*m_task)) {
         platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
         m_success = 0;
         Say("Backup processing Error!!");

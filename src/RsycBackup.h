@@ -38,6 +38,14 @@ public:
     std::vector<std::string> BuildCommand(const std::string& localPath, const std::string& logFile,
                                           const std::string& nasIp, const std::string& module,
                                           const std::string& shareName) const override;
+    // The name of a local folder's copy on the device: rsync names it after
+    // the path's last part, compared byte for byte (the device's file system
+    // tells case apart).
+    static std::string DeviceFolderName(const std::string& localPath);
+    // Whether every folder of the task has a copy of its own on the device;
+    // two with one name would merge there. Shows why not.
+    static bool CheckFolderNames(const BackupTaskInfo& task);
+
     // Whether a log line of a backup goes to the file list (else to the result).
     static bool IsFileListLine(const std::string& line) { return CRsyncEngine::IsFileListLine(line, '<'); }
 };

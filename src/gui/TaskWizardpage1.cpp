@@ -9,6 +9,7 @@
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
 #include "PopDlg.h"
+#include "RsycBackup.h"
 #include "TaskStore.h"
 #include "stdafx.h"
 #include "ui_TaskWizardpage1.h"
@@ -143,9 +144,13 @@ void CTaskWizardpage1::OnSelect()
         const std::string path = dialog.GetFolderPath();
         const std::string name = dialog.GetFolderName();
         DebugTrace("%s %s", path.c_str(), name.c_str());
+        // The copy on the device is named after the path's last part, as
+        // are the copies the restore makes elsewhere after the shown names.
+        const std::string deviceName = CRsycBackup::DeviceFolderName(path);
         bool taken = false;
         for (int row = 0; row < m_list->GetItemCount(); ++row)
-            taken = taken || m_list->GetItemText(row, 1) == name;
+            taken = taken || m_list->GetItemText(row, 1) == name ||
+                    CRsycBackup::DeviceFolderName(m_list->GetItemText(row, 3)) == deviceName;
         if (IsNetworkFolder(path)) {
             ShowMessageBox(this, "Can't choice network folder!!", platform::MB_OK);
         } else if (path.find_first_of("\r\n") != std::string::npos) {
@@ -157,7 +162,7 @@ void CTaskWizardpage1::OnSelect()
         } else if (taken) {
             // Both would land in one folder of that name on the device.
             ShowMessageBox(this,
-                           "A folder named \"" + name +
+                           "A folder named \"" + deviceName +
                                "\" is in the list already.\n"
                                "Folders of one task need different names!!",
                            platform::MB_OK);

@@ -187,6 +187,22 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     EXPECT_FALSE(fs::exists(Device("src")));
     task.folders.pop_front();
 
+    // A second folder of the same last name (a task stored by an older
+    // version) would merge into the first's on the device: refused before
+    // anything is copied.
+    boxes.Clear();
+    WriteFile(dir / "other" / "src" / "g", "y");
+    task.folders.push_back({"other src", "", "", (dir / "other" / "src").string() + "/"});
+    r = RunTask();
+    EXPECT_FALSE(r.success);
+    EXPECT_EQ(boxes.Texts(),
+              (std::vector<std::string>{"Two folders of this task are named \"src\".\nFolders of one task need "
+                                        "different names!!",
+                                        "BackUP Task : Photos task ,process initial error, please try again!!"}));
+    EXPECT_EQ(r.description, "Photos task : backup processing Error!!");
+    EXPECT_FALSE(fs::exists(Device("src")));
+    task.folders.pop_back();
+
     // Nothing to back up, or nowhere to: a failure, not "Finish!!"; and a
     // result file whose name is too long fails the run, which names no file.
     struct Case {

@@ -269,6 +269,20 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 3L * 86400, 1));
     EXPECT_TRUE(boxes.Take().size() <= 1); // the failed module's rsync error line
 
+    // Two folders of one last name would merge on the device: the task fails
+    // and nothing is copied.
+    WriteFile(dir / "c" / "f", "c");
+    WriteFile(dir / "d" / "c" / "f", "d");
+    BackupTaskInfo twins = Task("Twins", "backups", "Disk1", {dir / "c", dir / "d" / "c"});
+    twins.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    CTaskStore().SaveTasks({twins});
+    pass = RunDueSchedules({twins}, control);
+    ASSERT_EQ(pass.size(), 1u);
+    EXPECT_EQ(pass[0].description, "Twins : backup processing Error!!");
+    EXPECT_FALSE(fs::exists(dir / "disk1" / "backups" / "c"));
+    EXPECT_EQ(store.ReadTaskValue("Twins", "Last_Back_Time"), "");
+    EXPECT_EQ(boxes.Take().size(), 1u);
+
     // A monthly day that cannot be read is reported once and left alone; a
     // task deleted, or given another schedule, since the pass began is not
     // written to.

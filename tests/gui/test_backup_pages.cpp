@@ -94,7 +94,6 @@ private slots:
             total = page.Total();
             static_cast<QPushButton*>(page.GetDlgItem(1))->click();
         });
-        CFolderDialog::SetChooser(old);
         QCOMPARE(code, CTaskWizardpage1::kNext);
         QVERIFY(!nextWhenEmpty);
         QCOMPARE(rows, 2);
@@ -112,6 +111,25 @@ private slots:
         QVERIFY(texts[1].find("Folders of one task need different names!!") != std::string::npos);
         QCOMPARE(texts[2], std::string("Can't choice the root folder!!"));
         QCOMPARE(texts[3], std::string("Can't choice a folder whose path holds a line break!!"));
+
+        // A stored folder shown under another name still holds its device
+        // name; a name that differs in case only is another folder there.
+        fs::create_directories(m_dir / "b" / "photos");
+        task.folders.front().folderName = "Pictures";
+        m_boxes->Clear();
+        code = RunScripted(page, [&] {
+            offers = {(m_dir / "b" / "Photos").string(), (m_dir / "b" / "photos").string()};
+            page.OnSelect();
+            page.OnSelect();
+            rows = page.FolderList()->GetItemCount();
+            static_cast<QPushButton*>(page.GetDlgItem(2))->click();
+        });
+        CFolderDialog::SetChooser(old);
+        QCOMPARE(rows, 3);
+        QCOMPARE(m_boxes->Count(), size_t(1));
+        QCOMPARE(m_boxes->LastText(),
+                 std::string(
+                     "A folder named \"Photos\" is in the list already.\nFolders of one task need different names!!"));
         QVERIFY(CTaskWizardpage1::IsNetworkFolder("//server/share"));
         QVERIFY(!CTaskWizardpage1::IsNetworkFolder(m_dir.path().string()));
         QCOMPARE(testsupport::UnnamedWidgets(&page), QStringList());
