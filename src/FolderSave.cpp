@@ -321,120 +321,138 @@ std::string BuildFolderRequest(const FolderSettings& s, int action, const std::s
     return BuildFormPostRequest(post);
 }
 
-FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSettings& s, int action,
-                                 const std::string& oldName, const std::string& oldLocation)
+namespace {
+
+// The form's own checks and the allowed users; false after a refusal (its box
+// shown, out.focus set where a field is to blame).
+bool AcceptSettings(const FolderSettings& s, int action, FolderSaveResult& out)
 {
-    FolderSaveResult out;
     if (s.disk.empty()) {
         MessageBox("Please select a disk to create folder.", MB_OK);
         out.focus = FolderFocus::Disk;
-        return out;
+        return false;
     }
     if (CheckFolderName(s.name) != 0)
-        return out;
+        return false;
     if (!s.samba && !s.ftp && !s.nfs) {
         MessageBox("SAMBA FTP NFS must be choose at least one!", MB_OK);
-        return out;
+        return false;
     }
     if (s.privateFolder) {
         if (s.allowed.empty()) {
             MessageBox("Must allow one user to access at least!", MB_OK);
-            return out;
+            return false;
         }
         if (CheckUsers(s.allowed) == 0)
-            return out;
+            return false;
     }
     if (action != kFolderActionAdd && action != kFolderActionEdit) {
         MessageBox("Unknow action type.", MB_OK);
-        return out;
+        return false;
     }
+    return true;
+}
 
-    CSnmpEngine engine = ContextEngine();
-    std::string row;
-    if (action == kFolderActionEdit) {
-        // The folder's own row does not count against its new name, so a
-        // change of case only is allowed.
-        int status = 0;
-        row = FindFolderRow(engine, oldName, oldLocation, &status);
-        if (row.empty()) {
-            if (status == 1)
-                MessageBox("Can't find the folder.", MB_OK);
-            else
-                MessageBox("NAS timeout.", MB_OK);
-            return out;
-        }
+// The row of the folder being edited; "" after its box.
+std::string FindEditedRow(CSnmpEngine& engine, const std::string& oldName, const std::string& oldLocation)
+{
+    int status = 0;
+    std::string row = FindFolderRow(engine, oldName, oldLocation, &status);
+    if (row.empty()) {
+        if (status == 1)
+            MessageBox("Can't find the folder.", MB_OK);
+        else
+            MessageBox("NAS timeout.", MB_OK);
     }
-    int exists = CheckFolderExists(s.name, row);
+    return row;
+}
+
+// No other folder holds the name and an add has room; false after its box.
+bool CheckNameFree(const std::string& name, const std::string& ownRow, FolderSaveResult& out)
+{
+    int exists = CheckFolderExists(name, ownRow);
     if (exists == kFolderNameTaken) {
         MessageBox("The folder name had existed, please enter the other name.", MB_OK);
         out.focus = FolderFocus::Name;
-        return out;
+        return false;
     }
     if (exists == kFolderTableFull) {
         MessageBox("Total folders number must not more than 1024.", MB_OK);
         out.focus = FolderFocus::Name;
-        return out;
+        return false;
     }
     if (exists == kFolderWalkFailed) {
         MessageBox("NAS timeout.", MB_OK);
-        return out;
+        return false;
     }
+    return true;
+}
 
-    int port = GetNasWebPort(nullptr);
+// The web port and the authorization the post needs; false when either is
+// missing (after its box).
+bool PrepareFormPost(int& port, std::string& authorization)
+{
+    port = GetNasWebPort(nullptr);
     if (port == -1) {
         MessageBox("NAS is busy or disconnected.", MB_OK);
-        return out;
+        return false;
     }
-    std::string authorization = MakeDeviceAuthorization();
-    if (authorization.empty())
-        return out;
+    authorization = MakeDeviceAuthorization();
+    return !authorization.empty();
+}
 
-    if (action == kFolderActionAdd) {
-        // The last row's index + 1, once two walks agree.
-        long previous = -1;
-        bool agreed = false;
-        for (int tries = 0; tries < 5 && !agreed; ++tries) {
-            long last = 0;
-            int rc = Walk(engine, nasmib::kFolderIndex, [&](const std::string&, const std::string& v) {
-                last = std::atol(v.c_str());
-                return true;
-            });
-            if (rc != 1) {
-                previous = -1;
-                continue;
-            }
-            agreed = last + 1 == previous;
-            previous = last + 1;
+// A new folder's row: the last row's index + 1, once two walks agree; ""
+// after its box.
+std::string NewFolderRow(CSnmpEngine& engine)
+{
+    long previous = -1;
+    bool agreed = false;
+    for (int tries = 0; tries < 5 && !agreed; ++tries) {
+        long last = 0;
+        int rc = Walk(engine, nasmib::kFolderIndex, [&](const std::string&, const std::string& v) {
+            last = std::atol(v.c_str());
+            return true;
+        });
+        if (rc != 1) {
+            previous = -1;
+            continue;
         }
-        if (!agreed) {
-            MessageBox("NAS timeout.", MB_OK);
-            return out;
-        }
-        row = std::to_string(previous);
+        agreed = last + 1 == previous;
+        previous = last + 1;
     }
+    if (!agreed) {
+        MessageBox("NAS timeout.", MB_OK);
+        return {};
+    }
+    return std::to_string(previous);
+}
 
+// Sends the folder form; false when it could not be sent.
+bool PostFolderForm(const FolderSettings& s, int action, const std::string& row, int port,
+                    const std::string& authorization)
+{
     const std::string host = GetNasContext()->m_deviceAddress;
     std::string request = BuildFolderRequest(s, action, row, host, authorization);
     HttpSendOptions options;
     options.limits = kHttpLimitsStandard;
     int sent = SendHttpRequestWithOptions(host, static_cast<unsigned>(port), request, options);
-    if (sent == kHttpSocketFailed)
-        return out;
+    return sent != kHttpSocketFailed;
+}
 
-    // The device applies the form in its own time: read the row back until
-    // it shows the name as typed.
+// The device applies the form in its own time: reads the row back until it
+// shows the name as typed. False when it never did; last is then the last
+// status (2: the device stayed busy).
+bool ReadBackName(const platform::JobControl& job, CSnmpEngine& engine, const std::string& row, const std::string& name,
+                  int& last)
+{
     job.Pause(kAfterPostMs);
     const std::string nameOid = NasCell(nasmib::kFolderShareName, row);
     int64_t start = platform::TickMs();
-    int last = 0;
-    bool found = false;
     for (;;) {
         std::string value;
         last = engine.SimpleGet(nameOid, value);
-        if (last == 0 && value == s.name) {
-            found = true;
-            break;
-        }
+        if (last == 0 && value == name)
+            return true;
         // noSuchName is what a busy device answers, and what any device
         // answers for a row it does not hold: a device that answers another
         // object is not busy.
@@ -443,33 +461,75 @@ FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSe
             last = 1;
         int64_t passed = platform::TickMs() - start;
         if (passed >= kReadBackBusyMs || (passed >= kReadBackMs && last != 2) || job.Stopped())
-            break;
+            return false;
         job.Pause(kReadBackPauseMs);
     }
-    if (!found) {
+}
+
+// An edit's other cells read back as they were sent.
+bool EditApplied(CSnmpEngine& engine, const FolderSettings& s, const std::string& row)
+{
+    std::string read, write;
+    BuildAllowLists(s, read, write);
+    const std::pair<const char*, std::string> expected[] = {
+        {nasmib::kFolderLocation, s.disk},       {nasmib::kFolderReadList, read},
+        {nasmib::kFolderWriteList, write},       {nasmib::kFolderCifs, s.samba ? "1" : "0"},
+        {nasmib::kFolderFtp, s.ftp ? "1" : "0"}, {nasmib::kFolderNfs, s.nfs ? "1" : "0"},
+    };
+    for (const auto& [column, want] : expected) {
+        std::string value;
+        if (!GetCellBounded(engine, NasCell(column, row), value, false) || Trim(value) != Trim(want))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSettings& s, int action,
+                                 const std::string& oldName, const std::string& oldLocation)
+{
+    FolderSaveResult out;
+    if (!AcceptSettings(s, action, out))
+        return out;
+
+    CSnmpEngine engine = ContextEngine();
+    std::string row;
+    if (action == kFolderActionEdit) {
+        // The folder's own row does not count against its new name, so a
+        // change of case only is allowed.
+        row = FindEditedRow(engine, oldName, oldLocation);
+        if (row.empty())
+            return out;
+    }
+    if (!CheckNameFree(s.name, row, out))
+        return out;
+
+    int port = -1;
+    std::string authorization;
+    if (!PrepareFormPost(port, authorization))
+        return out;
+    if (action == kFolderActionAdd) {
+        row = NewFolderRow(engine);
+        if (row.empty())
+            return out;
+    }
+    if (!PostFolderForm(s, action, row, port, authorization))
+        return out;
+
+    int last = 0;
+    if (!ReadBackName(job, engine, row, s.name, last)) {
         out.code = -2;
         out.result = kFolderNotSaved;
         MessageBox(last == 2 ? "NAS is busy, refresh again!" : "NAS timeout!", MB_OK);
         return out;
     }
-    if (action == kFolderActionEdit) {
-        std::string read, write;
-        BuildAllowLists(s, read, write);
-        const std::pair<const char*, std::string> expected[] = {
-            {nasmib::kFolderLocation, s.disk},       {nasmib::kFolderReadList, read},
-            {nasmib::kFolderWriteList, write},       {nasmib::kFolderCifs, s.samba ? "1" : "0"},
-            {nasmib::kFolderFtp, s.ftp ? "1" : "0"}, {nasmib::kFolderNfs, s.nfs ? "1" : "0"},
-        };
-        for (const auto& [column, want] : expected) {
-            std::string value;
-            if (!GetCellBounded(engine, NasCell(column, row), value, false) || Trim(value) != Trim(want)) {
-                out.code = -2;
-                out.result = kFolderNotSaved;
-                job.Say("");
-                MessageBox("Failed.", MB_OK);
-                return out;
-            }
-        }
+    if (action == kFolderActionEdit && !EditApplied(engine, s, row)) {
+        out.code = -2;
+        out.result = kFolderNotSaved;
+        job.Say("");
+        MessageBox("Failed.", MB_OK);
+        return out;
     }
     out.code = 1;
     out.result = kFolderSaved;

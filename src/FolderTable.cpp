@@ -284,36 +284,28 @@ bool CheckDeviceDisks()
     return false;
 }
 
-FolderListing RefreshFolderList(const platform::JobControl& job)
-{
-    FolderListing out;
-    out.refreshed = true;
-    CNasContext* ctx = GetNasContext();
-    if (ctx->m_deviceAddress.empty()) {
-        MessageBox("No NAS ip, Discovery again!", MB_OK);
-        return out;
-    }
-    if (!CheckDeviceDisks())
-        return out;
+namespace {
 
+// The logged-in user's groups, kept in the context; false after its box.
+bool LoadUserAccess(CNasContext& ctx)
+{
     std::string userRow;
-    if (SnmpFindIndex(nasmib::kUserName, ctx->m_user, userRow) != 0) {
+    if (SnmpFindIndex(nasmib::kUserName, ctx.m_user, userRow) != 0) {
         MessageBox("Timeout", MB_OK);
-        return out;
+        return false;
     }
     std::string access;
     if (SnmpGetWithRetry(NasCell(nasmib::kUserGroupMember, userRow), access) != 0) {
         MessageBox("Timeout", MB_OK);
-        return out;
+        return false;
     }
-    ctx->m_userAccess = access;
-    const bool admin = IsAdministrator();
+    ctx.m_userAccess = access;
+    return true;
+}
 
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
-
-    // USB disks.
-    std::vector<FolderRow> rows;
+// The USB disks' rows; false after its box.
+bool ListUsbDisks(const platform::JobControl& job, CSnmpEngine& engine, std::vector<FolderRow>& rows)
+{
     int rc = WalkColumn(engine, nasmib::kUsbIndex, 260, [&](const std::string&, const std::string& value) {
         FolderRow r;
         r.text = "USB" + value;
@@ -325,84 +317,137 @@ FolderListing RefreshFolderList(const platform::JobControl& job)
     });
     if (rc == 2 || rc == -5) {
         MessageBox(rc == 2 ? "NAS busy." : "NAS timeout.", MB_OK);
-        return out;
+        return false;
     }
+    return true;
+}
 
-    // Folders: each name found by the walk, then its cells. Where the rows
-    // that follow are there, their names and cells come in the same request,
-    // several rows at a time; a missing row falls back to the walk.
-    auto keep = [&](FolderRow&& r) {
-        if (!admin && !r.allow.empty() && !IsUserAllowed(r.allow + ",", ctx->m_user, ctx->m_userAccess))
-            return;
-        rows.push_back(std::move(r));
-    };
+// Where the folder walk stands: the last name found, and the rows it expects
+// to follow. Where the rows that follow are there, their names and cells come
+// in the same request, several rows at a time; a missing row falls back to
+// the walk.
+struct FolderWalk {
     std::string oid = nasmib::kFolderShareName;
-    std::vector<char> next(128), value(1024);
     int span = 1;                        // rows asked for ahead, grows while they are there
     int maxSpan = kFolderRowsPerRequest; // lowered when a device finds an answer too big
     bool guessing = false;               // the next row is expected at `guess`
     unsigned long guess = 0;
     int failedSpan = 0;
+};
+
+// The next rows, names and cells, in one request. False when a row is missing
+// (or the end is reached, or the answer was too big): the walk is then to
+// find the next row.
+template <class Keep> bool ReadRowsAhead(CSnmpEngine& engine, FolderWalk& walk, Keep& keep)
+{
+    std::vector<std::string> oids;
+    for (int k = 0; k < walk.span; ++k) {
+        std::string r = std::to_string(walk.guess + static_cast<unsigned long>(k));
+        oids.push_back(NasCell(nasmib::kFolderShareName, r));
+        for (const char* column : kRowColumns)
+            oids.push_back(NasCell(column, r));
+    }
+    std::vector<Vb> answer;
+    if (engine.MultiGet(oids, answer) != 0) {
+        walk.failedSpan = walk.span;
+        walk.span = 1;
+        return false;
+    }
+    for (int k = 0; k < walk.span; ++k) {
+        size_t base = static_cast<size_t>(k) * 7;
+        std::string cells[6];
+        for (size_t i = 0; i < 6; ++i)
+            cells[i] = answer[base + 1 + i].GetPrintable();
+        keep(MakeFolderRow(std::to_string(walk.guess + static_cast<unsigned long>(k)), answer[base].GetPrintable(),
+                           cells));
+    }
+    walk.guess += static_cast<unsigned long>(walk.span);
+    walk.oid = NasCell(nasmib::kFolderShareName, std::to_string(walk.guess - 1));
+    walk.span = std::min(walk.span * 2, walk.maxSpan);
+    return true;
+}
+
+// The cells of the row the walk found (its name), and what the walk expects
+// next; false after its box.
+template <class Keep> bool ReadWalkedRow(CSnmpEngine& engine, FolderWalk& walk, const char* name, Keep& keep)
+{
+    std::string row = NasRowOf(walk.oid);
+    char* end = nullptr;
+    unsigned long number = std::strtoul(row.c_str(), &end, 10);
+    bool numeric = !row.empty() && end && *end == '\0';
+    // The rows asked for were all there: it was the answer's size.
+    if (walk.failedSpan > 1 && walk.guessing && numeric && number == walk.guess)
+        walk.maxSpan = std::max(1, walk.failedSpan / 2);
+    walk.failedSpan = 0;
+    std::string cells[6];
+    int status = ReadRowCells(engine, row, cells);
+    if (status != 0) {
+        MessageBox(status == 2 ? "NAS busy." : "NAS Timeout.", MB_OK);
+        return false;
+    }
+    keep(MakeFolderRow(row, name, cells));
+    walk.guessing = numeric;
+    walk.guess = number + 1;
+    walk.span = std::min(std::max(walk.span * 2, 2), walk.maxSpan);
+    return true;
+}
+
+// Folders: each name found by the walk, then its cells, handed to keep; false
+// when stopped or after its box.
+template <class Keep> bool WalkFolders(const platform::JobControl& job, CSnmpEngine& engine, Keep keep)
+{
+    FolderWalk walk;
+    std::vector<char> next(128), value(1024);
+    int rc = 0;
     for (;;) {
         if (job.Stopped())
-            return out;
-        if (guessing && span > 1) {
-            // The next rows, names and cells, in one request.
-            std::vector<std::string> oids;
-            for (int k = 0; k < span; ++k) {
-                std::string r = std::to_string(guess + static_cast<unsigned long>(k));
-                oids.push_back(NasCell(nasmib::kFolderShareName, r));
-                for (const char* column : kRowColumns)
-                    oids.push_back(NasCell(column, r));
-            }
-            std::vector<Vb> answer;
-            if (engine.MultiGet(oids, answer) == 0) {
-                for (int k = 0; k < span; ++k) {
-                    size_t base = static_cast<size_t>(k) * 7;
-                    std::string cells[6];
-                    for (size_t i = 0; i < 6; ++i)
-                        cells[i] = answer[base + 1 + i].GetPrintable();
-                    keep(MakeFolderRow(std::to_string(guess + static_cast<unsigned long>(k)),
-                                       answer[base].GetPrintable(), cells));
-                }
-                guess += static_cast<unsigned long>(span);
-                oid = NasCell(nasmib::kFolderShareName, std::to_string(guess - 1));
-                span = std::min(span * 2, maxSpan);
-                continue;
-            }
-            // A row is missing (or the end is reached, or the answer was too
-            // big): the walk finds the next row.
-            failedSpan = span;
-            span = 1;
-        }
-        rc = engine.GetNext(oid.c_str(), next.data(), static_cast<unsigned>(next.size()), value.data(),
+            return false;
+        if (walk.guessing && walk.span > 1 && ReadRowsAhead(engine, walk, keep))
+            continue;
+        rc = engine.GetNext(walk.oid.c_str(), next.data(), static_cast<unsigned>(next.size()), value.data(),
                             static_cast<unsigned>(value.size()), nasmib::kFolderShareName);
         if (rc != 0)
             break;
-        oid = next.data();
-        std::string row = NasRowOf(oid);
-        char* end = nullptr;
-        unsigned long number = std::strtoul(row.c_str(), &end, 10);
-        bool numeric = !row.empty() && end && *end == '\0';
-        // The rows asked for were all there: it was the answer's size.
-        if (failedSpan > 1 && guessing && numeric && number == guess)
-            maxSpan = std::max(1, failedSpan / 2);
-        failedSpan = 0;
-        std::string cells[6];
-        int status = ReadRowCells(engine, row, cells);
-        if (status != 0) {
-            MessageBox(status == 2 ? "NAS busy." : "NAS Timeout.", MB_OK);
-            return out;
-        }
-        keep(MakeFolderRow(row, value.data(), cells));
-        guessing = numeric;
-        guess = number + 1;
-        span = std::min(std::max(span * 2, 2), maxSpan);
+        walk.oid = next.data();
+        if (!ReadWalkedRow(engine, walk, value.data(), keep))
+            return false;
     }
     if (rc == 2 || rc == -5) {
         MessageBox(rc == 2 ? "NAS busy." : "NAS Timeout.", MB_OK);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+FolderListing RefreshFolderList(const platform::JobControl& job)
+{
+    FolderListing out;
+    out.refreshed = true;
+    CNasContext* ctx = GetNasContext();
+    if (ctx->m_deviceAddress.empty()) {
+        MessageBox("No NAS ip, Discovery again!", MB_OK);
         return out;
     }
+    if (!CheckDeviceDisks())
+        return out;
+    if (!LoadUserAccess(*ctx))
+        return out;
+    const bool admin = IsAdministrator();
+
+    CSnmpEngine engine;
+    SetUpContextEngine(engine);
+    std::vector<FolderRow> rows;
+    if (!ListUsbDisks(job, engine, rows))
+        return out;
+    auto keep = [&](FolderRow&& r) {
+        if (!admin && !r.allow.empty() && !IsUserAllowed(r.allow + ",", ctx->m_user, ctx->m_userAccess))
+            return;
+        rows.push_back(std::move(r));
+    };
+    if (!WalkFolders(job, engine, keep))
+        return out;
     MarkDuplicateNames(rows);
     MarkMappedRows(rows, ctx->m_deviceAddress);
     out.rows = std::move(rows);

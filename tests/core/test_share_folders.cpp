@@ -248,6 +248,15 @@ TEST_F(ShareFolders, APostTheDeviceNeverAppliesEndsWithTimeout)
     EXPECT_EQ(r.code, -2);
     EXPECT_EQ(r.result, kFolderNotSaved);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"NAS timeout!"});
+
+    // An edit keeping the name: the name reads back, the changed cell does not.
+    ASSERT_TRUE(LoadFolder("media", "Disk1", s));
+    s.ftp = !s.ftp;
+    r = AddOrEditFolder(job, s, kFolderActionEdit, "media", "Disk1");
+    EXPECT_EQ(r.code, -2);
+    EXPECT_EQ(r.result, kFolderNotSaved);
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Failed."});
+    EXPECT_EQ(Cell(nasmib::kFolderFtp, "2"), s.ftp ? "0" : "1");
 }
 
 TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
