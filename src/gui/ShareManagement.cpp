@@ -2,6 +2,7 @@
 
 #include "UserManagement.h"
 
+#include <QHeaderView>
 #include <QTimer>
 #include <mutex>
 
@@ -41,8 +42,14 @@ CShareManagement::CShareManagement(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->addUser, &QPushButton::clicked, this, [this] { OnAddUser(); });
     connect(m_ui->removeUser, &QPushButton::clicked, this, [this] { OnRemoveUser(); });
     connect(m_ui->createUser, &QPushButton::clicked, this, [this] { OnCreateUser(); });
-    connect(m_ui->anonymous, &QRadioButton::clicked, this, [this] { OnAnonymous(); });
-    connect(m_ui->privateFolder, &QRadioButton::clicked, this, [this] { OnPrivateFolder(); });
+    connect(m_ui->anonymous, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnAnonymous();
+    });
+    connect(m_ui->privateFolder, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnPrivateFolder();
+    });
 }
 
 CShareManagement::~CShareManagement() { m_worker.Stop(); }
@@ -66,11 +73,9 @@ bool CShareManagement::OnInitDialog()
     InitLists();
     if (m_action == kFolderActionAdd) {
         m_ui->createButton->setText("Create");
-        m_ui->createButton->setAccessibleName("Create");
         m_ui->diskBox->setFocus();
     } else if (m_action == kFolderActionEdit) {
         m_ui->createButton->setText("Save");
-        m_ui->createButton->setAccessibleName("Save");
         if (!LoadFolder()) {
             // Closes once the run has started.
             QTimer::singleShot(0, this, [this] { EndDialog(m_result); });
@@ -97,6 +102,10 @@ void CShareManagement::InitLists()
     report->setColumnCount(0);
     report->AddColumn("User Name", report->width() - 60);
     report->AddColumn("ReadWrite", 60);
+    // The right column as wide as its title, the names take the rest.
+    const int rightWidth = report->header()->sectionSizeHint(1);
+    report->setColumnWidth(1, rightWidth);
+    report->setColumnWidth(0, std::max(report->header()->sectionSizeHint(0), report->viewport()->width() - rightWidth));
     report->Populate();
 
     FolderDialogData data = LoadFolderDialogData();
@@ -117,11 +126,11 @@ bool CShareManagement::LoadFolder()
     FolderSettings s;
     if (!::LoadFolder(m_oldName, m_location, s))
         return false;
+    m_ui->anonymous->setChecked(!s.privateFolder);
+    m_ui->privateFolder->setChecked(s.privateFolder);
     m_ui->samba->setChecked(s.samba);
     m_ui->ftp->setChecked(s.ftp);
     m_ui->nfs->setChecked(s.nfs);
-    m_ui->anonymous->setChecked(!s.privateFolder);
-    m_ui->privateFolder->setChecked(s.privateFolder);
     for (const AllowedEntry& e : s.allowed)
         AddAllowed(e.name, e.write);
     m_ui->allowList->Populate();

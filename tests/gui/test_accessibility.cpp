@@ -1,5 +1,6 @@
 // The accessibility walk over the main window's pages and every dialog: no
-// interactive element without a name; task-panel links are keyboard buttons.
+// interactive element without a name, no button or label announced by other
+// words than it shows; task-panel links are keyboard buttons.
 #include <QAccessible>
 #include <QAbstractButton>
 #include <QApplication>
@@ -33,7 +34,7 @@ private slots:
         CQuomDlg main;
         QStringList all;
         for (QWidget* w : std::initializer_list<QWidget*>{&discover, &info, &wizard, &popup, &about, &main})
-            all << testsupport::UnnamedControls(w);
+            all << testsupport::UnnamedControls(w) << testsupport::NamesNotMatchingText(w);
         QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
     }
 

@@ -15,6 +15,7 @@
 #include <map>
 
 #include "AVICtrl.h"
+#include "AccessibleWalk.h"
 #include "BackupRestorePage.h"
 #include "BackupTask.h"
 #include "CommandBars.h"
@@ -177,13 +178,21 @@ private slots:
         });
         CQuomDlg dlg;
         bool startUp = true;
+        QStringList faults;
+        auto look = [&](QWidget* w, const std::string& name) {
+            QCoreApplication::processEvents();
+            shots.emplace_back(name, w->grab().toImage());
+            for (const QString& fault : testsupport::CutTexts(w) + testsupport::NamesNotMatchingText(w))
+                faults << QString::fromStdString(name) + ": " + fault;
+        };
         Dialog::SetModalHook([&](Dialog& d) {
-            if (dynamic_cast<CPopDlg*>(&d) != nullptr || (startUp && dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr))
+            if (dynamic_cast<CPopDlg*>(&d) != nullptr)
                 return;
             QVERIFY(QTest::qWaitForWindowExposed(&d));
-            QCoreApplication::processEvents();
             const std::string name = d.metaObject()->className();
-            shots.emplace_back(name, d.grab().toImage());
+            if (startUp && dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr)
+                return look(&d, name);
+            look(&d, name);
             // The dialogs' other modes: a Private folder, a user being added.
             QAbstractButton* other = nullptr;
             if (auto* folder = dynamic_cast<CShareManagement*>(&d))
@@ -192,16 +201,12 @@ private slots:
                 other = qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_ADD));
             if (other != nullptr) {
                 other->click();
-                QCoreApplication::processEvents();
-                shots.emplace_back(name, d.grab().toImage());
+                look(&d, name);
             }
             if (d.isVisible())
                 d.EndDialog(platform::IDCANCEL);
         });
-        auto shoot = [&](const char* name) {
-            QCoreApplication::processEvents();
-            shots.emplace_back(name, dlg.grab().toImage());
-        };
+        auto shoot = [&](const char* name) { look(&dlg, name); };
         bool done = false;
         auto script = [&] {
             startUp = false;
@@ -225,6 +230,12 @@ private slots:
             backup->OnTaskPanelLink(CBackupRestorePage::IDS_ADD_TASK);
             QVERIFY(Choose(dlg, ID_VIEW_SYSTEM_LOG));
             shoot("main-log");
+            // The same windows on a larger screen.
+            dlg.resize(1280, 800);
+            for (unsigned page : {ID_VIEW_SHARE_FOLDER, ID_VIEW_BACKUP_RESTORE, ID_VIEW_SYSTEM_LOG}) {
+                QVERIFY(Choose(dlg, page));
+                shoot(("large-" + std::to_string(page)).c_str());
+            }
             done = true;
         };
         QTimer poll;
@@ -247,6 +258,9 @@ private slots:
             const int n = seen[name]++;
             Keep(image, (name + (n ? "-" + std::to_string(n + 1) : "") + ".png").c_str());
         }
+        for (const QString& fault : faults)
+            qWarning("%s", qPrintable(fault.left(200)));
+        QVERIFY2(faults.isEmpty(), "texts cut, covered or announced otherwise than shown (above)");
     }
 
     void busyPopup()

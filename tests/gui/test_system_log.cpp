@@ -1,6 +1,8 @@
 // The System Log page: the detail link and menu follow the selected row's
 // result file, clearing asks first, and saving writes one CRLF line per row.
+#include <QHeaderView>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
 #include <fstream>
 #include <sstream>
@@ -50,7 +52,8 @@ private slots:
         page.CreatePage(QRect(0, 0, 800, 500), &host);
         QCOMPARE(page.GetTitle(), std::string("Log list"));
         QCOMPARE(page.GetListCtrl()->GetColumnCount(), 5);
-        QCOMPARE(page.GetListCtrl()->GetColumnWidth(4), 0);
+        QVERIFY(page.GetListCtrl()->GetColumnWidth(4) >=
+                page.GetListCtrl()->ReportView()->header()->sectionSizeHint(4));
         AddRow(page, " 10:00:00,  12/09/26", "Task a added", "");
         AddRow(page, " 10:05:00,  12/09/26", "Backup a Finish!!", "/tmp/result a.txt");
 
