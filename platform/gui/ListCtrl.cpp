@@ -68,7 +68,7 @@ public:
         st.focusable = true;
         st.selected = m_view->selectionModel() && m_view->selectionModel()->isSelected(Index());
         st.focused = m_view->hasFocus() && m_view->currentIndex() == Index();
-        st.invisible = !m_view->viewport()->rect().intersects(m_view->visualRect(Index()));
+        st.invisible = !m_view->isVisible() || !m_view->viewport()->rect().intersects(m_view->visualRect(Index()));
         return st;
     }
 
@@ -125,11 +125,32 @@ private:
     mutable std::vector<QAccessible::Id> m_items;
 };
 
+// A list control holds both views and shows one: to assistive tools it has
+// only the one shown, so that no rows are found where none are drawn.
+class ListCtrlAccessible : public QAccessibleWidget {
+public:
+    explicit ListCtrlAccessible(ListCtrl* list) : QAccessibleWidget(list) {}
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(List()->CurrentView()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child != nullptr && child->object() == List()->CurrentView() ? 0 : -1;
+    }
+
+private:
+    ListCtrl* List() const { return static_cast<ListCtrl*>(widget()); }
+};
+
 QAccessibleInterface* IconListFactory(const QString&, QObject* object)
 {
     auto* view = qobject_cast<QListView*>(object);
     if (view != nullptr && view->property(kIconViewProperty).toBool())
         return new IconListAccessible(view);
+    if (auto* list = qobject_cast<ListCtrl*>(object))
+        return new ListCtrlAccessible(list);
     return nullptr;
 }
 } // namespace

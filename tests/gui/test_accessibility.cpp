@@ -67,7 +67,8 @@ private slots:
     }
 
     // In icon view a list of several columns shows, and announces, one item
-    // per row, named by its shown text and placed where it is drawn.
+    // per row, named by its shown text and placed where it is drawn; the
+    // view not shown is not announced.
     void iconViewItemsAreItsRows()
     {
         ListCtrl list;
@@ -95,6 +96,13 @@ private slots:
             QCOMPARE(iface->childAt(item->rect().center().x(), item->rect().center().y()), item);
         }
         QCOMPARE(announced, names);
+        // The control holds both views; only the one shown is in the tree.
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(&list);
+        for (ListCtrl::View view : {ListCtrl::Report, ListCtrl::Icon}) {
+            list.SetView(view);
+            QCOMPARE(control->childCount(), 1);
+            QCOMPARE(control->child(0)->object(), static_cast<QObject*>(list.CurrentView()));
+        }
     }
 
     void taskPanelLinksAreKeyboardButtons()
