@@ -105,7 +105,8 @@ void CShareManagement::InitLists()
     // The right column as wide as its title, the names take the rest.
     const int rightWidth = report->header()->sectionSizeHint(1);
     report->setColumnWidth(1, rightWidth);
-    report->setColumnWidth(0, std::max(report->header()->sectionSizeHint(0), report->viewport()->width() - rightWidth));
+    report->setColumnWidth(
+        0, std::max(report->header()->sectionSizeHint(0), report->width() - 2 * report->frameWidth() - rightWidth));
     report->Populate();
 
     FolderDialogData data = LoadFolderDialogData();
