@@ -53,6 +53,9 @@ int Dialog::DoModal()
     m_inModal = false;
     SetWindowExists(false);
     hide();
+    // An ended dialog gives its window back, so that it leaves the
+    // application's accessibility tree; the next run makes a new one.
+    destroy();
     return m_code;
 }
 

@@ -2,10 +2,12 @@
 
 #include "MessageTarget.h"
 
+#include <QAccessibleWidget>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -20,12 +22,147 @@ namespace platform::gui {
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kDataRole = Qt::UserRole + 2;
+constexpr const char* kIconViewProperty = "tolvaneIconView";
+
+// The icon view shows one column of a model that has several (the report
+// view's): to assistive tools it is a list of one item per row, named by
+// that row's shown text and placed where the item is drawn.
+class IconItemAccessible : public QAccessibleInterface {
+public:
+    IconItemAccessible(QListView* view, int row) : m_view(view), m_row(row) {}
+    bool isValid() const override
+    {
+        return m_view && m_view->model() && m_row < m_view->model()->rowCount(m_view->rootIndex());
+    }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_view.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    void setText(QAccessible::Text, const QString&) override {}
+    QString text(QAccessible::Text t) const override
+    {
+        if (!isValid())
+            return {};
+        if (t == QAccessible::Name)
+            return Index().data(Qt::DisplayRole).toString().simplified();
+        if (t == QAccessible::Description)
+            return Index().data(Qt::AccessibleDescriptionRole).toString();
+        return {};
+    }
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect r = m_view->visualRect(Index());
+        return {m_view->viewport()->mapToGlobal(r.topLeft()), r.size()};
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State st;
+        if (!isValid())
+            return st;
+        st.selectable = true;
+        st.focusable = true;
+        st.selected = m_view->selectionModel() && m_view->selectionModel()->isSelected(Index());
+        st.focused = m_view->hasFocus() && m_view->currentIndex() == Index();
+        st.invisible = !m_view->isVisible() || !m_view->viewport()->rect().intersects(m_view->visualRect(Index()));
+        return st;
+    }
+
+private:
+    QModelIndex Index() const { return m_view->model()->index(m_row, m_view->modelColumn(), m_view->rootIndex()); }
+
+    QPointer<QListView> m_view;
+    int m_row;
+};
+
+class IconListAccessible : public QAccessibleWidget {
+public:
+    explicit IconListAccessible(QListView* view) : QAccessibleWidget(view, QAccessible::List) {}
+    ~IconListAccessible() override
+    {
+        for (QAccessible::Id id : m_items)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+    IconListAccessible(const IconListAccessible&) = delete;
+    IconListAccessible& operator=(const IconListAccessible&) = delete;
+
+    int childCount() const override
+    {
+        const QListView* v = View();
+        return v->model() ? v->model()->rowCount(v->rootIndex()) : 0;
+    }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index < 0 || index >= childCount())
+            return nullptr;
+        // One interface per row number, made when first asked for.
+        while (static_cast<int>(m_items.size()) <= index)
+            m_items.push_back(QAccessible::registerAccessibleInterface(
+                new IconItemAccessible(View(), static_cast<int>(m_items.size()))));
+        return QAccessible::accessibleInterface(m_items[static_cast<size_t>(index)]);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        for (size_t i = 0; i < m_items.size(); ++i)
+            if (QAccessible::accessibleInterface(m_items[i]) == child)
+                return static_cast<int>(i);
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const QListView* v = View();
+        const QModelIndex index = v->indexAt(v->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index.isValid() ? child(index.row()) : nullptr;
+    }
+
+private:
+    QListView* View() const { return static_cast<QListView*>(widget()); }
+
+    mutable std::vector<QAccessible::Id> m_items;
+};
+
+// A list control holds both views and shows one: to assistive tools it has
+// only the one shown, so that no rows are found where none are drawn.
+class ListCtrlAccessible : public QAccessibleWidget {
+public:
+    explicit ListCtrlAccessible(ListCtrl* list) : QAccessibleWidget(list) {}
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(List()->CurrentView()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return child != nullptr && child->object() == List()->CurrentView() ? 0 : -1;
+    }
+
+private:
+    ListCtrl* List() const { return static_cast<ListCtrl*>(widget()); }
+};
+
+QAccessibleInterface* IconListFactory(const QString&, QObject* object)
+{
+    auto* view = qobject_cast<QListView*>(object);
+    if (view != nullptr && view->property(kIconViewProperty).toBool())
+        return new IconListAccessible(view);
+    if (auto* list = qobject_cast<ListCtrl*>(object))
+        return new ListCtrlAccessible(list);
+    return nullptr;
+}
 } // namespace
 
 ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
 {
     m_model = new QStandardItemModel(this);
     m_icons = new QListView(this);
+    static const bool iconFactory = (QAccessible::installFactory(IconListFactory), true);
+    (void)iconFactory;
+    m_icons->setProperty(kIconViewProperty, true);
     m_report = new QTreeView(this);
     m_icons->setModel(m_model);
     m_report->setModel(m_model);

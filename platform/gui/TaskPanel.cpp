@@ -183,6 +183,29 @@ void TaskPanel::SetImages(std::vector<QPixmap> images)
 
 int TaskPanel::GetClientHeight() const { return m_contentHeight; }
 
+int TaskPanel::NeededWidth() const
+{
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics plain(font()), strong(bold);
+    int width = 0;
+    for (const auto& group : m_groups) {
+        // The caption's text area is the band less its icon and button.
+        const int band = CaptionTextRect(*group).width();
+        const int around = group->m_captionRect.width() - band;
+        width = std::max(width, strong.horizontalAdvance(QString::fromStdString(group->m_caption)) + around + 2);
+        for (const auto& item : group->m_items)
+            if (item->IsLink())
+                width = std::max(width, plain.horizontalAdvance(QString::fromStdString(item->GetCaption())) +
+                                            (item->GetIconIndex() >= 0 ? 20 : 0) + 2 * kBodyPad + 4);
+    }
+    return width + 2 * kMargin;
+}
+
+QSize TaskPanel::minimumSizeHint() const { return {std::max(minimumWidth(), NeededWidth()), m_contentHeight}; }
+
+QSize TaskPanel::sizeHint() const { return minimumSizeHint(); }
+
 void TaskPanel::Relayout()
 {
     m_hot = nullptr;
@@ -215,7 +238,10 @@ void TaskPanel::Relayout()
         }
         group->m_bodyRect = QRect(kMargin, bodyTop, width, y - bodyTop);
     }
+    const QSize before = minimumSizeHint();
     m_contentHeight = y + kMargin;
+    if (minimumSizeHint() != before)
+        updateGeometry();
     UpdateLinkButtons();
     update();
 }
@@ -283,6 +309,21 @@ QRect TaskPanel::GroupCaptionRect(unsigned id) const
 {
     TaskPanelGroup* group = FindGroup(id);
     return group ? group->m_captionRect : QRect();
+}
+
+QRect TaskPanel::CaptionTextRect(const TaskPanelGroup& group) const
+{
+    const QRect cap = group.m_captionRect;
+    int textLeft = cap.left() + 10;
+    if (group.m_icon >= 0 && group.m_icon < GetImageCount())
+        textLeft = cap.left() + m_images[static_cast<size_t>(group.m_icon)].size().boundedTo(QSize(32, 32)).width() + 8;
+    return {textLeft, cap.top(), cap.right() - textLeft - (group.m_expandable ? 24 : 6), cap.height()};
+}
+
+QRect TaskPanel::CaptionTextRect(unsigned id) const
+{
+    TaskPanelGroup* group = FindGroup(id);
+    return group ? CaptionTextRect(*group) : QRect();
 }
 
 const TaskPanelItem* TaskPanel::LinkAt(const QPoint& point) const
@@ -378,18 +419,16 @@ void TaskPanel::paintEvent(QPaintEvent*)
         p.drawPath(band);
         p.restore();
 
-        int textLeft = cap.left() + 10;
         if (group->m_icon >= 0 && group->m_icon < GetImageCount()) {
             const QPixmap& icon = m_images[static_cast<size_t>(group->m_icon)];
             QSize size = icon.size().boundedTo(QSize(32, 32));
             p.drawPixmap(QRect(cap.left() + 3, cap.bottom() + 1 - size.height() + kIconOverhang - 6, size.width(),
                                size.height()),
                          icon);
-            textLeft = cap.left() + size.width() + 8;
         }
         p.setFont(captionFont);
         p.setPen(CaptionColour());
-        QRect textRect(textLeft, cap.top(), cap.right() - textLeft - (group->m_expandable ? 24 : 6), cap.height());
+        const QRect textRect = CaptionTextRect(*group);
         p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
                    QFontMetrics(captionFont)
                        .elidedText(QString::fromStdString(group->m_caption), Qt::ElideRight, textRect.width()));

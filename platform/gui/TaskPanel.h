@@ -31,6 +31,8 @@ public:
     int GetIconIndex() const { return m_icon; }
     void SetBold(bool bold) { m_bold = bold; }
     bool IsBold() const { return m_bold; }
+    // Where the item is drawn in the panel; empty while its group is folded.
+    QRect GetRect() const { return m_rect; }
 
 private:
     friend class TaskPanel;
@@ -104,6 +106,8 @@ public:
     // Where a link (or text item) is drawn; empty when it is not shown.
     QRect ItemRect(unsigned id) const;
     QRect GroupCaptionRect(unsigned id) const;
+    // The part of a group's caption band its text is drawn in.
+    QRect CaptionTextRect(unsigned id) const;
 
     // Theme colours (RGB).
     static QColor BackgroundColour(); // the blue area
@@ -112,6 +116,11 @@ public:
 
     // Called by groups after a change.
     void Relayout();
+
+    // As wide as the widest caption and link need (at least the minimum
+    // width), as tall as the groups.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
     // The links' keyboard buttons, in the links' order.
     std::vector<QAbstractButton*> LinkButtons() const;
 
@@ -128,6 +137,8 @@ private:
         QAbstractButton* button;
     };
     const TaskPanelItem* LinkAt(const QPoint& point) const;
+    QRect CaptionTextRect(const TaskPanelGroup& group) const;
+    int NeededWidth() const;
     void UpdateLinkButtons();
     std::vector<LinkButtonEntry> m_linkButtons;
     std::vector<std::unique_ptr<TaskPanelGroup>> m_groups;

@@ -12,7 +12,6 @@ using namespace platform::gui;
 CAddTaskWS_P2::CAddTaskWS_P2(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::AddTaskWS_P2>())
 {
     m_ui->setupUi(this);
-    m_ui->instruction->setAccessibleName("Instructions");
     m_ui->folderGroup->setAccessibleName("Nas Folder List");
     m_ui->nextButton->setAccessibleName("Next");
     m_ui->cancelButton->setAccessibleName("Cancel");

@@ -13,7 +13,6 @@ using namespace platform::gui;
 CAddTaskWZ_P0::CAddTaskWZ_P0(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::AddTaskWZ_P0>())
 {
     m_ui->setupUi(this);
-    m_ui->instruction->setAccessibleName("Instructions");
     m_ui->nameGroup->setAccessibleName("Enter the Task name");
     m_ui->nameLabel->setAccessibleName("Task Name");
     m_ui->applyButton->setAccessibleName("Apply");

@@ -32,15 +32,29 @@ CAddTaskWZ_p3::CAddTaskWZ_p3(QWidget* parent) : Dialog(parent), m_ui(std::make_u
     frequency->addButton(m_ui->dailyRadio, schedule::DAILY);
     frequency->addButton(m_ui->weeklyRadio, schedule::WEEKLY);
     frequency->addButton(m_ui->monthlyRadio, schedule::MONTHLY);
-    connect(m_ui->oneTimeRadio, &QRadioButton::clicked, this, [this] { OnOneTime(); });
-    connect(m_ui->routineRadio, &QRadioButton::clicked, this, [this] { OnRoutine(); });
-    connect(m_ui->dailyRadio, &QRadioButton::clicked, this, [this] { OnDaily(); });
-    connect(m_ui->weeklyRadio, &QRadioButton::clicked, this, [this] { OnWeekly(); });
-    connect(m_ui->monthlyRadio, &QRadioButton::clicked, this, [this] { OnMonthly(); });
+    connect(m_ui->oneTimeRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnOneTime();
+    });
+    connect(m_ui->routineRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnRoutine();
+    });
+    connect(m_ui->dailyRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnDaily();
+    });
+    connect(m_ui->weeklyRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnWeekly();
+    });
+    connect(m_ui->monthlyRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnMonthly();
+    });
     connect(m_ui->finishButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
 
-    m_ui->instructionText->setAccessibleName("Instructions");
     m_ui->oneTimeRadio->setAccessibleName("One Time");
     m_ui->routineRadio->setAccessibleName("Routine");
     m_ui->dailyRadio->setAccessibleName("Daily");
@@ -125,8 +139,6 @@ void CAddTaskWZ_p3::SetTexts(const char* first, const char* second, const std::s
 {
     m_ui->firstLabel->setText(first);
     m_ui->secondLabel->setText(second);
-    m_ui->firstLabel->setAccessibleName(first);
-    m_ui->secondLabel->setAccessibleName(second);
     m_ui->instructionText->setText(QString::fromStdString(instruction + kSecondLine));
     m_ui->setTimeFrame->setTitle("Set time");
 }

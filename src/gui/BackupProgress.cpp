@@ -10,7 +10,6 @@ CBackupProgress::CBackupProgress(QWidget* parent) : Dialog(parent), m_ui(std::ma
     m_ui->setupUi(this);
     setModal(false);
     connect(m_ui->closeButton, &QPushButton::clicked, this, [this] { OnOK(); });
-    m_ui->statusText->setAccessibleName("Status");
     m_ui->progressBar->setAccessibleName("Backup progress");
     m_ui->closeButton->setAccessibleName("Close");
     OnInitDialog();

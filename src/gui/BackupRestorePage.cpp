@@ -1,6 +1,9 @@
 #include "BackupRestorePage.h"
 
 #include <QComboBox>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTreeView>
 #include <QLabel>
 #include <algorithm>
 #include <vector>
@@ -151,13 +154,62 @@ bool CTaskPropertyDlg::OnInitDialog()
         GetDlgItem(IDC_SCHEDULE_TEXT)->hide();
         GetDlgItem(IDC_SCHEDULE_FRAME)->hide();
     } else {
-        for (int id : {IDC_EXECUTE_TIME, IDC_DAY_COMBO, IDC_DAILY, IDC_WEEKLY, IDC_MONTHLY})
+        for (int id : {IDC_EXECUTE_TIME, IDC_DAY_COMBO, IDC_DAILY, IDC_WEEKLY, IDC_MONTHLY, IDC_EXECUTE_TIME_LABEL,
+                       IDC_ON_EACH_LABEL})
             GetDlgItem(id)->hide();
         static_cast<QLabel*>(GetDlgItem(IDC_SCHEDULE_TEXT))->setText(QString::fromStdString(ScheduleText()));
         GetDlgItem(IDC_SCHEDULE_TEXT)->show();
         SetExecuteTime(m_nextRun);
     }
+    FitTaskInfo();
     return true;
+}
+
+namespace {
+// Moves the children of box that lie at or below y down by dy and makes box
+// dy taller.
+void GrowBelow(QWidget* box, int y, int dy)
+{
+    for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (child->y() >= y)
+            child->move(child->x(), child->y() + dy);
+    box->resize(box->width(), box->height() + dy);
+}
+} // namespace
+
+void CTaskPropertyDlg::FitTaskInfo()
+{
+    // The task's lines are as tall as their text; the folder table shows two
+    // rows at least. What lies below moves down and the window grows.
+    auto* labels = static_cast<QLabel*>(GetDlgItem(IDC_CREATOR));
+    auto* values = static_cast<QLabel*>(GetDlgItem(IDC_BACKUP_FOLDER));
+    QWidget* frame = GetDlgItem(IDC_TASK_INFO_FRAME);
+    ListCtrl* folders = FolderList();
+    const int textHeight =
+        std::max({labels->sizeHint().height(), values->heightForWidth(values->width()), labels->height()});
+    int dy = textHeight - labels->height();
+    const int labelsBottom = labels->geometry().bottom();
+    labels->resize(labels->width(), textHeight);
+    values->resize(values->width(), textHeight);
+    GrowBelow(frame, labelsBottom + 1, dy);
+    QTreeView* view = folders->ReportView();
+    const int row = std::max(view->sizeHintForRow(0), view->fontMetrics().height() + 4);
+    const int tableHeight = view->header()->sizeHint().height() + 2 * view->frameWidth() + 2 * row +
+                            view->horizontalScrollBar()->sizeHint().height() + 2;
+    const int grow = std::max(0, tableHeight - folders->height());
+    if (grow > 0) {
+        const int tableBottom = folders->geometry().bottom();
+        folders->resize(folders->width(), tableHeight);
+        GrowBelow(frame, tableBottom + 1, grow);
+        dy += grow;
+    }
+    if (dy <= 0)
+        return;
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    GrowBelow(this, frame->geometry().bottom() + 1 - dy, dy);
+    QWidget* tasks = GetDlgItem(IDC_TASK_LIST);
+    tasks->resize(tasks->width(), tasks->height() + dy);
 }
 
 // ---------------------------------------------------------------------------

@@ -45,6 +45,7 @@ protected:
     bool OnInitDialog() override;
 
 private:
+    void FitTaskInfo();
     std::string m_type;
     std::string m_setDate;
     std::time_t m_nextRun = 0;

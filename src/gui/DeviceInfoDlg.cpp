@@ -1,6 +1,7 @@
 #include "DeviceInfoDlg.h"
 
 #include <QFrame>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeView>
@@ -106,17 +107,26 @@ bool CDeviceInfoDlg::OnInitDialog()
     int clientWidth = m_storageList->width();
     if (auto* frame = qobject_cast<QFrame*>(m_storageList->ReportView()))
         clientWidth -= 2 * frame->frameWidth();
-    const int sizeWidth = (clientWidth - 108) / 3;
     if (m_storageList->GetColumnCount() == 0) {
         // A blank first column, deleted again, so that the first visible
-        // column is centred like the others.
+        // column is centred like the others. Name and file system are as
+        // wide as their titles; the sizes share the rest.
         m_storageList->InsertColumn(0, "", Qt::AlignLeft, 0);
-        m_storageList->InsertColumn(1, "Name", Qt::AlignHCenter, 40);
-        m_storageList->InsertColumn(2, "File System", Qt::AlignHCenter, 68);
-        m_storageList->InsertColumn(3, "Total Size", Qt::AlignHCenter, sizeWidth);
-        m_storageList->InsertColumn(4, "Used Size", Qt::AlignHCenter, sizeWidth);
-        m_storageList->InsertColumn(5, "Free Size", Qt::AlignHCenter, sizeWidth);
+        m_storageList->InsertColumn(1, "Name", Qt::AlignHCenter, -1);
+        m_storageList->InsertColumn(2, "File System", Qt::AlignHCenter, -1);
+        m_storageList->InsertColumn(3, "Total Size", Qt::AlignHCenter, -1);
+        m_storageList->InsertColumn(4, "Used Size", Qt::AlignHCenter, -1);
+        m_storageList->InsertColumn(5, "Free Size", Qt::AlignHCenter, -1);
         m_storageList->DeleteColumn(0);
+        QHeaderView* header = m_storageList->ReportView()->header();
+        int fixed = 0;
+        for (int column : {0, 1}) {
+            m_storageList->SetColumnWidth(column, header->sectionSizeHint(column));
+            fixed += header->sectionSizeHint(column);
+        }
+        const int sizeWidth = std::max(header->sectionSizeHint(2), (clientWidth - fixed) / 3);
+        for (int column : {2, 3, 4})
+            m_storageList->SetColumnWidth(column, sizeWidth);
     }
 
     CNasContext* ctx = GetNasContext();

@@ -100,8 +100,14 @@ CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
     connect(m_ui->okButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     connect(m_ui->actionButton, &QPushButton::clicked, this, [this] { OnAction(); });
-    connect(m_ui->autoIp, &QRadioButton::clicked, this, [this] { OnAutoIp(); });
-    connect(m_ui->staticIp, &QRadioButton::clicked, this, [this] { OnStaticIp(); });
+    connect(m_ui->autoIp, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnAutoIp();
+    });
+    connect(m_ui->staticIp, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnStaticIp();
+    });
     connect(m_ui->userEdit, &QLineEdit::textChanged, this, [this] { OnCredentialsChanged(); });
     connect(m_ui->passwordEdit, &QLineEdit::textChanged, this, [this] { OnCredentialsChanged(); });
     for (QLineEdit* field : {m_ui->ipAddress, m_ui->maskAddress, m_ui->gatewayAddress}) {

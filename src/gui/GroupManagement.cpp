@@ -61,10 +61,16 @@ CGroupManagement::CGroupManagement(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->save, &QPushButton::clicked, this, [this] { OnSave(); });
     connect(m_ui->addMember, &QPushButton::clicked, this, [this] { OnAddMember(); });
     connect(m_ui->removeMember, &QPushButton::clicked, this, [this] { OnRemoveMember(); });
-    connect(m_ui->quotaRemove, &QCheckBox::clicked, this, [this] { OnQuotaRemove(); });
+    connect(m_ui->quotaRemove, &QCheckBox::toggled, this, [this] { OnQuotaRemove(); });
     connect(m_ui->remove, &QPushButton::clicked, this, [this] { OnDelete(); });
-    connect(m_ui->quotaEnable, &QRadioButton::clicked, this, [this] { OnQuotaEnable(); });
-    connect(m_ui->quotaDisable, &QRadioButton::clicked, this, [this] { OnQuotaDisable(); });
+    connect(m_ui->quotaEnable, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnQuotaEnable();
+    });
+    connect(m_ui->quotaDisable, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnQuotaDisable();
+    });
 }
 
 CGroupManagement::~CGroupManagement()

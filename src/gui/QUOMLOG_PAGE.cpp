@@ -115,7 +115,8 @@ void CQUOMLOG_PAGE::OnInitialUpdate()
     list->InsertColumn(COL_TIME, " Time", Qt::AlignLeft, 170);
     list->InsertColumn(COL_TYPE, " Type", Qt::AlignLeft, 140);
     list->InsertColumn(COL_DESCRIPTION, " Description", Qt::AlignLeft, 380);
-    list->InsertColumn(COL_FILE_PATH, " File Path", Qt::AlignLeft, 0);
+    // Room for a path of some forty characters.
+    list->InsertColumn(COL_FILE_PATH, " File Path", Qt::AlignLeft, list->fontMetrics().averageCharWidth() * 40);
     list->DeleteAllItems();
     list->SetRedraw(true);
     SetTitle("Log list");

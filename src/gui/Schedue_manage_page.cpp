@@ -22,9 +22,18 @@ CSchedue_manage_page::CSchedue_manage_page(QWidget* parent)
     frequency->addButton(m_ui->weeklyRadio, schedule::WEEKLY);
     frequency->addButton(m_ui->monthlyRadio, schedule::MONTHLY);
     m_ui->dailyRadio->setChecked(true);
-    connect(m_ui->dailyRadio, &QRadioButton::clicked, this, [this] { OnDaily(); });
-    connect(m_ui->weeklyRadio, &QRadioButton::clicked, this, [this] { OnWeekly(); });
-    connect(m_ui->monthlyRadio, &QRadioButton::clicked, this, [this] { OnMonthly(); });
+    connect(m_ui->dailyRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnDaily();
+    });
+    connect(m_ui->weeklyRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnWeekly();
+    });
+    connect(m_ui->monthlyRadio, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnMonthly();
+    });
     connect(m_ui->applyButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->exitButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     ListCtrl::Notify notify;
@@ -42,8 +51,6 @@ CSchedue_manage_page::CSchedue_manage_page(QWidget* parent)
     m_ui->folderList->setAccessibleName("Backup folders");
     m_ui->nasFolderList->setAccessibleName("NAS folder and NAS IP");
     m_ui->taskListLabel->setAccessibleName("Please select a TASK");
-    m_ui->creatorLabel->setAccessibleName("Task information labels");
-    m_ui->backupFolderLabel->setAccessibleName("Task information");
     m_ui->nasIpLabel->setAccessibleName("NAS IP");
     m_ui->nasFolderLabel->setAccessibleName("NAS folder");
     m_ui->taskInfoFrame->setAccessibleName("Task Info");
@@ -56,7 +63,6 @@ CSchedue_manage_page::CSchedue_manage_page(QWidget* parent)
     m_ui->executeTime->setAccessibleName("Execute time");
     m_ui->onEachLabel->setAccessibleName("On each");
     m_ui->dayCombo->setAccessibleName("On each");
-    m_ui->scheduleText->setAccessibleName("Schedule");
     m_ui->applyButton->setAccessibleName("Apply");
     m_ui->exitButton->setAccessibleName("Exit");
     m_ui->scheduleText->hide();

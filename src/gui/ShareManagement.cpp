@@ -2,6 +2,7 @@
 
 #include "UserManagement.h"
 
+#include <QHeaderView>
 #include <QTimer>
 #include <mutex>
 
@@ -41,8 +42,14 @@ CShareManagement::CShareManagement(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->addUser, &QPushButton::clicked, this, [this] { OnAddUser(); });
     connect(m_ui->removeUser, &QPushButton::clicked, this, [this] { OnRemoveUser(); });
     connect(m_ui->createUser, &QPushButton::clicked, this, [this] { OnCreateUser(); });
-    connect(m_ui->anonymous, &QRadioButton::clicked, this, [this] { OnAnonymous(); });
-    connect(m_ui->privateFolder, &QRadioButton::clicked, this, [this] { OnPrivateFolder(); });
+    connect(m_ui->anonymous, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnAnonymous();
+    });
+    connect(m_ui->privateFolder, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnPrivateFolder();
+    });
 }
 
 CShareManagement::~CShareManagement() { m_worker.Stop(); }
@@ -85,11 +92,9 @@ bool CShareManagement::OnInitDialog()
     InitLists(read.lists);
     if (m_action == kFolderActionAdd) {
         m_ui->createButton->setText("Create");
-        m_ui->createButton->setAccessibleName("Create");
         m_ui->diskBox->setFocus();
     } else if (m_action == kFolderActionEdit) {
         m_ui->createButton->setText("Save");
-        m_ui->createButton->setAccessibleName("Save");
         if (read.found) {
             ShowFolder(read.folder);
         } else {
@@ -118,6 +123,11 @@ void CShareManagement::InitLists(const FolderDialogData& data)
     report->setColumnCount(0);
     report->AddColumn("User Name", report->width() - 60);
     report->AddColumn("ReadWrite", 60);
+    // The right column as wide as its title, the names take the rest.
+    const int rightWidth = report->header()->sectionSizeHint(1);
+    report->setColumnWidth(1, rightWidth);
+    report->setColumnWidth(
+        0, std::max(report->header()->sectionSizeHint(0), report->width() - 2 * report->frameWidth() - rightWidth));
     report->Populate();
 
     m_ui->userList->clear();
@@ -134,11 +144,11 @@ void CShareManagement::InitLists(const FolderDialogData& data)
 
 void CShareManagement::ShowFolder(const FolderSettings& s)
 {
+    m_ui->anonymous->setChecked(!s.privateFolder);
+    m_ui->privateFolder->setChecked(s.privateFolder);
     m_ui->samba->setChecked(s.samba);
     m_ui->ftp->setChecked(s.ftp);
     m_ui->nfs->setChecked(s.nfs);
-    m_ui->anonymous->setChecked(!s.privateFolder);
-    m_ui->privateFolder->setChecked(s.privateFolder);
     for (const AllowedEntry& e : s.allowed)
         AddAllowed(e.name, e.write);
     m_ui->allowList->Populate();

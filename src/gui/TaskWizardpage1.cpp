@@ -40,7 +40,6 @@ CTaskWizardpage1::CTaskWizardpage1(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->selectButton, &QPushButton::clicked, this, [this] { OnSelect(); });
     connect(m_ui->removeButton, &QPushButton::clicked, this, [this] { OnRemove(); });
 
-    m_ui->instructionText->setAccessibleName("Instructions");
     m_ui->instructionText->setBuddy(m_list);
     m_list->setAccessibleName("Backup source folders");
     m_ui->folderGroup->setAccessibleName("Add Backup Folder");

@@ -58,13 +58,25 @@ CUserManagement::CUserManagement(QWidget* parent) : Dialog(parent), m_ui(std::ma
     connect(m_ui->cancelEdit, &QPushButton::clicked, this, [this] { OnCancelEdit(); });
     connect(m_ui->groupTab, &QPushButton::clicked, this, [this] { OnGroupButton(); });
     connect(m_ui->userTab, &QPushButton::clicked, this, [this] { m_ui->userTab->setChecked(true); });
-    connect(m_ui->quotaEnable, &QRadioButton::clicked, this, [this] { OnQuotaEnable(); });
-    connect(m_ui->quotaDisable, &QRadioButton::clicked, this, [this] { OnQuotaDisable(); });
-    connect(m_ui->groupEnable, &QRadioButton::clicked, this, [this] { OnGroupEnable(); });
-    connect(m_ui->groupDisable, &QRadioButton::clicked, this, [this] { OnGroupDisable(); });
+    connect(m_ui->quotaEnable, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnQuotaEnable();
+    });
+    connect(m_ui->quotaDisable, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnQuotaDisable();
+    });
+    connect(m_ui->groupEnable, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnGroupEnable();
+    });
+    connect(m_ui->groupDisable, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            OnGroupDisable();
+    });
     connect(m_ui->addGroup, &QPushButton::clicked, this, [this] { OnAddGroup(); });
     connect(m_ui->removeGroup, &QPushButton::clicked, this, [this] { OnRemoveGroup(); });
-    connect(m_ui->quotaRemove, &QCheckBox::clicked, this, [this] { OnQuotaRemove(); });
+    connect(m_ui->quotaRemove, &QCheckBox::toggled, this, [this] { OnQuotaRemove(); });
     connect(m_ui->password, &QLineEdit::textEdited, this, [this] { OnPasswordChange(); });
 }
 

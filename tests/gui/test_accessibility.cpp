@@ -1,14 +1,18 @@
 // The accessibility walk over the main window's pages and every dialog: no
-// interactive element without a name; task-panel links are keyboard buttons.
+// interactive element without a name, no button or label announced by other
+// words than it shows; task-panel links are keyboard buttons.
 #include <QAccessible>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QtTest>
 
 #include "AboutDlg.h"
 #include "AccessibleWalk.h"
+#include "Dialog.h"
+#include "ListCtrl.h"
 #include "DeviceInfoDlg.h"
 #include "DiscoverNasDlg.h"
 #include "PageView.h"
@@ -33,8 +37,72 @@ private slots:
         CQuomDlg main;
         QStringList all;
         for (QWidget* w : std::initializer_list<QWidget*>{&discover, &info, &wizard, &popup, &about, &main})
-            all << testsupport::UnnamedControls(w);
+            all << testsupport::UnnamedControls(w) << testsupport::NamesNotMatchingText(w);
         QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
+    }
+
+    // A dialog that has ended leaves the application's accessibility tree;
+    // it comes back when it shows again.
+    void endedDialogsLeaveTheTree()
+    {
+        auto inTree = [](QWidget* w) {
+            QAccessibleInterface* app = QAccessible::queryAccessibleInterface(qApp);
+            for (int i = 0; i < app->childCount(); ++i)
+                if (app->child(i)->object() == w)
+                    return true;
+            return false;
+        };
+        CAboutDlg about;
+        for (int run = 0; run < 2; ++run) {
+            bool shown = false;
+            Dialog::SetModalHook([&](Dialog& d) {
+                shown = inTree(&d);
+                d.EndDialog(platform::IDOK);
+            });
+            about.DoModal();
+            Dialog::SetModalHook({});
+            QVERIFY(shown);
+            QVERIFY(!inTree(&about));
+        }
+    }
+
+    // In icon view a list of several columns shows, and announces, one item
+    // per row, named by its shown text and placed where it is drawn; the
+    // view not shown is not announced.
+    void iconViewItemsAreItsRows()
+    {
+        ListCtrl list;
+        list.resize(400, 300);
+        list.SetAccessibleName("Folders");
+        for (const char* c : {"Name", "Disk", "Type", "Users"})
+            list.InsertColumn(list.GetColumnCount(), c);
+        const QStringList names{"music", "photo", "public"};
+        for (int r = 0; r < names.size(); ++r) {
+            list.InsertItem(r, names[r].toStdString());
+            list.SetItemText(r, 1, "Disk1");
+            list.SetItemText(r, 2, "Samba ");
+        }
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(list.IconView());
+        QCOMPARE(iface->role(), QAccessible::List);
+        QStringList announced;
+        for (int i = 0; i < iface->childCount(); ++i) {
+            QAccessibleInterface* item = iface->child(i);
+            announced << item->text(QAccessible::Name);
+            const QRect drawn = list.IconView()->visualRect(list.ModelIndex(i, 0));
+            QCOMPARE(item->rect().topLeft(), list.IconView()->viewport()->mapToGlobal(drawn.topLeft()));
+            QCOMPARE(iface->indexOfChild(item), i);
+            QCOMPARE(iface->childAt(item->rect().center().x(), item->rect().center().y()), item);
+        }
+        QCOMPARE(announced, names);
+        // The control holds both views; only the one shown is in the tree.
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(&list);
+        for (ListCtrl::View view : {ListCtrl::Report, ListCtrl::Icon}) {
+            list.SetView(view);
+            QCOMPARE(control->childCount(), 1);
+            QCOMPARE(control->child(0)->object(), static_cast<QObject*>(list.CurrentView()));
+        }
     }
 
     void taskPanelLinksAreKeyboardButtons()

@@ -1,11 +1,35 @@
 // How a sample page and the busy popup look: the title band and the task
-// panel in their blues, the popup's animation drawn. With
+// panel in their blues, the popup's animation drawn; and the program's own
+// windows against the emulated device at the main window's default size. With
 // TOLVANE_SCREENSHOT_DIR set (scripts/screenshots) the pictures are saved
 // there as PNG files.
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QRadioButton>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
+#include <QTimer>
 #include <QtTest>
+#include <filesystem>
+#include <map>
 
 #include "AVICtrl.h"
+#include "AccessibleWalk.h"
+#include "BackupRestorePage.h"
+#include "BackupTask.h"
+#include "CommandBars.h"
+#include "DiscoverNasDlg.h"
+#include "EmulatedNas.h"
+#include "ListFolderView.h"
+#include "MessageBox.h"
+#include "ShareManagement.h"
+#include "UserManagement.h"
+#include "Profile.h"
+#include "QuomDlg.h"
+#include "TaskStore.h"
+#include "TestSupport.h"
+#include "stdafx.h"
 #include "Delays.h"
 #include "Dialog.h"
 #include "ListCtrl.h"
@@ -14,7 +38,10 @@
 #include "Skin.h"
 #include "TaskPanel.h"
 
+TOLVANE_PRIVATE_NETWORK();
+
 using namespace platform::gui;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -56,6 +83,30 @@ protected:
     }
 };
 
+// The user's way to a command: the action of the menu bar that carries it.
+bool Choose(CQuomDlg& dlg, unsigned id)
+{
+    QMenuBar* bar = dlg.GetCommandBars() ? dlg.GetCommandBars()->GetMenuBar() : nullptr;
+    for (QAction* top : bar ? bar->actions() : QList<QAction*>{})
+        if (top->menu() != nullptr)
+            for (QAction* a : top->menu()->actions())
+                if (!a->isSeparator() && a->data().toUInt() == id) {
+                    a->trigger();
+                    return true;
+                }
+    return false;
+}
+
+// A click on a row of a list, as the mouse does it.
+void ClickRow(ListCtrl* list, int row)
+{
+    QAbstractItemView* view = list->CurrentView();
+    const QRect r = view->visualRect(list->ModelIndex(row, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+}
+
+const char kMacText[] = "02:00:00:00:22:01";
+
 } // namespace
 
 class TestScreens : public QObject {
@@ -87,6 +138,129 @@ private slots:
         QImage panelShot = panel->grab().toImage();
         QCOMPARE(QColor(panelShot.pixel(4, panel->height() - 6)), TaskPanel::BackgroundColour());
         QVERIFY(!panel->ItemRect(709).isEmpty());
+    }
+
+    // The main window's pages and the dialogs they open, at the default size.
+    void programWindows()
+    {
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        testsupport::EmulatedNas nas(std::string("name = TOLVANE-NAS\nmac = ") + kMacText +
+                                     "\ndisk1 = 2\ndisk2 = 2\ncommunity = c0mm\nuser = admin:secret:15\n"
+                                     "user = anna:anna:1:family,\ngroup = 1:family:anna,\n"
+                                     "folder = 1:public:Disk1:1\nfolder = 2:photos:Disk1:2:@family,:anna,\n"
+                                     "folder = 3:music:Disk2:1\nusb = 1:7634:120\nrsync = 1\n" +
+                                     testsupport::DiskRoots(dir.path()));
+        QVERIFY(nas.Started());
+        const std::string& ini = GetNasContext()->IniPath();
+        platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
+        platform::WritePrivateProfileString(kMacText, "user", "admin", ini);
+        platform::WritePrivateProfileString(kMacText, "password", Base64Encode("secret").c_str(), ini);
+        BackupTaskInfo task;
+        task.taskName = "Nightly";
+        task.nasUser = "admin";
+        task.nasFolderSet = 1;
+        task.nasFolderName = "music";
+        task.nasFolderDisk = "Disk2";
+        task.nasFolderStatus = "Public";
+        task.lastBackTime = "01:30:00, 12/08/26";
+        task.folders = {{"Documents", "", "1.2 MB", (dir / "home" / "Documents").string()},
+                        {"Pictures", "", "20.5 MB", (dir / "home" / "Pictures").string()}};
+        task.schedules = {{"day", "", 0, MakeMD5Key("day")}};
+        CTaskStore store;
+        store.CreateTaskStore();
+        store.SaveTasks({task});
+
+        std::vector<std::pair<std::string, QImage>> shots;
+        platform::MessageBoxRecorder boxes([](const platform::RecordedBox& box) {
+            return box.text.find("modify schedule") != std::string::npos ? platform::IDYES : platform::IDNO;
+        });
+        CQuomDlg dlg;
+        bool startUp = true;
+        QStringList faults;
+        auto look = [&](QWidget* w, const std::string& name) {
+            QCoreApplication::processEvents();
+            shots.emplace_back(name, w->grab().toImage());
+            for (const QString& fault : testsupport::CutTexts(w) + testsupport::NamesNotMatchingText(w))
+                faults << QString::fromStdString(name) + ": " + fault;
+        };
+        Dialog::SetModalHook([&](Dialog& d) {
+            if (dynamic_cast<CPopDlg*>(&d) != nullptr)
+                return;
+            QVERIFY(QTest::qWaitForWindowExposed(&d));
+            const std::string name = d.metaObject()->className();
+            if (startUp && dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr)
+                return look(&d, name);
+            look(&d, name);
+            // The dialogs' other modes: a Private folder, a user being added.
+            QAbstractButton* other = nullptr;
+            if (auto* folder = dynamic_cast<CShareManagement*>(&d))
+                other = folder->Controls().privateFolder;
+            else if (auto* users = dynamic_cast<CUserManagement*>(&d))
+                other = qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_ADD));
+            if (other != nullptr) {
+                other->click();
+                look(&d, name);
+            }
+            if (d.isVisible())
+                d.EndDialog(platform::IDCANCEL);
+        });
+        auto shoot = [&](const char* name) { look(&dlg, name); };
+        bool done = false;
+        auto script = [&] {
+            startUp = false;
+            dlg.showNormal();
+            dlg.resize(714, 506);
+            CPageView* share = dlg.GetPage(ID_VIEW_SHARE_FOLDER);
+            QTRY_VERIFY_WITH_TIMEOUT(share->GetListCtrl()->GetItemCount() >= 3, 30000);
+            ClickRow(share->GetListCtrl(), 1);
+            shoot("main-share");
+            share->OnTaskPanelLink(IDS_ADD_FOLDER);
+            share->OnTaskPanelLink(IDS_EDIT_FOLDER);
+            QVERIFY(Choose(dlg, ID_USER_MANAGEMENT));
+            QVERIFY(Choose(dlg, ID_DEVICE_INFORMATION));
+            QVERIFY(Choose(dlg, ID_VIEW_BACKUP_RESTORE));
+            CPageView* backup = dlg.GetPage(ID_VIEW_BACKUP_RESTORE);
+            QTRY_VERIFY_WITH_TIMEOUT(backup->GetListCtrl()->GetItemCount() == 1, 30000);
+            ClickRow(backup->GetListCtrl(), 0);
+            backup->OnTaskPanelLink(CBackupRestorePage::IDS_SHOW_PROPERTY);
+            shoot("main-backup");
+            backup->OnTaskPanelLink(CBackupRestorePage::IDS_SCHEDULE_SETTING);
+            backup->OnTaskPanelLink(CBackupRestorePage::IDS_ADD_TASK);
+            QVERIFY(Choose(dlg, ID_VIEW_SYSTEM_LOG));
+            shoot("main-log");
+            // The same windows on a larger screen.
+            dlg.resize(1280, 800);
+            for (unsigned page : {ID_VIEW_SHARE_FOLDER, ID_VIEW_BACKUP_RESTORE, ID_VIEW_SYSTEM_LOG}) {
+                QVERIFY(Choose(dlg, page));
+                shoot(("large-" + std::to_string(page)).c_str());
+            }
+            done = true;
+        };
+        QTimer poll;
+        int polls = 0;
+        QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
+            const bool up = dlg.isVisible() && QApplication::activeModalWidget() == nullptr;
+            if (!up && ++polls < 1500)
+                return;
+            poll.stop();
+            if (up)
+                script();
+            dlg.OnCommand(ID_APP_EXIT);
+        });
+        poll.start(20);
+        dlg.DoModal();
+        Dialog::SetModalHook({});
+        QVERIFY(done);
+        std::map<std::string, int> seen;
+        for (const auto& [name, image] : shots) {
+            const int n = seen[name]++;
+            Keep(image, (name + (n ? "-" + std::to_string(n + 1) : "") + ".png").c_str());
+        }
+        for (const QString& fault : faults)
+            qWarning("%s", qPrintable(fault.left(200)));
+        QVERIFY2(faults.isEmpty(), "texts cut, covered or announced otherwise than shown (above)");
     }
 
     void busyPopup()

@@ -1,6 +1,7 @@
 // The System Log page: the detail link and menu follow the selected row's
 // result file, clearing asks first, and saving writes one CRLF line per row.
 #include <QDir>
+#include <QHeaderView>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
@@ -55,7 +56,8 @@ private slots:
         page.CreatePage(QRect(0, 0, 800, 500), &host);
         QCOMPARE(page.GetTitle(), std::string("Log list"));
         QCOMPARE(page.GetListCtrl()->GetColumnCount(), 5);
-        QCOMPARE(page.GetListCtrl()->GetColumnWidth(4), 0);
+        QVERIFY(page.GetListCtrl()->GetColumnWidth(4) >=
+                page.GetListCtrl()->ReportView()->header()->sectionSizeHint(4));
         QTemporaryDir dir;
         const std::string result = (dir.path() + "/result a.txt").toStdString();
         std::ofstream(result) << "done\n";

@@ -3,6 +3,7 @@
 // group are added through the dialogs (the "Group" and "User" tabs swap
 // between them), and Enter does nothing in the list face.
 #include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -101,28 +102,43 @@ private slots:
     }
     void cleanupTestCase() { g_instantPauses.reset(); }
 
-    void everyControlIsNamed()
+    // Each face names its controls by what they show, and the option
+    // buttons work through the accessibility interface as by a click.
+    void everyControlIsNamedAsShown()
     {
         MessageBoxRecorder boxes;
-        QStringList unnamed;
+        QStringList faults;
+        auto walk = [&](QWidget* d) {
+            faults << testsupport::UnnamedControls(d) << testsupport::NamesNotMatchingText(d);
+        };
+        auto toggle = [](QWidget* w) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(iface != nullptr && iface->actionInterface() != nullptr);
+            iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        };
+        bool quotaShown = false, groupsShown = false, groupQuotaShown = false;
         Run(
             [&](CUserManagement& d) {
-                unnamed << testsupport::UnnamedControls(&d);
+                walk(&d);
                 d.OnAdd();
-                d.OnQuotaEnable();
-                d.OnGroupEnable();
-                unnamed << testsupport::UnnamedControls(&d);
+                toggle(d.GetDlgItem(CUserManagement::IDC_QUOTA_ENABLE));
+                toggle(d.GetDlgItem(CUserManagement::IDC_GROUP_ENABLE));
+                quotaShown = d.GetDlgItem(CUserManagement::IDC_DISK1_QUOTA)->isVisible();
+                groupsShown = d.GetDlgItem(CUserManagement::IDC_ALL_GROUPS)->isVisible();
+                walk(&d);
                 d.OnCancelEdit();
                 d.OnGroupButton();
             },
             [&](CGroupManagement& g) {
-                unnamed << testsupport::UnnamedControls(&g);
+                walk(&g);
                 g.OnAdd();
-                g.OnQuotaEnable();
-                unnamed << testsupport::UnnamedControls(&g);
+                toggle(g.GetDlgItem(CGroupManagement::IDC_QUOTA_ENABLE));
+                groupQuotaShown = g.GetDlgItem(CGroupManagement::IDC_DISK1_QUOTA)->isVisible();
+                walk(&g);
                 g.OnClose();
             });
-        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(", ")));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(", ")));
+        QVERIFY(quotaShown && groupsShown && groupQuotaShown);
         QCOMPARE(boxes.Count(), size_t(0));
     }
 

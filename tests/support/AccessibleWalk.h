@@ -1,10 +1,24 @@
 #pragma once
 // The accessibility walk: every interactive element under a window (buttons,
-// edits, combo boxes, check boxes, lists, tables, links) must have a name.
+// edits, combo boxes, check boxes, lists, tables, links) must have a name,
+// and a button or label is announced by the text it shows. The layout walk:
+// no shown label, button, field or column header is cut or covered.
 // Header-only, for the window tests: QCOMPARE(UnnamedControls(&window), {})
 // or EXPECT_ALL_NAMED(&window) in a Qt Test function.
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAbstractSpinBox>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionHeader>
+#include <QTextDocument>
+#include <QToolButton>
 #include <QAccessible>
 #include <QAccessibleInterface>
 #include <QComboBox>
@@ -18,6 +32,7 @@
 #include <set>
 
 #include "ListCtrl.h"
+#include "TaskPanel.h"
 
 namespace testsupport {
 
@@ -98,12 +113,164 @@ inline QStringList UnnamedWidgets(QWidget* top)
                     qobject_cast<QComboBox*>(p);
         const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
                              qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<platform::gui::ListCtrl*>(w) ||
-                             qobject_cast<QProgressBar*>(w) || qobject_cast<QLabel*>(w) ||
-                             qobject_cast<QGroupBox*>(w) || qobject_cast<QLineEdit*>(w);
-        if (!inner && control && w->accessibleName().isEmpty())
+                             qobject_cast<QProgressBar*>(w) || qobject_cast<QGroupBox*>(w) ||
+                             qobject_cast<QLineEdit*>(w);
+        // A label is read by its text; one that shows nothing has nothing to say.
+        auto* label = qobject_cast<QLabel*>(w);
+        const bool saysSomething = control || (label != nullptr && !label->text().isEmpty());
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+        if (!inner && saysSomething && (iface == nullptr || iface->text(QAccessible::Name).trimmed().isEmpty()))
             missing << w->objectName();
     }
     return missing;
+}
+
+namespace detail {
+// What a control shows as text, the mnemonic marks taken out; "" for none.
+inline QString ShownText(QWidget* w)
+{
+    QString text;
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        text = b->text();
+    else if (auto* l = qobject_cast<QLabel*>(w))
+        text = Qt::mightBeRichText(l->text()) ? QString() : l->text();
+    return text.remove(QRegularExpression("&(?!&)")).simplified();
+}
+
+inline QString Where(QWidget* w)
+{
+    return QString("%1 \"%2\"")
+        .arg(w->objectName().isEmpty() ? w->metaObject()->className() : w->objectName(), ShownText(w));
+}
+} // namespace detail
+
+// The buttons and labels under root (shown or not) whose accessible name
+// does not carry the text they show. A name may say more than the text
+// ("Quota Setting Enable" for "Enable") and symbols (">>") may be named in
+// words, but a screen reader never announces other words than are shown.
+inline QStringList NamesNotMatchingText(QWidget* root)
+{
+    QStringList wrong;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const QString text = detail::ShownText(w);
+        if (text.isEmpty())
+            continue;
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+        const QString name = iface ? iface->text(QAccessible::Name).simplified() : QString();
+        QString words = text;
+        if (words.endsWith(':'))
+            words.chop(1);
+        const bool symbols = !words.contains(QRegularExpression("\\w"));
+        if (symbols ? name.isEmpty() : !name.contains(words.trimmed(), Qt::CaseInsensitive))
+            wrong << QString("%1 announced \"%2\"").arg(detail::Where(w), name);
+    }
+    return wrong;
+}
+
+// The shown texts under root that cannot be read whole: a label, button,
+// check box or field narrower or lower than its text needs, a column header
+// narrower than its title (elided text counts as cut), a list showing fewer
+// than two of its rows, a task-panel caption or text that does not fit, a
+// control reaching past a parent that clips it, or one covered by a later
+// sibling.
+inline QStringList CutTexts(QWidget* root)
+{
+    QStringList cut;
+    auto shown = [root](QWidget* w) { return w->isVisibleTo(root) && w->window() == root->window(); };
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (!shown(w) || w->width() <= 0)
+            continue;
+        const QFontMetrics fm(w->font());
+        const QString text = detail::ShownText(w);
+        QSize need;
+        if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !text.isEmpty()) {
+            need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width())) : label->sizeHint();
+        } else if (auto* push = qobject_cast<QPushButton*>(w); push != nullptr && !text.isEmpty()) {
+            QStyleOptionButton option;
+            option.initFrom(push);
+            const QRect inside = push->style()->subElementRect(QStyle::SE_PushButtonContents, &option, push);
+            const int icon = push->icon().isNull() ? 0 : push->iconSize().width() + 4;
+            if (inside.width() < fm.horizontalAdvance(text) + icon || inside.height() < fm.height())
+                need = push->size() + QSize(1, 0);
+        } else if ((qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w) || qobject_cast<QToolButton*>(w)) &&
+                   !text.isEmpty()) {
+            need = w->sizeHint();
+        } else if (qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)) {
+            need = w->minimumSizeHint();
+        }
+        if (need.width() > w->width() || need.height() > w->height())
+            cut << QString("%1 is %2x%3, needs %4x%5")
+                       .arg(detail::Where(w))
+                       .arg(w->width())
+                       .arg(w->height())
+                       .arg(need.width())
+                       .arg(need.height());
+        if (auto* header = qobject_cast<QHeaderView*>(w);
+            header != nullptr && header->orientation() == Qt::Horizontal) {
+            // The style draws a title into the section's label area, elided.
+            for (int i = 0; i < header->count(); ++i) {
+                QStyleOptionHeader option;
+                option.initFrom(header);
+                option.text = header->model()->headerData(i, Qt::Horizontal).toString();
+                option.rect = QRect(0, 0, header->sectionSize(i), header->height());
+                const QRect label = header->style()->subElementRect(QStyle::SE_HeaderLabel, &option, header);
+                if (!header->isSectionHidden(i) && !option.text.trimmed().isEmpty() &&
+                    label.width() < QFontMetrics(header->font()).horizontalAdvance(option.text))
+                    cut << QString("column \"%1\" of %2 is %3 wide")
+                               .arg(option.text.trimmed(), detail::Where(header->parentWidget()))
+                               .arg(header->sectionSize(i));
+            }
+        }
+        if (auto* view = qobject_cast<QAbstractItemView*>(w); view != nullptr && view->model() != nullptr) {
+            const int rows = view->model()->rowCount(view->rootIndex());
+            const int row = view->sizeHintForRow(0);
+            if (rows >= 2 && row > 0 && view->viewport()->height() < 2 * row)
+                cut << QString("%1 shows less than two of its %2 rows").arg(detail::Where(w)).arg(rows);
+        }
+        if (auto* panel = qobject_cast<platform::gui::TaskPanel*>(w)) {
+            QFont bold = panel->font();
+            bold.setBold(true);
+            for (int g = 0; g < panel->GetGroupCount(); ++g) {
+                platform::gui::TaskPanelGroup* group = panel->GetGroup(g);
+                const QString caption = QString::fromStdString(group->GetCaption());
+                if (QFontMetrics(bold).horizontalAdvance(caption) > panel->CaptionTextRect(group->GetID()).width())
+                    cut << QString("task-panel caption \"%1\"").arg(caption);
+                for (int i = 0; i < group->GetItemCount(); ++i) {
+                    const QRect r = group->GetItem(i)->GetRect();
+                    if (!r.isEmpty() && (r.bottom() >= panel->height() || r.right() >= panel->width()))
+                        cut << QString("task-panel item \"%1\" runs off the panel")
+                                   .arg(QString::fromStdString(group->GetItem(i)->GetCaption()).simplified());
+                }
+            }
+        }
+        // Clipped by a parent (scrolled contents excepted) or covered by a sibling.
+        const bool textual = !text.isEmpty() || qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w);
+        if (!textual)
+            continue;
+        QRect r = w->rect();
+        for (QWidget* child = w; child != root && child->parentWidget() != nullptr; child = child->parentWidget()) {
+            QWidget* parent = child->parentWidget();
+            r.translate(child->pos());
+            if (qobject_cast<QAbstractScrollArea*>(parent->parentWidget()))
+                break;
+            if (!parent->rect().contains(r)) {
+                cut << QString("%1 reaches past %2").arg(detail::Where(w), detail::Where(parent));
+                break;
+            }
+            r = r.intersected(parent->rect());
+        }
+        const QObjectList& siblings = w->parentWidget()->children();
+        for (qsizetype i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
+            auto* above = qobject_cast<QWidget*>(siblings[i]);
+            const bool solid = above != nullptr && shown(above) &&
+                               (qobject_cast<QAbstractScrollArea*>(above) || qobject_cast<QAbstractButton*>(above) ||
+                                qobject_cast<QLineEdit*>(above) || qobject_cast<QComboBox*>(above) ||
+                                qobject_cast<QAbstractSpinBox*>(above) || !detail::ShownText(above).isEmpty());
+            if (solid && above->geometry().intersects(w->geometry()))
+                cut << QString("%1 is covered by %2").arg(detail::Where(w), detail::Where(above));
+        }
+    }
+    return cut;
 }
 
 } // namespace testsupport
