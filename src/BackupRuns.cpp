@@ -123,6 +123,7 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     // The last backup time is that of the last good backup; a run stopped
     // because the program ends is no backup either.
     out.lastBackTime = task.lastBackTime;
+    const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
     if (!out.success || control.Stopped() || !StillStored(task.taskName, out.oldKey))
         return;
     out.lastBackTime = schedule::FormatTime(platform::WallNow(), "%X, %x");
@@ -219,16 +220,20 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                 results.push_back(std::move(out));
             break;
         }
-        if (!StillStored(task.taskName, s.key)) {
-            if (out.ran)
-                results.push_back(std::move(out));
-            continue;
-        }
-        if (routine) {
-            AdvanceAndRekey(task.taskName, s, now);
-        } else {
-            s.setDate = "finish";
-            CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
+        {
+            // The check and the move on are one step against the page's edits.
+            const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
+            if (!StillStored(task.taskName, s.key)) {
+                if (out.ran)
+                    results.push_back(std::move(out));
+                continue;
+            }
+            if (routine) {
+                AdvanceAndRekey(task.taskName, s, now);
+            } else {
+                s.setDate = "finish";
+                CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
+            }
         }
         out.schedule = s;
         results.push_back(std::move(out));

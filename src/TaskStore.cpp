@@ -224,8 +224,15 @@ void CTaskStore::LoadTaskSchedule(BackupScheduleInfo& schedule, const std::strin
     schedule.nextRun = platform::MakeLocalTime(t);
 }
 
+std::recursive_mutex& CTaskStore::EditLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
 bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
 {
+    const std::lock_guard<std::recursive_mutex> edit(EditLock());
     // Every write lands on disk on its own; a value the file holds already
     // is left alone, so saving after one change writes only that change.
     // Only the schedule's keys go through the "CLR" path: a folder, share or
@@ -296,6 +303,7 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
 
 bool CTaskStore::SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const
 {
+    const std::lock_guard<std::recursive_mutex> edit(EditLock());
     bool ok = true;
     std::string names;
     int count = 0;
@@ -314,6 +322,7 @@ bool CTaskStore::SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std:
 
 void CTaskStore::DeleteScheduleKeys(const std::string& section, const std::string& key) const
 {
+    const std::lock_guard<std::recursive_mutex> edit(EditLock());
     WriteTaskValue(section, "Total_schedule_name", "");
     for (const char* suffix : kScheduleSuffixes)
         platform::WritePrivateProfileString(section.c_str(), (key + suffix).c_str(), nullptr, m_file);
@@ -321,6 +330,7 @@ void CTaskStore::DeleteScheduleKeys(const std::string& section, const std::strin
 
 void CTaskStore::DeleteFolderKeys(const std::string& section, const std::string& key) const
 {
+    const std::lock_guard<std::recursive_mutex> edit(EditLock());
     WriteTaskValue(section, "Total_local_Folder_name", "");
     WriteTaskValue(section, "Total_local_Folder_number", "0");
     for (const char* suffix : {"_Folder_name", "_Folder_ModifyDate", "_Folder_size", "_Folder_path"})

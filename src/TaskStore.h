@@ -9,6 +9,7 @@
 // MakeMD5Key of the schedule's text (Schedule.h).
 #include <cstddef>
 #include <list>
+#include <mutex>
 #include <string>
 
 #include "BackupTask.h"
@@ -94,6 +95,12 @@ public:
     bool WriteValue(const std::string& section, const std::string& key, const std::string& value) const;
     // One key, or the default text when it is missing.
     std::string ReadTaskValue(const std::string& section, const std::string& key) const;
+
+    // Held by every rewrite of tasks, lists and schedules above, and by
+    // whoever must look at the store and write to it in one step (the
+    // schedule pass checking that a task still has its schedule before it
+    // moves it on), so that no edit of the page lands between the two.
+    static std::recursive_mutex& EditLock();
 
 private:
     std::string m_file;
