@@ -1,5 +1,6 @@
 #include "Dialog.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -57,6 +58,14 @@ int Dialog::DoModal()
     // application's accessibility tree; the next run makes a new one.
     destroy();
     return m_code;
+}
+
+void Dialog::OnChecked(QAbstractButton* button, std::function<void()> handler)
+{
+    connect(button, &QAbstractButton::toggled, this, [handler = std::move(handler)](bool on) {
+        if (on)
+            handler();
+    });
 }
 
 void Dialog::PlaceOverOwner()

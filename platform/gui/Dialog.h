@@ -4,8 +4,11 @@
 // EndDialog; it returns the code given to EndDialog, any int. A dialog that
 // ends itself during OnInitDialog returns at once without ever showing.
 #include <QDialog>
+#include <functional>
 
 #include "MessageTarget.h"
+
+class QAbstractButton;
 
 namespace platform::gui {
 
@@ -34,6 +37,9 @@ protected:
     virtual void OnOK() { EndDialog(1); }
     virtual void OnCancel() { EndDialog(2); }
     QWidget* OwnerWidget() override { return this; }
+    // Runs handler each time button becomes checked: by a click, the
+    // keyboard, an assistive tool's Toggle or the program itself.
+    void OnChecked(QAbstractButton* button, std::function<void()> handler);
 
     void accept() override { OnOK(); }
     void reject() override { OnCancel(); }

@@ -32,26 +32,11 @@ CAddTaskWZ_p3::CAddTaskWZ_p3(QWidget* parent) : Dialog(parent), m_ui(std::make_u
     frequency->addButton(m_ui->dailyRadio, schedule::DAILY);
     frequency->addButton(m_ui->weeklyRadio, schedule::WEEKLY);
     frequency->addButton(m_ui->monthlyRadio, schedule::MONTHLY);
-    connect(m_ui->oneTimeRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnOneTime();
-    });
-    connect(m_ui->routineRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnRoutine();
-    });
-    connect(m_ui->dailyRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnDaily();
-    });
-    connect(m_ui->weeklyRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnWeekly();
-    });
-    connect(m_ui->monthlyRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnMonthly();
-    });
+    OnChecked(m_ui->oneTimeRadio, [this] { OnOneTime(); });
+    OnChecked(m_ui->routineRadio, [this] { OnRoutine(); });
+    OnChecked(m_ui->dailyRadio, [this] { OnDaily(); });
+    OnChecked(m_ui->weeklyRadio, [this] { OnWeekly(); });
+    OnChecked(m_ui->monthlyRadio, [this] { OnMonthly(); });
     connect(m_ui->finishButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
 

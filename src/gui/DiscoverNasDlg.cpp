@@ -100,14 +100,8 @@ CDiscoverNasDlg::CDiscoverNasDlg(int type, QWidget* parent)
     connect(m_ui->okButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     connect(m_ui->actionButton, &QPushButton::clicked, this, [this] { OnAction(); });
-    connect(m_ui->autoIp, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnAutoIp();
-    });
-    connect(m_ui->staticIp, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnStaticIp();
-    });
+    OnChecked(m_ui->autoIp, [this] { OnAutoIp(); });
+    OnChecked(m_ui->staticIp, [this] { OnStaticIp(); });
     connect(m_ui->userEdit, &QLineEdit::textChanged, this, [this] { OnCredentialsChanged(); });
     connect(m_ui->passwordEdit, &QLineEdit::textChanged, this, [this] { OnCredentialsChanged(); });
     for (QLineEdit* field : {m_ui->ipAddress, m_ui->maskAddress, m_ui->gatewayAddress}) {

@@ -63,14 +63,8 @@ CGroupManagement::CGroupManagement(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->removeMember, &QPushButton::clicked, this, [this] { OnRemoveMember(); });
     connect(m_ui->quotaRemove, &QCheckBox::toggled, this, [this] { OnQuotaRemove(); });
     connect(m_ui->remove, &QPushButton::clicked, this, [this] { OnDelete(); });
-    connect(m_ui->quotaEnable, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnQuotaEnable();
-    });
-    connect(m_ui->quotaDisable, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnQuotaDisable();
-    });
+    OnChecked(m_ui->quotaEnable, [this] { OnQuotaEnable(); });
+    OnChecked(m_ui->quotaDisable, [this] { OnQuotaDisable(); });
 }
 
 CGroupManagement::~CGroupManagement()

@@ -42,14 +42,8 @@ CShareManagement::CShareManagement(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->addUser, &QPushButton::clicked, this, [this] { OnAddUser(); });
     connect(m_ui->removeUser, &QPushButton::clicked, this, [this] { OnRemoveUser(); });
     connect(m_ui->createUser, &QPushButton::clicked, this, [this] { OnCreateUser(); });
-    connect(m_ui->anonymous, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnAnonymous();
-    });
-    connect(m_ui->privateFolder, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnPrivateFolder();
-    });
+    OnChecked(m_ui->anonymous, [this] { OnAnonymous(); });
+    OnChecked(m_ui->privateFolder, [this] { OnPrivateFolder(); });
 }
 
 CShareManagement::~CShareManagement() { m_worker.Stop(); }

@@ -58,22 +58,10 @@ CUserManagement::CUserManagement(QWidget* parent) : Dialog(parent), m_ui(std::ma
     connect(m_ui->cancelEdit, &QPushButton::clicked, this, [this] { OnCancelEdit(); });
     connect(m_ui->groupTab, &QPushButton::clicked, this, [this] { OnGroupButton(); });
     connect(m_ui->userTab, &QPushButton::clicked, this, [this] { m_ui->userTab->setChecked(true); });
-    connect(m_ui->quotaEnable, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnQuotaEnable();
-    });
-    connect(m_ui->quotaDisable, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnQuotaDisable();
-    });
-    connect(m_ui->groupEnable, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnGroupEnable();
-    });
-    connect(m_ui->groupDisable, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnGroupDisable();
-    });
+    OnChecked(m_ui->quotaEnable, [this] { OnQuotaEnable(); });
+    OnChecked(m_ui->quotaDisable, [this] { OnQuotaDisable(); });
+    OnChecked(m_ui->groupEnable, [this] { OnGroupEnable(); });
+    OnChecked(m_ui->groupDisable, [this] { OnGroupDisable(); });
     connect(m_ui->addGroup, &QPushButton::clicked, this, [this] { OnAddGroup(); });
     connect(m_ui->removeGroup, &QPushButton::clicked, this, [this] { OnRemoveGroup(); });
     connect(m_ui->quotaRemove, &QCheckBox::toggled, this, [this] { OnQuotaRemove(); });
