@@ -1,6 +1,8 @@
 #pragma once
 // Helpers the window tests share: waiting on the event loop, scripted modal
 // runs, a page's task links and the login memory.
+#include <QApplication>
+#include <QTimer>
 #include <QtTest>
 #include <functional>
 #include <string>
@@ -42,6 +44,27 @@ inline int RunScripted(platform::gui::Dialog& dlg, const std::function<void()>& 
     if (shown)
         *shown = ran;
     return code;
+}
+
+// Runs the main window main modally, with its login road. Once it shows
+// with no modal dialog over it (timers also fire inside the road's dialogs),
+// script runs inside its loop; then, or after 30 s without it showing, the
+// exit command ends the run. Returns the run's code.
+template <typename Main> int RunWhenUp(Main& main, const std::function<void()>& script, unsigned exitCommand)
+{
+    QTimer poll;
+    int polls = 0;
+    QObject::connect(&poll, &QTimer::timeout, &main, [&] {
+        const bool up = main.isVisible() && QApplication::activeModalWidget() == nullptr;
+        if (!up && ++polls < 1500)
+            return;
+        poll.stop();
+        if (up)
+            script();
+        main.OnCommand(exitCommand);
+    });
+    poll.start(20);
+    return main.DoModal();
 }
 
 // The command numbers of the links in a group of the page's task panel.

@@ -112,22 +112,13 @@ int RunMainWindow(CQuomDlg& dlg, const std::function<void(CQuomDlg&)>& script,
         else
             d.EndDialog(IDCANCEL);
     });
-    // The script waits until the main window runs its own loop: timers also
-    // fire inside the login road's dialogs.
-    QTimer poll;
-    int polls = 0;
-    QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
-        const bool up = dlg.isVisible() && QApplication::activeModalWidget() == nullptr;
-        if (!up && ++polls < 1500)
-            return;
-        poll.stop();
-        startUp = false;
-        if (up)
+    int code = RunWhenUp(
+        dlg,
+        [&] {
+            startUp = false;
             script(dlg);
-        dlg.OnCommand(ID_APP_EXIT);
-    });
-    poll.start(20);
-    int code = dlg.DoModal();
+        },
+        ID_APP_EXIT);
     Dialog::SetModalHook({});
     return code;
 }

@@ -27,6 +27,7 @@
 #include "BackupTask.h"
 #include "DiscoverNasDlg.h"
 #include "FolderDlg.h"
+#include "GuiTestSupport.h"
 #include "EmulatedNas.h"
 #include "GroupManagement.h"
 #include "ListCtrl.h"
@@ -297,19 +298,7 @@ private slots:
             QVERIFY(fs::exists(log->GetItemText(1, 4)));
             done = true;
         };
-        QTimer poll;
-        int polls = 0;
-        QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
-            const bool up = dlg.isVisible() && QApplication::activeModalWidget() == nullptr;
-            if (!up && ++polls < 1500)
-                return;
-            poll.stop();
-            if (up)
-                script();
-            dlg.OnCommand(ID_APP_EXIT);
-        });
-        poll.start(20);
-        QCOMPARE(dlg.DoModal(), int(IDCANCEL));
+        QCOMPARE(RunWhenUp(dlg, script, ID_APP_EXIT), int(IDCANCEL));
         Dialog::SetModalHook({});
         CFolderDialog::SetChooser(oldChooser);
         QVERIFY(done);
