@@ -19,6 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "TestClock.h"
 #include "Dialog.h"
@@ -443,6 +444,7 @@ private slots:
             auto* combo = qobject_cast<QComboBox*>(d.GetDlgItem(IDC_SETUP_MODE));
             for (int i = 0; i < combo->count(); ++i)
                 modes << combo->itemText(i);
+            EXPECT_NOTHING_CUT(&d);
             Button(d, IDC_SETUP_NEXT)->click();
         });
         QCOMPARE(code, int(platform::IDCANCEL));

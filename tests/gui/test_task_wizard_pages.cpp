@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "AddTaskWS_P2.h"
+#include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "AddTaskWZ_P0.h"
 #include "ListCtrl.h"
@@ -108,6 +109,7 @@ private slots:
                 QCOMPARE(list->GetItemText(2, 3), std::string("NFS "));
                 QCOMPARE(list->GetItemText(1, 4), std::string("Private"));
                 QCOMPARE(list->GetItemText(1, 5), std::string("alice,bob,"));
+                EXPECT_NOTHING_CUT(&dlg);
                 list->SetItemSelected(1, true);
                 dlg.OnClickList();
                 QVERIFY(dlg.IsNextEnabled());

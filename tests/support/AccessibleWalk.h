@@ -281,3 +281,10 @@ inline QStringList CutTexts(QWidget* root)
         const QStringList unnamed_ = testsupport::UnnamedControls(widget);                                             \
         QVERIFY2(unnamed_.isEmpty(), qPrintable("without a name: " + unnamed_.join("; ")));                            \
     } while (false)
+
+// In a Qt Test function: fails with the list of cut or covered texts.
+#define EXPECT_NOTHING_CUT(widget)                                                                                     \
+    do {                                                                                                               \
+        const QStringList cut_ = testsupport::CutTexts(widget);                                                        \
+        QVERIFY2(cut_.isEmpty(), qPrintable("cut: " + cut_.join("; ")));                                               \
+    } while (false)
