@@ -284,16 +284,18 @@ private slots:
         CPopDlg popup;
         popup.SetMessage("Loading.. Please wait..");
         QImage shot;
+        QStringList cut;
         Dialog::SetModalHook([&](Dialog& d) {
             QVERIFY(QTest::qWaitForWindowExposed(&d));
             QVERIFY(QTest::qWaitFor([&] { return popup.GetAnimation()->GetCurrentFrame() >= 3; }, 10000));
-            EXPECT_NOTHING_CUT(&d);
+            cut = testsupport::CutTexts(&d);
             shot = d.grab().toImage();
             popup.Close(1);
         });
         QCOMPARE(popup.DoModal(), 1);
         Dialog::SetModalHook({});
         QVERIFY(!shot.isNull());
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
         Keep(shot, "busy-popup.png");
         // White popup with a dark border; the animation's dots are drawn and
         // its green never shows.

@@ -186,6 +186,7 @@ private slots:
         const int code = RunScripted(
             dlg,
             [&] {
+                EXPECT_NOTHING_CUT(&dlg);
                 QVERIFY(!dlg.IsApplyEnabled());
                 const std::vector<std::pair<std::string, std::string>> refused = {
                     {"Photos", "Task name must be unique!!"},
