@@ -242,6 +242,11 @@ private slots:
         QVERIFY(progress.StartBackup(task, platform::WallNow(), [&](const BackupRunResult& r) { result = r; }));
         QVERIFY(progress.isVisible());
         EXPECT_NOTHING_CUT(&progress);
+        // A long folder path in the status text wraps at its slashes, whole.
+        progress.SetStatusText(
+            "Backup processing : \n    copy file from /home/anna/Documents/Projects2026/"
+            "QuarterlyReports/FinalVersions/Spreadsheets/January/Week1/Monday/Morning/Meetings/Minutes/Drafts/Old");
+        EXPECT_NOTHING_CUT(&progress);
         QVERIFY(!progress.StartBackup(task, platform::WallNow(), {})); // one run at a time
         QVERIFY(QTest::qWaitFor(
             [&] {

@@ -492,6 +492,7 @@ private slots:
             mode->setCurrentIndex(2);
             emit mode->activated(2);
             description = LabelText(d, IDC_SETUP_DESCRIPTION);
+            EXPECT_NOTHING_CUT(&d);
             qobject_cast<QComboBox*>(d.GetDlgItem(IDC_SETUP_TYPE))->setCurrentIndex(1);
             auto* progress = qobject_cast<QProgressBar*>(d.GetDlgItem(IDC_SETUP_PROGRESS));
             QObject::connect(progress, &QProgressBar::valueChanged, [&](int v) { bar.push_back(v); });
@@ -507,6 +508,7 @@ private slots:
             QVERIFY(WaitForNext(d, "Finish"));
             prompt = LabelText(d, IDC_SETUP_PROMPT);
             disk1 = LabelText(d, IDC_SETUP_DISK1_STATUS);
+            EXPECT_NOTHING_CUT(&d);
             Button(d, IDC_SETUP_NEXT)->click();
         });
         QCOMPARE(code, int(platform::IDOK));
