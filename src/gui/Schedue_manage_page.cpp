@@ -66,6 +66,13 @@ CSchedue_manage_page::CSchedue_manage_page(QWidget* parent)
     m_ui->applyButton->setAccessibleName("Apply");
     m_ui->exitButton->setAccessibleName("Exit");
     m_ui->scheduleText->hide();
+    // The fields are placed by hand: each grows, about its row's middle, to
+    // the height its font and frame need (the rows leave room for that).
+    for (QWidget* field : {static_cast<QWidget*>(m_ui->executeTime), static_cast<QWidget*>(m_ui->dayCombo)}) {
+        const int need = field->minimumSizeHint().height();
+        if (need > field->height())
+            field->setGeometry(field->x(), field->y() - (need - field->height()) / 2, field->width(), need);
+    }
     SetExecuteTime(platform::WallNow());
     OnDaily();
 }

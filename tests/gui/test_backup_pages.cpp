@@ -157,6 +157,7 @@ private slots:
             auto* combo = static_cast<QComboBox*>(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO));
             QCOMPARE(combo->count(), 31);
             combo->setCurrentIndex(30);
+            EXPECT_NOTHING_CUT(&dlg);
             dlg.SetExecuteTime(8, 0, 0);
             static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click();
         });
@@ -178,6 +179,7 @@ private slots:
             QVERIFY(dlg.GetDlgItem(CAddTaskWZ_p3::IDC_ONE_TIME_DATE)->isVisibleTo(&dlg));
             QVERIFY(!dlg.GetDlgItem(CAddTaskWZ_p3::IDC_DAY_COMBO)->isVisibleTo(&dlg));
             dlg.SetOneTime(2025, 2, 3, 4, 5, 6);
+            EXPECT_NOTHING_CUT(&dlg);
             static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click();
         });
         QCOMPARE(code, int(IDOK));
@@ -205,6 +207,7 @@ private slots:
             comboWeekly = dlg.DayCombo()->count();
             static_cast<QAbstractButton*>(dlg.GetDlgItem(CSchedue_manage_page::IDC_MONTHLY))->click();
             comboMonthly = dlg.DayCombo()->count();
+            EXPECT_NOTHING_CUT(&dlg);
             static_cast<QAbstractButton*>(dlg.GetDlgItem(CSchedue_manage_page::IDC_DAILY))->click();
             comboEnabledDaily = dlg.DayCombo()->isEnabled() || dlg.DayCombo()->count() != 0;
             static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click(); // APPLY stays open
@@ -238,6 +241,12 @@ private slots:
         bool runningSeen = false;
         QVERIFY(progress.StartBackup(task, platform::WallNow(), [&](const BackupRunResult& r) { result = r; }));
         QVERIFY(progress.isVisible());
+        EXPECT_NOTHING_CUT(&progress);
+        // A long folder path in the status text wraps at its slashes, whole.
+        progress.SetStatusText(
+            "Backup processing : \n    copy file from /home/anna/Documents/Projects2026/"
+            "QuarterlyReports/FinalVersions/Spreadsheets/January/Week1/Monday/Morning/Meetings/Minutes/Drafts/Old");
+        EXPECT_NOTHING_CUT(&progress);
         QVERIFY(!progress.StartBackup(task, platform::WallNow(), {})); // one run at a time
         QVERIFY(QTest::qWaitFor(
             [&] {

@@ -3,6 +3,7 @@
 // remembered logins and the failure messages.
 #include <QtTest>
 
+#include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "Clock.h"
 
@@ -225,6 +226,7 @@ private slots:
             auto* list = Item<ListCtrl>(d, CDiscoverNasDlg::IDC_DEVICE_LIST);
             QCOMPARE(list->GetItemText(0, 0), std::string("NAS-SEVEN\n198.18.1.10"));
             QVERIFY(list->isVisible());
+            EXPECT_NOTHING_CUT(&d);
             QVERIFY(!Edit(d, CDiscoverNasDlg::IDC_USER)->isVisible());
             QCOMPARE(Ok(d)->text(), QString("Attach"));
             QCOMPARE(Item<QPushButton>(d, CDiscoverNasDlg::IDC_ACTION)->text(), QString("Refresh"));

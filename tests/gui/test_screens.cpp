@@ -21,6 +21,7 @@
 #include "CommandBars.h"
 #include "DiscoverNasDlg.h"
 #include "EmulatedNas.h"
+#include "GroupManagement.h"
 #include "ListFolderView.h"
 #include "MessageBox.h"
 #include "ShareManagement.h"
@@ -199,10 +200,23 @@ private slots:
                 other = folder->Controls().privateFolder;
             else if (auto* users = dynamic_cast<CUserManagement*>(&d))
                 other = qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_ADD));
+            else if (auto* groups = dynamic_cast<CGroupManagement*>(&d))
+                other = qobject_cast<QAbstractButton*>(groups->GetDlgItem(CGroupManagement::IDC_ADD));
             if (other != nullptr) {
                 other->click();
+                if (auto* groups = dynamic_cast<CGroupManagement*>(&d))
+                    qobject_cast<QAbstractButton*>(groups->GetDlgItem(CGroupManagement::IDC_QUOTA_ENABLE))->click();
                 look(&d, name);
             }
+            // The group dialog stands in for the user dialog; the change-user
+            // dialog's network form and device list.
+            if (auto* users = dynamic_cast<CUserManagement*>(&d))
+                qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_GROUP_TAB))->click();
+            if (auto* discover = dynamic_cast<CDiscoverNasDlg*>(&d))
+                for (uintptr_t mode : {3, 1}) {
+                    discover->SendMessage(CDiscoverNasDlg::WM_SWITCH_MODE, mode);
+                    look(&d, name);
+                }
             if (d.isVisible())
                 d.EndDialog(platform::IDCANCEL);
         });
@@ -219,6 +233,8 @@ private slots:
             share->OnTaskPanelLink(IDS_ADD_FOLDER);
             share->OnTaskPanelLink(IDS_EDIT_FOLDER);
             QVERIFY(Choose(dlg, ID_USER_MANAGEMENT));
+            QVERIFY(Choose(dlg, ID_APP_ABOUT));
+            QVERIFY(Choose(dlg, ID_CHANGE_USER));
             QVERIFY(Choose(dlg, ID_DEVICE_INFORMATION));
             QVERIFY(Choose(dlg, ID_VIEW_BACKUP_RESTORE));
             CPageView* backup = dlg.GetPage(ID_VIEW_BACKUP_RESTORE);
@@ -268,15 +284,18 @@ private slots:
         CPopDlg popup;
         popup.SetMessage("Loading.. Please wait..");
         QImage shot;
+        QStringList cut;
         Dialog::SetModalHook([&](Dialog& d) {
             QVERIFY(QTest::qWaitForWindowExposed(&d));
             QVERIFY(QTest::qWaitFor([&] { return popup.GetAnimation()->GetCurrentFrame() >= 3; }, 10000));
+            cut = testsupport::CutTexts(&d);
             shot = d.grab().toImage();
             popup.Close(1);
         });
         QCOMPARE(popup.DoModal(), 1);
         Dialog::SetModalHook({});
         QVERIFY(!shot.isNull());
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
         Keep(shot, "busy-popup.png");
         // White popup with a dark border; the animation's dots are drawn and
         // its green never shows.

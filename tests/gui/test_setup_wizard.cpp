@@ -19,6 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "TestClock.h"
 #include "Dialog.h"
@@ -443,6 +444,7 @@ private slots:
             auto* combo = qobject_cast<QComboBox*>(d.GetDlgItem(IDC_SETUP_MODE));
             for (int i = 0; i < combo->count(); ++i)
                 modes << combo->itemText(i);
+            EXPECT_NOTHING_CUT(&d);
             Button(d, IDC_SETUP_NEXT)->click();
         });
         QCOMPARE(code, int(platform::IDCANCEL));
@@ -490,6 +492,7 @@ private slots:
             mode->setCurrentIndex(2);
             emit mode->activated(2);
             description = LabelText(d, IDC_SETUP_DESCRIPTION);
+            EXPECT_NOTHING_CUT(&d);
             qobject_cast<QComboBox*>(d.GetDlgItem(IDC_SETUP_TYPE))->setCurrentIndex(1);
             auto* progress = qobject_cast<QProgressBar*>(d.GetDlgItem(IDC_SETUP_PROGRESS));
             QObject::connect(progress, &QProgressBar::valueChanged, [&](int v) { bar.push_back(v); });
@@ -505,6 +508,7 @@ private slots:
             QVERIFY(WaitForNext(d, "Finish"));
             prompt = LabelText(d, IDC_SETUP_PROMPT);
             disk1 = LabelText(d, IDC_SETUP_DISK1_STATUS);
+            EXPECT_NOTHING_CUT(&d);
             Button(d, IDC_SETUP_NEXT)->click();
         });
         QCOMPARE(code, int(platform::IDOK));

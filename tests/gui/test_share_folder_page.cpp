@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "BlockingCallCounter.h"
 #include "CommandBars.h"
@@ -264,8 +265,10 @@ private slots:
 
         // Mount on Q:, shown at once; Unmount gives the row back.
         std::string offered;
+        QStringList cut;
         OnDialog<ConnectionDialog>([&](ConnectionDialog& dlg) {
             offered = dlg.Letters()->itemText(0).toStdString();
+            cut = testsupport::CutTexts(&dlg);
             dlg.Letters()->setCurrentText("Q:");
             dlg.EndDialog(1);
         });
@@ -273,6 +276,7 @@ private slots:
         m_page->OnMount();
         Dialog::SetModalHook({});
         QCOMPARE(offered, std::string("D:"));
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
         int mapped = RowOf(*m_page, "media <Q:>");
         QVERIFY(mapped >= 0);
         QCOMPARE(m_page->Rows()[static_cast<size_t>(mapped)].image, int(kFolderImageMapped));

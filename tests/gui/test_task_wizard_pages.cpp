@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "AddTaskWS_P2.h"
+#include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "AddTaskWZ_P0.h"
 #include "ListCtrl.h"
@@ -108,6 +109,7 @@ private slots:
                 QCOMPARE(list->GetItemText(2, 3), std::string("NFS "));
                 QCOMPARE(list->GetItemText(1, 4), std::string("Private"));
                 QCOMPARE(list->GetItemText(1, 5), std::string("alice,bob,"));
+                EXPECT_NOTHING_CUT(&dlg);
                 list->SetItemSelected(1, true);
                 dlg.OnClickList();
                 QVERIFY(dlg.IsNextEnabled());
@@ -184,6 +186,7 @@ private slots:
         const int code = RunScripted(
             dlg,
             [&] {
+                EXPECT_NOTHING_CUT(&dlg);
                 QVERIFY(!dlg.IsApplyEnabled());
                 const std::vector<std::pair<std::string, std::string>> refused = {
                     {"Photos", "Task name must be unique!!"},

@@ -18,6 +18,8 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionHeader>
 #include <QTextDocument>
+#include <QTextLayout>
+#include <QtMath>
 #include <QToolButton>
 #include <QAccessible>
 #include <QAccessibleInterface>
@@ -137,6 +139,25 @@ inline QString ShownText(QWidget* w)
     return text.remove(QRegularExpression("&(?!&)")).simplified();
 }
 
+// The width a word-wrapped label needs: its widest line as it wraps at the
+// label's width (a word with no break in it runs past the edge).
+inline int WidestWrappedLine(QLabel* label)
+{
+    const int width = label->contentsRect().width() - 2 * label->margin() - 2 * label->indent();
+    QTextLayout layout(label->text(), label->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal widest = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        widest = std::max(widest, line.naturalTextWidth());
+    }
+    layout.endLayout();
+    return label->width() - width + qCeil(widest);
+}
+
 inline QString Where(QWidget* w)
 {
     return QString("%1 \"%2\"")
@@ -184,7 +205,8 @@ inline QStringList CutTexts(QWidget* root)
         const QString text = detail::ShownText(w);
         QSize need;
         if (auto* label = qobject_cast<QLabel*>(w); label != nullptr && !text.isEmpty()) {
-            need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width())) : label->sizeHint();
+            need = label->wordWrap() ? QSize(detail::WidestWrappedLine(label), label->heightForWidth(label->width()))
+                                     : label->sizeHint();
         } else if (auto* push = qobject_cast<QPushButton*>(w); push != nullptr && !text.isEmpty()) {
             QStyleOptionButton option;
             option.initFrom(push);
@@ -280,4 +302,11 @@ inline QStringList CutTexts(QWidget* root)
     do {                                                                                                               \
         const QStringList unnamed_ = testsupport::UnnamedControls(widget);                                             \
         QVERIFY2(unnamed_.isEmpty(), qPrintable("without a name: " + unnamed_.join("; ")));                            \
+    } while (false)
+
+// In a Qt Test function: fails with the list of cut or covered texts.
+#define EXPECT_NOTHING_CUT(widget)                                                                                     \
+    do {                                                                                                               \
+        const QStringList cut_ = testsupport::CutTexts(widget);                                                        \
+        QVERIFY2(cut_.isEmpty(), qPrintable("cut: " + cut_.join("; ")));                                               \
     } while (false)
