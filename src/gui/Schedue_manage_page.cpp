@@ -22,18 +22,9 @@ CSchedue_manage_page::CSchedue_manage_page(QWidget* parent)
     frequency->addButton(m_ui->weeklyRadio, schedule::WEEKLY);
     frequency->addButton(m_ui->monthlyRadio, schedule::MONTHLY);
     m_ui->dailyRadio->setChecked(true);
-    connect(m_ui->dailyRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnDaily();
-    });
-    connect(m_ui->weeklyRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnWeekly();
-    });
-    connect(m_ui->monthlyRadio, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            OnMonthly();
-    });
+    OnChecked(m_ui->dailyRadio, [this] { OnDaily(); });
+    OnChecked(m_ui->weeklyRadio, [this] { OnWeekly(); });
+    OnChecked(m_ui->monthlyRadio, [this] { OnMonthly(); });
     connect(m_ui->applyButton, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(m_ui->exitButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     ListCtrl::Notify notify;

@@ -16,6 +16,7 @@
 
 #include "AVICtrl.h"
 #include "AccessibleWalk.h"
+#include "GuiTestSupport.h"
 #include "BackupRestorePage.h"
 #include "BackupTask.h"
 #include "CommandBars.h"
@@ -254,19 +255,7 @@ private slots:
             }
             done = true;
         };
-        QTimer poll;
-        int polls = 0;
-        QObject::connect(&poll, &QTimer::timeout, &dlg, [&] {
-            const bool up = dlg.isVisible() && QApplication::activeModalWidget() == nullptr;
-            if (!up && ++polls < 1500)
-                return;
-            poll.stop();
-            if (up)
-                script();
-            dlg.OnCommand(ID_APP_EXIT);
-        });
-        poll.start(20);
-        dlg.DoModal();
+        RunWhenUp(dlg, script, ID_APP_EXIT);
         Dialog::SetModalHook({});
         QVERIFY(done);
         std::map<std::string, int> seen;
