@@ -28,3 +28,18 @@ inline std::vector<unsigned> MenuCommands(QMenuBar* bar)
                         ids.push_back(a->data().toUInt());
     return ids;
 }
+
+// The user's way to a command: triggers the menu bar's action that carries
+// it; false when no menu has it.
+inline bool TriggerMenuCommand(QMenuBar* bar, unsigned id)
+{
+    if (bar != nullptr)
+        for (QAction* top : bar->actions())
+            if (top->menu() != nullptr)
+                for (QAction* a : top->menu()->actions())
+                    if (!a->isSeparator() && a->data().toUInt() == id) {
+                        a->trigger();
+                        return true;
+                    }
+    return false;
+}

@@ -18,6 +18,7 @@
 #include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "BackupRestorePage.h"
+#include "BarCommands.h"
 #include "BackupTask.h"
 #include "CommandBars.h"
 #include "DiscoverNasDlg.h"
@@ -88,15 +89,7 @@ protected:
 // The user's way to a command: the action of the menu bar that carries it.
 bool Choose(CQuomDlg& dlg, unsigned id)
 {
-    QMenuBar* bar = dlg.GetCommandBars() ? dlg.GetCommandBars()->GetMenuBar() : nullptr;
-    for (QAction* top : bar ? bar->actions() : QList<QAction*>{})
-        if (top->menu() != nullptr)
-            for (QAction* a : top->menu()->actions())
-                if (!a->isSeparator() && a->data().toUInt() == id) {
-                    a->trigger();
-                    return true;
-                }
-    return false;
+    return TriggerMenuCommand(dlg.GetCommandBars() ? dlg.GetCommandBars()->GetMenuBar() : nullptr, id);
 }
 
 // A click on a row of a list, as the mouse does it.

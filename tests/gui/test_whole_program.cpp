@@ -24,6 +24,7 @@
 #include "AddTaskWS_P2.h"
 #include "AddTaskWZ_P0.h"
 #include "BackupRestorePage.h"
+#include "BarCommands.h"
 #include "BackupTask.h"
 #include "DiscoverNasDlg.h"
 #include "FolderDlg.h"
@@ -59,17 +60,7 @@ const char kMacText[] = "02:00:00:00:16:01";
 // The user's way to a command: the action of the menu bar that carries it.
 bool Choose(CQuomDlg& dlg, unsigned id)
 {
-    QMenuBar* bar = dlg.GetCommandBars() ? dlg.GetCommandBars()->GetMenuBar() : nullptr;
-    if (bar == nullptr)
-        return false;
-    for (QAction* top : bar->actions())
-        if (top->menu() != nullptr)
-            for (QAction* a : top->menu()->actions())
-                if (!a->isSeparator() && a->data().toUInt() == id) {
-                    a->trigger();
-                    return true;
-                }
-    return false;
+    return TriggerMenuCommand(dlg.GetCommandBars() ? dlg.GetCommandBars()->GetMenuBar() : nullptr, id);
 }
 
 // A click on a link of the page's task panel; false when it is not shown.
