@@ -67,6 +67,16 @@ template <typename Main> int RunWhenUp(Main& main, const std::function<void()>& 
     return main.DoModal();
 }
 
+// The login memory of the context's INI file as a login leaves it: the last
+// device, and its user with the password.
+inline void RememberLogin(const char* mac, const std::string& user, const std::string& password)
+{
+    const std::string& ini = GetNasContext()->IniPath();
+    platform::WritePrivateProfileString("last_login", "mac", mac, ini);
+    platform::WritePrivateProfileString(mac, "user", user.c_str(), ini);
+    platform::WritePrivateProfileString(mac, "password", Base64Encode(password).c_str(), ini);
+}
+
 // The command numbers of the links in a group of the page's task panel.
 inline std::vector<unsigned> TaskLinks(const CPageView& page, unsigned group)
 {

@@ -289,10 +289,7 @@ private slots:
     void restartWithARememberedPasswordAttachesWithoutAClick()
     {
         Rig rig;
-        platform::WritePrivateProfileString("last_login", "mac", kMacText, GetNasContext()->IniPath().c_str());
-        platform::WritePrivateProfileString(kMacText, "user", "admin", GetNasContext()->IniPath().c_str());
-        platform::WritePrivateProfileString(kMacText, "password", Base64Encode(std::string("secret")).c_str(),
-                                            GetNasContext()->IniPath().c_str());
+        RememberLogin(kMacText, "admin", "secret");
         GetNasContext()->LoadLogin(nullptr);
         QCOMPARE(GetNasContext()->m_password, std::string("secret"));
 
@@ -331,10 +328,7 @@ private slots:
         // The disks must be initialised and the remembered user is not the
         // administrator: declining the question leaves the list, no login.
         Rig rig("198.18.1.10/24", "disk1 = -2\ndisk2 = -2\n");
-        const char* ini = GetNasContext()->IniPath().c_str();
-        platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
-        platform::WritePrivateProfileString(kMacText, "user", "alice", ini);
-        platform::WritePrivateProfileString(kMacText, "password", Base64Encode(std::string("wonder")).c_str(), ini);
+        RememberLogin(kMacText, "alice", "wonder");
         GetNasContext()->LoadLogin(nullptr);
 
         MessageBoxRecorder boxes([](const RecordedBox&) { return platform::IDNO; });

@@ -50,13 +50,7 @@ std::string DeviceConfig()
            "\ndisk1 = 2\ndisk2 = 2\nuser = admin:secret:15\nuser = alice:wonder:1\ncommunity = c0mm\n";
 }
 
-void Remember(const std::string& user, const std::string& password)
-{
-    const std::string& ini = GetNasContext()->IniPath();
-    platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
-    platform::WritePrivateProfileString(kMacText, "user", user.c_str(), ini);
-    platform::WritePrivateProfileString(kMacText, "password", Base64Encode(password).c_str(), ini);
-}
+void Remember(const std::string& user, const std::string& password) { RememberLogin(kMacText, user, password); }
 
 // The administrator login requests (op 4) the device received, and the
 // payload of the last one.

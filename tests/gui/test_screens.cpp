@@ -148,10 +148,7 @@ private slots:
                                      "folder = 3:music:Disk2:1\nusb = 1:7634:120\nrsync = 1\n" +
                                      testsupport::DiskRoots(dir.path()));
         QVERIFY(nas.Started());
-        const std::string& ini = GetNasContext()->IniPath();
-        platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
-        platform::WritePrivateProfileString(kMacText, "user", "admin", ini);
-        platform::WritePrivateProfileString(kMacText, "password", Base64Encode("secret").c_str(), ini);
+        RememberLogin(kMacText, "admin", "secret");
         BackupTaskInfo task;
         task.taskName = "Nightly";
         task.nasUser = "admin";

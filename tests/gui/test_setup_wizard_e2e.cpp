@@ -98,10 +98,7 @@ class TestSetupWizardE2e : public QObject {
         if (!m_nas->Started())
             return false;
 
-        const char* ini = GetNasContext()->IniPath().c_str();
-        platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
-        platform::WritePrivateProfileString(kMacText, "user", "admin", ini);
-        platform::WritePrivateProfileString(kMacText, "password", Base64Encode(std::string("secret")).c_str(), ini);
+        RememberLogin(kMacText, "admin", "secret");
         GetNasContext()->Reset();
         GetNasContext()->LoadLogin(nullptr);
 

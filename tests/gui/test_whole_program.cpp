@@ -208,10 +208,7 @@ private slots:
                                      "folder = 1:share:Disk1:1\nfolder = 2:media:Disk1:1\nrsync = 1\n" +
                                      testsupport::DiskRoots(m_dir.path()));
         QVERIFY(nas.Started());
-        const std::string& ini = GetNasContext()->IniPath();
-        platform::WritePrivateProfileString("last_login", "mac", kMacText, ini);
-        platform::WritePrivateProfileString(kMacText, "user", "admin", ini);
-        platform::WritePrivateProfileString(kMacText, "password", Base64Encode("secret").c_str(), ini);
+        RememberLogin(kMacText, "admin", "secret");
 
         // The local tree to back up.
         const fs::path papers = m_dir / "home" / "papers";
