@@ -110,8 +110,11 @@ DiscoveryResult DiscoveryLogin(NasInfo record, const std::string& user, const st
 
     // The firmware is checked against the new login before anything of it
     // reaches the context: a refused device leaves the current login alone.
+    LoginCopy candidate;
+    candidate.address = IpToString(record.deviceAddress);
+    candidate.community = out.community;
     std::string version;
-    SnmpGetWithRetry(IpToString(record.deviceAddress), out.community, nasmib::kFirmwareVersion, version);
+    SnmpGetWithRetry(candidate, nasmib::kFirmwareVersion, version);
     if (version.empty()) {
         platform::MessageBox("NAS is not ready, try again later.", platform::MB_ICONEXCLAMATION);
         out.code = kDiscoveryBackToList;

@@ -202,17 +202,16 @@ void CDiskSetup::WriteBackDeviceName()
     std::string name;
     // Only a name that was read goes back: a failed read must not rename the
     // device to nothing.
-    if (SnmpGetWithRetry(nasmib::kDeviceName, name) == 0)
-        SnmpSetWithRetry(nasmib::kDeviceName, name);
+    if (SnmpGetWithRetry(m_login, nasmib::kDeviceName, name) == 0)
+        SnmpSetWithRetry(m_login, nasmib::kDeviceName, name);
     else
         DebugTrace("setup: device name not read, not written back\n");
 }
 
 void CDiskSetup::RefreshDiskStatus()
 {
-    LoginCopy login = CopyLogin();
     int d1 = 0, d2 = 0;
-    if (GetDiskStatus(login.address, login.community, &d1, &d2) != 0)
+    if (GetDiskStatus(m_login.address, m_login.community, &d1, &d2) != 0)
         return;
     WizardUpdate u;
     u.disk1Status = DiskProgressStateText(d1);
@@ -222,13 +221,13 @@ void CDiskSetup::RefreshDiskStatus()
 
 bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
 {
-    LoginCopy login = CopyLogin();
-    std::string password = GetUserPassword(login.user);
+    const LoginCopy& login = m_login;
+    std::string password = GetUserPassword(login, login.user);
     if (password.empty())
         return false;
 
     Prompt("Waiting to format Disk..");
-    int port = GetNasWebPort(nullptr);
+    int port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         if (!Stopping())
             Box("NAS is busy or disconnected", platform::MB_OK);
@@ -407,11 +406,11 @@ CDiskSetup::BodyResult CDiskSetup::SendPackageBody(std::FILE* file, uint64_t fil
 
 bool CDiskSetup::UploadRemotePackage(std::FILE* file)
 {
-    LoginCopy login = CopyLogin();
-    std::string password = GetUserPassword(login.user);
+    LoginCopy login = m_login;
+    std::string password = GetUserPassword(login, login.user);
     if (password.empty())
         return false;
-    int port = GetNasWebPort(nullptr);
+    int port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         if (!Stopping())
             Box("NAS is busy or disconnected", platform::MB_OK);
@@ -505,7 +504,6 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
     if (!Pause(msUntil(checkEnd)))
         return false;
 
-    login = CopyLogin();
     if (FinderInit() != FINDER_OK) {
         ErrorBox("IDS_MSG_NETWORK_ERROR");
         return false;

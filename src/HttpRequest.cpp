@@ -192,21 +192,12 @@ std::string MakeBasicAuthorization(const std::string& user, const std::string& p
     return Base64Encode(user + ":" + password);
 }
 
-std::string MakeContextAuthorization(const std::function<std::string(const std::string& user)>& getUserPassword)
+std::string MakeDeviceAuthorization(const LoginCopy& login)
 {
-    CNasContext* context = GetNasContext();
-    context->Lock();
-    std::string user = context->m_user;
-    context->Unlock();
-    std::string password = getUserPassword(user);
+    const std::string password = GetUserPassword(login, login.user);
     if (password.empty())
         return {};
-    return MakeBasicAuthorization(user, password);
-}
-
-std::string MakeDeviceAuthorization()
-{
-    return MakeContextAuthorization([](const std::string& user) { return GetUserPassword(user); });
+    return MakeBasicAuthorization(login.user, password);
 }
 
 // ---------------------------------------------------------------------------

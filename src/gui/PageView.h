@@ -43,6 +43,10 @@ public:
 
     // The hooks, empty here.
     virtual void Refresh() {}
+    // Ends the page's jobs that read the device for the current login (the
+    // login is about to change); true when one was cut short. Work that keeps
+    // its own copy of the login, a backup run, goes on.
+    virtual bool StopRefresh() { return false; }
     virtual void OnTaskPanelLink(unsigned id) { (void)id; }
     virtual void OnListRClick(int item) { (void)item; }
     virtual void OnListItemSelected(int item) { (void)item; }

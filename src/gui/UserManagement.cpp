@@ -182,7 +182,8 @@ bool CUserManagement::OnInitDialog()
         move(x, y);
     }
     m_listRect = geometry();
-    m_disks = RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    m_disks = RunBehindPopup(this, m_worker,
+                             [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
     m_passwordLoaded = true;
     HideEditControls();
     RefreshUserList();
@@ -278,7 +279,9 @@ void CUserManagement::ClearEditFields()
 void CUserManagement::LoadAllGroups()
 {
     std::vector<std::string> groups =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kGroupName); });
+        RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
+            return ReadNameColumn(login, nasmib::kGroupName);
+        });
     m_ui->allGroups->clear();
     for (const std::string& g : groups)
         m_ui->allGroups->addItem(QString::fromStdString(g));
@@ -313,9 +316,9 @@ void CUserManagement::LoadMemberGroups(int row)
 
 void CUserManagement::RefreshUserList()
 {
-    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
+    m_rows = RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl& job) {
         std::vector<UserListRow> rows;
-        ReadUserList(job, rows);
+        ReadUserList(job, login, rows);
         return rows;
     });
     m_list->DeleteAllItems();
@@ -348,8 +351,9 @@ void CUserManagement::OnEdit()
     const std::string name = m_list->GetItemText(row, 0);
     m_ui->userName->setText(QString::fromStdString(name));
     UserDetails details;
-    if (RunBehindPopup(this, m_worker,
-                       [name, &details](const platform::JobControl&) { return ReadUserDetails(name, details); }) != 0)
+    if (RunBehindPopup(this, m_worker, [name, &details, login = CopyLogin()](const platform::JobControl&) {
+            return ReadUserDetails(login, name, details);
+        }) != 0)
         return;
     m_ui->password->setText(QString::fromStdString(details.password));
     m_ui->confirm->setText(QString::fromStdString(details.password));
@@ -436,8 +440,10 @@ void CUserManagement::OnSave()
     form.primaryGroup = m_ui->primaryGroup->currentText().toStdString();
     form.quota = QuotaFields::Of(*m_ui).Read();
     const DiskQuotaInfo disks = m_disks;
-    const SaveOutcome outcome = RunBehindPopup(
-        this, m_worker, [form, disks](const platform::JobControl& job) { return SaveUser(job, form, disks); });
+    const SaveOutcome outcome =
+        RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
+            return SaveUser(job, login, form, disks);
+        });
     if (outcome == SaveOutcome::Refused)
         return;
     m_list->DeleteAllItems();
@@ -467,8 +473,9 @@ void CUserManagement::OnDelete()
     }
     const std::string name = m_list->GetItemText(row, 0);
     const std::string folders = m_list->GetItemText(row, 1);
-    if (!RunBehindPopup(this, m_worker,
-                        [name, folders](const platform::JobControl& job) { return DeleteUser(job, name, folders); }))
+    if (!RunBehindPopup(this, m_worker, [name, folders, login = CopyLogin()](const platform::JobControl& job) {
+            return DeleteUser(job, login, name, folders);
+        }))
         return;
     RefreshUserList();
     if (m_list->GetItemCount() == 0)

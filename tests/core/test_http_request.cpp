@@ -202,22 +202,6 @@ TEST(HttpRequest, InitDiskBodyIsNinetyEightBytes)
     EXPECT_EQ(r.substr(r.size() - 2), "\r\n");
 }
 
-TEST(HttpRequest, ContextAuthorizationUsesTheDevicePassword)
-{
-    CNasContext* context = GetNasContext();
-    context->Lock();
-    context->m_user = "admin";
-    context->Unlock();
-    std::string asked;
-    EXPECT_EQ(MakeContextAuthorization([&](const std::string& user) {
-                  asked = user;
-                  return std::string("secret");
-              }),
-              Base64Encode("admin:secret"));
-    EXPECT_EQ(asked, "admin");
-    EXPECT_EQ(MakeContextAuthorization([](const std::string&) { return std::string(); }), "");
-}
-
 TEST(HttpStatusReader, JudgesTheStatusLineAcrossPieces)
 {
     const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
