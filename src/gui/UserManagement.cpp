@@ -22,7 +22,6 @@ namespace {
 constexpr int kQuotaRowY = 186;
 constexpr int kMemberRowBaseY = 312;
 constexpr int kMemberPanelBaseY = 336;
-constexpr int kButtonsBaseY = 546;
 constexpr int kQuotaPanelHeight = 100;
 constexpr int kMemberPanelHeight = 210;
 constexpr int kListFaceHeight = 384;
@@ -257,7 +256,6 @@ void CUserManagement::Relayout()
     const int buttonsY = memberRowY + 34 + (m_groupOpen ? kMemberPanelHeight : 0);
     MoveToY(m_ui->save, buttonsY);
     MoveToY(m_ui->cancelEdit, buttonsY);
-    (void)kButtonsBaseY;
     const int listHeight = m_listRect.isNull() ? kListFaceHeight : m_listRect.height();
     resize(width(), std::max(listHeight + 1, buttonsY + 36));
 }
