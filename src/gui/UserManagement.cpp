@@ -440,8 +440,20 @@ void CUserManagement::OnSave()
         return;
     m_list->DeleteAllItems();
     m_rows.clear();
-    if (outcome != SaveOutcome::Saved)
+    if (outcome == SaveOutcome::NotConfirmed)
         return; // the edit face stays, the list stays empty
+    if (outcome == SaveOutcome::QuotaFailed) {
+        // The account is on the device, its quotas are not: the edit face
+        // stays with the quota fields as typed, now editing that account,
+        // so that Save tries again.
+        m_ui->save->setText("Save");
+        m_ui->userName->setEnabled(false);
+        m_ui->level->setEnabled(false);
+        m_passwordLoaded = true;
+        RefreshUserList();
+        m_ui->save->setFocus();
+        return;
+    }
     HideEditControls();
     RefreshUserList();
     const int r = FindAccountRow(m_list, name);
