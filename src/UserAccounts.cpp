@@ -344,8 +344,15 @@ PostAccountForm(const platform::JobControl& job, const LoginCopy& login, int por
             return SaveOutcome::NotConfirmed;
         }
     }
-    SendQuotaSettings(job, login, name, type, quota, disks);
-    return SaveOutcome::Saved;
+    return SendQuotaSettings(job, login, name, type, quota, disks) ? SaveOutcome::Saved : SaveOutcome::QuotaFailed;
+}
+
+void RemoveQuotaRowsOfDeleted(const LoginCopy& login, const char* what, const std::string& name,
+                              const std::string& disk1Index, const std::string& disk2Index)
+{
+    if (!QuotaRowsNotRemoved(login, disk1Index, disk2Index).empty())
+        platform::MessageBox(std::string(what) + " \"" + name +
+                             "\" was deleted, but its quota rows could not be removed.");
 }
 
 bool DeleteUser(const platform::JobControl& job, const LoginCopy& login, const std::string& name,
@@ -368,7 +375,6 @@ bool DeleteUser(const platform::JobControl& job, const LoginCopy& login, const s
         platform::MessageBox("Timeout!");
         return false;
     }
-    RemoveQuotaRows(login, name, d1, d2);
 
     CSnmpEngine engine = DeviceEngine(login);
     std::string index;
@@ -383,7 +389,8 @@ bool DeleteUser(const platform::JobControl& job, const LoginCopy& login, const s
         platform::MessageBox("Timeout!");
         return false;
     }
-    // A user whose row is gone already has nothing left to delete.
+    // The row goes first: a row that cannot be deleted keeps its quotas. A
+    // user whose row is gone already has only its quota rows left.
     if (!index.empty()) {
         int kill = engine.SimpleSet(NasCell(nasmib::kUserRowStatus, index).c_str(),
                                     std::to_string(nasmib::kRowStatusDestroy).c_str());
@@ -393,6 +400,7 @@ bool DeleteUser(const platform::JobControl& job, const LoginCopy& login, const s
             return false;
         }
     }
+    RemoveQuotaRowsOfDeleted(login, "User", name, d1, d2);
     job.Pause(1000);
     return true;
 }

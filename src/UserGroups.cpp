@@ -276,18 +276,17 @@ bool DeleteGroup(const platform::JobControl& job, const LoginCopy& login, const 
         platform::MessageBox("Timeout!");
         return false;
     }
-    RemoveQuotaRows(login, name, d1, d2);
     std::string index;
     if (SnmpFindIndex(login, nasmib::kGroupName, name, index) == -3) {
         platform::MessageBox("Timeout!");
         return false;
     }
-    if (index.empty())
-        return true; // gone already
-    if (SnmpSetWithRetry(login, NasCell(nasmib::kGroupRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) !=
-        0) {
+    // The row goes first: a row that cannot be deleted keeps its quotas.
+    if (!index.empty() && SnmpSetWithRetry(login, NasCell(nasmib::kGroupRowStatus, index),
+                                           std::to_string(nasmib::kRowStatusDestroy)) != 0) {
         platform::MessageBox("Timeout!");
         return false;
     }
+    RemoveQuotaRowsOfDeleted(login, "Group", name, d1, d2);
     return true;
 }

@@ -318,6 +318,16 @@ void CGroupManagement::OnSave()
         RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
             return SaveGroup(job, login, form, disks);
         });
+    if (outcome == SaveOutcome::QuotaFailed) {
+        // The group is on the device, its quotas are not: the edit face
+        // stays with the quota fields as typed, now editing that group, so
+        // that Save tries again.
+        m_ui->save->setText("Save");
+        m_ui->groupName->setEnabled(false);
+        RefreshGroupList();
+        m_ui->save->setFocus();
+        return;
+    }
     if (outcome != SaveOutcome::Saved)
         return;
     OnCancelEdit();
