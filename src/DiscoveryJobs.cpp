@@ -1,6 +1,7 @@
 #include "DiscoveryJobs.h"
 
 #include <cstring>
+#include <utility>
 
 #include "MessageBox.h"
 #include "NasDiscovery.h"
@@ -46,6 +47,15 @@ bool ReadyRecord(NasInfo& record, const platform::JobControl& job)
         return false;
     record = ready;
     return true;
+}
+
+// A job's result once it ends with the device as record.
+DiscoveryResult Succeeded(DiscoveryResult out, const NasInfo& record)
+{
+    out.record = record;
+    out.recordValid = true;
+    out.code = kDiscoveryOk;
+    return out;
 }
 
 } // namespace
@@ -125,10 +135,7 @@ DiscoveryResult DiscoveryLogin(NasInfo record, const std::string& user, const st
         out.code = kDiscoveryBackToList;
         return out;
     }
-    out.record = record;
-    out.recordValid = true;
-    out.code = kDiscoveryOk;
-    return out;
+    return Succeeded(std::move(out), record);
 }
 
 DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32_t ip, uint32_t mask, uint32_t gateway,
@@ -181,8 +188,5 @@ DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32
         out.code = FINDER_ERR_TIMEOUT;
         return out;
     }
-    out.record = record;
-    out.recordValid = true;
-    out.code = kDiscoveryOk;
-    return out;
+    return Succeeded(std::move(out), record);
 }

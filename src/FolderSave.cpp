@@ -38,28 +38,6 @@ int Walk(CSnmpEngine& engine, const char* column,
     return SnmpWalkColumn(engine, column, 1, visit);
 }
 
-// The row of a share name (on a disk, when given); "" when none.
-std::string FindFolderRow(CSnmpEngine& engine, const std::string& name, const std::string& location, int* status)
-{
-    std::string found;
-    int rc = Walk(engine, nasmib::kFolderShareName, [&](const std::string& oid, const std::string& value) {
-        if (value != name)
-            return true;
-        std::string row = NasRowOf(oid);
-        if (!location.empty()) {
-            std::string loc;
-            if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != location)
-                return true;
-        }
-        found = row;
-        return false;
-    });
-    // 1: the column ended without it.
-    if (status)
-        *status = !found.empty() ? 0 : rc == 0 ? 1 : rc;
-    return found;
-}
-
 void AddEntries(const std::string& list, bool write, std::vector<AllowedEntry>& out)
 {
     std::string l = Trim(list);
@@ -137,13 +115,9 @@ bool LoadFolder(const LoginCopy& login, const std::string& name, const std::stri
         MessageBox("This folder is not exist.", MB_OK);
         return false;
     }
-    std::string cifs, ftp, nfs, type, write, read, disk;
-    if (!GetCellBounded(engine, NasCell(nasmib::kFolderCifs, row), cifs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderFtp, row), ftp, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderNfs, row), nfs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderType, row), type, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, row), write, false) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderReadList, row), read, false) ||
+    FolderCells cells;
+    std::string disk;
+    if (!ReadFolderCells(engine, row, cells) ||
         !GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), disk, true)) {
         // The row vanished or the device stopped answering meanwhile.
         MessageBox("This folder is not exist.", MB_OK);
@@ -151,12 +125,12 @@ bool LoadFolder(const LoginCopy& login, const std::string& name, const std::stri
     }
     out = FolderSettings{};
     out.name = name;
-    out.samba = cifs == "1";
-    out.ftp = ftp == "1";
-    out.nfs = nfs == "1";
-    out.privateFolder = type == "2";
-    AddEntries(write, true, out.allowed);
-    AddEntries(read, false, out.allowed);
+    out.samba = cells.cifs == "1";
+    out.ftp = cells.ftp == "1";
+    out.nfs = cells.nfs == "1";
+    out.privateFolder = cells.type == "2";
+    AddEntries(cells.writeList, true, out.allowed);
+    AddEntries(cells.readList, false, out.allowed);
     out.disk = disk;
     return true;
 }
@@ -350,7 +324,7 @@ std::string FindEditedRow(CSnmpEngine& engine, const std::string& oldName, const
     int status = 0;
     std::string row = FindFolderRow(engine, oldName, oldLocation, &status);
     if (row.empty()) {
-        if (status == 1)
+        if (status == kFolderRowMissing || status == kFolderDiskUnread)
             MessageBox("Can't find the folder.", MB_OK);
         else
             MessageBox("NAS timeout.", MB_OK);

@@ -77,6 +77,44 @@ bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& va
     }
 }
 
+std::string FindFolderRow(CSnmpEngine& engine, const std::string& name, const std::string& location, int* status)
+{
+    std::string found;
+    bool unread = false;
+    const int rc =
+        SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& value) {
+            if (value != name)
+                return true;
+            const std::string row = NasRowOf(oid);
+            if (!location.empty()) {
+                std::string disk;
+                // A row whose disk does not answer is passed over: a later row
+                // of the name may be the one.
+                if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), disk, true)) {
+                    unread = true;
+                    return true;
+                }
+                if (disk != location)
+                    return true;
+            }
+            found = row;
+            return false;
+        });
+    if (status)
+        *status = !found.empty() ? kFolderRowFound : unread ? kFolderDiskUnread : rc == 0 ? kFolderRowMissing : rc;
+    return found;
+}
+
+bool ReadFolderCells(CSnmpEngine& engine, const std::string& row, FolderCells& cells)
+{
+    return GetCellBounded(engine, NasCell(nasmib::kFolderCifs, row), cells.cifs, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderFtp, row), cells.ftp, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderNfs, row), cells.nfs, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderType, row), cells.type, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, row), cells.writeList, false) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderReadList, row), cells.readList, false);
+}
+
 // ---------------------------------------------------------------------------
 // Texts and rules
 
@@ -428,44 +466,23 @@ FolderListing RefreshFolderList(const platform::JobControl& job, const LoginCopy
 
 bool GetFolderInfo(const LoginCopy& login, const std::string& nameIn, const std::string& location, FolderInfo& info)
 {
-    std::string name = BareFolderName(nameIn);
     CSnmpEngine engine = DeviceEngine(login);
-    std::string found;
-    bool failed = false;
-    int rc = SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& value) {
-        std::string row = NasRowOf(oid);
-        std::string loc;
-        if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true)) {
-            failed = true;
-            return false;
-        }
-        if (value == name && loc == location) {
-            found = row;
-            return false;
-        }
-        return true;
-    });
-    if (failed)
+    int status = 0;
+    const std::string found = FindFolderRow(engine, BareFolderName(nameIn), location, &status);
+    // A folder whose disk does not answer is taken as gone without a word.
+    if (status == kFolderDiskUnread)
         return false;
     if (found.empty()) {
-        if (rc == 0)
-            MessageBox("Folder no exist!", MB_OK);
-        else
-            MessageBox("NAS no response!", MB_OK);
+        MessageBox(status == kFolderRowMissing ? "Folder no exist!" : "NAS no response!", MB_OK);
         return false;
     }
-    std::string cifs, ftp, nfs, type, write, read;
-    if (!GetCellBounded(engine, NasCell(nasmib::kFolderCifs, found), cifs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderFtp, found), ftp, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderNfs, found), nfs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderType, found), type, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, found), write, false) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderReadList, found), read, false))
+    FolderCells cells;
+    if (!ReadFolderCells(engine, found, cells))
         return false;
     info.location = location;
-    info.type = SupportTypeText(cifs, ftp, nfs);
-    info.status = type == "1" ? "Public" : type == "2" ? "Private" : "";
-    info.allowList = Trim(write) + Trim(read);
+    info.type = SupportTypeText(cells.cifs, cells.ftp, cells.nfs);
+    info.status = cells.type == "1" ? "Public" : cells.type == "2" ? "Private" : "";
+    info.allowList = Trim(cells.writeList) + Trim(cells.readList);
     return true;
 }
 
@@ -503,19 +520,8 @@ FolderListing DeleteFolder(const platform::JobControl& job, const LoginCopy& log
 
     CSnmpEngine engine = DeviceEngine(login);
     std::string found;
-    for (int pass = 0; pass < 2 && found.empty(); ++pass) {
-        SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& value) {
-            if (value != name)
-                return true;
-            std::string row = NasRowOf(oid);
-            std::string loc;
-            if (!disk.empty() &&
-                (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != disk))
-                return true;
-            found = row;
-            return false;
-        });
-    }
+    for (int pass = 0; pass < 2 && found.empty(); ++pass)
+        found = FindFolderRow(engine, name, disk);
     if (found.empty()) {
         MessageBox("No exist!", MB_OK);
         return {};

@@ -88,6 +88,24 @@ bool CheckUserAccess(const std::string& list, const std::string& user, const std
 // false once 10 s passed (the folder is taken as gone).
 bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty);
 
+// Results of FindFolderRow besides a failed step's code.
+enum : int {
+    kFolderRowFound = 0,
+    kFolderRowMissing = 1,     // the column ended without it
+    kFolderDiskUnread = -1000, // not found, and the disk of a row of that name could not be read
+};
+// The row of a share name on a disk (on any disk when location is ""), ""
+// when none; *status says why.
+std::string FindFolderRow(CSnmpEngine& engine, const std::string& name, const std::string& location,
+                          int* status = nullptr);
+
+// The cells of a folder row that the page and the folder dialog show, each
+// read within the bound of GetCellBounded; false when one is not.
+struct FolderCells {
+    std::string cifs, ftp, nfs, type, writeList, readList;
+};
+bool ReadFolderCells(CSnmpEngine& engine, const std::string& row, FolderCells& cells);
+
 // Whether disk 1 is ready; otherwise its box was shown.
 bool CheckDeviceDisks(const LoginCopy& login);
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <ctime>
+#include <vector>
 
 #include "AboutDlg.h"
 #include "BackupRestorePage.h"
@@ -373,14 +374,14 @@ void CQuomDlg::RunReLoginRoad(int mode)
 {
     // No refresh of the old login finishes into the pages of the new one.
     // A running backup keeps the login it started with and goes on.
-    bool stopped = false;
+    std::vector<CPageView*> stopped;
     for (auto& [id, page] : m_pages)
-        stopped = page->StopRefresh() || stopped;
+        if (page->StopRefresh())
+            stopped.push_back(page);
     if (RunDiscoverDialog(mode, this) != IDOK) {
         // The login stays: pages whose refresh was cut short read again.
-        if (stopped)
-            for (auto& [id, page] : m_pages)
-                page->Refresh();
+        for (CPageView* page : stopped)
+            page->Refresh();
         return;
     }
     if (RunSetupDialog(this) == IDOK)

@@ -335,6 +335,7 @@ private slots:
         dlg.sharePage->refreshing = true;
         dlg.OnCommand(ID_ATTACH_OTHER_NAS);
         QCOMPARE(dlg.sharePage->refreshes, 1);
+        QCOMPARE(dlg.logPage->refreshes, 0);
         QCOMPARE(road->modes, (std::vector<int>{DISCOVER_START_UP, DISCOVER_CHANGE_USER, DISCOVER_ATTACH_OTHER}));
         QCOMPARE(road->setups, 1);
         // Same bars, same title and privilege, no device traffic, no refresh.
