@@ -112,8 +112,9 @@ public:
     // Test seam: moves the login memory of this context to another file.
     void SetIniPath(const std::string& iniPath) { m_iniPath = iniPath; }
 
-    // Login fields, written by the login road on the GUI thread under the
-    // lock. Other threads read them only through CopyLogin.
+    // Login fields, written under the lock: by the login road on the GUI
+    // thread, and the user's groups by a refresh (KeepUserAccess). Other
+    // threads read them only through CopyLogin.
     std::string m_deviceAddress;
     std::string m_macText;
     std::string m_user;

@@ -142,6 +142,12 @@ TEST_F(DeviceForms, UserFormChangesThePasswordEveryServiceChecks)
     EXPECT_EQ(nas.Login("admin", "adm1n"), 0);
     EXPECT_EQ(nas.Login("admin", "secret"), FINDER_ERR_REFUSED);
     EXPECT_TRUE(boxes.Texts().empty());
+
+    // A user the device does not hold has no token, after the box.
+    LoginCopy stranger = CopyLogin();
+    stranger.user = "mallory";
+    EXPECT_EQ(MakeDeviceAuthorization(stranger), "");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Timeout!"});
 }
 
 TEST_F(DeviceForms, AddFormsCreateRowsAndEditsChangeOnlyTheirCells)
