@@ -482,20 +482,19 @@ void CUserManagement::OnGroupButton()
     UserGroupSwap& swap = GetUserGroupSwap();
     swap.flag = 0;
     swap.rect = geometry();
-    // This window steps aside while the group dialog stands in its place.
+    // This window steps aside (hidden, out of the accessibility tree) while
+    // the group dialog stands in its place.
     const QRect mine = geometry();
-    setWindowOpacity(0.0);
-    setGeometry(0, 0, 1, 1);
+    StepAside();
     CGroupManagement groups(parentWidget());
     groups.DoModal();
     if (swap.flag == 1) {
         m_ui->userTab->setChecked(true);
         m_ui->groupTab->setChecked(false);
         setGeometry(swap.rect.isNull() ? mine : swap.rect);
-        setWindowOpacity(1.0);
+        StepBack();
     } else {
         setGeometry(mine);
-        setWindowOpacity(1.0);
         OnClose();
     }
 }
