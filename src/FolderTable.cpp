@@ -565,7 +565,7 @@ FolderListing DeleteFolder(const platform::JobControl& job, const FolderRow& sel
     return RefreshFolderList(job);
 }
 
-bool EjectUsbDisk(const std::string& rowText)
+UsbEject EjectUsbDisk(const std::string& rowText)
 {
     std::string text = rowText;
     size_t lt = text.find('<');
@@ -591,15 +591,15 @@ bool EjectUsbDisk(const std::string& rowText)
             MessageBox("USB no found.", MB_OK);
         else
             MessageBox("Failed!", MB_OK);
-        return false;
+        return rc == 1 ? UsbEject::NotFound : UsbEject::Failed;
     }
     std::string index = NasRowOf(found);
     if (engine.SimpleSet(NasCell(nasmib::kUsbRemove, index).c_str(), "2") != 0) {
         MessageBox("Failed!", MB_OK);
-        return false;
+        return UsbEject::Failed;
     }
     MessageBox("Remove success. you can unplug the USB.", MB_OK);
-    return true;
+    return UsbEject::Removed;
 }
 
 // ---------------------------------------------------------------------------

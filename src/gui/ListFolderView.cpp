@@ -145,6 +145,10 @@ void CListFolderView::SetRow(int item, const FolderRow& row)
     list->SetItemText(item, 2, row.type);
     list->SetItemText(item, 3, row.allow);
     list->SetItemImage(item, row.image);
+    // The panel of the selected row follows what the row now says (a drive
+    // letter mapped or dropped, the device's settings read afresh).
+    if (item == SelectedItem())
+        OnListItemSelected(item);
 }
 
 int CListFolderView::SelectedItem() const
@@ -572,7 +576,11 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    if (RunBehindPopup(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); })) {
+    const UsbEject outcome =
+        RunBehindPopup(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); });
+    // A disk that is gone from the device (ejected, or pulled meanwhile)
+    // leaves the list.
+    if (outcome != UsbEject::Failed) {
         RefreshFolderList();
         OnListClick(-1);
     }

@@ -454,12 +454,12 @@ TEST_F(ShareFolders, DeleteFindsTheRowOfItsDisk)
 TEST_F(ShareFolders, UsbEject)
 {
     ASSERT_TRUE(nas->dev->Ok("set usb 3:100:10"));
-    EXPECT_TRUE(EjectUsbDisk("USB3"));
+    EXPECT_EQ(EjectUsbDisk("USB3"), UsbEject::Removed);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Remove success. you can unplug the USB."});
     FolderListing l = RefreshFolderList(job);
     EXPECT_EQ(Find(l, "USB3"), nullptr);
     EXPECT_NE(Find(l, "USB1"), nullptr);
-    EXPECT_FALSE(EjectUsbDisk("USB3 <U:>"));
+    EXPECT_EQ(EjectUsbDisk("USB3 <U:>"), UsbEject::NotFound);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"USB no found."});
 }
 
