@@ -7,6 +7,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QPainter>
+#include <QScreen>
 #include <QRadioButton>
 #include <QListWidget>
 #include <QMenu>
@@ -256,6 +257,10 @@ private slots:
             if (startUp && dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr)
                 return look(&d, name);
             look(&d, name);
+            // The group face on the screen as a whole, where the user face
+            // has stepped aside.
+            if (dynamic_cast<CGroupManagement*>(&d) != nullptr && QGuiApplication::platformName() == "xcb")
+                shots.emplace_back("screen-group-face", d.screen()->grabWindow(0).toImage());
             // The dialogs' other modes: a Private folder, a user being added.
             QAbstractButton* other = nullptr;
             if (auto* folder = dynamic_cast<CShareManagement*>(&d))
