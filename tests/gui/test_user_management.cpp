@@ -64,8 +64,7 @@ class TestUserManagement : public QObject {
     // Runs the user dialog; user runs when it shows, group whenever the
     // group dialog shows. Other dialogs (the busy popup) are left alone.
     // Returns the run's code: IDOK when the user dialog's own loop ended it.
-    int Run(const std::function<void(CUserManagement&)>& user,
-            const std::function<void(CGroupManagement&)>& group = {})
+    int Run(const std::function<void(CUserManagement&)>& user, const std::function<void(CGroupManagement&)>& group = {})
     {
         CUserManagement dlg;
         Dialog::SetModalHook([&](Dialog& shown) {
