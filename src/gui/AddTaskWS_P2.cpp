@@ -91,6 +91,8 @@ void CAddTaskWS_P2::OnRefresh()
             return CheckNasDisk(login.address, login.community);
         });
     }
+    if (m_worker.Failed())
+        return;
     if (!disk.ready) {
         ShowMessageBox(this, disk.message, platform::MB_OK);
         return;
@@ -112,6 +114,8 @@ void CAddTaskWS_P2::OnRefresh()
             return ReadBackupFolders(login.address, login.community, login.user, job);
         });
     }
+    if (m_worker.Failed())
+        return;
     for (const NasFolderRow& folder : rows) {
         const int row = list->InsertItem(list->GetItemCount(), "", kImagePlain);
         list->SetItemText(row, 1, folder.shareName);

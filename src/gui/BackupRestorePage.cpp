@@ -223,6 +223,13 @@ CBackupRestorePage::CBackupRestorePage(QWidget* parent)
     , m_nameDlg(std::make_unique<CAddTaskWZ_P0>(this))
 {
     setObjectName("CBackupRestorePage");
+    m_sizes.SetFailureReport("Measuring the task folders", this);
+    m_check.SetFailureReport("Checking the NAS folder", this);
+    // Unattended: the System Log has it before the box tells.
+    m_schedule.SetFailureReport("The scheduled backup check", this, [this](const std::string& what) {
+        PostTaskResult(LOG_SCHEDULE, "The scheduled backup check failed: " + what, "");
+        RefreshTaskList();
+    });
     m_largeIconId = 247;
     m_taskPanelIconId = 267;
 }
@@ -806,6 +813,13 @@ void CBackupRestorePage::StartRun(int kind, std::function<BackupRunResult(const 
     ShowProgress();
     const std::string name = SelectedName();
     auto shown = std::make_shared<bool>(false);
+    // A run that breaks off is logged as one that failed; the running state
+    // was given back by the run itself.
+    m_progress->SetRunFailureReport(kind == LOG_RESTORE ? "Restore" : "Backup", [this, kind, name](const std::string&) {
+        PostTaskResult(
+            kind, name + (kind == LOG_RESTORE ? " : restore processing Error!!" : " : backup processing Error!!"), "");
+        RefreshTaskList();
+    });
     const bool started = m_progress->StartRun(
         kind == LOG_RESTORE ? "Restore processing" : "Backup processing", std::move(job),
         [this, kind, name](const BackupRunResult& result) { OnRunDone(kind, result, name); },

@@ -313,11 +313,14 @@ void CUserManagement::LoadMemberGroups(int row)
 
 void CUserManagement::RefreshUserList()
 {
-    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
+    auto rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
         std::vector<UserListRow> rows;
         ReadUserList(job, rows);
         return rows;
     });
+    if (m_worker.Failed())
+        return; // the list keeps what it showed
+    m_rows = std::move(rows);
     m_list->DeleteAllItems();
     for (const UserListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.ownFolders, row.disk1Quota, row.disk2Quota, row.groups});
