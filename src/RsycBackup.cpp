@@ -1,5 +1,7 @@
 #include "RsycBackup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <set>
 #include <sys/stat.h>
 
@@ -37,7 +39,61 @@ bool CRsycBackup::CheckFolderNames(const BackupTaskInfo& task)
             return false;
         }
     }
+    const std::string clash = FindFolderClash(task);
+    if (!clash.empty()) {
+        platform::MessageBox(clash);
+        return false;
+    }
     return true;
+}
+
+namespace {
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Whether the backups of both tasks go into one folder of one device: the
+// device by its address or its MAC (the address may have changed since),
+// the disk as the run picks its module.
+bool SameDeviceFolder(const BackupTaskInfo& a, const BackupTaskInfo& b)
+{
+    const bool sameDevice = (!a.nasIp.empty() && a.nasIp == b.nasIp) || (!a.nasMac.empty() && SameText(a.nasMac, b.nasMac));
+    return a.nasFolderSet && b.nasFolderSet && sameDevice && (a.nasFolderDisk == "Disk1") == (b.nasFolderDisk == "Disk1") &&
+           !a.nasFolderName.empty() && a.nasFolderName == b.nasFolderName;
+}
+
+} // namespace
+
+std::string CRsycBackup::FindFolderClash(const BackupTaskInfo& task, const std::list<BackupTaskInfo>& tasks)
+{
+    for (const BackupTaskInfo& other : tasks) {
+        if (other.taskName == task.taskName || !SameDeviceFolder(task, other))
+            continue;
+        for (const BackupFolderInfo& mine : task.folders) {
+            const std::string name = DeviceFolderName(mine.path);
+            for (const BackupFolderInfo& theirs : other.folders) {
+                if (DeviceFolderName(theirs.path) == name)
+                    return "A folder named \"" + name + "\" of task \"" + other.taskName + "\" is backed up into " +
+                           task.nasFolderName + " on " + task.nasFolderDisk +
+                           " already.\nTasks that back up into one NAS folder need different folder names!!";
+            }
+        }
+    }
+    return "";
+}
+
+std::string CRsycBackup::FindFolderClash(const BackupTaskInfo& task)
+{
+    if (!task.nasFolderSet)
+        return "";
+    const CTaskStore store;
+    if (store.ReadTaskValue(CTaskStore::kSettingSection, "Total_task_name") == CTaskStore::kReadDefault)
+        return ""; // no task file, or no task in it
+    return FindFolderClash(task, store.LoadTasks(false));
 }
 
 CRsycBackup::CRsycBackup() : CRsyncEngine('<', true, kFirstPollMs) {}
@@ -54,8 +110,12 @@ std::vector<std::string> CRsycBackup::BuildCommand(const std::string& localPath,
                                      "--no-inc-recursive"};
     for (std::string& option : ConnectionOptions())
         command.push_back(std::move(option));
-    command.push_back(NormalisePath(localPath));
-    command.push_back("QUOM@" + nasIp + "::" + module + "/" + shareName + "/");
+    // The folder's contents into a folder of its name: a task folder that is
+    // a link to a folder elsewhere is backed up as that folder, not as the
+    // link; links inside it stay links.
+    const std::string source = NormalisePath(localPath);
+    command.push_back(source == "/" ? source : source + "/");
+    command.push_back("QUOM@" + nasIp + "::" + module + "/" + shareName + "/" + DeviceFolderName(localPath) + "/");
     return command;
 }
 

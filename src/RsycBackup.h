@@ -6,6 +6,7 @@
 // user expects.
 #include <cstdint>
 #include <ctime>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,15 @@ public:
     static std::string DeviceFolderName(const std::string& localPath);
     // Whether every folder of the task has a copy of its own on the device;
     // two with one name would merge there. Shows why not.
+    // Also refused: a folder whose copy would merge with one of another task
+    // of the task file (FindFolderClash).
     static bool CheckFolderNames(const BackupTaskInfo& task);
+    // Whether a folder of the task would land where a folder of one of the
+    // other tasks lands: the same device (by address or MAC), disk, device
+    // folder and folder name there. The refusal's text, naming the other
+    // task and the folder; "" when none. The overload reads the task file.
+    static std::string FindFolderClash(const BackupTaskInfo& task, const std::list<BackupTaskInfo>& tasks);
+    static std::string FindFolderClash(const BackupTaskInfo& task);
 
     // Whether a log line of a backup goes to the file list (else to the result).
     static bool IsFileListLine(const std::string& line) { return CRsyncEngine::IsFileListLine(line, '<'); }

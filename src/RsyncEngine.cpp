@@ -8,6 +8,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -94,18 +96,39 @@ template <class Each> void ForEachLine(std::string_view text, const Each& each)
     }
 }
 
-// A folder of our own for the run's log: 0700, made with a fresh name.
-std::string MakePrivateFolder()
+// Where the runs' private folders are made: TMPDIR, else /tmp; ends in "/".
+std::string TempBase()
 {
     const char* tmp = std::getenv("TMPDIR");
     std::string base = tmp && *tmp ? tmp : "/tmp";
     if (base.back() != '/')
         base += '/';
-    std::string pattern = base + "tolvane-rsync-XXXXXX";
+    return base;
+}
+
+constexpr char kTempPrefix[] = "tolvane-rsync-";
+
+// A folder of our own for the run's log: 0700, made with a fresh name and
+// locked (flock, exclusive) for as long as the run lasts, so that a later
+// start tells it from the folder of a run whose program is gone. The lock's
+// descriptor goes to *lock; "" when the folder cannot be made.
+std::string MakePrivateFolder(int* lock)
+{
+    std::string pattern = TempBase() + kTempPrefix + "XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data()))
         return "";
+    *lock = ::open(buf.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (*lock < 0 || ::flock(*lock, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (*lock >= 0)
+            ::close(*lock);
+        *lock = -1;
+        ::rmdir(buf.data());
+        errno = error;
+        return "";
+    }
     return std::string(buf.data()) + "/";
 }
 
@@ -228,7 +251,56 @@ CRsyncEngine::CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs)
     , m_firstPollMs(firstPollMs)
 {}
 
-CRsyncEngine::~CRsyncEngine() = default;
+CRsyncEngine::~CRsyncEngine()
+{
+    if (m_tempLock >= 0)
+        ::close(m_tempLock);
+}
+
+int CRsyncEngine::RemoveStaleTempFolders()
+{
+    const std::string base = TempBase();
+    DIR* folder = ::opendir(base.c_str());
+    if (!folder)
+        return 0;
+    std::vector<std::string> stale;
+    while (const dirent* e = ::readdir(folder)) {
+        const std::string name = e->d_name;
+        if (name.rfind(kTempPrefix, 0) != 0)
+            continue;
+        const std::string path = base + name;
+        // Only our own folders; one whose lock is held belongs to a run
+        // that goes on.
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            stale.push_back(path);
+        ::close(fd);
+    }
+    ::closedir(folder);
+    int removed = 0;
+    for (const std::string& path : stale) {
+        std::error_code error;
+        if (std::filesystem::remove_all(path, error) > 0 && !error)
+            ++removed;
+        else
+            DebugTrace("cannot remove %s: %s", path.c_str(), error.message().c_str());
+    }
+    return removed;
+}
+
+void CRsyncEngine::DropTempFolder(const std::string& logFile)
+{
+    ::unlink(logFile.c_str());
+    ::rmdir(m_tempFolder.c_str());
+    if (m_tempLock >= 0)
+        ::close(m_tempLock);
+    m_tempLock = -1;
+}
 
 std::string CRsyncEngine::Printf(const char* format, const std::string& text)
 {
@@ -589,7 +661,10 @@ bool CRsyncEngine::ProbeService(const std::string& nasIp) const
 
 std::string CRsyncEngine::MakeLogFile(const std::string& key)
 {
-    m_tempFolder = MakePrivateFolder();
+    if (m_tempLock >= 0)
+        ::close(m_tempLock);
+    m_tempLock = -1;
+    m_tempFolder = MakePrivateFolder(&m_tempLock);
     if (m_tempFolder.empty()) {
         platform::MessageBox("Please check the temporary folder: " + std::string(std::strerror(errno)));
         return "";
@@ -641,7 +716,6 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
         line += (line.empty() ? "" : " ") + a;
     DebugTrace("Task command : %s", line.c_str());
 
-    const std::string tempFolder = m_tempFolder;
     m_folderNumber = folderNumber;
     if (folderNumber <= 1)
         m_lastPercent = -1; // a new task of a schedule pass starts over
@@ -652,8 +726,7 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     std::string why;
     if (!rsync.Start(command, &why)) {
         DebugTrace("rsync: %s", why.c_str());
-        ::unlink(logFile.c_str());
-        ::rmdir(tempFolder.c_str());
+        DropTempFolder(logFile);
         return RUN_EXECUTE_ERROR;
     }
     Follow(rsync);
@@ -709,7 +782,6 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     if (::access(resultFile.c_str(), F_OK) == 0)
         m_resultFile = resultFile;
     ::unlink(fileListFile.c_str());
-    ::unlink(logFile.c_str());
-    ::rmdir(tempFolder.c_str());
+    DropTempFolder(logFile);
     return RUN_OK;
 }

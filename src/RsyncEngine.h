@@ -112,6 +112,10 @@ public:
     static std::string EscapeSource(const std::string& path);
     // The program folder (that of the login memory), ending in "/".
     static std::string ProgramFolder();
+    // Removes the private temporary folders (TMPDIR) of runs whose program
+    // is gone: those of this user whose lock nobody holds. For the start of
+    // the program. How many went.
+    static int RemoveStaleTempFolders();
     // "/a//b/" -> "/a/b"; "" stays "".
     static std::string NormalisePath(const std::string& path);
 
@@ -205,6 +209,8 @@ private:
     // The run's log in a private temporary folder; "" when none can be made
     // (a box said why).
     std::string MakeLogFile(const std::string& key);
+    // The run's log and private folder removed, its lock let go.
+    void DropTempFolder(const std::string& logFile);
 
     const char m_direction;
     const bool m_errorBoxes;
@@ -212,6 +218,7 @@ private:
     // The log being followed.
     std::string m_logFile;
     std::string m_tempFolder;
+    int m_tempLock = -1; // holds the lock on m_tempFolder
     int64_t m_logOffset = 0;
     std::string m_pending;
     bool m_sawSummary = false;

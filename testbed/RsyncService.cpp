@@ -18,6 +18,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "MibStore.h"
+#include "NasMib.h"
+
 namespace testbed {
 
 namespace {
@@ -93,6 +96,21 @@ bool RsyncService::WriteConfig(std::string* error)
         std::error_code ec;
         std::filesystem::create_directories(root, ec);
         m_roots[i] = root;
+    }
+    // As on the device, each share of the folder table is a folder on its disk.
+    if (const MibStore* store = m_state.Store()) {
+        const Oid names = ToOid(nasmib::kFolderShareName);
+        for (const auto& [oid, name] : store->Subtree(names)) {
+            Oid location = ToOid(nasmib::kFolderLocation);
+            location.insert(location.end(), oid.begin() + static_cast<long>(names.size()), oid.end());
+            const std::optional<MibValue> disk = store->Get(location);
+            const int i = !disk ? -1 : disk->bytes == "Disk1" ? 0 : disk->bytes == "Disk2" ? 1 : -1;
+            if (i < 0 || name.bytes.empty() || name.bytes == "." || name.bytes == ".." ||
+                name.bytes.find('/') != std::string::npos)
+                continue;
+            std::error_code ec;
+            std::filesystem::create_directories(m_roots[i] + "/" + name.bytes, ec);
+        }
     }
     std::ofstream conf(m_dir + "/rsyncd.conf", std::ios::trunc);
     conf << "use chroot = no\n"

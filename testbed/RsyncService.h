@@ -21,6 +21,9 @@
 //   rsync module missing disk1|disk2|off   the daemon no longer offers that module
 //                                (it reads its configuration for every connection)
 //   rsync root 1|2               OK <folder of that disk>
+// The shares of the folder table ("folder" lines, LOCATION Disk1 or Disk2)
+// are made as folders of their disks when the service starts, as on the
+// device.
 #include <string>
 #include <sys/types.h>
 

@@ -10,6 +10,7 @@
 #include "Paths.h"
 #include "Profile.h"
 #include "QuomDlg.h"
+#include "RsyncEngine.h"
 #include "Skin.h"
 #include "stdafx.h"
 
@@ -62,6 +63,9 @@ bool CQuomApp::InitInstance()
         platform::CloseHandle(mutex);
         return false;
     }
+
+    // Runs of a copy that was killed left their private folders behind.
+    CRsyncEngine::RemoveStaleTempFolders();
 
     // Sockets need no start-up on this system; the main window runs at once.
     {

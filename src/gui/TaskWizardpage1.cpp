@@ -165,7 +165,7 @@ void CTaskWizardpage1::OnSelect()
                                "\" is in the list already.\n"
                                "Folders of one task need different names!!",
                            platform::MB_OK);
-        } else {
+        } else if (!RefuseClash({path})) {
             const uint64_t size = MeasureBehindPopup({path});
             m_total += static_cast<int64_t>(size);
             AppendRow(name, FormatFileSize(static_cast<int64_t>(size)), path);
@@ -212,9 +212,31 @@ int CTaskWizardpage1::SaveFolders()
     return 1;
 }
 
+bool CTaskWizardpage1::RefuseClash(const std::vector<std::string>& paths)
+{
+    // Only a task whose device folder is chosen has a place on the device.
+    if (!m_task || !m_task->nasFolderSet)
+        return false;
+    BackupTaskInfo candidate = *m_task;
+    candidate.folders.clear();
+    for (const std::string& path : paths)
+        candidate.folders.push_back({"", "", "", path});
+    const std::string clash = CRsycBackup::FindFolderClash(candidate);
+    if (clash.empty())
+        return false;
+    ShowMessageBox(this, clash, platform::MB_OK);
+    return true;
+}
+
 void CTaskWizardpage1::OnOK()
 {
     if (!m_task)
+        return;
+    // The folders' copies must not merge with another task's on the device.
+    std::vector<std::string> paths;
+    for (int row = 0; row < m_list->GetItemCount(); ++row)
+        paths.push_back(m_list->GetItemText(row, 3));
+    if (RefuseClash(paths))
         return;
     SaveFolders();
     m_task->lastBackTime = "";

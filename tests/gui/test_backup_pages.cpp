@@ -225,7 +225,7 @@ private slots:
     {
         for (int i = 0; i < 50; ++i)
             WriteFile(m_dir / "src" / "deep" / ("f" + std::to_string(i)), std::string(1000, 'x'));
-        testsupport::EmulatedNas nas("rsync = 1\n" + testsupport::DiskRoots(m_dir.path()));
+        testsupport::EmulatedNas nas("rsync = 1\nfolder = 1:backup:Disk1:1\n" + testsupport::DiskRoots(m_dir.path()));
         QVERIFY(nas.Started());
         BackupTaskInfo task;
         task.taskName = "P";

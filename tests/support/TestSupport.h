@@ -33,7 +33,8 @@ std::string ReadFile(const std::filesystem::path& file);
 void WriteFile(const std::filesystem::path& file, const std::string& bytes);
 // size pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(size_t size, unsigned seed);
-// Every entry below root: relative path -> "d" or "f:" + contents.
+// Every entry below root: relative path -> "d", "f:" + contents or "l:" +
+// a link's target.
 std::map<std::string, std::string> Tree(const std::filesystem::path& root);
 
 // Records every message box while it lives and answers each with OK.
