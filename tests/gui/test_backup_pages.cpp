@@ -124,12 +124,50 @@ private slots:
             rows = page.FolderList()->GetItemCount();
             static_cast<QPushButton*>(page.GetDlgItem(2))->click();
         });
-        CFolderDialog::SetChooser(old);
         QCOMPARE(rows, 3);
         QCOMPARE(m_boxes->Count(), size_t(1));
         QCOMPARE(m_boxes->LastText(),
                  std::string(
                      "A folder named \"Photos\" is in the list already.\nFolders of one task need different names!!"));
+
+        // Nor may a folder go where one of that name of another stored task
+        // goes on the device: a stored clash stops Next, a new one is not added.
+        BackupTaskInfo other;
+        other.taskName = "Other";
+        other.folders = {{"Docs", "", "", (m_dir / "x" / "Docs").string()},
+                         {"Music", "", "", (m_dir / "x" / "Music").string()}};
+        for (BackupTaskInfo* t : {&other, &task}) {
+            t->nasFolderSet = 1;
+            t->nasIp = "198.18.1.10";
+            t->nasFolderName = "backups";
+            t->nasFolderDisk = "Disk1";
+        }
+        task.folders = {{"Docs", "", "", (m_dir / "Docs").string()}};
+        store.SaveTasks({other, task});
+        fs::create_directories(m_dir / "x" / "Music");
+        m_boxes->Clear();
+        code = RunScripted(page, [&] {
+            static_cast<QPushButton*>(page.GetDlgItem(1))->click();
+            page.FolderList()->SetSelectionMark(0);
+            page.OnRemove();
+            offers = {(m_dir / "x" / "Music").string(), (m_dir / "b" / "Photos").string()};
+            page.OnSelect();
+            page.OnSelect();
+            static_cast<QPushButton*>(page.GetDlgItem(1))->click();
+        });
+        CFolderDialog::SetChooser(old);
+        QCOMPARE(code, CTaskWizardpage1::kNext);
+        QCOMPARE(task.folders.size(), size_t(1));
+        QCOMPARE(task.folders.front().folderName, std::string("Photos"));
+        texts.clear();
+        for (const RecordedBox& b : m_boxes->Boxes())
+            texts.push_back(b.text);
+        const auto clash = [](const std::string& name) {
+            return "A folder named \"" + name +
+                   "\" of task \"Other\" is backed up into backups on Disk1 already.\nTasks that back up into one NAS "
+                   "folder need different folder names!!";
+        };
+        QCOMPARE(texts, (std::vector<std::string>{clash("Docs"), clash("Music")}));
         QVERIFY(CTaskWizardpage1::IsNetworkFolder("//server/share"));
         QVERIFY(!CTaskWizardpage1::IsNetworkFolder(m_dir.path().string()));
         QCOMPARE(testsupport::UnnamedWidgets(&page), QStringList());
