@@ -61,9 +61,11 @@ bool SameText(const std::string& a, const std::string& b)
 // the disk as the run picks its module.
 bool SameDeviceFolder(const BackupTaskInfo& a, const BackupTaskInfo& b)
 {
-    const bool sameDevice = (!a.nasIp.empty() && a.nasIp == b.nasIp) || (!a.nasMac.empty() && SameText(a.nasMac, b.nasMac));
-    return a.nasFolderSet && b.nasFolderSet && sameDevice && (a.nasFolderDisk == "Disk1") == (b.nasFolderDisk == "Disk1") &&
-           !a.nasFolderName.empty() && a.nasFolderName == b.nasFolderName;
+    const bool sameDevice =
+        (!a.nasIp.empty() && a.nasIp == b.nasIp) || (!a.nasMac.empty() && SameText(a.nasMac, b.nasMac));
+    return a.nasFolderSet && b.nasFolderSet && sameDevice &&
+           (a.nasFolderDisk == "Disk1") == (b.nasFolderDisk == "Disk1") && !a.nasFolderName.empty() &&
+           a.nasFolderName == b.nasFolderName;
 }
 
 } // namespace

@@ -310,8 +310,8 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     const std::string clash = "A folder named \"c\" of task \"Work\" is backed up into backups on Disk1 already.\n"
                               "Tasks that back up into one NAS folder need different folder names!!";
     EXPECT_FALSE(DoBackup(single, now, control).success);
-    EXPECT_EQ(boxes.Take(), (std::vector<std::string>{
-                                clash, "BackUP Task : Single ,process initial error, please try again!!"}));
+    EXPECT_EQ(boxes.Take(),
+              (std::vector<std::string>{clash, "BackUP Task : Single ,process initial error, please try again!!"}));
     EXPECT_FALSE(fs::exists(dir / "disk1" / "backups" / "c"));
     // One place: the device by address or MAC, the disk, the device folder
     // and the folder's last name, byte for byte; a task does not clash with itself.

@@ -138,9 +138,10 @@ private slots:
         QCOMPARE(code, CAddTaskWS_P2::kNext);
         QCOMPARE(boxes.Count(), size_t(2));
         QVERIFY(boxes.Boxes().front().text.find("Now attaching NAS differ") == 0);
-        QCOMPARE(boxes.LastText(), std::string("A folder named \"Docs\" of task \"Home\" is backed up into public on HDD1 "
-                                               "already.\nTasks that back up into one NAS folder need different folder "
-                                               "names!!"));
+        QCOMPARE(boxes.LastText(),
+                 std::string("A folder named \"Docs\" of task \"Home\" is backed up into public on HDD1 "
+                             "already.\nTasks that back up into one NAS folder need different folder "
+                             "names!!"));
         QCOMPARE(task.nasFolderName, std::string("team"));
         QCOMPARE(task.nasFolderDisk, std::string("HDD2"));
         QCOMPARE(task.nasFolderStatus, std::string("Private"));
