@@ -51,7 +51,7 @@ std::string FindProgram(const std::string& argv0)
         if (colon == std::string::npos)
             colon = path.size();
         const std::string folder = colon > start ? path.substr(start, colon - start) : ".";
-        const std::string candidate = folder + "/" + argv0;
+        std::string candidate = folder + "/" + argv0;
         struct stat st {};
         if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
             return candidate;

@@ -234,6 +234,7 @@ void CTaskWizardpage1::OnOK()
         return;
     // The folders' copies must not merge with another task's on the device.
     std::vector<std::string> paths;
+    paths.reserve(static_cast<size_t>(m_list->GetItemCount()));
     for (int row = 0; row < m_list->GetItemCount(); ++row)
         paths.push_back(m_list->GetItemText(row, 3));
     if (RefuseClash(paths))
