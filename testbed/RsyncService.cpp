@@ -54,6 +54,8 @@ RsyncService::RsyncService(DeviceState& state) : m_state(state) {}
 
 RsyncService::~RsyncService()
 {
+    if (MibStore* store = m_state.Store(); store && m_hooked)
+        store->SetChangeHook({});
     Stop();
     std::error_code ec;
     for (int i = 0; i < 2; ++i)
@@ -68,6 +70,25 @@ bool RsyncService::StartIfWanted(std::string* error)
     if (m_state.IntSetting("rsync", 0, 0, 1) != 1)
         return true;
     return Start(error);
+}
+
+void RsyncService::MakeShareFolders() const
+{
+    const MibStore* store = m_state.Store();
+    if (!store)
+        return;
+    const Oid names = ToOid(nasmib::kFolderShareName);
+    for (const auto& [oid, name] : store->Subtree(names)) {
+        Oid location = ToOid(nasmib::kFolderLocation);
+        location.insert(location.end(), oid.begin() + static_cast<long>(names.size()), oid.end());
+        const std::optional<MibValue> disk = store->Get(location);
+        const int i = !disk ? -1 : disk->bytes == "Disk1" ? 0 : disk->bytes == "Disk2" ? 1 : -1;
+        if (i < 0 || m_roots[i].empty() || name.bytes.empty() || name.bytes == "." || name.bytes == ".." ||
+            name.bytes.find('/') != std::string::npos)
+            continue;
+        std::error_code ec;
+        std::filesystem::create_directories(m_roots[i] + "/" + name.bytes, ec);
+    }
 }
 
 bool RsyncService::WriteConfig(std::string* error)
@@ -97,20 +118,16 @@ bool RsyncService::WriteConfig(std::string* error)
         std::filesystem::create_directories(root, ec);
         m_roots[i] = root;
     }
-    // As on the device, each share of the folder table is a folder on its disk.
-    if (const MibStore* store = m_state.Store()) {
-        const Oid names = ToOid(nasmib::kFolderShareName);
-        for (const auto& [oid, name] : store->Subtree(names)) {
-            Oid location = ToOid(nasmib::kFolderLocation);
-            location.insert(location.end(), oid.begin() + static_cast<long>(names.size()), oid.end());
-            const std::optional<MibValue> disk = store->Get(location);
-            const int i = !disk ? -1 : disk->bytes == "Disk1" ? 0 : disk->bytes == "Disk2" ? 1 : -1;
-            if (i < 0 || name.bytes.empty() || name.bytes == "." || name.bytes == ".." ||
-                name.bytes.find('/') != std::string::npos)
-                continue;
-            std::error_code ec;
-            std::filesystem::create_directories(m_roots[i] + "/" + name.bytes, ec);
-        }
+    // As on the device, each share is a folder on its disk, from the start
+    // and as shares are added.
+    MakeShareFolders();
+    if (MibStore* store = m_state.Store(); store && !m_hooked) {
+        m_hooked = true;
+        store->SetChangeHook([this](const Oid& oid, const std::optional<MibValue>& value) {
+            if (value && (OidStartsWith(oid, ToOid(nasmib::kFolderShareName)) ||
+                          OidStartsWith(oid, ToOid(nasmib::kFolderLocation))))
+                MakeShareFolders();
+        });
     }
     std::ofstream conf(m_dir + "/rsyncd.conf", std::ios::trunc);
     conf << "use chroot = no\n"
