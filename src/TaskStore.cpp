@@ -148,7 +148,6 @@ std::string CTaskStore::ReadTaskValue(const std::string& section, const std::str
 std::list<BackupTaskInfo> CTaskStore::LoadTasks(bool measure) const
 {
     std::list<BackupTaskInfo> tasks;
-    (void)ReadTaskValue(kSettingSection, "Total_task_number");
     for (const std::string& name : SplitNameList(ReadTaskValue(kSettingSection, "Total_task_name")))
         tasks.push_back(LoadTask(name, measure));
     return tasks;
@@ -170,7 +169,6 @@ BackupTaskInfo CTaskStore::LoadTask(const std::string& name, bool measure) const
     task.lastBackTime = ReadTaskValue(name, "Last_Back_Time");
     task.nasFolderSet = 1;
 
-    (void)ReadTaskValue(name, "Total_local_Folder_number");
     uint64_t total = 0;
     for (const std::string& key : SplitNameList(ReadTaskValue(name, "Total_local_Folder_name"))) {
         BackupFolderInfo folder;
