@@ -134,33 +134,11 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
 // The schedule moved on by one period, its store keys renamed after it.
 void AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
 {
-    const std::time_t next = schedule::AdvanceRun(s, now);
-    const std::string newKey = schedule::ScheduleKey(next, s.setType, s.setDate);
-    CTaskStore store;
-    std::string list = store.ReadTaskValue(taskName, "Total_schedule_name");
-    if (list == CTaskStore::kReadDefault)
-        list.clear();
-    const std::string old = s.key + ":";
-    for (size_t at; !s.key.empty() && (at = list.find(old)) != std::string::npos;)
-        list.erase(at, old.size());
-    list += newKey + ":";
-    store.WriteTaskValue(taskName, "Total_schedule_name", list);
-    if (newKey != s.key) {
-        for (const char* suffix : {"_set_type", "_set_date", "_next_set_year", "_next_set_month", "_next_set_day",
-                                   "_next_set_hour", "_next_set_minute", "_next_set_second"})
-            store.WriteTaskValue(taskName, s.key + suffix, CTaskStore::kClear);
-    }
-    const std::tm t = platform::LocalTime(next);
-    store.WriteTaskValue(taskName, newKey + "_set_type", s.setType);
-    store.WriteTaskValue(taskName, newKey + "_set_date", s.setDate);
-    store.WriteTaskValue(taskName, newKey + "_next_set_year", std::to_string(t.tm_year + 1900));
-    store.WriteTaskValue(taskName, newKey + "_next_set_month", std::to_string(t.tm_mon + 1));
-    store.WriteTaskValue(taskName, newKey + "_next_set_day", std::to_string(t.tm_mday));
-    store.WriteTaskValue(taskName, newKey + "_next_set_hour", std::to_string(t.tm_hour));
-    store.WriteTaskValue(taskName, newKey + "_next_set_minute", std::to_string(t.tm_min));
-    store.WriteTaskValue(taskName, newKey + "_next_set_second", std::to_string(t.tm_sec));
-    s.key = newKey;
-    s.nextRun = next;
+    BackupScheduleInfo moved = s;
+    moved.nextRun = schedule::AdvanceRun(s, now);
+    moved.key = schedule::ScheduleKey(moved.nextRun, s.setType, s.setDate);
+    CTaskStore().MoveSchedule(taskName, s.key, moved);
+    s = moved;
 }
 
 } // namespace

@@ -657,16 +657,29 @@ int CBackupRestorePage::EditTask()
     }
     if (!Ask("Do you want to modify Task : " + name + "?"))
         return row;
-    BackupTaskInfo* task = FindTask(name);
-    m_wizard1->SetTask(task);
+    // The wizard works on a copy: the task, on the page and in the store,
+    // stays as it is until the last step, and a Cancel on any step leaves it so.
+    BackupTaskInfo edit = *FindTask(name);
+    m_wizard1->SetTask(&edit);
     if (m_wizard1->DoModal() != CTaskWizardpage1::kNext) {
         FocusList();
         return row;
     }
     if (ShowMessageBox(this, "Do you want to change the NAS folder?", platform::MB_YESNO) == platform::IDYES) {
-        m_wizard2->SetTask(task);
-        m_wizard2->DoModal();
+        m_wizard2->SetTask(&edit);
+        if (m_wizard2->DoModal() != CAddTaskWS_P2::kNext) {
+            FocusList();
+            return row;
+        }
     }
+    // A schedule moved on while the wizard was open stays moved on.
+    BackupTaskInfo* task = FindTask(name);
+    if (task == nullptr) {
+        FocusList();
+        return row;
+    }
+    edit.schedules = task->schedules;
+    *task = std::move(edit);
     PostTaskResult(LOG_BACKUP, "Edit backup task ( " + name + " ).", "");
     RefreshTaskList();
     SaveTasks();

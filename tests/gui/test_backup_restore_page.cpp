@@ -106,7 +106,10 @@ private slots:
         QVERIFY(WaitFor([&] { return page->Tasks().front().taskBackSize == "48 KB"; }));
         QCOMPARE(page->GetTitle(), std::string("Backup/Restore Management"));
 
-        // Add Task: the three wizard steps, No to the schedule question.
+        // Add Task: the three wizard steps, No to the schedule question;
+        // nothing is written before the last of them.
+        const std::string storeBefore = ReadFile(store.File());
+        std::string storeOnLaterPage;
         Dialog::SetModalHook([&](Dialog& shown) {
             if (&shown == page->Wizard1()) {
                 page->Wizard1()->OnSelect();
@@ -119,6 +122,7 @@ private slots:
                 page->Wizard2()->OnClickList();
                 shown.findChild<QPushButton*>("nextButton")->click();
             } else if (&shown == page->NameDialog()) {
+                storeOnLaterPage = ReadFile(store.File());
                 shown.findChild<QLineEdit*>("nameEdit")->setText("Mine");
                 answer = IDNO;
                 shown.findChild<QPushButton*>("applyButton")->click();
@@ -131,6 +135,7 @@ private slots:
         QCOMPARE(calls->OnMakerThread(BlockingCall::FolderWalk), 0);
         QCOMPARE(calls->Elsewhere(BlockingCall::FolderWalk), 2);
         answer = IDYES;
+        QCOMPARE(storeOnLaterPage, storeBefore);
         QCOMPARE(boxes.LastText(), std::string("Do you want to set the task schedule ?"));
         QCOMPARE(list->GetItemCount(), 1);
         QCOMPARE(list->GetItemText(0, 0), std::string("Mine"));
@@ -273,6 +278,47 @@ private slots:
         page->OnPageCommand(P::ID_REMOVE_SCHEDULE);
         QVERIFY(!page->HasSchedule("Mine"));
         QCOMPARE(Last(host).second.description, std::string("Delete schedule setting to backup task ( Mine )."));
+
+        // Edit Task, the folder swapped for another: the store stays as it
+        // was while the wizard runs and after a Cancel on its second step;
+        // the finished edit stores the new folder and drops the old one's keys.
+        const fs::path other = dir / "home" / "Music";
+        fs::create_directories(other);
+        chosen = other.string();
+        const std::string stored = ReadFile(store.File());
+        std::string storeOnPage2;
+        int nasStep = IDCANCEL;
+        Dialog::SetModalHook([&](Dialog& shown) {
+            if (&shown == page->Wizard1()) {
+                page->Wizard1()->FolderList()->SetSelectionMark(0);
+                page->Wizard1()->OnRemove();
+                page->Wizard1()->OnSelect();
+                static_cast<QPushButton*>(page->Wizard1()->GetDlgItem(1))->click();
+            } else if (&shown == page->Wizard2()) {
+                storeOnPage2 = ReadFile(store.File());
+                if (nasStep == IDCANCEL)
+                    return shown.findChild<QPushButton*>("cancelButton")->click();
+                page->Wizard2()->GetFolderList()->SetItemSelected(0, true);
+                page->Wizard2()->OnClickList();
+                shown.findChild<QPushButton*>("nextButton")->click();
+            } else {
+                shown.EndDialog(IDCANCEL);
+            }
+        });
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_EDIT_TASK);
+        QCOMPARE(storeOnPage2, stored);
+        QCOMPARE(ReadFile(store.File()), stored);
+        QCOMPARE(page->Tasks().back().folders.front().path, src.string());
+        nasStep = IDOK;
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_EDIT_TASK);
+        Dialog::SetModalHook({});
+        QCOMPARE(storeOnPage2, stored);
+        QCOMPARE(store.LoadTask("Mine", false).folders.size(), size_t(1));
+        QCOMPARE(store.LoadTask("Mine", false).folders.front().path, other.string());
+        QCOMPARE(store.ReadTaskValue("Mine", MakeMD5Key(src.string()) + "_Folder_path"),
+                 std::string(CTaskStore::kReadDefault));
 
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_DELETE_TASK);
