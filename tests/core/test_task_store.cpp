@@ -57,6 +57,12 @@ TEST(TaskStore, RoundTripOfManyTasks)
     CTaskStore store((dir / "Nas_BackUp_Task.ini").string());
     store.CreateTaskStore();
     EXPECT_EQ(ReadFile(store.File()), "[INI_Nas_BackUp_Task_Setting]\nTotal_task_number=0\nTotal_task_name=\n");
+    // It holds device communities: private to the user, also when it was not.
+    const fs::perms privateMode = fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(fs::status(store.File()).permissions(), privateMode);
+    fs::permissions(store.File(), fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+    store.CreateTaskStore();
+    EXPECT_EQ(fs::status(store.File()).permissions(), privateMode);
 
     std::list<BackupTaskInfo> tasks;
     const char* types[4][2] = {{"one", "unexecute"}, {"day", ""}, {"week", "Tuesday"}, {"month", "31"}};
