@@ -71,16 +71,20 @@ public:
     static constexpr unsigned kRsyncPort = 873;
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int64_t kPollMs = 3000;
-    // rsync's own limits, in seconds: for the connection to the device's
-    // service (connect and greeting) and for a transfer in which nothing
-    // arrives or leaves. rsync sends keep-alive messages while it works
-    // without data, so a long file-list build or checksum does not trip them.
+    // rsync's own limits, in seconds: for the TCP connect to the device's
+    // service (the connect only) and for a transfer in which nothing arrives
+    // or leaves. The second also ends a service that takes the connection
+    // but never sends its greeting: rsync gives up on such a greeting by
+    // itself, after about 90 s as measured. rsync sends keep-alive messages
+    // while it works without data, so a long file-list build or checksum
+    // does not trip them.
     static constexpr int kRsyncConnectTimeoutS = 30;
     static constexpr int kRsyncIoTimeoutS = 60;
     // The engine's own watchdog on the program's clock: rsync is stopped and
     // the run fails when neither its log nor any of its processes' reads and
     // writes moved for this long (a wait rsync's timers do not cover, such as
-    // a greeting that never comes or a read of a hung local disk).
+    // a read of a hung local disk). It is longer than rsync's own end of a
+    // silent greeting, so that end comes from rsync with its own message.
     static constexpr int64_t kStallMs = 150000;
 
     virtual ~CRsyncEngine();
