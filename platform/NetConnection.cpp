@@ -464,12 +464,6 @@ void SetDriveTablePath(const std::string& path)
     g_tablePath = path;
 }
 
-std::string DriveTablePath()
-{
-    std::lock_guard<std::mutex> guard(g_lock);
-    return TablePathLocked();
-}
-
 std::string UncToSmbUrl(const std::string& unc)
 {
     if (unc.rfind("\\\\", 0) != 0)

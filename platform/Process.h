@@ -38,7 +38,6 @@ public:
     bool Exited() const { return m_ended && m_exited; }
     int ExitCode() const { return m_exitCode; }
     int TermSignal() const { return m_signal; }
-    bool Ended() const { return m_ended; }
 
     // Stops the child and everything in its group: SIGTERM, then SIGKILL
     // after graceMs real milliseconds; waits for it.

@@ -892,11 +892,15 @@ void CBackupRestorePage::CheckSchedules()
     if (m_schedule.Busy())
         return;
     const std::list<BackupTaskInfo> tasks = m_tasks;
-    auto shown = std::make_shared<bool>(false);
-    m_schedule.Start<std::vector<ScheduleRunResult>>(
-        [tasks](const platform::JobControl& control) { return RunDueSchedules(tasks, control); },
-        [this](const std::vector<ScheduleRunResult>& pass) { OnPassDone(pass); },
-        [this, shown](int percent, const std::string& text) {
+    // Each task's outcome is recorded as soon as it is settled, not at the
+    // end of the pass.
+    m_schedule.StartWithUpdates<std::vector<ScheduleRunResult>, ScheduleRunResult>(
+        [tasks](const platform::JobControl& control, const std::function<void(ScheduleRunResult)>& send) {
+            return RunDueSchedules(tasks, control, [&send](const ScheduleRunResult& r) { send(r); });
+        },
+        [this](const ScheduleRunResult& r) { OnScheduleResult(r); },
+        [this](const std::vector<ScheduleRunResult>&) { RefreshTaskList(); },
+        [this](int percent, const std::string& text) {
             if (!m_progress)
                 return;
             if (text == "Backup processing") {
@@ -909,21 +913,22 @@ void CBackupRestorePage::CheckSchedules()
         });
 }
 
-void CBackupRestorePage::OnPassDone(const std::vector<ScheduleRunResult>& pass)
+void CBackupRestorePage::OnScheduleResult(const ScheduleRunResult& r)
 {
-    for (const ScheduleRunResult& r : pass) {
-        for (BackupTaskInfo& task : m_tasks) {
-            if (task.taskName != r.taskName)
-                continue;
-            // A schedule changed on the page while the pass ran stays as it is now.
-            if (!task.schedules.empty() && task.schedules.front().key == r.oldKey)
-                task.schedules.front() = r.schedule;
-            if (r.ran)
-                task.lastBackTime = r.lastBackTime;
-        }
-        if (!r.description.empty())
-            PostTaskResult(LOG_SCHEDULE, r.description, r.resultFile);
+    for (BackupTaskInfo& task : m_tasks) {
+        if (task.taskName != r.taskName)
+            continue;
+        // A schedule changed on the page while the pass ran stays as it is now.
+        if (!task.schedules.empty() && task.schedules.front().key == r.oldKey)
+            task.schedules.front() = r.schedule;
+        if (r.ran)
+            task.lastBackTime = r.lastBackTime;
     }
+    // The record first, then a box that the pass does not wait for.
+    if (!r.description.empty())
+        PostTaskResult(LOG_SCHEDULE, r.description, r.resultFile);
+    if (!r.notice.empty())
+        platform::Notice(r.taskName, r.notice);
     RefreshTaskList();
 }
 
