@@ -28,20 +28,27 @@ std::string CRsycBackup::DeviceFolderName(const std::string& localPath)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool CRsycBackup::CheckFolderNames(const BackupTaskInfo& task)
+bool CRsycBackup::CheckFolderNames(const BackupTaskInfo& task, std::string* problem)
 {
     std::set<std::string> names;
     for (const BackupFolderInfo& folder : task.folders) {
         const std::string name = DeviceFolderName(folder.path);
         if (!names.insert(name).second) {
-            platform::MessageBox("Two folders of this task are named \"" + name +
-                                 "\".\nFolders of one task need different names!!");
+            const std::string text =
+                "Two folders of this task are named \"" + name + "\".\nFolders of one task need different names!!";
+            if (problem)
+                *problem = text;
+            else
+                platform::MessageBox(text);
             return false;
         }
     }
     const std::string clash = FindFolderClash(task);
     if (!clash.empty()) {
-        platform::MessageBox(clash);
+        if (problem)
+            *problem = clash;
+        else
+            platform::MessageBox(clash);
         return false;
     }
     return true;
@@ -130,7 +137,7 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
     const std::string source = NormalisePath(localPath);
     // The root folder would copy the whole computer into the share.
     if (!IsFolder(source) || source == "/") {
-        platform::MessageBox("Please check the Source Folder Path is correct!! ");
+        Tell("Please check the Source Folder Path is correct!! ");
         return BACKUP_INITIAL_ERROR;
     }
 
@@ -144,20 +151,33 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
 void CRsycBackup::Run()
 {
     DebugTrace("run");
+    BackupTask();
+    // The last backup time is that of the last good backup.
+    if (!m_success)
+        return;
+    const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
+    m_task->lastBackTime = now;
+    CTaskStore().WriteTaskValue(m_task->taskName, "Last_Back_Time", now);
+}
+
+void CRsycBackup::BackupTask()
+{
     if (!m_task) {
         m_success = 0;
         return;
     }
     // A task whose device folder was never chosen has nowhere to go.
     if (!m_task->nasFolderSet) {
-        platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
+        Tell(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
         m_success = 0;
         Say("Backup processing Error!!");
         return;
     }
     // Folders that would merge on the device are refused before anything is copied.
-    if (!CheckFolderNames(*m_task)) {
-        platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
+    std::string clash;
+    if (!CheckFolderNames(*m_task, &clash)) {
+        Tell(clash);
+        Tell(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
         m_success = 0;
         Say("Backup processing Error!!");
         return;
@@ -173,12 +193,6 @@ void CRsycBackup::Run()
          "BackUP Task : %s ,process execute error, please try again!!",
          "BackUP Task : %s ,Backup server not available, please check NAS link or reboot the NAS!!",
          "Backup processing Finish!!", "Backup processing Error!!"});
-    // The last backup time is that of the last good backup.
-    if (!m_success)
-        return;
-    const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
-    m_task->lastBackTime = now;
-    CTaskStore().WriteTaskValue(m_task->taskName, "Last_Back_Time", now);
 }
 
 BackupRunResult RunBackupJob(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control)

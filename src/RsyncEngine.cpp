@@ -245,6 +245,14 @@ std::string ReadWhole(const std::string& path)
 
 } // namespace
 
+RunningTaskGuard::RunningTaskGuard(const std::string& taskName) : m_taken(GetNasContext()->TryStartTask(taskName)) {}
+
+RunningTaskGuard::~RunningTaskGuard()
+{
+    if (m_taken)
+        GetNasContext()->EndTask();
+}
+
 CRsyncEngine::CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs)
     : m_direction(direction)
     , m_errorBoxes(errorBoxes)
@@ -316,6 +324,25 @@ std::string CRsyncEngine::ProgramFolder()
     return slash == std::string::npos ? std::string("./") : ini.substr(0, slash + 1);
 }
 
+std::string CRsyncEngine::ResultFileName(const std::string& prefix, const std::string& taskName, std::time_t start)
+{
+    const std::tm t = platform::LocalTime(start);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d_%d_%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                  t.tm_min, t.tm_sec);
+    const std::string folder = ProgramFolder() + "LOG/";
+    MakeUserFolder(folder);
+    return folder + prefix + FileNamePart(taskName) + "_" + stamp + "_result.txt";
+}
+
+void CRsyncEngine::Tell(const std::string& text)
+{
+    if (m_unattended)
+        m_notes.push_back(text);
+    else
+        platform::MessageBox(text);
+}
+
 std::string CRsyncEngine::RsyncProgram() const
 {
     if (!m_rsync.empty())
@@ -346,7 +373,7 @@ void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, i
     m_lastPercent = -1;
     // Nothing to copy is no backup.
     if (m_task->folders.empty()) {
-        platform::MessageBox(Printf(texts.initialError, m_task->taskName));
+        Tell(Printf(texts.initialError, m_task->taskName));
         m_success = 0;
         Say(texts.failed);
         return;
@@ -367,9 +394,10 @@ void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, i
         else if (rc == RUN_SERVER_ERROR)
             message = texts.serverError;
         if (message) {
-            platform::MessageBox(Printf(message, m_task->taskName));
+            Tell(Printf(message, m_task->taskName));
             m_success = 0;
-            break;
+            if (!m_unattended)
+                break;
         }
         ++number;
     }
@@ -453,11 +481,13 @@ int CRsyncEngine::ParseLogLine(std::string_view line)
         return LINE_TOTAL;
     }
     if (m.starts_with("rsync error: ")) {
+        // One box for one failure: rsync may log the error of each of its
+        // sides. After a stop, or the watchdog's end of it, rsync's report
+        // of the signal is no news.
+        if (m_errorBoxes && !m_sawError && !Stopped() && !m_stalled)
+            Tell(std::string(m));
         m_sawError = true;
         m_success = 0;
-        // After a stop, rsync's report of the signal is no news to the user.
-        if (m_errorBoxes && !Stopped())
-            platform::MessageBox(std::string(m));
         return LINE_ERROR;
     }
     if (m.starts_with("total size is ")) {
@@ -640,19 +670,19 @@ void CRsyncEngine::Follow(platform::Process& rsync)
     }
 }
 
-bool CRsyncEngine::ProbeService(const std::string& nasIp) const
+bool CRsyncEngine::ProbeService(const std::string& nasIp)
 {
     CTcpSocket probe;
     if (!probe.Create()) {
         char text[128];
         std::snprintf(text, sizeof text, "Socket Create Fail!!\nSocket Error code: %d ;", GetLastSocketError());
-        platform::MessageBox(text);
+        Tell(text);
         return false;
     }
     if (!probe.Connect(nasIp, m_port, kConnectTimeoutMs)) {
         char text[128];
         std::snprintf(text, sizeof text, "Socket Connect Fail!!\nSocket Error code: %d ;", GetLastSocketError());
-        platform::MessageBox(text);
+        Tell(text);
         return false;
     }
     probe.Close();
@@ -666,7 +696,7 @@ std::string CRsyncEngine::MakeLogFile(const std::string& key)
     m_tempLock = -1;
     m_tempFolder = MakePrivateFolder(&m_tempLock);
     if (m_tempFolder.empty()) {
-        platform::MessageBox("Please check the temporary folder: " + std::string(std::strerror(errno)));
+        Tell("Please check the temporary folder: " + std::string(std::strerror(errno)));
         return "";
     }
     std::string logFile = m_tempFolder + key + ".txt";
@@ -681,14 +711,10 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
                                      const std::string& kind)
 {
     BackupRunResult result;
-    CNasContext* context = GetNasContext();
-    if (!context->TryStartTask(task.taskName))
-        return result;
     // The task is free again however the run ends.
-    struct Release {
-        CNasContext* context;
-        ~Release() { context->EndTask(); }
-    } release{context};
+    const RunningTaskGuard running(task.taskName);
+    if (!running.Taken())
+        return result;
     result.started = true;
     SetControl(&control);
     SetTask(&task);
@@ -754,29 +780,22 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     if (!extra.empty()) {
         m_success = 0;
         // rsync's own error line was shown already; an end it did not
-        // explain is shown here.
-        if (m_errorBoxes && !m_sawError && !stopped)
-            platform::MessageBox(extra);
+        // explain, or the watchdog's, is shown here.
+        if (m_errorBoxes && (!m_sawError || m_stalled) && !stopped)
+            Tell(extra);
     }
     if (!stopped && m_success)
         ReportProgress(100);
 
-    const std::tm t = platform::LocalTime(m_startTime);
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d_%d_%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-                  t.tm_min, t.tm_sec);
-    const std::string logFolder = ProgramFolder() + "LOG/";
-    MakeUserFolder(logFolder);
-    const std::string base = logFolder + filePrefix + FileNamePart(taskName) + "_" + stamp + "_";
-    const std::string resultFile = base + "result.txt";
-    const std::string fileListFile = base + "file_list.txt";
+    const std::string resultFile = ResultFileName(filePrefix, taskName, m_startTime);
+    const std::string fileListFile = resultFile.substr(0, resultFile.size() - 10) + "file_list.txt";
     // The file list is not kept: the log goes to the result file only, and
     // a list left by an earlier run of the same second goes.
     const int written = SplitLog(logFile, resultFile, "", header, extra, m_direction);
     if (written != 0) {
         // A run whose result cannot be kept is not a good run.
         m_success = 0;
-        platform::MessageBox("Cannot write the result file " + resultFile + ": " + std::strerror(written));
+        Tell("Cannot write the result file " + resultFile + ": " + std::strerror(written));
     }
     // The log row opens the result file: only one that is there.
     if (::access(resultFile.c_str(), F_OK) == 0)

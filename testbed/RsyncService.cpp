@@ -217,6 +217,7 @@ void RsyncService::Stop()
     if (m_pid <= 0)
         return;
     kill(-m_pid, SIGTERM);
+    kill(-m_pid, SIGCONT); // a stalled daemon ends too
     for (int i = 0; i < 200; ++i) {
         if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             kill(-m_pid, SIGKILL); // connections still being served
@@ -250,6 +251,12 @@ std::string RsyncService::Command(const std::string& args)
     }
     if (args == "port open")
         return Start(&error) ? "OK" : "ERR " + error;
+    if (args == "stall on" || args == "stall off") {
+        if (m_pid <= 0)
+            return "ERR rsync stopped";
+        return kill(-m_pid, args == "stall on" ? SIGSTOP : SIGCONT) == 0 ? "OK"
+                                                                         : "ERR " + std::string(std::strerror(errno));
+    }
     if (args.rfind("module missing ", 0) == 0) {
         std::string which = Trim(args.substr(15));
         if (which != "disk1" && which != "disk2" && which != "off")
@@ -262,7 +269,7 @@ std::string RsyncService::Command(const std::string& args)
             return "ERR " + error;
         return "OK " + m_roots[args[5] - '1'];
     }
-    return "ERR rsync [port closed|port open|module missing M|root N]";
+    return "ERR rsync [port closed|port open|stall on|stall off|module missing M|root N]";
 }
 
 void RsyncService::RegisterCommands(ControlChannel& channel)

@@ -18,6 +18,8 @@
 // Control commands:
 //   rsync                        OK running <port> | OK stopped
 //   rsync port closed|open       stops the daemon (connections are refused) or starts it
+//   rsync stall on|off           the daemon stands still (connections are taken
+//                                and never answered) or goes on
 //   rsync module missing disk1|disk2|off   the daemon no longer offers that module
 //                                (it reads its configuration for every connection)
 //   rsync root 1|2               OK <folder of that disk>

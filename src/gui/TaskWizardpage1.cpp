@@ -195,9 +195,8 @@ int CTaskWizardpage1::SaveFolders()
         ShowMessageBox(this, "No Local Folder add.\nPlease select the BackUP Folder!!", platform::MB_OK);
         return 0;
     }
-    CTaskStore store;
-    for (const BackupFolderInfo& f : m_task->folders)
-        store.DeleteFolderKeys(m_task->taskName, MakeMD5Key(f.path));
+    // Only the task in memory changes: the page stores the edit when the
+    // wizard is finished, and lets the dropped folders' keys go after that.
     m_task->folders.clear();
     for (int row = 0; row < m_list->GetItemCount(); ++row) {
         BackupFolderInfo f{m_list->GetItemText(row, 1), "", m_list->GetItemText(row, 2), m_list->GetItemText(row, 3)};

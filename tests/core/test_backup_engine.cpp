@@ -536,6 +536,15 @@ TEST(BackupLog, CommandLineAndPaths)
     EXPECT_TRUE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] cd+++++++++ src/"));
     EXPECT_FALSE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] <f.st...... src/sub/f2"));
     EXPECT_FALSE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] total size is 9  speedup is 0.02"));
+
+    // A full device: both of rsync's sides log the failure; one box tells it.
+    Boxes boxes;
+    const std::string full[] = {
+        "2026/12/09 15:53:23 [10820] rsync error: error in file IO (code 11) at receiver.c(380) [receiver=3.2.7]",
+        "2026/12/09 15:53:23 [10820] rsync error: error in file IO (code 11) at io.c(1700) [sender=3.2.7]"};
+    for (const std::string& line : full)
+        EXPECT_EQ(engine.ParseLogLine(line), CRsyncEngine::LINE_ERROR);
+    EXPECT_EQ(boxes.Take().size(), 1u);
 }
 
 } // namespace

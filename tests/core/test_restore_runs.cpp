@@ -274,15 +274,10 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_TRUE(RunDueSchedules(after, control).empty());
     ASSERT_TRUE(nas->dev->Ok("rsync module missing off"));
 
-    // More than an hour late: not backed up, but moved on.
-    BackupTaskInfo late = Task("Late", "backups", "Disk1", {a});
-    late.schedules.push_back(schedule::MakeSchedule("day", "", now - 3L * 86400));
-    CTaskStore().SaveTasks({late});
-    pass = RunDueSchedules({late}, control);
-    ASSERT_EQ(pass.size(), 1u);
-    EXPECT_FALSE(pass[0].ran);
-    EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 3L * 86400, 1));
-    EXPECT_TRUE(boxes.Take().size() <= 1); // the failed module's rsync error line
+    // A pass shows no box: the failed module's rsync error line is told, not shown.
+    EXPECT_TRUE(boxes.Take().empty());
+    EXPECT_NE(pass[0].notice.find("First: rsync error: "), std::string::npos) << pass[0].notice;
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("rsync error: "), std::string::npos);
 
     // Two folders of one last name would merge on the device: the task fails
     // and nothing is copied.
@@ -296,7 +291,8 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_EQ(pass[0].description, "Twins : backup processing Error!!");
     EXPECT_FALSE(fs::exists(dir / "disk1" / "backups" / "c"));
     EXPECT_EQ(store.ReadTaskValue("Twins", "Last_Back_Time"), "");
-    EXPECT_EQ(boxes.Take().size(), 1u);
+    EXPECT_TRUE(boxes.Take().empty());
+    EXPECT_EQ(pass[0].notice.rfind("Twins: Two folders of this task are named \"c\".", 0), 0u) << pass[0].notice;
 
     // So would a folder of that name that another stored task backs up into
     // the same device folder (the device known by its MAC, its address has
@@ -371,6 +367,69 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_FALSE(pass[0].success);
     EXPECT_EQ(store.LoadTask("Stopped").schedules.front().key, stopped.schedules.front().key);
     EXPECT_EQ(store.ReadTaskValue("Stopped", "Last_Back_Time"), "");
+}
+
+// A due schedule that is not run leaves a System Log row with the reason
+// and a result file that says the same, on its first pass, without a box;
+// a schedule several runs behind leaves one row and moves past them all.
+TEST_F(Runs, DueSchedulesNotRunAreRecorded)
+{
+    const fs::path a = dir / "a";
+    WriteFile(a / "f", "a");
+    const std::time_t now = platform::WallNow();
+    const std::time_t h = 3600, d = 86400;
+    struct Case {
+        const char* name;
+        const char* type;
+        const char* share;
+        const char* address;
+        std::time_t due;
+        std::string reason;
+        std::time_t nextRun; // after the pass
+    };
+    const std::vector<Case> cases{
+        {"Gone", "day", "nothere", EmulatedNas::kAddress, now - 60, "device folder nothere on Disk1 not found",
+         schedule::AddDays(now - 60, 1)},
+        {"Off", "day", "backups", "198.18.1.99", now - 60, "device not answering at 198.18.1.99",
+         schedule::AddDays(now - 60, 1)},
+        {"Slept", "day", "backups", EmulatedNas::kAddress, now - 2 * h - 600, "2 h 10 min late, not run",
+         schedule::AddDays(now - 2 * h - 600, 1)},
+        {"Behind", "day", "backups", EmulatedNas::kAddress, now - 2 * d - 2 * h,
+         "3 runs missed, the first 2 d 2 h 0 min late, not run", schedule::AddDays(now - 2 * d - 2 * h, 3)},
+        {"Once", "one", "backups", EmulatedNas::kAddress, now - 2 * h - 600, "2 h 10 min late, not run",
+         now - 2 * h - 600},
+    };
+    std::list<BackupTaskInfo> tasks;
+    for (const Case& c : cases) {
+        BackupTaskInfo t = Task(c.name, c.share, "Disk1", {a});
+        t.nasIp = c.address;
+        t.schedules.push_back(schedule::MakeSchedule(c.type, c.type == std::string("one") ? "unexecute" : "", c.due));
+        tasks.push_back(t);
+    }
+    CTaskStore store;
+    store.SaveTasks(tasks);
+
+    const std::vector<ScheduleRunResult> pass = RunDueSchedules(tasks, control);
+    ASSERT_EQ(pass.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const ScheduleRunResult& r = pass[i];
+        EXPECT_FALSE(r.ran) << c.name;
+        EXPECT_EQ(r.description, std::string(c.name) + " : backup processing Error!! " + c.reason);
+        EXPECT_EQ(r.notice, std::string(c.name) + ": " + c.reason);
+        EXPECT_NE(ReadFile(r.resultFile).find("Backup processing Error!! " + c.reason), std::string::npos) << c.name;
+        EXPECT_EQ(fs::path(r.resultFile).parent_path(), dir / "program" / "LOG");
+        EXPECT_EQ(store.ReadTaskValue(c.name, "Last_Back_Time"), "") << c.name;
+        EXPECT_EQ(store.LoadTask(c.name).schedules.front().nextRun, c.nextRun) << c.name;
+    }
+    EXPECT_EQ(store.LoadTask("Once").schedules.front().setDate, "finish");
+    EXPECT_TRUE(boxes.Take().empty());
+    // Nothing is due any more: no second row for the runs missed.
+    std::list<BackupTaskInfo> after;
+    for (const Case& c : cases)
+        after.push_back(store.LoadTask(c.name));
+    const std::vector<ScheduleRunResult> next = RunDueSchedules(after, control);
+    EXPECT_EQ(next.size(), 0u);
 }
 
 } // namespace

@@ -63,7 +63,7 @@ private slots:
             return next;
         });
 
-        // An edited task: its old folder's keys leave the store at "Next".
+        // An edited task: the store is not written at "Next".
         CTaskStore store;
         BackupTaskInfo task;
         task.taskName = "T";
@@ -102,7 +102,8 @@ private slots:
         QCOMPARE(task.folders.front().sizeText, std::string("2 KB"));
         QCOMPARE(task.taskBackSize, std::string("2 KB"));
         QCOMPARE(task.lastBackTime, std::string());
-        QCOMPARE(store.ReadTaskValue("T", oldKey + "_Folder_path"), std::string(CTaskStore::kReadDefault));
+        QCOMPARE(store.ReadTaskValue("T", oldKey + "_Folder_path"), (m_dir / "Music").string());
+        QCOMPARE(store.ReadTaskValue("T", "Total_local_Folder_name"), oldKey + ":");
         std::vector<std::string> texts;
         for (const RecordedBox& b : m_boxes->Boxes())
             texts.push_back(b.text);
@@ -206,8 +207,12 @@ private slots:
         QCOMPARE(task.schedules.front().setType + task.schedules.front().setDate, std::string("month31"));
         QCOMPARE(schedule::FormatTime(task.schedules.front().nextRun, "%Y-%m-%d %H:%M:%S"),
                  std::string("2025-03-31 08:00:00"));
+        // The store is the page's to write: the old schedule is there until
+        // the new one is saved.
+        QCOMPARE(store.ReadTaskValue("S", "Total_schedule_name"), oldKey + ":");
+        QVERIFY(store.SaveTasks({task}));
         QCOMPARE(store.ReadTaskValue("S", oldKey + "_set_type"), std::string(CTaskStore::kReadDefault));
-        QCOMPARE(store.ReadTaskValue("S", "Total_schedule_name"), std::string());
+        QCOMPARE(store.ReadTaskValue("S", "Total_schedule_name"), task.schedules.front().key + ":");
 
         // One time, answered No: the schedule stays.
         m_answer = IDNO;

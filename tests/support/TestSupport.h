@@ -70,5 +70,8 @@ void RunFromPrivateProgramFolder(int argc, char** argv);
 // The folder RunFromPrivateProgramFolder placed this program in; empty
 // outside such a run.
 std::filesystem::path PrivateProgramFolder();
+// Places program in folder as RunFromPrivateProgramFolder does: a hard link
+// (or copy) of it and of the shared libraries beside it, a link to Styles.
+void PlaceProgram(const std::filesystem::path& program, const std::filesystem::path& folder);
 
 } // namespace testsupport
