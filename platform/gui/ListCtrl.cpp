@@ -500,27 +500,6 @@ int ListCtrl::HitTest(const QPoint& point) const
 
 QModelIndex ListCtrl::ModelIndex(int row, int column) const { return m_model->index(row, column); }
 
-QRect ListCtrl::GetItemRect(int row) const
-{
-    if (row < 0 || row >= GetItemCount())
-        return {};
-    QAbstractItemView* view = CurrentView();
-    QRect r = view->visualRect(m_model->index(row, 0));
-    if (m_view == Report && GetColumnCount() > 1) {
-        QRect last = view->visualRect(m_model->index(row, GetColumnCount() - 1));
-        r = r.united(last);
-    }
-    return QRect(view->viewport()->mapTo(this, r.topLeft()), r.size());
-}
-
-QRect ListCtrl::GetSubItemRect(int row, int column) const
-{
-    if (row < 0 || row >= GetItemCount() || column < 0 || column >= GetColumnCount())
-        return {};
-    QRect r = m_report->visualRect(m_model->index(row, column));
-    return QRect(m_report->viewport()->mapTo(this, r.topLeft()), r.size());
-}
-
 bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
 {
     // Enter on a selected row does what a double click on it does.

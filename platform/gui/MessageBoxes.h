@@ -20,7 +20,8 @@ using platform::IDRETRY;
 using platform::IDYES;
 
 // Makes platform::MessageBox show its boxes through ShowMessageBox, owned by
-// the application's active window.
+// the application's active window, and platform::Notice its boxes as windows
+// nobody waits for (not modal, one per key).
 void InstallMessageBoxHandler();
 
 // Shows a box owned by owner (may be null) and returns the answer. Callable

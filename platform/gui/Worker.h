@@ -96,7 +96,8 @@ public:
     // before done, unless the worker was stopped first.
     template <class R, class U>
     bool StartWithUpdates(std::function<R(const JobControl&, const std::function<void(U)>& send)> job,
-                          std::function<void(U)> update, std::function<void(R)> done = {})
+                          std::function<void(U)> update, std::function<void(R)> done = {},
+                          const Progress& progress = {})
     {
         auto result = std::make_shared<R>();
         auto shared = std::make_shared<std::function<void(U)>>(std::move(update));
@@ -111,7 +112,7 @@ public:
                 if (done)
                     done(std::move(*result));
             },
-            {});
+            progress);
     }
 
     // Runs job behind the busy indicator's modal run and returns its result.

@@ -4,6 +4,7 @@
 #include "MessageBoxes.h"
 #include "PopDlg.h"
 #include "Resources.h"
+#include "RsycBackup.h"
 #include "stdafx.h"
 #include "ui_AddTaskWS_P2.h"
 
@@ -171,7 +172,16 @@ void CAddTaskWS_P2::OnOK()
 {
     if (m_task == nullptr)
         return;
-    SaveSelection();
+    const BackupTaskInfo before = *m_task;
+    if (SaveSelection()) {
+        // The folders' copies must not merge with another task's there.
+        const std::string clash = CRsycBackup::FindFolderClash(*m_task);
+        if (!clash.empty()) {
+            *m_task = before;
+            ShowMessageBox(this, clash, platform::MB_OK);
+            return;
+        }
+    }
     m_task->lastBackTime.clear();
     EndDialog(kNext);
 }
