@@ -189,6 +189,9 @@ std::string FolderNameRefusal(const std::string& name)
         return "First or last charater can not be space.";
     if (lower == "share")
         return "Folder name can not be \"share\" .";
+    // A share of either would be the disk's folder itself or its parent.
+    if (lower == "." || lower == "..")
+        return "Folder name can not be \".\" or \"..\".";
     if (lower.find_first_of("\\/?\"<>:|*`,$];") != std::string::npos)
         return "Folder name can not include any following charater: \n \\ / ? \" < > : | * ` , $ ] ;";
     return {};

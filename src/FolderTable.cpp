@@ -909,7 +909,8 @@ bool UnmapFolder(const FolderRow& row)
         if (rc != 0 && rc != -1) {
             char text[64];
             std::snprintf(text, sizeof text, "Error = %d.", rc);
-            MessageBox(text, MB_OK);
+            MessageBox(std::string(text) + "\nCould not unmap " + letter + " (" + platform::NetErrorText(rc) + ").",
+                       MB_OK);
         } else {
             dropped = true;
         }

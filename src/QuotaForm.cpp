@@ -59,6 +59,12 @@ bool QuotaRowReadsBack(const platform::JobControl& job, const std::string& name,
     }
 }
 
+// A row number as an OID may carry it: digits, at most 2^32 - 1.
+bool ParseRowNumber(const std::string& text, uint64_t& value)
+{
+    return ParseQuotaMb(text, value) && value <= UINT32_MAX;
+}
+
 } // namespace
 
 DiskQuotaInfo ReadDiskQuotaInfo()
@@ -125,6 +131,7 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
     SetEngineFromContext(engine);
     std::string current = nasmib::kQuotaName;
     int last = 0;
+    bool full = false;
     int failures = 0;
     for (;;) {
         if (failures >= 3)
@@ -138,10 +145,10 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
             continue;
         }
         const std::string row = NasRowOf(next);
-        int number = 0;
-        // A row number that is no number, or one that leaves no room for the
-        // two rows a save may add after it, refuses the table.
-        if (!ParseRowIndex(row, number) || number > INT_MAX - 2) {
+        // A row number that is no number refuses the table; one that leaves
+        // no room for the two rows a save may add after it fills it.
+        uint64_t number = 0;
+        if (!ParseRowNumber(row, number)) {
             DebugTrace("quota row %s out of range\n", row.c_str());
             return -3;
         }
@@ -160,10 +167,13 @@ int FindQuotaRows(const std::string& name, const char* type, std::string& disk1I
             }
         }
         current = next;
-        last = number;
+        if (number > INT_MAX - 2)
+            full = true;
+        else
+            last = static_cast<int>(number);
         failures = 0;
     }
-    return last;
+    return full ? kQuotaTableFull : last;
 }
 
 std::vector<QuotaEntry> ReadQuotaEntries(const platform::JobControl& job, CSnmpEngine& engine, const char* type)
@@ -190,24 +200,25 @@ std::vector<QuotaEntry> ReadQuotaEntries(const platform::JobControl& job, CSnmpE
     return entries;
 }
 
+std::vector<std::string> QuotaRowsNotRemoved(std::string disk1Index, std::string disk2Index)
+{
+    if (std::atol(disk1Index.c_str()) < std::atol(disk2Index.c_str()))
+        std::swap(disk1Index, disk2Index);
+    std::vector<std::string> left;
+    for (const std::string& index : {disk1Index, disk2Index})
+        if (!index.empty() &&
+            SnmpSetWithRetry(NasCell(nasmib::kQuotaRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) == -3)
+            left.push_back(index);
+    return left;
+}
+
 bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::string disk2Index)
 {
     (void)name;
-    if (disk1Index.empty() && disk2Index.empty())
-        return true;
-    if (std::atol(disk1Index.c_str()) < std::atol(disk2Index.c_str()))
-        std::swap(disk1Index, disk2Index);
-    bool ok = true;
-    for (const std::string& index : {disk1Index, disk2Index}) {
-        if (index.empty())
-            continue;
-        if (SnmpSetWithRetry(NasCell(nasmib::kQuotaRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) ==
-            -3) {
-            platform::MessageBox("Timeout");
-            ok = false;
-        }
-    }
-    return ok;
+    const std::vector<std::string> left = QuotaRowsNotRemoved(std::move(disk1Index), std::move(disk2Index));
+    for (size_t i = 0; i < left.size(); ++i)
+        platform::MessageBox("Timeout");
+    return left.empty();
 }
 
 std::string BuildQuotaRequest(const std::string& index, const std::string& escapedName, const std::string& size,
@@ -284,6 +295,13 @@ bool SendQuotaSettings(const platform::JobControl& job, const std::string& name,
         {2, in.disk2, d2, !in.disk2.empty() && disks.noQuotaDisk2 == 0 && (user ? disks.disk2Size >= 1 : true),
          user ? kHttpLimitsOneTry : kHttpLimitsStandard},
     };
+    // A table whose row numbers are used up takes no new row; the rows a
+    // name has already can still be changed.
+    for (const Disk& disk : list)
+        if (last == kQuotaTableFull && in.enabled && disk.usable && disk.row.empty()) {
+            platform::MessageBox("The device's quota table is full.");
+            return false;
+        }
     for (const Disk& disk : list) {
         if (!in.enabled || !disk.usable)
             continue;

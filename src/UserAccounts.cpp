@@ -347,8 +347,15 @@ PostAccountForm(const platform::JobControl& job, int port,
             return SaveOutcome::NotConfirmed;
         }
     }
-    SendQuotaSettings(job, name, type, quota, disks);
-    return SaveOutcome::Saved;
+    return SendQuotaSettings(job, name, type, quota, disks) ? SaveOutcome::Saved : SaveOutcome::QuotaFailed;
+}
+
+void RemoveQuotaRowsOfDeleted(const char* what, const std::string& name, const std::string& disk1Index,
+                              const std::string& disk2Index)
+{
+    if (!QuotaRowsNotRemoved(disk1Index, disk2Index).empty())
+        platform::MessageBox(std::string(what) + " \"" + name +
+                             "\" was deleted, but its quota rows could not be removed.");
 }
 
 bool DeleteUser(const platform::JobControl& job, const std::string& name, const std::string& ownFolders)
@@ -370,7 +377,6 @@ bool DeleteUser(const platform::JobControl& job, const std::string& name, const 
         platform::MessageBox("Timeout!");
         return false;
     }
-    RemoveQuotaRows(name, d1, d2);
 
     CSnmpEngine engine;
     SetEngineFromContext(engine);
@@ -386,7 +392,8 @@ bool DeleteUser(const platform::JobControl& job, const std::string& name, const 
         platform::MessageBox("Timeout!");
         return false;
     }
-    // A user whose row is gone already has nothing left to delete.
+    // The row goes first: a row that cannot be deleted keeps its quotas. A
+    // user whose row is gone already has only its quota rows left.
     if (!index.empty()) {
         int kill = engine.SimpleSet(NasCell(nasmib::kUserRowStatus, index).c_str(),
                                     std::to_string(nasmib::kRowStatusDestroy).c_str());
@@ -396,6 +403,7 @@ bool DeleteUser(const platform::JobControl& job, const std::string& name, const 
             return false;
         }
     }
+    RemoveQuotaRowsOfDeleted("User", name, d1, d2);
     job.Pause(1000);
     return true;
 }

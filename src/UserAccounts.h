@@ -67,6 +67,7 @@ std::string BuildUserRequest(const UserForm& form, const std::string& index, con
 enum class SaveOutcome {
     Refused,      // not sent (a box said why); the edit face stays
     NotConfirmed, // sent, but the row did not read back ("Failed!"); no quota was posted
+    QuotaFailed,  // the row reads back, but its quotas are not as asked (a box said why)
     Saved,        // the row reads back; quotas handled
 };
 // Posts a user or group form to the device's web port (request builds it for
@@ -74,16 +75,23 @@ enum class SaveOutcome {
 // device's table decide: readsBack is asked until it holds or the read-back
 // limit has passed ("Failed!" when the device still answers). Once it holds,
 // the quotas of name (type kQuotaTypeUser or kQuotaTypeGroup) are written as
-// quota says. Refused when the post could not be sent.
+// quota says (QuotaFailed when they are not on the device). Refused when the
+// post could not be sent.
 SaveOutcome
 PostAccountForm(const platform::JobControl& job, int port,
                 const std::function<std::string(const std::string& address, const std::string& authorization)>& request,
                 const std::function<bool()>& readsBack, const std::string& name, const char* type,
                 const QuotaInput& quota, const DiskQuotaInfo& disks);
 SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQuotaInfo& disks);
+// After the row of a user or group (what: "User", "Group") is deleted: its
+// quota rows, with a box that says so when they could not be removed.
+void RemoveQuotaRowsOfDeleted(const char* what, const std::string& name, const std::string& disk1Index,
+                              const std::string& disk2Index);
 
-// Deletes a user: its quotas, then its row. ownFolders is the list's
-// "Own Folder" text. False when refused or failed (after a box).
+// Deletes a user: its row, then its quota rows, so that a row that cannot
+// be deleted keeps its quotas. ownFolders is the list's "Own Folder" text.
+// False when refused or failed (after a box; the device is as it was); true
+// once the row is gone, after a box when its quota rows stay behind.
 bool DeleteUser(const platform::JobControl& job, const std::string& name, const std::string& ownFolders);
 
 // The account fields an edit starts from: 0, or -3 after the box "Timeout".

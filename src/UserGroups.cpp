@@ -278,17 +278,17 @@ bool DeleteGroup(const platform::JobControl& job, const std::string& name)
         platform::MessageBox("Timeout!");
         return false;
     }
-    RemoveQuotaRows(name, d1, d2);
     std::string index;
     if (SnmpFindIndex(nasmib::kGroupName, name, index) == -3) {
         platform::MessageBox("Timeout!");
         return false;
     }
-    if (index.empty())
-        return true; // gone already
-    if (SnmpSetWithRetry(NasCell(nasmib::kGroupRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) != 0) {
+    // The row goes first: a row that cannot be deleted keeps its quotas.
+    if (!index.empty() &&
+        SnmpSetWithRetry(NasCell(nasmib::kGroupRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) != 0) {
         platform::MessageBox("Timeout!");
         return false;
     }
+    RemoveQuotaRowsOfDeleted("Group", name, d1, d2);
     return true;
 }

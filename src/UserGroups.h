@@ -53,6 +53,6 @@ std::string BuildGroupRequest(const GroupForm& form, const std::string& index, c
 // Saves a group as SaveUser saves a user: the post, the read-back, then its quotas.
 SaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks);
 
-// Deletes a group unless a folder's read or write list names it: its quota
-// rows, then its row. False when refused or failed (after a box).
+// Deletes a group unless a folder's read or write list names it: its row,
+// then its quota rows, as DeleteUser does.
 bool DeleteGroup(const platform::JobControl& job, const std::string& name);

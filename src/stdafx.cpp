@@ -250,8 +250,7 @@ const OsVersionInfo* GetOsVersionInfo()
 
 bool IsVistaOrLater()
 {
-    // Every Linux desktop keeps per-user data folders (XDG), which is all the
-    // callers ask this for.
+    // Every Linux desktop keeps per-user data folders (XDG).
     return true;
 }
 

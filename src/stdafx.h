@@ -54,8 +54,10 @@ struct OsVersionInfo {
 const OsVersionInfo* GetOsVersionInfo();
 // Fills the record GetOsVersionInfo returns; start-up calls it once.
 void InitOsVersionInfo();
-// Whether the system keeps per-user application data folders (the result
-// files of backup runs go there).
+// Whether the system keeps per-user application data folders: always here.
+// The result files of backup and restore runs do not go there even so: they
+// are kept in LOG/ in the program folder, beside the program's INI files, on
+// purpose, so that everything the program writes stays in one folder.
 bool IsVistaOrLater();
 
 // printf-style text, cut to 511 bytes.

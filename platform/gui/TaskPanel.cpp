@@ -18,17 +18,6 @@
 #include "MessageTarget.h"
 #include "Resources.h"
 
-// Workers may change the panel: such calls run on the GUI thread while the
-// worker waits.
-#define TOLVANE_ON_GUI_THREAD(call)                                                                                    \
-    if (!IsGuiThread())                                                                                                \
-    return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
-#define TOLVANE_VOID_ON_GUI_THREAD(call)                                                                               \
-    if (!IsGuiThread()) {                                                                                              \
-        CallOnGuiThread([&] { call; });                                                                                \
-        return;                                                                                                        \
-    }
-
 namespace platform::gui {
 namespace {
 constexpr int kMargin = 10;   // around the groups
@@ -200,7 +189,7 @@ TaskPanelGroup::TaskPanelGroup(TaskPanel* panel, unsigned id, int icon)
 
 TaskPanelItem* TaskPanelGroup::AddLinkItem(unsigned id, int icon)
 {
-    TOLVANE_ON_GUI_THREAD(AddLinkItem(id, icon));
+    RequireGuiThread("TaskPanelGroup::AddLinkItem");
     m_items.push_back(std::make_unique<TaskPanelItem>(id, LoadString(id), true, icon));
     m_panel->Relayout();
     return m_items.back().get();
@@ -208,7 +197,7 @@ TaskPanelItem* TaskPanelGroup::AddLinkItem(unsigned id, int icon)
 
 TaskPanelItem* TaskPanelGroup::AddTextItem(const std::string& text)
 {
-    TOLVANE_ON_GUI_THREAD(AddTextItem(text));
+    RequireGuiThread("TaskPanelGroup::AddTextItem");
     m_items.push_back(std::make_unique<TaskPanelItem>(0, text, false, -1));
     m_panel->Relayout();
     return m_items.back().get();
@@ -216,7 +205,7 @@ TaskPanelItem* TaskPanelGroup::AddTextItem(const std::string& text)
 
 void TaskPanelGroup::RemoveAllItems()
 {
-    TOLVANE_VOID_ON_GUI_THREAD(RemoveAllItems());
+    RequireGuiThread("TaskPanelGroup::RemoveAllItems");
     m_items.clear();
     m_panel->Relayout();
 }
@@ -238,7 +227,7 @@ TaskPanelItem* TaskPanelGroup::FindItem(unsigned id) const
 
 void TaskPanelGroup::SetExpanded(bool expanded)
 {
-    TOLVANE_VOID_ON_GUI_THREAD(SetExpanded(expanded));
+    RequireGuiThread("TaskPanelGroup::SetExpanded");
     m_expanded = expanded;
     m_panel->Relayout();
 }
@@ -271,7 +260,7 @@ QColor TaskPanel::HotColour() { return QColor(0x42, 0x8E, 0xFF); }
 
 TaskPanelGroup* TaskPanel::AddGroup(unsigned id, int icon)
 {
-    TOLVANE_ON_GUI_THREAD(AddGroup(id, icon));
+    RequireGuiThread("TaskPanel::AddGroup");
     m_groups.push_back(std::make_unique<TaskPanelGroup>(this, id, icon));
     Relayout();
     return m_groups.back().get();
@@ -279,7 +268,7 @@ TaskPanelGroup* TaskPanel::AddGroup(unsigned id, int icon)
 
 TaskPanelGroup* TaskPanel::FindGroup(unsigned id) const
 {
-    TOLVANE_ON_GUI_THREAD(FindGroup(id));
+    RequireGuiThread("TaskPanel::FindGroup");
     for (const auto& group : m_groups)
         if (group->GetID() == id)
             return group.get();
@@ -295,7 +284,7 @@ TaskPanelGroup* TaskPanel::GetGroup(int index) const
 
 void TaskPanel::RemoveGroup(unsigned id)
 {
-    TOLVANE_VOID_ON_GUI_THREAD(RemoveGroup(id));
+    RequireGuiThread("TaskPanel::RemoveGroup");
     for (auto it = m_groups.begin(); it != m_groups.end(); ++it) {
         if ((*it)->GetID() == id) {
             m_groups.erase(it);
@@ -307,7 +296,7 @@ void TaskPanel::RemoveGroup(unsigned id)
 
 void TaskPanel::RemoveAllGroups()
 {
-    TOLVANE_VOID_ON_GUI_THREAD(RemoveAllGroups());
+    RequireGuiThread("TaskPanel::RemoveAllGroups");
     m_groups.clear();
     Relayout();
 }

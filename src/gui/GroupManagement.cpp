@@ -182,7 +182,10 @@ void CGroupManagement::EnableQuotaFields(bool enable) { QuotaFields::Of(*m_ui).E
 
 void CGroupManagement::RefreshGroupList()
 {
-    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) { return ReadGroupList(job); });
+    auto rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) { return ReadGroupList(job); });
+    if (m_worker.Failed())
+        return; // the list keeps what it showed
+    m_rows = std::move(rows);
     m_list->DeleteAllItems();
     for (const GroupListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.disk1Quota, row.disk2Quota, row.members});
@@ -313,6 +316,16 @@ void CGroupManagement::OnSave()
     const DiskQuotaInfo disks = m_disks;
     const SaveOutcome outcome = RunBehindPopup(
         this, m_worker, [form, disks](const platform::JobControl& job) { return SaveGroup(job, form, disks); });
+    if (outcome == SaveOutcome::QuotaFailed) {
+        // The group is on the device, its quotas are not: the edit face
+        // stays with the quota fields as typed, now editing that group, so
+        // that Save tries again.
+        m_ui->save->setText("Save");
+        m_ui->groupName->setEnabled(false);
+        RefreshGroupList();
+        m_ui->save->setFocus();
+        return;
+    }
     if (outcome != SaveOutcome::Saved)
         return;
     OnCancelEdit();

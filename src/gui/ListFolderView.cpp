@@ -37,7 +37,18 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 
 } // namespace
 
-CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent) { setAccessibleName("Share Folder"); }
+CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent)
+{
+    setAccessibleName("Share Folder");
+    // A refresh that fails puts back the rows the page showed before it.
+    m_refreshWorker.SetFailureReport("Refresh", this, [this](const std::string&) {
+        FolderListing before;
+        before.rows = m_rowsBefore;
+        Fill(before);
+    });
+    m_modalWorker.SetFailureReport("The folder operation", this);
+    m_openWorker.SetFailureReport("Opening the folder", this);
+}
 
 CListFolderView::~CListFolderView()
 {
@@ -99,6 +110,8 @@ void CListFolderView::Refresh()
 
 void CListFolderView::StartRefresh()
 {
+    if (!m_refreshWorker.Busy())
+        m_rowsBefore = m_rows;
     GetListCtrl()->DeleteAllItems();
     m_rows.clear();
     m_refreshWorker.Start<FolderListing>([](const platform::JobControl& job) { return ::RefreshFolderList(job); },

@@ -22,7 +22,6 @@ namespace {
 constexpr int kQuotaRowY = 186;
 constexpr int kMemberRowBaseY = 312;
 constexpr int kMemberPanelBaseY = 336;
-constexpr int kButtonsBaseY = 546;
 constexpr int kQuotaPanelHeight = 100;
 constexpr int kMemberPanelHeight = 210;
 constexpr int kListFaceHeight = 384;
@@ -257,7 +256,6 @@ void CUserManagement::Relayout()
     const int buttonsY = memberRowY + 34 + (m_groupOpen ? kMemberPanelHeight : 0);
     MoveToY(m_ui->save, buttonsY);
     MoveToY(m_ui->cancelEdit, buttonsY);
-    (void)kButtonsBaseY;
     const int listHeight = m_listRect.isNull() ? kListFaceHeight : m_listRect.height();
     resize(width(), std::max(listHeight + 1, buttonsY + 36));
 }
@@ -313,11 +311,14 @@ void CUserManagement::LoadMemberGroups(int row)
 
 void CUserManagement::RefreshUserList()
 {
-    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
+    auto rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
         std::vector<UserListRow> rows;
         ReadUserList(job, rows);
         return rows;
     });
+    if (m_worker.Failed())
+        return; // the list keeps what it showed
+    m_rows = std::move(rows);
     m_list->DeleteAllItems();
     for (const UserListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.ownFolders, row.disk1Quota, row.disk2Quota, row.groups});
@@ -442,8 +443,20 @@ void CUserManagement::OnSave()
         return;
     m_list->DeleteAllItems();
     m_rows.clear();
-    if (outcome != SaveOutcome::Saved)
+    if (outcome == SaveOutcome::NotConfirmed)
         return; // the edit face stays, the list stays empty
+    if (outcome == SaveOutcome::QuotaFailed) {
+        // The account is on the device, its quotas are not: the edit face
+        // stays with the quota fields as typed, now editing that account,
+        // so that Save tries again.
+        m_ui->save->setText("Save");
+        m_ui->userName->setEnabled(false);
+        m_ui->level->setEnabled(false);
+        m_passwordLoaded = true;
+        RefreshUserList();
+        m_ui->save->setFocus();
+        return;
+    }
     HideEditControls();
     RefreshUserList();
     const int r = FindAccountRow(m_list, name);

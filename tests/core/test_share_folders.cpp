@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -261,20 +262,29 @@ TEST_F(ShareFolders, APostTheDeviceNeverAppliesEndsWithTimeout)
 
 TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
 {
-    EXPECT_EQ(FolderNameRefusal(std::string(30, 'a')), "");
-    EXPECT_EQ(FolderNameRefusal(std::string(31, 'a')), "Folder name's length must less than 30.");
-    EXPECT_EQ(FolderNameRefusal("USB3"), "Folder name can not be usb#.");
-    EXPECT_EQ(FolderNameRefusal("usb11"), "");
-    EXPECT_EQ(FolderNameRefusal("Share"), "Folder name can not be \"share\" .");
-    EXPECT_EQ(FolderNameRefusal("a(Disk1)"), "Folder name can not include (disk1) or (disk2).");
-    EXPECT_EQ(FolderNameRefusal(" a"), "First or last charater can not be space.");
-    EXPECT_EQ(FolderNameRefusal("a;b"),
-              "Folder name can not include any following charater: \n \\ / ? \" < > : | * ` , $ ] ;");
+    const std::string dots = "Folder name can not be \".\" or \"..\".";
+    const std::pair<std::string, std::string> names[] = {
+        {std::string(30, 'a'), ""},
+        {std::string(31, 'a'), "Folder name's length must less than 30."},
+        {"USB3", "Folder name can not be usb#."},
+        {"usb11", ""},
+        {"Share", "Folder name can not be \"share\" ."},
+        {"a(Disk1)", "Folder name can not include (disk1) or (disk2)."},
+        {" a", "First or last charater can not be space."},
+        {".", dots},
+        {"..", dots},
+        {"...", ""},
+        {"a;b", "Folder name can not include any following charater: \n \\ / ? \" < > : | * ` , $ ] ;"},
+    };
+    for (const auto& [name, refusal] : names)
+        EXPECT_EQ(FolderNameRefusal(name), refusal) << name;
 
     size_t before = nas->dev->WebRequests().size();
     FolderSettings s;
-    s.name = "x";
+    s.name = "..";
     s.disk = "Disk1";
+    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    s.name = "x";
     s.privateFolder = true;
     EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
     s.allowed = {{"nobody", true}};
@@ -286,7 +296,7 @@ TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
     s.name = "MEDIA";
     EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").focus, FolderFocus::Name);
     EXPECT_EQ(boxes.Take(),
-              (std::vector<std::string>{"Must allow one user to access at least!", "Not valid user:nobody",
+              (std::vector<std::string>{dots, "Must allow one user to access at least!", "Not valid user:nobody",
                                         "SAMBA FTP NFS must be choose at least one!",
                                         "The folder name had existed, please enter the other name."}));
     EXPECT_EQ(nas->dev->WebRequests().size(), before);
@@ -603,6 +613,9 @@ TEST(DriveTable, NamesFullDiskAndOneLetterAtATime)
     }
     mounts->mounted.emplace_back(platform::UncToSmbUrl(dev + "p%41"), "carl");
     EXPECT_EQ(connections(), std::vector<std::string>{"X: " + dev + "p%41"});
+    // It names shares and users: made private to the user.
+    const auto privateMode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    EXPECT_EQ(std::filesystem::status(table).permissions(), privateMode);
     std::string user;
     EXPECT_EQ(platform::WNetGetUser("X:", user), 0);
     EXPECT_EQ(user, "carl");
@@ -627,6 +640,21 @@ TEST(DriveTable, NamesFullDiskAndOneLetterAtATime)
     EXPECT_EQ(WEXITSTATUS(status), platform::ERROR_DISK_FULL);
     EXPECT_EQ(fileText(), before);
     EXPECT_FALSE(std::filesystem::exists(table + ".new"));
+    EXPECT_EQ(std::filesystem::status(table).permissions(), privateMode);
+
+    // Unmapping when the table cannot be written: Y: stays mounted and
+    // listed, and the failure is told.
+    std::filesystem::create_symlink("/dev/full", table + ".new");
+    GetNasContext()->m_deviceAddress = "198.18.1.10";
+    testsupport::Boxes boxes;
+    FolderRow mapped;
+    mapped.text = "a|b <Y:>";
+    EXPECT_FALSE(UnmapFolder(mapped));
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Error = 112.\nCould not unmap Y: (the drive table " + table +
+                                                     " could not be written: the disk is full)."});
+    EXPECT_TRUE(mounts->IsMounted(platform::UncToSmbUrl(dev + "a|b")));
+    EXPECT_EQ(fileText(), before);
+    EXPECT_FALSE(std::filesystem::is_symlink(table + ".new"));
 
     // Two shares to Z: at once: the one still mounting holds the letter.
     mounts->gatedUri = platform::UncToSmbUrl(dev + "first");

@@ -3,6 +3,7 @@
 // the device's tables read back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -277,8 +278,8 @@ TEST_F(Accounts, DeletingUsers)
 
     ASSERT_TRUE(DeleteUser(NoStop(), "carol", ""));
     EXPECT_EQ(RowStatusWrites(),
-              (std::vector<std::string>{NasCell(nasmib::kQuotaRowStatus, "5"), NasCell(nasmib::kQuotaRowStatus, "3"),
-                                        NasCell(nasmib::kUserRowStatus, "2")}));
+              (std::vector<std::string>{NasCell(nasmib::kUserRowStatus, "2"), NasCell(nasmib::kQuotaRowStatus, "5"),
+                                        NasCell(nasmib::kQuotaRowStatus, "3")}));
     EXPECT_EQ(Cell(nasmib::kUserName, "2"), "<none>");
     EXPECT_EQ(Cell(nasmib::kUserName, "3"), "dave");
 }
@@ -374,7 +375,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     UserForm edit = NewUser("frank", "pw");
     edit.add = false;
     edit.quota = {true, false, "20", ""};
-    EXPECT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::Saved);
+    EXPECT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::QuotaFailed);
     EXPECT_EQ(boxes.LastText(), "Quota setting of Disk1 failed!");
     EXPECT_EQ(Cell(nasmib::kQuotaSize, "4"), "10");
 
@@ -398,8 +399,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
 }
 
 // A failed step refuses a delete: the folder walk of a group delete (the
-// group's own folder may be the one not read) and the row-status SET of a
-// user delete. Nothing is deleted.
+// group's own folder may be the one not read). Nothing is deleted.
 TEST_F(Accounts, FailedStepsRefuseDeletes)
 {
     Start("user = carol:pw:1\ngroup = 1:g:carol\nquota = none\n"
@@ -424,14 +424,51 @@ TEST_F(Accounts, FailedStepsRefuseDeletes)
     boxes.Clear();
     EXPECT_FALSE(DeleteGroup(NoStop(), "g"));
     EXPECT_EQ(boxes.LastText(), "Please delete the group own folders first.");
+}
 
-    ASSERT_EQ(nas->dev->Command(std::string("snmp nosuchname ") + nasmib::kUserRowStatus), "OK");
-    boxes.Clear();
-    EXPECT_FALSE(DeleteUser(NoStop(), "carol", ""));
-    EXPECT_EQ(boxes.LastText(), "Failed!");
-    ASSERT_EQ(nas->dev->Command("snmp clear"), "OK");
-    EXPECT_EQ(Cell(nasmib::kUserName, "2"), "carol");
-    EXPECT_TRUE(nas->dev->SnmpWrites().empty());
+// A row that cannot be deleted keeps its quota rows; a row that is gone
+// while its quota rows stay is said to be so.
+TEST_F(Accounts, AFailedDeleteLeavesTheDeviceAsItWas)
+{
+    Start("user = carol:pw:1\nuser = dave:pw:1\ngroup = 1:g:\ngroup = 2:h:\nquota = 3:carol:1:10:0\n"
+          "quota = 5:carol:2:20:0\nquota = 4:g:1:10:1\nquota = 6:h:2:30:1\nfolder = none\n");
+    struct Case {
+        bool user;
+        std::string name;
+        const char* failing; // the column whose SETs fail
+        bool deleted;
+        std::string box;
+        std::vector<std::string> quotaRows;
+    };
+    const Case cases[] = {
+        {true, "carol", nasmib::kUserRowStatus, false, "Failed!", {"3", "5"}},
+        {false, "g", nasmib::kGroupRowStatus, false, "Timeout!", {"4"}},
+        {true,
+         "carol",
+         nasmib::kQuotaRowStatus,
+         true,
+         "User \"carol\" was deleted, but its quota rows could not be removed.",
+         {"3", "5"}},
+        {false,
+         "g",
+         nasmib::kQuotaRowStatus,
+         true,
+         "Group \"g\" was deleted, but its quota rows could not be removed.",
+         {"4"}},
+    };
+    for (const Case& c : cases) {
+        boxes.Clear();
+        ASSERT_EQ(nas->dev->Command(std::string("snmp nosuchname ") + c.failing), "OK");
+        EXPECT_EQ(c.user ? DeleteUser(NoStop(), c.name, "") : DeleteGroup(NoStop(), c.name), c.deleted) << c.failing;
+        ASSERT_EQ(nas->dev->Command("snmp clear"), "OK");
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{c.box}) << c.failing;
+        const std::vector<std::string> names = ReadNameColumn(c.user ? nasmib::kUserName : nasmib::kGroupName);
+        EXPECT_EQ(std::count(names.begin(), names.end(), c.name), c.deleted ? 0 : 1) << c.failing;
+        for (const std::string& row : c.quotaRows)
+            EXPECT_EQ(Cell(nasmib::kQuotaName, row), c.name) << c.failing << " " << row;
+    }
+    // The others and their quotas were not touched.
+    EXPECT_EQ(Cell(nasmib::kUserName, "3") + Cell(nasmib::kGroupName, "2") + Cell(nasmib::kQuotaName, "6"), "davehh");
 }
 
 // Saves the device applied in its own way are confirmed at once: a quota
@@ -479,19 +516,47 @@ TEST_F(Accounts, WhatTheDeviceAppliedIsConfirmed)
 }
 
 // Row numbers at the top of the range leave no index for a new row: the
-// tables are refused rather than wrapped around.
+// tables are refused rather than wrapped around. A quota table that is full
+// says so, and still lets a name's own rows be changed.
 TEST_F(Accounts, RowNumbersAtTheTopAreRefused)
 {
-    Start("group = 2147483647:big\nquota = 2147483647:other:1:10:1\n");
+    Start("group = 2147483647:big\ngroup = 3:g\nquota = 1:g:1:10:1\n");
     int existing = 0;
     EXPECT_EQ(FindGroupIndex("new", existing), -3);
     EXPECT_EQ(FindGroupIndex("big", existing), -1);
     EXPECT_EQ(existing, 2147483647);
-    std::string d1, d2;
-    EXPECT_EQ(FindQuotaRows("g", kQuotaTypeGroup, d1, d2), -3);
     GroupForm g;
     g.name = "new";
-    EXPECT_EQ(SaveGroup(NoStop(), g, ReadDiskQuotaInfo()), SaveOutcome::Refused);
+    const DiskQuotaInfo disks = ReadDiskQuotaInfo();
+    EXPECT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::Refused);
     EXPECT_EQ(boxes.LastText(), "Timeout!");
     EXPECT_EQ(nas->dev->Command("web requests"), "OK 0");
+
+    struct Case {
+        std::string topRow;
+        QuotaInput quota;
+        bool full;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"2147483646", {true, false, "20", "30"}, true, false}, // room for one row, not two
+        {"2147483647", {true, false, "", "30"}, true, false},   {"4294967295", {true, false, "", "30"}, true, false},
+        {"4294967295", {true, false, "40", ""}, true, true}, // g's own disk 1 row
+        {"2147483645", {true, false, "50", "60"}, false, true},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kQuotaName, c.topRow) + " s other"), "OK");
+        boxes.Clear();
+        std::string d1, d2;
+        EXPECT_EQ(FindQuotaRows("g", kQuotaTypeGroup, d1, d2), c.full ? kQuotaTableFull : std::stoi(c.topRow))
+            << c.topRow;
+        EXPECT_EQ(d1, "1") << c.topRow;
+        EXPECT_EQ(SendQuotaSettings(NoStop(), "g", kQuotaTypeGroup, c.quota, disks), c.sent) << c.topRow;
+        EXPECT_EQ(boxes.Texts(),
+                  c.sent ? std::vector<std::string>{} : std::vector<std::string>{"The device's quota table is full."})
+            << c.topRow;
+        ASSERT_EQ(nas->dev->Command("mib del " + NasCell(nasmib::kQuotaName, c.topRow)), "OK");
+    }
+    EXPECT_EQ(Cell(nasmib::kQuotaSize, "1"), "50");
+    EXPECT_EQ(Cell(nasmib::kQuotaSize, "2147483646") + Cell(nasmib::kQuotaDisk, "2147483646"), "602");
 }

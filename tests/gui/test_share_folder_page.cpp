@@ -160,6 +160,13 @@ private slots:
         m_page->Refresh();
         QVERIFY(m_page->WaitIdle(60000));
         QCOMPARE(RowTexts(*m_page), (Names{"USB1", "USB2", "share", "media", "ftponly"}));
+        // A refresh that fails keeps the rows and says why.
+        m_mounts->failListing = "drive table unreadable";
+        m_page->Refresh();
+        QVERIFY(m_page->WaitIdle(60000));
+        m_mounts->failListing.clear();
+        QCOMPARE(RowTexts(*m_page), (Names{"USB1", "USB2", "share", "media", "ftponly"}));
+        QCOMPARE(boxes.Texts(), std::vector<std::string>{"Refresh failed: drive table unreadable"});
         QCOMPARE(m_page->GetListCtrl()->GetItemText(3, 3), std::string("alice"));
         QCOMPARE(m_page->GetListCtrl()->GetItemText(4, 2), std::string("FTP "));
         QCOMPARE(m_page->GetTitle(), std::string("List Folder"));

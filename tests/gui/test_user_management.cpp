@@ -1,7 +1,8 @@
 // The user and group dialogs against the emulated device: every interactive
 // control is named for assistive technology in each face, a user and a
 // group are added through the dialogs (the "Group" and "User" tabs swap
-// between them), and Enter does nothing in the list face.
+// between them), Enter does nothing in the list face, and a quota the
+// device does not take keeps the edit face.
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
@@ -231,6 +232,55 @@ private slots:
         QCOMPARE(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaDisk, "1") + Cell(nasmib::kQuotaSize, "1"),
                  std::string("zed2700"));
         QCOMPARE(Cell(nasmib::kGroupName, "2") + ":" + Cell(nasmib::kGroupUserList, "2"), std::string("crew:zed,ann"));
+    }
+
+    // A quota the device does not take keeps the edit face with the quota
+    // fields, now editing the account that was saved; Save tries again.
+    void aFailedQuotaKeepsTheEditFace()
+    {
+        MessageBoxRecorder boxes;
+        QStringList faults;
+        // Saves the edit face through its button with the device's quota
+        // form failing, then again with it working.
+        auto saveTwice = [&](QWidget& d, QPushButton* save, QLineEdit* name, QLineEdit* quota) {
+            QCOMPARE(m_nas->dev->Command("web fault noapply QuotaManagement"), std::string("OK"));
+            save->click();
+            if (boxes.LastText() != "Quota setting of Disk1 failed!" || !save->isVisible() || save->text() != "Save" ||
+                name->isEnabled() || !quota->isVisible() || quota->text() != "50")
+                faults << name->text() + ": " + QString::fromStdString(boxes.LastText());
+            QCOMPARE(m_nas->dev->Command("web fault none"), std::string("OK"));
+            save->click();
+            if (save->isVisible() || !d.isVisible())
+                faults << name->text() + ": still editing";
+        };
+        Run(
+            [&](CUserManagement& d) {
+                Item<QPushButton>(d, CUserManagement::IDC_ADD)->click();
+                Item<QLineEdit>(d, CUserManagement::IDC_NAME)->setText("quin");
+                Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD)->setText("pw");
+                Item<QLineEdit>(d, CUserManagement::IDC_CONFIRM)->setText("pw");
+                Item<QRadioButton>(d, CUserManagement::IDC_QUOTA_ENABLE)->click();
+                Item<QLineEdit>(d, CUserManagement::IDC_DISK1_QUOTA)->setText("50");
+                saveTwice(d, Item<QPushButton>(d, CUserManagement::IDC_SAVE),
+                          Item<QLineEdit>(d, CUserManagement::IDC_NAME),
+                          Item<QLineEdit>(d, CUserManagement::IDC_DISK1_QUOTA));
+                d.OnGroupButton();
+            },
+            [&](CGroupManagement& g) {
+                Item<QPushButton>(g, CGroupManagement::IDC_ADD)->click();
+                Item<QLineEdit>(g, CGroupManagement::IDC_NAME)->setText("team");
+                Item<QRadioButton>(g, CGroupManagement::IDC_QUOTA_ENABLE)->click();
+                Item<QLineEdit>(g, CGroupManagement::IDC_DISK1_QUOTA)->setText("50");
+                saveTwice(g, Item<QPushButton>(g, CGroupManagement::IDC_SAVE),
+                          Item<QLineEdit>(g, CGroupManagement::IDC_NAME),
+                          Item<QLineEdit>(g, CGroupManagement::IDC_DISK1_QUOTA));
+                g.OnClose();
+            });
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(", ")));
+        QCOMPARE(Cell(nasmib::kUserName, "3") + Cell(nasmib::kGroupName, "2"), std::string("quinteam"));
+        QCOMPARE(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaSize, "1") + Cell(nasmib::kQuotaName, "2") +
+                     Cell(nasmib::kQuotaSize, "2"),
+                 std::string("quin50team50"));
     }
 };
 
