@@ -53,7 +53,7 @@ std::string ConnectFailureText(int code)
 {
     if (code == WSAETIMEDOUT || code == WSAECONNREFUSED)
         return SocketErrorMessage(code);
-    return Format("Socket Connect Fail!!\nSocket Error code: %d", code);
+    return WithSocketErrorReason(Format("Socket Connect Fail!!\nSocket Error code: %d", code), code);
 }
 
 } // namespace
@@ -238,7 +238,8 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
     {
         CTcpSocket probe;
         if (!probe.Create()) {
-            ErrorBox(Format("Socket Create Fail!!\nSocket Error code: %d", GetLastSocketError()));
+            const int code = GetLastSocketError();
+            ErrorBox(WithSocketErrorReason(Format("Socket Create Fail!!\nSocket Error code: %d", code), code));
             return false;
         }
         if (!probe.Connect(login.address, static_cast<unsigned>(port), kHttpConnectTimeoutMs)) {
@@ -258,7 +259,8 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
         // A request the device refused (not "200 OK") or that could not go
         // out ends here: nothing was started that could be followed.
         int code = GetLastSocketError();
-        ErrorBox(code != 0 ? Format("send http header Fail!!\nError code: %u", static_cast<unsigned>(code))
+        ErrorBox(code != 0 ? WithSocketErrorReason(
+                                 Format("send http header Fail!!\nError code: %u", static_cast<unsigned>(code)), code)
                            : Format("send http header Fail!!\nError code: %d", sent));
         return false;
     }
@@ -443,7 +445,8 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
     if (!Pause(RealDelayMs(Delay::SetupUploadPause)))
         return false;
     if (!socket.SendAll(head.data(), head.size(), kPacketSendTimeoutMs)) {
-        ErrorBox(Format("Send package head fail!!\nSocket Error code: %d", GetLastSocketError()));
+        const int code = GetLastSocketError();
+        ErrorBox(WithSocketErrorReason(Format("Send package head fail!!\nSocket Error code: %d", code), code));
         return false;
     }
 
@@ -464,9 +467,12 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
         m_control.stop, &readError);
     switch (result) {
     case kBodySent: break;
-    case kBodySendFailed:
-        ErrorBox(Format("File transmission failed!!\nError code: %u", static_cast<unsigned>(GetLastSocketError())));
+    case kBodySendFailed: {
+        const int code = GetLastSocketError();
+        ErrorBox(WithSocketErrorReason(
+            Format("File transmission failed!!\nError code: %u", static_cast<unsigned>(code)), code));
         return false;
+    }
     case kBodyReadFailed:
         ErrorBox(Format("Read file failed!!\nError code: %u", static_cast<unsigned>(readError)));
         return false;

@@ -539,7 +539,7 @@ FolderListing DeleteFolder(const platform::JobControl& job, const LoginCopy& log
     return RefreshFolderList(job, login);
 }
 
-bool EjectUsbDisk(const LoginCopy& login, const std::string& rowText)
+UsbEject EjectUsbDisk(const LoginCopy& login, const std::string& rowText)
 {
     std::string text = rowText;
     size_t lt = text.find('<');
@@ -564,15 +564,15 @@ bool EjectUsbDisk(const LoginCopy& login, const std::string& rowText)
             MessageBox("USB no found.", MB_OK);
         else
             MessageBox("Failed!", MB_OK);
-        return false;
+        return rc == 0 ? UsbEject::NotFound : UsbEject::Failed;
     }
     std::string index = NasRowOf(found);
     if (engine.SimpleSet(NasCell(nasmib::kUsbRemove, index).c_str(), "2") != 0) {
         MessageBox("Failed!", MB_OK);
-        return false;
+        return UsbEject::Failed;
     }
     MessageBox("Remove success. you can unplug the USB.", MB_OK);
-    return true;
+    return UsbEject::Removed;
 }
 
 // ---------------------------------------------------------------------------
@@ -872,7 +872,8 @@ bool UnmapFolder(const LoginCopy& login, const FolderRow& row)
         if (rc != 0 && rc != -1) {
             char text[64];
             std::snprintf(text, sizeof text, "Error = %d.", rc);
-            MessageBox(text, MB_OK);
+            MessageBox(std::string(text) + "\nCould not unmap " + letter + " (" + platform::NetErrorText(rc) + ").",
+                       MB_OK);
         } else {
             dropped = true;
         }

@@ -126,8 +126,10 @@ bool CompareFolderInfo(const FolderRow& row, const FolderInfo& info);
 // refreshes. The listing is the refresh's.
 FolderListing DeleteFolder(const platform::JobControl& job, const LoginCopy& login, const FolderRow& selected);
 
-// Ejects a USB disk; true when the device took it (its success box shown).
-bool EjectUsbDisk(const LoginCopy& login, const std::string& rowText);
+// Ejects a USB disk (each outcome's box shown): Removed when the device took
+// it, NotFound when the device no longer lists it, Failed otherwise.
+enum class UsbEject { Removed, NotFound, Failed };
+UsbEject EjectUsbDisk(const LoginCopy& login, const std::string& rowText);
 
 // ---- Connections of this PC to the device -----------------------------------
 

@@ -20,11 +20,12 @@ unsigned ElapsedMs(int64_t since)
     return ms > 0 ? static_cast<unsigned>(ms) : 0u;
 }
 
+// The text of a socket failure: its number and what the number means.
 std::string ErrorCodeText(const char* format, int code)
 {
     char text[128];
     std::snprintf(text, sizeof text, format, code);
-    return text;
+    return WithSocketErrorReason(text, code);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

@@ -87,6 +87,7 @@ NasDiskCheck CheckNasDisk(const std::string& address, const std::string& communi
         rc = engine.SimpleGet(oid, value);
     }
     NasDiskCheck check;
+    check.status = rc;
     if (rc == 0) {
         check.ready = value == "2";
         if (!check.ready)

@@ -183,8 +183,11 @@ void CGroupManagement::EnableQuotaFields(bool enable) { QuotaFields::Of(*m_ui).E
 
 void CGroupManagement::RefreshGroupList()
 {
-    m_rows = RunBehindPopup(
+    auto rows = RunBehindPopup(
         this, m_worker, [login = CopyLogin()](const platform::JobControl& job) { return ReadGroupList(job, login); });
+    if (m_worker.Failed())
+        return; // the list keeps what it showed
+    m_rows = std::move(rows);
     m_list->DeleteAllItems();
     for (const GroupListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.disk1Quota, row.disk2Quota, row.members});

@@ -37,7 +37,18 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 
 } // namespace
 
-CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent) { setAccessibleName("Share Folder"); }
+CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent)
+{
+    setAccessibleName("Share Folder");
+    // A refresh that fails puts back the rows the page showed before it.
+    m_refreshWorker.SetFailureReport("Refresh", this, [this](const std::string&) {
+        FolderListing before;
+        before.rows = m_rowsBefore;
+        Fill(before);
+    });
+    m_modalWorker.SetFailureReport("The folder operation", this);
+    m_openWorker.SetFailureReport("Opening the folder", this);
+}
 
 CListFolderView::~CListFolderView()
 {
@@ -108,6 +119,8 @@ bool CListFolderView::StopRefresh()
 
 void CListFolderView::StartRefresh()
 {
+    if (!m_refreshWorker.Busy())
+        m_rowsBefore = m_rows;
     GetListCtrl()->DeleteAllItems();
     m_rows.clear();
     m_refreshWorker.Start<FolderListing>(
@@ -155,6 +168,10 @@ void CListFolderView::SetRow(int item, const FolderRow& row)
     list->SetItemText(item, 2, row.type);
     list->SetItemText(item, 3, row.allow);
     list->SetItemImage(item, row.image);
+    // The panel of the selected row follows what the row now says (a drive
+    // letter mapped or dropped, the device's settings read afresh).
+    if (item == SelectedItem())
+        OnListItemSelected(item);
 }
 
 int CListFolderView::SelectedItem() const
@@ -587,9 +604,12 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    if (RunBehindPopup(this, m_modalWorker, [text, login = CopyLogin()](const platform::JobControl&) {
-            return EjectUsbDisk(login, text);
-        })) {
+    const UsbEject outcome =
+        RunBehindPopup(this, m_modalWorker,
+                       [text, login = CopyLogin()](const platform::JobControl&) { return EjectUsbDisk(login, text); });
+    // A disk that is gone from the device (ejected, or pulled meanwhile)
+    // leaves the list.
+    if (outcome != UsbEject::Failed) {
         RefreshFolderList();
         OnListClick(-1);
     }

@@ -96,7 +96,8 @@ private:
     bool IsUsb(int item) const;
 
     std::string m_viewStyle = "ICON";
-    std::vector<FolderRow> m_rows; // one per list row
+    std::vector<FolderRow> m_rows;       // one per list row
+    std::vector<FolderRow> m_rowsBefore; // the rows when the running refresh started
     platform::gui::Worker m_refreshWorker;
     platform::gui::Worker m_modalWorker; // delete, mount, unmount and USB eject behind the busy popup
     platform::gui::Worker m_openWorker;

@@ -62,7 +62,6 @@ protected:
     virtual void DoDataExchange() {}
     virtual void OnInitialUpdate();
     void paintEvent(QPaintEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     intptr_t OnMessage(const platform::gui::Message& message) override;
     QWidget* OwnerWidget() override { return this; }
 
@@ -72,9 +71,5 @@ protected:
     QRect m_createRect;
 
 private:
-    // The task panel's column: as wide as the panel's texts need, with room
-    // for the scroll bar when the groups are taller than the page.
-    void FitTaskPanel();
-
     std::unique_ptr<Ui::PageView> m_ui;
 };

@@ -194,6 +194,8 @@ void CQuomDlg::BuildCommandBars()
             return p;
         });
     }
+    if (m_worker.Failed())
+        return;
     if (!privilege.read) {
         ShowMessageBox(this, "Timeout", platform::MB_OK);
         return;

@@ -55,6 +55,11 @@ CSetupWizardDlg::CSetupWizardDlg(QWidget* parent) : Dialog(parent), m_ui(std::ma
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     connect(m_ui->modeCombo, qOverload<int>(&QComboBox::activated), this,
             [this](int item) { OnSelchangeFormatMode(item); });
+    // A procedure that breaks off leaves the way out open.
+    m_worker.SetFailureReport("The disk setup", this, [this](const std::string&) {
+        m_ui->progress->hide();
+        m_ui->cancelButton->setEnabled(true);
+    });
 }
 
 CSetupWizardDlg::~CSetupWizardDlg()

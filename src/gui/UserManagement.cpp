@@ -314,11 +314,14 @@ void CUserManagement::LoadMemberGroups(int row)
 
 void CUserManagement::RefreshUserList()
 {
-    m_rows = RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl& job) {
+    auto rows = RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl& job) {
         std::vector<UserListRow> rows;
         ReadUserList(job, login, rows);
         return rows;
     });
+    if (m_worker.Failed())
+        return; // the list keeps what it showed
+    m_rows = std::move(rows);
     m_list->DeleteAllItems();
     for (const UserListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.ownFolders, row.disk1Quota, row.disk2Quota, row.groups});
@@ -499,20 +502,19 @@ void CUserManagement::OnGroupButton()
     UserGroupSwap& swap = GetUserGroupSwap();
     swap.flag = 0;
     swap.rect = geometry();
-    // This window steps aside while the group dialog stands in its place.
+    // This window steps aside (hidden, out of the accessibility tree) while
+    // the group dialog stands in its place.
     const QRect mine = geometry();
-    setWindowOpacity(0.0);
-    setGeometry(0, 0, 1, 1);
+    StepAside();
     CGroupManagement groups(parentWidget());
     groups.DoModal();
     if (swap.flag == 1) {
         m_ui->userTab->setChecked(true);
         m_ui->groupTab->setChecked(false);
         setGeometry(swap.rect.isNull() ? mine : swap.rect);
-        setWindowOpacity(1.0);
+        StepBack();
     } else {
         setGeometry(mine);
-        setWindowOpacity(1.0);
         OnClose();
     }
 }

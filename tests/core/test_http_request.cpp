@@ -251,6 +251,17 @@ TEST(SocketErrors, WindowsNumbersAndTexts)
     EXPECT_EQ(SocketErrorMessage(WSAETIMEDOUT),
               "The attempt to connect timed out without  establishing a connection. \n");
     EXPECT_EQ(SocketErrorMessage(12345), "OnConnect error: 12345");
+    // The words that follow a number wherever one is shown.
+    const std::pair<int, const char*> reasons[] = {
+        {WSAECONNREFUSED, "The attempt to connect was forcefully rejected."},
+        {WSAETIMEDOUT, "The attempt to connect timed out without establishing a connection."},
+        {WSAEHOSTUNREACH, "No route to host."},
+        {12345, ""},
+    };
+    for (const auto& [number, reason] : reasons)
+        EXPECT_EQ(SocketErrorReason(number), reason) << number;
+    EXPECT_EQ(WithSocketErrorReason("Error code: 10061 ;", WSAECONNREFUSED),
+              "Error code: 10061 ;\nThe attempt to connect was forcefully rejected.");
     platform::MessageBoxRecorder boxes;
     SetLastSocketError(WSAENOTCONN);
     SocketErrorText();

@@ -490,12 +490,12 @@ TEST_F(ShareFolders, AJobKeepsTheLoginItStartedWith)
 TEST_F(ShareFolders, UsbEject)
 {
     ASSERT_TRUE(nas->dev->Ok("set usb 3:100:10"));
-    EXPECT_TRUE(EjectUsbDisk(CopyLogin(), "USB3"));
+    EXPECT_EQ(EjectUsbDisk(CopyLogin(), "USB3"), UsbEject::Removed);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Remove success. you can unplug the USB."});
     FolderListing l = RefreshFolderList(job, CopyLogin());
     EXPECT_EQ(Find(l, "USB3"), nullptr);
     EXPECT_NE(Find(l, "USB1"), nullptr);
-    EXPECT_FALSE(EjectUsbDisk(CopyLogin(), "USB3 <U:>"));
+    EXPECT_EQ(EjectUsbDisk(CopyLogin(), "USB3 <U:>"), UsbEject::NotFound);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"USB no found."});
 }
 
@@ -639,6 +639,9 @@ TEST(DriveTable, NamesFullDiskAndOneLetterAtATime)
     }
     mounts->mounted.emplace_back(platform::UncToSmbUrl(dev + "p%41"), "carl");
     EXPECT_EQ(connections(), std::vector<std::string>{"X: " + dev + "p%41"});
+    // It names shares and users: made private to the user.
+    const auto privateMode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    EXPECT_EQ(std::filesystem::status(table).permissions(), privateMode);
     std::string user;
     EXPECT_EQ(platform::WNetGetUser("X:", user), 0);
     EXPECT_EQ(user, "carl");
@@ -663,6 +666,21 @@ TEST(DriveTable, NamesFullDiskAndOneLetterAtATime)
     EXPECT_EQ(WEXITSTATUS(status), platform::ERROR_DISK_FULL);
     EXPECT_EQ(fileText(), before);
     EXPECT_FALSE(std::filesystem::exists(table + ".new"));
+    EXPECT_EQ(std::filesystem::status(table).permissions(), privateMode);
+
+    // Unmapping when the table cannot be written: Y: stays mounted and
+    // listed, and the failure is told.
+    std::filesystem::create_symlink("/dev/full", table + ".new");
+    GetNasContext()->m_deviceAddress = "198.18.1.10";
+    testsupport::Boxes boxes;
+    FolderRow mapped;
+    mapped.text = "a|b <Y:>";
+    EXPECT_FALSE(UnmapFolder(CopyLogin(), mapped));
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Error = 112.\nCould not unmap Y: (the drive table " + table +
+                                                     " could not be written: the disk is full)."});
+    EXPECT_TRUE(mounts->IsMounted(platform::UncToSmbUrl(dev + "a|b")));
+    EXPECT_EQ(fileText(), before);
+    EXPECT_FALSE(std::filesystem::is_symlink(table + ".new"));
 
     // Two shares to Z: at once: the one still mounting holds the letter.
     mounts->gatedUri = platform::UncToSmbUrl(dev + "first");

@@ -5,12 +5,14 @@
 // device does not take keeps the edit face.
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -62,15 +64,17 @@ class TestUserManagement : public QObject {
 
     // Runs the user dialog; user runs when it shows, group whenever the
     // group dialog shows. Other dialogs (the busy popup) are left alone.
-    void Run(const std::function<void(CUserManagement&)>& user,
-             const std::function<void(CGroupManagement&)>& group = {})
+    // Returns the run's code: IDOK when the user dialog's own loop ended it.
+    int Run(const std::function<void(CUserManagement&)>& user, const std::function<void(CGroupManagement&)>& group = {})
     {
         CUserManagement dlg;
         Dialog::SetModalHook([&](Dialog& shown) {
             if (&shown == &dlg) {
                 user(dlg);
-                if (dlg.isVisible())
-                    dlg.EndDialog(IDOK);
+                QTimer::singleShot(0, &dlg, [&dlg] {
+                    if (dlg.isVisible())
+                        dlg.EndDialog(IDOK);
+                });
             } else if (auto* g = dynamic_cast<CGroupManagement*>(&shown)) {
                 if (group)
                     group(*g);
@@ -78,8 +82,9 @@ class TestUserManagement : public QObject {
                     g->EndDialog(IDOK);
             }
         });
-        dlg.DoModal();
+        const int code = dlg.DoModal();
         Dialog::SetModalHook({});
+        return code;
     }
 
 private slots:
@@ -146,9 +151,9 @@ private slots:
     void addUserAndGroupThroughTheDialogs()
     {
         MessageBoxRecorder boxes;
-        bool backToUsers = false;
+        bool backToUsers = false, userFaceShown = true;
         int groupRows = -1;
-        Run(
+        const int code = Run(
             [&](CUserManagement& d) {
                 QCOMPARE(d.GetUserList()->GetItemCount(), 2);
                 QCOMPARE(d.GetUserList()->GetItemText(1, 4), std::string("staff,"));
@@ -198,6 +203,13 @@ private slots:
                 backToUsers = d.isVisible() && Item<QPushButton>(d, CUserManagement::IDC_USER_TAB)->isChecked();
             },
             [&](CGroupManagement& g) {
+                // The user face is neither on the screen nor in the accessibility tree.
+                QAccessibleInterface* app = QAccessible::queryAccessibleInterface(qApp);
+                userFaceShown = false;
+                for (int i = 0; i < app->childCount(); ++i)
+                    userFaceShown = userFaceShown || qobject_cast<CUserManagement*>(app->child(i)->object());
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    userFaceShown = userFaceShown || (qobject_cast<CUserManagement*>(w) && w->isVisible());
                 Item<QPushButton>(g, CGroupManagement::IDC_ADD)->click();
                 QCOMPARE(g.focusWidget(), g.GetDlgItem(CGroupManagement::IDC_NAME));
                 Item<QLineEdit>(g, CGroupManagement::IDC_NAME)->setText("crew");
@@ -211,6 +223,8 @@ private slots:
             });
         QVERIFY2(boxes.Count() == 0, boxes.LastText().c_str());
         QVERIFY(backToUsers);
+        QVERIFY(!userFaceShown);
+        QCOMPARE(code, int(IDOK)); // the user face ran on after coming back
         QCOMPARE(groupRows, 2);
         QCOMPARE(Cell(nasmib::kUserName, "3"), std::string("zed"));
         QCOMPARE(Cell(nasmib::kUserPassword, "3"), std::string("pw%1"));
