@@ -2,19 +2,14 @@
 
 #include <cstring>
 
+#include "ByteOrder.h"
+
 namespace pendrix {
-namespace {
-
-inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-
-} // namespace
 
 void Md4::Transform(const uint8_t* block)
 {
     uint32_t x[16];
-    for (size_t i = 0; i < 16; ++i)
-        x[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
-               uint32_t(block[i * 4 + 3]) << 24;
+    LoadWords(block, x, 16, false);
     uint32_t v[4] = {m_state[0], m_state[1], m_state[2], m_state[3]};
     // Each step updates one of a, b, c, d in turn (a, d, c, b order).
     static const int kShift1[4] = {3, 7, 11, 19};
@@ -44,9 +39,7 @@ void Md4::Transform(const uint8_t* block)
 void Md4::Final(uint8_t* digest)
 {
     PadWithLength(8, false);
-    for (int i = 0; i < 4; ++i)
-        for (int k = 0; k < 4; ++k)
-            digest[i * 4 + k] = static_cast<uint8_t>(m_state[i] >> (8 * k));
+    StoreWords(m_state, 16, digest, false);
 }
 
 } // namespace pendrix

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ByteOrder.h"
+
 namespace pendrix {
 namespace {
 
@@ -22,8 +24,6 @@ const int kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 
                         6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
 // clang-format on
 
-inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-
 } // namespace
 
 Md5::Md5() : BlockDigest(64), m_state{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
@@ -31,9 +31,7 @@ Md5::Md5() : BlockDigest(64), m_state{0x67452301, 0xefcdab89, 0x98badcfe, 0x1032
 void Md5::Transform(const uint8_t* block)
 {
     uint32_t x[16];
-    for (size_t i = 0; i < 16; ++i)
-        x[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
-               uint32_t(block[i * 4 + 3]) << 24;
+    LoadWords(block, x, 16, false);
     uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
     for (int i = 0; i < 64; ++i) {
         uint32_t f;
@@ -66,9 +64,7 @@ void Md5::Transform(const uint8_t* block)
 void Md5::Final(uint8_t* digest)
 {
     PadWithLength(8, false);
-    for (int i = 0; i < 4; ++i)
-        for (int k = 0; k < 4; ++k)
-            digest[i * 4 + k] = static_cast<uint8_t>(m_state[i] >> (8 * k));
+    StoreWords(m_state, 16, digest, false);
 }
 
 } // namespace pendrix

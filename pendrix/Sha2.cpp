@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ByteOrder.h"
+
 namespace pendrix {
 namespace {
 
@@ -42,8 +44,43 @@ const uint64_t kInit384[8] = {0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a
 const uint64_t kInit512[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b, 0xa54ff53a5f1d36f1,
                               0x510e527fade682d1, 0x9b05688c2b3e6c1f, 0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
 
-inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-inline uint64_t Rotr(uint64_t x, int n) { return (x >> n) | (x << (64 - n)); }
+// Rotation and shift counts of one SHA-2 width: the message schedule's two
+// mixes (rotate, rotate, shift) and the round's two sums (three rotations).
+struct Sigmas {
+    int schedule0[3];
+    int schedule1[3];
+    int round0[3];
+    int round1[3];
+};
+constexpr Sigmas kSigmas256{{7, 18, 3}, {17, 19, 10}, {2, 13, 22}, {6, 11, 25}};
+constexpr Sigmas kSigmas512{{1, 8, 7}, {19, 61, 6}, {28, 34, 39}, {14, 18, 41}};
+
+template <typename Word> Word Mix(Word x, const int (&n)[3]) { return Rotr(x, n[0]) ^ Rotr(x, n[1]) ^ (x >> n[2]); }
+
+template <typename Word> Word Sum(Word x, const int (&n)[3]) { return Rotr(x, n[0]) ^ Rotr(x, n[1]) ^ Rotr(x, n[2]); }
+
+// One compression of a block into the state, for either word width.
+template <typename Word, int Rounds>
+void Compress(Word (&state)[8], const uint8_t* block, const Word (&k)[Rounds], const Sigmas& sg)
+{
+    Word w[Rounds];
+    LoadWords(block, w, 16, true);
+    for (int i = 16; i < Rounds; ++i)
+        w[i] = w[i - 16] + Mix(w[i - 15], sg.schedule0) + w[i - 7] + Mix(w[i - 2], sg.schedule1);
+    Word v[8];
+    std::memcpy(v, state, sizeof v);
+    for (int i = 0; i < Rounds; ++i) {
+        Word ch = (v[4] & v[5]) ^ (~v[4] & v[6]);
+        Word t1 = v[7] + Sum(v[4], sg.round1) + ch + k[i] + w[i];
+        Word maj = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
+        Word t2 = Sum(v[0], sg.round0) + maj;
+        std::memmove(v + 1, v, 7 * sizeof v[0]);
+        v[4] += t1;
+        v[0] = t1 + t2;
+    }
+    for (int i = 0; i < 8; ++i)
+        state[i] += v[i];
+}
 
 } // namespace
 
@@ -57,77 +94,22 @@ Sha2::Sha2(int bits)
     std::memcpy(m_state64, m_size == 48 ? kInit384 : kInit512, sizeof m_state64);
 }
 
-void Sha2::Transform256(const uint8_t* block)
+void Sha2::Transform(const uint8_t* block)
 {
-    uint32_t w[64];
-    for (size_t i = 0; i < 16; ++i)
-        w[i] = uint32_t(block[i * 4]) << 24 | uint32_t(block[i * 4 + 1]) << 16 | uint32_t(block[i * 4 + 2]) << 8 |
-               uint32_t(block[i * 4 + 3]);
-    for (int i = 16; i < 64; ++i) {
-        uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t v[8];
-    std::memcpy(v, m_state32, sizeof v);
-    for (int i = 0; i < 64; ++i) {
-        uint32_t s1 = Rotr(v[4], 6) ^ Rotr(v[4], 11) ^ Rotr(v[4], 25);
-        uint32_t ch = (v[4] & v[5]) ^ (~v[4] & v[6]);
-        uint32_t t1 = v[7] + s1 + ch + kK256[i] + w[i];
-        uint32_t s0 = Rotr(v[0], 2) ^ Rotr(v[0], 13) ^ Rotr(v[0], 22);
-        uint32_t maj = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
-        uint32_t t2 = s0 + maj;
-        std::memmove(v + 1, v, 7 * sizeof v[0]);
-        v[4] += t1;
-        v[0] = t1 + t2;
-    }
-    for (int i = 0; i < 8; ++i)
-        m_state32[i] += v[i];
-}
-
-void Sha2::Transform512(const uint8_t* block)
-{
-    uint64_t w[80];
-    for (int i = 0; i < 16; ++i) {
-        w[i] = 0;
-        for (int k = 0; k < 8; ++k)
-            w[i] = w[i] << 8 | block[i * 8 + k];
-    }
-    for (int i = 16; i < 80; ++i) {
-        uint64_t s0 = Rotr(w[i - 15], 1) ^ Rotr(w[i - 15], 8) ^ (w[i - 15] >> 7);
-        uint64_t s1 = Rotr(w[i - 2], 19) ^ Rotr(w[i - 2], 61) ^ (w[i - 2] >> 6);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint64_t v[8];
-    std::memcpy(v, m_state64, sizeof v);
-    for (int i = 0; i < 80; ++i) {
-        uint64_t s1 = Rotr(v[4], 14) ^ Rotr(v[4], 18) ^ Rotr(v[4], 41);
-        uint64_t ch = (v[4] & v[5]) ^ (~v[4] & v[6]);
-        uint64_t t1 = v[7] + s1 + ch + kK512[i] + w[i];
-        uint64_t s0 = Rotr(v[0], 28) ^ Rotr(v[0], 34) ^ Rotr(v[0], 39);
-        uint64_t maj = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
-        uint64_t t2 = s0 + maj;
-        std::memmove(v + 1, v, 7 * sizeof v[0]);
-        v[4] += t1;
-        v[0] = t1 + t2;
-    }
-    for (int i = 0; i < 8; ++i)
-        m_state64[i] += v[i];
+    if (m_size == 32)
+        Compress(m_state32, block, kK256, kSigmas256);
+    else
+        Compress(m_state64, block, kK512, kSigmas512);
 }
 
 void Sha2::Final(uint8_t* digest)
 {
     // The length field is 64 bits for SHA-256 and 128 bits for the others.
     PadWithLength(m_size == 32 ? 8 : 16, true);
-    if (m_size == 32) {
-        for (int i = 0; i < 8; ++i)
-            for (int k = 0; k < 4; ++k)
-                digest[i * 4 + k] = static_cast<uint8_t>(m_state32[i] >> (24 - 8 * k));
-    } else {
-        for (size_t i = 0; i < m_size / 8; ++i)
-            for (int k = 0; k < 8; ++k)
-                digest[i * 8 + k] = static_cast<uint8_t>(m_state64[i] >> (56 - 8 * k));
-    }
+    if (m_size == 32)
+        StoreWords(m_state32, m_size, digest, true);
+    else
+        StoreWords(m_state64, m_size, digest, true);
 }
 
 } // namespace pendrix

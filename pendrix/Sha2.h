@@ -15,9 +15,7 @@ public:
     size_t Size() const override { return m_size; }
 
 private:
-    void Transform256(const uint8_t* block);
-    void Transform512(const uint8_t* block);
-    void Transform(const uint8_t* block) override { m_size == 32 ? Transform256(block) : Transform512(block); }
+    void Transform(const uint8_t* block) override;
 
     size_t m_size; // digest bytes: 32, 48 or 64
     uint32_t m_state32[8];
