@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <ifaddrs.h>
 #include <memory>
 #include <mutex>
@@ -207,25 +208,50 @@ int Route(const NasInfo* dev, std::shared_ptr<FinderTable>& table, const FinderI
     return entry ? FINDER_OK : FINDER_ERR_NO_INTERFACE;
 }
 
-// Opcodes 4 and 10 share everything but the request.
-int Login(const NasInfo* dev, unsigned char op, const char* user, const char* password, int timeoutMs, char* community)
+// A unicast request to one device: the opcode, the device's MAC, the fixed
+// `fields`, then, when `payload` is given, a length byte and the payload it
+// writes for the address of the interface that reaches the device. The
+// reply's length (>= minimum), or a negative code.
+int DeviceRequest(const NasInfo* dev, unsigned char op, const void* fields, size_t fieldsLen,
+                  const std::function<int(char* out, unsigned interfaceAddress)>& payload, size_t minimum,
+                  unsigned char* reply, size_t replySize, int timeoutMs)
 {
     std::shared_ptr<FinderTable> table;
     const FinderInterface* entry = nullptr;
     if (int rc = Route(dev, table, entry); rc != FINDER_OK)
         return rc;
-    unsigned char request[8 + FINDER_PAYLOAD_BUFFER];
+    unsigned char request[7 + 12 + 1 + FINDER_PAYLOAD_BUFFER];
+    if (fieldsLen > 12)
+        return FINDER_ERR_TOO_LONG;
     request[0] = op;
     std::memcpy(request + 1, dev->mac, 6);
-    int n = op == FINDER_OP_ADMIN_LOGIN
-                ? FinderBuildPayload(reinterpret_cast<char*>(request + 8), entry->address, password)
-                : FinderBuildPayload2(reinterpret_cast<char*>(request + 8), entry->address, user, password);
-    if (n < 0)
-        return n;
-    request[7] = static_cast<unsigned char>(n);
+    size_t length = 7;
+    if (fieldsLen)
+        std::memcpy(request + length, fields, fieldsLen);
+    length += fieldsLen;
+    if (payload) {
+        int n = payload(reinterpret_cast<char*>(request + length + 1), entry->address);
+        if (n < 0)
+            return n;
+        request[length] = static_cast<unsigned char>(n);
+        length += 1 + static_cast<size_t>(n);
+    }
+    return Exchange(*table, *entry, dev, request, length, static_cast<unsigned char>(op + 1), minimum, reply, replySize,
+                    timeoutMs);
+}
+
+// Opcodes 4 and 10 share everything but the request.
+int Login(const NasInfo* dev, unsigned char op, const char* user, const char* password, int timeoutMs, char* community)
+{
     unsigned char reply[269];
     size_t size = op == FINDER_OP_ADMIN_LOGIN ? 264 : 269;
-    int len = Exchange(*table, *entry, dev, request, 8 + static_cast<size_t>(n), op + 1, 13, reply, size, timeoutMs);
+    int len = DeviceRequest(
+        dev, op, nullptr, 0,
+        [&](char* out, unsigned address) {
+            return op == FINDER_OP_ADMIN_LOGIN ? FinderBuildPayload(out, address, password)
+                                               : FinderBuildPayload2(out, address, user, password);
+        },
+        13, reply, size, timeoutMs);
     if (len < 0)
         return len;
     char scratch[256];
@@ -467,23 +493,15 @@ int FinderDiscover(std::list<NasInfo>& out, int timeoutMs, const unsigned char* 
 int FinderSetNetwork(const NasInfo* dev, unsigned ip, unsigned mask, unsigned gateway, const char* password,
                      int timeoutMs)
 {
-    std::shared_ptr<FinderTable> table;
-    const FinderInterface* entry = nullptr;
-    if (int rc = Route(dev, table, entry); rc != FINDER_OK)
-        return rc;
-    unsigned char request[20 + FINDER_PAYLOAD_BUFFER];
-    request[0] = FINDER_OP_SET_NETWORK;
-    std::memcpy(request + 1, dev->mac, 6);
-    std::memcpy(request + 7, &ip, 4);
-    std::memcpy(request + 11, &mask, 4);
-    std::memcpy(request + 15, &gateway, 4);
-    int n = FinderBuildPayload(reinterpret_cast<char*>(request + 20), entry->address, password);
-    if (n < 0)
-        return n;
-    request[19] = static_cast<unsigned char>(n);
+    unsigned char fields[12];
+    std::memcpy(fields, &ip, 4);
+    std::memcpy(fields + 4, &mask, 4);
+    std::memcpy(fields + 8, &gateway, 4);
     unsigned char reply[276];
-    int len = Exchange(*table, *entry, dev, request, 20 + static_cast<size_t>(n), FINDER_OP_SET_NETWORK + 1, 12, reply,
-                       sizeof reply, timeoutMs);
+    int len = DeviceRequest(
+        dev, FINDER_OP_SET_NETWORK, fields, sizeof fields,
+        [password](char* out, unsigned address) { return FinderBuildPayload(out, address, password); }, 12, reply,
+        sizeof reply, timeoutMs);
     if (len < 0)
         return len;
     return reply[11] == 1 ? FINDER_ERR_REFUSED : FINDER_OK;
@@ -505,15 +523,7 @@ namespace {
 // reply's length, or a negative code.
 int MacOnlyRequest(const NasInfo* dev, unsigned char op, unsigned char* reply, size_t replySize, int timeoutMs)
 {
-    std::shared_ptr<FinderTable> table;
-    const FinderInterface* entry = nullptr;
-    if (int rc = Route(dev, table, entry); rc != FINDER_OK)
-        return rc;
-    unsigned char request[7];
-    request[0] = op;
-    std::memcpy(request + 1, dev->mac, 6);
-    return Exchange(*table, *entry, dev, request, sizeof request, static_cast<unsigned char>(op + 1), replySize, reply,
-                    replySize, timeoutMs);
+    return DeviceRequest(dev, op, nullptr, 0, nullptr, replySize, reply, replySize, timeoutMs);
 }
 
 } // namespace
