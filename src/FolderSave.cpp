@@ -40,16 +40,9 @@ int Walk(CSnmpEngine& engine, const char* column,
 
 void AddEntries(const std::string& list, bool write, std::vector<AllowedEntry>& out)
 {
-    std::string l = Trim(list);
-    for (size_t p = 0; p < l.size();) {
-        size_t comma = l.find(',', p);
-        std::string entry = l.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
+    for (const std::string& entry : ListEntries(Trim(list)))
         if (!entry.empty())
             out.push_back({entry, write});
-        if (comma == std::string::npos)
-            break;
-        p = comma + 1;
-    }
 }
 
 } // namespace

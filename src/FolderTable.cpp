@@ -236,13 +236,9 @@ bool IsUserAllowed(const std::string& list, const std::string& user, const std::
     if (!groups.empty() && groups.front() == ',')
         groups.erase(0, 1);
     std::vector<std::string> groupNames;
-    for (size_t p = 0; p < groups.size();) {
-        size_t comma = groups.find(',', p);
-        std::string g = groups.substr(p, comma - p);
+    for (const std::string& g : ListEntries(groups))
         if (!g.empty())
             groupNames.push_back(g);
-        p = comma + 1;
-    }
     for (size_t p = 0; p < list.size();) {
         size_t comma = list.find(',', p);
         if (comma == std::string::npos)
@@ -604,12 +600,9 @@ int CheckConnection(const LoginCopy& login, const std::string& acceptedUsers)
         size_t slash = user.rfind('\\');
         if (slash != std::string::npos)
             user = user.substr(slash + 1);
-        for (size_t p = 0; p < accepted.size();) {
-            size_t comma = accepted.find(',', p);
-            if (accepted.substr(p, comma - p) == user)
+        for (const std::string& entry : ListEntries(accepted))
+            if (entry == user)
                 same = true;
-            p = comma + 1;
-        }
     }
     if (!connected)
         return kNotConnected;

@@ -4,6 +4,7 @@
 
 #include "NasMib.h"
 #include "SnmpHelpers.h"
+#include "stdafx.h"
 #include "y_snmp.h"
 
 namespace {
@@ -64,15 +65,9 @@ bool WriteListAllowsUser(const std::string& writeList, const std::string& user)
         return false;
     if (user == "admin")
         return true;
-    size_t start = 0;
-    while (start <= writeList.size()) {
-        size_t comma = writeList.find(',', start);
-        if (comma == std::string::npos)
-            comma = writeList.size();
-        if (comma > start && writeList.compare(start, comma - start, user) == 0)
+    for (const std::string& entry : ListEntries(writeList))
+        if (!entry.empty() && entry == user)
             return true;
-        start = comma + 1;
-    }
     return false;
 }
 

@@ -41,22 +41,6 @@ bool ReadWholeBounded(const platform::JobControl& job, CSnmpEngine& engine, cons
     }
 }
 
-// The entries of a folder's allow-list: each ends with ","; a last entry
-// without its "," counts as well.
-std::vector<std::string> ListEntries(const std::string& list)
-{
-    std::vector<std::string> entries;
-    size_t from = 0;
-    while (from < list.size()) {
-        size_t comma = list.find(',', from);
-        if (comma == std::string::npos)
-            comma = list.size();
-        entries.push_back(list.substr(from, comma - from));
-        from = comma + 1;
-    }
-    return entries;
-}
-
 } // namespace
 
 int ReadUserList(const platform::JobControl& job, const LoginCopy& login, std::vector<UserListRow>& rows)

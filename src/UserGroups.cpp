@@ -30,15 +30,9 @@ bool GetWholeWithRetry(const platform::JobControl& job, CSnmpEngine& engine, con
 std::set<std::string> NamesOf(const std::string& list)
 {
     std::set<std::string> names;
-    for (size_t from = 0; from <= list.size();) {
-        size_t comma = list.find(',', from);
-        if (comma == std::string::npos)
-            comma = list.size();
-        const std::string name = Trim(list.substr(from, comma - from));
-        if (!name.empty())
+    for (const std::string& entry : ListEntries(list))
+        if (std::string name = Trim(entry); !name.empty())
             names.insert(name);
-        from = comma + 1;
-    }
     return names;
 }
 

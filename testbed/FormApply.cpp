@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "NasMib.h"
+#include "stdafx.h"
 
 namespace testbed {
 namespace {
@@ -99,16 +100,11 @@ bool ApplyStep2(MibStore& store, const std::vector<FormCell>& cells, std::string
 std::vector<std::string> NamesOf(const std::string& list)
 {
     std::vector<std::string> names;
-    for (size_t from = 0; from <= list.size();) {
-        size_t comma = list.find(',', from);
-        if (comma == std::string::npos)
-            comma = list.size();
-        std::string name = list.substr(from, comma - from);
+    for (std::string name : ListEntries(list)) {
         name.erase(0, name.find_first_not_of(' '));
         name.erase(name.find_last_not_of(' ') + 1);
         if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
             names.push_back(name);
-        from = comma + 1;
     }
     return names;
 }
