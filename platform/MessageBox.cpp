@@ -1,5 +1,6 @@
 #include "MessageBox.h"
 
+#include <utility>
 #include <cstdio>
 #include <mutex>
 
@@ -17,17 +18,13 @@ MessageBoxRecorder* g_recorder = nullptr;
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
 {
     std::lock_guard<std::mutex> guard(g_handlerLock);
-    MessageBoxHandler old = std::move(g_handler);
-    g_handler = std::move(handler);
-    return old;
+    return std::exchange(g_handler, std::move(handler));
 }
 
 NoticeHandler SetNoticeHandler(NoticeHandler handler)
 {
     std::lock_guard<std::mutex> guard(g_handlerLock);
-    NoticeHandler old = std::move(g_noticeHandler);
-    g_noticeHandler = std::move(handler);
-    return old;
+    return std::exchange(g_noticeHandler, std::move(handler));
 }
 
 void Notice(const std::string& key, const std::string& text)

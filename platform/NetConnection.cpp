@@ -1,5 +1,6 @@
 // GIO's headers come first: they name struct fields that Qt's keywords
 // would rewrite.
+#include <utility>
 #include <gio/gio.h>
 
 #include "NetConnection.h"
@@ -158,6 +159,16 @@ int RunMountCall(const std::shared_ptr<MountCall>& call, const MountCall::Begin&
     return ended ? call->code : ERROR_EXTENDED_ERROR;
 }
 
+// The mount that holds the location, a reference the caller drops; null
+// when none does.
+GMount* EnclosingMount(const std::string& uri)
+{
+    GFile* file = g_file_new_for_uri(uri.c_str());
+    GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
+    g_object_unref(file);
+    return mount;
+}
+
 class GioBackend : public MountBackend {
 public:
     int Mount(const std::string& uri, const std::string& user, const std::string& password) override
@@ -179,9 +190,7 @@ public:
 
     int Unmount(const std::string& uri) override
     {
-        GFile* file = g_file_new_for_uri(uri.c_str());
-        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
-        g_object_unref(file);
+        GMount* mount = EnclosingMount(uri);
         if (!mount)
             return ERROR_NOT_CONNECTED;
         auto call = std::make_shared<MountCall>([](GObject* source, GAsyncResult* result, GError** error) {
@@ -196,13 +205,10 @@ public:
 
     bool IsMounted(const std::string& uri) override
     {
-        GFile* file = g_file_new_for_uri(uri.c_str());
-        GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
-        g_object_unref(file);
-        if (!mount)
-            return false;
-        g_object_unref(mount);
-        return true;
+        GMount* mount = EnclosingMount(uri);
+        if (mount)
+            g_object_unref(mount);
+        return mount != nullptr;
     }
 
     std::vector<std::pair<std::string, std::string>> Mounted() override
@@ -445,9 +451,7 @@ std::vector<Entry> LiveEntries()
 std::shared_ptr<MountBackend> SetMountBackend(std::shared_ptr<MountBackend> backend)
 {
     std::lock_guard<std::mutex> guard(g_lock);
-    std::shared_ptr<MountBackend> old = std::move(g_backend);
-    g_backend = std::move(backend);
-    return old;
+    return std::exchange(g_backend, std::move(backend));
 }
 
 std::shared_ptr<MountBackend> GetMountBackend()

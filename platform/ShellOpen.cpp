@@ -1,5 +1,6 @@
 #include "ShellOpen.h"
 
+#include <utility>
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -71,9 +72,7 @@ std::string ShellOpenFailure(int status)
 ShellOpenFunction SetShellOpenFunction(ShellOpenFunction open)
 {
     std::lock_guard<std::mutex> guard(g_lock);
-    ShellOpenFunction old = std::move(g_open);
-    g_open = std::move(open);
-    return old;
+    return std::exchange(g_open, std::move(open));
 }
 
 } // namespace platform

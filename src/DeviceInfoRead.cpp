@@ -1,5 +1,6 @@
 #include "DeviceInfoRead.h"
 
+#include <utility>
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
@@ -23,9 +24,7 @@ int ToInt(const std::string& text) { return static_cast<int>(std::strtol(text.c_
 DeviceInfoEngineHook SetDeviceInfoEngineHook(DeviceInfoEngineHook hook)
 {
     std::lock_guard<std::mutex> guard(g_hookLock);
-    DeviceInfoEngineHook old = std::move(g_engineHook);
-    g_engineHook = std::move(hook);
-    return old;
+    return std::exchange(g_engineHook, std::move(hook));
 }
 
 int ParseFileSystemType(const std::string& text)

@@ -1,5 +1,6 @@
 #include "Dialog.h"
 
+#include <utility>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
@@ -16,12 +17,7 @@ Dialog::Dialog(QWidget* parent) : QDialog(parent) { SetWindowExists(false); }
 
 Dialog::~Dialog() { Detach(); }
 
-Dialog::ModalHook Dialog::SetModalHook(ModalHook hook)
-{
-    ModalHook old = std::move(g_modalHook);
-    g_modalHook = std::move(hook);
-    return old;
-}
+Dialog::ModalHook Dialog::SetModalHook(ModalHook hook) { return std::exchange(g_modalHook, std::move(hook)); }
 
 void Dialog::EndDialog(int code)
 {

@@ -1,5 +1,6 @@
 #include "FileDialogs.h"
 
+#include <utility>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <mutex>
@@ -60,9 +61,7 @@ std::string GetSaveFileName(QWidget* owner, const std::string& filter)
 SaveFileChooser SetSaveFileChooser(SaveFileChooser chooser)
 {
     std::lock_guard<std::mutex> guard(g_lock);
-    SaveFileChooser old = std::move(g_chooser);
-    g_chooser = std::move(chooser);
-    return old;
+    return std::exchange(g_chooser, std::move(chooser));
 }
 
 } // namespace platform::gui

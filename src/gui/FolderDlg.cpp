@@ -1,5 +1,6 @@
 #include "FolderDlg.h"
 
+#include <utility>
 #include <QApplication>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -94,9 +95,7 @@ std::optional<std::string> CFolderDialog::Browse(CFolderDialog& dialog)
 
 CFolderDialog::Chooser CFolderDialog::SetChooser(Chooser chooser)
 {
-    Chooser old = std::move(ChooserSlot());
-    ChooserSlot() = std::move(chooser);
-    return old;
+    return std::exchange(ChooserSlot(), std::move(chooser));
 }
 
 bool CFolderDialog::SetInitialFolder(const std::string& folder)
