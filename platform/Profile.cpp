@@ -369,6 +369,20 @@ bool Store(const std::string& file, const IniFile& ini, const FileLock& lock)
     return stored;
 }
 
+// The file locked (for writing or reading), read and parsed, and the lines
+// of the section found (header is npos when there is none); false when the
+// file could not be locked or read.
+bool LoadSection(const std::string& file, bool write, FileLock& lock, IniFile& ini, std::string_view section,
+                 size_t& header, size_t& end)
+{
+    std::string bytes;
+    if (!lock.Take(file, write) || !ReadAll(lock.Fd(), bytes))
+        return false;
+    ini = Parse(std::move(bytes));
+    FindSection(ini, section, header, end);
+    return true;
+}
+
 } // namespace
 
 void SetProfileWriteObserver(ProfileWriteObserver observer) { g_writeObserver.store(observer); }
@@ -380,13 +394,11 @@ std::string GetPrivateProfileString(const char* section, const char* key, const 
         return fallback;
     std::lock_guard<std::mutex> guard(g_profileLock);
     FileLock lock;
-    std::string bytes;
-    if (!lock.Take(file, false) || !ReadAll(lock.Fd(), bytes))
-        return fallback;
-    IniFile ini = Parse(std::move(bytes));
+    IniFile ini;
     size_t header, end;
     // Stored names lose their surrounding blanks, so the asked ones do too.
-    FindSection(ini, Trim(section), header, end);
+    if (!LoadSection(file, false, lock, ini, Trim(section), header, end))
+        return fallback;
     if (header == std::string::npos)
         return fallback;
     size_t at = FindKey(ini, header, end, Trim(key));
@@ -433,12 +445,10 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     if (!value && ::stat(file.c_str(), &st) != 0 && errno == ENOENT)
         return true; // nothing to delete, and no file to create for it
     FileLock lock;
-    std::string bytes;
-    if (!lock.Take(file, true) || !ReadAll(lock.Fd(), bytes))
-        return false;
-    IniFile ini = Parse(std::move(bytes));
+    IniFile ini;
     size_t header, end;
-    FindSection(ini, sectionName, header, end);
+    if (!LoadSection(file, true, lock, ini, sectionName, header, end))
+        return false;
 
     if (!key) { // delete the section
         if (header == std::string::npos)
