@@ -477,25 +477,19 @@ void TaskPanel::UpdateLinkButtons()
     }
     m_linkButtons.clear();
     QWidget* previous = nullptr;
-    for (const auto& group : m_groups) {
-        if (!group->m_expanded)
-            continue;
-        for (const auto& item : group->m_items) {
-            if (!item->IsLink())
-                continue;
-            const QString text = QString::fromStdString(item->GetCaption());
-            auto* button = new LinkButton(this, text);
-            button->installEventFilter(this); // a link the keyboard reaches scrolls into view
-            if (previous != nullptr)
-                setTabOrder(previous, button);
-            previous = button;
-            const unsigned id = item->GetID();
-            connect(button, &QAbstractButton::clicked, this, [this, id] {
-                if (m_onLink)
-                    m_onLink(id); // the handler may rebuild the panel
-            });
-            m_linkButtons.push_back({id, button});
-        }
+    for (const TaskPanelItem* item : ShownLinks()) {
+        const QString text = QString::fromStdString(item->GetCaption());
+        auto* button = new LinkButton(this, text);
+        button->installEventFilter(this); // a link the keyboard reaches scrolls into view
+        if (previous != nullptr)
+            setTabOrder(previous, button);
+        previous = button;
+        const unsigned id = item->GetID();
+        connect(button, &QAbstractButton::clicked, this, [this, id] {
+            if (m_onLink)
+                m_onLink(id); // the handler may rebuild the panel
+        });
+        m_linkButtons.push_back({id, button});
     }
     if (previous != nullptr)
         setTabOrder(previous, m_bar);
@@ -510,22 +504,32 @@ void TaskPanel::UpdateLinkButtons()
 void TaskPanel::PlaceLinkButtons()
 {
     // Each button over its link's caption, where the link is drawn now.
-    QFontMetrics metrics(font());
-    size_t next = 0;
+    const std::vector<const TaskPanelItem*> links = ShownLinks();
+    for (size_t i = 0; i < links.size() && i < m_linkButtons.size(); ++i)
+        m_linkButtons[i].button->setGeometry(LinkArea(*links[i]));
+}
+
+std::vector<const TaskPanelItem*> TaskPanel::ShownLinks() const
+{
+    std::vector<const TaskPanelItem*> links;
     for (const auto& group : m_groups) {
         if (!group->m_expanded)
             continue;
-        for (const auto& item : group->m_items) {
-            if (!item->IsLink() || next >= m_linkButtons.size())
-                continue;
-            QAbstractButton* button = m_linkButtons[next++].button;
-            const int left = item->m_rect.left() + (item->GetIconIndex() >= 0 ? 20 : 0);
-            button->setGeometry(item->m_rect.left(), item->m_rect.top(),
-                                left - item->m_rect.left() +
-                                    metrics.horizontalAdvance(QString::fromStdString(item->GetCaption())) + 4,
-                                item->m_rect.height());
-        }
+        for (const auto& item : group->m_items)
+            if (item->IsLink())
+                links.push_back(item.get());
     }
+    return links;
+}
+
+QRect TaskPanel::LinkArea(const TaskPanelItem& link) const
+{
+    // The caption's own width, as for a hyperlink.
+    const QRect r = link.m_rect;
+    const int left = r.left() + (link.GetIconIndex() >= 0 ? 20 : 0);
+    return {r.left(), r.top(),
+            left - r.left() + QFontMetrics(font()).horizontalAdvance(QString::fromStdString(link.GetCaption())) + 4,
+            r.height()};
 }
 
 bool TaskPanel::eventFilter(QObject* watched, QEvent* event)
@@ -575,22 +579,9 @@ QRect TaskPanel::CaptionTextRect(unsigned id) const
 
 const TaskPanelItem* TaskPanel::LinkAt(const QPoint& point) const
 {
-    for (const auto& group : m_groups) {
-        if (!group->m_expanded)
-            continue;
-        for (const auto& item : group->m_items) {
-            if (!item->IsLink())
-                continue;
-            // The hit area is the caption's own width, as for a hyperlink.
-            QFontMetrics metrics(font());
-            int textWidth = metrics.horizontalAdvance(QString::fromStdString(item->GetCaption()));
-            int left = item->m_rect.left() + (item->GetIconIndex() >= 0 ? 20 : 0);
-            QRect hit(item->m_rect.left(), item->m_rect.top(), left - item->m_rect.left() + textWidth + 4,
-                      item->m_rect.height());
-            if (hit.contains(point))
-                return item.get();
-        }
-    }
+    for (const TaskPanelItem* item : ShownLinks())
+        if (LinkArea(*item).contains(point))
+            return item;
     return nullptr;
 }
 

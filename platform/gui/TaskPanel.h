@@ -158,6 +158,11 @@ private:
         QAbstractButton* button;
     };
     const TaskPanelItem* LinkAt(const QPoint& point) const;
+    // The links of the expanded groups, in the panel's order.
+    std::vector<const TaskPanelItem*> ShownLinks() const;
+    // Where a link takes clicks and its keyboard button sits: its caption's
+    // width from the item's left.
+    QRect LinkArea(const TaskPanelItem& link) const;
     QRect CaptionTextRect(const TaskPanelGroup& group) const;
     int NeededWidth() const;
     // Places the groups and items for a body width, scrolled up by offset;
