@@ -124,32 +124,30 @@ void CAddTaskWZ_p3::SetTexts(const char* first, const char* second, const std::s
 
 void CAddTaskWZ_p3::OnRoutine()
 {
-    m_mode = 1;
-    for (QWidget* w : {static_cast<QWidget*>(m_ui->frequencyBox), static_cast<QWidget*>(m_ui->executeTime),
-                       static_cast<QWidget*>(m_ui->dayCombo)})
-        w->show();
-    m_ui->oneTimeDate->hide();
-    m_ui->oneTimeTime->hide();
+    ShowTimeFields(false);
     m_ui->dailyRadio->setChecked(true);
     m_ui->executeTime->setEnabled(true);
     m_ui->dayCombo->setEnabled(false);
     m_ui->dayCombo->clear();
-    m_ui->firstLabel->setBuddy(m_ui->executeTime);
-    m_ui->secondLabel->setBuddy(m_ui->dayCombo);
     SetTexts("Execute time", "On each",
              "Please choose one backup frequency type with below radio box, then set the executing date and time.");
 }
 
-void CAddTaskWZ_p3::OnOneTime()
+void CAddTaskWZ_p3::ShowTimeFields(bool oneTime)
 {
-    m_mode = 0;
+    m_mode = oneTime ? 0 : 1;
     for (QWidget* w : {static_cast<QWidget*>(m_ui->frequencyBox), static_cast<QWidget*>(m_ui->executeTime),
                        static_cast<QWidget*>(m_ui->dayCombo)})
-        w->hide();
-    m_ui->oneTimeDate->show();
-    m_ui->oneTimeTime->show();
-    m_ui->firstLabel->setBuddy(m_ui->oneTimeDate);
-    m_ui->secondLabel->setBuddy(m_ui->oneTimeTime);
+        w->setVisible(!oneTime);
+    m_ui->oneTimeDate->setVisible(oneTime);
+    m_ui->oneTimeTime->setVisible(oneTime);
+    m_ui->firstLabel->setBuddy(oneTime ? static_cast<QWidget*>(m_ui->oneTimeDate) : m_ui->executeTime);
+    m_ui->secondLabel->setBuddy(oneTime ? static_cast<QWidget*>(m_ui->oneTimeTime) : m_ui->dayCombo);
+}
+
+void CAddTaskWZ_p3::OnOneTime()
+{
+    ShowTimeFields(true);
     SetTexts("Select Date :", "Select Time :", "Please choose one backup time.");
 }
 

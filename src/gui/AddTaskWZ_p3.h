@@ -63,6 +63,9 @@ protected:
 private:
     void Confirm(const std::string& text, const BackupScheduleInfo& schedule);
     void SetTexts(const char* first, const char* second, const std::string& instruction);
+    // The one-time date and time, or the routine's frequency, time and day,
+    // each with its labels' buddies.
+    void ShowTimeFields(bool oneTime);
 
     std::unique_ptr<Ui::AddTaskWZ_p3> m_ui;
     int m_mode = 1; // 0 one-time, 1 routine

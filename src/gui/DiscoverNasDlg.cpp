@@ -258,15 +258,26 @@ intptr_t CDiscoverNasDlg::OnSwitchMode(const Message& message)
 // ---------------------------------------------------------------------------
 // Modes
 
+bool CDiscoverNasDlg::EnterMode(int mode, const char* title)
+{
+    if (m_mode == mode)
+        return false;
+    m_mode = mode;
+    setWindowTitle(title);
+    // The controls of modes 1, 2 and 3; some are in two sets, so the mode's
+    // own set is shown last.
+    const int* const sets[] = {kListSet, kLoginSet, kNetworkSet};
+    for (int m = 1; m <= 3; ++m)
+        if (m != mode)
+            ShowSet(sets[m - 1], false);
+    ShowSet(sets[mode - 1], true);
+    return true;
+}
+
 void CDiscoverNasDlg::EnterListMode()
 {
-    if (m_mode == 1)
+    if (!EnterMode(1, "NAS Discovery"))
         return;
-    m_mode = 1;
-    setWindowTitle("NAS Discovery");
-    ShowSet(kLoginSet, false);
-    ShowSet(kNetworkSet, false);
-    ShowSet(kListSet, true);
     m_ui->okButton->setText("Attach");
     bool answering = false;
     for (const auto& row : m_rows)
@@ -278,13 +289,8 @@ void CDiscoverNasDlg::EnterListMode()
 
 void CDiscoverNasDlg::SwitchToLoginMode()
 {
-    if (m_mode == 2)
+    if (!EnterMode(2, "NAS Login"))
         return;
-    setWindowTitle("NAS Login");
-    m_mode = 2;
-    ShowSet(kListSet, false);
-    ShowSet(kNetworkSet, false);
-    ShowSet(kLoginSet, true);
     m_ui->field1Label->setText("User:");
     m_ui->field2Label->setText("Password:");
     m_ui->field1Label->setBuddy(m_ui->userEdit);
@@ -298,13 +304,8 @@ void CDiscoverNasDlg::SwitchToLoginMode()
 
 void CDiscoverNasDlg::EnterNetConfigMode()
 {
-    if (m_mode == 3)
+    if (!EnterMode(3, "NAS Network Configuration"))
         return;
-    m_mode = 3;
-    setWindowTitle("NAS Network Configuration");
-    ShowSet(kLoginSet, false);
-    ShowSet(kListSet, false);
-    ShowSet(kNetworkSet, true);
     m_ui->field1Label->setText("Subnet mask:");
     m_ui->field2Label->setText("Default gateway:");
     m_ui->field1Label->setBuddy(m_ui->maskAddress);

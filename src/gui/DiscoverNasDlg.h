@@ -102,6 +102,9 @@ private:
     void ShowMessage(unsigned stringId, unsigned style = 0x10);
 
     // Modes.
+    // Mode 1 (device list), 2 (login) or 3 (network settings): its title and
+    // controls; false when the dialog is in that mode already.
+    bool EnterMode(int mode, const char* title);
     void EnterListMode();
     void EnterLoginMode(int flag);
     void SwitchToLoginMode();
