@@ -16,6 +16,17 @@ std::string FaultCommand(DeviceState& state, const std::string& args)
     bool off = value == "off";
     long long n = 0;
     std::string error;
+    // A numeric fault: "off" sets it back to `offValue`, else a number from 0
+    // to `most`.
+    auto number = [&](int& field, int offValue, long long most) {
+        if (off)
+            field = offValue;
+        else if (ParseInt(value, 0, most, n))
+            field = static_cast<int>(n);
+        else
+            return false;
+        return true;
+    };
     bool ok = state.With([&](DeviceData& d) {
         UdpFaults& f = d.faults;
         if (name == "clear") {
@@ -31,36 +42,16 @@ std::string FaultCommand(DeviceState& state, const std::string& args)
             if (!off && !StringToIp(value, f.interfaceAddress))
                 return false;
         } else if (name == "short") {
-            if (off)
-                f.shortLength = -1;
-            else if (ParseInt(value, 0, 1500, n))
-                f.shortLength = static_cast<int>(n);
-            else
-                return false;
+            return number(f.shortLength, -1, 1500);
         } else if (name == "status") {
-            if (off)
-                f.status = -1;
-            else if (ParseInt(value, 0, 255, n))
-                f.status = static_cast<int>(n);
-            else
-                return false;
+            return number(f.status, -1, 255);
         } else if (name == "delay") {
-            if (off)
-                f.delayMs = 0;
-            else if (ParseInt(value, 0, 60000, n))
-                f.delayMs = static_cast<int>(n);
-            else
-                return false;
+            return number(f.delayMs, 0, 60000);
         } else if (name == "text") {
             f.rawLoginText = !off;
             f.loginText = off ? std::string() : value;
         } else if (name == "pad") {
-            if (off)
-                f.padBytes = 0;
-            else if (ParseInt(value, 0, 65000, n))
-                f.padBytes = static_cast<int>(n);
-            else
-                return false;
+            return number(f.padBytes, 0, 65000);
         } else {
             return false;
         }

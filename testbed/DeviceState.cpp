@@ -370,40 +370,40 @@ DeviceData DeviceState::Snapshot() const
     return d;
 }
 
+namespace {
+
+// The next answer of a sequence: what the test's source gives, else the
+// queue's front, else the last one given again. The source is called
+// without the lock held.
+template <typename Answer, typename Source>
+Answer NextAnswer(std::mutex& mutex, const Source& source, std::deque<Answer>& queue, Answer& last)
+{
+    Source ask;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ask = source;
+    }
+    Answer answer{};
+    if (ask && ask(answer))
+        return answer;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!queue.empty()) {
+        last = queue.front();
+        queue.pop_front();
+    }
+    return last;
+}
+
+} // namespace
+
 ProgressAnswer DeviceState::NextProgress()
 {
-    ProgressSource source;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        source = m_progressSource;
-    }
-    ProgressAnswer answer;
-    if (source && source(answer))
-        return answer;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_data.progress.empty()) {
-        m_data.lastProgress = m_data.progress.front();
-        m_data.progress.pop_front();
-    }
-    return m_data.lastProgress;
+    return NextAnswer(m_mutex, m_progressSource, m_data.progress, m_data.lastProgress);
 }
 
 int DeviceState::NextInstallStatus()
 {
-    StatusSource source;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        source = m_statusSource;
-    }
-    int status = 0;
-    if (source && source(status))
-        return status;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_data.installStatus.empty()) {
-        m_data.lastInstallStatus = m_data.installStatus.front();
-        m_data.installStatus.pop_front();
-    }
-    return m_data.lastInstallStatus;
+    return NextAnswer(m_mutex, m_statusSource, m_data.installStatus, m_data.lastInstallStatus);
 }
 
 void DeviceState::SetJobSources(ProgressSource progress, StatusSource status)
