@@ -46,6 +46,22 @@ protected:
         return net.StartEmulator(net.AddHost(net.AddLink({"198.18.1.1/24"}), host), config);
     }
 
+    // One device on its own link, its record found by discovery and the
+    // finder started again for the requests to it: the device, or null once
+    // a step failed.
+    Emulator* OneFoundDevice(TestNetwork& net, NasInfo& rec, const std::string& config = DeviceConfig("NAS", kMac1))
+    {
+        Emulator* dev = OneDevice(net, config);
+        if (!dev)
+            return nullptr;
+        rec = Find(kMac1);
+        if (FinderInit() != 0) {
+            ADD_FAILURE() << "the finder did not start";
+            return nullptr;
+        }
+        return dev;
+    }
+
     // Discovers the device with that MAC (all devices, short wait) and returns its record.
     NasInfo Find(const unsigned char mac[6], int timeoutMs = 400)
     {
@@ -238,10 +254,9 @@ TEST_F(Finder, TargetedDiscoveryStopsOnItsOwnSubnet)
 TEST_F(Finder, RepliesThatDoNotMatchAreIgnored)
 {
     TestNetwork net;
-    Emulator* dev = OneDevice(net);
+    NasInfo rec;
+    Emulator* dev = OneFoundDevice(net, rec);
     ASSERT_TRUE(dev);
-    NasInfo rec = Find(kMac1);
-    ASSERT_EQ(FinderInit(), 0);
     std::list<NasInfo> out;
     char community[256] = "untouched";
     unsigned v1 = 7, v2 = 7;
@@ -349,10 +364,9 @@ TEST_F(Finder, RepliesFromAnotherHostAreRefused)
 TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
 {
     TestNetwork net;
-    Emulator* dev = OneDevice(net);
+    NasInfo rec;
+    Emulator* dev = OneFoundDevice(net, rec);
     ASSERT_TRUE(dev);
-    NasInfo rec = Find(kMac1);
-    ASSERT_EQ(FinderInit(), 0);
     char community[256] = "untouched";
 
     ASSERT_TRUE(dev->Ok("fault text c0mmunity!"));
@@ -378,10 +392,9 @@ TEST_F(Finder, UndecodableCommunityAndOverlongRepliesAreRefused)
 TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
 {
     TestNetwork net;
-    Emulator* dev = OneDevice(net);
+    NasInfo rec;
+    Emulator* dev = OneFoundDevice(net, rec);
     ASSERT_TRUE(dev);
-    NasInfo rec = Find(kMac1);
-    ASSERT_EQ(FinderInit(), 0);
     // The tick wraps 100 ms into each wait; the answers come 500 ms in.
     ASSERT_TRUE(dev->Ok("fault delay 500"));
     WrappingClock wrapping;
@@ -398,10 +411,9 @@ TEST_F(Finder, TickWrapDoesNotEndAWaitEarly)
 TEST_F(Finder, LoginsSendTheirLinesAndDecodeTheCommunity)
 {
     TestNetwork net;
-    Emulator* dev = OneDevice(net);
+    NasInfo rec;
+    Emulator* dev = OneFoundDevice(net, rec);
     ASSERT_TRUE(dev);
-    NasInfo rec = Find(kMac1);
-    ASSERT_EQ(FinderInit(), 0);
     ASSERT_TRUE(dev->Ok("requests clear"));
     char community[256] = {};
 
@@ -439,12 +451,12 @@ TEST_F(Finder, LoginsSendTheirLinesAndDecodeTheCommunity)
 TEST_F(Finder, ProgressAndInstallStatus)
 {
     TestNetwork net;
-    Emulator* dev = OneDevice(net, DeviceConfig("NAS", kMac1,
+    NasInfo rec;
+    Emulator* dev = OneFoundDevice(net, rec,
+                                   DeviceConfig("NAS", kMac1,
                                                 "progress = 1:50:200, 3:16909060:4294967295\n"
                                                 "install_status = 3, 2, 0\n"));
     ASSERT_TRUE(dev);
-    NasInfo rec = Find(kMac1);
-    ASSERT_EQ(FinderInit(), 0);
     unsigned done = 0, total = 0;
     EXPECT_EQ(FinderGetProgress(&rec, &done, &total, 2000), 1);
     EXPECT_EQ(done, 50u);
