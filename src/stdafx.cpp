@@ -200,16 +200,16 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b + 1);
 }
 
-std::vector<std::string> ListEntries(const std::string& list)
+std::vector<std::string> ListEntries(const std::string& list, char separator)
 {
     std::vector<std::string> entries;
     size_t from = 0;
     while (from < list.size()) {
-        size_t comma = list.find(',', from);
-        if (comma == std::string::npos)
-            comma = list.size();
-        entries.push_back(list.substr(from, comma - from));
-        from = comma + 1;
+        size_t end = list.find(separator, from);
+        if (end == std::string::npos)
+            end = list.size();
+        entries.push_back(list.substr(from, end - from));
+        from = end + 1;
     }
     return entries;
 }

@@ -41,10 +41,10 @@ bool StringToIp(const std::string& text, uint32_t& ip);
 // s without its leading and trailing blanks (space, tab, CR, LF).
 std::string Trim(const std::string& s);
 
-// The entries of a comma list such as the device's user, group and folder
-// lists: each ends with ","; a last entry without its "," counts as well.
+// The entries of a list such as the device's user, group and folder lists:
+// each ends with the separator; a last entry without it counts as well.
 // Entries are kept as they stand, empty ones too.
-std::vector<std::string> ListEntries(const std::string& list);
+std::vector<std::string> ListEntries(const std::string& list, char separator = ',');
 
 // A size in megabytes as "500 MB", "1.07 GB", "2 TB".
 std::string FormatDiskSize(unsigned megabytes);

@@ -108,18 +108,7 @@ void EnterPrivateNetwork()
     ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (n <= 0)
         Die("cannot find the test program");
-    std::vector<std::string> args;
-    {
-        std::string cmdline = ReadFile("/proc/self/cmdline");
-        size_t start = 0;
-        while (start < cmdline.size()) {
-            size_t end = cmdline.find('\0', start);
-            if (end == std::string::npos)
-                end = cmdline.size();
-            args.push_back(cmdline.substr(start, end - start));
-            start = end + 1;
-        }
-    }
+    const std::vector<std::string> args = ListEntries(ReadFile("/proc/self/cmdline"), '\0');
     std::vector<std::string> argvText = {"unshare", "-rn", "--", exe};
     for (size_t i = 1; i < args.size(); ++i)
         argvText.push_back(args[i]);
@@ -246,29 +235,27 @@ long CountOf(const std::string& reply)
 }
 } // namespace
 
-std::vector<std::string> Emulator::WebRequests()
+std::vector<std::string> Emulator::LastRecords(const std::string& record, long most)
 {
     std::vector<std::string> out;
-    const long total = CountOf(Command("web requests"));
-    for (long i = std::max(0L, total - 32); i < total; ++i) {
-        std::string reply = Command("web request " + std::to_string(i));
-        if (reply.rfind("OK ", 0) == 0)
-            out.push_back(Base64Decode(reply.substr(3)));
-    }
-    return out;
-}
-
-std::vector<std::string> Emulator::SnmpWrites()
-{
-    std::vector<std::string> out;
-    const long total = CountOf(Command("snmp writes"));
-    for (long i = std::max(0L, total - 256); i < total; ++i) {
-        std::string reply = Command("snmp write " + std::to_string(i));
+    const long total = CountOf(Command(record + "s"));
+    for (long i = std::max(0L, total - most); i < total; ++i) {
+        std::string reply = Command(record + " " + std::to_string(i));
         if (reply.rfind("OK ", 0) == 0)
             out.push_back(reply.substr(3));
     }
     return out;
 }
+
+std::vector<std::string> Emulator::WebRequests()
+{
+    std::vector<std::string> requests = LastRecords("web request", 32);
+    for (std::string& request : requests)
+        request = Base64Decode(request);
+    return requests;
+}
+
+std::vector<std::string> Emulator::SnmpWrites() { return LastRecords("snmp write", 256); }
 
 bool Emulator::Running()
 {

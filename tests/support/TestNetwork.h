@@ -74,6 +74,10 @@ public:
     std::string Log() const;
 
 private:
+    // The texts of the last `most` of the numbered records the emulator
+    // keeps: "<record>s" counts them, "<record> I" gives one.
+    std::vector<std::string> LastRecords(const std::string& record, long most);
+
     pid_t m_pid;
     std::filesystem::path m_control;
     std::filesystem::path m_config;
