@@ -66,25 +66,19 @@ int Walk(CSnmpEngine& engine, bool withRows)
     return rows;
 }
 
-void BM_EngineWalk(benchmark::State& state)
+void EngineWalks(benchmark::State& state, bool multiGet)
 {
     CSnmpEngine engine = MakeEngine();
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        if (Walk(engine, false) != kRows)
+        if (Walk(engine, multiGet) != kRows)
             state.SkipWithError("walk incomplete");
     }
     state.counters["rows"] = kRows;
 }
 
-void BM_EngineWalkAndMultiGet(benchmark::State& state)
-{
-    CSnmpEngine engine = MakeEngine();
-    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        if (Walk(engine, true) != kRows)
-            state.SkipWithError("walk incomplete");
-    }
-    state.counters["rows"] = kRows;
-}
+void BM_EngineWalk(benchmark::State& state) { EngineWalks(state, false); }
+
+void BM_EngineWalkAndMultiGet(benchmark::State& state) { EngineWalks(state, true); }
 
 void BM_SnmpwalkTool(benchmark::State& state)
 {
