@@ -274,6 +274,16 @@ bool CDiscoverNasDlg::EnterMode(int mode, const char* title)
     return true;
 }
 
+void CDiscoverNasDlg::LabelSharedRows(QWidget* address, const char* first, QWidget* firstField, const char* second,
+                                      QWidget* secondField)
+{
+    m_ui->addressLabel->setBuddy(address);
+    m_ui->field1Label->setText(first);
+    m_ui->field1Label->setBuddy(firstField);
+    m_ui->field2Label->setText(second);
+    m_ui->field2Label->setBuddy(secondField);
+}
+
 void CDiscoverNasDlg::EnterListMode()
 {
     if (!EnterMode(1, "NAS Discovery"))
@@ -291,11 +301,8 @@ void CDiscoverNasDlg::SwitchToLoginMode()
 {
     if (!EnterMode(2, "NAS Login"))
         return;
-    m_ui->field1Label->setText("User:");
-    m_ui->field2Label->setText("Password:");
-    m_ui->field1Label->setBuddy(m_ui->userEdit);
-    m_ui->addressLabel->setBuddy(nullptr); // the address is only shown here
-    m_ui->field2Label->setBuddy(m_ui->passwordEdit);
+    // The address is only shown here.
+    LabelSharedRows(nullptr, "User:", m_ui->userEdit, "Password:", m_ui->passwordEdit);
     m_ui->okButton->setText("Login");
     m_ui->actionButton->setText("Back");
     m_ui->actionButton->setEnabled(true);
@@ -306,11 +313,7 @@ void CDiscoverNasDlg::EnterNetConfigMode()
 {
     if (!EnterMode(3, "NAS Network Configuration"))
         return;
-    m_ui->field1Label->setText("Subnet mask:");
-    m_ui->field2Label->setText("Default gateway:");
-    m_ui->field1Label->setBuddy(m_ui->maskAddress);
-    m_ui->field2Label->setBuddy(m_ui->gatewayAddress);
-    m_ui->addressLabel->setBuddy(m_ui->ipAddress);
+    LabelSharedRows(m_ui->ipAddress, "Subnet mask:", m_ui->maskAddress, "Default gateway:", m_ui->gatewayAddress);
     m_ui->okButton->setText("Apply");
     m_ui->autoIp->setChecked(true);
     m_ui->staticIp->setChecked(false);

@@ -105,6 +105,10 @@ private:
     // Mode 1 (device list), 2 (login) or 3 (network settings): its title and
     // controls; false when the dialog is in that mode already.
     bool EnterMode(int mode, const char* title);
+    // The rows the login and network modes share: the address and two
+    // fields, each label with the field it names.
+    void LabelSharedRows(QWidget* address, const char* first, QWidget* firstField, const char* second,
+                         QWidget* secondField);
     void EnterListMode();
     void EnterLoginMode(int flag);
     void SwitchToLoginMode();
