@@ -199,28 +199,22 @@ bool CDeviceInfoDlg::Query(int withPopup)
 
 void CDeviceInfoDlg::TakeValues(const DeviceInfoValues& values)
 {
-    m_name = values.name;
-    m_firmwareVersion = values.firmwareVersion;
-    m_packageVersion = values.packageVersion;
-    m_bootTime = values.bootTime;
-    m_lanInterface = values.lanInterface;
-    m_diskMode = values.diskMode;
-    m_rows = values.rows;
+    m_values = values;
     ShowValues();
 }
 
 void CDeviceInfoDlg::ShowValues()
 {
-    SetDlgItemText(IDC_NAME, m_name);
-    SetDlgItemText(IDC_FIRMWARE_VERSION, m_firmwareVersion);
-    SetDlgItemText(IDC_BOOT_TIME, m_bootTime);
-    SetDlgItemText(IDC_LAN_INTERFACE, m_lanInterface);
-    SetDlgItemText(IDC_PACKAGE_VERSION, m_packageVersion);
-    SetDlgItemText(IDC_DISK_MODE, DiskModeText(m_diskMode));
+    SetDlgItemText(IDC_NAME, m_values.name);
+    SetDlgItemText(IDC_FIRMWARE_VERSION, m_values.firmwareVersion);
+    SetDlgItemText(IDC_BOOT_TIME, m_values.bootTime);
+    SetDlgItemText(IDC_LAN_INTERFACE, m_values.lanInterface);
+    SetDlgItemText(IDC_PACKAGE_VERSION, m_values.packageVersion);
+    SetDlgItemText(IDC_DISK_MODE, DiskModeText(m_values.diskMode));
 
     for (int row = m_storageList->GetItemCount() - 1; row >= 0; --row)
         m_storageList->DeleteItem(row);
-    for (const DeviceStorageRow& r : m_rows) {
+    for (const DeviceStorageRow& r : m_values.rows) {
         const int row = m_storageList->InsertItem(m_storageList->GetItemCount(), r.name);
         m_storageList->SetItemText(row, 1, FileSystemText(r.fileSystem));
         m_storageList->SetItemText(row, 2, FormatDiskSize(NotNegative(r.totalMb)));

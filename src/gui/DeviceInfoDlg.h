@@ -95,13 +95,7 @@ private:
     std::unique_ptr<Ui::DeviceInfoDlg> m_ui;
 
     CProgressListCtrl* m_storageList = nullptr;
-    std::string m_name;
-    std::string m_firmwareVersion;
-    std::string m_packageVersion;
-    std::string m_bootTime;
-    std::string m_lanInterface;
-    int m_diskMode = 0;
-    std::vector<DeviceStorageRow> m_rows;
+    DeviceInfoValues m_values; // what the last read got
     int m_queryStatus = 0;
     platform::gui::Worker m_worker;
 };
