@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "BarCommands.h"
+#include "BlockingCallCounter.h"
 #include "AboutDlg.h"
 #include "Application.h"
 #include "BackupTask.h"
@@ -624,8 +625,11 @@ private slots:
             return browser;
         });
 
+        // Each port read runs on the worker: the window stays live.
+        testsupport::BlockingCallCounter calls;
+
         m_agent->store.Set(nasmib::kWebPort, testbed::MibValue::Integer(8080));
-        dlg.OnCommand(ID_DEVICE_SETTING);
+        QVERIFY(TriggerMenuCommand(dlg.GetCommandBars()->GetMenuBar(), ID_DEVICE_SETTING));
         QCOMPARE(opened, std::vector<std::string>{"http://127.0.0.1:8080"});
         QCOMPARE(boxes->Count(), size_t(0));
         // Nothing to open it with: said, with the address.
@@ -648,6 +652,8 @@ private slots:
         dlg.OnCommand(ID_DEVICE_SETTING);
         QCOMPARE(opened.size(), size_t(1));
         QCOMPARE(boxes->LastText(), std::string("NAS is busy"));
+        QCOMPARE(calls.OnMakerThread(), 0);
+        QVERIFY(calls.Elsewhere(BlockingCall::Snmp) >= 4);
         platform::SetShellOpenFunction(old);
     }
 
