@@ -408,7 +408,8 @@ void CListFolderView::OnReportStyle()
 
 bool CListFolderView::CheckDisksBehindPopup()
 {
-    return RunBehindPopup(this, m_modalWorker, [](const platform::JobControl&) { return CheckDeviceDisks(); });
+    return RunBehindPopup(this, m_modalWorker, [](const platform::JobControl&) { return CheckDeviceDisks(); })
+        .value_or(false);
 }
 
 void CListFolderView::OnAddFolder()
@@ -459,6 +460,8 @@ void CListFolderView::OnDelete()
         job.Say("Deleting...Please wait..");
         return DeleteFolder(job, row);
     });
+    if (m_modalWorker.Failed())
+        return; // the list and its selection stay
     // A delete that stopped before the device was asked keeps the list.
     if (listing.refreshed)
         Fill(listing);
@@ -497,13 +500,15 @@ void CListFolderView::OnMount()
     std::optional<FolderRow> selected;
     if (item >= 0)
         selected = m_rows[static_cast<size_t>(item)];
-    const MountPreparation prep = RunBehindPopup(this, m_modalWorker, [selected](const platform::JobControl&) {
-        if (!CheckDeviceDisks() || !selected)
-            return MountPreparation{};
-        return PrepareMount(*selected);
-    });
-    if (!selected)
+    const std::optional<MountPreparation> prepared =
+        RunBehindPopup(this, m_modalWorker, [selected](const platform::JobControl&) {
+            if (!CheckDeviceDisks() || !selected)
+                return MountPreparation{};
+            return PrepareMount(*selected);
+        });
+    if (!prepared || !selected)
         return;
+    const MountPreparation& prep = *prepared;
     if (prep.refresh) {
         RefreshFolderList();
         return;
@@ -518,11 +523,15 @@ void CListFolderView::OnMount()
     int rc = -1;
     std::string reason;
     if (!letter.empty()) {
-        rc = RunBehindPopup(this, m_modalWorker, [unc = prep.unc, letter, &reason](const platform::JobControl&) {
-            const int code = ConnectAsContextUser(unc, letter);
-            reason = platform::NetErrorText(code);
-            return code;
-        });
+        const std::optional<int> connected =
+            RunBehindPopup(this, m_modalWorker, [unc = prep.unc, letter, &reason](const platform::JobControl&) {
+                const int code = ConnectAsContextUser(unc, letter);
+                reason = platform::NetErrorText(code);
+                return code;
+            });
+        if (!connected)
+            return; // the row stays as it was
+        rc = *connected;
     }
     if (rc != 0 && rc != -1) {
         char text[64];
@@ -568,7 +577,9 @@ void CListFolderView::OnUnmount()
     if (item < 0)
         return;
     FolderRow row = m_rows[static_cast<size_t>(item)];
-    if (RunBehindPopup(this, m_modalWorker, [row](const platform::JobControl&) { return UnmapFolder(row); })) {
+    const std::optional<bool> unmapped =
+        RunBehindPopup(this, m_modalWorker, [row](const platform::JobControl&) { return UnmapFolder(row); });
+    if (unmapped.value_or(false)) {
         UnmarkRow(row);
         SetRow(item, row);
     }
@@ -585,7 +596,9 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    if (RunBehindPopup(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); })) {
+    const std::optional<bool> ejected =
+        RunBehindPopup(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); });
+    if (ejected.value_or(false)) {
         RefreshFolderList();
         OnListClick(-1);
     }

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QListWidget>
+#include <optional>
 
 #include "AccountPanels.h"
 #include "GroupManagement.h"
@@ -181,7 +182,14 @@ bool CUserManagement::OnInitDialog()
         move(x, y);
     }
     m_listRect = geometry();
-    m_disks = RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    const std::optional<DiskQuotaInfo> disks =
+        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    if (!disks) {
+        // Not opened on disks it could not read.
+        EndDialog(platform::IDCANCEL);
+        return true;
+    }
+    m_disks = *disks;
     m_passwordLoaded = true;
     HideEditControls();
     RefreshUserList();
@@ -273,15 +281,18 @@ void CUserManagement::ClearEditFields()
     m_ui->primaryGroup->clear();
 }
 
-void CUserManagement::LoadAllGroups()
+bool CUserManagement::LoadAllGroups()
 {
-    std::vector<std::string> groups =
+    const std::optional<std::vector<std::string>> groups =
         RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kGroupName); });
+    if (!groups)
+        return false;
     m_ui->allGroups->clear();
-    for (const std::string& g : groups)
+    for (const std::string& g : *groups)
         m_ui->allGroups->addItem(QString::fromStdString(g));
     for (int i = 0; i < m_ui->memberGroups->count(); ++i)
         RemoveBoxText(m_ui->allGroups, m_ui->memberGroups->item(i)->text());
+    return true;
 }
 
 void CUserManagement::LoadMemberGroups(int row)
@@ -316,9 +327,9 @@ void CUserManagement::RefreshUserList()
         ReadUserList(job, rows);
         return rows;
     });
-    if (m_worker.Failed())
+    if (!rows)
         return; // the list keeps what it showed
-    m_rows = std::move(rows);
+    m_rows = std::move(*rows);
     m_list->DeleteAllItems();
     for (const UserListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.ownFolders, row.disk1Quota, row.disk2Quota, row.groups});
@@ -327,6 +338,9 @@ void CUserManagement::RefreshUserList()
 void CUserManagement::OnAdd()
 {
     ClearEditFields();
+    // No edit face on a group list that could not be read.
+    if (!LoadAllGroups())
+        return;
     m_ui->save->setText("Add");
     m_ui->userName->setEnabled(true);
     m_ui->level->setEnabled(true);
@@ -335,7 +349,6 @@ void CUserManagement::OnAdd()
     m_ui->level->setCurrentIndex(kLevelUser);
     m_passwordLoaded = false;
     ShowEditControls();
-    LoadAllGroups();
 }
 
 void CUserManagement::OnEdit()
@@ -351,6 +364,8 @@ void CUserManagement::OnEdit()
     UserDetails details;
     if (RunBehindPopup(this, m_worker,
                        [name, &details](const platform::JobControl&) { return ReadUserDetails(name, details); }) != 0)
+        return; // not read (or the read failed): the list face stays
+    if (!LoadAllGroups())
         return;
     m_ui->password->setText(QString::fromStdString(details.password));
     m_ui->confirm->setText(QString::fromStdString(details.password));
@@ -360,7 +375,6 @@ void CUserManagement::OnEdit()
     m_ui->userName->setEnabled(false);
     m_ui->save->setText("Save");
     ShowEditControls();
-    LoadAllGroups();
     m_ui->disk1Quota->setText(QString::fromStdString(m_list->GetItemText(row, 2)));
     m_ui->disk2Quota->setText(QString::fromStdString(m_list->GetItemText(row, 3)));
     LoadMemberGroups(row);
@@ -437,15 +451,15 @@ void CUserManagement::OnSave()
     form.primaryGroup = m_ui->primaryGroup->currentText().toStdString();
     form.quota = QuotaFields::Of(*m_ui).Read();
     const DiskQuotaInfo disks = m_disks;
-    const SaveOutcome outcome = RunBehindPopup(
+    const std::optional<SaveOutcome> outcome = RunBehindPopup(
         this, m_worker, [form, disks](const platform::JobControl& job) { return SaveUser(job, form, disks); });
-    if (outcome == SaveOutcome::Refused)
-        return;
+    if (!outcome || *outcome == SaveOutcome::Refused)
+        return; // the edit face stays as typed
     m_list->DeleteAllItems();
     m_rows.clear();
-    if (outcome == SaveOutcome::NotConfirmed)
+    if (*outcome == SaveOutcome::NotConfirmed)
         return; // the edit face stays, the list stays empty
-    if (outcome == SaveOutcome::QuotaFailed) {
+    if (*outcome == SaveOutcome::QuotaFailed) {
         // The account is on the device, its quotas are not: the edit face
         // stays with the quota fields as typed, now editing that account,
         // so that Save tries again.
@@ -480,8 +494,9 @@ void CUserManagement::OnDelete()
     }
     const std::string name = m_list->GetItemText(row, 0);
     const std::string folders = m_list->GetItemText(row, 1);
-    if (!RunBehindPopup(this, m_worker,
-                        [name, folders](const platform::JobControl& job) { return DeleteUser(job, name, folders); }))
+    const std::optional<bool> deleted = RunBehindPopup(
+        this, m_worker, [name, folders](const platform::JobControl& job) { return DeleteUser(job, name, folders); });
+    if (!deleted.value_or(false))
         return;
     RefreshUserList();
     if (m_list->GetItemCount() == 0)
