@@ -18,13 +18,17 @@ namespace {
 constexpr int kListModeHeight = 384;
 constexpr int kQuotaFrameHeight = 92;
 
+// Moves the selected entries, wherever the current item is: an assistive
+// tool selects a row without moving it.
 void TakeItem(QListWidget* from, QListWidget* to)
 {
-    QListWidgetItem* item = from->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = from->selectedItems();
+    if (chosen.isEmpty())
         return;
-    to->addItem(item->text());
-    delete from->takeItem(from->row(item));
+    for (QListWidgetItem* item : chosen) {
+        to->addItem(item->text());
+        delete from->takeItem(from->row(item));
+    }
     from->clearSelection();
     from->setCurrentRow(-1);
 }

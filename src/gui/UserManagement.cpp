@@ -365,30 +365,36 @@ void CUserManagement::OnEdit()
     LoadMemberGroups(row);
 }
 
+// ">>" and "<<" move the selected entries, wherever the current item is: an
+// assistive tool selects a row without moving it.
 void CUserManagement::OnAddGroup()
 {
-    QListWidgetItem* item = m_ui->allGroups->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = m_ui->allGroups->selectedItems();
+    if (chosen.isEmpty())
         return;
-    const QString group = item->text();
-    m_ui->memberGroups->addItem(group);
-    m_ui->primaryGroup->addItem(group);
-    delete m_ui->allGroups->takeItem(m_ui->allGroups->row(item));
+    for (QListWidgetItem* item : chosen) {
+        const QString group = item->text();
+        m_ui->memberGroups->addItem(group);
+        m_ui->primaryGroup->addItem(group);
+        delete m_ui->allGroups->takeItem(m_ui->allGroups->row(item));
+    }
     m_ui->allGroups->setCurrentRow(-1);
 }
 
 void CUserManagement::OnRemoveGroup()
 {
-    QListWidgetItem* item = m_ui->memberGroups->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = m_ui->memberGroups->selectedItems();
+    if (chosen.isEmpty())
         return;
-    const QString group = item->text();
-    m_ui->allGroups->addItem(group);
-    delete m_ui->memberGroups->takeItem(m_ui->memberGroups->row(item));
+    for (QListWidgetItem* item : chosen) {
+        const QString group = item->text();
+        m_ui->allGroups->addItem(group);
+        delete m_ui->memberGroups->takeItem(m_ui->memberGroups->row(item));
+        const int at = m_ui->primaryGroup->findText(group);
+        if (at >= 0)
+            m_ui->primaryGroup->removeItem(at);
+    }
     m_ui->memberGroups->setCurrentRow(-1);
-    const int at = m_ui->primaryGroup->findText(group);
-    if (at >= 0)
-        m_ui->primaryGroup->removeItem(at);
 }
 
 void CUserManagement::OnPasswordChange()
