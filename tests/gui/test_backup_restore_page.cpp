@@ -165,9 +165,14 @@ private slots:
         GetNasContext()->EndTask();
         QCOMPARE(page->Tasks().size(), size_t(2));
 
-        // Backup Now, then both restores.
-        list->SetSelectionMark(0);
-        page->OnPageCommand(P::ID_BACKUP_NOW);
+        // Backup Now, chosen through the accessibility interface: the task
+        // selected by its item's Toggle, the panel's link pressed. Then both
+        // restores.
+        list->ClearSelection();
+        QVERIFY(testsupport::DoAccessibleAction(list, "Mine", QAccessibleActionInterface::toggleAction()));
+        QVERIFY(testsupport::DoAccessibleAction(page->GetTaskPanel(), "Backup Now",
+                                                QAccessibleActionInterface::pressAction()));
+        QTRY_COMPARE(boxes.LastText(), std::string("Do you want to Backup Task : Mine now?"));
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).first, int(LOG_BACKUP));
         QCOMPARE(Last(host).second.description, std::string("Mine : backup processing Finish!!"));

@@ -204,7 +204,13 @@ private slots:
             alice->setSelected(true);
             staff->setSelected(true);
             ui->addUser->click();
-            ui->allowList->GetRecord(0)->GetItem(1)->SetChecked(true); // alice may write
+            // alice may write: her row selected by its name cell's Toggle,
+            // Space ticks it; @staff's named tick set and cleared by Toggle.
+            const QString toggle = QAccessibleActionInterface::toggleAction();
+            QVERIFY(testsupport::DoAccessibleAction(ui->allowList, "alice", toggle));
+            QTest::keyClick(ui->allowList, Qt::Key_Space);
+            for (int i = 0; i < 2; ++i)
+                QVERIFY(testsupport::DoAccessibleAction(ui->allowList, "ReadWrite @staff", toggle));
             ui->createButton->click();
         });
         Select("media");
@@ -251,7 +257,10 @@ private slots:
     {
         MessageBoxRecorder boxes;
         m_opened.clear();
-        m_page->OnListDblClk(RowOf(*m_page, "ftponly"));
+        // Opened through the accessibility interface: the item's Press.
+        QVERIFY(testsupport::DoAccessibleAction(m_page->GetListCtrl(), "ftponly",
+                                                QAccessibleActionInterface::pressAction()));
+        QCoreApplication::processEvents();
         QVERIFY(m_page->WaitIdle(60000));
         QCOMPARE(m_opened, (Names{"ftp://198.18.1.10/ftponly"}));
 

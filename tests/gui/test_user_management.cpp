@@ -118,7 +118,7 @@ private slots:
         MessageBoxRecorder boxes;
         QStringList faults;
         auto walk = [&](QWidget* d) {
-            faults << testsupport::UnnamedControls(d) << testsupport::NamesNotMatchingText(d);
+            faults << testsupport::AccessibilityFaults(d) << testsupport::NamesNotMatchingText(d);
         };
         auto toggle = [](QWidget* w) {
             QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
