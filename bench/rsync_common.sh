@@ -36,15 +36,18 @@ bench_data() {
 # bench_summary RESULTS: per set, the totals and medians of both sides' wall
 # times (with an even number of rounds in alternating order a drift of the
 # machine weighs on both alike, so the totals compare fairly), and the
-# engine's log polls' largest share of wall time where it reports one.
+# engine's log polls' largest share of wall time where it reports one. The
+# warm-up rounds are left out.
 bench_summary() {
   python3 - "$1" <<'PY'
 import re, statistics, sys
 sets = {}
 cur = None
 for line in open(sys.argv[1]):
+    if re.match(r"\[\w+ warm-up", line): cur = None; continue
     m = re.match(r"\[(\w+) round", line)
     if m: cur = sets.setdefault(m.group(1), {"plain": [], "engine": [], "poll": []}); continue
+    if cur is None: continue
     m = re.search(r"^(plain|engine)\b.*?wall=([\d.]+)", line)
     if m: cur[m.group(1)].append(float(m.group(2)))
     m = re.search(r"\(([\d.]+)% of wall", line)

@@ -3,7 +3,8 @@
 # daemon on port 873 in a private network namespace (loopback only), through
 # the restore engine (build/bin/bench_restore_engine) and through plain rsync
 # with the same options, in the same run, in rounds of alternating order
-# (plain first, then the engine first, ...). The data lives in /tmp and is
+# (plain first, then the engine first, ...) after a warm-up round of both that
+# is shown but not counted. The data lives in /tmp and is
 # deleted afterwards. Last it prints, per set, the totals of both sides (with
 # an even number of rounds the order is balanced, so a drift of the machine
 # over the run weighs on both alike) and the medians.
@@ -33,9 +34,10 @@ settle() { # the previous copy removed and flushed before the clock starts
   rm -rf "$work/out"; sync; sleep 1
 }
 for set in $sets; do
-  for round in $(seq $rounds); do
+  # Round 0 warms up and is not counted.
+  for round in $(seq 0 $rounds); do
     # Alternating order: neither side always runs right after the other.
-    echo "[$set round $round]"
+    if [ $round = 0 ]; then echo "[$set warm-up, not counted]"; else echo "[$set round $round]"; fi
     if [ $((round % 2)) = 1 ]; then
       settle; plain "$set"; settle; engine_run "$set"
     else

@@ -1,11 +1,12 @@
 #include "InstanceMutex.h"
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include "Paths.h"
 
 namespace platform {
 
@@ -15,25 +16,6 @@ struct NamedMutex {
 };
 
 namespace {
-
-bool IsUsableFolder(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-std::string RuntimeFolder()
-{
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/' && IsUsableFolder(runtime))
-        return runtime;
-    // A folder of our own under /tmp: nobody else can plant the lock file.
-    std::string folder = "/tmp/tolvane-" + std::to_string(geteuid());
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    return IsUsableFolder(folder) ? folder : std::string();
-}
 
 std::string FileNameOf(const std::string& name)
 {
@@ -45,40 +27,47 @@ std::string FileNameOf(const std::string& name)
 
 } // namespace
 
-std::string MutexPath(const std::string& name)
+std::string MutexPath(const std::string& name, const std::string& folder)
 {
-    std::string folder = RuntimeFolder();
-    if (folder.empty())
-        return {};
-    return folder + "/" + FileNameOf(name);
+    std::string where = folder.empty() ? ProgramFolder() : folder;
+    if (!where.empty() && where.back() != '/')
+        where += '/';
+    return where + FileNameOf(name);
 }
 
-NamedMutex* CreateMutex(const std::string& name, bool* alreadyExists)
+NamedMutex* CreateMutex(const std::string& name, bool* alreadyExists, std::string* failure, const std::string& folder)
 {
     if (alreadyExists != nullptr)
         *alreadyExists = false;
-    std::string path = MutexPath(name);
-    if (path.empty())
+    const std::string path = MutexPath(name, folder);
+    auto fail = [&](const char* step) -> NamedMutex* {
+        if (failure != nullptr)
+            *failure = path + ": " + step + ": " + std::strerror(errno);
         return nullptr;
+    };
+    // A link is not followed: nobody can point the lock at a file of theirs.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // A lock file that is there already locks as well through a read-only
+    // handle (a folder the user may not write to).
+    if (fd < 0 && (errno == EACCES || errno == EROFS))
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
-        return nullptr;
-    auto* mutex = new NamedMutex;
-    mutex->fd = fd;
+        return fail("cannot open");
     int rc;
     do {
         rc = flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
-        mutex->owner = true;
-    } else if (errno == EWOULDBLOCK) {
-        if (alreadyExists != nullptr)
-            *alreadyExists = true;
-    } else {
+    if (rc != 0 && errno != EWOULDBLOCK) {
+        const int err = errno;
         close(fd);
-        delete mutex;
-        return nullptr;
+        errno = err;
+        return fail("cannot lock");
     }
+    auto* mutex = new NamedMutex;
+    mutex->fd = fd;
+    mutex->owner = rc == 0;
+    if (rc != 0 && alreadyExists != nullptr)
+        *alreadyExists = true;
     return mutex;
 }
 

@@ -8,6 +8,7 @@ namespace {
 
 std::mutex g_handlerLock;
 MessageBoxHandler g_handler;
+NoticeHandler g_noticeHandler;
 std::mutex g_recorderLock;
 MessageBoxRecorder* g_recorder = nullptr;
 
@@ -19,6 +20,31 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler)
     MessageBoxHandler old = std::move(g_handler);
     g_handler = std::move(handler);
     return old;
+}
+
+NoticeHandler SetNoticeHandler(NoticeHandler handler)
+{
+    std::lock_guard<std::mutex> guard(g_handlerLock);
+    NoticeHandler old = std::move(g_noticeHandler);
+    g_noticeHandler = std::move(handler);
+    return old;
+}
+
+void Notice(const std::string& key, const std::string& text)
+{
+    RecordedBox box{text, key, MB_OK, false, false};
+    int unused = 0;
+    if (RecordMessageBox(box, &unused))
+        return;
+    NoticeHandler handler;
+    {
+        std::lock_guard<std::mutex> guard(g_handlerLock);
+        handler = g_noticeHandler;
+    }
+    if (handler)
+        handler(key, text);
+    else
+        std::fprintf(stderr, "Tolvane: %s\n", text.c_str());
 }
 
 int DefaultAnswer(unsigned style)
@@ -85,6 +111,8 @@ int MessageBoxRecorder::Record(const RecordedBox& box)
         std::lock_guard<std::mutex> guard(m_lock);
         m_boxes.push_back(box);
     }
+    if (!box.waited)
+        return DefaultAnswer(box.style);
     return m_answer ? m_answer(box) : DefaultAnswer(box.style);
 }
 

@@ -50,16 +50,25 @@ int MessageBox(const std::string& text, unsigned style = MB_OK, const std::strin
 // The answer a box gives when nobody presses anything: its default button.
 int DefaultAnswer(unsigned style);
 
+// A box that nobody waits for, for work that runs unattended: it is shown
+// and the caller goes on at once. At most one such box is open per key (a
+// task's name); a later text for the same key replaces the open box's text.
+using NoticeHandler = std::function<void(const std::string& key, const std::string& text)>;
+NoticeHandler SetNoticeHandler(NoticeHandler handler);
+void Notice(const std::string& key, const std::string& text);
+
 struct RecordedBox {
     std::string text;
     std::string caption;
     unsigned style = 0;
     bool onGuiThread = false; // where the box would have been shown
+    bool waited = true;       // false for a Notice: nobody waited for an answer
 };
 
 // Test hook: while one exists every box (from the core and from windows) is
 // recorded and answered by the answer function (by default the box's
-// default button) instead of being shown. Recorders nest.
+// default button) instead of being shown; a Notice is recorded (its caption
+// is the key) without asking the answer function. Recorders nest.
 class MessageBoxRecorder {
 public:
     using Answer = std::function<int(const RecordedBox&)>;

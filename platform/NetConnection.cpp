@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Clock.h"
@@ -317,6 +319,11 @@ std::string UnescapeField(const std::string& text)
 std::vector<Entry> LoadTable()
 {
     std::vector<Entry> entries;
+    // The table names shares and users: private to the user, also when an
+    // older program made it readable to others.
+    struct stat st {};
+    if (::stat(TablePathLocked().c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+        ::chmod(TablePathLocked().c_str(), st.st_mode & 0700);
     std::ifstream in(TablePathLocked());
     std::string line;
     bool escaped = false;
@@ -351,8 +358,12 @@ int SaveTable(const std::vector<Entry>& entries)
     std::string text = std::string(kEscapedHeader) + "\n";
     for (const Entry& e : entries)
         text += EscapeField(e.letter) + '|' + EscapeField(e.remote) + '|' + EscapeField(e.user) + '\n';
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     int error = fd < 0 ? errno : 0;
+    struct stat st {};
+    if (error == 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0 &&
+        ::fchmod(fd, 0600) != 0) // a leftover of a wider mode
+        error = errno;
     for (size_t done = 0; error == 0 && done < text.size();) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
@@ -451,12 +462,6 @@ void SetDriveTablePath(const std::string& path)
 {
     std::lock_guard<std::mutex> guard(g_lock);
     g_tablePath = path;
-}
-
-std::string DriveTablePath()
-{
-    std::lock_guard<std::mutex> guard(g_lock);
-    return TablePathLocked();
 }
 
 std::string UncToSmbUrl(const std::string& unc)
@@ -578,6 +583,16 @@ std::string NetErrorText(int code)
     case ERROR_CANCELLED: return "cancelled";
     case ERROR_LOGON_FAILURE: return "the user name or password was refused";
     case ERROR_NO_NETWORK: return "shares cannot be mounted here (GIO/GVfs SMB support missing)";
+    case ERROR_DISK_FULL:
+    case ERROR_WRITE_FAULT: {
+        std::string table;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            table = TablePathLocked();
+        }
+        return "the drive table " + table + " could not be written" +
+               (code == ERROR_DISK_FULL ? ": the disk is full" : "");
+    }
     case ERROR_NOT_CONNECTED: return "not connected";
     case ERROR_SESSION_CREDENTIAL_CONFLICT: return "the share is already connected as another user";
     case ERROR_EXTENDED_ERROR: return t_extendedError.empty() ? std::string("unknown failure") : t_extendedError;
@@ -596,6 +611,9 @@ int WNetCancelConnection2(const std::string& name, bool /*updateProfile*/, bool 
     }
     std::shared_ptr<MountBackend> backend = GetMountBackend();
     share.clear();
+    // The entries this call takes out of the table: they go back when the
+    // share cannot be unmounted.
+    std::vector<Entry> dropped;
     {
         std::lock_guard<std::mutex> guard(g_lock);
         std::vector<Entry> table = LoadTable();
@@ -608,11 +626,21 @@ int WNetCancelConnection2(const std::string& name, bool /*updateProfile*/, bool 
             share = ShareOf(name);
         } else {
             share = it->remote;
+            dropped.push_back(*it);
             table.erase(it);
-            SaveTable(table);
-            // The share stays mounted while other letters still use it.
-            bool inUse =
-                std::any_of(table.begin(), table.end(), [&](const Entry& e) { return SameName(e.remote, share); });
+            // The share stays mounted while other letters still use it;
+            // forced, it goes with all of them.
+            const auto other = [&](const Entry& e) { return SameName(e.remote, share); };
+            const bool inUse = std::any_of(table.begin(), table.end(), other);
+            if (force) {
+                std::copy_if(table.begin(), table.end(), std::back_inserter(dropped), other);
+                std::erase_if(table, other);
+            }
+            // A table that cannot be written (a full disk) would still list
+            // the letter: nothing is unmounted then, and the failure is told.
+            const int written = SaveTable(table);
+            if (written != NO_ERROR)
+                return written;
             if (inUse && !force)
                 return NO_ERROR;
         }
@@ -623,10 +651,15 @@ int WNetCancelConnection2(const std::string& name, bool /*updateProfile*/, bool 
     if (!backend->IsMounted(uri))
         return isLetter ? NO_ERROR : ERROR_NOT_CONNECTED;
     int rc = backend->Unmount(uri);
-    if (rc == NO_ERROR && force) {
+    if (rc != NO_ERROR && !dropped.empty()) {
+        // Still mounted: its letters stay listed.
         std::lock_guard<std::mutex> guard(g_lock);
         std::vector<Entry> table = LoadTable();
-        std::erase_if(table, [&](const Entry& e) { return SameName(e.remote, share); });
+        for (const Entry& d : dropped)
+            if (std::none_of(table.begin(), table.end(), [&](const Entry& e) {
+                    return SameName(e.letter, d.letter) && (!d.letter.empty() || SameName(e.remote, d.remote));
+                }))
+                table.push_back(d);
         SaveTable(table);
     }
     return rc;

@@ -70,7 +70,6 @@ std::shared_ptr<MountBackend> GetMountBackend();
 // The drive-letter table's file; "" restores the program folder's
 // "drives.ini" (tests use a file of their own).
 void SetDriveTablePath(const std::string& path);
-std::string DriveTablePath();
 
 // "\\host\share\sub" -> "smb://host/share/sub" (encoded); "" when it is not
 // a UNC path.

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +36,42 @@ Process::~Process()
         close(m_pidFd);
 }
 
+namespace {
+
+// The program's path: argv0 itself when it names a folder, else the first
+// executable of that name in PATH; "" when there is none.
+std::string FindProgram(const std::string& argv0)
+{
+    if (argv0.find('/') != std::string::npos)
+        return argv0;
+    const char* env = std::getenv("PATH");
+    const std::string path = env && *env ? env : "/usr/local/bin:/usr/bin:/bin";
+    for (size_t start = 0; start <= path.size();) {
+        size_t colon = path.find(':', start);
+        if (colon == std::string::npos)
+            colon = path.size();
+        const std::string folder = colon > start ? path.substr(start, colon - start) : ".";
+        std::string candidate = folder + "/" + argv0;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = colon + 1;
+    }
+    return "";
+}
+
+// In the child between fork and exec: only async-signal-safe calls. Tells
+// the parent why it failed through the pipe and ends.
+[[noreturn]] void ChildFailed(int pipeFd)
+{
+    const int error = errno;
+    ssize_t ignored = ::write(pipeFd, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
+} // namespace
+
 bool Process::Start(const std::vector<std::string>& argv, std::string* error, const std::string& output)
 {
     if (m_pid > 0 || argv.empty() || argv[0].empty()) {
@@ -41,48 +79,83 @@ bool Process::Start(const std::vector<std::string>& argv, std::string* error, co
             *error = argv.empty() || argv[0].empty() ? "no program" : "already started";
         return false;
     }
+    // Everything the child needs is made here: between fork and exec a
+    // threaded program may only make async-signal-safe calls.
+    const std::string program = FindProgram(argv[0]);
+    if (program.empty()) {
+        if (error)
+            *error = std::strerror(ENOENT);
+        return false;
+    }
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     const char* out = output.empty() ? "/dev/null" : output.c_str();
-    posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    // Its own process group, default signal handling and no blocked signals,
-    // whatever this process's threads had.
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD})
-        sigaddset(&defaults, sig);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    // A new session also makes a new process group of the same number.
-    int flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (m_ownSession) {
-        flags |= POSIX_SPAWN_SETSID;
-    } else {
-        posix_spawnattr_setpgroup(&attr, 0);
-        flags |= POSIX_SPAWN_SETPGROUP;
-    }
-    posix_spawnattr_setflags(&attr, static_cast<short>(flags));
-
-    pid_t pid = -1;
-    const bool lookUp = argv[0].find('/') == std::string::npos;
-    int rc = lookUp ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ)
-                    : posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
+    const bool ownSession = m_ownSession;
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
         if (error)
-            *error = std::strerror(rc);
+            *error = std::strerror(errno);
+        return false;
+    }
+    const pid_t parent = ::getpid();
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The child ends with the thread that started it (the one that waits
+        // for it), and so with the program however that ends; a parent gone
+        // before this line is seen at once.
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0)
+            ChildFailed(report[1]);
+        if (::getppid() != parent)
+            _exit(127);
+        // Its own process group (a new session makes one of the same
+        // number), default signal handling and no blocked signals, whatever
+        // this process's threads had.
+        if ((ownSession ? ::setsid() : ::setpgid(0, 0)) < 0)
+            ChildFailed(report[1]);
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD})
+            ::sigaction(sig, &defaults, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (in < 0 || (in != 0 && ::dup2(in, 0) < 0))
+            ChildFailed(report[1]);
+        const int sink = ::open(out, O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (sink < 0 || (sink != 1 && ::dup2(sink, 1) < 0) || ::dup2(1, 2) < 0)
+            ChildFailed(report[1]);
+        if (in > 2)
+            ::close(in);
+        if (sink > 2)
+            ::close(sink);
+        ::execve(program.c_str(), args.data(), environ);
+        ChildFailed(report[1]);
+    }
+    ::close(report[1]);
+    if (pid < 0) {
+        const int forkError = errno;
+        ::close(report[0]);
+        if (error)
+            *error = std::strerror(forkError);
+        return false;
+    }
+    // The pipe closes at the exec; an errno on it is the child's failure.
+    int childError = 0;
+    ssize_t n;
+    while ((n = ::read(report[0], &childError, sizeof childError)) < 0 && errno == EINTR) {
+    }
+    ::close(report[0]);
+    if (n == static_cast<ssize_t>(sizeof childError)) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (error)
+            *error = std::strerror(childError);
         return false;
     }
     m_pid = pid;

@@ -2,7 +2,9 @@
 // Starts a program as a child process: an argument vector (never a shell),
 // standard input from /dev/null, standard output and error to /dev/null or to
 // a file, in a process group of its own so that stopping it ends everything
-// it started. The exit status is kept once it has ended.
+// it started. The child gets SIGTERM when the thread that started it ends, and
+// so when the program ends however it ends (a kill included): start it from
+// the thread that waits for it. The exit status is kept once it has ended.
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -38,7 +40,6 @@ public:
     bool Exited() const { return m_ended && m_exited; }
     int ExitCode() const { return m_exitCode; }
     int TermSignal() const { return m_signal; }
-    bool Ended() const { return m_ended; }
 
     // Stops the child and everything in its group: SIGTERM, then SIGKILL
     // after graceMs real milliseconds; waits for it.

@@ -1,5 +1,6 @@
 #include "Profile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +23,8 @@ namespace {
 std::mutex g_profileLock;
 
 const char kBom[] = "\xEF\xBB\xBF";
+
+std::atomic<ProfileWriteObserver> g_writeObserver{nullptr};
 
 // An flock on a profile file: shared for reading, exclusive for a
 // read-modify-write. A writer that replaced the file while we waited for
@@ -350,19 +353,25 @@ bool Store(const std::string& file, const IniFile& ini, const FileLock& lock)
 
     RemoveStaleTemps(file);
     std::string tmp;
+    bool stored = false;
     if (WriteTemp(file, bytes, mode, tmp)) {
-        if (::rename(tmp.c_str(), file.c_str()) == 0)
-            return true;
-        ::unlink(tmp.c_str());
-        return false;
+        stored = ::rename(tmp.c_str(), file.c_str()) == 0;
+        if (!stored)
+            ::unlink(tmp.c_str());
+    } else if ((errno == EACCES || errno == EPERM) && lock.Writable()) {
+        stored = WriteAll(lock.Fd(), bytes) && ::ftruncate(lock.Fd(), static_cast<off_t>(bytes.size())) == 0 &&
+                 ::fsync(lock.Fd()) == 0;
     }
-    if ((errno != EACCES && errno != EPERM) || !lock.Writable())
-        return false;
-    return WriteAll(lock.Fd(), bytes) && ::ftruncate(lock.Fd(), static_cast<off_t>(bytes.size())) == 0 &&
-           ::fsync(lock.Fd()) == 0;
+    if (stored) {
+        if (ProfileWriteObserver observer = g_writeObserver.load())
+            observer(file);
+    }
+    return stored;
 }
 
 } // namespace
+
+void SetProfileWriteObserver(ProfileWriteObserver observer) { g_writeObserver.store(observer); }
 
 std::string GetPrivateProfileString(const char* section, const char* key, const char* def, const std::string& file)
 {

@@ -36,6 +36,12 @@ unsigned GetPrivateProfileString(const char* section, const char* key, const cha
 // line breaks anywhere.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value, const std::string& file);
 
+// Called after every write that landed, with the file's path, while the
+// write still holds the file (null: nobody). Lets a test end a process
+// between two writes, as a crash would.
+using ProfileWriteObserver = void (*)(const std::string& file);
+void SetProfileWriteObserver(ProfileWriteObserver observer);
+
 // Whether two section or key names match as the functions above match them:
 // equal but for the case of ASCII letters.
 bool SameProfileName(std::string_view a, std::string_view b);

@@ -9,40 +9,60 @@
 #include "NasMib.h"
 #include "RsycRestore.h"
 #include "Schedule.h"
+#include "SnmpHelpers.h"
 #include "TaskStore.h"
 #include "stdafx.h"
 #include "y_snmp.h"
 
 bool CheckNasFolder(const BackupTaskInfo& task)
 {
+    const NasFolderCheck check = FindNasFolder(task);
+    if (!check.box.empty())
+        platform::MessageBox(check.box);
+    return check.found;
+}
+
+NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
+{
+    NasFolderCheck check;
     if (task.nasIp.empty()) {
-        platform::MessageBox("NO NAS ,Dicovery again!");
-        return false;
+        check.box = "NO NAS ,Dicovery again!";
+        check.reason = "no device chosen for the task";
+        return check;
     }
     NasDiskCheck disk = CheckNasDisk(task.nasIp, task.nasCommunity);
     if (!disk.ready) {
-        platform::MessageBox(disk.message);
-        return false;
+        check.box = disk.message;
+        if (disk.status == 0)
+            check.reason = "disk of the device at " + task.nasIp + " not ready";
+        else if (disk.status == SNMP_ENGINE_TIMEOUT)
+            check.reason = "device not answering at " + task.nasIp;
+        else
+            check.reason = "device at " + task.nasIp + " answered with error " + std::to_string(disk.status);
+        return check;
     }
-    CSnmpEngine engine;
-    engine.SetAddress(task.nasIp);
-    engine.SetReadCommunity(task.nasCommunity);
-    engine.SetWriteCommunity(task.nasCommunity);
-    const char* root = nasmib::kFolderShareName;
-    std::string oid = root;
-    char next[64];
-    char value[261];
+    CSnmpEngine engine = DeviceEngine(task.nasIp, task.nasCommunity);
     bool found = false;
-    while (engine.GetNext(oid.c_str(), next, sizeof next, value, sizeof value, root) == 0) {
-        oid = next;
-        const std::string name = value;
+    SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& name) {
         std::string location;
-        if (engine.SimpleGet(nasmib::kFolderLocation + oid.substr(oid.rfind('.')), location) != 0)
+        if (engine.SimpleGet(NasCell(nasmib::kFolderLocation, NasRowOf(oid)), location) != 0)
             location.clear();
         if (name == task.nasFolderName && location == task.nasFolderDisk)
             found = true;
-    }
-    return found;
+        return true;
+    });
+    check.found = found;
+    if (!found)
+        check.reason = "device folder " + task.nasFolderName + " on " + task.nasFolderDisk + " not found";
+    return check;
+}
+
+std::string LatenessText(std::time_t seconds)
+{
+    const long long minutes = seconds / 60;
+    const long long days = minutes / 1440;
+    std::string text = std::to_string(minutes / 60 % 24) + " h " + std::to_string(minutes % 60) + " min";
+    return days > 0 ? std::to_string(days) + " d " + text : text;
 }
 
 BackupRunResult DoBackup(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control)
@@ -88,37 +108,43 @@ bool FirstReportOfBroken(const std::string& taskName, const std::string& key)
     return reported.insert(taskName + '\n' + key).second;
 }
 
+// Appends a block to the task's result file of the pass (made when
+// missing) and returns the file, "" when it cannot be written.
+std::string RecordInResultFile(const std::string& taskName, std::time_t passStart, const std::string& header,
+                               const std::string& lines)
+{
+    const std::string file = CRsyncEngine::ResultFileName("B_", taskName, passStart);
+    return CRsyncEngine::SplitLog("", file, "", header, lines) == 0 ? file : std::string();
+}
+
 // The scheduled backup of one task, already marked as running: every
 // folder is tried, and any folder that fails fails the task, as does a task
-// with no folder, no device folder or two folders of one name.
+// with no folder, no device folder or two folders of one name. Nothing is
+// shown: what went wrong goes to the result file and to out.notice.
 void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobControl& control, ScheduleRunResult& out)
 {
     CRsycBackup engine;
     engine.SetControl(&control);
     engine.SetStartTime(now);
-    engine.SetFolderCount(static_cast<int>(task.folders.size()));
+    engine.SetUnattended(true);
+    engine.SetTask(&task);
     control.Say("Backup processing");
-    // Folders that would merge on the device are refused before anything is copied.
-    const bool nowhere = !task.nasFolderSet || !CRsycBackup::CheckFolderNames(task);
-    bool failed = task.folders.empty() || nowhere;
-    int number = 1;
-    for (const BackupFolderInfo& folder : task.folders) {
-        if (nowhere)
-            break;
-        if (control.Stopped()) {
-            failed = true;
-            break;
-        }
-        control.Say("Backup processing : \n    copy file from " + folder.path);
-        if (engine.BackupFolder(folder.path, task.nasIp, task.nasFolderName, task.nasFolderDisk, folder.folderName,
-                                task.taskName, number) != CRsycBackup::BACKUP_OK)
-            failed = true;
-        ++number;
-    }
+    engine.BackupTask();
     out.ran = true;
-    out.success = !failed && engine.IsSuccess();
+    out.success = engine.IsSuccess() && !control.Stopped();
     out.resultFile = engine.GetResultFile();
     out.description = task.taskName + (out.success ? " : backup processing Finish!!" : " : backup processing Error!!");
+    if (!out.success && !control.Stopped()) {
+        std::string lines;
+        for (const std::string& note : engine.Notes())
+            lines += (lines.empty() ? "" : "\r\n") + note;
+        if (lines.empty())
+            lines = "Backup processing Error!!";
+        const std::string file = RecordInResultFile(task.taskName, now, "Backup processing Error!!", lines);
+        if (!file.empty())
+            out.resultFile = file;
+        out.notice = task.taskName + ": " + (engine.Notes().empty() ? lines : engine.Notes().front());
+    }
     control.Say("Backup finish");
     // The last backup time is that of the last good backup; a run stopped
     // because the program ends is no backup either.
@@ -134,38 +160,17 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
 // The schedule moved on by one period, its store keys renamed after it.
 void AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
 {
-    const std::time_t next = schedule::AdvanceRun(s, now);
-    const std::string newKey = schedule::ScheduleKey(next, s.setType, s.setDate);
-    CTaskStore store;
-    std::string list = store.ReadTaskValue(taskName, "Total_schedule_name");
-    if (list == CTaskStore::kReadDefault)
-        list.clear();
-    const std::string old = s.key + ":";
-    for (size_t at; !s.key.empty() && (at = list.find(old)) != std::string::npos;)
-        list.erase(at, old.size());
-    list += newKey + ":";
-    store.WriteTaskValue(taskName, "Total_schedule_name", list);
-    if (newKey != s.key) {
-        for (const char* suffix : {"_set_type", "_set_date", "_next_set_year", "_next_set_month", "_next_set_day",
-                                   "_next_set_hour", "_next_set_minute", "_next_set_second"})
-            store.WriteTaskValue(taskName, s.key + suffix, CTaskStore::kClear);
-    }
-    const std::tm t = platform::LocalTime(next);
-    store.WriteTaskValue(taskName, newKey + "_set_type", s.setType);
-    store.WriteTaskValue(taskName, newKey + "_set_date", s.setDate);
-    store.WriteTaskValue(taskName, newKey + "_next_set_year", std::to_string(t.tm_year + 1900));
-    store.WriteTaskValue(taskName, newKey + "_next_set_month", std::to_string(t.tm_mon + 1));
-    store.WriteTaskValue(taskName, newKey + "_next_set_day", std::to_string(t.tm_mday));
-    store.WriteTaskValue(taskName, newKey + "_next_set_hour", std::to_string(t.tm_hour));
-    store.WriteTaskValue(taskName, newKey + "_next_set_minute", std::to_string(t.tm_min));
-    store.WriteTaskValue(taskName, newKey + "_next_set_second", std::to_string(t.tm_sec));
-    s.key = newKey;
-    s.nextRun = next;
+    BackupScheduleInfo moved = s;
+    moved.nextRun = schedule::AdvanceRun(s, now);
+    moved.key = schedule::ScheduleKey(moved.nextRun, s.setType, s.setDate);
+    CTaskStore().MoveSchedule(taskName, s.key, moved);
+    s = moved;
 }
 
 } // namespace
 
-std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control)
+std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control,
+                                               const std::function<void(const ScheduleRunResult&)>& recorded)
 {
     DebugTrace("enter schedule check");
     std::vector<ScheduleRunResult> results;
@@ -195,6 +200,9 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
         if (routine && schedule::AdvanceRun(s, now) <= s.nextRun) {
             if (FirstReportOfBroken(task.taskName, s.key)) {
                 out.description = task.taskName + " : schedule Error!! its time cannot be read, it is not run";
+                out.notice = task.taskName + ": its schedule's time cannot be read, it is not run";
+                if (recorded)
+                    recorded(out);
                 results.push_back(std::move(out));
             }
             continue;
@@ -202,15 +210,21 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
         // A task deleted, or given another schedule, since the pass began.
         if (!StillStored(task.taskName, s.key))
             continue;
-        if (CheckNasFolder(task) && !late) {
+        // Why the due run does not happen ("" when it does).
+        std::string skipped;
+        if (late) {
+            skipped = LatenessText(now - s.nextRun) + " late, not run";
+        } else {
+            const NasFolderCheck device = FindNasFolder(task);
+            if (!device.found)
+                skipped = device.reason;
+        }
+        if (skipped.empty()) {
             // The test and the taking of the running task are one step: a
             // task started meanwhile leaves this schedule for a later pass.
-            if (!context->TryStartTask(task.taskName))
+            const RunningTaskGuard running(task.taskName);
+            if (!running.Taken())
                 continue;
-            struct Release {
-                CNasContext* context;
-                ~Release() { context->EndTask(); }
-            } release{context};
             ScheduledBackup(task, now, control, out);
         }
         // Stopped because the program ends: the schedule stays due, for the
@@ -224,9 +238,21 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
             // The check and the move on are one step against the page's edits.
             const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
             if (!StillStored(task.taskName, s.key)) {
-                if (out.ran)
+                if (out.ran) {
+                    if (recorded)
+                        recorded(out);
                     results.push_back(std::move(out));
+                }
                 continue;
+            }
+            if (routine && late) {
+                // Every run missed is passed over now: one record for all.
+                int missed = 1;
+                for (std::time_t next; (next = schedule::AdvanceRun(s, now)) > s.nextRun && schedule::IsLate(now, next);
+                     ++missed)
+                    s.nextRun = next;
+                if (missed > 1)
+                    skipped = std::to_string(missed) + " runs missed, the first " + skipped;
             }
             if (routine) {
                 AdvanceAndRekey(task.taskName, s, now);
@@ -235,7 +261,16 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                 CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
             }
         }
+        if (!skipped.empty()) {
+            out.description = task.taskName + " : backup processing Error!! " + skipped;
+            out.notice = task.taskName + ": " + skipped;
+            out.resultFile = RecordInResultFile(
+                task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
+                "Backup processing Error!! " + skipped);
+        }
         out.schedule = s;
+        if (recorded)
+            recorded(out);
         results.push_back(std::move(out));
     }
     return results;

@@ -3,9 +3,12 @@
 // pass, with the device checks made before a run. Each run takes its task
 // by value and runs only while no other task runs: the running task is taken
 // in the program's context in one step and given back at the end. Blocking;
-// for worker threads. Device checks and engine failures are shown in message
-// boxes from the thread that runs them.
+// for worker threads. Device checks and engine failures of the runs a user
+// starts are shown in message boxes from the thread that runs them; a
+// schedule pass shows none and waits for nobody: it records every failure
+// and hands back the text to tell the user.
 #include <ctime>
+#include <functional>
 #include <list>
 #include <string>
 #include <vector>
@@ -17,6 +20,18 @@
 // Whether the task's device folder is still there: disk 1 ready and a share
 // of that name on that disk. Shows the reason when it is not.
 bool CheckNasFolder(const BackupTaskInfo& task);
+
+// The same check without a box: the device's box text ("" when the device
+// answered) and the reason in words when the folder cannot be reached.
+struct NasFolderCheck {
+    bool found = false;
+    std::string box;
+    std::string reason;
+};
+NasFolderCheck FindNasFolder(const BackupTaskInfo& task);
+
+// "2 h 10 min", "3 d 0 h 5 min" (whole minutes).
+std::string LatenessText(std::time_t seconds);
 
 // Backup Now and the restores; started == false when another task ran.
 BackupRunResult DoBackup(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control);
@@ -33,11 +48,18 @@ struct ScheduleRunResult {
     bool success = false;        // every folder of it was backed up
     std::string resultFile;
     std::string lastBackTime; // when it ran
-    std::string description;  // "<task> : backup processing Finish!!" or "... Error!!" when it ran
+    // The System Log row: "<task> : backup processing Finish!!" or "... Error!!"
+    // when it ran; "<task> : backup processing Error!! <reason>" when it did not.
+    std::string description;
+    std::string notice; // what to tell the user without waiting ("" nothing)
 };
 
 // One pass over the tasks (copies) at the clock's present moment: every due
 // schedule whose task can run is backed up unless more than an hour late,
 // then moved on (or, for a one-time schedule, finished) in the store; a due
-// schedule waits while another task runs. Results in task order.
-std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control);
+// schedule waits while another task runs. A late schedule moves on past
+// every run it missed. A due schedule that is not run, and a run that
+// fails, is recorded in the task's result file of the pass. Results in task
+// order; each goes to recorded as soon as it is settled.
+std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control,
+                                               const std::function<void(const ScheduleRunResult&)>& recorded = {});

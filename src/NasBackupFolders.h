@@ -27,6 +27,7 @@ bool WriteListAllowsUser(const std::string& writeList, const std::string& user);
 struct NasDiskCheck {
     bool ready = false;
     std::string message;
+    int status = 0; // the engine's result of the read (0: the device answered)
 };
 NasDiskCheck CheckNasDisk(const std::string& address, const std::string& community);
 

@@ -1,5 +1,7 @@
 #include "RsycBackup.h"
 
+#include <algorithm>
+#include <cctype>
 #include <set>
 #include <sys/stat.h>
 
@@ -26,18 +28,81 @@ std::string CRsycBackup::DeviceFolderName(const std::string& localPath)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool CRsycBackup::CheckFolderNames(const BackupTaskInfo& task)
+bool CRsycBackup::CheckFolderNames(const BackupTaskInfo& task, std::string* problem)
 {
     std::set<std::string> names;
     for (const BackupFolderInfo& folder : task.folders) {
         const std::string name = DeviceFolderName(folder.path);
         if (!names.insert(name).second) {
-            platform::MessageBox("Two folders of this task are named \"" + name +
-                                 "\".\nFolders of one task need different names!!");
+            const std::string text =
+                "Two folders of this task are named \"" + name + "\".\nFolders of one task need different names!!";
+            if (problem)
+                *problem = text;
+            else
+                platform::MessageBox(text);
             return false;
         }
     }
+    const std::string clash = FindFolderClash(task);
+    if (!clash.empty()) {
+        if (problem)
+            *problem = clash;
+        else
+            platform::MessageBox(clash);
+        return false;
+    }
     return true;
+}
+
+namespace {
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Whether the backups of both tasks go into one folder of one device: the
+// device by its address or its MAC (the address may have changed since),
+// the disk as the run picks its module.
+bool SameDeviceFolder(const BackupTaskInfo& a, const BackupTaskInfo& b)
+{
+    const bool sameDevice =
+        (!a.nasIp.empty() && a.nasIp == b.nasIp) || (!a.nasMac.empty() && SameText(a.nasMac, b.nasMac));
+    return a.nasFolderSet && b.nasFolderSet && sameDevice &&
+           (a.nasFolderDisk == "Disk1") == (b.nasFolderDisk == "Disk1") && !a.nasFolderName.empty() &&
+           a.nasFolderName == b.nasFolderName;
+}
+
+} // namespace
+
+std::string CRsycBackup::FindFolderClash(const BackupTaskInfo& task, const std::list<BackupTaskInfo>& tasks)
+{
+    for (const BackupTaskInfo& other : tasks) {
+        if (other.taskName == task.taskName || !SameDeviceFolder(task, other))
+            continue;
+        for (const BackupFolderInfo& mine : task.folders) {
+            const std::string name = DeviceFolderName(mine.path);
+            for (const BackupFolderInfo& theirs : other.folders) {
+                if (DeviceFolderName(theirs.path) == name)
+                    return "A folder named \"" + name + "\" of task \"" + other.taskName + "\" is backed up into " +
+                           task.nasFolderName + " on " + task.nasFolderDisk +
+                           " already.\nTasks that back up into one NAS folder need different folder names!!";
+            }
+        }
+    }
+    return "";
+}
+
+std::string CRsycBackup::FindFolderClash(const BackupTaskInfo& task)
+{
+    if (!task.nasFolderSet)
+        return "";
+    const CTaskStore store;
+    if (store.ReadTaskValue(CTaskStore::kSettingSection, "Total_task_name") == CTaskStore::kReadDefault)
+        return ""; // no task file, or no task in it
+    return FindFolderClash(task, store.LoadTasks(false));
 }
 
 CRsycBackup::CRsycBackup() : CRsyncEngine('<', true, kFirstPollMs) {}
@@ -54,8 +119,12 @@ std::vector<std::string> CRsycBackup::BuildCommand(const std::string& localPath,
                                      "--no-inc-recursive"};
     for (std::string& option : ConnectionOptions())
         command.push_back(std::move(option));
-    command.push_back(NormalisePath(localPath));
-    command.push_back("QUOM@" + nasIp + "::" + module + "/" + shareName + "/");
+    // The folder's contents into a folder of its name: a task folder that is
+    // a link to a folder elsewhere is backed up as that folder, not as the
+    // link; links inside it stay links.
+    const std::string source = NormalisePath(localPath);
+    command.push_back(source == "/" ? source : source + "/");
+    command.push_back("QUOM@" + nasIp + "::" + module + "/" + shareName + "/" + DeviceFolderName(localPath) + "/");
     return command;
 }
 
@@ -68,7 +137,7 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
     const std::string source = NormalisePath(localPath);
     // The root folder would copy the whole computer into the share.
     if (!IsFolder(source) || source == "/") {
-        platform::MessageBox("Please check the Source Folder Path is correct!! ");
+        Tell("Please check the Source Folder Path is correct!! ");
         return BACKUP_INITIAL_ERROR;
     }
 
@@ -82,20 +151,33 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
 void CRsycBackup::Run()
 {
     DebugTrace("run");
+    BackupTask();
+    // The last backup time is that of the last good backup.
+    if (!m_success)
+        return;
+    const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
+    m_task->lastBackTime = now;
+    CTaskStore().WriteTaskValue(m_task->taskName, "Last_Back_Time", now);
+}
+
+void CRsycBackup::BackupTask()
+{
     if (!m_task) {
         m_success = 0;
         return;
     }
     // A task whose device folder was never chosen has nowhere to go.
     if (!m_task->nasFolderSet) {
-        platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
+        Tell(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
         m_success = 0;
         Say("Backup processing Error!!");
         return;
     }
     // Folders that would merge on the device are refused before anything is copied.
-    if (!CheckFolderNames(*m_task)) {
-        platform::MessageBox(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
+    std::string clash;
+    if (!CheckFolderNames(*m_task, &clash)) {
+        Tell(clash);
+        Tell(Printf("BackUP Task : %s ,process initial error, please try again!!", m_task->taskName));
         m_success = 0;
         Say("Backup processing Error!!");
         return;
@@ -111,12 +193,6 @@ void CRsycBackup::Run()
          "BackUP Task : %s ,process execute error, please try again!!",
          "BackUP Task : %s ,Backup server not available, please check NAS link or reboot the NAS!!",
          "Backup processing Finish!!", "Backup processing Error!!"});
-    // The last backup time is that of the last good backup.
-    if (!m_success)
-        return;
-    const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
-    m_task->lastBackTime = now;
-    CTaskStore().WriteTaskValue(m_task->taskName, "Last_Back_Time", now);
 }
 
 BackupRunResult RunBackupJob(BackupTaskInfo task, std::time_t startTime, const platform::JobControl& control)

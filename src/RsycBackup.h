@@ -3,9 +3,10 @@
 // folder on the device by running rsync once per folder against the device's
 // rsync service (CRsyncEngine), and keeps a result file of every run under
 // LOG/ in the program folder. Failures are shown in message boxes, as the
-// user expects.
+// user expects, or kept as notes in a run nobody watches.
 #include <cstdint>
 #include <ctime>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,11 @@ public:
     CRsycBackup();
     ~CRsycBackup() override;
 
-    // Backs up every folder of the task; see IsSuccess and GetResultFile.
+    // Backs up every folder of the task and, when all went well, writes its
+    // last backup time; see IsSuccess and GetResultFile.
     void Run() override;
+    // The folders of the task (SetTask) without the last backup time.
+    void BackupTask();
     // One folder; a BACKUP_* code. folderNumber counts from 1.
     int BackupFolder(const std::string& localPath, const std::string& nasIp, const std::string& shareName,
                      const std::string& disk, const std::string& folderName, const std::string& taskName,
@@ -43,8 +47,16 @@ public:
     // tells case apart).
     static std::string DeviceFolderName(const std::string& localPath);
     // Whether every folder of the task has a copy of its own on the device;
-    // two with one name would merge there. Shows why not.
-    static bool CheckFolderNames(const BackupTaskInfo& task);
+    // two with one name would merge there, as would a folder whose copy
+    // would merge with one of another task of the task file
+    // (FindFolderClash). Shows why not, or puts it in *problem when given.
+    static bool CheckFolderNames(const BackupTaskInfo& task, std::string* problem = nullptr);
+    // Whether a folder of the task would land where a folder of one of the
+    // other tasks lands: the same device (by address or MAC), disk, device
+    // folder and folder name there. The refusal's text, naming the other
+    // task and the folder; "" when none. The overload reads the task file.
+    static std::string FindFolderClash(const BackupTaskInfo& task, const std::list<BackupTaskInfo>& tasks);
+    static std::string FindFolderClash(const BackupTaskInfo& task);
 
     // Whether a log line of a backup goes to the file list (else to the result).
     static bool IsFileListLine(const std::string& line) { return CRsyncEngine::IsFileListLine(line, '<'); }

@@ -8,6 +8,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -94,18 +96,39 @@ template <class Each> void ForEachLine(std::string_view text, const Each& each)
     }
 }
 
-// A folder of our own for the run's log: 0700, made with a fresh name.
-std::string MakePrivateFolder()
+// Where the runs' private folders are made: TMPDIR, else /tmp; ends in "/".
+std::string TempBase()
 {
     const char* tmp = std::getenv("TMPDIR");
     std::string base = tmp && *tmp ? tmp : "/tmp";
     if (base.back() != '/')
         base += '/';
-    std::string pattern = base + "tolvane-rsync-XXXXXX";
+    return base;
+}
+
+constexpr char kTempPrefix[] = "tolvane-rsync-";
+
+// A folder of our own for the run's log: 0700, made with a fresh name and
+// locked (flock, exclusive) for as long as the run lasts, so that a later
+// start tells it from the folder of a run whose program is gone. The lock's
+// descriptor goes to *lock; "" when the folder cannot be made.
+std::string MakePrivateFolder(int* lock)
+{
+    std::string pattern = TempBase() + kTempPrefix + "XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data()))
         return "";
+    *lock = ::open(buf.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (*lock < 0 || ::flock(*lock, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (*lock >= 0)
+            ::close(*lock);
+        *lock = -1;
+        ::rmdir(buf.data());
+        errno = error;
+        return "";
+    }
     return std::string(buf.data()) + "/";
 }
 
@@ -222,13 +245,70 @@ std::string ReadWhole(const std::string& path)
 
 } // namespace
 
+RunningTaskGuard::RunningTaskGuard(const std::string& taskName) : m_taken(GetNasContext()->TryStartTask(taskName)) {}
+
+RunningTaskGuard::~RunningTaskGuard()
+{
+    if (m_taken)
+        GetNasContext()->EndTask();
+}
+
 CRsyncEngine::CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs)
     : m_direction(direction)
     , m_errorBoxes(errorBoxes)
     , m_firstPollMs(firstPollMs)
 {}
 
-CRsyncEngine::~CRsyncEngine() = default;
+CRsyncEngine::~CRsyncEngine()
+{
+    if (m_tempLock >= 0)
+        ::close(m_tempLock);
+}
+
+int CRsyncEngine::RemoveStaleTempFolders()
+{
+    const std::string base = TempBase();
+    DIR* folder = ::opendir(base.c_str());
+    if (!folder)
+        return 0;
+    std::vector<std::string> stale;
+    while (const dirent* e = ::readdir(folder)) {
+        const std::string name = e->d_name;
+        if (name.rfind(kTempPrefix, 0) != 0)
+            continue;
+        const std::string path = base + name;
+        // Only our own folders; one whose lock is held belongs to a run
+        // that goes on.
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            stale.push_back(path);
+        ::close(fd);
+    }
+    ::closedir(folder);
+    int removed = 0;
+    for (const std::string& path : stale) {
+        std::error_code error;
+        if (std::filesystem::remove_all(path, error) > 0 && !error)
+            ++removed;
+        else
+            DebugTrace("cannot remove %s: %s", path.c_str(), error.message().c_str());
+    }
+    return removed;
+}
+
+void CRsyncEngine::DropTempFolder(const std::string& logFile)
+{
+    ::unlink(logFile.c_str());
+    ::rmdir(m_tempFolder.c_str());
+    if (m_tempLock >= 0)
+        ::close(m_tempLock);
+    m_tempLock = -1;
+}
 
 std::string CRsyncEngine::Printf(const char* format, const std::string& text)
 {
@@ -242,6 +322,25 @@ std::string CRsyncEngine::ProgramFolder()
     const std::string& ini = GetNasContext()->IniPath();
     size_t slash = ini.rfind('/');
     return slash == std::string::npos ? std::string("./") : ini.substr(0, slash + 1);
+}
+
+std::string CRsyncEngine::ResultFileName(const std::string& prefix, const std::string& taskName, std::time_t start)
+{
+    const std::tm t = platform::LocalTime(start);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d_%d_%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                  t.tm_min, t.tm_sec);
+    const std::string folder = ProgramFolder() + "LOG/";
+    MakeUserFolder(folder);
+    return folder + prefix + FileNamePart(taskName) + "_" + stamp + "_result.txt";
+}
+
+void CRsyncEngine::Tell(const std::string& text)
+{
+    if (m_unattended)
+        m_notes.push_back(text);
+    else
+        platform::MessageBox(text);
 }
 
 std::string CRsyncEngine::RsyncProgram() const
@@ -274,7 +373,7 @@ void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, i
     m_lastPercent = -1;
     // Nothing to copy is no backup.
     if (m_task->folders.empty()) {
-        platform::MessageBox(Printf(texts.initialError, m_task->taskName));
+        Tell(Printf(texts.initialError, m_task->taskName));
         m_success = 0;
         Say(texts.failed);
         return;
@@ -295,9 +394,10 @@ void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, i
         else if (rc == RUN_SERVER_ERROR)
             message = texts.serverError;
         if (message) {
-            platform::MessageBox(Printf(message, m_task->taskName));
+            Tell(Printf(message, m_task->taskName));
             m_success = 0;
-            break;
+            if (!m_unattended)
+                break;
         }
         ++number;
     }
@@ -381,11 +481,13 @@ int CRsyncEngine::ParseLogLine(std::string_view line)
         return LINE_TOTAL;
     }
     if (m.starts_with("rsync error: ")) {
+        // One box for one failure: rsync may log the error of each of its
+        // sides. After a stop, or the watchdog's end of it, rsync's report
+        // of the signal is no news.
+        if (m_errorBoxes && !m_sawError && !Stopped() && !m_stalled)
+            Tell(std::string(m));
         m_sawError = true;
         m_success = 0;
-        // After a stop, rsync's report of the signal is no news to the user.
-        if (m_errorBoxes && !Stopped())
-            platform::MessageBox(std::string(m));
         return LINE_ERROR;
     }
     if (m.starts_with("total size is ")) {
@@ -568,19 +670,21 @@ void CRsyncEngine::Follow(platform::Process& rsync)
     }
 }
 
-bool CRsyncEngine::ProbeService(const std::string& nasIp) const
+bool CRsyncEngine::ProbeService(const std::string& nasIp)
 {
     CTcpSocket probe;
     if (!probe.Create()) {
+        const int code = GetLastSocketError();
         char text[128];
-        std::snprintf(text, sizeof text, "Socket Create Fail!!\nSocket Error code: %d ;", GetLastSocketError());
-        platform::MessageBox(text);
+        std::snprintf(text, sizeof text, "Socket Create Fail!!\nSocket Error code: %d ;", code);
+        Tell(WithSocketErrorReason(text, code));
         return false;
     }
     if (!probe.Connect(nasIp, m_port, kConnectTimeoutMs)) {
+        const int code = GetLastSocketError();
         char text[128];
-        std::snprintf(text, sizeof text, "Socket Connect Fail!!\nSocket Error code: %d ;", GetLastSocketError());
-        platform::MessageBox(text);
+        std::snprintf(text, sizeof text, "Socket Connect Fail!!\nSocket Error code: %d ;", code);
+        Tell(WithSocketErrorReason(text, code));
         return false;
     }
     probe.Close();
@@ -589,9 +693,12 @@ bool CRsyncEngine::ProbeService(const std::string& nasIp) const
 
 std::string CRsyncEngine::MakeLogFile(const std::string& key)
 {
-    m_tempFolder = MakePrivateFolder();
+    if (m_tempLock >= 0)
+        ::close(m_tempLock);
+    m_tempLock = -1;
+    m_tempFolder = MakePrivateFolder(&m_tempLock);
     if (m_tempFolder.empty()) {
-        platform::MessageBox("Please check the temporary folder: " + std::string(std::strerror(errno)));
+        Tell("Please check the temporary folder: " + std::string(std::strerror(errno)));
         return "";
     }
     std::string logFile = m_tempFolder + key + ".txt";
@@ -606,14 +713,10 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
                                      const std::string& kind)
 {
     BackupRunResult result;
-    CNasContext* context = GetNasContext();
-    if (!context->TryStartTask(task.taskName))
-        return result;
     // The task is free again however the run ends.
-    struct Release {
-        CNasContext* context;
-        ~Release() { context->EndTask(); }
-    } release{context};
+    const RunningTaskGuard running(task.taskName);
+    if (!running.Taken())
+        return result;
     result.started = true;
     SetControl(&control);
     SetTask(&task);
@@ -641,7 +744,6 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
         line += (line.empty() ? "" : " ") + a;
     DebugTrace("Task command : %s", line.c_str());
 
-    const std::string tempFolder = m_tempFolder;
     m_folderNumber = folderNumber;
     if (folderNumber <= 1)
         m_lastPercent = -1; // a new task of a schedule pass starts over
@@ -652,8 +754,7 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     std::string why;
     if (!rsync.Start(command, &why)) {
         DebugTrace("rsync: %s", why.c_str());
-        ::unlink(logFile.c_str());
-        ::rmdir(tempFolder.c_str());
+        DropTempFolder(logFile);
         return RUN_EXECUTE_ERROR;
     }
     Follow(rsync);
@@ -681,35 +782,27 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     if (!extra.empty()) {
         m_success = 0;
         // rsync's own error line was shown already; an end it did not
-        // explain is shown here.
-        if (m_errorBoxes && !m_sawError && !stopped)
-            platform::MessageBox(extra);
+        // explain, or the watchdog's, is shown here.
+        if (m_errorBoxes && (!m_sawError || m_stalled) && !stopped)
+            Tell(extra);
     }
     if (!stopped && m_success)
         ReportProgress(100);
 
-    const std::tm t = platform::LocalTime(m_startTime);
-    char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%d_%d_%d_%d_%d_%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
-                  t.tm_min, t.tm_sec);
-    const std::string logFolder = ProgramFolder() + "LOG/";
-    MakeUserFolder(logFolder);
-    const std::string base = logFolder + filePrefix + FileNamePart(taskName) + "_" + stamp + "_";
-    const std::string resultFile = base + "result.txt";
-    const std::string fileListFile = base + "file_list.txt";
+    const std::string resultFile = ResultFileName(filePrefix, taskName, m_startTime);
+    const std::string fileListFile = resultFile.substr(0, resultFile.size() - 10) + "file_list.txt";
     // The file list is not kept: the log goes to the result file only, and
     // a list left by an earlier run of the same second goes.
     const int written = SplitLog(logFile, resultFile, "", header, extra, m_direction);
     if (written != 0) {
         // A run whose result cannot be kept is not a good run.
         m_success = 0;
-        platform::MessageBox("Cannot write the result file " + resultFile + ": " + std::strerror(written));
+        Tell("Cannot write the result file " + resultFile + ": " + std::strerror(written));
     }
     // The log row opens the result file: only one that is there.
     if (::access(resultFile.c_str(), F_OK) == 0)
         m_resultFile = resultFile;
     ::unlink(fileListFile.c_str());
-    ::unlink(logFile.c_str());
-    ::rmdir(tempFolder.c_str());
+    DropTempFolder(logFile);
     return RUN_OK;
 }

@@ -22,6 +22,20 @@ namespace platform {
 class Process;
 }
 
+// The running task of the program's context, taken for as long as this
+// lives: Taken() is false when another task ran already.
+class RunningTaskGuard {
+public:
+    explicit RunningTaskGuard(const std::string& taskName);
+    ~RunningTaskGuard();
+    RunningTaskGuard(const RunningTaskGuard&) = delete;
+    RunningTaskGuard& operator=(const RunningTaskGuard&) = delete;
+    bool Taken() const { return m_taken; }
+
+private:
+    bool m_taken;
+};
+
 // What a backup or restore run hands back to the window that started it.
 struct BackupRunResult {
     bool started = false; // false: another task was running, nothing was done
@@ -57,16 +71,20 @@ public:
     static constexpr unsigned kRsyncPort = 873;
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int64_t kPollMs = 3000;
-    // rsync's own limits, in seconds: for the connection to the device's
-    // service (connect and greeting) and for a transfer in which nothing
-    // arrives or leaves. rsync sends keep-alive messages while it works
-    // without data, so a long file-list build or checksum does not trip them.
+    // rsync's own limits, in seconds: for the TCP connect to the device's
+    // service (the connect only) and for a transfer in which nothing arrives
+    // or leaves. The second also ends a service that takes the connection
+    // but never sends its greeting: rsync gives up on such a greeting by
+    // itself, after about 90 s as measured. rsync sends keep-alive messages
+    // while it works without data, so a long file-list build or checksum
+    // does not trip them.
     static constexpr int kRsyncConnectTimeoutS = 30;
     static constexpr int kRsyncIoTimeoutS = 60;
     // The engine's own watchdog on the program's clock: rsync is stopped and
     // the run fails when neither its log nor any of its processes' reads and
     // writes moved for this long (a wait rsync's timers do not cover, such as
-    // a greeting that never comes or a read of a hung local disk).
+    // a read of a hung local disk). It is longer than rsync's own end of a
+    // silent greeting, so that end comes from rsync with its own message.
     static constexpr int64_t kStallMs = 150000;
 
     virtual ~CRsyncEngine();
@@ -80,6 +98,10 @@ public:
     // How many folders the caller runs one after the other (Run sets it
     // from the task); the position spans them all.
     void SetFolderCount(int count) { m_folderCount = count > 0 ? count : 1; }
+    // A run nobody watches (a schedule's): what would be shown in a box is
+    // kept in Notes() instead, and a folder that fails does not end the run.
+    void SetUnattended(bool unattended) { m_unattended = unattended; }
+    const std::vector<std::string>& Notes() const { return m_notes; }
 
     // Runs every folder of the task (SetTask); see IsSuccess and GetResultFile.
     virtual void Run() = 0;
@@ -112,6 +134,14 @@ public:
     static std::string EscapeSource(const std::string& path);
     // The program folder (that of the login memory), ending in "/".
     static std::string ProgramFolder();
+    // Removes the private temporary folders (TMPDIR) of runs whose program
+    // is gone: those of this user whose lock nobody holds. For the start of
+    // the program. How many went.
+    static int RemoveStaleTempFolders();
+    // The result file of a task's run started at start:
+    // LOG/<prefix><task>_<stamp>_result.txt in the program folder (LOG/ is
+    // made when missing).
+    static std::string ResultFileName(const std::string& prefix, const std::string& taskName, std::time_t start);
     // "/a//b/" -> "/a/b"; "" stays "".
     static std::string NormalisePath(const std::string& path);
 
@@ -149,7 +179,9 @@ protected:
 
     // The device's rsync service answers on its port; else the box is shown
     // and false.
-    bool ProbeService(const std::string& nasIp) const;
+    bool ProbeService(const std::string& nasIp);
+    // A box for the user watching the run, or a note of an unattended one.
+    void Tell(const std::string& text);
     // The options both engines give rsync for its connection: the time-outs,
     // and the service's port when it is not the usual one.
     std::vector<std::string> ConnectionOptions() const;
@@ -173,8 +205,9 @@ protected:
     };
     // Runs runOne(folder, number) on each folder of the task in turn, the
     // first numbered 1. A stop request or the first folder that fails (its
-    // box shown) ends the run; 100 is reported only when all went well. A
-    // task without folders fails with the initial-error box.
+    // box shown) ends the run, unless it is unattended, when every folder is
+    // tried; 100 is reported only when all went well. A task without folders
+    // fails with the initial-error box.
     void RunFolders(const std::function<int(const BackupFolderInfo&, int)>& runOne, const FolderRunTexts& texts);
 
     void Say(const std::string& text) const;
@@ -200,11 +233,15 @@ protected:
     int m_folderNumber = 1;
     int m_folderCount = 1;
     int m_lastPercent = -1;
+    bool m_unattended = false;
+    std::vector<std::string> m_notes;
 
 private:
     // The run's log in a private temporary folder; "" when none can be made
     // (a box said why).
     std::string MakeLogFile(const std::string& key);
+    // The run's log and private folder removed, its lock let go.
+    void DropTempFolder(const std::string& logFile);
 
     const char m_direction;
     const bool m_errorBoxes;
@@ -212,6 +249,7 @@ private:
     // The log being followed.
     std::string m_logFile;
     std::string m_tempFolder;
+    int m_tempLock = -1; // holds the lock on m_tempFolder
     int64_t m_logOffset = 0;
     std::string m_pending;
     bool m_sawSummary = false;

@@ -1,5 +1,6 @@
 #include "TaskStore.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,8 @@ namespace {
 
 const char* const kScheduleSuffixes[8] = {"_set_type",     "_set_date",      "_next_set_year",   "_next_set_month",
                                           "_next_set_day", "_next_set_hour", "_next_set_minute", "_next_set_second"};
+
+const char* const kFolderSuffixes[4] = {"_Folder_name", "_Folder_ModifyDate", "_Folder_size", "_Folder_path"};
 
 std::string Decimal(long long n) { return std::to_string(n); }
 
@@ -119,8 +122,11 @@ std::string CTaskStore::PathBeside(const std::string& iniPath)
 void CTaskStore::CreateTaskStore() const
 {
     struct stat st {};
-    if (::stat(m_file.c_str(), &st) == 0)
+    if (::stat(m_file.c_str(), &st) == 0) {
+        if (S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+            ::chmod(m_file.c_str(), st.st_mode & 0700);
         return;
+    }
     int fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
@@ -148,7 +154,6 @@ std::string CTaskStore::ReadTaskValue(const std::string& section, const std::str
 std::list<BackupTaskInfo> CTaskStore::LoadTasks(bool measure) const
 {
     std::list<BackupTaskInfo> tasks;
-    (void)ReadTaskValue(kSettingSection, "Total_task_number");
     for (const std::string& name : SplitNameList(ReadTaskValue(kSettingSection, "Total_task_name")))
         tasks.push_back(LoadTask(name, measure));
     return tasks;
@@ -170,7 +175,6 @@ BackupTaskInfo CTaskStore::LoadTask(const std::string& name, bool measure) const
     task.lastBackTime = ReadTaskValue(name, "Last_Back_Time");
     task.nasFolderSet = 1;
 
-    (void)ReadTaskValue(name, "Total_local_Folder_number");
     uint64_t total = 0;
     for (const std::string& key : SplitNameList(ReadTaskValue(name, "Total_local_Folder_name"))) {
         BackupFolderInfo folder;
@@ -248,6 +252,20 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
         ok = ok && written;
         return written;
     };
+    // The keys a stored list names that its new form does not, removed
+    // once the new list is in the file.
+    auto RemoveDropped = [this](const std::string& section, const std::string& stored, const std::string& now,
+                                const auto& suffixes) {
+        if (stored == kReadDefault)
+            return;
+        const std::list<std::string> kept = SplitNameList(now);
+        for (const std::string& key : SplitNameList(stored)) {
+            if (std::find(kept.begin(), kept.end(), key) != kept.end())
+                continue;
+            for (const char* suffix : suffixes)
+                platform::WritePrivateProfileString(section.c_str(), (key + suffix).c_str(), nullptr, m_file);
+        }
+    };
     std::string names;
     for (const BackupTaskInfo& task : tasks) {
         const std::string& section = task.taskName;
@@ -256,6 +274,8 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
             continue;
         }
         names += section + ":";
+        const std::string storedFolders = ReadTaskValue(section, "Total_local_Folder_name");
+        const std::string storedSchedules = ReadTaskValue(section, "Total_schedule_name");
         std::string folderKeys;
         for (const BackupFolderInfo& folder : task.folders) {
             std::string key = MakeMD5Key(folder.path);
@@ -269,7 +289,7 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
                 folderKeys += key + ":";
         }
         Write(section, "Total_local_Folder_number", Decimal(static_cast<long long>(task.folders.size())));
-        Write(section, "Total_local_Folder_name", folderKeys);
+        const bool folderList = Write(section, "Total_local_Folder_name", folderKeys);
         Write(section, "NAS_Folder_name", task.nasFolderName);
         Write(section, "NAS_Folder_disk", task.nasFolderDisk);
         Write(section, "NAS_Folder_type", task.nasFolderType);
@@ -294,7 +314,11 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
             Write(section, s.key + "_next_set_minute", Decimal(t.tm_min), true);
             Write(section, s.key + "_next_set_second", Decimal(t.tm_sec), true);
         }
-        Write(section, "Total_schedule_name", scheduleKeys, true);
+        const bool scheduleList = Write(section, "Total_schedule_name", scheduleKeys, true);
+        if (folderList)
+            RemoveDropped(section, storedFolders, folderKeys, kFolderSuffixes);
+        if (scheduleList)
+            RemoveDropped(section, storedSchedules, scheduleKeys, kScheduleSuffixes);
     }
     Write(kSettingSection, "Total_task_number", Decimal(static_cast<long long>(tasks.size())));
     Write(kSettingSection, "Total_task_name", names);
@@ -328,11 +352,29 @@ void CTaskStore::DeleteScheduleKeys(const std::string& section, const std::strin
         platform::WritePrivateProfileString(section.c_str(), (key + suffix).c_str(), nullptr, m_file);
 }
 
-void CTaskStore::DeleteFolderKeys(const std::string& section, const std::string& key) const
+bool CTaskStore::MoveSchedule(const std::string& section, const std::string& oldKey,
+                              const BackupScheduleInfo& moved) const
 {
     const std::lock_guard<std::recursive_mutex> edit(EditLock());
-    WriteTaskValue(section, "Total_local_Folder_name", "");
-    WriteTaskValue(section, "Total_local_Folder_number", "0");
-    for (const char* suffix : {"_Folder_name", "_Folder_ModifyDate", "_Folder_size", "_Folder_path"})
-        platform::WritePrivateProfileString(section.c_str(), (key + suffix).c_str(), nullptr, m_file);
+    const std::tm t = platform::LocalTime(moved.nextRun);
+    const std::string values[8] = {moved.setType,         moved.setDate,      Decimal(t.tm_year + 1900),
+                                   Decimal(t.tm_mon + 1), Decimal(t.tm_mday), Decimal(t.tm_hour),
+                                   Decimal(t.tm_min),     Decimal(t.tm_sec)};
+    for (size_t i = 0; i < 8; ++i)
+        if (!WriteTaskValue(section, moved.key + kScheduleSuffixes[i], values[i]))
+            return false;
+    std::string list = ReadTaskValue(section, "Total_schedule_name");
+    if (list == kReadDefault)
+        list.clear();
+    const std::string old = oldKey + ":";
+    for (size_t at; !oldKey.empty() && (at = list.find(old)) != std::string::npos;)
+        list.erase(at, old.size());
+    if (list.find(moved.key + ":") == std::string::npos)
+        list += moved.key + ":";
+    if (!WriteTaskValue(section, "Total_schedule_name", list))
+        return false;
+    if (oldKey != moved.key)
+        for (const char* suffix : kScheduleSuffixes)
+            WriteTaskValue(section, oldKey + suffix, kClear);
+    return true;
 }

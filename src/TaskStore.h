@@ -64,7 +64,9 @@ public:
     // The store's path for a login memory path: its file name replaced.
     static std::string PathBeside(const std::string& iniPath);
 
-    // Creates the file with an empty task list when it is missing.
+    // Creates the file with an empty task list when it is missing. The file
+    // holds device communities: it is made private to the user, and one
+    // that others may read is made so.
     void CreateTaskStore() const;
     // Every task of the store, in store order. With measure, a task's size is
     // that of its folders on disk now (a walk of each); without, it is the
@@ -74,9 +76,12 @@ public:
     void LoadTaskFolder(BackupFolderInfo& folder, const std::string& section, const std::string& key) const;
     void LoadTaskSchedule(BackupScheduleInfo& schedule, const std::string& section, const std::string& key) const;
 
-    // Rewrites every task and both list keys; removes nothing. False when a
-    // value could not be written (the file, or a value the file cannot hold:
-    // a folder whose keys were not written is left out of its task's list).
+    // Rewrites every task and both list keys. False when a value could not
+    // be written (the file, or a value the file cannot hold: a folder whose
+    // keys were not written is left out of its task's list). The keys of
+    // folders and schedules that a task's stored lists named and its new
+    // lists do not are removed last, once the new lists are written: a save
+    // cut short anywhere leaves each list naming keys that are all there.
     bool SaveTasks(const std::list<BackupTaskInfo>& tasks) const;
     // Rewrites the task list without deletedName, whose section goes. False
     // when a write failed.
@@ -84,8 +89,12 @@ public:
 
     // "Total_schedule_name" := "" and the schedule's eight keys removed.
     void DeleteScheduleKeys(const std::string& section, const std::string& key) const;
-    // The folder list emptied and the folder's four keys removed.
-    void DeleteFolderKeys(const std::string& section, const std::string& key) const;
+    // The task's schedule stored as moved (its next run, and so its key,
+    // changed) in place of the one under oldKey: the new keys first, then
+    // the list, then the old keys go. Whichever write does not happen (a
+    // crash, a full disk), the task loads with a whole schedule, the old one
+    // or the moved one. False when the new schedule did not reach the list.
+    bool MoveSchedule(const std::string& section, const std::string& oldKey, const BackupScheduleInfo& moved) const;
 
     // One key; value "CLR" removes it. Only the schedule keys take "CLR":
     // every other value is written with WriteValue. False when the write

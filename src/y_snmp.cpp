@@ -527,14 +527,6 @@ int CSnmpEngine::MultiGet(const std::vector<std::string>& oids, std::vector<Vb>&
     return Request(Op::Get, request, m_readCommunity, answer);
 }
 
-int CSnmpEngine::MultiGetNext(const std::vector<std::string>& oids, std::vector<Vb>& answer)
-{
-    std::vector<Vb> request(oids.size());
-    for (size_t i = 0; i < oids.size(); ++i)
-        request[i].oid = oids[i];
-    return Request(Op::GetNext, request, m_readCommunity, answer);
-}
-
 int CSnmpEngine::SimpleGet(std::string oid, std::string& value)
 {
     std::list<std::string> oids{std::move(oid)}, values;

@@ -106,10 +106,8 @@ public:
     // The same for lists; the values (whole) are appended to values in the
     // order of the answer.
     int MultiGet(std::list<std::string>& oids, std::list<std::string>& values);
-    // One GET / one GETNEXT of several OIDs; the typed answers in order (a
-    // GETNEXT's answers may lie anywhere after their OIDs).
+    // One GET of several OIDs; the typed answers in order.
     int MultiGet(const std::vector<std::string>& oids, std::vector<Vb>& answer);
-    int MultiGetNext(const std::vector<std::string>& oids, std::vector<Vb>& answer);
     // GET of one OID; on 0, value receives its text.
     int SimpleGet(std::string oid, std::string& value);
     // GET of one OID whose value may be long (lists of names, which the

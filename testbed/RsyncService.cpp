@@ -18,6 +18,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "MibStore.h"
+#include "NasMib.h"
+
 namespace testbed {
 
 namespace {
@@ -51,6 +54,8 @@ RsyncService::RsyncService(DeviceState& state) : m_state(state) {}
 
 RsyncService::~RsyncService()
 {
+    if (MibStore* store = m_state.Store(); store && m_hooked)
+        store->SetChangeHook({});
     Stop();
     std::error_code ec;
     for (int i = 0; i < 2; ++i)
@@ -65,6 +70,25 @@ bool RsyncService::StartIfWanted(std::string* error)
     if (m_state.IntSetting("rsync", 0, 0, 1) != 1)
         return true;
     return Start(error);
+}
+
+void RsyncService::MakeShareFolders() const
+{
+    const MibStore* store = m_state.Store();
+    if (!store)
+        return;
+    const Oid names = ToOid(nasmib::kFolderShareName);
+    for (const auto& [oid, name] : store->Subtree(names)) {
+        Oid location = ToOid(nasmib::kFolderLocation);
+        location.insert(location.end(), oid.begin() + static_cast<long>(names.size()), oid.end());
+        const std::optional<MibValue> disk = store->Get(location);
+        const int i = !disk ? -1 : disk->bytes == "Disk1" ? 0 : disk->bytes == "Disk2" ? 1 : -1;
+        if (i < 0 || m_roots[i].empty() || name.bytes.empty() || name.bytes == "." || name.bytes == ".." ||
+            name.bytes.find('/') != std::string::npos)
+            continue;
+        std::error_code ec;
+        std::filesystem::create_directories(m_roots[i] + "/" + name.bytes, ec);
+    }
 }
 
 bool RsyncService::WriteConfig(std::string* error)
@@ -93,6 +117,17 @@ bool RsyncService::WriteConfig(std::string* error)
         std::error_code ec;
         std::filesystem::create_directories(root, ec);
         m_roots[i] = root;
+    }
+    // As on the device, each share is a folder on its disk, from the start
+    // and as shares are added.
+    MakeShareFolders();
+    if (MibStore* store = m_state.Store(); store && !m_hooked) {
+        m_hooked = true;
+        store->SetChangeHook([this](const Oid& oid, const std::optional<MibValue>& value) {
+            if (value && (OidStartsWith(oid, ToOid(nasmib::kFolderShareName)) ||
+                          OidStartsWith(oid, ToOid(nasmib::kFolderLocation))))
+                MakeShareFolders();
+        });
     }
     std::ofstream conf(m_dir + "/rsyncd.conf", std::ios::trunc);
     conf << "use chroot = no\n"
@@ -182,6 +217,7 @@ void RsyncService::Stop()
     if (m_pid <= 0)
         return;
     kill(-m_pid, SIGTERM);
+    kill(-m_pid, SIGCONT); // a stalled daemon ends too
     for (int i = 0; i < 200; ++i) {
         if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             kill(-m_pid, SIGKILL); // connections still being served
@@ -215,6 +251,12 @@ std::string RsyncService::Command(const std::string& args)
     }
     if (args == "port open")
         return Start(&error) ? "OK" : "ERR " + error;
+    if (args == "stall on" || args == "stall off") {
+        if (m_pid <= 0)
+            return "ERR rsync stopped";
+        return kill(-m_pid, args == "stall on" ? SIGSTOP : SIGCONT) == 0 ? "OK"
+                                                                         : "ERR " + std::string(std::strerror(errno));
+    }
     if (args.rfind("module missing ", 0) == 0) {
         std::string which = Trim(args.substr(15));
         if (which != "disk1" && which != "disk2" && which != "off")
@@ -227,7 +269,7 @@ std::string RsyncService::Command(const std::string& args)
             return "ERR " + error;
         return "OK " + m_roots[args[5] - '1'];
     }
-    return "ERR rsync [port closed|port open|module missing M|root N]";
+    return "ERR rsync [port closed|port open|stall on|stall off|module missing M|root N]";
 }
 
 void RsyncService::RegisterCommands(ControlChannel& channel)

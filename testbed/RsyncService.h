@@ -18,9 +18,14 @@
 // Control commands:
 //   rsync                        OK running <port> | OK stopped
 //   rsync port closed|open       stops the daemon (connections are refused) or starts it
+//   rsync stall on|off           the daemon stands still (connections are taken
+//                                and never answered) or goes on
 //   rsync module missing disk1|disk2|off   the daemon no longer offers that module
 //                                (it reads its configuration for every connection)
 //   rsync root 1|2               OK <folder of that disk>
+// The shares of the folder table (LOCATION Disk1 or Disk2) are folders of
+// their disks, as on the device: made when the service starts and when a
+// share is added.
 #include <string>
 #include <sys/types.h>
 
@@ -48,6 +53,8 @@ private:
     // Returns once the port takes no connection (at most 3 s).
     void WaitClosed() const;
     bool WriteConfig(std::string* error);
+    // A folder on its disk for every share of the folder table.
+    void MakeShareFolders() const;
     std::string Command(const std::string& args);
 
     DeviceState& m_state;
@@ -57,6 +64,7 @@ private:
     std::string m_roots[2];
     bool m_ownRoot[2] = {false, false};
     std::string m_missing; // module left out
+    bool m_hooked = false; // told of the folder table's changes
 };
 
 } // namespace testbed

@@ -12,12 +12,6 @@
 #include <QStandardItemModel>
 #include <QTreeView>
 
-// Workers may fill and read lists: such calls run on the GUI thread while
-// the worker waits.
-#define TOLVANE_ON_GUI_THREAD(call)                                                                                    \
-    if (!IsGuiThread())                                                                                                \
-    return CallOnGuiThread<decltype(call)>(std::function<decltype(call)()>([&] { return call; }))
-
 namespace platform::gui {
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
@@ -317,7 +311,7 @@ QStandardItem* ListCtrl::Cell(int row, int column) const
 
 int ListCtrl::InsertItem(int row, const std::string& text, int image)
 {
-    TOLVANE_ON_GUI_THREAD(InsertItem(row, text, image));
+    RequireGuiThread("ListCtrl::InsertItem");
     if (row < 0)
         return -1;
     if (m_model->columnCount() == 0)
@@ -340,7 +334,7 @@ int ListCtrl::InsertItem(int row, const std::string& text, int image)
 
 bool ListCtrl::SetItemText(int row, int column, const std::string& text)
 {
-    TOLVANE_ON_GUI_THREAD(SetItemText(row, column, text));
+    RequireGuiThread("ListCtrl::SetItemText");
     QStandardItem* item = Cell(row, column);
     if (item == nullptr)
         return false;
@@ -350,7 +344,7 @@ bool ListCtrl::SetItemText(int row, int column, const std::string& text)
 
 std::string ListCtrl::GetItemText(int row, int column) const
 {
-    TOLVANE_ON_GUI_THREAD(GetItemText(row, column));
+    RequireGuiThread("ListCtrl::GetItemText");
     if (row < 0 || row >= GetItemCount() || column < 0 || column >= m_model->columnCount())
         return {};
     QStandardItem* item = m_model->item(row, column);
@@ -359,7 +353,7 @@ std::string ListCtrl::GetItemText(int row, int column) const
 
 bool ListCtrl::SetItemImage(int row, int image)
 {
-    TOLVANE_ON_GUI_THREAD(SetItemImage(row, image));
+    RequireGuiThread("ListCtrl::SetItemImage");
     QStandardItem* item = Cell(row, 0);
     if (item == nullptr)
         return false;
@@ -370,7 +364,7 @@ bool ListCtrl::SetItemImage(int row, int image)
 
 bool ListCtrl::SetItemDescription(int row, const std::string& text)
 {
-    TOLVANE_ON_GUI_THREAD(SetItemDescription(row, text));
+    RequireGuiThread("ListCtrl::SetItemDescription");
     QStandardItem* item = Cell(row, 0);
     if (item == nullptr)
         return false;
@@ -409,7 +403,7 @@ void ListCtrl::ApplyImage(int row)
 
 bool ListCtrl::DeleteItem(int row)
 {
-    TOLVANE_ON_GUI_THREAD(DeleteItem(row));
+    RequireGuiThread("ListCtrl::DeleteItem");
     if (row < 0 || row >= GetItemCount())
         return false;
     // The views would move the selection to a neighbour; a deleted row just
@@ -427,7 +421,7 @@ bool ListCtrl::DeleteItem(int row)
 
 bool ListCtrl::DeleteAllItems()
 {
-    TOLVANE_ON_GUI_THREAD(DeleteAllItems());
+    RequireGuiThread("ListCtrl::DeleteAllItems");
     m_icons->selectionModel()->clear();
     m_model->removeRows(0, m_model->rowCount());
     m_selectionMark = -1;
@@ -436,13 +430,13 @@ bool ListCtrl::DeleteAllItems()
 
 int ListCtrl::GetItemCount() const
 {
-    TOLVANE_ON_GUI_THREAD(GetItemCount());
+    RequireGuiThread("ListCtrl::GetItemCount");
     return m_model->rowCount();
 }
 
 bool ListCtrl::SetItemData(int row, uintptr_t data)
 {
-    TOLVANE_ON_GUI_THREAD(SetItemData(row, data));
+    RequireGuiThread("ListCtrl::SetItemData");
     if (row < 0 || row >= GetItemCount())
         return false;
     m_model->item(row, 0)->setData(QVariant::fromValue<qulonglong>(data), kDataRole);
@@ -451,7 +445,7 @@ bool ListCtrl::SetItemData(int row, uintptr_t data)
 
 uintptr_t ListCtrl::GetItemData(int row) const
 {
-    TOLVANE_ON_GUI_THREAD(GetItemData(row));
+    RequireGuiThread("ListCtrl::GetItemData");
     if (row < 0 || row >= GetItemCount())
         return 0;
     return static_cast<uintptr_t>(m_model->item(row, 0)->data(kDataRole).toULongLong());
@@ -459,14 +453,14 @@ uintptr_t ListCtrl::GetItemData(int row) const
 
 int ListCtrl::GetSelectedItem() const
 {
-    TOLVANE_ON_GUI_THREAD(GetSelectedItem());
+    RequireGuiThread("ListCtrl::GetSelectedItem");
     const QModelIndexList rows = m_icons->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
 bool ListCtrl::SetItemSelected(int row, bool selected)
 {
-    TOLVANE_ON_GUI_THREAD(SetItemSelected(row, selected));
+    RequireGuiThread("ListCtrl::SetItemSelected");
     if (row < 0 || row >= GetItemCount())
         return false;
     QItemSelectionModel* model = m_icons->selectionModel();
@@ -504,10 +498,7 @@ void ListCtrl::SetFullRowSelect(bool on)
 
 void ListCtrl::SetRedraw(bool on)
 {
-    if (!IsGuiThread()) {
-        CallOnGuiThread([&] { SetRedraw(on); });
-        return;
-    }
+    RequireGuiThread("ListCtrl::SetRedraw");
     setUpdatesEnabled(on);
     if (on)
         update();
@@ -548,27 +539,6 @@ int ListCtrl::HitTest(const QPoint& point) const
 }
 
 QModelIndex ListCtrl::ModelIndex(int row, int column) const { return m_model->index(row, column); }
-
-QRect ListCtrl::GetItemRect(int row) const
-{
-    if (row < 0 || row >= GetItemCount())
-        return {};
-    QAbstractItemView* view = CurrentView();
-    QRect r = view->visualRect(m_model->index(row, 0));
-    if (m_view == Report && GetColumnCount() > 1) {
-        QRect last = view->visualRect(m_model->index(row, GetColumnCount() - 1));
-        r = r.united(last);
-    }
-    return QRect(view->viewport()->mapTo(this, r.topLeft()), r.size());
-}
-
-QRect ListCtrl::GetSubItemRect(int row, int column) const
-{
-    if (row < 0 || row >= GetItemCount() || column < 0 || column >= GetColumnCount())
-        return {};
-    QRect r = m_report->visualRect(m_model->index(row, column));
-    return QRect(m_report->viewport()->mapTo(this, r.topLeft()), r.size());
-}
 
 bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
 {

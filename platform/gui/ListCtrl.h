@@ -90,10 +90,6 @@ public:
 
     // Row under a point of this widget, -1 when none.
     int HitTest(const QPoint& point) const;
-    // Place of a row (the current view) and of a cell (report view), in this
-    // widget's coordinates.
-    QRect GetItemRect(int row) const;
-    QRect GetSubItemRect(int row, int column) const;
 
     QAbstractItemView* CurrentView() const;
     QTreeView* ReportView() const { return m_report; }

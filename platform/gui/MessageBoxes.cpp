@@ -4,7 +4,9 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QPointer>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include "MessageTarget.h"
@@ -81,12 +83,37 @@ int ShowOnGuiThread(QWidget* owner, const std::string& text, unsigned style, con
     return escapeAnswer >= 0 ? escapeAnswer : defaultAnswer;
 }
 
+// A box nobody waits for, one per key: a later text replaces the text of
+// the box still open for the key. Not being modal, it is shown offscreen too.
+void ShowNotice(const std::string& key, const std::string& text)
+{
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        std::fprintf(stderr, "Tolvane: %s\n", text.c_str());
+        return;
+    }
+    static std::map<std::string, QPointer<QMessageBox>> open;
+    QPointer<QMessageBox>& box = open[key];
+    if (box) {
+        box->setText(QString::fromStdString(text));
+        return;
+    }
+    QWidget* parent = QApplication::activeWindow();
+    box = new QMessageBox(QMessageBox::Warning, "Tolvane", QString::fromStdString(text), QMessageBox::Ok,
+                          parent ? parent->window() : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 } // namespace
 
 void InstallMessageBoxHandler()
 {
     platform::SetMessageBoxHandler([](const std::string& text, const std::string& caption, unsigned style) {
         return ShowMessageBox(nullptr, text, style, caption);
+    });
+    platform::SetNoticeHandler([](const std::string& key, const std::string& text) {
+        RunOnGuiThread([key, text] { ShowNotice(key, text); });
     });
 }
 

@@ -20,11 +20,17 @@ using platform::IDRETRY;
 using platform::IDYES;
 
 // Makes platform::MessageBox show its boxes through ShowMessageBox, owned by
-// the application's active window.
+// the application's active window, and platform::Notice its boxes as windows
+// nobody waits for (not modal, one per key).
 void InstallMessageBoxHandler();
 
 // Shows a box owned by owner (may be null) and returns the answer. Callable
 // from any thread: the box is shown on the GUI thread and the caller waits.
+// This is the one way a job reaches the screen while it runs, on purpose: a
+// procedure may have to ask the user (a Yes/No) before it goes on. The job
+// never gets the widget; owner is used on the GUI thread only. A GUI thread
+// that waits for such a job keeps running its events (Worker does), so the
+// box can show.
 // An empty caption means the program's name. On a platform without a display
 // (offscreen) and with no recorder, the box answers its default button.
 int ShowMessageBox(QWidget* owner, const std::string& text, unsigned style, const std::string& caption = {});

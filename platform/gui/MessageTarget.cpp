@@ -43,6 +43,12 @@ void CallOnGuiThread(const std::function<void()>& fn)
         app, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
 }
 
+void RequireGuiThread(const char* what)
+{
+    if (QCoreApplication::instance() != nullptr && !IsGuiThread())
+        qFatal("%s called off the GUI thread", what);
+}
+
 MessageTarget::MessageTarget() : m_state(std::make_shared<State>()) { m_state->target = this; }
 
 MessageTarget::~MessageTarget() { Detach(); }
@@ -175,11 +181,9 @@ void MessageTarget::OnTimer(unsigned) {}
 
 unsigned MessageTarget::SetTimer(unsigned id, unsigned intervalMs)
 {
+    RequireGuiThread("MessageTarget::SetTimer");
     if (id == 0)
         return 0;
-    if (!IsGuiThread()) {
-        return CallOnGuiThread<unsigned>([&] { return SetTimer(id, intervalMs); });
-    }
     {
         std::lock_guard<std::mutex> guard(m_state->lock);
         if (m_state->target == nullptr)
@@ -205,8 +209,7 @@ unsigned MessageTarget::SetTimer(unsigned id, unsigned intervalMs)
 
 bool MessageTarget::KillTimer(unsigned id)
 {
-    if (!IsGuiThread())
-        return CallOnGuiThread<bool>([&] { return KillTimer(id); });
+    RequireGuiThread("MessageTarget::KillTimer");
     // The timer object stays (stopped): a timer may be killed from its own
     // callback.
     auto it = m_timers.find(id);

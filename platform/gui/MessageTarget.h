@@ -7,9 +7,11 @@
 //    posts from one thread arrive in the order they were made.
 //  - SendMessage from another thread blocks until the GUI thread has run the
 //    handler and returns its result; on the GUI thread it is a direct call.
+//    Jobs use it only to show a box (PostMessageBox).
 //  - Messages to a target that is gone are dropped (PostMessage, SendMessage
 //    return false / 0), as with a window that no longer exists.
-// Timers are identified by the caller's ids and fire OnTimer on the GUI thread.
+// Timers are identified by the caller's ids, set and killed on the GUI thread,
+// and fire OnTimer there.
 #include <any>
 #include <cassert>
 #include <cstdint>
@@ -72,13 +74,14 @@ bool IsGuiThread();
 // Queues fn to run on the GUI thread.
 void RunOnGuiThread(std::function<void()> fn);
 // Runs fn on the GUI thread and waits for it (a direct call on the GUI thread).
+// Only the ways a job asks the user something (a box, SendMessage to a
+// window's box handler) use it: a job never calls a widget.
 void CallOnGuiThread(const std::function<void()>& fn);
-template <typename T> T CallOnGuiThread(const std::function<T()>& fn)
-{
-    T result{};
-    CallOnGuiThread(std::function<void()>([&] { result = fn(); }));
-    return result;
-}
+// Widgets belong to the GUI thread: jobs hand their results back by value
+// (Worker) and the GUI thread fills the windows. A widget called from another
+// thread is a fault of the caller; the program stops here, naming what was
+// called, rather than corrupt the widget.
+void RequireGuiThread(const char* what);
 
 // The payload of a message of id Id, null when it carries none.
 template <unsigned Id> const typename MessagePayload<Id>::type* Payload(const Message& message)

@@ -1,7 +1,9 @@
 #include "Worker.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
+#include <QWidget>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -10,9 +12,12 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "MessageBox.h"
+#include "MessageBoxes.h"
 #include "MessageTarget.h"
 
 namespace platform::gui {
@@ -56,26 +61,59 @@ namespace {
 // The indicators of the RunModal runs under way, innermost last (GUI thread).
 std::vector<BusyIndicator*> g_modalIndicators;
 
-void DebugTraceWorker(const char* what)
+void DebugTraceWorker(const std::string& what)
 {
     if (std::getenv("TOLVANE_DEBUG") != nullptr)
-        std::fprintf(stderr, "worker: job ended by an exception: %s\n", what);
+        std::fprintf(stderr, "worker: job ended by an exception: %s\n", what.c_str());
 }
 
-void RunGuarded(const std::function<void(const JobControl&)>& job, const JobControl& control)
+// Runs the job; what it threw, if anything.
+std::optional<std::string> RunGuarded(const std::function<void(const JobControl&)>& job, const JobControl& control)
 {
+    std::optional<std::string> failure;
     try {
         job(control);
     } catch (const std::exception& e) {
-        DebugTraceWorker(e.what());
+        failure = e.what();
     } catch (...) {
-        DebugTraceWorker("unknown exception");
+        failure = "unknown error";
     }
+    if (failure)
+        DebugTraceWorker(*failure);
+    return failure;
 }
 
 } // namespace
 
-Worker::Worker() = default;
+struct Worker::FailureReport {
+    std::string action = "The background job";
+    QPointer<QWidget> owner;
+    std::function<void(const std::string&)> failed;
+    bool showing = false; // the box is up (GUI thread)
+};
+
+namespace {} // namespace
+
+Worker::Worker() : m_failure(std::make_shared<FailureReport>()) {}
+
+void Worker::SetFailureReport(std::string action, QWidget* owner, std::function<void(const std::string&)> failed)
+{
+    m_failure->action = std::move(action);
+    m_failure->owner = owner;
+    m_failure->failed = std::move(failed);
+}
+
+void Worker::ReportFailure(const std::string& what)
+{
+    // The window may go while the box is up (and the worker with it): the
+    // report works on its own reference.
+    std::shared_ptr<FailureReport> report = m_failure;
+    if (report->failed)
+        report->failed(what);
+    report->showing = true;
+    ShowMessageBox(report->owner, report->action + " failed: " + what, MB_ICONERROR);
+    report->showing = false;
+}
 
 Worker::~Worker()
 {
@@ -113,12 +151,17 @@ bool Worker::StartJob(std::function<void(const JobControl&, const Poster&)> job,
                         fn();
                 });
             };
-            RunGuarded([&job, &post](const JobControl& c) { job(c, post); }, control);
-            RunOnGuiThread([run, done] {
+            std::optional<std::string> failure =
+                RunGuarded([&job, &post](const JobControl& c) { job(c, post); }, control);
+            RunOnGuiThread([run, done, failure = std::move(failure)] {
                 if (run->dropped)
                     return;
-                run->owner->m_busy = false;
-                if (done)
+                Worker* owner = run->owner;
+                owner->m_busy = false;
+                owner->m_failed = failure.has_value();
+                if (failure)
+                    owner->ReportFailure(*failure);
+                else if (done)
                     done();
             });
             run->Finish();
@@ -138,8 +181,9 @@ void Worker::RunModalJob(BusyIndicator& busy, const std::function<void(const Job
     control.stop = run->stop.get_token();
     control.progress = [&busy](int, const std::string& text) { busy.SetMessage(text); };
     m_modal = run;
-    run->thread = std::thread([run, &busy, &job, control] {
-        RunGuarded(job, control);
+    std::optional<std::string> failure;
+    run->thread = std::thread([run, &busy, &job, control, &failure] {
+        failure = RunGuarded(job, control);
         busy.Close(0);
         run->Finish();
     });
@@ -160,6 +204,9 @@ void Worker::RunModalJob(BusyIndicator& busy, const std::function<void(const Job
     // indicator.
     run->thread.join();
     m_modal.reset();
+    m_failed = failure.has_value();
+    if (failure)
+        ReportFailure(*failure);
 }
 
 void DismissBusyIndicators()
@@ -176,7 +223,9 @@ void Worker::StartPeriodic(int64_t intervalMs, std::function<void()> tick)
     if (!m_timer) {
         m_timer = std::make_unique<QTimer>();
         QObject::connect(m_timer.get(), &QTimer::timeout, [this] {
-            if (!m_busy && m_tick)
+            // A periodic job whose failure is still on the screen waits for
+            // the user to have seen it.
+            if (!m_busy && !m_failure->showing && m_tick)
                 m_tick();
         });
     }

@@ -13,6 +13,8 @@
 //    previous job still runs.
 //  - Stop (and the destructor): asks the job to stop, waits a bounded time and
 //    drops its result, so a late job never touches a window that is gone.
+//  - A job that ends by an exception has no result: the user is told
+//    ("<action> failed: <what>") and the window keeps what it showed.
 // Windows hand jobs only values; jobs never touch widgets.
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@
 #include "Job.h"
 
 class QTimer;
+class QWidget;
 
 namespace platform::gui {
 
@@ -56,6 +59,17 @@ public:
     // GUI thread: a job was started and its result has not been delivered.
     bool Busy() const { return m_busy; }
 
+    // What happens when a job ends by an exception. Such a job delivers no
+    // result: done does not run. On the GUI thread, failed(what) runs first
+    // (the window puts back what it showed, records the failure), then a box
+    // owned by owner says "<action> failed: <what>". RunModal shows the same
+    // box and returns R{}; Failed() tells that apart from a real result.
+    void SetFailureReport(std::string action, QWidget* owner = nullptr,
+                          std::function<void(const std::string& what)> failed = {});
+    // GUI thread: the last job that ended (Start or RunModal) ended by an
+    // exception.
+    bool Failed() const { return m_failed; }
+
     // Starts job; done(result) runs on the GUI thread when it ends unless the
     // worker was stopped first; progress reports run on the GUI thread too.
     // False (nothing started) while another job is busy.
@@ -82,7 +96,8 @@ public:
     // before done, unless the worker was stopped first.
     template <class R, class U>
     bool StartWithUpdates(std::function<R(const JobControl&, const std::function<void(U)>& send)> job,
-                          std::function<void(U)> update, std::function<void(R)> done = {})
+                          std::function<void(U)> update, std::function<void(R)> done = {},
+                          const Progress& progress = {})
     {
         auto result = std::make_shared<R>();
         auto shared = std::make_shared<std::function<void(U)>>(std::move(update));
@@ -97,7 +112,7 @@ public:
                 if (done)
                     done(std::move(*result));
             },
-            {});
+            progress);
     }
 
     // Runs job behind the busy indicator's modal run and returns its result.
@@ -110,7 +125,7 @@ public:
     }
 
     // tick runs every intervalMs on the program's clock, except while a job
-    // is busy. Starting again replaces the interval and the tick.
+    // is busy or the box of a failed one is up. Starting again replaces the interval and the tick.
     void StartPeriodic(int64_t intervalMs, std::function<void()> tick);
     void StopPeriodic();
     bool IsPeriodic() const;
@@ -131,8 +146,12 @@ private:
     bool StartJob(std::function<void(const JobControl&, const Poster&)> job, std::function<void()> done,
                   Progress progress);
     void RunModalJob(BusyIndicator& busy, const std::function<void(const JobControl&)>& job);
+    void ReportFailure(const std::string& what);
 
+    struct FailureReport;
     bool m_busy = false;
+    bool m_failed = false;
+    std::shared_ptr<FailureReport> m_failure;
     std::shared_ptr<Run> m_run;
     std::shared_ptr<Run> m_modal; // the RunModal job under way, if any
     std::unique_ptr<QTimer> m_timer;

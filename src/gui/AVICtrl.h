@@ -51,7 +51,6 @@ public:
     QSize GetDrawSize() const { return m_drawSize; }
     unsigned GetResourceId() const { return m_resourceId; }
     const std::string& GetTempFile() const { return m_csTempFile; }
-    bool IsBackgroundDirty() const { return m_backgroundDirty; }
     // The current frame with its transparent pixels cleared, as it is drawn.
     QImage CurrentFrameImage() const;
 

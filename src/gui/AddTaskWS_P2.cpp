@@ -4,6 +4,7 @@
 #include "MessageBoxes.h"
 #include "PopDlg.h"
 #include "Resources.h"
+#include "RsycBackup.h"
 #include "stdafx.h"
 #include "ui_AddTaskWS_P2.h"
 
@@ -92,6 +93,8 @@ void CAddTaskWS_P2::OnRefresh()
             return CheckNasDisk(login.address, login.community);
         });
     }
+    if (m_worker.Failed())
+        return;
     if (!disk.ready) {
         ShowMessageBox(this, disk.message, platform::MB_OK);
         return;
@@ -113,6 +116,8 @@ void CAddTaskWS_P2::OnRefresh()
             return ReadBackupFolders(login.address, login.community, login.user, job);
         });
     }
+    if (m_worker.Failed())
+        return;
     for (const NasFolderRow& folder : rows) {
         const int row = list->InsertItem(list->GetItemCount(), "", kImagePlain);
         list->SetItemText(row, 1, folder.shareName);
@@ -168,7 +173,16 @@ void CAddTaskWS_P2::OnOK()
 {
     if (m_task == nullptr)
         return;
-    SaveSelection();
+    const BackupTaskInfo before = *m_task;
+    if (SaveSelection()) {
+        // The folders' copies must not merge with another task's there.
+        const std::string clash = CRsycBackup::FindFolderClash(*m_task);
+        if (!clash.empty()) {
+            *m_task = before;
+            ShowMessageBox(this, clash, platform::MB_OK);
+            return;
+        }
+    }
     m_task->lastBackTime.clear();
     EndDialog(kNext);
 }

@@ -7,7 +7,6 @@
 #include "MessageBoxes.h"
 #include "Schedule.h"
 #include "ScheduleDayChoice.h"
-#include "TaskStore.h"
 #include "ui_AddTaskWZ_p3.h"
 
 using namespace platform::gui;
@@ -58,11 +57,6 @@ CAddTaskWZ_p3::CAddTaskWZ_p3(QWidget* parent) : Dialog(parent), m_ui(std::make_u
 CAddTaskWZ_p3::~CAddTaskWZ_p3() = default;
 
 int CAddTaskWZ_p3::DaysInMonth(int year, int month) { return schedule::DaysInMonth(year, month); }
-
-void CAddTaskWZ_p3::DeleteScheduleKeys(const std::string& taskName, const std::string& key)
-{
-    CTaskStore().DeleteScheduleKeys(taskName, key);
-}
 
 QWidget* CAddTaskWZ_p3::GetDlgItem(int id) const
 {
@@ -169,8 +163,8 @@ void CAddTaskWZ_p3::Confirm(const std::string& text, const BackupScheduleInfo& s
 {
     if (ShowMessageBox(this, text, platform::MB_YESNO, "") != IDYES)
         return;
-    if (!m_task->schedules.empty())
-        DeleteScheduleKeys(m_task->taskName, m_task->schedules.front().key);
+    // Only the task in memory changes: the page's save stores the new
+    // schedule and then lets the old one's keys go.
     m_task->schedules.clear();
     m_task->schedules.push_back(s);
 }

@@ -40,8 +40,6 @@ public:
     void SetTask(BackupTaskInfo* task) { m_task = task; }
 
     static int DaysInMonth(int year, int month);
-    // In the task's section of the store: no schedule list, the schedule's keys gone.
-    static void DeleteScheduleKeys(const std::string& taskName, const std::string& key);
 
     void OnOneTime();
     void OnRoutine();

@@ -89,4 +89,13 @@ bool CBackupProgress::StartRun(const std::string& firstText,
         });
 }
 
+void CBackupProgress::SetRunFailureReport(const std::string& action, std::function<void(const std::string&)> failed)
+{
+    m_worker.SetFailureReport(action, this, [this, action, failed = std::move(failed)](const std::string& what) {
+        SetStatusText(action + " failed: " + what);
+        if (failed)
+            failed(what);
+    });
+}
+
 bool CBackupProgress::StopRun(int waitMs) { return m_worker.Stop(waitMs); }

@@ -41,6 +41,9 @@ public:
     // gets the outcome. False while a run is under way.
     bool StartRun(const std::string& firstText, std::function<BackupRunResult(const platform::JobControl&)> job,
                   std::function<void(BackupRunResult)> done, std::function<void()> onReport = {});
+    // A run whose job fails (an exception) shows "<action> failed: <what>"
+    // in the status text and a box; failed runs first and stands in for done.
+    void SetRunFailureReport(const std::string& action, std::function<void(const std::string& what)> failed);
     // A run carried out by another worker (a schedule pass) reports here,
     // whether the window is shown or not.
     void BeginRun(const std::string& text);

@@ -223,6 +223,13 @@ CBackupRestorePage::CBackupRestorePage(QWidget* parent)
     , m_nameDlg(std::make_unique<CAddTaskWZ_P0>(this))
 {
     setObjectName("CBackupRestorePage");
+    m_sizes.SetFailureReport("Measuring the task folders", this);
+    m_check.SetFailureReport("Checking the NAS folder", this);
+    // Unattended: the System Log has it before the box tells.
+    m_schedule.SetFailureReport("The scheduled backup check", this, [this](const std::string& what) {
+        PostTaskResult(LOG_SCHEDULE, "The scheduled backup check failed: " + what, "");
+        RefreshTaskList();
+    });
     m_largeIconId = 247;
     m_taskPanelIconId = 267;
 }
@@ -264,9 +271,20 @@ void CBackupRestorePage::OnInitialUpdate()
     DebugTrace("add TIMER_BACKUP_MOITOR");
 }
 
+void CBackupRestorePage::Refresh()
+{
+    // Another user's tasks, none selected.
+    GetListCtrl()->DeleteAllItems();
+    RefreshTaskList();
+    ResetTaskPanel();
+}
+
 void CBackupRestorePage::RefreshTaskList()
 {
     ListCtrl* list = GetListCtrl();
+    // The selected task stays selected, its panel rebuilt from what the
+    // task now holds (a run's last and next times).
+    const std::string selected = SelectedName();
     list->DeleteAllItems();
     std::string user, running;
     CNasContext* context = GetNasContext();
@@ -286,6 +304,14 @@ void CBackupRestorePage::RefreshTaskList()
         list->SetItemData(row, 1);
         ++row;
     }
+    for (int i = 0; i < row && !selected.empty(); ++i) {
+        if (list->GetItemText(i, 0) == selected) {
+            list->SetItemSelected(i, true); // rebuilds the panel
+            return;
+        }
+    }
+    if (m_panelMode == 2)
+        ResetTaskPanel();
 }
 
 void CBackupRestorePage::StartMeasuringTasks()
@@ -657,16 +683,29 @@ int CBackupRestorePage::EditTask()
     }
     if (!Ask("Do you want to modify Task : " + name + "?"))
         return row;
-    BackupTaskInfo* task = FindTask(name);
-    m_wizard1->SetTask(task);
+    // The wizard works on a copy: the task, on the page and in the store,
+    // stays as it is until the last step, and a Cancel on any step leaves it so.
+    BackupTaskInfo edit = *FindTask(name);
+    m_wizard1->SetTask(&edit);
     if (m_wizard1->DoModal() != CTaskWizardpage1::kNext) {
         FocusList();
         return row;
     }
     if (ShowMessageBox(this, "Do you want to change the NAS folder?", platform::MB_YESNO) == platform::IDYES) {
-        m_wizard2->SetTask(task);
-        m_wizard2->DoModal();
+        m_wizard2->SetTask(&edit);
+        if (m_wizard2->DoModal() != CAddTaskWS_P2::kNext) {
+            FocusList();
+            return row;
+        }
     }
+    // A schedule moved on while the wizard was open stays moved on.
+    BackupTaskInfo* task = FindTask(name);
+    if (task == nullptr) {
+        FocusList();
+        return row;
+    }
+    edit.schedules = task->schedules;
+    *task = std::move(edit);
     PostTaskResult(LOG_BACKUP, "Edit backup task ( " + name + " ).", "");
     RefreshTaskList();
     SaveTasks();
@@ -806,6 +845,13 @@ void CBackupRestorePage::StartRun(int kind, std::function<BackupRunResult(const 
     ShowProgress();
     const std::string name = SelectedName();
     auto shown = std::make_shared<bool>(false);
+    // A run that breaks off is logged as one that failed; the running state
+    // was given back by the run itself.
+    m_progress->SetRunFailureReport(kind == LOG_RESTORE ? "Restore" : "Backup", [this, kind, name](const std::string&) {
+        PostTaskResult(
+            kind, name + (kind == LOG_RESTORE ? " : restore processing Error!!" : " : backup processing Error!!"), "");
+        RefreshTaskList();
+    });
     const bool started = m_progress->StartRun(
         kind == LOG_RESTORE ? "Restore processing" : "Backup processing", std::move(job),
         [this, kind, name](const BackupRunResult& result) { OnRunDone(kind, result, name); },
@@ -879,11 +925,15 @@ void CBackupRestorePage::CheckSchedules()
     if (m_schedule.Busy())
         return;
     const std::list<BackupTaskInfo> tasks = m_tasks;
-    auto shown = std::make_shared<bool>(false);
-    m_schedule.Start<std::vector<ScheduleRunResult>>(
-        [tasks](const platform::JobControl& control) { return RunDueSchedules(tasks, control); },
-        [this](const std::vector<ScheduleRunResult>& pass) { OnPassDone(pass); },
-        [this, shown](int percent, const std::string& text) {
+    // Each task's outcome is recorded as soon as it is settled, not at the
+    // end of the pass.
+    m_schedule.StartWithUpdates<std::vector<ScheduleRunResult>, ScheduleRunResult>(
+        [tasks](const platform::JobControl& control, const std::function<void(ScheduleRunResult)>& send) {
+            return RunDueSchedules(tasks, control, [&send](const ScheduleRunResult& r) { send(r); });
+        },
+        [this](const ScheduleRunResult& r) { OnScheduleResult(r); },
+        [this](const std::vector<ScheduleRunResult>&) { RefreshTaskList(); },
+        [this](int percent, const std::string& text) {
             if (!m_progress)
                 return;
             if (text == "Backup processing") {
@@ -896,21 +946,22 @@ void CBackupRestorePage::CheckSchedules()
         });
 }
 
-void CBackupRestorePage::OnPassDone(const std::vector<ScheduleRunResult>& pass)
+void CBackupRestorePage::OnScheduleResult(const ScheduleRunResult& r)
 {
-    for (const ScheduleRunResult& r : pass) {
-        for (BackupTaskInfo& task : m_tasks) {
-            if (task.taskName != r.taskName)
-                continue;
-            // A schedule changed on the page while the pass ran stays as it is now.
-            if (!task.schedules.empty() && task.schedules.front().key == r.oldKey)
-                task.schedules.front() = r.schedule;
-            if (r.ran)
-                task.lastBackTime = r.lastBackTime;
-        }
-        if (!r.description.empty())
-            PostTaskResult(LOG_SCHEDULE, r.description, r.resultFile);
+    for (BackupTaskInfo& task : m_tasks) {
+        if (task.taskName != r.taskName)
+            continue;
+        // A schedule changed on the page while the pass ran stays as it is now.
+        if (!task.schedules.empty() && task.schedules.front().key == r.oldKey)
+            task.schedules.front() = r.schedule;
+        if (r.ran)
+            task.lastBackTime = r.lastBackTime;
     }
+    // The record first, then a box that the pass does not wait for.
+    if (!r.description.empty())
+        PostTaskResult(LOG_SCHEDULE, r.description, r.resultFile);
+    if (!r.notice.empty())
+        platform::Notice(r.taskName, r.notice);
     RefreshTaskList();
 }
 

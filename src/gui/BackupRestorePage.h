@@ -89,11 +89,7 @@ public:
     ~CBackupRestorePage() override;
 
     // After a login: the logged-in user's tasks, nothing selected.
-    void Refresh() override
-    {
-        RefreshTaskList();
-        ResetTaskPanel();
-    }
+    void Refresh() override;
     void OnTaskPanelLink(unsigned id) override;
     void OnListRClick(int item) override;
     void OnListItemSelected(int item) override;
@@ -155,7 +151,9 @@ private:
     // A backup or restore of a copy of the task in the progress window.
     void StartRun(int kind, std::function<BackupRunResult(const platform::JobControl&)> job);
     void OnRunDone(int kind, const BackupRunResult& result, const std::string& name);
-    void OnPassDone(const std::vector<ScheduleRunResult>& pass);
+    // One task's outcome of a schedule pass: the task list, a System Log
+    // row, and a box nobody has to answer for a failure.
+    void OnScheduleResult(const ScheduleRunResult& r);
     // CheckNasFolder of a copy of the task, on the worker behind the busy popup.
     bool CheckNasFolderBehindPopup(const std::string& name);
     // Every task's folders measured on a worker; the sizes show when they arrive.

@@ -41,6 +41,9 @@ CDeviceInfoDlg::CDeviceInfoDlg(QWidget* parent) : Dialog(parent), m_ui(std::make
     m_storageList = m_ui->storageList;
     m_storageList->SetAccessibleName("Storage");
     connect(m_ui->okButton, &QPushButton::clicked, this, [this] { OnOK(); });
+    // The values shown stay; reading again would fail again.
+    m_worker.SetFailureReport("Reading the device information", this,
+                              [this](const std::string&) { m_worker.StopPeriodic(); });
 }
 
 CDeviceInfoDlg::~CDeviceInfoDlg()
@@ -175,6 +178,8 @@ bool CDeviceInfoDlg::Query(int withPopup)
         CPopDlg popup(this);
         result = m_worker.RunModal<ReadResult>(popup, ReadJob());
     }
+    if (m_worker.Failed())
+        return false;
     m_queryStatus = result.status;
     if (result.status == 0) {
         TakeValues(result.values);

@@ -137,7 +137,8 @@ bool CGroupManagement::OnInitDialog()
     const QRect saved = GetUserGroupSwap().rect;
     if (!saved.isNull())
         setGeometry(saved);
-    m_disks = RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    m_disks = RunBehindPopup(this, m_worker,
+                             [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
     EnableQuotaFields(true);
     RefreshGroupList();
     return true;
@@ -186,7 +187,11 @@ void CGroupManagement::EnableQuotaFields(bool enable) { QuotaFields::Of(*m_ui).E
 
 void CGroupManagement::RefreshGroupList()
 {
-    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) { return ReadGroupList(job); });
+    auto rows = RunBehindPopup(
+        this, m_worker, [login = CopyLogin()](const platform::JobControl& job) { return ReadGroupList(job, login); });
+    if (m_worker.Failed())
+        return; // the list keeps what it showed
+    m_rows = std::move(rows);
     m_list->DeleteAllItems();
     for (const GroupListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.disk1Quota, row.disk2Quota, row.members});
@@ -207,8 +212,9 @@ void CGroupManagement::ClearEditFields()
 
 void CGroupManagement::LoadAllUsers()
 {
-    std::vector<std::string> users =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kUserName); });
+    std::vector<std::string> users = RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
+        return ReadNameColumn(login, nasmib::kUserName);
+    });
     m_ui->allUsers->clear();
     for (const std::string& u : users)
         m_ui->allUsers->addItem(QString::fromStdString(u));
@@ -315,8 +321,20 @@ void CGroupManagement::OnSave()
     // A remove box that is not shown was not asked for.
     form.quota.remove = form.quota.remove && m_ui->quotaRemove->isVisible();
     const DiskQuotaInfo disks = m_disks;
-    const SaveOutcome outcome = RunBehindPopup(
-        this, m_worker, [form, disks](const platform::JobControl& job) { return SaveGroup(job, form, disks); });
+    const SaveOutcome outcome =
+        RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
+            return SaveGroup(job, login, form, disks);
+        });
+    if (outcome == SaveOutcome::QuotaFailed) {
+        // The group is on the device, its quotas are not: the edit face
+        // stays with the quota fields as typed, now editing that group, so
+        // that Save tries again.
+        m_ui->save->setText("Save");
+        m_ui->groupName->setEnabled(false);
+        RefreshGroupList();
+        m_ui->save->setFocus();
+        return;
+    }
     if (outcome != SaveOutcome::Saved)
         return;
     OnCancelEdit();
@@ -337,6 +355,8 @@ void CGroupManagement::OnDelete()
         return;
     }
     const std::string name = m_list->GetItemText(row, 0);
-    if (RunBehindPopup(this, m_worker, [name](const platform::JobControl& job) { return DeleteGroup(job, name); }))
+    if (RunBehindPopup(this, m_worker, [name, login = CopyLogin()](const platform::JobControl& job) {
+            return DeleteGroup(job, login, name);
+        }))
         RefreshGroupList();
 }

@@ -37,7 +37,18 @@ std::string ReplaceAll(std::string s, const std::string& from, const std::string
 
 } // namespace
 
-CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent) { setAccessibleName("Share Folder"); }
+CListFolderView::CListFolderView(QWidget* parent) : CPageView(parent)
+{
+    setAccessibleName("Share Folder");
+    // A refresh that fails puts back the rows the page showed before it.
+    m_refreshWorker.SetFailureReport("Refresh", this, [this](const std::string&) {
+        FolderListing before;
+        before.rows = m_rowsBefore;
+        Fill(before);
+    });
+    m_modalWorker.SetFailureReport("The folder operation", this);
+    m_openWorker.SetFailureReport("Opening the folder", this);
+}
 
 CListFolderView::~CListFolderView()
 {
@@ -97,12 +108,24 @@ void CListFolderView::Refresh()
     OnListClick(-1);
 }
 
+bool CListFolderView::StopRefresh()
+{
+    // Modal jobs hold the window until they end; these two do not.
+    const bool busy = m_refreshWorker.Busy() || m_openWorker.Busy();
+    m_refreshWorker.Stop();
+    m_openWorker.Stop();
+    return busy;
+}
+
 void CListFolderView::StartRefresh()
 {
+    if (!m_refreshWorker.Busy())
+        m_rowsBefore = m_rows;
     GetListCtrl()->DeleteAllItems();
     m_rows.clear();
-    m_refreshWorker.Start<FolderListing>([](const platform::JobControl& job) { return ::RefreshFolderList(job); },
-                                         [this](const FolderListing& listing) { Fill(listing); });
+    m_refreshWorker.Start<FolderListing>(
+        [login = CopyLogin()](const platform::JobControl& job) { return ::RefreshFolderList(job, login); },
+        [this](const FolderListing& listing) { Fill(listing); });
 }
 
 void CListFolderView::RefreshFolderList()
@@ -145,6 +168,10 @@ void CListFolderView::SetRow(int item, const FolderRow& row)
     list->SetItemText(item, 2, row.type);
     list->SetItemText(item, 3, row.allow);
     list->SetItemImage(item, row.image);
+    // The panel of the selected row follows what the row now says (a drive
+    // letter mapped or dropped, the device's settings read afresh).
+    if (item == SelectedItem())
+        OnListItemSelected(item);
 }
 
 int CListFolderView::SelectedItem() const
@@ -395,7 +422,8 @@ void CListFolderView::OnReportStyle()
 
 bool CListFolderView::CheckDisksBehindPopup()
 {
-    return RunBehindPopup(this, m_modalWorker, [](const platform::JobControl&) { return CheckDeviceDisks(); });
+    return RunBehindPopup(this, m_modalWorker,
+                          [login = CopyLogin()](const platform::JobControl&) { return CheckDeviceDisks(login); });
 }
 
 void CListFolderView::OnAddFolder()
@@ -442,10 +470,11 @@ void CListFolderView::OnDelete()
         return;
     const FolderRow row = m_rows[static_cast<size_t>(item)];
     CPopDlg popup(this);
-    FolderListing listing = m_modalWorker.RunModal<FolderListing>(popup, [row](const platform::JobControl& job) {
-        job.Say("Deleting...Please wait..");
-        return DeleteFolder(job, row);
-    });
+    FolderListing listing =
+        m_modalWorker.RunModal<FolderListing>(popup, [row, login = CopyLogin()](const platform::JobControl& job) {
+            job.Say("Deleting...Please wait..");
+            return DeleteFolder(job, login, row);
+        });
     // A delete that stopped before the device was asked keeps the list.
     if (listing.refreshed)
         Fill(listing);
@@ -463,19 +492,19 @@ void CListFolderView::OnListDblClk(int item)
     // A refresh that ended meanwhile may have changed the rows.
     if (item >= static_cast<int>(m_rows.size()) || !(m_rows[static_cast<size_t>(item)] == row))
         return;
-    m_openWorker.Start<OpenOutcome>([row](const platform::JobControl&) { return OpenFolder(row); },
-                                    [this, item, row](const OpenOutcome& outcome) {
-                                        UnmarkDroppedLetters(outcome.droppedLetters);
-                                        if (outcome.refresh) {
-                                            RefreshFolderList();
-                                            return;
-                                        }
-                                        if (outcome.updated && item < static_cast<int>(m_rows.size()) &&
-                                            m_rows[static_cast<size_t>(item)] == row)
-                                            SetRow(item, outcome.row);
-                                        if (outcome.focusList)
-                                            GetListCtrl()->setFocus();
-                                    });
+    m_openWorker.Start<OpenOutcome>(
+        [row, login = CopyLogin()](const platform::JobControl&) { return OpenFolder(login, row); },
+        [this, item, row](const OpenOutcome& outcome) {
+            UnmarkDroppedLetters(outcome.droppedLetters);
+            if (outcome.refresh) {
+                RefreshFolderList();
+                return;
+            }
+            if (outcome.updated && item < static_cast<int>(m_rows.size()) && m_rows[static_cast<size_t>(item)] == row)
+                SetRow(item, outcome.row);
+            if (outcome.focusList)
+                GetListCtrl()->setFocus();
+        });
 }
 
 void CListFolderView::OnMount()
@@ -484,11 +513,12 @@ void CListFolderView::OnMount()
     std::optional<FolderRow> selected;
     if (item >= 0)
         selected = m_rows[static_cast<size_t>(item)];
-    const MountPreparation prep = RunBehindPopup(this, m_modalWorker, [selected](const platform::JobControl&) {
-        if (!CheckDeviceDisks() || !selected)
-            return MountPreparation{};
-        return PrepareMount(*selected);
-    });
+    const MountPreparation prep =
+        RunBehindPopup(this, m_modalWorker, [selected, login = CopyLogin()](const platform::JobControl&) {
+            if (!CheckDeviceDisks(login) || !selected)
+                return MountPreparation{};
+            return PrepareMount(login, *selected);
+        });
     if (!selected)
         return;
     if (prep.refresh) {
@@ -505,11 +535,12 @@ void CListFolderView::OnMount()
     int rc = -1;
     std::string reason;
     if (!letter.empty()) {
-        rc = RunBehindPopup(this, m_modalWorker, [unc = prep.unc, letter, &reason](const platform::JobControl&) {
-            const int code = ConnectAsContextUser(unc, letter);
-            reason = platform::NetErrorText(code);
-            return code;
-        });
+        rc = RunBehindPopup(this, m_modalWorker,
+                            [unc = prep.unc, letter, &reason, login = CopyLogin()](const platform::JobControl&) {
+                                const int code = ConnectAsLoginUser(login, unc, letter);
+                                reason = platform::NetErrorText(code);
+                                return code;
+                            });
     }
     if (rc != 0 && rc != -1) {
         char text[64];
@@ -555,7 +586,8 @@ void CListFolderView::OnUnmount()
     if (item < 0)
         return;
     FolderRow row = m_rows[static_cast<size_t>(item)];
-    if (RunBehindPopup(this, m_modalWorker, [row](const platform::JobControl&) { return UnmapFolder(row); })) {
+    if (RunBehindPopup(this, m_modalWorker,
+                       [row, login = CopyLogin()](const platform::JobControl&) { return UnmapFolder(login, row); })) {
         UnmarkRow(row);
         SetRow(item, row);
     }
@@ -572,7 +604,12 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    if (RunBehindPopup(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); })) {
+    const UsbEject outcome =
+        RunBehindPopup(this, m_modalWorker,
+                       [text, login = CopyLogin()](const platform::JobControl&) { return EjectUsbDisk(login, text); });
+    // A disk that is gone from the device (ejected, or pulled meanwhile)
+    // leaves the list.
+    if (outcome != UsbEject::Failed) {
         RefreshFolderList();
         OnListClick(-1);
     }

@@ -48,6 +48,7 @@ public:
 
     // The hooks of the page base.
     void Refresh() override;
+    bool StopRefresh() override;
     void OnTaskPanelLink(unsigned id) override;
     void OnListRClick(int item) override;
     void OnListItemSelected(int item) override;
@@ -95,7 +96,8 @@ private:
     bool IsUsb(int item) const;
 
     std::string m_viewStyle = "ICON";
-    std::vector<FolderRow> m_rows; // one per list row
+    std::vector<FolderRow> m_rows;       // one per list row
+    std::vector<FolderRow> m_rowsBefore; // the rows when the running refresh started
     platform::gui::Worker m_refreshWorker;
     platform::gui::Worker m_modalWorker; // delete, mount, unmount and USB eject behind the busy popup
     platform::gui::Worker m_openWorker;

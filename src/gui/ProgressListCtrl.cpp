@@ -43,10 +43,7 @@ CProgressListItem* CProgressListCtrl::Holder(int row) const
 
 void CProgressListCtrl::SetItemProgress(int row, int column, int pos)
 {
-    if (!platform::gui::IsGuiThread()) {
-        platform::gui::CallOnGuiThread([&] { SetItemProgress(row, column, pos); });
-        return;
-    }
+    platform::gui::RequireGuiThread("CProgressListCtrl::SetItemProgress");
     if (row < 0 || row >= GetItemCount())
         return;
     CProgressListItem* holder = Holder(row);
@@ -63,10 +60,7 @@ void CProgressListCtrl::SetItemProgress(int row, int column, int pos)
 
 void CProgressListCtrl::SetProgress(int row, int pos)
 {
-    if (!platform::gui::IsGuiThread()) {
-        platform::gui::CallOnGuiThread([&] { SetProgress(row, pos); });
-        return;
-    }
+    platform::gui::RequireGuiThread("CProgressListCtrl::SetProgress");
     if (CProgressListItem* holder = Holder(row))
         holder->m_progress->setValue(pos);
 }
@@ -85,8 +79,7 @@ int CProgressListCtrl::GetProgressColumn(int row) const
 
 bool CProgressListCtrl::DeleteItem(int row)
 {
-    if (!platform::gui::IsGuiThread())
-        return platform::gui::CallOnGuiThread<bool>([&] { return DeleteItem(row); });
+    platform::gui::RequireGuiThread("CProgressListCtrl::DeleteItem");
     if (row < 0 || row >= GetItemCount())
         return false;
     delete Holder(row);
@@ -95,8 +88,7 @@ bool CProgressListCtrl::DeleteItem(int row)
 
 bool CProgressListCtrl::DeleteAllItems()
 {
-    if (!platform::gui::IsGuiThread())
-        return platform::gui::CallOnGuiThread<bool>([&] { return DeleteAllItems(); });
+    platform::gui::RequireGuiThread("CProgressListCtrl::DeleteAllItems");
     for (int row = 0; row < GetItemCount(); ++row)
         delete Holder(row);
     return ListCtrl::DeleteAllItems();

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <cerrno>
+#include <cstdio>
+#include <string>
 
 #include "Application.h"
 #include "MessageBoxes.h"
@@ -10,6 +12,7 @@
 #include "Paths.h"
 #include "Profile.h"
 #include "QuomDlg.h"
+#include "RsyncEngine.h"
 #include "Skin.h"
 #include "stdafx.h"
 
@@ -46,7 +49,18 @@ bool CQuomApp::InitInstance()
     const bool probe = m_lpCmdLine.find("-r") != std::string::npos;
 
     bool alreadyExists = false;
-    platform::NamedMutex* mutex = platform::CreateMutex("QUOM instance", &alreadyExists);
+    std::string failure;
+    platform::NamedMutex* mutex = platform::CreateMutex("QUOM instance", &alreadyExists, &failure);
+    if (mutex == nullptr) {
+        // Without the lock a second copy could run beside this one and
+        // each overwrite the other's settings and tasks: no start.
+        if (probe)
+            std::fprintf(stderr, "Tolvane cannot tell whether a copy runs.\n%s\n", failure.c_str());
+        else
+            platform::MessageBox("Tolvane cannot start: it cannot make sure that only one copy runs.\n" + failure,
+                                 platform::MB_OK | platform::MB_ICONERROR);
+        return false;
+    }
     if (alreadyExists) {
         platform::CloseHandle(mutex);
         if (!probe) {
@@ -62,6 +76,9 @@ bool CQuomApp::InitInstance()
         platform::CloseHandle(mutex);
         return false;
     }
+
+    // Runs of a copy that was killed left their private folders behind.
+    CRsyncEngine::RemoveStaleTempFolders();
 
     // Sockets need no start-up on this system; the main window runs at once.
     {

@@ -9,6 +9,7 @@
 #include "MessageBoxes.h"
 #include "NasMib.h"
 #include "Resources.h"
+#include "SnmpHelpers.h"
 #include "stdafx.h"
 #include "ui_SetupWizardDlg.h"
 #include "y_snmp.h"
@@ -54,6 +55,11 @@ CSetupWizardDlg::CSetupWizardDlg(QWidget* parent) : Dialog(parent), m_ui(std::ma
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] { OnCancel(); });
     connect(m_ui->modeCombo, qOverload<int>(&QComboBox::activated), this,
             [this](int item) { OnSelchangeFormatMode(item); });
+    // A procedure that breaks off leaves the way out open.
+    m_worker.SetFailureReport("The disk setup", this, [this](const std::string&) {
+        m_ui->progress->hide();
+        m_ui->cancelButton->setEnabled(true);
+    });
 }
 
 CSetupWizardDlg::~CSetupWizardDlg()
@@ -141,10 +147,7 @@ bool CSetupWizardDlg::OnInitDialog()
     if (showInfo)
         ShowDiskInfo();
 
-    CSnmpEngine engine;
-    engine.SetAddress(login.address);
-    engine.SetReadCommunity(login.community);
-    engine.SetWriteCommunity(login.community);
+    CSnmpEngine engine = DeviceEngine(login);
     // A failed read counts as 0: every mode may be chosen.
     std::string value;
     const int formatType = engine.SimpleGet(nasmib::kFormatType, value) == 0 ? std::atoi(value.c_str()) : 0;
@@ -174,10 +177,7 @@ bool CSetupWizardDlg::OnInitDialog()
 void CSetupWizardDlg::ShowDiskInfo()
 {
     LoginCopy login = CopyLogin();
-    CSnmpEngine engine;
-    engine.SetAddress(login.address);
-    engine.SetReadCommunity(login.community);
-    engine.SetWriteCommunity(login.community);
+    CSnmpEngine engine = DeviceEngine(login);
 
     struct Row {
         const char* disk;

@@ -76,13 +76,14 @@ bool CShareManagement::OnInitDialog()
     const std::string name = m_oldName;
     const std::string location = m_location;
     QWidget* over = parentWidget() != nullptr ? parentWidget() : this;
-    const DeviceRead read = RunBehindPopup(over, m_worker, [edit, name, location](const platform::JobControl&) {
-        DeviceRead r;
-        r.lists = LoadFolderDialogData();
-        if (edit)
-            r.found = ::LoadFolder(name, location, r.folder);
-        return r;
-    });
+    const DeviceRead read =
+        RunBehindPopup(over, m_worker, [edit, name, location, login = CopyLogin()](const platform::JobControl&) {
+            DeviceRead r;
+            r.lists = LoadFolderDialogData(login);
+            if (edit)
+                r.found = ::LoadFolder(login, name, location, r.folder);
+            return r;
+        });
     InitLists(read.lists);
     if (m_action == kFolderActionAdd) {
         m_ui->createButton->setText("Create");
@@ -246,11 +247,12 @@ void CShareManagement::OnCreateUser()
 
 void CShareManagement::RefreshUsers()
 {
-    const std::vector<std::string> accounts = RunBehindPopup(this, m_worker, [](const platform::JobControl&) {
-        std::vector<std::string> read;
-        LoadAccounts(read);
-        return read;
-    });
+    const std::vector<std::string> accounts =
+        RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
+            std::vector<std::string> read;
+            LoadAccounts(login, read);
+            return read;
+        });
     std::vector<AllowedEntry> allowed = AllowedRows();
     m_ui->userList->clear();
     for (const std::string& a : accounts) {
@@ -310,10 +312,11 @@ void CShareManagement::OnCreate()
     const std::string oldName = m_oldName;
     const std::string oldLocation = m_location;
     CPopDlg popup(this);
-    FolderSaveResult saved = m_worker.RunModal<FolderSaveResult>(popup, [=](const platform::JobControl& job) {
-        job.Say(action == kFolderActionAdd ? "Adding...Please wait.." : "Editing...Please wait..");
-        return AddOrEditFolder(job, settings, action, oldName, oldLocation);
-    });
+    FolderSaveResult saved =
+        m_worker.RunModal<FolderSaveResult>(popup, [=, login = CopyLogin()](const platform::JobControl& job) {
+            job.Say(action == kFolderActionAdd ? "Adding...Please wait.." : "Editing...Please wait..");
+            return AddOrEditFolder(job, login, settings, action, oldName, oldLocation);
+        });
     if (saved.code == -1) {
         if (saved.focus == FolderFocus::Disk)
             m_ui->diskBox->setFocus();

@@ -165,7 +165,7 @@ void CTaskWizardpage1::OnSelect()
                                "\" is in the list already.\n"
                                "Folders of one task need different names!!",
                            platform::MB_OK);
-        } else {
+        } else if (!RefuseClash({path})) {
             const uint64_t size = MeasureBehindPopup({path});
             m_total += static_cast<int64_t>(size);
             AppendRow(name, FormatFileSize(static_cast<int64_t>(size)), path);
@@ -195,9 +195,8 @@ int CTaskWizardpage1::SaveFolders()
         ShowMessageBox(this, "No Local Folder add.\nPlease select the BackUP Folder!!", platform::MB_OK);
         return 0;
     }
-    CTaskStore store;
-    for (const BackupFolderInfo& f : m_task->folders)
-        store.DeleteFolderKeys(m_task->taskName, MakeMD5Key(f.path));
+    // Only the task in memory changes: the page stores the edit when the
+    // wizard is finished, and lets the dropped folders' keys go after that.
     m_task->folders.clear();
     for (int row = 0; row < m_list->GetItemCount(); ++row) {
         BackupFolderInfo f{m_list->GetItemText(row, 1), "", m_list->GetItemText(row, 2), m_list->GetItemText(row, 3)};
@@ -212,9 +211,32 @@ int CTaskWizardpage1::SaveFolders()
     return 1;
 }
 
+bool CTaskWizardpage1::RefuseClash(const std::vector<std::string>& paths)
+{
+    // Only a task whose device folder is chosen has a place on the device.
+    if (!m_task || !m_task->nasFolderSet)
+        return false;
+    BackupTaskInfo candidate = *m_task;
+    candidate.folders.clear();
+    for (const std::string& path : paths)
+        candidate.folders.push_back({"", "", "", path});
+    const std::string clash = CRsycBackup::FindFolderClash(candidate);
+    if (clash.empty())
+        return false;
+    ShowMessageBox(this, clash, platform::MB_OK);
+    return true;
+}
+
 void CTaskWizardpage1::OnOK()
 {
     if (!m_task)
+        return;
+    // The folders' copies must not merge with another task's on the device.
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<size_t>(m_list->GetItemCount()));
+    for (int row = 0; row < m_list->GetItemCount(); ++row)
+        paths.push_back(m_list->GetItemText(row, 3));
+    if (RefuseClash(paths))
         return;
     SaveFolders();
     m_task->lastBackTime = "";

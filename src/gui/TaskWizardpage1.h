@@ -62,6 +62,10 @@ private:
     void FillFolderList();
     int SaveFolders();
     void UpdateNext();
+    // Whether these folders' copies would merge on the device with those of
+    // another stored task (the box says which); false while the task has no
+    // device folder yet.
+    bool RefuseClash(const std::vector<std::string>& paths);
     void AppendRow(const std::string& name, const std::string& size, const std::string& path);
     // The bytes below the folders, walked on the worker behind the busy popup.
     uint64_t MeasureBehindPopup(const std::vector<std::string>& paths);

@@ -22,7 +22,6 @@ namespace {
 constexpr int kQuotaRowY = 186;
 constexpr int kMemberRowBaseY = 312;
 constexpr int kMemberPanelBaseY = 336;
-constexpr int kButtonsBaseY = 546;
 constexpr int kQuotaPanelHeight = 100;
 constexpr int kMemberPanelHeight = 210;
 constexpr int kListFaceHeight = 384;
@@ -182,7 +181,8 @@ bool CUserManagement::OnInitDialog()
         move(x, y);
     }
     m_listRect = geometry();
-    m_disks = RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    m_disks = RunBehindPopup(this, m_worker,
+                             [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
     m_passwordLoaded = true;
     HideEditControls();
     RefreshUserList();
@@ -257,7 +257,6 @@ void CUserManagement::Relayout()
     const int buttonsY = memberRowY + 34 + (m_groupOpen ? kMemberPanelHeight : 0);
     MoveToY(m_ui->save, buttonsY);
     MoveToY(m_ui->cancelEdit, buttonsY);
-    (void)kButtonsBaseY;
     const int listHeight = m_listRect.isNull() ? kListFaceHeight : m_listRect.height();
     resize(width(), std::max(listHeight + 1, buttonsY + 36));
 }
@@ -278,7 +277,9 @@ void CUserManagement::ClearEditFields()
 void CUserManagement::LoadAllGroups()
 {
     std::vector<std::string> groups =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kGroupName); });
+        RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
+            return ReadNameColumn(login, nasmib::kGroupName);
+        });
     m_ui->allGroups->clear();
     for (const std::string& g : groups)
         m_ui->allGroups->addItem(QString::fromStdString(g));
@@ -313,11 +314,14 @@ void CUserManagement::LoadMemberGroups(int row)
 
 void CUserManagement::RefreshUserList()
 {
-    m_rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
+    auto rows = RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl& job) {
         std::vector<UserListRow> rows;
-        ReadUserList(job, rows);
+        ReadUserList(job, login, rows);
         return rows;
     });
+    if (m_worker.Failed())
+        return; // the list keeps what it showed
+    m_rows = std::move(rows);
     m_list->DeleteAllItems();
     for (const UserListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.ownFolders, row.disk1Quota, row.disk2Quota, row.groups});
@@ -348,8 +352,9 @@ void CUserManagement::OnEdit()
     const std::string name = m_list->GetItemText(row, 0);
     m_ui->userName->setText(QString::fromStdString(name));
     UserDetails details;
-    if (RunBehindPopup(this, m_worker,
-                       [name, &details](const platform::JobControl&) { return ReadUserDetails(name, details); }) != 0)
+    if (RunBehindPopup(this, m_worker, [name, &details, login = CopyLogin()](const platform::JobControl&) {
+            return ReadUserDetails(login, name, details);
+        }) != 0)
         return;
     m_ui->password->setText(QString::fromStdString(details.password));
     m_ui->confirm->setText(QString::fromStdString(details.password));
@@ -442,14 +447,28 @@ void CUserManagement::OnSave()
     form.primaryGroup = m_ui->primaryGroup->currentText().toStdString();
     form.quota = QuotaFields::Of(*m_ui).Read();
     const DiskQuotaInfo disks = m_disks;
-    const SaveOutcome outcome = RunBehindPopup(
-        this, m_worker, [form, disks](const platform::JobControl& job) { return SaveUser(job, form, disks); });
+    const SaveOutcome outcome =
+        RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
+            return SaveUser(job, login, form, disks);
+        });
     if (outcome == SaveOutcome::Refused)
         return;
     m_list->DeleteAllItems();
     m_rows.clear();
-    if (outcome != SaveOutcome::Saved)
+    if (outcome == SaveOutcome::NotConfirmed)
         return; // the edit face stays, the list stays empty
+    if (outcome == SaveOutcome::QuotaFailed) {
+        // The account is on the device, its quotas are not: the edit face
+        // stays with the quota fields as typed, now editing that account,
+        // so that Save tries again.
+        m_ui->save->setText("Save");
+        m_ui->userName->setEnabled(false);
+        m_ui->level->setEnabled(false);
+        m_passwordLoaded = true;
+        RefreshUserList();
+        m_ui->save->setFocus();
+        return;
+    }
     HideEditControls();
     RefreshUserList();
     const int r = FindAccountRow(m_list, name);
@@ -473,8 +492,9 @@ void CUserManagement::OnDelete()
     }
     const std::string name = m_list->GetItemText(row, 0);
     const std::string folders = m_list->GetItemText(row, 1);
-    if (!RunBehindPopup(this, m_worker,
-                        [name, folders](const platform::JobControl& job) { return DeleteUser(job, name, folders); }))
+    if (!RunBehindPopup(this, m_worker, [name, folders, login = CopyLogin()](const platform::JobControl& job) {
+            return DeleteUser(job, login, name, folders);
+        }))
         return;
     RefreshUserList();
     if (m_list->GetItemCount() == 0)
@@ -488,20 +508,19 @@ void CUserManagement::OnGroupButton()
     UserGroupSwap& swap = GetUserGroupSwap();
     swap.flag = 0;
     swap.rect = geometry();
-    // This window steps aside while the group dialog stands in its place.
+    // This window steps aside (hidden, out of the accessibility tree) while
+    // the group dialog stands in its place.
     const QRect mine = geometry();
-    setWindowOpacity(0.0);
-    setGeometry(0, 0, 1, 1);
+    StepAside();
     CGroupManagement groups(parentWidget());
     groups.DoModal();
     if (swap.flag == 1) {
         m_ui->userTab->setChecked(true);
         m_ui->groupTab->setChecked(false);
         setGeometry(swap.rect.isNull() ? mine : swap.rect);
-        setWindowOpacity(1.0);
+        StepBack();
     } else {
         setGeometry(mine);
-        setWindowOpacity(1.0);
         OnClose();
     }
 }

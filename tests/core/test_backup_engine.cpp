@@ -9,9 +9,12 @@
 #include <filesystem>
 #include <map>
 #include <netinet/in.h>
+#include <set>
 #include <sstream>
 #include <sys/socket.h>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -58,7 +61,8 @@ protected:
     {
         fs::create_directories(dir / "program");
         GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
-        nas = std::make_unique<EmulatedNas>("rsync = 1\n" + testsupport::DiskRoots(dir.path()));
+        nas = std::make_unique<EmulatedNas>("rsync = 1\nfolder = 1:my backup:Disk1:1\n" +
+                                            testsupport::DiskRoots(dir.path()));
         ASSERT_TRUE(nas->Started());
         store.CreateTaskStore();
         task.taskName = "Photos task";
@@ -154,7 +158,8 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     BackupRunResult r = RunTask();
     EXPECT_FALSE(r.success);
     ASSERT_EQ(boxes.Texts().size(), 2u) << ::testing::PrintToString(boxes.Texts());
-    EXPECT_EQ(boxes.Texts()[0].rfind("Socket Connect Fail!!\nSocket Error code: 10061 ;", 0), 0u) << boxes.Texts()[0];
+    EXPECT_EQ(boxes.Texts()[0],
+              "Socket Connect Fail!!\nSocket Error code: 10061 ;\nThe attempt to connect was forcefully rejected.");
     EXPECT_EQ(boxes.Texts()[1], server);
     EXPECT_EQ(r.resultFile, "");
     // A failed backup is no last backup.
@@ -287,6 +292,7 @@ TEST_F(Backup, KilledOrStoppedRsyncEndsTheRun)
     // A stop request ends rsync (its whole group) and the run at once.
     boxes.Clear();
     task.nasFolderName = "fresh share"; // nothing there yet: a slow transfer
+    fs::create_directories(dir / "disk1" / "fresh share");
     std::stop_source stop;
     platform::JobControl control;
     control.stop = stop.get_token();
@@ -370,6 +376,79 @@ TEST_F(Backup, StalledServiceEndsTheRun)
     EXPECT_EQ(sid, pid);
 }
 
+// rsync never outlives the program: a program killed in a run takes its
+// rsync along, and the run's private folder, locked while the run lives, is
+// removed at the next start with the folders of other runs whose program is
+// gone.
+TEST_F(Backup, RsyncEndsWithTheProgram)
+{
+    WriteFile(dir / "src" / "big", testsupport::RandomBytes(4 << 20, 1));
+    AddFolder(dir / "src");
+    const fs::path tmp = dir / "tmp", pidFile = dir / "rsync.pid";
+    WriteFile(tmp / "tolvane-rsync-left" / "KEY.txt", "a log");
+    const fs::path wrapper = dir / "rsync-slow";
+    WriteFile(wrapper, "#!/bin/sh\necho $$ > '" + pidFile.string() + ".new'\nmv '" + pidFile.string() + ".new' '" +
+                           pidFile.string() + "'\nexec rsync --bwlimit=64 \"$@\"\n");
+    fs::permissions(wrapper, fs::perms::owner_all);
+    const char* oldTmp = getenv("TMPDIR");
+    const std::string keptTmp = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", tmp.c_str(), 1);
+    auto folders = [&tmp] {
+        std::set<std::string> names;
+        for (const fs::directory_entry& e : fs::directory_iterator(tmp))
+            names.insert(e.path().filename().string());
+        return names;
+    };
+    // A copy of this program runs the task; rsync alone would take a minute.
+    const pid_t program = ::fork();
+    if (program == 0) {
+        CRsycBackup engine;
+        engine.SetRsyncProgram(wrapper.string());
+        engine.SetTask(&task);
+        engine.Run();
+        _exit(0);
+    }
+    ASSERT_GT(program, 0);
+    pid_t rsync = -1;
+    for (int i = 0; i < 1000 && rsync <= 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        rsync = fs::exists(pidFile) ? std::stoi(ReadFile(pidFile)) : -1;
+    }
+    ASSERT_GT(rsync, 0);
+    // While the program runs its run's folder stays; the other goes.
+    ASSERT_EQ(folders().size(), 2u);
+    EXPECT_EQ(CRsyncEngine::RemoveStaleTempFolders(), 1);
+    const std::set<std::string> running = folders();
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_EQ(running.begin()->rfind("tolvane-rsync-", 0), 0u);
+    EXPECT_NE(*running.begin(), "tolvane-rsync-left");
+
+    ::kill(program, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(program, &status, 0), program);
+    // Gone, or a zombie left for its new parent to reap.
+    auto alive = [rsync] {
+        const std::string stat = ReadFile("/proc/" + std::to_string(rsync) + "/stat");
+        const size_t paren = stat.rfind(')');
+        return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] != 'Z';
+    };
+    bool gone = false;
+    for (int i = 0; i < 500 && !gone; ++i) {
+        gone = !alive();
+        if (!gone)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone);
+    EXPECT_EQ(CRsyncEngine::RemoveStaleTempFolders(), 1);
+    EXPECT_TRUE(folders().empty());
+    if (oldTmp)
+        setenv("TMPDIR", keptTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    if (!gone)
+        ::kill(rsync, SIGKILL);
+}
+
 // Logs written by the installed rsync (a local copy logs the same lines as
 // one to a daemon), read line by line and as they grow.
 TEST_F(Backup, ParsesLogsOfTheInstalledRsync)
@@ -440,9 +519,9 @@ TEST(BackupLog, CommandLineAndPaths)
     EXPECT_EQ(engine.BuildCommand("/home/u/a b//c/", "/tmp/x/K.txt", "198.18.1.10", "disk1", "my share"),
               (std::vector<std::string>{"rsync", "-rltpD", "--human-readable", "--stats", "--progress", "--chmod=a+rwx",
                                         "--log-file=/tmp/x/K.txt", "--no-inc-recursive", "--contimeout=30",
-                                        "--timeout=60", "/home/u/a b/c", "QUOM@198.18.1.10::disk1/my share/"}));
+                                        "--timeout=60", "/home/u/a b/c/", "QUOM@198.18.1.10::disk1/my share/c/"}));
     engine.SetPort(8730);
-    EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").back(), "QUOM@198.18.1.10::disk2/s/");
+    EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").back(), "QUOM@198.18.1.10::disk2/s/a/");
     EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").at(10), "--port=8730");
     EXPECT_EQ(
         CRsycRestore().BuildCommand("/r/x y", "/l", "198.18.1.10", "disk1", "sh/Photos [2019]"),
@@ -458,6 +537,15 @@ TEST(BackupLog, CommandLineAndPaths)
     EXPECT_TRUE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] cd+++++++++ src/"));
     EXPECT_FALSE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] <f.st...... src/sub/f2"));
     EXPECT_FALSE(CRsycBackup::IsFileListLine("2026/12/09 15:53:23 [10820] total size is 9  speedup is 0.02"));
+
+    // A full device: both of rsync's sides log the failure; one box tells it.
+    Boxes boxes;
+    const std::string full[] = {
+        "2026/12/09 15:53:23 [10820] rsync error: error in file IO (code 11) at receiver.c(380) [receiver=3.2.7]",
+        "2026/12/09 15:53:23 [10820] rsync error: error in file IO (code 11) at io.c(1700) [sender=3.2.7]"};
+    for (const std::string& line : full)
+        EXPECT_EQ(engine.ParseLogLine(line), CRsyncEngine::LINE_ERROR);
+    EXPECT_EQ(boxes.Take().size(), 1u);
 }
 
 } // namespace

@@ -1,9 +1,13 @@
 // The task store on disk and the schedule arithmetic on the program's clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "Clock.h"
 #include "FolderSize.h"
@@ -53,6 +57,12 @@ TEST(TaskStore, RoundTripOfManyTasks)
     CTaskStore store((dir / "Nas_BackUp_Task.ini").string());
     store.CreateTaskStore();
     EXPECT_EQ(ReadFile(store.File()), "[INI_Nas_BackUp_Task_Setting]\nTotal_task_number=0\nTotal_task_name=\n");
+    // It holds device communities: private to the user, also when it was not.
+    const fs::perms privateMode = fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(fs::status(store.File()).permissions(), privateMode);
+    fs::permissions(store.File(), fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+    store.CreateTaskStore();
+    EXPECT_EQ(fs::status(store.File()).permissions(), privateMode);
 
     std::list<BackupTaskInfo> tasks;
     const char* types[4][2] = {{"one", "unexecute"}, {"day", ""}, {"week", "Tuesday"}, {"month", "31"}};
@@ -216,6 +226,106 @@ TEST(TaskStore, ConventionsOfTheFile)
 
     EXPECT_EQ(CTaskStore::PathBeside("/opt/quom.ini.d/quom.ini"), "/opt/quom.ini.d/Nas_BackUp_Task.ini");
     EXPECT_EQ(MakeMD5Key(""), "D41D8CD98F00B204E9800998ECF8427E");
+}
+
+// Ends the process once the store has taken g_killAfter writes, as a kill
+// or a power cut between two writes would.
+int g_writes = 0;
+int g_killAfter = -1;
+void CountWrite(const std::string&)
+{
+    if (++g_writes == g_killAfter)
+        _exit(0);
+}
+
+// A schedule moved on and a task edited (folders and schedule replaced),
+// each cut short after every one of its writes in turn: the next start
+// loads the task whole, as it was or as it was going to be, and a change
+// that ran to its end leaves no key of the old state behind.
+TEST(TaskStore, ACutShortChangeLeavesTheTaskWhole)
+{
+    platform::ScopedTimeZone tz(kCet);
+    TempDir dir;
+    CTaskStore store((dir / "Nas_BackUp_Task.ini").string());
+    BackupTaskInfo before = MakeTask("T", "admin", (dir / "a").string());
+    before.folders.push_back({"b", "", "1 KB", (dir / "b").string()});
+    before.schedules.push_back(schedule::MakeSchedule("day", "", At(2025, 4, 9, 2, 0, 0)));
+    BackupTaskInfo moved = before;
+    moved.schedules.front() = schedule::MakeSchedule("day", "", At(2025, 4, 10, 2, 0, 0));
+    BackupTaskInfo edited = moved;
+    edited.folders.pop_front();
+    edited.folders.push_back({"c", "", "2 KB", (dir / "c").string()});
+    edited.schedules.front() = schedule::MakeSchedule("week", "Monday", At(2025, 4, 14, 3, 0, 0));
+
+    // The folders and the schedule are two lists, each whole on its own.
+    auto Folders = [](const BackupTaskInfo& t) {
+        std::string text;
+        for (const BackupFolderInfo& f : t.folders)
+            text += f.folderName + "|" + f.sizeText + "|" + f.path + ";";
+        return text;
+    };
+    auto Schedules = [](const BackupTaskInfo& t) {
+        std::string text;
+        for (const BackupScheduleInfo& s : t.schedules)
+            text += s.key + "|" + s.setType + "|" + s.setDate + "|" + Text(s.nextRun) + ";";
+        return text;
+    };
+    struct Change {
+        const char* name;
+        const BackupTaskInfo& from;
+        const BackupTaskInfo& to;
+        std::function<void()> run;
+    };
+    const Change changes[] = {
+        {"schedule moved on", before, moved,
+         [&] { store.MoveSchedule("T", before.schedules.front().key, moved.schedules.front()); }},
+        {"task edited", moved, edited, [&] { store.SaveTasks({edited}); }},
+    };
+    platform::SetProfileWriteObserver(CountWrite);
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        fs::remove(store.File());
+        store.SaveTasks({change.from});
+        const std::string from = ReadFile(store.File());
+        // How many writes the whole change takes.
+        g_writes = 0;
+        g_killAfter = -1;
+        change.run();
+        const int total = g_writes;
+        ASSERT_GT(total, 2);
+        const BackupTaskInfo done = store.LoadTask("T", false);
+        EXPECT_EQ(Folders(done), Folders(change.to));
+        EXPECT_EQ(Schedules(done), Schedules(change.to));
+        const std::string file = ReadFile(store.File());
+        EXPECT_EQ(file.find(change.from.schedules.front().key), std::string::npos);
+        for (const BackupFolderInfo& f : change.from.folders) {
+            const bool kept = std::any_of(change.to.folders.begin(), change.to.folders.end(),
+                                          [&f](const BackupFolderInfo& g) { return g.path == f.path; });
+            EXPECT_EQ(file.find(MakeMD5Key(f.path)) != std::string::npos, kept) << f.path;
+        }
+
+        for (int n = 1; n < total; ++n) {
+            SCOPED_TRACE("killed after write " + std::to_string(n) + " of " + std::to_string(total));
+            WriteFile(store.File(), from);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                g_writes = 0;
+                g_killAfter = n;
+                change.run();
+                _exit(1);
+            }
+            int status = -1;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            const BackupTaskInfo loaded = store.LoadTask("T", false);
+            EXPECT_TRUE(Folders(loaded) == Folders(change.from) || Folders(loaded) == Folders(change.to))
+                << Folders(loaded);
+            EXPECT_TRUE(Schedules(loaded) == Schedules(change.from) || Schedules(loaded) == Schedules(change.to))
+                << Schedules(loaded);
+        }
+    }
+    platform::SetProfileWriteObserver(nullptr);
 }
 
 TEST(TaskStore, TaskNamesAreCheckedAsTheFileMatchesThem)

@@ -3,7 +3,7 @@
 // item that cannot be selected, no button or label announced by other words
 // than it shows; every Press in the main window is answered at once, and the
 // toolbar's commands open their windows afterwards; task-panel links are
-// keyboard buttons.
+// keyboard buttons and its texts are read line by line.
 #include <QAccessible>
 #include <QAbstractButton>
 #include <QApplication>
@@ -159,10 +159,11 @@ private slots:
         edit->setAccessibleName("Before");
         auto* panel = new TaskPanel(&window);
         panel->setGeometry(0, 30, 220, 300);
-        TaskPanelGroup* group = panel->AddGroup(1);
+        TaskPanelGroup* group = panel->AddGroup(708);
         group->AddLinkItem(715); // links named by string-table texts
         group->AddTextItem("Some words");
         group->AddLinkItem(716);
+        panel->AddGroup(105)->AddTextItem("Location: Disk1\nAllow User:\n        alice\n");
         std::vector<unsigned> pressed;
         panel->SetLinkHandler([&](unsigned id) {
             pressed.push_back(id);
@@ -185,6 +186,21 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QCOMPARE(pressed, (std::vector<unsigned>{715, 716}));
+
+        // Captions and each text line are in the tree, named by their words,
+        // where they are drawn.
+        QStringList read;
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* iface) {
+            if (iface->role() == QAccessible::StaticText || iface->role() == QAccessible::Heading) {
+                read << iface->text(QAccessible::Name);
+                QVERIFY(QRect(panel->mapToGlobal(QPoint(0, 0)), panel->size()).contains(iface->rect()));
+            }
+            for (int i = 0; i < iface->childCount(); ++i)
+                walk(iface->child(i));
+        };
+        walk(QAccessible::queryAccessibleInterface(&window));
+        QCOMPARE(read,
+                 (QStringList{"Folder Management", "Some words", "Detail", "Location: Disk1", "Allow User:", "alice"}));
     }
 };
 

@@ -63,7 +63,7 @@ private slots:
             return next;
         });
 
-        // An edited task: its old folder's keys leave the store at "Next".
+        // An edited task: the store is not written at "Next".
         CTaskStore store;
         BackupTaskInfo task;
         task.taskName = "T";
@@ -102,7 +102,8 @@ private slots:
         QCOMPARE(task.folders.front().sizeText, std::string("2 KB"));
         QCOMPARE(task.taskBackSize, std::string("2 KB"));
         QCOMPARE(task.lastBackTime, std::string());
-        QCOMPARE(store.ReadTaskValue("T", oldKey + "_Folder_path"), std::string(CTaskStore::kReadDefault));
+        QCOMPARE(store.ReadTaskValue("T", oldKey + "_Folder_path"), (m_dir / "Music").string());
+        QCOMPARE(store.ReadTaskValue("T", "Total_local_Folder_name"), oldKey + ":");
         std::vector<std::string> texts;
         for (const RecordedBox& b : m_boxes->Boxes())
             texts.push_back(b.text);
@@ -124,12 +125,50 @@ private slots:
             rows = page.FolderList()->GetItemCount();
             static_cast<QPushButton*>(page.GetDlgItem(2))->click();
         });
-        CFolderDialog::SetChooser(old);
         QCOMPARE(rows, 3);
         QCOMPARE(m_boxes->Count(), size_t(1));
         QCOMPARE(m_boxes->LastText(),
                  std::string(
                      "A folder named \"Photos\" is in the list already.\nFolders of one task need different names!!"));
+
+        // Nor may a folder go where one of that name of another stored task
+        // goes on the device: a stored clash stops Next, a new one is not added.
+        BackupTaskInfo other;
+        other.taskName = "Other";
+        other.folders = {{"Docs", "", "", (m_dir / "x" / "Docs").string()},
+                         {"Music", "", "", (m_dir / "x" / "Music").string()}};
+        for (BackupTaskInfo* t : {&other, &task}) {
+            t->nasFolderSet = 1;
+            t->nasIp = "198.18.1.10";
+            t->nasFolderName = "backups";
+            t->nasFolderDisk = "Disk1";
+        }
+        task.folders = {{"Docs", "", "", (m_dir / "Docs").string()}};
+        store.SaveTasks({other, task});
+        fs::create_directories(m_dir / "x" / "Music");
+        m_boxes->Clear();
+        code = RunScripted(page, [&] {
+            static_cast<QPushButton*>(page.GetDlgItem(1))->click();
+            page.FolderList()->SetSelectionMark(0);
+            page.OnRemove();
+            offers = {(m_dir / "x" / "Music").string(), (m_dir / "b" / "Photos").string()};
+            page.OnSelect();
+            page.OnSelect();
+            static_cast<QPushButton*>(page.GetDlgItem(1))->click();
+        });
+        CFolderDialog::SetChooser(old);
+        QCOMPARE(code, CTaskWizardpage1::kNext);
+        QCOMPARE(task.folders.size(), size_t(1));
+        QCOMPARE(task.folders.front().folderName, std::string("Photos"));
+        texts.clear();
+        for (const RecordedBox& b : m_boxes->Boxes())
+            texts.push_back(b.text);
+        const auto clash = [](const std::string& name) {
+            return "A folder named \"" + name +
+                   "\" of task \"Other\" is backed up into backups on Disk1 already.\nTasks that back up into one NAS "
+                   "folder need different folder names!!";
+        };
+        QCOMPARE(texts, (std::vector<std::string>{clash("Docs"), clash("Music")}));
         QVERIFY(CTaskWizardpage1::IsNetworkFolder("//server/share"));
         QVERIFY(!CTaskWizardpage1::IsNetworkFolder(m_dir.path().string()));
         QCOMPARE(testsupport::UnnamedWidgets(&page), QStringList());
@@ -168,8 +207,12 @@ private slots:
         QCOMPARE(task.schedules.front().setType + task.schedules.front().setDate, std::string("month31"));
         QCOMPARE(schedule::FormatTime(task.schedules.front().nextRun, "%Y-%m-%d %H:%M:%S"),
                  std::string("2025-03-31 08:00:00"));
+        // The store is the page's to write: the old schedule is there until
+        // the new one is saved.
+        QCOMPARE(store.ReadTaskValue("S", "Total_schedule_name"), oldKey + ":");
+        QVERIFY(store.SaveTasks({task}));
         QCOMPARE(store.ReadTaskValue("S", oldKey + "_set_type"), std::string(CTaskStore::kReadDefault));
-        QCOMPARE(store.ReadTaskValue("S", "Total_schedule_name"), std::string());
+        QCOMPARE(store.ReadTaskValue("S", "Total_schedule_name"), task.schedules.front().key + ":");
 
         // One time, answered No: the schedule stays.
         m_answer = IDNO;
@@ -225,7 +268,7 @@ private slots:
     {
         for (int i = 0; i < 50; ++i)
             WriteFile(m_dir / "src" / "deep" / ("f" + std::to_string(i)), std::string(1000, 'x'));
-        testsupport::EmulatedNas nas("rsync = 1\n" + testsupport::DiskRoots(m_dir.path()));
+        testsupport::EmulatedNas nas("rsync = 1\nfolder = 1:backup:Disk1:1\n" + testsupport::DiskRoots(m_dir.path()));
         QVERIFY(nas.Started());
         BackupTaskInfo task;
         task.taskName = "P";

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
+#include <atomic>
 #include <filesystem>
 #include <optional>
 
@@ -49,6 +50,18 @@ public:
         });
     }
     std::vector<std::pair<int, LogRowMessage>> rows;
+};
+
+// Time 20 times faster than real time that can also jump ahead.
+class JumpingClock : public platform::FastClock {
+public:
+    JumpingClock() : platform::FastClock(20) {}
+    int64_t TickMs() override { return platform::FastClock::TickMs() + m_jumped.load(); }
+    std::time_t Now() override { return platform::FastClock::Now() + static_cast<std::time_t>(m_jumped.load() / 1000); }
+    void Jump(int64_t ms) { m_jumped += ms; }
+
+private:
+    std::atomic<int64_t> m_jumped{0};
 };
 
 // The last row posted so far (posts are delivered by the event loop).
@@ -106,7 +119,10 @@ private slots:
         QVERIFY(WaitFor([&] { return page->Tasks().front().taskBackSize == "48 KB"; }));
         QCOMPARE(page->GetTitle(), std::string("Backup/Restore Management"));
 
-        // Add Task: the three wizard steps, No to the schedule question.
+        // Add Task: the three wizard steps, No to the schedule question;
+        // nothing is written before the last of them.
+        const std::string storeBefore = ReadFile(store.File());
+        std::string storeOnLaterPage;
         Dialog::SetModalHook([&](Dialog& shown) {
             if (&shown == page->Wizard1()) {
                 page->Wizard1()->OnSelect();
@@ -119,6 +135,7 @@ private slots:
                 page->Wizard2()->OnClickList();
                 shown.findChild<QPushButton*>("nextButton")->click();
             } else if (&shown == page->NameDialog()) {
+                storeOnLaterPage = ReadFile(store.File());
                 shown.findChild<QLineEdit*>("nameEdit")->setText("Mine");
                 answer = IDNO;
                 shown.findChild<QPushButton*>("applyButton")->click();
@@ -131,6 +148,7 @@ private slots:
         QCOMPARE(calls->OnMakerThread(BlockingCall::FolderWalk), 0);
         QCOMPARE(calls->Elsewhere(BlockingCall::FolderWalk), 2);
         answer = IDYES;
+        QCOMPARE(storeOnLaterPage, storeBefore);
         QCOMPARE(boxes.LastText(), std::string("Do you want to set the task schedule ?"));
         QCOMPARE(list->GetItemCount(), 1);
         QCOMPARE(list->GetItemText(0, 0), std::string("Mine"));
@@ -167,23 +185,29 @@ private slots:
 
         // Backup Now, chosen through the accessibility interface: the task
         // selected by its item's Toggle, the panel's link pressed. Then both
-        // restores.
+        // restores. After each run the task stays selected and its panel is
+        // the task's as the task file has it.
+        auto panelAgrees = [&] {
+            TaskPanelGroup* info = page->GetTaskPanel()->FindGroup(P::IDS_INFO_GROUP);
+            const std::string text = info != nullptr && info->GetItemCount() == 1 ? info->GetItem(0)->GetCaption() : "";
+            return list->GetSelectedItem() == 0 && text == "Mine information :\n" + page->GetTaskInfoText("Mine") &&
+                   text.find(":\n    " + store.ReadTaskValue("Mine", "Last_Back_Time")) != std::string::npos;
+        };
         list->ClearSelection();
         QVERIFY(testsupport::DoAccessibleAction(list, "Mine", QAccessibleActionInterface::toggleAction()));
         QVERIFY(testsupport::DoAccessibleAction(page->GetTaskPanel(), "Backup Now",
                                                 QAccessibleActionInterface::pressAction()));
         QTRY_COMPARE(boxes.LastText(), std::string("Do you want to Backup Task : Mine now?"));
         QVERIFY(page->WaitRuns(30000));
+        QVERIFY(panelAgrees());
         QCOMPARE(Last(host).first, int(LOG_BACKUP));
         QCOMPARE(Last(host).second.description, std::string("Mine : backup processing Finish!!"));
         QVERIFY(fs::exists(Last(host).second.filePath));
         QVERIFY(page->HasBackup("Mine"));
-        page->OnListItemSelected(0);
         QCOMPARE(TaskLinks(*page, CBackupRestorePage::IDS_TASK_GROUP).size(), size_t(8));
 
         fs::remove_all(dir / "home");
-        list->SetSelectionMark(0);
-        page->OnPageCommand(P::ID_RESTORE_ORIGINAL);
+        page->OnTaskPanelLink(P::IDS_RESTORE_ORIGINAL);
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).first, int(LOG_RESTORE));
         QCOMPARE(Last(host).second.description, std::string("Mine : restore processing Finish!!"));
@@ -208,7 +232,10 @@ private slots:
         QCOMPARE(boxes.LastText(), std::string("Can't choice network folder!!"));
         QCOMPARE(host.rows.size(), rowsBefore);
 
-        // A one-time schedule due now runs at the next check, once.
+        // A one-time schedule due now runs at the next check, once (an hour
+        // on, so that its time differs from the last).
+        std::optional<platform::FastClock> later(std::in_place, 1.0, platform::WallNow() + 3600);
+        std::optional<platform::ScopedClock> scoped(std::in_place, *later);
         Dialog::SetModalHook([&](Dialog& shown) {
             auto* dlg = page->ScheduleDialog();
             if (&shown != dlg)
@@ -229,11 +256,13 @@ private slots:
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).first, int(LOG_SCHEDULE));
         QCOMPARE(Last(host).second.description, std::string("Mine : backup processing Finish!!"));
+        QVERIFY(panelAgrees());
         QCOMPARE(page->Tasks().back().schedules.front().setDate, std::string("finish"));
         const size_t afterPass = host.rows.size();
         page->CheckSchedules();
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(host.rows.size(), afterPass);
+        scoped.reset();
 
         // The property view shows the task, its last backup time whole on
         // screen, and changes nothing.
@@ -279,6 +308,47 @@ private slots:
         QVERIFY(!page->HasSchedule("Mine"));
         QCOMPARE(Last(host).second.description, std::string("Delete schedule setting to backup task ( Mine )."));
 
+        // Edit Task, the folder swapped for another: the store stays as it
+        // was while the wizard runs and after a Cancel on its second step;
+        // the finished edit stores the new folder and drops the old one's keys.
+        const fs::path other = dir / "home" / "Music";
+        fs::create_directories(other);
+        chosen = other.string();
+        const std::string stored = ReadFile(store.File());
+        std::string storeOnPage2;
+        int nasStep = IDCANCEL;
+        Dialog::SetModalHook([&](Dialog& shown) {
+            if (&shown == page->Wizard1()) {
+                page->Wizard1()->FolderList()->SetSelectionMark(0);
+                page->Wizard1()->OnRemove();
+                page->Wizard1()->OnSelect();
+                static_cast<QPushButton*>(page->Wizard1()->GetDlgItem(1))->click();
+            } else if (&shown == page->Wizard2()) {
+                storeOnPage2 = ReadFile(store.File());
+                if (nasStep == IDCANCEL)
+                    return shown.findChild<QPushButton*>("cancelButton")->click();
+                page->Wizard2()->GetFolderList()->SetItemSelected(0, true);
+                page->Wizard2()->OnClickList();
+                shown.findChild<QPushButton*>("nextButton")->click();
+            } else {
+                shown.EndDialog(IDCANCEL);
+            }
+        });
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_EDIT_TASK);
+        QCOMPARE(storeOnPage2, stored);
+        QCOMPARE(ReadFile(store.File()), stored);
+        QCOMPARE(page->Tasks().back().folders.front().path, src.string());
+        nasStep = IDOK;
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_EDIT_TASK);
+        Dialog::SetModalHook({});
+        QCOMPARE(storeOnPage2, stored);
+        QCOMPARE(store.LoadTask("Mine", false).folders.size(), size_t(1));
+        QCOMPARE(store.LoadTask("Mine", false).folders.front().path, other.string());
+        QCOMPARE(store.ReadTaskValue("Mine", MakeMD5Key(src.string()) + "_Folder_path"),
+                 std::string(CTaskStore::kReadDefault));
+
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_DELETE_TASK);
         QCOMPARE(list->GetItemCount(), 0);
@@ -291,6 +361,73 @@ private slots:
         const QStringList pageUnnamed = testsupport::UnnamedWidgets(page);
         QVERIFY2(pageUnnamed.isEmpty(), qPrintable(pageUnnamed.join(",")));
         CFolderDialog::SetChooser(oldChooser);
+        delete page;
+    }
+
+    // A scheduled run whose device stops answering is recorded without
+    // anyone answering a box, and holds up no other task's schedule.
+    void unattendedFailuresWaitForNobody()
+    {
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n" +
+                                     testsupport::DiskRoots(dir.path()));
+        QVERIFY(nas.Started());
+        nas.LogInContext("admin", "pw");
+        JumpingClock clock;
+        platform::ScopedClock scoped(clock);
+        // Nobody is there: a box that waits for an answer waits two hours.
+        MessageBoxRecorder boxes([&](const RecordedBox&) {
+            clock.Jump(2 * 3600 * 1000);
+            return IDOK;
+        });
+        const std::time_t now = platform::WallNow();
+        std::list<BackupTaskInfo> tasks;
+        for (const char* name : {"Stalled", "Later"}) {
+            BackupTaskInfo t;
+            t.taskName = name;
+            t.nasUser = "admin";
+            t.nasFolderSet = 1;
+            t.nasIp = testsupport::EmulatedNas::kAddress;
+            t.nasCommunity = GetNasContext()->m_community;
+            t.nasFolderName = "backups";
+            t.nasFolderDisk = "Disk1";
+            WriteFile(dir / name / "f", name);
+            t.folders.push_back({name, "", "", (dir / name).string()});
+            // The second falls due while the first runs.
+            t.schedules.push_back(schedule::MakeSchedule("day", "", tasks.empty() ? now - 60 : now + 60));
+            tasks.push_back(t);
+        }
+        CTaskStore store;
+        store.CreateTaskStore();
+        store.SaveTasks(tasks);
+        QVERIFY(nas.dev->Ok("rsync stall on"));
+
+        Host host;
+        auto* page = new CBackupRestorePage;
+        page->CreatePage(QRect(0, 0, 900, 600), &host);
+        const int64_t start = platform::TickMs();
+        page->CheckSchedules();
+        QVERIFY(WaitFor([&] { return !Last(host).second.description.empty(); }, 60000));
+        const int64_t recorded = platform::TickMs() - start;
+        QVERIFY2(recorded < 180000, qPrintable(QString::number(recorded)));
+        QCOMPARE(Last(host).second.description, std::string("Stalled : backup processing Error!!"));
+        QVERIFY(ReadFile(Last(host).second.filePath).find("nothing moved") != std::string::npos);
+        QVERIFY(nas.dev->Ok("rsync stall off"));
+
+        QVERIFY(WaitFor([&] { return Last(host).second.description.rfind("Later", 0) == 0; }, 60000));
+        QCOMPARE(Last(host).second.description, std::string("Later : backup processing Finish!!"));
+        QVERIFY(platform::TickMs() - start < 180000 + CBackupRestorePage::kScheduleCheckMs + 60000);
+        QVERIFY(!store.ReadTaskValue("Later", "Last_Back_Time").empty());
+        QCOMPARE(store.ReadTaskValue("Stalled", "Last_Back_Time"), std::string());
+        // Told once, in a box that nobody waited for, naming the task.
+        std::vector<std::string> told;
+        for (const RecordedBox& b : boxes.Boxes())
+            told.push_back((b.waited ? "waited " : "") + b.caption + " | " + b.text);
+        QCOMPARE(told.size(), size_t(1));
+        QVERIFY2(told[0].rfind("Stalled | Stalled: rsync error: nothing moved", 0) == 0, told[0].c_str());
+        QVERIFY(page->WaitRuns(30000));
         delete page;
     }
 

@@ -8,9 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QFileDialog>
-#include <atomic>
 #include <filesystem>
-#include <thread>
 
 #include "BitmapButton.h"
 #include "FolderDlg.h"
@@ -158,31 +156,6 @@ private slots:
         list.SetView(ListCtrl::Report);
         QCOMPARE(list.GetView(), ListCtrl::Report);
         QCOMPARE(list.GetColumnCount(), 2);
-    }
-
-    void workersFillListsThroughTheGuiThread()
-    {
-        CProgressListCtrl list;
-        list.InsertColumn(0, "Name", Qt::AlignLeft, 100);
-        list.InsertColumn(1, "Size", Qt::AlignLeft, 100);
-        std::atomic<bool> done{false};
-        int countSeen = -1;
-        std::thread worker([&] {
-            for (int i = 0; i < 50; ++i) {
-                int row = list.InsertItem(list.GetItemCount(), "row" + std::to_string(i));
-                list.SetItemText(row, 1, std::to_string(i * 10));
-            }
-            list.SetItemProgress(3, 1, 40);
-            list.DeleteItem(0);
-            countSeen = list.GetItemCount();
-            done = true;
-        });
-        QVERIFY(QTest::qWaitFor([&] { return done.load(); }, 60000));
-        worker.join();
-        QCOMPARE(countSeen, 49);
-        QCOMPARE(list.GetItemText(48, 1), std::string("490"));
-        QVERIFY(list.GetProgressBar(2) != nullptr);
-        QCOMPARE(list.GetProgressBar(2)->thread(), QCoreApplication::instance()->thread());
     }
 
     void folderChooserReturnsOnlyRealFolders()

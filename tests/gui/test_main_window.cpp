@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "BarCommands.h"
 #include "AboutDlg.h"
@@ -50,12 +51,23 @@ testbed::NasDescription Device()
     return nas;
 }
 
+// What the re-login road did, in order: "stop" for a page's refresh jobs
+// asked to end, "login" for the login dialog.
+std::vector<std::string> g_road;
+
 // A page that counts its refreshes; the log page gets the System Log columns.
+// A page with a refresh under way says so when asked to stop it.
 class TestPage : public CPageView {
 public:
     explicit TestPage(bool logColumns = false) : m_logColumns(logColumns) {}
     int refreshes = 0;
+    bool refreshing = false;
     void Refresh() override { ++refreshes; }
+    bool StopRefresh() override
+    {
+        g_road.push_back("stop");
+        return std::exchange(refreshing, false);
+    }
 
 protected:
     void OnInitialUpdate() override
@@ -106,6 +118,7 @@ struct LoginRoad {
         oldDiscover = CQuomDlg::SetDiscoverDialogFunction([this](int type, QWidget* parent) {
             modes.push_back(type);
             parents.push_back(parent);
+            g_road.push_back("login");
             if (discoverAnswer == IDOK) {
                 CNasContext* ctx = GetNasContext();
                 ctx->m_deviceAddress = "127.0.0.1";
@@ -286,7 +299,10 @@ private slots:
         QCOMPARE(ToolCommands(dlg.GetToolBar()), kAdminTools);
 
         road->nextUser = "bob";
+        g_road.clear();
         dlg.OnCommand(ID_CHANGE_USER);
+        // Every page's refresh jobs end before the login changes.
+        QCOMPARE(g_road, (std::vector<std::string>{"stop", "stop", "stop", "login"}));
         QCOMPARE(road->modes.back(), int(DISCOVER_CHANGE_USER));
         QCOMPARE(road->setups, 2);
         QCOMPARE(MenuCommands(dlg.GetCommandBars()->GetMenuBar()), kUserMenu);
@@ -316,7 +332,11 @@ private slots:
 
         road->discoverAnswer = IDCANCEL;
         dlg.OnCommand(ID_CHANGE_USER);
+        // A refresh cut short for the login that did not come runs again.
+        dlg.sharePage->refreshing = true;
         dlg.OnCommand(ID_ATTACH_OTHER_NAS);
+        QCOMPARE(dlg.sharePage->refreshes, 1);
+        QCOMPARE(dlg.logPage->refreshes, 0);
         QCOMPARE(road->modes, (std::vector<int>{DISCOVER_START_UP, DISCOVER_CHANGE_USER, DISCOVER_ATTACH_OTHER}));
         QCOMPARE(road->setups, 1);
         // Same bars, same title and privilege, no device traffic, no refresh.
@@ -325,7 +345,6 @@ private slots:
         QCOMPARE(dlg.windowTitle(), QString("NAS1-127.0.0.1 User:admin"));
         QCOMPARE(GetNasContext()->m_userLevel, std::string("15"));
         QCOMPARE(m_agent->agent.RequestCount(), requests);
-        QCOMPARE(dlg.sharePage->refreshes, 0);
         QCOMPARE(boxes->Count(), size_t(0));
     }
 

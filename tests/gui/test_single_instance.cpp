@@ -1,6 +1,7 @@
 // The single-instance rule of the real program: a second start is refused
-// with a box, "-r" answers in ./running.ini whether a copy runs, and the lock
-// goes away with the process that held it.
+// with a box, "-r" answers in ./running.ini whether a copy runs, the lock
+// goes away with the process that held it, and a lock that cannot be taken
+// for another reason stops the start.
 #include <QtTest>
 #include <csignal>
 #include <filesystem>
@@ -27,21 +28,29 @@ std::string Quote(const std::string& s)
     return out + "'";
 }
 
+const char kName[] = "QUOM instance";
+
 } // namespace
 
 class TestSingleInstance : public QObject {
     Q_OBJECT
-    std::unique_ptr<TempDir> m_runtime; // the user's runtime folder for this test
+    std::unique_ptr<TempDir> m_program; // the program's folder, its lock beside its settings
     std::unique_ptr<TempDir> m_cwd;     // the current folder of the program
 
-    // Runs tolvane with arguments in m_cwd; its output (both streams).
+    // Runs tolvane from m_program with arguments in m_cwd, with no runtime
+    // folder of the user's; its output (both streams).
     std::string RunProgram(const std::string& args, int* status, bool debug = false)
     {
         std::string command = "cd " + Quote(m_cwd->path().string()) +
-                              " && XDG_RUNTIME_DIR=" + Quote(m_runtime->path().string()) +
-                              " QT_QPA_PLATFORM=offscreen " + (debug ? "TOLVANE_DEBUG=1 " : "") + "timeout 60 " +
-                              Quote((BinDir() / "tolvane").string()) + " " + args + " 2>&1";
+                              " && env -u XDG_RUNTIME_DIR QT_QPA_PLATFORM=offscreen " +
+                              (debug ? "TOLVANE_DEBUG=1 " : "") + "timeout 60 " +
+                              Quote((m_program->path() / "tolvane").string()) + " " + args + " 2>&1";
         return RunCommand(command, status);
+    }
+
+    platform::NamedMutex* Take(bool* exists = nullptr)
+    {
+        return platform::CreateMutex(kName, exists, nullptr, m_program->path().string());
     }
 
     std::filesystem::path RunningIni() const { return m_cwd->path() / "running.ini"; }
@@ -49,21 +58,20 @@ class TestSingleInstance : public QObject {
 private slots:
     void init()
     {
-        m_runtime = std::make_unique<TempDir>();
+        m_program = std::make_unique<TempDir>();
+        testsupport::PlaceProgram(BinDir() / "tolvane", m_program->path());
         m_cwd = std::make_unique<TempDir>();
-        std::filesystem::permissions(m_runtime->path(), std::filesystem::perms::owner_all);
-        setenv("XDG_RUNTIME_DIR", m_runtime->path().c_str(), 1);
     }
     void cleanup()
     {
         m_cwd.reset();
-        m_runtime.reset();
+        m_program.reset();
     }
 
     void secondStartIsRefusedAndLeavesTheFirstAlone()
     {
         bool exists = true;
-        platform::NamedMutex* first = platform::CreateMutex("QUOM instance", &exists);
+        platform::NamedMutex* first = Take(&exists);
         QVERIFY(first != nullptr);
         QVERIFY(!exists);
 
@@ -76,7 +84,7 @@ private slots:
         QVERIFY(!std::filesystem::exists(RunningIni()));
 
         // The first copy still holds the lock.
-        platform::NamedMutex* again = platform::CreateMutex("QUOM instance", &exists);
+        platform::NamedMutex* again = Take(&exists);
         QVERIFY(exists);
         platform::CloseHandle(again);
         platform::CloseHandle(first);
@@ -84,7 +92,7 @@ private slots:
 
     void probeWhileACopyRunsWritesTheKey()
     {
-        platform::NamedMutex* first = platform::CreateMutex("QUOM instance", nullptr);
+        platform::NamedMutex* first = Take();
         QVERIFY(first != nullptr);
         testsupport::WriteFile(RunningIni(), "[other]\nkey=1\n");
 
@@ -112,7 +120,7 @@ private slots:
         QVERIFY2(out.find("dialog") == std::string::npos, out.c_str());
         // The probe's lock went with it.
         bool exists = true;
-        platform::NamedMutex* mutex = platform::CreateMutex("QUOM instance", &exists);
+        platform::NamedMutex* mutex = Take(&exists);
         QVERIFY(mutex != nullptr);
         QVERIFY(!exists);
         platform::CloseHandle(mutex);
@@ -120,7 +128,7 @@ private slots:
 
     void aProbeThatCannotWriteOnlyTracesTheError()
     {
-        platform::NamedMutex* first = platform::CreateMutex("QUOM instance", nullptr);
+        platform::NamedMutex* first = Take();
         std::filesystem::create_directory(RunningIni()); // cannot be written as a file
         int status = -1;
         std::string out = RunProgram("-r", &status, true);
@@ -141,7 +149,7 @@ private slots:
         pid_t holder = fork();
         if (holder == 0) {
             bool exists = false;
-            platform::NamedMutex* m = platform::CreateMutex("QUOM instance", &exists);
+            platform::NamedMutex* m = Take(&exists);
             char c = (m != nullptr && !exists) ? '1' : '0';
             (void)!write(ready[1], &c, 1);
             for (;;)
@@ -166,18 +174,43 @@ private slots:
         QVERIFY(!std::filesystem::exists(RunningIni()));
     }
 
-    void lockFilesLiveInAPrivateFolder()
+    void aLockThatCannotBeTakenStopsTheStart()
     {
-        const std::string path = platform::MutexPath("QUOM instance");
-        QCOMPARE(path, (m_runtime->path() / "QUOM instance.lock").string());
-        // A runtime folder others may write to is not used.
-        std::filesystem::permissions(m_runtime->path(), std::filesystem::perms::others_write,
-                                     std::filesystem::perm_options::add);
-        const std::string fallback = platform::MutexPath("QUOM instance");
-        QVERIFY(fallback.rfind("/tmp/tolvane-", 0) == 0);
-        struct stat st {};
-        QVERIFY(stat(std::filesystem::path(fallback).parent_path().c_str(), &st) == 0);
-        QCOMPARE(st.st_mode & 0777, 0700u);
+        const std::filesystem::path lock = m_program->path() / "QUOM instance.lock";
+        QCOMPARE(platform::MutexPath(kName, m_program->path().string()), lock.string());
+        const std::filesystem::path elsewhere = m_cwd->path() / "elsewhere";
+        const struct {
+            const char* what;
+            std::function<void()> make;
+            const char* reason;
+        } cases[] = {
+            {"a folder in its place", [&] { std::filesystem::create_directory(lock); }, "Is a directory"},
+            {"a link to another file", [&] { std::filesystem::create_symlink(elsewhere, lock); },
+             "Too many levels of symbolic links"},
+        };
+        for (const auto& c : cases) {
+            std::filesystem::remove_all(lock);
+            testsupport::WriteFile(elsewhere, "theirs");
+            c.make();
+            std::string failure = "-";
+            QVERIFY2(platform::CreateMutex(kName, nullptr, &failure, m_program->path().string()) == nullptr, c.what);
+            QCOMPARE(failure, lock.string() + ": cannot open: " + c.reason);
+
+            int status = -1;
+            std::string out = RunProgram("", &status);
+            QCOMPARE(status, 0);
+            QVERIFY2(out.find("Tolvane cannot start: it cannot make sure that only one copy runs.\n" + failure) !=
+                         std::string::npos,
+                     out.c_str());
+            // Nothing started: the login memory beside the program was not made.
+            QVERIFY2(!std::filesystem::exists(m_program->path() / "quom.ini"), c.what);
+            QCOMPARE(ReadFile(elsewhere), std::string("theirs"));
+
+            // The probe cannot tell either, and says so instead of answering.
+            out = RunProgram("-r", &status);
+            QVERIFY2(out.find(failure) != std::string::npos, out.c_str());
+            QVERIFY(!std::filesystem::exists(RunningIni()));
+        }
     }
 };
 

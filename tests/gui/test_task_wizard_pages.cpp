@@ -94,9 +94,19 @@ private slots:
             QCOMPARE(boxes.Count(), size_t(0));
         }
 
-        // The columns of a row, and what Next stores.
+        // The columns of a row, and what Next stores. A device folder into
+        // which another stored task backs up a folder of one of this task's
+        // names is refused.
         GetNasContext()->m_user = "alice";
+        BackupTaskInfo home;
+        home.taskName = "Home";
+        home.nasIp = "127.0.0.1";
+        home.nasFolderName = "public";
+        home.nasFolderDisk = "HDD1";
+        home.folders = {{"Docs", "", "", "/home/a/Docs"}};
+        CTaskStore().SaveTasks({home});
         BackupTaskInfo task;
+        task.folders = {{"Docs", "", "", "/work/Docs"}};
         task.lastBackTime = "yesterday";
         task.nasIp = "198.18.9.9"; // the device changed its address since
         CAddTaskWS_P2 dlg;
@@ -115,11 +125,23 @@ private slots:
                 QVERIFY(dlg.IsNextEnabled());
                 QCOMPARE(list->GetItemImage(1), CAddTaskWS_P2::kImageChosen);
                 QCOMPARE(list->GetItemImage(0), CAddTaskWS_P2::kImagePlain);
+                list->SetItemSelected(0, true);
+                dlg.OnClickList();
+                dlg.findChild<QPushButton*>("nextButton")->click();
+                QVERIFY(task.nasFolderName.empty());
+                list->SetItemSelected(1, true);
+                dlg.OnClickList();
                 dlg.findChild<QPushButton*>("nextButton")->click();
             },
             IDCANCEL);
+        CTaskStore().SaveTasks({});
         QCOMPARE(code, CAddTaskWS_P2::kNext);
-        QVERIFY(boxes.LastText().find("Now attaching NAS differ") == 0);
+        QCOMPARE(boxes.Count(), size_t(2));
+        QVERIFY(boxes.Boxes().front().text.find("Now attaching NAS differ") == 0);
+        QCOMPARE(boxes.LastText(),
+                 std::string("A folder named \"Docs\" of task \"Home\" is backed up into public on HDD1 "
+                             "already.\nTasks that back up into one NAS folder need different folder "
+                             "names!!"));
         QCOMPARE(task.nasFolderName, std::string("team"));
         QCOMPARE(task.nasFolderDisk, std::string("HDD2"));
         QCOMPARE(task.nasFolderStatus, std::string("Private"));

@@ -1,15 +1,18 @@
 // The user and group dialogs against the emulated device: every interactive
 // control is named for assistive technology in each face, a user and a
 // group are added through the dialogs (the "Group" and "User" tabs swap
-// between them), and Enter does nothing in the list face.
+// between them), Enter does nothing in the list face, and a quota the
+// device does not take keeps the edit face.
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -70,15 +73,17 @@ class TestUserManagement : public QObject {
 
     // Runs the user dialog; user runs when it shows, group whenever the
     // group dialog shows. Other dialogs (the busy popup) are left alone.
-    void Run(const std::function<void(CUserManagement&)>& user,
-             const std::function<void(CGroupManagement&)>& group = {})
+    // Returns the run's code: IDOK when the user dialog's own loop ended it.
+    int Run(const std::function<void(CUserManagement&)>& user, const std::function<void(CGroupManagement&)>& group = {})
     {
         CUserManagement dlg;
         Dialog::SetModalHook([&](Dialog& shown) {
             if (&shown == &dlg) {
                 user(dlg);
-                if (dlg.isVisible())
-                    dlg.EndDialog(IDOK);
+                QTimer::singleShot(0, &dlg, [&dlg] {
+                    if (dlg.isVisible())
+                        dlg.EndDialog(IDOK);
+                });
             } else if (auto* g = dynamic_cast<CGroupManagement*>(&shown)) {
                 if (group)
                     group(*g);
@@ -86,8 +91,9 @@ class TestUserManagement : public QObject {
                     g->EndDialog(IDOK);
             }
         });
-        dlg.DoModal();
+        const int code = dlg.DoModal();
         Dialog::SetModalHook({});
+        return code;
     }
 
 private slots:
@@ -154,9 +160,9 @@ private slots:
     void addUserAndGroupThroughTheDialogs()
     {
         MessageBoxRecorder boxes;
-        bool backToUsers = false;
+        bool backToUsers = false, userFaceShown = true;
         int groupRows = -1;
-        Run(
+        const int code = Run(
             [&](CUserManagement& d) {
                 QCOMPARE(d.GetUserList()->GetItemCount(), 2);
                 QCOMPARE(d.GetUserList()->GetItemText(1, 4), std::string("staff,"));
@@ -211,6 +217,13 @@ private slots:
                 backToUsers = d.isVisible() && Item<QPushButton>(d, CUserManagement::IDC_USER_TAB)->isChecked();
             },
             [&](CGroupManagement& g) {
+                // The user face is neither on the screen nor in the accessibility tree.
+                QAccessibleInterface* app = QAccessible::queryAccessibleInterface(qApp);
+                userFaceShown = false;
+                for (int i = 0; i < app->childCount(); ++i)
+                    userFaceShown = userFaceShown || qobject_cast<CUserManagement*>(app->child(i)->object());
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    userFaceShown = userFaceShown || (qobject_cast<CUserManagement*>(w) && w->isVisible());
                 Item<QPushButton>(g, CGroupManagement::IDC_ADD)->click();
                 QCOMPARE(g.focusWidget(), g.GetDlgItem(CGroupManagement::IDC_NAME));
                 Item<QLineEdit>(g, CGroupManagement::IDC_NAME)->setText("crew");
@@ -229,6 +242,8 @@ private slots:
             });
         QVERIFY2(boxes.Count() == 0, boxes.LastText().c_str());
         QVERIFY(backToUsers);
+        QVERIFY(!userFaceShown);
+        QCOMPARE(code, int(IDOK)); // the user face ran on after coming back
         QCOMPARE(groupRows, 2);
         QCOMPARE(Cell(nasmib::kUserName, "3"), std::string("zed"));
         QCOMPARE(Cell(nasmib::kUserPassword, "3"), std::string("pw%1"));
@@ -236,6 +251,55 @@ private slots:
         QCOMPARE(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaDisk, "1") + Cell(nasmib::kQuotaSize, "1"),
                  std::string("zed2700"));
         QCOMPARE(Cell(nasmib::kGroupName, "2") + ":" + Cell(nasmib::kGroupUserList, "2"), std::string("crew:zed,ann"));
+    }
+
+    // A quota the device does not take keeps the edit face with the quota
+    // fields, now editing the account that was saved; Save tries again.
+    void aFailedQuotaKeepsTheEditFace()
+    {
+        MessageBoxRecorder boxes;
+        QStringList faults;
+        // Saves the edit face through its button with the device's quota
+        // form failing, then again with it working.
+        auto saveTwice = [&](QWidget& d, QPushButton* save, QLineEdit* name, QLineEdit* quota) {
+            QCOMPARE(m_nas->dev->Command("web fault noapply QuotaManagement"), std::string("OK"));
+            save->click();
+            if (boxes.LastText() != "Quota setting of Disk1 failed!" || !save->isVisible() || save->text() != "Save" ||
+                name->isEnabled() || !quota->isVisible() || quota->text() != "50")
+                faults << name->text() + ": " + QString::fromStdString(boxes.LastText());
+            QCOMPARE(m_nas->dev->Command("web fault none"), std::string("OK"));
+            save->click();
+            if (save->isVisible() || !d.isVisible())
+                faults << name->text() + ": still editing";
+        };
+        Run(
+            [&](CUserManagement& d) {
+                Item<QPushButton>(d, CUserManagement::IDC_ADD)->click();
+                Item<QLineEdit>(d, CUserManagement::IDC_NAME)->setText("quin");
+                Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD)->setText("pw");
+                Item<QLineEdit>(d, CUserManagement::IDC_CONFIRM)->setText("pw");
+                Item<QRadioButton>(d, CUserManagement::IDC_QUOTA_ENABLE)->click();
+                Item<QLineEdit>(d, CUserManagement::IDC_DISK1_QUOTA)->setText("50");
+                saveTwice(d, Item<QPushButton>(d, CUserManagement::IDC_SAVE),
+                          Item<QLineEdit>(d, CUserManagement::IDC_NAME),
+                          Item<QLineEdit>(d, CUserManagement::IDC_DISK1_QUOTA));
+                d.OnGroupButton();
+            },
+            [&](CGroupManagement& g) {
+                Item<QPushButton>(g, CGroupManagement::IDC_ADD)->click();
+                Item<QLineEdit>(g, CGroupManagement::IDC_NAME)->setText("team");
+                Item<QRadioButton>(g, CGroupManagement::IDC_QUOTA_ENABLE)->click();
+                Item<QLineEdit>(g, CGroupManagement::IDC_DISK1_QUOTA)->setText("50");
+                saveTwice(g, Item<QPushButton>(g, CGroupManagement::IDC_SAVE),
+                          Item<QLineEdit>(g, CGroupManagement::IDC_NAME),
+                          Item<QLineEdit>(g, CGroupManagement::IDC_DISK1_QUOTA));
+                g.OnClose();
+            });
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(", ")));
+        QCOMPARE(Cell(nasmib::kUserName, "3") + Cell(nasmib::kGroupName, "2"), std::string("quinteam"));
+        QCOMPARE(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaSize, "1") + Cell(nasmib::kQuotaName, "2") +
+                     Cell(nasmib::kQuotaSize, "2"),
+                 std::string("quin50team50"));
     }
 };
 

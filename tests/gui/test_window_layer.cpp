@@ -3,10 +3,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QThread>
 #include <QToolBar>
 #include <QtTest>
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "GuiTestSupport.h"
@@ -215,6 +217,30 @@ private slots:
         QCOMPARE(box.caption, std::string("Tolvane"));
         QVERIFY(box.onGuiThread);
         QCOMPARE(box.style, unsigned(platform::MB_YESNO | platform::MB_ICONQUESTION));
+    }
+
+    void noticesWaitForNobodyOnePerKey()
+    {
+        InstallMessageBoxHandler();
+        std::thread worker([] {
+            platform::Notice("Nightly", "Nightly: first");
+            platform::Notice("Nightly", "Nightly: second");
+            platform::Notice("Weekly", "Weekly: third");
+        });
+        worker.join(); // returned without anyone answering
+        auto shown = [] {
+            std::map<QString, QMessageBox*> boxes;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                    boxes[box->text()] = box;
+            return boxes;
+        };
+        QVERIFY(WaitFor([&] { return shown().size() == 2; }));
+        QCOMPARE(shown().count("Nightly: second") + shown().count("Weekly: third"), size_t(2));
+        QVERIFY(!shown().begin()->second->isModal());
+        for (const auto& [text, box] : shown())
+            box->close();
+        QVERIFY(WaitFor([&] { return shown().empty(); }));
     }
 
     void unrecordedBoxesOffscreenTakeTheirDefault()

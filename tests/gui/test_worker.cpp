@@ -50,12 +50,27 @@ private slots:
         QVERIFY(!jobOnGui.load());
         QCOMPARE(texts, (std::vector<std::string>{"half", "nearly"}));
         QVERIFY(progressOnGui);
-        // A job that throws still ends the run.
+        // A job that throws ends the run without a result: the window is told
+        // first, then the user, and done never sees a made-up result.
+        platform::MessageBoxRecorder boxes;
         bool delivered = false;
-        QVERIFY(worker.Start([](const platform::JobControl&) { throw std::runtime_error("device gone"); },
-                             [&] { delivered = true; }));
+        std::vector<std::string> told; // what the window heard, and how many boxes were up by then
+        worker.SetFailureReport("Reading", nullptr,
+                                [&](const std::string& what) { told.push_back(what + std::to_string(boxes.Count())); });
+        QVERIFY(worker.Start<int>([](const platform::JobControl&) -> int { throw std::runtime_error("device gone"); },
+                                  [&](int) { delivered = true; }));
         QVERIFY(worker.Wait(10000));
-        QVERIFY(delivered);
+        QVERIFY(!delivered);
+        QVERIFY(worker.Failed());
+        QCOMPARE(told, std::vector<std::string>{"device gone0"});
+        QCOMPARE(boxes.Texts(), std::vector<std::string>{"Reading failed: device gone"});
+        // The same behind the busy popup, which returns no result of the job's.
+        CPopDlg popup;
+        QCOMPARE(worker.RunModal<int>(popup, [](const platform::JobControl&) -> int { throw 1; }), 0);
+        QVERIFY(worker.Failed());
+        QCOMPARE(boxes.LastText(), std::string("Reading failed: unknown error"));
+        QCOMPARE(worker.RunModal<int>(popup, [](const platform::JobControl&) { return 5; }), 5);
+        QVERIFY(!worker.Failed());
     }
 
     void stopAsksTheJobAndDropsItsResult()

@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -424,9 +425,15 @@ inline QStringList CutTexts(QWidget* root)
                 const QString caption = QString::fromStdString(group->GetCaption());
                 if (QFontMetrics(bold).horizontalAdvance(caption) > panel->CaptionTextRect(group->GetID()).width())
                     cut << QString("task-panel caption \"%1\"").arg(caption);
+                // Items scroll with the panel: one is cut when it reaches
+                // under the scroll bar or lies where the bar cannot bring it.
+                const QScrollBar* bar = panel->VerticalScrollBar();
+                const bool scrolls = bar->isVisibleTo(panel);
+                const int right = scrolls ? bar->geometry().left() : panel->width();
+                const int below = scrolls ? bar->maximum() - bar->value() : 0;
                 for (int i = 0; i < group->GetItemCount(); ++i) {
                     const QRect r = group->GetItem(i)->GetRect();
-                    if (!r.isEmpty() && (r.bottom() >= panel->height() || r.right() >= panel->width()))
+                    if (!r.isEmpty() && (r.bottom() - below >= panel->height() || r.right() >= right))
                         cut << QString("task-panel item \"%1\" runs off the panel")
                                    .arg(QString::fromStdString(group->GetItem(i)->GetCaption()).simplified());
                 }
@@ -440,7 +447,8 @@ inline QStringList CutTexts(QWidget* root)
         for (QWidget* child = w; child != root && child->parentWidget() != nullptr; child = child->parentWidget()) {
             QWidget* parent = child->parentWidget();
             r.translate(child->pos());
-            if (qobject_cast<QAbstractScrollArea*>(parent->parentWidget()))
+            if (qobject_cast<QAbstractScrollArea*>(parent->parentWidget()) ||
+                qobject_cast<platform::gui::TaskPanel*>(parent))
                 break;
             if (!parent->rect().contains(r)) {
                 cut << QString("%1 reaches past %2").arg(detail::Where(w), detail::Where(parent));

@@ -5,6 +5,7 @@
 // test's GUI thread, which such calls must not hold up).
 #include <algorithm>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -20,7 +21,8 @@ struct MemoryMounts : platform::MountBackend {
     std::vector<std::string> log;
     const std::thread::id maker = std::this_thread::get_id();
     int onMakerThread = 0;
-    int failMounts = 0; // the code every mount fails with, when not 0
+    int failMounts = 0;      // the code every mount fails with, when not 0
+    std::string failListing; // when not "": listing the mounts throws this
     int Mount(const std::string& uri, const std::string& user, const std::string&) override
     {
         std::lock_guard<std::mutex> g(lock);
@@ -48,6 +50,8 @@ struct MemoryMounts : platform::MountBackend {
     {
         std::lock_guard<std::mutex> g(lock);
         onMakerThread += std::this_thread::get_id() == maker;
+        if (!failListing.empty())
+            throw std::runtime_error(failListing);
         return mounted;
     }
     std::string LocalPath(const std::string&) override { return {}; }

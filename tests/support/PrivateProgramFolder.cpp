@@ -74,6 +74,18 @@ void LinkOrCopy(const fs::path& from, const fs::path& to)
 
 } // namespace
 
+void PlaceProgram(const fs::path& program, const fs::path& folder)
+{
+    std::error_code ec;
+    LinkOrCopy(program, folder / program.filename());
+    for (const fs::directory_entry& entry : fs::directory_iterator(program.parent_path(), ec)) {
+        if (IsSharedLibrary(entry.path()) && entry.is_regular_file(ec))
+            LinkOrCopy(entry.path(), folder / entry.path().filename());
+        else if (entry.path().filename() == "Styles" && entry.is_directory(ec))
+            fs::create_directory_symlink(entry.path(), folder / "Styles", ec);
+    }
+}
+
 fs::path PrivateProgramFolder()
 {
     const char* mark = std::getenv(kMark);
@@ -99,13 +111,7 @@ void RunFromPrivateProgramFolder(int argc, char** argv)
         Die("cannot make a folder beside " + exe.string() + ": " + std::strerror(errno));
     const fs::path folder = pattern;
     const fs::path copy = folder / program;
-    LinkOrCopy(exe, copy);
-    for (const fs::directory_entry& entry : fs::directory_iterator(home, ec)) {
-        if (IsSharedLibrary(entry.path()) && entry.is_regular_file(ec))
-            LinkOrCopy(entry.path(), folder / entry.path().filename());
-        else if (entry.path().filename() == "Styles" && entry.is_directory(ec))
-            fs::create_directory_symlink(entry.path(), folder / "Styles", ec);
-    }
+    PlaceProgram(exe, folder);
 
     // Signals that end a run reach the copy too; the folder goes either way.
     sigset_t forwarded, old;

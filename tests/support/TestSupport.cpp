@@ -55,11 +55,17 @@ std::string RandomBytes(size_t size, unsigned seed)
 
 std::map<std::string, std::string> Tree(const std::filesystem::path& root)
 {
+    // Entries under their own names (relative() would follow links); a
+    // link by its target, never by what it points to.
     std::map<std::string, std::string> out;
     for (auto it = std::filesystem::recursive_directory_iterator(root);
-         it != std::filesystem::recursive_directory_iterator(); ++it)
-        out[std::filesystem::relative(it->path(), root).string()] =
-            it->is_directory() ? "d" : "f:" + ReadFile(it->path());
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        const std::filesystem::file_status st = it->symlink_status();
+        out[it->path().lexically_relative(root).string()] =
+            std::filesystem::is_symlink(st)     ? "l:" + std::filesystem::read_symlink(it->path()).string()
+            : std::filesystem::is_directory(st) ? "d"
+                                                : "f:" + ReadFile(it->path());
+    }
     return out;
 }
 

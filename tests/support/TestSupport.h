@@ -33,7 +33,8 @@ std::string ReadFile(const std::filesystem::path& file);
 void WriteFile(const std::filesystem::path& file, const std::string& bytes);
 // size pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(size_t size, unsigned seed);
-// Every entry below root: relative path -> "d" or "f:" + contents.
+// Every entry below root: relative path -> "d", "f:" + contents or "l:" +
+// a link's target.
 std::map<std::string, std::string> Tree(const std::filesystem::path& root);
 
 // Records every message box while it lives and answers each with OK.
@@ -69,5 +70,8 @@ void RunFromPrivateProgramFolder(int argc, char** argv);
 // The folder RunFromPrivateProgramFolder placed this program in; empty
 // outside such a run.
 std::filesystem::path PrivateProgramFolder();
+// Places program in folder as RunFromPrivateProgramFolder does: a hard link
+// (or copy) of it and of the shared libraries beside it, a link to Styles.
+void PlaceProgram(const std::filesystem::path& program, const std::filesystem::path& folder);
 
 } // namespace testsupport
