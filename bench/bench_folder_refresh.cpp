@@ -61,7 +61,7 @@ void BM_PageRefresh(benchmark::State& state)
     TheDevice();
     platform::JobControl job;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        FolderListing l = RefreshFolderList(job);
+        FolderListing l = RefreshFolderList(job, CopyLogin());
         if (!l.ok || l.rows.size() < static_cast<size_t>(kRows))
             state.SkipWithError("refresh incomplete");
     }

@@ -11,6 +11,7 @@
 
 #include "BenchAgent.h"
 #include "NasMib.h"
+#include "SnmpHelpers.h"
 #include "y_snmp.h"
 
 namespace {
@@ -32,11 +33,8 @@ Device& TheDevice()
 
 CSnmpEngine MakeEngine()
 {
-    CSnmpEngine engine;
-    engine.SetAddress("127.0.0.1");
+    CSnmpEngine engine = DeviceEngine("127.0.0.1", kCommunity);
     engine.SetPort(TheDevice().agent.Port());
-    engine.SetReadCommunity(kCommunity);
-    engine.SetWriteCommunity(kCommunity);
     return engine;
 }
 

@@ -9,6 +9,7 @@
 #include "NasMib.h"
 #include "RsycRestore.h"
 #include "Schedule.h"
+#include "SnmpHelpers.h"
 #include "TaskStore.h"
 #include "stdafx.h"
 #include "y_snmp.h"
@@ -40,24 +41,16 @@ NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
             check.reason = "device at " + task.nasIp + " answered with error " + std::to_string(disk.status);
         return check;
     }
-    CSnmpEngine engine;
-    engine.SetAddress(task.nasIp);
-    engine.SetReadCommunity(task.nasCommunity);
-    engine.SetWriteCommunity(task.nasCommunity);
-    const char* root = nasmib::kFolderShareName;
-    std::string oid = root;
-    char next[64];
-    char value[261];
+    CSnmpEngine engine = DeviceEngine(task.nasIp, task.nasCommunity);
     bool found = false;
-    while (engine.GetNext(oid.c_str(), next, sizeof next, value, sizeof value, root) == 0) {
-        oid = next;
-        const std::string name = value;
+    SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& name) {
         std::string location;
-        if (engine.SimpleGet(nasmib::kFolderLocation + oid.substr(oid.rfind('.')), location) != 0)
+        if (engine.SimpleGet(NasCell(nasmib::kFolderLocation, NasRowOf(oid)), location) != 0)
             location.clear();
         if (name == task.nasFolderName && location == task.nasFolderDisk)
             found = true;
-    }
+        return true;
+    });
     check.found = found;
     if (!found)
         check.reason = "device folder " + task.nasFolderName + " on " + task.nasFolderDisk + " not found";

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "NasMib.h"
+#include "SnmpHelpers.h"
 #include "y_snmp.h"
 
 namespace {
@@ -49,10 +50,7 @@ int ParseFileSystemType(const std::string& text)
 int ReadDeviceInfo(const std::string& address, const std::string& community, DeviceInfoValues& values,
                    const platform::JobControl& job)
 {
-    CSnmpEngine engine;
-    engine.SetAddress(address);
-    engine.SetReadCommunity(community);
-    engine.SetWriteCommunity(community);
+    CSnmpEngine engine = DeviceEngine(address, community);
     DeviceInfoEngineHook hook;
     {
         std::lock_guard<std::mutex> guard(g_hookLock);

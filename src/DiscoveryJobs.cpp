@@ -1,6 +1,7 @@
 #include "DiscoveryJobs.h"
 
 #include <cstring>
+#include <utility>
 
 #include "MessageBox.h"
 #include "NasDiscovery.h"
@@ -46,6 +47,15 @@ bool ReadyRecord(NasInfo& record, const platform::JobControl& job)
         return false;
     record = ready;
     return true;
+}
+
+// A job's result once it ends with the device as record.
+DiscoveryResult Succeeded(DiscoveryResult out, const NasInfo& record)
+{
+    out.record = record;
+    out.recordValid = true;
+    out.code = kDiscoveryOk;
+    return out;
 }
 
 } // namespace
@@ -110,8 +120,11 @@ DiscoveryResult DiscoveryLogin(NasInfo record, const std::string& user, const st
 
     // The firmware is checked against the new login before anything of it
     // reaches the context: a refused device leaves the current login alone.
+    LoginCopy candidate;
+    candidate.address = IpToString(record.deviceAddress);
+    candidate.community = out.community;
     std::string version;
-    SnmpGetWithRetry(IpToString(record.deviceAddress), out.community, nasmib::kFirmwareVersion, version);
+    SnmpGetWithRetry(candidate, nasmib::kFirmwareVersion, version);
     if (version.empty()) {
         platform::MessageBox("NAS is not ready, try again later.", platform::MB_ICONEXCLAMATION);
         out.code = kDiscoveryBackToList;
@@ -122,10 +135,7 @@ DiscoveryResult DiscoveryLogin(NasInfo record, const std::string& user, const st
         out.code = kDiscoveryBackToList;
         return out;
     }
-    out.record = record;
-    out.recordValid = true;
-    out.code = kDiscoveryOk;
-    return out;
+    return Succeeded(std::move(out), record);
 }
 
 DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32_t ip, uint32_t mask, uint32_t gateway,
@@ -178,8 +188,5 @@ DiscoveryResult DiscoveryConfigureNetwork(NasInfo record, bool automatic, uint32
         out.code = FINDER_ERR_TIMEOUT;
         return out;
     }
-    out.record = record;
-    out.recordValid = true;
-    out.code = kDiscoveryOk;
-    return out;
+    return Succeeded(std::move(out), record);
 }

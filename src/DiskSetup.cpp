@@ -53,7 +53,7 @@ std::string ConnectFailureText(int code)
 {
     if (code == WSAETIMEDOUT || code == WSAECONNREFUSED)
         return SocketErrorMessage(code);
-    return Format("Socket Connect Fail!!\nSocket Error code: %d", code);
+    return WithSocketErrorReason(Format("Socket Connect Fail!!\nSocket Error code: %d", code), code);
 }
 
 } // namespace
@@ -202,17 +202,16 @@ void CDiskSetup::WriteBackDeviceName()
     std::string name;
     // Only a name that was read goes back: a failed read must not rename the
     // device to nothing.
-    if (SnmpGetWithRetry(nasmib::kDeviceName, name) == 0)
-        SnmpSetWithRetry(nasmib::kDeviceName, name);
+    if (SnmpGetWithRetry(m_login, nasmib::kDeviceName, name) == 0)
+        SnmpSetWithRetry(m_login, nasmib::kDeviceName, name);
     else
         DebugTrace("setup: device name not read, not written back\n");
 }
 
 void CDiskSetup::RefreshDiskStatus()
 {
-    LoginCopy login = CopyLogin();
     int d1 = 0, d2 = 0;
-    if (GetDiskStatus(login.address, login.community, &d1, &d2) != 0)
+    if (GetDiskStatus(m_login.address, m_login.community, &d1, &d2) != 0)
         return;
     WizardUpdate u;
     u.disk1Status = DiskProgressStateText(d1);
@@ -222,13 +221,13 @@ void CDiskSetup::RefreshDiskStatus()
 
 bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
 {
-    LoginCopy login = CopyLogin();
-    std::string password = GetUserPassword(login.user);
+    const LoginCopy& login = m_login;
+    std::string password = GetUserPassword(login, login.user);
     if (password.empty())
         return false;
 
     Prompt("Waiting to format Disk..");
-    int port = GetNasWebPort(nullptr);
+    int port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         if (!Stopping())
             Box("NAS is busy or disconnected", platform::MB_OK);
@@ -239,7 +238,8 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
     {
         CTcpSocket probe;
         if (!probe.Create()) {
-            ErrorBox(Format("Socket Create Fail!!\nSocket Error code: %d", GetLastSocketError()));
+            const int code = GetLastSocketError();
+            ErrorBox(WithSocketErrorReason(Format("Socket Create Fail!!\nSocket Error code: %d", code), code));
             return false;
         }
         if (!probe.Connect(login.address, static_cast<unsigned>(port), kHttpConnectTimeoutMs)) {
@@ -259,7 +259,8 @@ bool CDiskSetup::FormatDisks(const DiskSetupJob& job)
         // A request the device refused (not "200 OK") or that could not go
         // out ends here: nothing was started that could be followed.
         int code = GetLastSocketError();
-        ErrorBox(code != 0 ? Format("send http header Fail!!\nError code: %u", static_cast<unsigned>(code))
+        ErrorBox(code != 0 ? WithSocketErrorReason(
+                                 Format("send http header Fail!!\nError code: %u", static_cast<unsigned>(code)), code)
                            : Format("send http header Fail!!\nError code: %d", sent));
         return false;
     }
@@ -407,11 +408,11 @@ CDiskSetup::BodyResult CDiskSetup::SendPackageBody(std::FILE* file, uint64_t fil
 
 bool CDiskSetup::UploadRemotePackage(std::FILE* file)
 {
-    LoginCopy login = CopyLogin();
-    std::string password = GetUserPassword(login.user);
+    LoginCopy login = m_login;
+    std::string password = GetUserPassword(login, login.user);
     if (password.empty())
         return false;
-    int port = GetNasWebPort(nullptr);
+    int port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         if (!Stopping())
             Box("NAS is busy or disconnected", platform::MB_OK);
@@ -444,7 +445,8 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
     if (!Pause(RealDelayMs(Delay::SetupUploadPause)))
         return false;
     if (!socket.SendAll(head.data(), head.size(), kPacketSendTimeoutMs)) {
-        ErrorBox(Format("Send package head fail!!\nSocket Error code: %d", GetLastSocketError()));
+        const int code = GetLastSocketError();
+        ErrorBox(WithSocketErrorReason(Format("Send package head fail!!\nSocket Error code: %d", code), code));
         return false;
     }
 
@@ -465,9 +467,12 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
         m_control.stop, &readError);
     switch (result) {
     case kBodySent: break;
-    case kBodySendFailed:
-        ErrorBox(Format("File transmission failed!!\nError code: %u", static_cast<unsigned>(GetLastSocketError())));
+    case kBodySendFailed: {
+        const int code = GetLastSocketError();
+        ErrorBox(WithSocketErrorReason(
+            Format("File transmission failed!!\nError code: %u", static_cast<unsigned>(code)), code));
         return false;
+    }
     case kBodyReadFailed:
         ErrorBox(Format("Read file failed!!\nError code: %u", static_cast<unsigned>(readError)));
         return false;
@@ -505,7 +510,6 @@ bool CDiskSetup::UploadRemotePackage(std::FILE* file)
     if (!Pause(msUntil(checkEnd)))
         return false;
 
-    login = CopyLogin();
     if (FinderInit() != FINDER_OK) {
         ErrorBox("IDS_MSG_NETWORK_ERROR");
         return false;

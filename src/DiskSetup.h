@@ -15,6 +15,7 @@
 #include <string>
 
 #include "Job.h"
+#include "stdafx.h"
 
 // What the procedure asks the wizard to show; only the fields set change.
 struct WizardUpdate {
@@ -45,6 +46,7 @@ public:
     using Send = std::function<void(WizardUpdate)>;
     // The program's texts by string id (the window layer's string table).
     using Texts = std::function<std::string(unsigned id)>;
+    // The run uses the login as it is now, whatever login comes meanwhile.
     CDiskSetup(const platform::JobControl& control, Send send, Texts texts);
 
     // The whole run: the format (and the install after it) or the install.
@@ -92,6 +94,7 @@ private:
     std::string Text(unsigned id) const { return m_texts ? m_texts(id) : std::string(); }
 
     const platform::JobControl& m_control;
+    const LoginCopy m_login = CopyLogin();
     Send m_send;
     Texts m_texts;
 };

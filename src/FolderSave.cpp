@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 #include "Clock.h"
 #include "FolderTable.h"
@@ -30,46 +31,11 @@ std::string Lower(std::string s)
     return s;
 }
 
-template <class Visit> int Walk(CSnmpEngine& engine, const char* column, Visit visit)
+// A walk that stops at the first failed step.
+int Walk(CSnmpEngine& engine, const char* column,
+         const std::function<bool(const std::string& oid, const std::string& value)>& visit)
 {
-    std::string oid = column;
-    char next[128], value[1024];
-    for (;;) {
-        int rc = engine.GetNext(oid.c_str(), next, sizeof next, value, sizeof value, column);
-        if (rc != 0)
-            return rc;
-        oid = next;
-        if (!visit(oid, std::string(value)))
-            return 0;
-    }
-}
-
-CSnmpEngine ContextEngine()
-{
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
-    return engine;
-}
-
-// The row of a share name (on a disk, when given); "" when none.
-std::string FindFolderRow(CSnmpEngine& engine, const std::string& name, const std::string& location, int* status)
-{
-    std::string found;
-    int rc = Walk(engine, nasmib::kFolderShareName, [&](const std::string& oid, const std::string& value) {
-        if (value != name)
-            return true;
-        std::string row = NasRowOf(oid);
-        if (!location.empty()) {
-            std::string loc;
-            if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != location)
-                return true;
-        }
-        found = row;
-        return false;
-    });
-    if (status)
-        *status = found.empty() ? rc : 0;
-    return found;
+    return SnmpWalkColumn(engine, column, 1, visit);
 }
 
 void AddEntries(const std::string& list, bool write, std::vector<AllowedEntry>& out)
@@ -90,9 +56,9 @@ void AddEntries(const std::string& list, bool write, std::vector<AllowedEntry>& 
 
 // ---------------------------------------------------------------------------
 
-bool LoadAccounts(std::vector<std::string>& accounts)
+bool LoadAccounts(const LoginCopy& login, std::vector<std::string>& accounts)
 {
-    CSnmpEngine engine = ContextEngine();
+    CSnmpEngine engine = DeviceEngine(login);
     accounts.clear();
     int rc = Walk(engine, nasmib::kUserName, [&](const std::string&, const std::string& v) {
         accounts.push_back(v);
@@ -102,14 +68,14 @@ bool LoadAccounts(std::vector<std::string>& accounts)
         accounts.push_back("@" + v);
         return true;
     });
-    return rc == 1 && rc2 == 1;
+    return rc == 0 && rc2 == 0;
 }
 
-FolderDialogData LoadFolderDialogData()
+FolderDialogData LoadFolderDialogData(const LoginCopy& login)
 {
     FolderDialogData data;
-    LoadAccounts(data.accounts);
-    CSnmpEngine engine = ContextEngine();
+    LoadAccounts(login, data.accounts);
+    CSnmpEngine engine = DeviceEngine(login);
     auto get = [&](const std::string& oid) {
         std::string v;
         for (int i = 0; i < 2; ++i)
@@ -137,25 +103,21 @@ FolderDialogData LoadFolderDialogData()
     return data;
 }
 
-bool LoadFolder(const std::string& name, const std::string& location, FolderSettings& out)
+bool LoadFolder(const LoginCopy& login, const std::string& name, const std::string& location, FolderSettings& out)
 {
-    if (GetNasContext()->m_deviceAddress.empty()) {
+    if (login.address.empty()) {
         MessageBox("No NAS exist, discovery again!", MB_OK);
         return false;
     }
-    CSnmpEngine engine = ContextEngine();
+    CSnmpEngine engine = DeviceEngine(login);
     std::string row = FindFolderRow(engine, name, location, nullptr);
     if (row.empty()) {
         MessageBox("This folder is not exist.", MB_OK);
         return false;
     }
-    std::string cifs, ftp, nfs, type, write, read, disk;
-    if (!GetCellBounded(engine, NasCell(nasmib::kFolderCifs, row), cifs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderFtp, row), ftp, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderNfs, row), nfs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderType, row), type, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, row), write, false) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderReadList, row), read, false) ||
+    FolderCells cells;
+    std::string disk;
+    if (!ReadFolderCells(engine, row, cells) ||
         !GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), disk, true)) {
         // The row vanished or the device stopped answering meanwhile.
         MessageBox("This folder is not exist.", MB_OK);
@@ -163,12 +125,12 @@ bool LoadFolder(const std::string& name, const std::string& location, FolderSett
     }
     out = FolderSettings{};
     out.name = name;
-    out.samba = cifs == "1";
-    out.ftp = ftp == "1";
-    out.nfs = nfs == "1";
-    out.privateFolder = type == "2";
-    AddEntries(write, true, out.allowed);
-    AddEntries(read, false, out.allowed);
+    out.samba = cells.cifs == "1";
+    out.ftp = cells.ftp == "1";
+    out.nfs = cells.nfs == "1";
+    out.privateFolder = cells.type == "2";
+    AddEntries(cells.writeList, true, out.allowed);
+    AddEntries(cells.readList, false, out.allowed);
     out.disk = disk;
     return true;
 }
@@ -206,9 +168,9 @@ int CheckFolderName(const std::string& name)
     return 1;
 }
 
-int CheckFolderExists(const std::string& name, const std::string& ownRow)
+int CheckFolderExists(const LoginCopy& login, const std::string& name, const std::string& ownRow)
 {
-    CSnmpEngine engine = ContextEngine();
+    CSnmpEngine engine = DeviceEngine(login);
     std::string lowered = Lower(name);
     int count = 0;
     int result = kFolderNameFree;
@@ -226,18 +188,18 @@ int CheckFolderExists(const std::string& name, const std::string& ownRow)
     });
     if (result != kFolderNameFree)
         return result;
-    return rc == 1 ? kFolderNameFree : kFolderWalkFailed;
+    return rc == 0 ? kFolderNameFree : kFolderWalkFailed;
 }
 
-int CheckUsers(const std::vector<AllowedEntry>& allowed)
+int CheckUsers(const LoginCopy& login, const std::vector<AllowedEntry>& allowed)
 {
-    CSnmpEngine engine = ContextEngine();
+    CSnmpEngine engine = DeviceEngine(login);
     std::string known = ",";
     int rc = Walk(engine, nasmib::kUserName, [&](const std::string&, const std::string& v) {
         known += v + ",";
         return true;
     });
-    if (rc == 1)
+    if (rc == 0)
         rc = Walk(engine, nasmib::kGroupName, [&](const std::string&, const std::string& v) {
             known += "@" + v + ",";
             return true;
@@ -246,7 +208,7 @@ int CheckUsers(const std::vector<AllowedEntry>& allowed)
         MessageBox("Time out, NAS is busy!", MB_OK);
         return 0;
     }
-    if (rc != 1) {
+    if (rc != 0) {
         MessageBox("NAS error!", MB_OK);
         return 0;
     }
@@ -328,7 +290,7 @@ namespace {
 
 // The form's own checks and the allowed users; false after a refusal (its box
 // shown, out.focus set where a field is to blame).
-bool AcceptSettings(const FolderSettings& s, int action, FolderSaveResult& out)
+bool AcceptSettings(const LoginCopy& login, const FolderSettings& s, int action, FolderSaveResult& out)
 {
     if (s.disk.empty()) {
         MessageBox("Please select a disk to create folder.", MB_OK);
@@ -346,7 +308,7 @@ bool AcceptSettings(const FolderSettings& s, int action, FolderSaveResult& out)
             MessageBox("Must allow one user to access at least!", MB_OK);
             return false;
         }
-        if (CheckUsers(s.allowed) == 0)
+        if (CheckUsers(login, s.allowed) == 0)
             return false;
     }
     if (action != kFolderActionAdd && action != kFolderActionEdit) {
@@ -362,7 +324,7 @@ std::string FindEditedRow(CSnmpEngine& engine, const std::string& oldName, const
     int status = 0;
     std::string row = FindFolderRow(engine, oldName, oldLocation, &status);
     if (row.empty()) {
-        if (status == 1)
+        if (status == kFolderRowMissing || status == kFolderDiskUnread)
             MessageBox("Can't find the folder.", MB_OK);
         else
             MessageBox("NAS timeout.", MB_OK);
@@ -371,9 +333,9 @@ std::string FindEditedRow(CSnmpEngine& engine, const std::string& oldName, const
 }
 
 // No other folder holds the name and an add has room; false after its box.
-bool CheckNameFree(const std::string& name, const std::string& ownRow, FolderSaveResult& out)
+bool CheckNameFree(const LoginCopy& login, const std::string& name, const std::string& ownRow, FolderSaveResult& out)
 {
-    int exists = CheckFolderExists(name, ownRow);
+    int exists = CheckFolderExists(login, name, ownRow);
     if (exists == kFolderNameTaken) {
         MessageBox("The folder name had existed, please enter the other name.", MB_OK);
         out.focus = FolderFocus::Name;
@@ -393,14 +355,14 @@ bool CheckNameFree(const std::string& name, const std::string& ownRow, FolderSav
 
 // The web port and the authorization the post needs; false when either is
 // missing (after its box).
-bool PrepareFormPost(int& port, std::string& authorization)
+bool PrepareFormPost(const LoginCopy& login, int& port, std::string& authorization)
 {
-    port = GetNasWebPort(nullptr);
+    port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         MessageBox("NAS is busy or disconnected.", MB_OK);
         return false;
     }
-    authorization = MakeDeviceAuthorization();
+    authorization = MakeDeviceAuthorization(login);
     return !authorization.empty();
 }
 
@@ -416,7 +378,7 @@ std::string NewFolderRow(CSnmpEngine& engine)
             last = std::atol(v.c_str());
             return true;
         });
-        if (rc != 1) {
+        if (rc != 0) {
             previous = -1;
             continue;
         }
@@ -431,10 +393,10 @@ std::string NewFolderRow(CSnmpEngine& engine)
 }
 
 // Sends the folder form; false when it could not be sent.
-bool PostFolderForm(const FolderSettings& s, int action, const std::string& row, int port,
+bool PostFolderForm(const LoginCopy& login, const FolderSettings& s, int action, const std::string& row, int port,
                     const std::string& authorization)
 {
-    const std::string host = GetNasContext()->m_deviceAddress;
+    const std::string& host = login.address;
     std::string request = BuildFolderRequest(s, action, row, host, authorization);
     HttpSendOptions options;
     options.limits = kHttpLimitsStandard;
@@ -489,14 +451,14 @@ bool EditApplied(CSnmpEngine& engine, const FolderSettings& s, const std::string
 
 } // namespace
 
-FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSettings& s, int action,
-                                 const std::string& oldName, const std::string& oldLocation)
+FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const LoginCopy& login, const FolderSettings& s,
+                                 int action, const std::string& oldName, const std::string& oldLocation)
 {
     FolderSaveResult out;
-    if (!AcceptSettings(s, action, out))
+    if (!AcceptSettings(login, s, action, out))
         return out;
 
-    CSnmpEngine engine = ContextEngine();
+    CSnmpEngine engine = DeviceEngine(login);
     std::string row;
     if (action == kFolderActionEdit) {
         // The folder's own row does not count against its new name, so a
@@ -505,19 +467,19 @@ FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSe
         if (row.empty())
             return out;
     }
-    if (!CheckNameFree(s.name, row, out))
+    if (!CheckNameFree(login, s.name, row, out))
         return out;
 
     int port = -1;
     std::string authorization;
-    if (!PrepareFormPost(port, authorization))
+    if (!PrepareFormPost(login, port, authorization))
         return out;
     if (action == kFolderActionAdd) {
         row = NewFolderRow(engine);
         if (row.empty())
             return out;
     }
-    if (!PostFolderForm(s, action, row, port, authorization))
+    if (!PostFolderForm(login, s, action, row, port, authorization))
         return out;
 
     int last = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Job.h"
+#include "stdafx.h"
 
 // Dialog actions and results.
 enum : int {
@@ -44,15 +45,15 @@ struct FolderDialogData {
     std::vector<std::string> accounts;
     std::vector<std::string> disks;
 };
-FolderDialogData LoadFolderDialogData();
+FolderDialogData LoadFolderDialogData(const LoginCopy& login);
 // Users and groups only (after the user management dialog); false when the
 // walk failed.
-bool LoadAccounts(std::vector<std::string>& accounts);
+bool LoadAccounts(const LoginCopy& login, std::vector<std::string>& accounts);
 
 // The folder as the device holds it (edit). location narrows the search to
 // one disk when given. False after "This folder is not exist." (or when the
 // device stopped answering; "NAS timeout.").
-bool LoadFolder(const std::string& name, const std::string& location, FolderSettings& out);
+bool LoadFolder(const LoginCopy& login, const std::string& name, const std::string& location, FolderSettings& out);
 
 // 0 valid, 1 refused (its box shown).
 int CheckFolderName(const std::string& name);
@@ -70,10 +71,10 @@ enum : int {
 // holds the name (case-insensitive), kFolderTableFull when ownRow is empty
 // (an add) and the device holds kMaxFolders folders, kFolderWalkFailed when
 // the walk did not reach the end.
-int CheckFolderExists(const std::string& name, const std::string& ownRow = {});
+int CheckFolderExists(const LoginCopy& login, const std::string& name, const std::string& ownRow = {});
 
 // 1 when every allowed entry is a device user or group, else 0 (box shown).
-int CheckUsers(const std::vector<AllowedEntry>& allowed);
+int CheckUsers(const LoginCopy& login, const std::vector<AllowedEntry>& allowed);
 
 // The lists as the form carries them (before escaping): "a,@g,".
 void BuildAllowLists(const FolderSettings& s, std::string& readList, std::string& writeList);
@@ -93,5 +94,5 @@ struct FolderSaveResult {
 };
 
 // The whole save: checks, row index, post, read-back.
-FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const FolderSettings& s, int action,
-                                 const std::string& oldName, const std::string& oldLocation = {});
+FolderSaveResult AddOrEditFolder(const platform::JobControl& job, const LoginCopy& login, const FolderSettings& s,
+                                 int action, const std::string& oldName, const std::string& oldLocation = {});

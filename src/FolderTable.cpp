@@ -60,25 +60,6 @@ int ReadRowCells(CSnmpEngine& engine, const std::string& row, std::string* cells
     }
 }
 
-bool IsAdministrator() { return GetNasContext()->m_userLevel == nasmib::kAdministratorLevel; }
-
-// Walks a column from its start; calls visit(oid, value) for each row until
-// visit returns false. The last GetNext result (1 at the column's end).
-template <class Visit> int WalkColumn(CSnmpEngine& engine, const char* column, unsigned valueSize, Visit visit)
-{
-    std::string oid = column;
-    std::vector<char> next(128), value(valueSize);
-    for (;;) {
-        int rc = engine.GetNext(oid.c_str(), next.data(), static_cast<unsigned>(next.size()), value.data(),
-                                static_cast<unsigned>(value.size()), column);
-        if (rc != 0)
-            return rc;
-        oid = next.data();
-        if (!visit(oid, std::string(value.data())))
-            return 0;
-    }
-}
-
 } // namespace
 
 bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty)
@@ -94,6 +75,44 @@ bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& va
             return false;
         platform::SleepMs(kCellRetryPauseMs);
     }
+}
+
+std::string FindFolderRow(CSnmpEngine& engine, const std::string& name, const std::string& location, int* status)
+{
+    std::string found;
+    bool unread = false;
+    const int rc =
+        SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& value) {
+            if (value != name)
+                return true;
+            const std::string row = NasRowOf(oid);
+            if (!location.empty()) {
+                std::string disk;
+                // A row whose disk does not answer is passed over: a later row
+                // of the name may be the one.
+                if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), disk, true)) {
+                    unread = true;
+                    return true;
+                }
+                if (disk != location)
+                    return true;
+            }
+            found = row;
+            return false;
+        });
+    if (status)
+        *status = !found.empty() ? kFolderRowFound : unread ? kFolderDiskUnread : rc == 0 ? kFolderRowMissing : rc;
+    return found;
+}
+
+bool ReadFolderCells(CSnmpEngine& engine, const std::string& row, FolderCells& cells)
+{
+    return GetCellBounded(engine, NasCell(nasmib::kFolderCifs, row), cells.cifs, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderFtp, row), cells.ftp, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderNfs, row), cells.nfs, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderType, row), cells.type, true) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, row), cells.writeList, false) &&
+           GetCellBounded(engine, NasCell(nasmib::kFolderReadList, row), cells.readList, false);
 }
 
 // ---------------------------------------------------------------------------
@@ -250,18 +269,9 @@ bool CheckUserAccess(const std::string& list, const std::string& user, const std
 // ---------------------------------------------------------------------------
 // Device procedures
 
-void SetUpContextEngine(CSnmpEngine& engine)
+bool CheckDeviceDisks(const LoginCopy& login)
 {
-    CNasContext* ctx = GetNasContext();
-    engine.SetAddress(ctx->m_deviceAddress);
-    engine.SetReadCommunity(ctx->m_community);
-    engine.SetWriteCommunity(ctx->m_community);
-}
-
-bool CheckDeviceDisks()
-{
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::string value;
     std::string oid = NasCell(nasmib::kDiskStatus, "1");
     int64_t start = platform::TickMs();
@@ -286,27 +296,29 @@ bool CheckDeviceDisks()
 
 namespace {
 
-// The logged-in user's groups, kept in the context; false after its box.
-bool LoadUserAccess(CNasContext& ctx)
+// The logged-in user's groups, into the job's login and kept in the context;
+// false after its box.
+bool LoadUserAccess(LoginCopy& login)
 {
     std::string userRow;
-    if (SnmpFindIndex(nasmib::kUserName, ctx.m_user, userRow) != 0) {
+    if (SnmpFindIndex(login, nasmib::kUserName, login.user, userRow) != 0) {
         MessageBox("Timeout", MB_OK);
         return false;
     }
     std::string access;
-    if (SnmpGetWithRetry(NasCell(nasmib::kUserGroupMember, userRow), access) != 0) {
+    if (SnmpGetWithRetry(login, NasCell(nasmib::kUserGroupMember, userRow), access) != 0) {
         MessageBox("Timeout", MB_OK);
         return false;
     }
-    ctx.m_userAccess = access;
+    login.access = access;
+    KeepUserAccess(login, access);
     return true;
 }
 
 // The USB disks' rows; false after its box.
 bool ListUsbDisks(const platform::JobControl& job, CSnmpEngine& engine, std::vector<FolderRow>& rows)
 {
-    int rc = WalkColumn(engine, nasmib::kUsbIndex, 260, [&](const std::string&, const std::string& value) {
+    int rc = SnmpWalkColumn(engine, nasmib::kUsbIndex, 1, [&](const std::string&, const std::string& value) {
         FolderRow r;
         r.text = "USB" + value;
         r.location = r.text;
@@ -369,7 +381,7 @@ template <class Keep> bool ReadRowsAhead(CSnmpEngine& engine, FolderWalk& walk, 
 
 // The cells of the row the walk found (its name), and what the walk expects
 // next; false after its box.
-template <class Keep> bool ReadWalkedRow(CSnmpEngine& engine, FolderWalk& walk, const char* name, Keep& keep)
+template <class Keep> bool ReadWalkedRow(CSnmpEngine& engine, FolderWalk& walk, const std::string& name, Keep& keep)
 {
     std::string row = NasRowOf(walk.oid);
     char* end = nullptr;
@@ -397,19 +409,17 @@ template <class Keep> bool ReadWalkedRow(CSnmpEngine& engine, FolderWalk& walk, 
 template <class Keep> bool WalkFolders(const platform::JobControl& job, CSnmpEngine& engine, Keep keep)
 {
     FolderWalk walk;
-    std::vector<char> next(128), value(1024);
     int rc = 0;
     for (;;) {
         if (job.Stopped())
             return false;
         if (walk.guessing && walk.span > 1 && ReadRowsAhead(engine, walk, keep))
             continue;
-        rc = engine.GetNext(walk.oid.c_str(), next.data(), static_cast<unsigned>(next.size()), value.data(),
-                            static_cast<unsigned>(value.size()), nasmib::kFolderShareName);
+        std::string name;
+        rc = SnmpWalkStep(engine, nasmib::kFolderShareName, walk.oid, 1, walk.oid, name);
         if (rc != 0)
             break;
-        walk.oid = next.data();
-        if (!ReadWalkedRow(engine, walk, value.data(), keep))
+        if (!ReadWalkedRow(engine, walk, name, keep))
             return false;
     }
     if (rc == 2 || rc == -5) {
@@ -421,81 +431,58 @@ template <class Keep> bool WalkFolders(const platform::JobControl& job, CSnmpEng
 
 } // namespace
 
-FolderListing RefreshFolderList(const platform::JobControl& job)
+FolderListing RefreshFolderList(const platform::JobControl& job, const LoginCopy& jobLogin)
 {
     FolderListing out;
     out.refreshed = true;
-    CNasContext* ctx = GetNasContext();
-    if (ctx->m_deviceAddress.empty()) {
+    if (jobLogin.address.empty()) {
         MessageBox("No NAS ip, Discovery again!", MB_OK);
         return out;
     }
-    if (!CheckDeviceDisks())
+    if (!CheckDeviceDisks(jobLogin))
         return out;
-    if (!LoadUserAccess(*ctx))
+    LoginCopy login = jobLogin;
+    if (!LoadUserAccess(login))
         return out;
-    const bool admin = IsAdministrator();
+    const bool admin = login.IsAdministrator();
 
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::vector<FolderRow> rows;
     if (!ListUsbDisks(job, engine, rows))
         return out;
     auto keep = [&](FolderRow&& r) {
-        if (!admin && !r.allow.empty() && !IsUserAllowed(r.allow + ",", ctx->m_user, ctx->m_userAccess))
+        if (!admin && !r.allow.empty() && !IsUserAllowed(r.allow + ",", login.user, login.access))
             return;
         rows.push_back(std::move(r));
     };
     if (!WalkFolders(job, engine, keep))
         return out;
     MarkDuplicateNames(rows);
-    MarkMappedRows(rows, ctx->m_deviceAddress);
+    MarkMappedRows(rows, login.address);
     out.rows = std::move(rows);
     out.ok = true;
     return out;
 }
 
-bool GetFolderInfo(const std::string& nameIn, const std::string& location, FolderInfo& info)
+bool GetFolderInfo(const LoginCopy& login, const std::string& nameIn, const std::string& location, FolderInfo& info)
 {
-    std::string name = BareFolderName(nameIn);
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
-    std::string found;
-    bool failed = false;
-    int rc = WalkColumn(engine, nasmib::kFolderShareName, 1024, [&](const std::string& oid, const std::string& value) {
-        std::string row = NasRowOf(oid);
-        std::string loc;
-        if (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true)) {
-            failed = true;
-            return false;
-        }
-        if (value == name && loc == location) {
-            found = row;
-            return false;
-        }
-        return true;
-    });
-    if (failed)
+    CSnmpEngine engine = DeviceEngine(login);
+    int status = 0;
+    const std::string found = FindFolderRow(engine, BareFolderName(nameIn), location, &status);
+    // A folder whose disk does not answer is taken as gone without a word.
+    if (status == kFolderDiskUnread)
         return false;
     if (found.empty()) {
-        if (rc == 1)
-            MessageBox("Folder no exist!", MB_OK);
-        else
-            MessageBox("NAS no response!", MB_OK);
+        MessageBox(status == kFolderRowMissing ? "Folder no exist!" : "NAS no response!", MB_OK);
         return false;
     }
-    std::string cifs, ftp, nfs, type, write, read;
-    if (!GetCellBounded(engine, NasCell(nasmib::kFolderCifs, found), cifs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderFtp, found), ftp, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderNfs, found), nfs, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderType, found), type, true) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderWriteList, found), write, false) ||
-        !GetCellBounded(engine, NasCell(nasmib::kFolderReadList, found), read, false))
+    FolderCells cells;
+    if (!ReadFolderCells(engine, found, cells))
         return false;
     info.location = location;
-    info.type = SupportTypeText(cifs, ftp, nfs);
-    info.status = type == "1" ? "Public" : type == "2" ? "Private" : "";
-    info.allowList = Trim(write) + Trim(read);
+    info.type = SupportTypeText(cells.cifs, cells.ftp, cells.nfs);
+    info.status = cells.type == "1" ? "Public" : cells.type == "2" ? "Private" : "";
+    info.allowList = Trim(cells.writeList) + Trim(cells.readList);
     return true;
 }
 
@@ -511,17 +498,16 @@ bool CompareFolderInfo(const FolderRow& row, const FolderInfo& info)
     return allow == row.allow;
 }
 
-FolderListing DeleteFolder(const platform::JobControl& job, const FolderRow& selected)
+FolderListing DeleteFolder(const platform::JobControl& job, const LoginCopy& login, const FolderRow& selected)
 {
     std::string text = selected.text;
     if (text == "share" || text == "share(Disk1)" || text == "share(Disk2)") {
         MessageBox(" \"share\" is system folder , can not be deleted.", MB_OK);
         return {};
     }
-    if (!CheckDeviceDisks())
+    if (!CheckDeviceDisks(login))
         return {};
-    CNasContext* ctx = GetNasContext();
-    if (ctx->m_deviceAddress.empty()) {
+    if (login.address.empty()) {
         MessageBox("No NAS connected!", MB_OK);
         return {};
     }
@@ -532,22 +518,10 @@ FolderListing DeleteFolder(const platform::JobControl& job, const FolderRow& sel
     if (disk.empty())
         disk = selected.location;
 
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::string found;
-    for (int pass = 0; pass < 2 && found.empty(); ++pass) {
-        WalkColumn(engine, nasmib::kFolderShareName, 1024, [&](const std::string& oid, const std::string& value) {
-            if (value != name)
-                return true;
-            std::string row = NasRowOf(oid);
-            std::string loc;
-            if (!disk.empty() &&
-                (!GetCellBounded(engine, NasCell(nasmib::kFolderLocation, row), loc, true) || loc != disk))
-                return true;
-            found = row;
-            return false;
-        });
-    }
+    for (int pass = 0; pass < 2 && found.empty(); ++pass)
+        found = FindFolderRow(engine, name, disk);
     if (found.empty()) {
         MessageBox("No exist!", MB_OK);
         return {};
@@ -562,20 +536,19 @@ FolderListing DeleteFolder(const platform::JobControl& job, const FolderRow& sel
         MessageBox("Delete failed.", MB_OK);
         job.Say("Refreshing...");
     }
-    return RefreshFolderList(job);
+    return RefreshFolderList(job, login);
 }
 
-bool EjectUsbDisk(const std::string& rowText)
+UsbEject EjectUsbDisk(const LoginCopy& login, const std::string& rowText)
 {
     std::string text = rowText;
     size_t lt = text.find('<');
     if (lt != std::string::npos)
         text = Trim(text.substr(0, lt));
     std::string number = text.size() > 3 ? text.substr(3) : std::string();
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::string found;
-    int rc = WalkColumn(engine, nasmib::kUsbIndex, 128, [&](const std::string& oid, const std::string& value) {
+    int rc = SnmpWalkColumn(engine, nasmib::kUsbIndex, 1, [&](const std::string& oid, const std::string& value) {
         if (value == number) {
             found = oid;
             return false;
@@ -587,19 +560,19 @@ bool EjectUsbDisk(const std::string& rowText)
             MessageBox("NAS is busy , try again later!", MB_OK);
         else if (rc == -5)
             MessageBox("NAS timeout.", MB_OK);
-        else if (rc == 1)
+        else if (rc == 0)
             MessageBox("USB no found.", MB_OK);
         else
             MessageBox("Failed!", MB_OK);
-        return false;
+        return rc == 0 ? UsbEject::NotFound : UsbEject::Failed;
     }
     std::string index = NasRowOf(found);
     if (engine.SimpleSet(NasCell(nasmib::kUsbRemove, index).c_str(), "2") != 0) {
         MessageBox("Failed!", MB_OK);
-        return false;
+        return UsbEject::Failed;
     }
     MessageBox("Remove success. you can unplug the USB.", MB_OK);
-    return true;
+    return UsbEject::Removed;
 }
 
 // ---------------------------------------------------------------------------
@@ -607,7 +580,7 @@ bool EjectUsbDisk(const std::string& rowText)
 
 std::string UncPathOf(const std::string& address, const std::string& name) { return "\\\\" + address + "\\" + name; }
 
-int CheckConnection(const std::string& acceptedUsers)
+int CheckConnection(const LoginCopy& login, const std::string& acceptedUsers)
 {
     std::string accepted = acceptedUsers;
     if (accepted.empty() || accepted.back() != ',')
@@ -617,7 +590,7 @@ int CheckConnection(const std::string& acceptedUsers)
         MessageBox("Network error.", MB_OK);
         return -1;
     }
-    std::string prefix = GetNasContext()->m_deviceAddress + "\\";
+    std::string prefix = login.address + "\\";
     bool connected = false, same = false;
     for (const auto& c : connections) {
         if (c.remoteName.find(prefix) == std::string::npos)
@@ -643,22 +616,17 @@ int CheckConnection(const std::string& acceptedUsers)
     return same ? kConnectedSameUser : kConnectedOtherUser;
 }
 
-int DisconnectDevice(std::vector<std::string>* droppedLetters)
+int DisconnectDevice(const LoginCopy& login, std::vector<std::string>* droppedLetters)
 {
-    CNasContext* ctx = GetNasContext();
     std::string deviceName;
-    {
-        CSnmpEngine engine;
-        SetUpContextEngine(engine);
-        engine.SimpleGet(nasmib::kDeviceName, deviceName);
-    }
-    platform::WNetCancelConnection2(UncPathOf(ctx->m_deviceAddress, "IPC$"), true, true);
+    DeviceEngine(login).SimpleGet(nasmib::kDeviceName, deviceName);
+    platform::WNetCancelConnection2(UncPathOf(login.address, "IPC$"), true, true);
     if (!deviceName.empty())
         platform::WNetCancelConnection2(UncPathOf(deviceName, "IPC$"), true, true);
     std::vector<platform::NetResource> connections;
     if (platform::NetConnections(connections) != platform::NO_ERROR)
         return -1;
-    std::string byAddress = "\\\\" + ctx->m_deviceAddress + "\\";
+    std::string byAddress = "\\\\" + login.address + "\\";
     std::string byName = deviceName.empty() ? std::string() : "\\\\" + deviceName + "\\";
     for (const auto& c : connections) {
         bool ours = c.remoteName.find(byAddress) != std::string::npos ||
@@ -675,12 +643,11 @@ int DisconnectDevice(std::vector<std::string>* droppedLetters)
     return 1;
 }
 
-int ConnectAsContextUser(const std::string& unc, const std::string& localName)
+int ConnectAsLoginUser(const LoginCopy& login, const std::string& unc, const std::string& localName)
 {
-    CNasContext* ctx = GetNasContext();
-    if (IsAdministrator())
+    if (login.IsAdministrator())
         return platform::WNetUseConnection(unc, "", "", localName);
-    return platform::WNetUseConnection(unc, ctx->m_user, ctx->m_password, localName);
+    return platform::WNetUseConnection(unc, login.user, login.password, localName);
 }
 
 std::string ShellExecuteErrorMessage(int code)
@@ -728,18 +695,17 @@ void Open(const std::string& target)
         ShellExecuteErrorText(rc, target);
 }
 
-OpenOutcome OpenUsbFolder(const FolderRow& row)
+OpenOutcome OpenUsbFolder(const LoginCopy& login, const FolderRow& row)
 {
     OpenOutcome out;
-    std::string unc = UncPathOf(GetNasContext()->m_deviceAddress, StripDriveMarker(row.text));
-    ConnectAsContextUser(unc);
+    std::string unc = UncPathOf(login.address, StripDriveMarker(row.text));
+    ConnectAsLoginUser(login, unc);
     int rc = platform::ShellExecute("open", unc);
     if (rc >= 33)
         return out;
-    CSnmpEngine engine;
-    SetUpContextEngine(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     bool found = false;
-    int walk = WalkColumn(engine, nasmib::kUsbIndex, 128, [&](const std::string&, const std::string& value) {
+    int walk = SnmpWalkColumn(engine, nasmib::kUsbIndex, 1, [&](const std::string&, const std::string& value) {
         found = "USB" + value == StripDriveMarker(row.text);
         return !found;
     });
@@ -760,17 +726,16 @@ enum class Recheck { Same, Changed, Gone };
 // Reads the row's folder again before it is opened or mapped. Changed: now
 // is the row as the device holds it. Gone also when the folder no longer
 // lets the user in (its box shown).
-Recheck RecheckFolder(const FolderRow& row, FolderRow& now)
+Recheck RecheckFolder(const LoginCopy& login, const FolderRow& row, FolderRow& now)
 {
     FolderInfo info;
-    if (!GetFolderInfo(BareFolderName(row.text), row.location, info))
+    if (!GetFolderInfo(login, BareFolderName(row.text), row.location, info))
         return Recheck::Gone;
     if (CompareFolderInfo(row, info))
         return Recheck::Same;
-    CNasContext* ctx = GetNasContext();
-    if (!IsAdministrator() && !info.allowList.empty() &&
-        !CheckUserAccess(info.allowList, ctx->m_user, ctx->m_userAccess)) {
-        MessageBox("Folder property had been modified no longer allow the user:" + ctx->m_user, MB_OK);
+    if (!login.IsAdministrator() && !info.allowList.empty() &&
+        !CheckUserAccess(info.allowList, login.user, login.access)) {
+        MessageBox("Folder property had been modified no longer allow the user:" + login.user, MB_OK);
         return Recheck::Gone;
     }
     now = row;
@@ -784,17 +749,16 @@ Recheck RecheckFolder(const FolderRow& row, FolderRow& now)
 
 } // namespace
 
-OpenOutcome OpenFolder(const FolderRow& row)
+OpenOutcome OpenFolder(const LoginCopy& login, const FolderRow& row)
 {
     if (IsUsbRowText(StripDriveMarker(row.text)))
-        return OpenUsbFolder(row);
+        return OpenUsbFolder(login, row);
     OpenOutcome out;
-    CNasContext* ctx = GetNasContext();
-    const bool admin = IsAdministrator();
+    const bool admin = login.IsAdministrator();
     std::string name = BareFolderName(row.text);
-    std::string unc = UncPathOf(ctx->m_deviceAddress, name);
+    std::string unc = UncPathOf(login.address, name);
     FolderRow shown = row;
-    switch (RecheckFolder(row, shown)) {
+    switch (RecheckFolder(login, row, shown)) {
     case Recheck::Gone: out.refresh = true; return out;
     case Recheck::Changed:
         out.updated = true;
@@ -806,18 +770,18 @@ OpenOutcome OpenFolder(const FolderRow& row)
     if (shown.type.rfind("FTP", 0) == 0) {
         // The opener's command line is readable by every local user: it gets
         // the user name only, and the file manager asks for the password.
-        std::string url = allow.empty() ? platform::MakeFtpUrl(ctx->m_deviceAddress, name)
-                                        : platform::MakeFtpUrl(ctx->m_deviceAddress, name, ctx->m_user);
+        std::string url = allow.empty() ? platform::MakeFtpUrl(login.address, name)
+                                        : platform::MakeFtpUrl(login.address, name, login.user);
         Open(url);
         return out;
     }
     if (allow.empty()) {
         if (!admin && shown.type.rfind("Samba", 0) == 0)
-            ConnectAsContextUser(unc);
+            ConnectAsLoginUser(login, unc);
         Open(unc);
         return out;
     }
-    int state = CheckConnection(admin ? allow : ctx->m_user);
+    int state = CheckConnection(login, admin ? allow : login.user);
     if (state == kConnectedSameUser) {
         out.focusList = true;
         Open(unc);
@@ -828,11 +792,11 @@ OpenOutcome OpenFolder(const FolderRow& row)
     if (MessageBox(kOneUserText, platform::MB_OKCANCEL) != platform::IDOK)
         return out;
     // The letters dropped go from their rows, also when a later one stays.
-    if (state == kConnectedOtherUser && DisconnectDevice(&out.droppedLetters) != 1) {
+    if (state == kConnectedOtherUser && DisconnectDevice(login, &out.droppedLetters) != 1) {
         MessageBox("Unmout fail, make sure the mounted folders are not using.", MB_OK);
         return out;
     }
-    if (!admin && ConnectAsContextUser(unc) != platform::NO_ERROR) {
+    if (!admin && ConnectAsLoginUser(login, unc) != platform::NO_ERROR) {
         MessageBox("It will be failed without close the connected folders!", MB_OK);
         return out;
     }
@@ -841,16 +805,15 @@ OpenOutcome OpenFolder(const FolderRow& row)
     return out;
 }
 
-MountPreparation PrepareMount(const FolderRow& selected)
+MountPreparation PrepareMount(const LoginCopy& login, const FolderRow& selected)
 {
     MountPreparation out;
-    CNasContext* ctx = GetNasContext();
-    const bool admin = IsAdministrator();
-    const std::string address = ctx->m_deviceAddress;
+    const bool admin = login.IsAdministrator();
+    const std::string& address = login.address;
     out.row = selected;
     out.unc = UncPathOf(address, BareFolderName(selected.text));
     FolderRow now;
-    switch (RecheckFolder(selected, now)) {
+    switch (RecheckFolder(login, selected, now)) {
     case Recheck::Gone: out.refresh = true; return out;
     case Recheck::Changed:
         if (now.type.rfind("Samba", 0) != 0) {
@@ -865,12 +828,12 @@ MountPreparation PrepareMount(const FolderRow& selected)
     }
     const std::string allow = Trim(out.row.allow);
     if (!allow.empty()) {
-        out.state = CheckConnection(admin ? allow : ctx->m_user);
+        out.state = CheckConnection(login, admin ? allow : login.user);
         if (out.state == kConnectedOtherUser || out.state == kNotConnected) {
             if (MessageBox(kOneUserText, platform::MB_OKCANCEL) != platform::IDOK)
                 return out;
             // The letters dropped go from their rows, also when a later one stays.
-            if (DisconnectDevice(&out.droppedLetters) != 1) {
+            if (DisconnectDevice(login, &out.droppedLetters) != 1) {
                 MessageBox("Remove connect fail.", MB_OK);
                 return out;
             }
@@ -880,7 +843,7 @@ MountPreparation PrepareMount(const FolderRow& selected)
         }
     }
     if (!admin) {
-        int rc = ConnectAsContextUser(out.unc);
+        int rc = ConnectAsLoginUser(login, out.unc);
         DebugTrace("connect %s: %d\n", out.unc.c_str(), rc);
     }
     if (address.empty()) {
@@ -891,9 +854,9 @@ MountPreparation PrepareMount(const FolderRow& selected)
     return out;
 }
 
-bool UnmapFolder(const FolderRow& row)
+bool UnmapFolder(const LoginCopy& login, const FolderRow& row)
 {
-    const std::string address = GetNasContext()->m_deviceAddress;
+    const std::string& address = login.address;
     std::string unc = UncPathOf(address, BareFolderName(row.text));
     if (IsUsbRowText(StripDriveMarker(row.text)))
         unc = UncPathOf(address, StripDriveMarker(row.text));

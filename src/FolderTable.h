@@ -4,11 +4,12 @@
 // of one folder before it is opened or mapped, delete, USB eject, and the
 // connection checks of this PC towards the device. Procedures block, run on
 // worker threads and show their own message boxes; they return values that
-// the page shows.
+// the page shows. Each works with the login its job copied when it started.
 #include <string>
 #include <vector>
 
 #include "Job.h"
+#include "stdafx.h"
 
 class CSnmpEngine;
 
@@ -83,49 +84,66 @@ bool CheckUserAccess(const std::string& list, const std::string& user, const std
 
 // ---- Device procedures (worker threads) ------------------------------------
 
-// An engine aimed at the logged-in device (the context's address and
-// community, both ways).
-void SetUpContextEngine(CSnmpEngine& engine);
 // One cell read again until it answers (with a non-empty value when asked);
 // false once 10 s passed (the folder is taken as gone).
 bool GetCellBounded(CSnmpEngine& engine, const std::string& oid, std::string& value, bool nonEmpty);
 
+// Results of FindFolderRow besides a failed step's code.
+enum : int {
+    kFolderRowFound = 0,
+    kFolderRowMissing = 1,     // the column ended without it
+    kFolderDiskUnread = -1000, // not found, and the disk of a row of that name could not be read
+};
+// The row of a share name on a disk (on any disk when location is ""), ""
+// when none; *status says why.
+std::string FindFolderRow(CSnmpEngine& engine, const std::string& name, const std::string& location,
+                          int* status = nullptr);
+
+// The cells of a folder row that the page and the folder dialog show, each
+// read within the bound of GetCellBounded; false when one is not.
+struct FolderCells {
+    std::string cifs, ftp, nfs, type, writeList, readList;
+};
+bool ReadFolderCells(CSnmpEngine& engine, const std::string& row, FolderCells& cells);
+
 // Whether disk 1 is ready; otherwise its box was shown.
-bool CheckDeviceDisks();
+bool CheckDeviceDisks(const LoginCopy& login);
 
 // Rows carried per request while the folder table is read.
 inline constexpr int kFolderRowsPerRequest = 16;
 
 // The whole list: USB disks, folders (filtered for a user who is not an
 // administrator), duplicates and mapped drives marked.
-FolderListing RefreshFolderList(const platform::JobControl& job);
+FolderListing RefreshFolderList(const platform::JobControl& job, const LoginCopy& login);
 
 // Re-reads a folder by name and location; false when it is gone (or cannot
 // be read within a bound; then it is treated as gone).
-bool GetFolderInfo(const std::string& name, const std::string& location, FolderInfo& info);
+bool GetFolderInfo(const LoginCopy& login, const std::string& name, const std::string& location, FolderInfo& info);
 // Whether the row still shows what the device holds.
 bool CompareFolderInfo(const FolderRow& row, const FolderInfo& info);
 
 // Deletes the selected row's folder (job texts for the busy popup), then
 // refreshes. The listing is the refresh's.
-FolderListing DeleteFolder(const platform::JobControl& job, const FolderRow& selected);
+FolderListing DeleteFolder(const platform::JobControl& job, const LoginCopy& login, const FolderRow& selected);
 
-// Ejects a USB disk; true when the device took it (its success box shown).
-bool EjectUsbDisk(const std::string& rowText);
+// Ejects a USB disk (each outcome's box shown): Removed when the device took
+// it, NotFound when the device no longer lists it, Failed otherwise.
+enum class UsbEject { Removed, NotFound, Failed };
+UsbEject EjectUsbDisk(const LoginCopy& login, const std::string& rowText);
 
 // ---- Connections of this PC to the device -----------------------------------
 
 std::string UncPathOf(const std::string& address, const std::string& name);
 // kConnectedSameUser / kConnectedOtherUser / kNotConnected; -1 after the
 // box of a failed enumeration or user read.
-int CheckConnection(const std::string& acceptedUsers);
+int CheckConnection(const LoginCopy& login, const std::string& acceptedUsers);
 // Drops every connection to the device (IPC$ ones included). 1 all dropped,
 // 0 one could not be dropped, -1 the enumeration failed. Drive letters that
 // were dropped are added to droppedLetters.
-int DisconnectDevice(std::vector<std::string>* droppedLetters = nullptr);
+int DisconnectDevice(const LoginCopy& login, std::vector<std::string>* droppedLetters = nullptr);
 // The credentials rule: an administrator connects with the default ones.
 // localName ("Z:") also maps the share to that drive letter.
-int ConnectAsContextUser(const std::string& unc, const std::string& localName = {});
+int ConnectAsLoginUser(const LoginCopy& login, const std::string& unc, const std::string& localName = {});
 
 // What opening a row asks of the page afterwards.
 struct OpenOutcome {
@@ -136,7 +154,7 @@ struct OpenOutcome {
     std::vector<std::string> droppedLetters; // drive letters dropped on the way ("Z:")
 };
 // Opens a share folder (Samba or FTP) or a USB disk of the device.
-OpenOutcome OpenFolder(const FolderRow& row);
+OpenOutcome OpenFolder(const LoginCopy& login, const FolderRow& row);
 
 // What the checks before a share folder is mapped leave to the page.
 struct MountPreparation {
@@ -150,12 +168,12 @@ struct MountPreparation {
 };
 // The checks and connections before a row's share is mapped: the folder
 // re-read, the user's rights, the one-user question (every other connection
-// to the device dropped), the context user's own connection. Their boxes are
+// to the device dropped), the login user's own connection. Their boxes are
 // shown on the way.
-MountPreparation PrepareMount(const FolderRow& row);
+MountPreparation PrepareMount(const LoginCopy& login, const FolderRow& row);
 // Drops the drive letters mapped to the row's share, with a box for each
 // that cannot be dropped; true when one was dropped.
-bool UnmapFolder(const FolderRow& row);
+bool UnmapFolder(const LoginCopy& login, const FolderRow& row);
 
 // The text of a ShellExecute result below 33, with the target and why it
 // failed when the target is given (its box is shown).

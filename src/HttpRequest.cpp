@@ -20,11 +20,12 @@ unsigned ElapsedMs(int64_t since)
     return ms > 0 ? static_cast<unsigned>(ms) : 0u;
 }
 
+// The text of a socket failure: its number and what the number means.
 std::string ErrorCodeText(const char* format, int code)
 {
     char text[128];
     std::snprintf(text, sizeof text, format, code);
-    return text;
+    return WithSocketErrorReason(text, code);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -192,21 +193,12 @@ std::string MakeBasicAuthorization(const std::string& user, const std::string& p
     return Base64Encode(user + ":" + password);
 }
 
-std::string MakeContextAuthorization(const std::function<std::string(const std::string& user)>& getUserPassword)
+std::string MakeDeviceAuthorization(const LoginCopy& login)
 {
-    CNasContext* context = GetNasContext();
-    context->Lock();
-    std::string user = context->m_user;
-    context->Unlock();
-    std::string password = getUserPassword(user);
+    const std::string password = GetUserPassword(login, login.user);
     if (password.empty())
         return {};
-    return MakeBasicAuthorization(user, password);
-}
-
-std::string MakeDeviceAuthorization()
-{
-    return MakeContextAuthorization([](const std::string& user) { return GetUserPassword(user); });
+    return MakeBasicAuthorization(login.user, password);
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "stdafx.h"
+
 // ---------------------------------------------------------------------------
 // Header variants the forms choose from
 
@@ -113,14 +115,11 @@ private:
 
 // The Basic token: Base64 of "user:password".
 std::string MakeBasicAuthorization(const std::string& user, const std::string& password);
-// The token of the logged-in user (the context's user) with the password the
-// device holds for that user, as getUserPassword reads it; "" when that
-// password is empty (the caller then sends nothing).
-std::string MakeContextAuthorization(const std::function<std::string(const std::string& user)>& getUserPassword);
-// The token the form posts send: the logged-in user with the password the
+// The token the form posts send: the login's user with the password the
 // device holds for that user, read over SNMP (GetUserPassword, which shows
-// "Timeout!" when it cannot be read); "" then, and the caller sends nothing.
-std::string MakeDeviceAuthorization();
+// "Timeout!" when it cannot be read); "" when that password is empty, and the
+// caller then sends nothing.
+std::string MakeDeviceAuthorization(const LoginCopy& login);
 
 // ---------------------------------------------------------------------------
 // "setobject" bodies

@@ -1,18 +1,12 @@
 #include "NasBackupFolders.h"
 
+#include <optional>
+
 #include "NasMib.h"
+#include "SnmpHelpers.h"
 #include "y_snmp.h"
 
 namespace {
-
-CSnmpEngine Engine(const std::string& address, const std::string& community)
-{
-    CSnmpEngine engine;
-    engine.SetAddress(address);
-    engine.SetReadCommunity(community);
-    engine.SetWriteCommunity(community);
-    return engine;
-}
 
 // A failed GET reads as "".
 std::string Get(CSnmpEngine& engine, const std::string& oid)
@@ -21,6 +15,36 @@ std::string Get(CSnmpEngine& engine, const std::string& oid)
     if (engine.SimpleGet(oid, value) != 0)
         value.clear();
     return value;
+}
+
+// The row of a share the user may back up to, or none.
+std::optional<NasFolderRow> ReadBackupFolder(CSnmpEngine& engine, const std::string& oid, const std::string& name,
+                                             const std::string& user)
+{
+    const std::string suffix = oid.substr(oid.rfind('.'));
+    NasFolderRow row;
+    row.shareName = name;
+    if (Get(engine, nasmib::kFolderCifs + suffix) == "1")
+        row.supportType += "Samba ";
+    if (Get(engine, nasmib::kFolderFtp + suffix) == "1")
+        row.supportType += "FTP ";
+    if (Get(engine, nasmib::kFolderNfs + suffix) == "1")
+        row.supportType += "NFS ";
+    row.location = Get(engine, nasmib::kFolderLocation + suffix);
+
+    const std::string status = Get(engine, nasmib::kFolderType + suffix);
+    if (status == "1") {
+        row.shareStatus = "Public";
+        return row;
+    }
+    if (status != "2")
+        return std::nullopt;
+    row.shareStatus = "Private";
+    const std::string writeList = Get(engine, nasmib::kFolderWriteList + suffix);
+    if (!WriteListAllowsUser(writeList, user))
+        return std::nullopt;
+    row.userList = writeList;
+    return row;
 }
 
 } // namespace
@@ -54,7 +78,7 @@ bool WriteListAllowsUser(const std::string& writeList, const std::string& user)
 
 NasDiskCheck CheckNasDisk(const std::string& address, const std::string& community)
 {
-    CSnmpEngine engine = Engine(address, community);
+    CSnmpEngine engine = DeviceEngine(address, community);
     const std::string oid = std::string(nasmib::kDiskStatus) + ".1";
     std::string value;
     int rc = engine.SimpleGet(oid, value);
@@ -80,43 +104,14 @@ std::vector<NasFolderRow> ReadBackupFolders(const std::string& address, const st
                                             const std::string& user, const platform::JobControl& job)
 {
     std::vector<NasFolderRow> rows;
-    CSnmpEngine engine = Engine(address, community);
-    const char* root = nasmib::kFolderShareName;
-    std::string oid = root;
-    char next[64];
-    char value[261];
-    while (!job.Stopped()) {
-        if (engine.GetNext(oid.c_str(), next, sizeof next, value, sizeof value, root) != 0)
-            break;
-        oid = next;
-        const std::string name = value;
-        if (IsNonEnglishName(name))
-            continue;
-        const std::string suffix = oid.substr(oid.rfind('.'));
-
-        NasFolderRow row;
-        row.shareName = name;
-        if (Get(engine, nasmib::kFolderCifs + suffix) == "1")
-            row.supportType += "Samba ";
-        if (Get(engine, nasmib::kFolderFtp + suffix) == "1")
-            row.supportType += "FTP ";
-        if (Get(engine, nasmib::kFolderNfs + suffix) == "1")
-            row.supportType += "NFS ";
-        row.location = Get(engine, nasmib::kFolderLocation + suffix);
-
-        const std::string status = Get(engine, nasmib::kFolderType + suffix);
-        if (status == "1") {
-            row.shareStatus = "Public";
-        } else if (status == "2") {
-            row.shareStatus = "Private";
-            const std::string writeList = Get(engine, nasmib::kFolderWriteList + suffix);
-            if (!WriteListAllowsUser(writeList, user))
-                continue;
-            row.userList = writeList;
-        } else {
-            continue;
-        }
-        rows.push_back(std::move(row));
-    }
+    if (job.Stopped())
+        return rows;
+    CSnmpEngine engine = DeviceEngine(address, community);
+    SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& name) {
+        if (!IsNonEnglishName(name))
+            if (std::optional<NasFolderRow> row = ReadBackupFolder(engine, oid, name, user))
+                rows.push_back(std::move(*row));
+        return !job.Stopped();
+    });
     return rows;
 }

@@ -15,6 +15,18 @@
 
 namespace {
 
+// Tries of one step of the quota table's walk, and of one of its cells.
+constexpr int kQuotaTries = 3;
+
+// One cell of a quota row; a disk cell holds "1" or "2".
+bool ReadQuotaCell(CSnmpEngine& engine, const std::string& oid, std::string& value, bool disk)
+{
+    for (int i = 0; i < kQuotaTries; ++i)
+        if (engine.SimpleGet(oid, value) == 0 && (!disk || value == "1" || value == "2"))
+            return true;
+    return false;
+}
+
 bool AllDigits(const std::string& text)
 {
     for (char c : text)
@@ -39,18 +51,16 @@ bool InRange(const std::string& text, int size)
 
 // Reads back the quota row of (name, type, disk): true once it holds size.
 // Looks again after a pause while the device has not got there yet.
-bool QuotaRowReadsBack(const platform::JobControl& job, const std::string& name, const char* type, int disk,
-                       const std::string& size)
+bool QuotaRowReadsBack(const platform::JobControl& job, const LoginCopy& login, const std::string& name,
+                       const char* type, int disk, const std::string& size)
 {
     const int64_t start = platform::TickMs();
     for (;;) {
         std::string d1, d2;
-        if (FindQuotaRows(name, type, d1, d2) != -3) {
+        if (FindQuotaRows(login, name, type, d1, d2) != -3) {
             const std::string& row = disk == 1 ? d1 : d2;
             std::string value;
-            CSnmpEngine engine;
-            SetEngineFromContext(engine);
-            if (!row.empty() && engine.SimpleGet(NasCell(nasmib::kQuotaSize, row), value) == 0 &&
+            if (!row.empty() && DeviceEngine(login).SimpleGet(NasCell(nasmib::kQuotaSize, row), value) == 0 &&
                 QuotaSizeMatches(size, value))
                 return true;
         }
@@ -67,15 +77,15 @@ bool ParseRowNumber(const std::string& text, uint64_t& value)
 
 } // namespace
 
-DiskQuotaInfo ReadDiskQuotaInfo()
+DiskQuotaInfo ReadDiskQuotaInfo(const LoginCopy& login)
 {
     DiskQuotaInfo info;
     std::string value;
-    if (SnmpGetWithRetry(NasCell(nasmib::kDiskTotalSize, "1"), value) == 0)
+    if (SnmpGetWithRetry(login, NasCell(nasmib::kDiskTotalSize, "1"), value) == 0)
         info.disk1Size = std::atoi(value.c_str());
-    if (SnmpGetWithRetry(NasCell(nasmib::kDiskTotalSize, "2"), value) == 0)
+    if (SnmpGetWithRetry(login, NasCell(nasmib::kDiskTotalSize, "2"), value) == 0)
         info.disk2Size = std::atoi(value.c_str());
-    if (SnmpGetWithRetry(nasmib::kNoQuotaDisk2, value) == 0)
+    if (SnmpGetWithRetry(login, nasmib::kNoQuotaDisk2, value) == 0)
         info.noQuotaDisk2 = std::atoi(value.c_str());
     return info;
 }
@@ -125,54 +135,45 @@ int ValidateQuotas(const QuotaInput& in, const DiskQuotaInfo& disks)
     return 0;
 }
 
-int FindQuotaRows(const std::string& name, const char* type, std::string& disk1Index, std::string& disk2Index)
+int FindQuotaRows(const LoginCopy& login, const std::string& name, const char* type, std::string& disk1Index,
+                  std::string& disk2Index)
 {
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
-    std::string current = nasmib::kQuotaName;
+    CSnmpEngine engine = DeviceEngine(login);
     int last = 0;
-    bool full = false;
-    int failures = 0;
-    for (;;) {
-        if (failures >= 3)
-            return -3;
-        char next[128], value[128];
-        int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, nasmib::kQuotaName);
-        if (rc == 1)
-            break;
-        if (rc != 0) {
-            ++failures;
-            continue;
-        }
-        const std::string row = NasRowOf(next);
-        // A row number that is no number refuses the table; one that leaves
-        // no room for the two rows a save may add after it fills it.
-        uint64_t number = 0;
-        if (!ParseRowNumber(row, number)) {
-            DebugTrace("quota row %s out of range\n", row.c_str());
-            return -3;
-        }
-        if (name == value) {
-            std::string rowType, disk;
-            if (engine.SimpleGet(NasCell(nasmib::kQuotaType, row), rowType) != 0) {
-                ++failures;
-                continue;
+    bool full = false, refused = false;
+    const int rc =
+        SnmpWalkColumn(engine, nasmib::kQuotaName, kQuotaTries, [&](const std::string& oid, const std::string& value) {
+            const std::string row = NasRowOf(oid);
+            // A row number that is no number refuses the table; one that leaves
+            // no room for the two rows a save may add after it fills it.
+            uint64_t number = 0;
+            if (!ParseRowNumber(row, number)) {
+                DebugTrace("quota row %s out of range\n", row.c_str());
+                refused = true;
+                return false;
             }
-            if (rowType == type) {
-                if (engine.SimpleGet(NasCell(nasmib::kQuotaDisk, row), disk) != 0 || (disk != "1" && disk != "2")) {
-                    ++failures;
-                    continue;
+            if (name == value) {
+                std::string rowType, disk;
+                if (!ReadQuotaCell(engine, NasCell(nasmib::kQuotaType, row), rowType, false)) {
+                    refused = true;
+                    return false;
                 }
-                (disk == "1" ? disk1Index : disk2Index) = row;
+                if (rowType == type) {
+                    if (!ReadQuotaCell(engine, NasCell(nasmib::kQuotaDisk, row), disk, true)) {
+                        refused = true;
+                        return false;
+                    }
+                    (disk == "1" ? disk1Index : disk2Index) = row;
+                }
             }
-        }
-        current = next;
-        if (number > INT_MAX - 2)
-            full = true;
-        else
-            last = static_cast<int>(number);
-        failures = 0;
-    }
+            if (number > INT_MAX - 2)
+                full = true;
+            else
+                last = static_cast<int>(number);
+            return true;
+        });
+    if (rc != 0 || refused)
+        return -3;
     return full ? kQuotaTableFull : last;
 }
 
@@ -200,22 +201,22 @@ std::vector<QuotaEntry> ReadQuotaEntries(const platform::JobControl& job, CSnmpE
     return entries;
 }
 
-std::vector<std::string> QuotaRowsNotRemoved(std::string disk1Index, std::string disk2Index)
+std::vector<std::string> QuotaRowsNotRemoved(const LoginCopy& login, std::string disk1Index, std::string disk2Index)
 {
     if (std::atol(disk1Index.c_str()) < std::atol(disk2Index.c_str()))
         std::swap(disk1Index, disk2Index);
     std::vector<std::string> left;
     for (const std::string& index : {disk1Index, disk2Index})
-        if (!index.empty() &&
-            SnmpSetWithRetry(NasCell(nasmib::kQuotaRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) == -3)
+        if (!index.empty() && SnmpSetWithRetry(login, NasCell(nasmib::kQuotaRowStatus, index),
+                                               std::to_string(nasmib::kRowStatusDestroy)) == -3)
             left.push_back(index);
     return left;
 }
 
-bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::string disk2Index)
+bool RemoveQuotaRows(const LoginCopy& login, const std::string& name, std::string disk1Index, std::string disk2Index)
 {
     (void)name;
-    const std::vector<std::string> left = QuotaRowsNotRemoved(std::move(disk1Index), std::move(disk2Index));
+    const std::vector<std::string> left = QuotaRowsNotRemoved(login, std::move(disk1Index), std::move(disk2Index));
     for (size_t i = 0; i < left.size(); ++i)
         platform::MessageBox("Timeout");
     return left.empty();
@@ -253,33 +254,33 @@ std::string BuildQuotaRequest(const std::string& index, const std::string& escap
     return BuildFormPostRequest(post);
 }
 
-bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type, const QuotaInput& in,
-                       const DiskQuotaInfo& disks)
+bool SendQuotaSettings(const platform::JobControl& job, const LoginCopy& login, const std::string& name,
+                       const char* type, const QuotaInput& in, const DiskQuotaInfo& disks)
 {
     const bool user = std::string(type) == kQuotaTypeUser;
     // A user's quota section does nothing while it is off; a group's
     // "Quota Remove" acts on its own.
     if (user ? !in.enabled : (!in.enabled && !in.remove))
         return true;
-    const int port = GetNasWebPort(nullptr);
+    const int port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         platform::MessageBox("NAS is busy or disconnected.");
         return false;
     }
     std::string d1, d2;
-    int last = FindQuotaRows(name, type, d1, d2);
+    int last = FindQuotaRows(login, name, type, d1, d2);
     if (last == -3) {
         platform::MessageBox("Timeout!");
         return false;
     }
     // Every form post authorises with the password the device holds.
-    const std::string authorization = MakeDeviceAuthorization();
+    const std::string authorization = MakeDeviceAuthorization(login);
     if (authorization.empty())
         return false;
     if (in.remove)
-        return RemoveQuotaRows(name, d1, d2);
+        return RemoveQuotaRows(login, name, d1, d2);
 
-    const std::string address = GetNasContext()->m_deviceAddress;
+    const std::string& address = login.address;
     const std::string escaped = EscapeFormValue(name);
     bool ok = true;
     struct Disk {
@@ -330,7 +331,7 @@ bool SendQuotaSettings(const platform::JobControl& job, const std::string& name,
             continue;
         }
         // With or without the device's "200 OK", its quota table decides.
-        if (!QuotaRowReadsBack(job, name, type, disk.number, disk.size)) {
+        if (!QuotaRowReadsBack(job, login, name, type, disk.number, disk.size)) {
             platform::MessageBox(Format("Quota setting of Disk%d failed!", disk.number));
             ok = false;
         }

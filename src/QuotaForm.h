@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Job.h"
+#include "stdafx.h"
 
 class CSnmpEngine;
 
@@ -24,7 +25,7 @@ struct DiskQuotaInfo {
 };
 // Reads the two disk sizes and the disk-2 switch (each stays 0 when its read
 // fails three times).
-DiskQuotaInfo ReadDiskQuotaInfo();
+DiskQuotaInfo ReadDiskQuotaInfo(const LoginCopy& login);
 
 // The quota fields of a user or group dialog.
 struct QuotaInput {
@@ -53,14 +54,15 @@ inline constexpr int kQuotaTableFull = -4;
 // and keeps the row as disk 1 or disk 2 row. Returns the last row index of
 // the table (0 when empty), kQuotaTableFull, or -3 after three failed tries
 // of one step or when a row number is no number.
-int FindQuotaRows(const std::string& name, const char* type, std::string& disk1Index, std::string& disk2Index);
+int FindQuotaRows(const LoginCopy& login, const std::string& name, const char* type, std::string& disk1Index,
+                  std::string& disk2Index);
 
 // Removes the rows (row status 6), the higher index first; the rows that
 // could not be removed, in that order.
-std::vector<std::string> QuotaRowsNotRemoved(std::string disk1Index, std::string disk2Index);
+std::vector<std::string> QuotaRowsNotRemoved(const LoginCopy& login, std::string disk1Index, std::string disk2Index);
 // The same with "Timeout" for each row that could not be removed. False
 // when one of them failed.
-bool RemoveQuotaRows(const std::string& name, std::string disk1Index, std::string disk2Index);
+bool RemoveQuotaRows(const LoginCopy& login, const std::string& name, std::string disk1Index, std::string disk2Index);
 
 // One quota of a user or group as the quota table lists it.
 struct QuotaEntry {
@@ -96,8 +98,8 @@ std::string BuildQuotaRequest(const std::string& index, const std::string& escap
 // quota table; a post that the device did not confirm or did not apply is
 // reported with "Quota setting of Disk%d failed!". True when everything
 // asked for is on the device (or nothing was asked).
-bool SendQuotaSettings(const platform::JobControl& job, const std::string& name, const char* type, const QuotaInput& in,
-                       const DiskQuotaInfo& disks);
+bool SendQuotaSettings(const platform::JobControl& job, const LoginCopy& login, const std::string& name,
+                       const char* type, const QuotaInput& in, const DiskQuotaInfo& disks);
 
 // How long a read-back of a form post keeps looking for the device's change.
 inline constexpr int64_t kReadBackLimitMs = 20000;

@@ -674,15 +674,17 @@ bool CRsyncEngine::ProbeService(const std::string& nasIp)
 {
     CTcpSocket probe;
     if (!probe.Create()) {
+        const int code = GetLastSocketError();
         char text[128];
-        std::snprintf(text, sizeof text, "Socket Create Fail!!\nSocket Error code: %d ;", GetLastSocketError());
-        Tell(text);
+        std::snprintf(text, sizeof text, "Socket Create Fail!!\nSocket Error code: %d ;", code);
+        Tell(WithSocketErrorReason(text, code));
         return false;
     }
     if (!probe.Connect(nasIp, m_port, kConnectTimeoutMs)) {
+        const int code = GetLastSocketError();
         char text[128];
-        std::snprintf(text, sizeof text, "Socket Connect Fail!!\nSocket Error code: %d ;", GetLastSocketError());
-        Tell(text);
+        std::snprintf(text, sizeof text, "Socket Connect Fail!!\nSocket Error code: %d ;", code);
+        Tell(WithSocketErrorReason(text, code));
         return false;
     }
     probe.Close();

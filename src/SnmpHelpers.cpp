@@ -13,35 +13,26 @@ namespace {
 
 void Pause(int ms) { platform::SleepMs(ms); }
 
-void SetUpFromContext(CSnmpEngine& engine) { SetEngineFromContext(engine); }
-
 const int kTries = 3;
 
 } // namespace
 
-void SetEngineFromContext(CSnmpEngine& engine)
-{
-    CNasContext* ctx = GetNasContext();
-    engine.SetAddress(ctx->m_deviceAddress);
-    engine.SetReadCommunity(ctx->m_community);
-    engine.SetWriteCommunity(ctx->m_community);
-}
-
-void SnmpPause(int milliseconds) { Pause(milliseconds); }
-
-int SnmpGetWithRetry(const std::string& oid, std::string& value)
-{
-    CNasContext* ctx = GetNasContext();
-    return SnmpGetWithRetry(ctx->m_deviceAddress, ctx->m_community, oid, value);
-}
-
-int SnmpGetWithRetry(const std::string& address, const std::string& community, const std::string& oid,
-                     std::string& value)
+CSnmpEngine DeviceEngine(const std::string& address, const std::string& community)
 {
     CSnmpEngine engine;
     engine.SetAddress(address);
     engine.SetReadCommunity(community);
     engine.SetWriteCommunity(community);
+    return engine;
+}
+
+CSnmpEngine DeviceEngine(const LoginCopy& login) { return DeviceEngine(login.address, login.community); }
+
+void SnmpPause(int milliseconds) { Pause(milliseconds); }
+
+int SnmpGetWithRetry(const LoginCopy& login, const std::string& oid, std::string& value)
+{
+    CSnmpEngine engine = DeviceEngine(login);
     for (int i = 0; i < kTries; ++i) {
         std::string tmp;
         if (engine.SimpleGet(oid, tmp) == 0) {
@@ -53,10 +44,9 @@ int SnmpGetWithRetry(const std::string& address, const std::string& community, c
     return -3;
 }
 
-int SnmpSetWithRetry(const std::string& oid, const std::string& value)
+int SnmpSetWithRetry(const LoginCopy& login, const std::string& oid, const std::string& value)
 {
-    CSnmpEngine engine;
-    SetUpFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     for (int i = 0; i < kTries; ++i) {
         if (engine.SimpleSet(oid.c_str(), value.c_str()) == 0)
             return 0;
@@ -65,46 +55,43 @@ int SnmpSetWithRetry(const std::string& oid, const std::string& value)
     return -3;
 }
 
-int SnmpFindIndex(const std::string& column, const std::string& value, std::string& index)
+int SnmpFindIndex(const LoginCopy& login, const std::string& column, const std::string& value, std::string& index)
 {
-    CSnmpEngine engine;
-    SetUpFromContext(engine);
-    std::string current = column;
-    // Only failed steps use up tries: a value met several times on the way
-    // is not a reason to give up before the end of the column.
-    for (int failures = 0; failures < kTries;) {
-        char next[128];
-        char text[128];
-        int rc = engine.GetNext(current.c_str(), next, sizeof next, text, sizeof text, column.c_str());
-        if (rc == 1)
-            return 0;
-        if (rc != 0) {
-            ++failures;
-            continue;
-        }
-        current = next;
+    CSnmpEngine engine = DeviceEngine(login);
+    // Every row is walked: a value met several times names its last row.
+    const int rc = SnmpWalkColumn(engine, column, kTries, [&](const std::string& oid, const std::string& text) {
         if (value == text)
-            index = NasRowOf(current);
+            index = NasRowOf(oid);
+        return true;
+    });
+    return rc == 0 ? 0 : -3;
+}
+
+int SnmpWalkStep(CSnmpEngine& engine, const std::string& column, const std::string& from, int tries, std::string& oid,
+                 std::string& value)
+{
+    for (int failures = 0;;) {
+        char next[128];
+        char text[kSnmpWalkValueSize];
+        const int rc = engine.GetNext(from.c_str(), next, sizeof next, text, sizeof text, column.c_str());
+        if (rc == 0) {
+            oid = next;
+            value = text;
+        }
+        if (rc == 0 || rc == 1 || ++failures >= tries)
+            return rc;
     }
-    return -3;
 }
 
 int SnmpWalkColumn(CSnmpEngine& engine, const std::string& column, int tries,
                    const std::function<bool(const std::string& oid, const std::string& value)>& visit)
 {
     std::string current = column;
-    for (int failures = 0;;) {
-        char next[128];
-        char value[260];
-        const int rc = engine.GetNext(current.c_str(), next, sizeof next, value, sizeof value, column.c_str());
-        if (rc == 1)
-            return 0;
-        if (rc != 0) {
-            if (++failures >= tries)
-                return rc;
-            continue;
-        }
-        failures = 0;
+    for (;;) {
+        std::string next, value;
+        const int rc = SnmpWalkStep(engine, column, current, tries, next, value);
+        if (rc != 0)
+            return rc == 1 ? 0 : rc;
         current = next;
         if (!visit(current, value))
             return 0;
@@ -127,10 +114,10 @@ bool ParseRowIndex(const std::string& text, int& value)
     return true;
 }
 
-int SnmpNewRowIndex(const std::string& column, const std::string& name, int maxRows, int& existingIndex)
+int SnmpNewRowIndex(const LoginCopy& login, const std::string& column, const std::string& name, int maxRows,
+                    int& existingIndex)
 {
-    CSnmpEngine engine;
-    SetUpFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     int last = 0;
     int count = 0, refused = 0;
     bool bad = false;
@@ -159,27 +146,26 @@ int SnmpNewRowIndex(const std::string& column, const std::string& name, int maxR
     return refused != 0 ? refused : last + 1;
 }
 
-std::string GetUserPassword(const std::string& user)
+std::string GetUserPassword(const LoginCopy& login, const std::string& user)
 {
     std::string index;
-    if (SnmpFindIndex(nasmib::kUserName, user, index) == -3) {
+    if (SnmpFindIndex(login, nasmib::kUserName, user, index) == -3) {
         platform::MessageBox("Timeout!");
         return std::string();
     }
     std::string value;
     // A user who is not in the table has no row to read: that read could
     // only fail three times over.
-    if (index.empty() || SnmpGetWithRetry(NasCell(nasmib::kUserPassword, index), value) == -3) {
+    if (index.empty() || SnmpGetWithRetry(login, NasCell(nasmib::kUserPassword, index), value) == -3) {
         platform::MessageBox("Timeout!");
         return std::string();
     }
     return value;
 }
 
-int GetNasWebPort(int* status)
+int GetNasWebPort(const LoginCopy& login, int* status)
 {
-    CSnmpEngine engine;
-    SetUpFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::string value;
     int rc = engine.SimpleGet(nasmib::kWebPort, value);
     if (rc != 0)
@@ -198,10 +184,7 @@ int GetNasWebPort(int* status)
 
 int GetDiskStatus(const std::string& address, const std::string& community, int* disk1, int* disk2)
 {
-    CSnmpEngine engine;
-    engine.SetAddress(address);
-    engine.SetReadCommunity(community);
-    engine.SetWriteCommunity(community);
+    CSnmpEngine engine = DeviceEngine(address, community);
     std::string oid1 = NasCell(nasmib::kDiskStatus, "1");
     std::string oid2 = NasCell(nasmib::kDiskStatus, "2");
     const char* oids[2] = {oid1.c_str(), oid2.c_str()};

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sstream>
+#include <system_error>
 
 #include "MessageBox.h"
 
@@ -125,6 +127,34 @@ std::string SocketErrorMessage(int wsaError)
     char text[64];
     std::snprintf(text, sizeof text, "OnConnect error: %d", wsaError);
     return text;
+}
+
+std::string SocketErrorReason(int wsaError)
+{
+    std::string text;
+    for (const ErrorText& t : kErrorTexts)
+        if (t.wsa == wsaError)
+            text = t.text;
+    if (text.empty()) {
+        for (const ErrnoMapping& m : kErrnoToWsa) {
+            if (m.wsa == wsaError) {
+                text = std::error_code(m.err, std::generic_category()).message() + ".";
+                break;
+            }
+        }
+    }
+    // One blank between words, no line breaks.
+    std::istringstream words(text);
+    std::string reason, word;
+    while (words >> word)
+        reason += (reason.empty() ? "" : " ") + word;
+    return reason;
+}
+
+std::string WithSocketErrorReason(const std::string& text, int wsaError)
+{
+    const std::string reason = SocketErrorReason(wsaError);
+    return reason.empty() ? text : text + "\n" + reason;
 }
 
 void SocketErrorText() { platform::MessageBox(SocketErrorMessage(GetLastSocketError()), platform::MB_OK); }

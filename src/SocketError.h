@@ -63,6 +63,13 @@ int SetLastSocketErrorFromErrno(int err);
 // without a text of their own.
 std::string SocketErrorMessage(int wsaError);
 
+// The words for a socket error number, to follow the number wherever one is
+// shown: the text above with its spacing tidied, or, for numbers without one,
+// the system's description of the matching errno; "" when there is neither.
+std::string SocketErrorReason(int wsaError);
+// text with the reason for wsaError on a line of its own after it.
+std::string WithSocketErrorReason(const std::string& text, int wsaError);
+
 // Shows one message box (no caption of its own) describing the calling thread's last
 // socket error.
 void SocketErrorText();

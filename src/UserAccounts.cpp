@@ -59,11 +59,10 @@ std::vector<std::string> ListEntries(const std::string& list)
 
 } // namespace
 
-int ReadUserList(const platform::JobControl& job, std::vector<UserListRow>& rows)
+int ReadUserList(const platform::JobControl& job, const LoginCopy& login, std::vector<UserListRow>& rows)
 {
     rows.clear();
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     auto timedOut = [&rows](const char* trace, int rc) {
         DebugTrace(trace, rc);
         platform::MessageBox("NAS timeout, refresh again.");
@@ -113,11 +112,10 @@ int ReadUserList(const platform::JobControl& job, std::vector<UserListRow>& rows
     return 0;
 }
 
-std::vector<std::string> ReadNameColumn(const char* column)
+std::vector<std::string> ReadNameColumn(const LoginCopy& login, const char* column)
 {
     std::vector<std::string> names;
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     SnmpWalkColumn(engine, column, 1, [&names](const std::string&, const std::string& value) {
         names.push_back(value);
         return true;
@@ -153,16 +151,16 @@ int CheckUserId(const std::string& id)
     return 1;
 }
 
-int GetNewUserIndex(const std::string& name)
+int GetNewUserIndex(const LoginCopy& login, const std::string& name)
 {
     int existing = 0;
-    return SnmpNewRowIndex(nasmib::kUserName, name, kMaxUsers, existing);
+    return SnmpNewRowIndex(login, nasmib::kUserName, name, kMaxUsers, existing);
 }
 
-int VerifyUserRow(const std::string& name, const std::string& password, const std::string& index)
+int VerifyUserRow(const LoginCopy& login, const std::string& name, const std::string& password,
+                  const std::string& index)
 {
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::string value;
     if (engine.SimpleGet(NasCell(nasmib::kUserName, index), value) == 0 && value == name) {
         std::string stored;
@@ -173,10 +171,9 @@ int VerifyUserRow(const std::string& name, const std::string& password, const st
     return 0;
 }
 
-int CheckNasState()
+int CheckNasState(const LoginCopy& login)
 {
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::string value;
     int rc = engine.SimpleGet(nasmib::kDeviceState, value);
     if (rc != 0 && rc != -5)
@@ -263,7 +260,7 @@ std::string BuildUserRequest(const UserForm& form, const std::string& index, con
     return BuildFormPostRequest(post);
 }
 
-SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQuotaInfo& disks)
+SaveOutcome SaveUser(const platform::JobControl& job, const LoginCopy& login, UserForm form, const DiskQuotaInfo& disks)
 {
     form.name = Trim(form.name);
     if (form.password != form.confirm) {
@@ -283,7 +280,7 @@ SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQ
 
     std::string i;
     if (form.add) {
-        int index = GetNewUserIndex(form.name);
+        int index = GetNewUserIndex(login, form.name);
         if (index < 0) {
             platform::MessageBox(index == -1   ? form.name + " have exist."
                                  : index == -2 ? std::string("Total user can not over 512.")
@@ -292,14 +289,13 @@ SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQ
         }
         i = std::to_string(index);
     }
-    const int port = GetNasWebPort(nullptr);
+    const int port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         platform::MessageBox("NAS is busy or disconnected.");
         return SaveOutcome::Refused;
     }
     if (!form.add) {
-        CSnmpEngine engine;
-        SetEngineFromContext(engine);
+        CSnmpEngine engine = DeviceEngine(login);
         if (SnmpWalkColumn(engine, nasmib::kUserName, 4, [&](const std::string& oid, const std::string& value) {
                 if (form.name == value)
                     i = NasRowOf(oid);
@@ -314,23 +310,24 @@ SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQ
         }
     }
     return PostAccountForm(
-        job, port,
+        job, login, port,
         [&](const std::string& address, const std::string& authorization) {
             return BuildUserRequest(form, i, address, authorization);
         },
-        [&] { return VerifyUserRow(form.name, form.password, i) != 0; }, form.name, kQuotaTypeUser, form.quota, disks);
+        [&] { return VerifyUserRow(login, form.name, form.password, i) != 0; }, form.name, kQuotaTypeUser, form.quota,
+        disks);
 }
 
 SaveOutcome
-PostAccountForm(const platform::JobControl& job, int port,
+PostAccountForm(const platform::JobControl& job, const LoginCopy& login, int port,
                 const std::function<std::string(const std::string& address, const std::string& authorization)>& request,
                 const std::function<bool()>& readsBack, const std::string& name, const char* type,
                 const QuotaInput& quota, const DiskQuotaInfo& disks)
 {
-    const std::string authorization = MakeDeviceAuthorization();
+    const std::string authorization = MakeDeviceAuthorization(login);
     if (authorization.empty())
         return SaveOutcome::Refused;
-    const std::string address = GetNasContext()->m_deviceAddress;
+    const std::string& address = login.address;
     HttpSendOptions options;
     options.limits = kHttpLimitsShort;
     if (SendHttpRequestWithOptions(address, static_cast<unsigned>(port), request(address, authorization), options) ==
@@ -342,25 +339,26 @@ PostAccountForm(const platform::JobControl& job, int port,
     const int64_t start = platform::TickMs();
     while (!readsBack()) {
         if (platform::TickMs() - start > kReadBackLimitMs || !job.Pause(kReadBackPauseMs)) {
-            if (CheckNasState() == 1)
+            if (CheckNasState(login) == 1)
                 platform::MessageBox("Failed!");
             return SaveOutcome::NotConfirmed;
         }
     }
-    return SendQuotaSettings(job, name, type, quota, disks) ? SaveOutcome::Saved : SaveOutcome::QuotaFailed;
+    return SendQuotaSettings(job, login, name, type, quota, disks) ? SaveOutcome::Saved : SaveOutcome::QuotaFailed;
 }
 
-void RemoveQuotaRowsOfDeleted(const char* what, const std::string& name, const std::string& disk1Index,
-                              const std::string& disk2Index)
+void RemoveQuotaRowsOfDeleted(const LoginCopy& login, const char* what, const std::string& name,
+                              const std::string& disk1Index, const std::string& disk2Index)
 {
-    if (!QuotaRowsNotRemoved(disk1Index, disk2Index).empty())
+    if (!QuotaRowsNotRemoved(login, disk1Index, disk2Index).empty())
         platform::MessageBox(std::string(what) + " \"" + name +
                              "\" was deleted, but its quota rows could not be removed.");
 }
 
-bool DeleteUser(const platform::JobControl& job, const std::string& name, const std::string& ownFolders)
+bool DeleteUser(const platform::JobControl& job, const LoginCopy& login, const std::string& name,
+                const std::string& ownFolders)
 {
-    if (GetNasContext()->m_deviceAddress.empty()) {
+    if (login.address.empty()) {
         platform::MessageBox("No NAS connected!");
         return false;
     }
@@ -373,13 +371,12 @@ bool DeleteUser(const platform::JobControl& job, const std::string& name, const 
         return false;
     }
     std::string d1, d2;
-    if (FindQuotaRows(name, kQuotaTypeUser, d1, d2) == -3) {
+    if (FindQuotaRows(login, name, kQuotaTypeUser, d1, d2) == -3) {
         platform::MessageBox("Timeout!");
         return false;
     }
 
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     std::string index;
     const int walk =
         SnmpWalkColumn(engine, nasmib::kUserName, 3, [&](const std::string& oid, const std::string& value) {
@@ -403,17 +400,17 @@ bool DeleteUser(const platform::JobControl& job, const std::string& name, const 
             return false;
         }
     }
-    RemoveQuotaRowsOfDeleted("User", name, d1, d2);
+    RemoveQuotaRowsOfDeleted(login, "User", name, d1, d2);
     job.Pause(1000);
     return true;
 }
 
-int ReadUserDetails(const std::string& name, UserDetails& details)
+int ReadUserDetails(const LoginCopy& login, const std::string& name, UserDetails& details)
 {
     std::string index, password, level;
-    if (SnmpFindIndex(nasmib::kUserName, name, index) == -3 || index.empty() ||
-        SnmpGetWithRetry(NasCell(nasmib::kUserPassword, index), password) == -3 ||
-        SnmpGetWithRetry(NasCell(nasmib::kUserLevel, index), level) == -3) {
+    if (SnmpFindIndex(login, nasmib::kUserName, name, index) == -3 || index.empty() ||
+        SnmpGetWithRetry(login, NasCell(nasmib::kUserPassword, index), password) == -3 ||
+        SnmpGetWithRetry(login, NasCell(nasmib::kUserLevel, index), level) == -3) {
         platform::MessageBox("Timeout");
         return -3;
     }

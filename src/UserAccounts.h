@@ -27,20 +27,21 @@ struct UserListRow {
 
 // Reads the user table, the folders' lists and the users' quotas. 0, or -1
 // after the box "NAS timeout, refresh again." (rows then empty).
-int ReadUserList(const platform::JobControl& job, std::vector<UserListRow>& rows);
+int ReadUserList(const platform::JobControl& job, const LoginCopy& login, std::vector<UserListRow>& rows);
 
 // Every value of a name column (users 26.1.1.2, groups 26.2.1.2), walked
 // without retries; what was read before a failed step.
-std::vector<std::string> ReadNameColumn(const char* column);
+std::vector<std::string> ReadNameColumn(const LoginCopy& login, const char* column);
 
 // 1 (refused after a box) or 0.
 int CheckUserId(const std::string& id);
 // New row index, or -1 the name exists, -2 the table is full, -3 time-out.
-int GetNewUserIndex(const std::string& name);
+int GetNewUserIndex(const LoginCopy& login, const std::string& name);
 // 1 when the row holds that name and password, else 0.
-int VerifyUserRow(const std::string& name, const std::string& password, const std::string& index);
+int VerifyUserRow(const LoginCopy& login, const std::string& name, const std::string& password,
+                  const std::string& index);
 // 1 when the device answers its state probe with a value, else 0 after a box.
-int CheckNasState();
+int CheckNasState(const LoginCopy& login);
 
 // What the user dialog's edit face holds when Save is pressed.
 struct UserForm {
@@ -78,25 +79,27 @@ enum class SaveOutcome {
 // quota says (QuotaFailed when they are not on the device). Refused when the
 // post could not be sent.
 SaveOutcome
-PostAccountForm(const platform::JobControl& job, int port,
+PostAccountForm(const platform::JobControl& job, const LoginCopy& login, int port,
                 const std::function<std::string(const std::string& address, const std::string& authorization)>& request,
                 const std::function<bool()>& readsBack, const std::string& name, const char* type,
                 const QuotaInput& quota, const DiskQuotaInfo& disks);
-SaveOutcome SaveUser(const platform::JobControl& job, UserForm form, const DiskQuotaInfo& disks);
+SaveOutcome SaveUser(const platform::JobControl& job, const LoginCopy& login, UserForm form,
+                     const DiskQuotaInfo& disks);
 // After the row of a user or group (what: "User", "Group") is deleted: its
 // quota rows, with a box that says so when they could not be removed.
-void RemoveQuotaRowsOfDeleted(const char* what, const std::string& name, const std::string& disk1Index,
-                              const std::string& disk2Index);
+void RemoveQuotaRowsOfDeleted(const LoginCopy& login, const char* what, const std::string& name,
+                              const std::string& disk1Index, const std::string& disk2Index);
 
 // Deletes a user: its row, then its quota rows, so that a row that cannot
 // be deleted keeps its quotas. ownFolders is the list's "Own Folder" text.
 // False when refused or failed (after a box; the device is as it was); true
 // once the row is gone, after a box when its quota rows stay behind.
-bool DeleteUser(const platform::JobControl& job, const std::string& name, const std::string& ownFolders);
+bool DeleteUser(const platform::JobControl& job, const LoginCopy& login, const std::string& name,
+                const std::string& ownFolders);
 
 // The account fields an edit starts from: 0, or -3 after the box "Timeout".
 struct UserDetails {
     std::string password;
     bool admin = false;
 };
-int ReadUserDetails(const std::string& name, UserDetails& details);
+int ReadUserDetails(const LoginCopy& login, const std::string& name, UserDetails& details);

@@ -69,11 +69,10 @@ bool GroupRowReadsBack(CSnmpEngine& engine, const GroupForm& form, const std::st
 
 } // namespace
 
-std::vector<GroupListRow> ReadGroupList(const platform::JobControl& job)
+std::vector<GroupListRow> ReadGroupList(const platform::JobControl& job, const LoginCopy& login)
 {
     std::vector<GroupListRow> rows;
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     SnmpWalkColumn(engine, nasmib::kGroupName, 1, [&](const std::string& oid, const std::string& value) {
         GroupListRow row;
         row.name = value;
@@ -112,9 +111,9 @@ int ValidateGroupName(const std::string& name)
     return 1;
 }
 
-int FindGroupIndex(const std::string& name, int& existingIndex)
+int FindGroupIndex(const LoginCopy& login, const std::string& name, int& existingIndex)
 {
-    return SnmpNewRowIndex(nasmib::kGroupName, name, 0, existingIndex);
+    return SnmpNewRowIndex(login, nasmib::kGroupName, name, 0, existingIndex);
 }
 
 bool IsGroupInList(const std::string& group, const std::string& list)
@@ -203,17 +202,18 @@ std::string BuildGroupRequest(const GroupForm& form, const std::string& index, c
     return BuildFormPostRequest(post);
 }
 
-SaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks)
+SaveOutcome SaveGroup(const platform::JobControl& job, const LoginCopy& login, const GroupForm& form,
+                      const DiskQuotaInfo& disks)
 {
     if (ValidateGroupName(form.name) || ValidateQuotas(form.quota, disks))
         return SaveOutcome::Refused;
-    const int port = GetNasWebPort(nullptr);
+    const int port = GetNasWebPort(login, nullptr);
     if (port == -1) {
         platform::MessageBox("NAS is busy or disconnected.");
         return SaveOutcome::Refused;
     }
     int existing = 0;
-    const int found = FindGroupIndex(form.name, existing);
+    const int found = FindGroupIndex(login, form.name, existing);
     if (found == -3) {
         platform::MessageBox("Timeout!");
         return SaveOutcome::Refused;
@@ -231,20 +231,18 @@ SaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, co
         index = existing;
     }
     const std::string i = std::to_string(index);
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     return PostAccountForm(
-        job, port,
+        job, login, port,
         [&](const std::string& address, const std::string& authorization) {
             return BuildGroupRequest(form, i, address, authorization);
         },
         [&] { return GroupRowReadsBack(engine, form, i); }, form.name, kQuotaTypeGroup, form.quota, disks);
 }
 
-bool DeleteGroup(const platform::JobControl& job, const std::string& name)
+bool DeleteGroup(const platform::JobControl& job, const LoginCopy& login, const std::string& name)
 {
-    CSnmpEngine engine;
-    SetEngineFromContext(engine);
+    CSnmpEngine engine = DeviceEngine(login);
     bool owned = false, unread = false;
     const int walk =
         SnmpWalkColumn(engine, nasmib::kFolderReadList, 3, [&](const std::string& oid, const std::string&) {
@@ -274,21 +272,21 @@ bool DeleteGroup(const platform::JobControl& job, const std::string& name)
         return false;
     }
     std::string d1, d2;
-    if (FindQuotaRows(name, kQuotaTypeGroup, d1, d2) == -3) {
+    if (FindQuotaRows(login, name, kQuotaTypeGroup, d1, d2) == -3) {
         platform::MessageBox("Timeout!");
         return false;
     }
     std::string index;
-    if (SnmpFindIndex(nasmib::kGroupName, name, index) == -3) {
+    if (SnmpFindIndex(login, nasmib::kGroupName, name, index) == -3) {
         platform::MessageBox("Timeout!");
         return false;
     }
     // The row goes first: a row that cannot be deleted keeps its quotas.
-    if (!index.empty() &&
-        SnmpSetWithRetry(NasCell(nasmib::kGroupRowStatus, index), std::to_string(nasmib::kRowStatusDestroy)) != 0) {
+    if (!index.empty() && SnmpSetWithRetry(login, NasCell(nasmib::kGroupRowStatus, index),
+                                           std::to_string(nasmib::kRowStatusDestroy)) != 0) {
         platform::MessageBox("Timeout!");
         return false;
     }
-    RemoveQuotaRowsOfDeleted("Group", name, d1, d2);
+    RemoveQuotaRowsOfDeleted(login, "Group", name, d1, d2);
     return true;
 }

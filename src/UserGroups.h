@@ -19,13 +19,13 @@ struct GroupListRow {
 
 // Reads the group table and the groups' quotas; what was read before a
 // failed step of a walk.
-std::vector<GroupListRow> ReadGroupList(const platform::JobControl& job);
+std::vector<GroupListRow> ReadGroupList(const platform::JobControl& job, const LoginCopy& login);
 
 // 0 valid, 1 refused (after a box).
 int ValidateGroupName(const std::string& name);
 // -1 when the name has a row (existingIndex := that row), -3 after three
 // failed tries of one step, else the last row's index + 1 (1 when empty).
-int FindGroupIndex(const std::string& name, int& existingIndex);
+int FindGroupIndex(const LoginCopy& login, const std::string& name, int& existingIndex);
 // True when list names the group (",@group,").
 bool IsGroupInList(const std::string& group, const std::string& list);
 // The members joined with "," (no trailing one).
@@ -51,8 +51,9 @@ std::string BuildGroupRequest(const GroupForm& form, const std::string& index, c
                               const std::string& authorization);
 
 // Saves a group as SaveUser saves a user: the post, the read-back, then its quotas.
-SaveOutcome SaveGroup(const platform::JobControl& job, const GroupForm& form, const DiskQuotaInfo& disks);
+SaveOutcome SaveGroup(const platform::JobControl& job, const LoginCopy& login, const GroupForm& form,
+                      const DiskQuotaInfo& disks);
 
 // Deletes a group unless a folder's read or write list names it: its row,
 // then its quota rows, as DeleteUser does.
-bool DeleteGroup(const platform::JobControl& job, const std::string& name);
+bool DeleteGroup(const platform::JobControl& job, const LoginCopy& login, const std::string& name);

@@ -434,12 +434,24 @@ LoginCopy CopyLogin()
     context->Lock();
     copy.address = context->m_deviceAddress;
     copy.user = context->m_user;
+    copy.level = context->m_userLevel;
+    copy.access = context->m_userAccess;
+    copy.password = context->m_password;
     copy.community = context->m_community;
     copy.mac = context->m_macText;
     copy.device = context->m_nasInfo;
     copy.udpTimeout = context->m_udpTimeout;
     context->Unlock();
     return copy;
+}
+
+void KeepUserAccess(const LoginCopy& login, const std::string& access)
+{
+    CNasContext* context = GetNasContext();
+    context->Lock();
+    if (context->m_deviceAddress == login.address && context->m_user == login.user)
+        context->m_userAccess = access;
+    context->Unlock();
 }
 
 CNasContext* GetNasContext()

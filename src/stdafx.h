@@ -112,7 +112,9 @@ public:
     // Test seam: moves the login memory of this context to another file.
     void SetIniPath(const std::string& iniPath) { m_iniPath = iniPath; }
 
-    // Login fields, written by the login road while its dialog is up.
+    // Login fields, written under the lock: by the login road on the GUI
+    // thread, and the user's groups by a refresh (KeepUserAccess). Other
+    // threads read them only through CopyLogin.
     std::string m_deviceAddress;
     std::string m_macText;
     std::string m_user;
@@ -140,14 +142,23 @@ private:
 
 CNasContext* GetNasContext();
 
-// The login fields of the program-wide context, copied under its lock for
-// work that runs on another thread.
+// The login fields of the program-wide context, copied under its lock. A job
+// takes one copy when it starts and uses only that, so a new login made
+// meanwhile never mixes into it.
 struct LoginCopy {
     std::string address;
     std::string user;
+    std::string level;  // "15" is an administrator
+    std::string access; // group membership text of the user
+    std::string password;
     std::string community;
     std::string mac;
     NasInfo device{};
     uint32_t udpTimeout = 0;
+
+    bool IsAdministrator() const { return level == "15"; }
 };
 LoginCopy CopyLogin();
+// Keeps the user's group membership text, read by a job, in the context,
+// unless the login changed since the job copied it.
+void KeepUserAccess(const LoginCopy& login, const std::string& access);

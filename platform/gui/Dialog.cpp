@@ -31,6 +31,18 @@ void Dialog::EndDialog(int code)
         QDialog::done(code);
 }
 
+void Dialog::StepAside()
+{
+    hide();
+    destroy(); // a window that exists is in the tree even when hidden
+}
+
+void Dialog::StepBack()
+{
+    m_resume = m_inExec;
+    show();
+}
+
 int Dialog::DoModal()
 {
     m_ended = false;
@@ -48,7 +60,12 @@ int Dialog::DoModal()
         setModal(true);
         PlaceOverOwner();
         m_inExec = true;
-        QDialog::exec();
+        // Hiding a dialog ends its loop; one that stepped aside and came back
+        // runs on.
+        do {
+            m_resume = false;
+            QDialog::exec();
+        } while (m_resume && !m_ended);
         m_inExec = false;
     }
     m_inModal = false;

@@ -22,6 +22,11 @@ public:
     // Ends the modal run with code (from the GUI thread; workers post).
     void EndDialog(int code);
     bool IsInModalRun() const { return m_inModal; }
+    // Takes the window off the screen, and out of the accessibility tree,
+    // while another window stands in its place; StepBack shows it again. The
+    // modal run goes on meanwhile.
+    void StepAside();
+    void StepBack();
 
     // Called by the test hook below right after the dialog shows.
     using ModalHook = std::function<void(Dialog&)>;
@@ -58,6 +63,7 @@ private:
     bool m_inModal = false;
     bool m_inExec = false;
     bool m_ended = false;
+    bool m_resume = false; // back from StepAside: the run goes on
     int m_code = 0;
     bool m_ignoreEscAndEnter = false;
 };

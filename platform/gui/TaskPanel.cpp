@@ -1,11 +1,19 @@
 #include "TaskPanel.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QScrollBar>
 #include <QStyleOptionFocusRect>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
+#include <QWheelEvent>
+#include <cmath>
 
 #include "MessageTarget.h"
 #include "Resources.h"
@@ -18,6 +26,7 @@ constexpr int kCaptionHeight = 25;
 constexpr int kItemHeight = 20;
 constexpr int kBodyPad = 8;
 constexpr int kIconOverhang = 7; // the group icon rises above the caption
+constexpr int kBarGap = 2;       // between the groups and the scroll bar
 // The keyboard and accessibility side of a painted link: a button over the
 // link that takes the focus (Tab), is pressed with Space or Enter and shows
 // itself to assistive tools as a button named by the link's text. The panel
@@ -51,6 +60,123 @@ protected:
         QAbstractButton::keyPressEvent(event);
     }
 };
+
+// Lays a paragraph out wrapped to width: at word boundaries where it can,
+// anywhere in a word too long for a line. Returns its height.
+int WrapParagraph(QTextLayout& layout, int width)
+{
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal y = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout.endLayout();
+    return std::max(QFontMetrics(layout.font()).height(), static_cast<int>(std::ceil(y)));
+}
+
+// A caption or text line of the panel as assistive tools read it.
+class TaskTextAccessible : public QAccessibleInterface {
+public:
+    TaskTextAccessible(TaskPanel* panel, int index) : m_panel(panel), m_index(index) {}
+    bool isValid() const override { return m_panel && m_index < static_cast<int>(m_panel->TextLines().size()); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_panel ? m_panel->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_panel.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override
+    {
+        return isValid() && Line().caption ? QAccessible::Heading : QAccessible::StaticText;
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QString text(QAccessible::Text t) const override
+    {
+        return isValid() && t == QAccessible::Name ? Line().text : QString();
+    }
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect r = Line().rect;
+        return {m_panel->mapToGlobal(r.topLeft()), r.size()};
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State st;
+        st.readOnly = true;
+        if (isValid()) {
+            st.invisible = !m_panel->isVisible();
+            st.offscreen = !m_panel->rect().contains(Line().rect); // scrolled out of view
+        }
+        return st;
+    }
+
+private:
+    TaskPanel::TextLine Line() const { return m_panel->TextLines()[static_cast<size_t>(m_index)]; }
+
+    QPointer<TaskPanel> m_panel;
+    int m_index;
+};
+
+// The panel: its widgets (the links' buttons, the scroll bar), then its
+// captions and text lines.
+class TaskPanelAccessible : public QAccessibleWidget {
+public:
+    explicit TaskPanelAccessible(TaskPanel* panel) : QAccessibleWidget(panel, QAccessible::Pane) {}
+    ~TaskPanelAccessible() override
+    {
+        for (QAccessible::Id id : m_lines)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+    TaskPanelAccessible(const TaskPanelAccessible&) = delete;
+    TaskPanelAccessible& operator=(const TaskPanelAccessible&) = delete;
+
+    int childCount() const override
+    {
+        return QAccessibleWidget::childCount() + static_cast<int>(Panel()->TextLines().size());
+    }
+    QAccessibleInterface* child(int index) const override
+    {
+        const int widgets = QAccessibleWidget::childCount();
+        if (index < widgets)
+            return QAccessibleWidget::child(index);
+        const int line = index - widgets;
+        if (line >= static_cast<int>(Panel()->TextLines().size()))
+            return nullptr;
+        // One interface per line number, made when first asked for.
+        while (static_cast<int>(m_lines.size()) <= line)
+            m_lines.push_back(QAccessible::registerAccessibleInterface(
+                new TaskTextAccessible(Panel(), static_cast<int>(m_lines.size()))));
+        return QAccessible::accessibleInterface(m_lines[static_cast<size_t>(line)]);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const int lines = static_cast<int>(Panel()->TextLines().size());
+        for (size_t i = 0; i < m_lines.size() && static_cast<int>(i) < lines; ++i)
+            if (QAccessible::accessibleInterface(m_lines[i]) == child)
+                return QAccessibleWidget::childCount() + static_cast<int>(i);
+        return QAccessibleWidget::indexOfChild(child);
+    }
+
+private:
+    TaskPanel* Panel() const { return static_cast<TaskPanel*>(widget()); }
+
+    mutable std::vector<QAccessible::Id> m_lines;
+};
+
+QAccessibleInterface* TaskPanelFactory(const QString&, QObject* object)
+{
+    if (auto* panel = qobject_cast<TaskPanel*>(object))
+        return new TaskPanelAccessible(panel);
+    return nullptr;
+}
 
 } // namespace
 
@@ -108,9 +234,22 @@ void TaskPanelGroup::SetExpanded(bool expanded)
 
 TaskPanel::TaskPanel(QWidget* parent) : QWidget(parent)
 {
+    static const bool factory = (QAccessible::installFactory(TaskPanelFactory), true);
+    (void)factory;
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumWidth(120);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    m_bar = new QScrollBar(Qt::Vertical, this);
+    m_bar->setFocusPolicy(Qt::TabFocus); // the keyboard scrolls the texts too
+    m_bar->setAccessibleName("Scroll the tasks");
+    m_bar->hide();
+    connect(m_bar, &QScrollBar::valueChanged, this, [this] {
+        LayOut(m_bodyWidth, m_bar->value());
+        m_hot = nullptr;
+        PlaceLinkButtons();
+        update();
+    });
 }
 
 TaskPanel::~TaskPanel() = default;
@@ -172,6 +311,39 @@ void TaskPanel::SetImages(std::vector<QPixmap> images)
 
 int TaskPanel::GetClientHeight() const { return m_contentHeight; }
 
+void TaskPanel::EnsureVisible(const QRect& rect)
+{
+    if (!m_bar->isVisibleTo(this))
+        return;
+    int value = m_bar->value();
+    if (rect.bottom() >= height() - kMargin)
+        value += rect.bottom() - height() + kMargin + 1;
+    if (rect.top() - (value - m_bar->value()) < kMargin)
+        value += rect.top() - (value - m_bar->value()) - kMargin;
+    m_bar->setValue(value);
+}
+
+std::vector<TaskPanel::TextLine> TaskPanel::TextLines() const
+{
+    std::vector<TextLine> lines;
+    for (const auto& group : m_groups) {
+        const QString caption = QString::fromStdString(group->m_caption).simplified();
+        if (!caption.isEmpty())
+            lines.push_back({caption, CaptionTextRect(*group), true});
+        if (!group->m_expanded)
+            continue;
+        for (const auto& item : group->m_items) {
+            if (item->IsLink())
+                continue;
+            const QStringList paragraphs = QString::fromStdString(item->GetCaption()).split('\n');
+            for (qsizetype i = 0; i < paragraphs.size() && i < static_cast<qsizetype>(item->m_lines.size()); ++i)
+                if (!paragraphs[i].trimmed().isEmpty())
+                    lines.push_back({paragraphs[i].simplified(), item->m_lines[static_cast<size_t>(i)], false});
+        }
+    }
+    return lines;
+}
+
 int TaskPanel::NeededWidth() const
 {
     QFont bold = font();
@@ -188,51 +360,95 @@ int TaskPanel::NeededWidth() const
                 width = std::max(width, plain.horizontalAdvance(QString::fromStdString(item->GetCaption())) +
                                             (item->GetIconIndex() >= 0 ? 20 : 0) + 2 * kBodyPad + 4);
     }
-    return width + 2 * kMargin;
+    // Room for the scroll bar is always kept, so that the panel keeps its
+    // width when the bar comes and goes.
+    return width + 2 * kMargin + m_bar->sizeHint().width() + kBarGap;
 }
 
-QSize TaskPanel::minimumSizeHint() const { return {std::max(minimumWidth(), NeededWidth()), m_contentHeight}; }
+QSize TaskPanel::minimumSizeHint() const { return {std::max(minimumWidth(), NeededWidth()), 0}; }
 
-QSize TaskPanel::sizeHint() const { return minimumSizeHint(); }
+QSize TaskPanel::sizeHint() const { return {minimumSizeHint().width(), m_contentHeight}; }
 
-void TaskPanel::Relayout()
+int TaskPanel::LayOut(int width, int offset)
 {
-    m_hot = nullptr;
-    const int width = std::max(60, this->width() - 2 * kMargin);
-    QFont plain = font();
-    QFontMetrics metrics(plain);
-    int y = kMargin;
+    QFont bold = font();
+    bold.setBold(true);
+    int y = kMargin - offset;
     for (const auto& group : m_groups) {
         y += kGroupGap - kMargin / 2;
         group->m_captionRect = QRect(kMargin, y, width, kCaptionHeight);
         y += kCaptionHeight;
         int bodyTop = y;
+        for (const auto& item : group->m_items) {
+            item->m_rect = QRect();
+            item->m_lines.clear();
+        }
         if (group->m_expanded) {
             y += kBodyPad;
             for (const auto& item : group->m_items) {
-                int textWidth = width - 2 * kBodyPad;
+                const int textWidth = width - 2 * kBodyPad;
                 int height = kItemHeight;
                 if (!item->IsLink()) {
-                    QRect bound = metrics.boundingRect(QRect(0, 0, textWidth, 1000), Qt::TextWordWrap,
-                                                       QString::fromStdString(item->GetCaption()));
-                    height = std::max(kItemHeight, bound.height() + 4);
+                    // Each line of the text wrapped to the panel's width,
+                    // the whole centred in the item.
+                    std::vector<int> heights;
+                    int total = 0;
+                    for (const QString& paragraph : QString::fromStdString(item->GetCaption()).split('\n')) {
+                        QTextLayout layout(paragraph, item->IsBold() ? bold : font());
+                        heights.push_back(WrapParagraph(layout, textWidth));
+                        total += heights.back();
+                    }
+                    height = std::max(kItemHeight, total + 4);
+                    int top = y + (height - total) / 2;
+                    for (int h : heights) {
+                        item->m_lines.emplace_back(kMargin + kBodyPad, top, textWidth, h);
+                        top += h;
+                    }
                 }
                 item->m_rect = QRect(kMargin + kBodyPad, y, textWidth, height);
                 y += height;
             }
             y += kBodyPad;
-        } else {
-            for (const auto& item : group->m_items)
-                item->m_rect = QRect();
         }
         group->m_bodyRect = QRect(kMargin, bodyTop, width, y - bodyTop);
     }
-    const QSize before = minimumSizeHint();
-    m_contentHeight = y + kMargin;
-    if (minimumSizeHint() != before)
+    return y + kMargin + offset;
+}
+
+void TaskPanel::Relayout()
+{
+    m_hot = nullptr;
+    // The groups as wide as the panel; when they are then taller than it,
+    // narrower by the scroll bar, which scrolls them.
+    const int full = std::max(60, width() - 2 * kMargin);
+    const int bar = m_bar->sizeHint().width();
+    m_bodyWidth = full;
+    int content = LayOut(m_bodyWidth, 0);
+    const bool scroll = content > height();
+    if (scroll) {
+        m_bodyWidth = std::max(60, full - bar - kBarGap);
+        content = LayOut(m_bodyWidth, 0);
+    }
+    {
+        const QSignalBlocker quiet(m_bar);
+        m_bar->setRange(0, scroll ? content - height() : 0);
+        m_bar->setPageStep(std::max(1, height() - kCaptionHeight));
+        m_bar->setSingleStep(kItemHeight);
+        m_bar->setGeometry(width() - bar - 3, 3, bar, std::max(0, height() - 6));
+        m_bar->setVisible(scroll);
+    }
+    if (m_bar->value() != 0)
+        LayOut(m_bodyWidth, m_bar->value());
+    const QSize before = sizeHint();
+    m_contentHeight = content;
+    if (sizeHint() != before)
         updateGeometry();
     UpdateLinkButtons();
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 std::vector<QAbstractButton*> TaskPanel::LinkButtons() const
@@ -260,7 +476,7 @@ void TaskPanel::UpdateLinkButtons()
         entry.button->deleteLater(); // it may be the one being pressed
     }
     m_linkButtons.clear();
-    QFontMetrics metrics(font());
+    QWidget* previous = nullptr;
     for (const auto& group : m_groups) {
         if (!group->m_expanded)
             continue;
@@ -269,21 +485,63 @@ void TaskPanel::UpdateLinkButtons()
                 continue;
             const QString text = QString::fromStdString(item->GetCaption());
             auto* button = new LinkButton(this, text);
-            const int left = item->m_rect.left() + (item->GetIconIndex() >= 0 ? 20 : 0);
-            button->setGeometry(item->m_rect.left(), item->m_rect.top(),
-                                left - item->m_rect.left() + metrics.horizontalAdvance(text) + 4,
-                                item->m_rect.height());
+            button->installEventFilter(this); // a link the keyboard reaches scrolls into view
+            if (previous != nullptr)
+                setTabOrder(previous, button);
+            previous = button;
             const unsigned id = item->GetID();
             connect(button, &QAbstractButton::clicked, this, [this, id] {
                 if (m_onLink)
                     m_onLink(id); // the handler may rebuild the panel
             });
-            button->show();
             m_linkButtons.push_back({id, button});
-            if (hadFocus && id == focusedId)
-                button->setFocus();
         }
     }
+    if (previous != nullptr)
+        setTabOrder(previous, m_bar);
+    PlaceLinkButtons();
+    for (const LinkButtonEntry& entry : m_linkButtons) {
+        entry.button->show();
+        if (hadFocus && entry.id == focusedId)
+            entry.button->setFocus();
+    }
+}
+
+void TaskPanel::PlaceLinkButtons()
+{
+    // Each button over its link's caption, where the link is drawn now.
+    QFontMetrics metrics(font());
+    size_t next = 0;
+    for (const auto& group : m_groups) {
+        if (!group->m_expanded)
+            continue;
+        for (const auto& item : group->m_items) {
+            if (!item->IsLink() || next >= m_linkButtons.size())
+                continue;
+            QAbstractButton* button = m_linkButtons[next++].button;
+            const int left = item->m_rect.left() + (item->GetIconIndex() >= 0 ? 20 : 0);
+            button->setGeometry(item->m_rect.left(), item->m_rect.top(),
+                                left - item->m_rect.left() +
+                                    metrics.horizontalAdvance(QString::fromStdString(item->GetCaption())) + 4,
+                                item->m_rect.height());
+        }
+    }
+}
+
+bool TaskPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn)
+        if (auto* button = qobject_cast<QAbstractButton*>(watched); button != nullptr && button->parentWidget() == this)
+            EnsureVisible(button->geometry());
+    return QWidget::eventFilter(watched, event);
+}
+
+void TaskPanel::wheelEvent(QWheelEvent* event)
+{
+    if (m_bar->isVisibleTo(this))
+        QCoreApplication::sendEvent(m_bar, event);
+    else
+        event->ignore();
 }
 
 QRect TaskPanel::ItemRect(unsigned id) const
@@ -385,11 +643,12 @@ void TaskPanel::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const QRect area = rect();
     p.fillRect(area, palette().color(QPalette::Button));
-    // The blue rounded area, as tall as the content needs at least.
-    QRectF blue(0.5, 0.5, area.width() - 1.0, std::max(area.height(), m_contentHeight) - 1.0);
+    // The blue rounded area; the groups scroll inside it.
+    QRectF blue(0.5, 0.5, area.width() - 1.0, area.height() - 1.0);
     p.setPen(QPen(palette().color(QPalette::Dark), 1));
     p.setBrush(BackgroundColour());
     p.drawRoundedRect(blue, 5, 5);
+    p.setClipRect(area.adjusted(1, 1, -1, -1));
 
     QFont captionFont = font();
     captionFont.setBold(true);
@@ -455,11 +714,21 @@ void TaskPanel::paintEvent(QPaintEvent*)
             if (item->IsLink()) {
                 colour = item.get() == m_hot ? HotColour() : CaptionColour();
                 itemFont.setUnderline(item.get() == m_hot);
+                p.setFont(itemFont);
+                p.setPen(colour);
+                p.drawText(QRect(left, r.top(), r.right() - left, r.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                           QString::fromStdString(item->GetCaption()));
+                continue;
             }
-            p.setFont(itemFont);
+            // Each line as it was laid out, wrapped to the item's width.
             p.setPen(colour);
-            p.drawText(QRect(left, r.top(), r.right() - left, r.height()),
-                       Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, QString::fromStdString(item->GetCaption()));
+            const QStringList paragraphs = QString::fromStdString(item->GetCaption()).split('\n');
+            for (qsizetype i = 0; i < paragraphs.size() && i < static_cast<qsizetype>(item->m_lines.size()); ++i) {
+                const QRect line = item->m_lines[static_cast<size_t>(i)];
+                QTextLayout layout(paragraphs[i], itemFont);
+                WrapParagraph(layout, line.width());
+                layout.draw(&p, QPointF(line.left() + (left - r.left()), line.top()));
+            }
         }
     }
 }

@@ -4,6 +4,9 @@
 // ids whose string-table texts are their captions. A click on a link calls the
 // link handler with the link's id. Groups and items may be changed from
 // worker threads: those calls run on the GUI thread while the worker waits.
+// Groups taller than the panel scroll within it (its own scroll bar, inside
+// the blue area); texts wrap to its width. Assistive tools find the links as
+// buttons and every caption and text line as readable text.
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
@@ -12,6 +15,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QScrollBar;
 
 namespace platform::gui {
 
@@ -31,12 +35,14 @@ public:
     int GetIconIndex() const { return m_icon; }
     void SetBold(bool bold) { m_bold = bold; }
     bool IsBold() const { return m_bold; }
-    // Where the item is drawn in the panel; empty while its group is folded.
+    // Where the item is drawn in the panel (scrolled with it, so it may lie
+    // outside); empty while its group is folded.
     QRect GetRect() const { return m_rect; }
 
 private:
     friend class TaskPanel;
     bool m_bold = false;
+    std::vector<QRect> m_lines; // each line of a text item's caption
     unsigned m_id;
     std::string m_caption;
     bool m_link;
@@ -101,6 +107,19 @@ public:
 
     // Height the groups need.
     int GetClientHeight() const;
+    // The panel's own scroll bar, shown while the groups are taller than it.
+    QScrollBar* VerticalScrollBar() const { return m_bar; }
+    // Scrolls so that rect (panel coordinates) is in view, its top first.
+    void EnsureVisible(const QRect& rect);
+
+    // The texts as a screen reader reads them, in order: each group's
+    // caption and each line of its text items, with where each is drawn.
+    struct TextLine {
+        QString text;
+        QRect rect;
+        bool caption;
+    };
+    std::vector<TextLine> TextLines() const;
 
     void SetLinkHandler(std::function<void(unsigned id)> handler) { m_onLink = std::move(handler); }
     // Where a link (or text item) is drawn; empty when it is not shown.
@@ -117,8 +136,8 @@ public:
     // Called by groups after a change.
     void Relayout();
 
-    // As wide as the widest caption and link need (at least the minimum
-    // width), as tall as the groups.
+    // As wide as the widest caption and link need beside the scroll bar (at
+    // least the minimum width), as tall as the groups; any height will do.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
     // The links' keyboard buttons, in the links' order.
@@ -130,6 +149,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct LinkButtonEntry {
@@ -139,7 +160,11 @@ private:
     const TaskPanelItem* LinkAt(const QPoint& point) const;
     QRect CaptionTextRect(const TaskPanelGroup& group) const;
     int NeededWidth() const;
+    // Places the groups and items for a body width, scrolled up by offset;
+    // returns the height of the whole content.
+    int LayOut(int width, int offset);
     void UpdateLinkButtons();
+    void PlaceLinkButtons();
     std::vector<LinkButtonEntry> m_linkButtons;
     std::vector<std::unique_ptr<TaskPanelGroup>> m_groups;
     std::vector<QPixmap> m_images;
@@ -148,6 +173,8 @@ private:
     bool m_singleSelection = false;
     bool m_selectOnFocus = true;
     int m_contentHeight = 0;
+    QScrollBar* m_bar = nullptr;
+    int m_bodyWidth = 60;
 };
 
 } // namespace platform::gui

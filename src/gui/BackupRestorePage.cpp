@@ -272,9 +272,20 @@ void CBackupRestorePage::OnInitialUpdate()
     DebugTrace("add TIMER_BACKUP_MOITOR");
 }
 
+void CBackupRestorePage::Refresh()
+{
+    // Another user's tasks, none selected.
+    GetListCtrl()->DeleteAllItems();
+    RefreshTaskList();
+    ResetTaskPanel();
+}
+
 void CBackupRestorePage::RefreshTaskList()
 {
     ListCtrl* list = GetListCtrl();
+    // The selected task stays selected, its panel rebuilt from what the
+    // task now holds (a run's last and next times).
+    const std::string selected = SelectedName();
     list->DeleteAllItems();
     std::string user, running;
     CNasContext* context = GetNasContext();
@@ -294,6 +305,14 @@ void CBackupRestorePage::RefreshTaskList()
         list->SetItemData(row, 1);
         ++row;
     }
+    for (int i = 0; i < row && !selected.empty(); ++i) {
+        if (list->GetItemText(i, 0) == selected) {
+            list->SetItemSelected(i, true); // rebuilds the panel
+            return;
+        }
+    }
+    if (m_panelMode == 2)
+        ResetTaskPanel();
 }
 
 void CBackupRestorePage::StartMeasuringTasks()

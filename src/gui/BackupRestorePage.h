@@ -89,11 +89,7 @@ public:
     ~CBackupRestorePage() override;
 
     // After a login: the logged-in user's tasks, nothing selected.
-    void Refresh() override
-    {
-        RefreshTaskList();
-        ResetTaskPanel();
-    }
+    void Refresh() override;
     void OnTaskPanelLink(unsigned id) override;
     void OnListRClick(int item) override;
     void OnListItemSelected(int item) override;

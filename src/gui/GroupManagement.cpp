@@ -19,13 +19,17 @@ namespace {
 constexpr int kListModeHeight = 384;
 constexpr int kQuotaFrameHeight = 92;
 
+// Moves the selected entries, wherever the current item is: an assistive
+// tool selects a row without moving it.
 void TakeItem(QListWidget* from, QListWidget* to)
 {
-    QListWidgetItem* item = from->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = from->selectedItems();
+    if (chosen.isEmpty())
         return;
-    to->addItem(item->text());
-    delete from->takeItem(from->row(item));
+    for (QListWidgetItem* item : chosen) {
+        to->addItem(item->text());
+        delete from->takeItem(from->row(item));
+    }
     from->clearSelection();
     from->setCurrentRow(-1);
 }
@@ -134,8 +138,8 @@ bool CGroupManagement::OnInitDialog()
     const QRect saved = GetUserGroupSwap().rect;
     if (!saved.isNull())
         setGeometry(saved);
-    const std::optional<DiskQuotaInfo> disks =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    const std::optional<DiskQuotaInfo> disks = RunBehindPopup(
+        this, m_worker, [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
     if (!disks) {
         // Not opened on disks it could not read: back to the user dialog.
         GetUserGroupSwap().flag = 1;
@@ -191,7 +195,8 @@ void CGroupManagement::EnableQuotaFields(bool enable) { QuotaFields::Of(*m_ui).E
 
 void CGroupManagement::RefreshGroupList()
 {
-    auto rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) { return ReadGroupList(job); });
+    auto rows = RunBehindPopup(
+        this, m_worker, [login = CopyLogin()](const platform::JobControl& job) { return ReadGroupList(job, login); });
     if (!rows)
         return; // the list keeps what it showed
     m_rows = std::move(*rows);
@@ -216,7 +221,9 @@ void CGroupManagement::ClearEditFields()
 bool CGroupManagement::LoadAllUsers()
 {
     const std::optional<std::vector<std::string>> users =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kUserName); });
+        RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
+            return ReadNameColumn(login, nasmib::kUserName);
+        });
     if (!users)
         return false;
     m_ui->allUsers->clear();
@@ -329,8 +336,10 @@ void CGroupManagement::OnSave()
     // A remove box that is not shown was not asked for.
     form.quota.remove = form.quota.remove && m_ui->quotaRemove->isVisible();
     const DiskQuotaInfo disks = m_disks;
-    const std::optional<SaveOutcome> outcome = RunBehindPopup(
-        this, m_worker, [form, disks](const platform::JobControl& job) { return SaveGroup(job, form, disks); });
+    const std::optional<SaveOutcome> outcome =
+        RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
+            return SaveGroup(job, login, form, disks);
+        });
     if (!outcome)
         return; // the edit face stays as typed
     if (*outcome == SaveOutcome::QuotaFailed) {
@@ -364,7 +373,9 @@ void CGroupManagement::OnDelete()
     }
     const std::string name = m_list->GetItemText(row, 0);
     const std::optional<bool> deleted =
-        RunBehindPopup(this, m_worker, [name](const platform::JobControl& job) { return DeleteGroup(job, name); });
+        RunBehindPopup(this, m_worker, [name, login = CopyLogin()](const platform::JobControl& job) {
+            return DeleteGroup(job, login, name);
+        });
     if (deleted.value_or(false))
         RefreshGroupList();
 }

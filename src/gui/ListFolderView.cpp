@@ -108,14 +108,24 @@ void CListFolderView::Refresh()
     OnListClick(-1);
 }
 
+bool CListFolderView::StopRefresh()
+{
+    // Modal jobs hold the window until they end; these two do not.
+    const bool busy = m_refreshWorker.Busy() || m_openWorker.Busy();
+    m_refreshWorker.Stop();
+    m_openWorker.Stop();
+    return busy;
+}
+
 void CListFolderView::StartRefresh()
 {
     if (!m_refreshWorker.Busy())
         m_rowsBefore = m_rows;
     GetListCtrl()->DeleteAllItems();
     m_rows.clear();
-    m_refreshWorker.Start<FolderListing>([](const platform::JobControl& job) { return ::RefreshFolderList(job); },
-                                         [this](const FolderListing& listing) { Fill(listing); });
+    m_refreshWorker.Start<FolderListing>(
+        [login = CopyLogin()](const platform::JobControl& job) { return ::RefreshFolderList(job, login); },
+        [this](const FolderListing& listing) { Fill(listing); });
 }
 
 void CListFolderView::RefreshFolderList()
@@ -158,6 +168,10 @@ void CListFolderView::SetRow(int item, const FolderRow& row)
     list->SetItemText(item, 2, row.type);
     list->SetItemText(item, 3, row.allow);
     list->SetItemImage(item, row.image);
+    // The panel of the selected row follows what the row now says (a drive
+    // letter mapped or dropped, the device's settings read afresh).
+    if (item == SelectedItem())
+        OnListItemSelected(item);
 }
 
 int CListFolderView::SelectedItem() const
@@ -408,7 +422,8 @@ void CListFolderView::OnReportStyle()
 
 bool CListFolderView::CheckDisksBehindPopup()
 {
-    return RunBehindPopup(this, m_modalWorker, [](const platform::JobControl&) { return CheckDeviceDisks(); })
+    return RunBehindPopup(this, m_modalWorker,
+                          [login = CopyLogin()](const platform::JobControl&) { return CheckDeviceDisks(login); })
         .value_or(false);
 }
 
@@ -456,10 +471,11 @@ void CListFolderView::OnDelete()
         return;
     const FolderRow row = m_rows[static_cast<size_t>(item)];
     CPopDlg popup(this);
-    FolderListing listing = m_modalWorker.RunModal<FolderListing>(popup, [row](const platform::JobControl& job) {
-        job.Say("Deleting...Please wait..");
-        return DeleteFolder(job, row);
-    });
+    FolderListing listing =
+        m_modalWorker.RunModal<FolderListing>(popup, [row, login = CopyLogin()](const platform::JobControl& job) {
+            job.Say("Deleting...Please wait..");
+            return DeleteFolder(job, login, row);
+        });
     if (m_modalWorker.Failed())
         return; // the list and its selection stay
     // A delete that stopped before the device was asked keeps the list.
@@ -479,19 +495,19 @@ void CListFolderView::OnListDblClk(int item)
     // A refresh that ended meanwhile may have changed the rows.
     if (item >= static_cast<int>(m_rows.size()) || !(m_rows[static_cast<size_t>(item)] == row))
         return;
-    m_openWorker.Start<OpenOutcome>([row](const platform::JobControl&) { return OpenFolder(row); },
-                                    [this, item, row](const OpenOutcome& outcome) {
-                                        UnmarkDroppedLetters(outcome.droppedLetters);
-                                        if (outcome.refresh) {
-                                            RefreshFolderList();
-                                            return;
-                                        }
-                                        if (outcome.updated && item < static_cast<int>(m_rows.size()) &&
-                                            m_rows[static_cast<size_t>(item)] == row)
-                                            SetRow(item, outcome.row);
-                                        if (outcome.focusList)
-                                            GetListCtrl()->setFocus();
-                                    });
+    m_openWorker.Start<OpenOutcome>(
+        [row, login = CopyLogin()](const platform::JobControl&) { return OpenFolder(login, row); },
+        [this, item, row](const OpenOutcome& outcome) {
+            UnmarkDroppedLetters(outcome.droppedLetters);
+            if (outcome.refresh) {
+                RefreshFolderList();
+                return;
+            }
+            if (outcome.updated && item < static_cast<int>(m_rows.size()) && m_rows[static_cast<size_t>(item)] == row)
+                SetRow(item, outcome.row);
+            if (outcome.focusList)
+                GetListCtrl()->setFocus();
+        });
 }
 
 void CListFolderView::OnMount()
@@ -501,10 +517,10 @@ void CListFolderView::OnMount()
     if (item >= 0)
         selected = m_rows[static_cast<size_t>(item)];
     const std::optional<MountPreparation> prepared =
-        RunBehindPopup(this, m_modalWorker, [selected](const platform::JobControl&) {
-            if (!CheckDeviceDisks() || !selected)
+        RunBehindPopup(this, m_modalWorker, [selected, login = CopyLogin()](const platform::JobControl&) {
+            if (!CheckDeviceDisks(login) || !selected)
                 return MountPreparation{};
-            return PrepareMount(*selected);
+            return PrepareMount(login, *selected);
         });
     if (!prepared || !selected)
         return;
@@ -523,9 +539,9 @@ void CListFolderView::OnMount()
     int rc = -1;
     std::string reason;
     if (!letter.empty()) {
-        const std::optional<int> connected =
-            RunBehindPopup(this, m_modalWorker, [unc = prep.unc, letter, &reason](const platform::JobControl&) {
-                const int code = ConnectAsContextUser(unc, letter);
+        const std::optional<int> connected = RunBehindPopup(
+            this, m_modalWorker, [unc = prep.unc, letter, &reason, login = CopyLogin()](const platform::JobControl&) {
+                const int code = ConnectAsLoginUser(login, unc, letter);
                 reason = platform::NetErrorText(code);
                 return code;
             });
@@ -578,7 +594,8 @@ void CListFolderView::OnUnmount()
         return;
     FolderRow row = m_rows[static_cast<size_t>(item)];
     const std::optional<bool> unmapped =
-        RunBehindPopup(this, m_modalWorker, [row](const platform::JobControl&) { return UnmapFolder(row); });
+        RunBehindPopup(this, m_modalWorker,
+                       [row, login = CopyLogin()](const platform::JobControl&) { return UnmapFolder(login, row); });
     if (unmapped.value_or(false)) {
         UnmarkRow(row);
         SetRow(item, row);
@@ -596,9 +613,12 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    const std::optional<bool> ejected =
-        RunBehindPopup(this, m_modalWorker, [text](const platform::JobControl&) { return EjectUsbDisk(text); });
-    if (ejected.value_or(false)) {
+    const std::optional<UsbEject> outcome =
+        RunBehindPopup(this, m_modalWorker,
+                       [text, login = CopyLogin()](const platform::JobControl&) { return EjectUsbDisk(login, text); });
+    // A disk that is gone from the device (ejected, or pulled meanwhile)
+    // leaves the list; nothing changes when the eject broke off.
+    if (outcome && *outcome != UsbEject::Failed) {
         RefreshFolderList();
         OnListClick(-1);
     }

@@ -48,6 +48,7 @@ public:
 
     // The hooks of the page base.
     void Refresh() override;
+    bool StopRefresh() override;
     void OnTaskPanelLink(unsigned id) override;
     void OnListRClick(int item) override;
     void OnListItemSelected(int item) override;

@@ -3,8 +3,6 @@
 #include <QCursor>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScrollArea>
-#include <QScrollBar>
 
 #include "CommandBars.h"
 #include "ListCtrl.h"
@@ -17,26 +15,6 @@ CPageView::CPageView(QWidget* parent) : QWidget(parent), m_ui(std::make_unique<U
 {
     m_ui->setupUi(this);
     m_ui->title->setStyleSheet("color: #FFFFFF; background: transparent;");
-    m_ui->taskScroll->installEventFilter(this);
-    m_ui->taskScroll->viewport()->installEventFilter(this);
-    FitTaskPanel();
-}
-
-void CPageView::FitTaskPanel()
-{
-    QScrollArea* area = m_ui->taskScroll;
-    const QSize need = m_ui->taskPanel->minimumSizeHint();
-    const bool bar = need.height() > area->height();
-    const int width = need.width() + (bar ? area->verticalScrollBar()->sizeHint().width() : 0) + 2 * area->frameWidth();
-    if (area->minimumWidth() != width)
-        area->setFixedWidth(width);
-}
-
-bool CPageView::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::LayoutRequest || (watched == m_ui->taskScroll && event->type() == QEvent::Resize))
-        FitTaskPanel();
-    return QWidget::eventFilter(watched, event);
 }
 
 CPageView::~CPageView() { Detach(); }

@@ -43,6 +43,10 @@ public:
 
     // The hooks, empty here.
     virtual void Refresh() {}
+    // Ends the page's jobs that read the device for the current login (the
+    // login is about to change); true when one was cut short. Work that keeps
+    // its own copy of the login, a backup run, goes on.
+    virtual bool StopRefresh() { return false; }
     virtual void OnTaskPanelLink(unsigned id) { (void)id; }
     virtual void OnListRClick(int item) { (void)item; }
     virtual void OnListItemSelected(int item) { (void)item; }
@@ -58,7 +62,6 @@ protected:
     virtual void DoDataExchange() {}
     virtual void OnInitialUpdate();
     void paintEvent(QPaintEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     intptr_t OnMessage(const platform::gui::Message& message) override;
     QWidget* OwnerWidget() override { return this; }
 
@@ -68,9 +71,5 @@ protected:
     QRect m_createRect;
 
 private:
-    // The task panel's column: as wide as the panel's texts need, with room
-    // for the scroll bar when the groups are taller than the page.
-    void FitTaskPanel();
-
     std::unique_ptr<Ui::PageView> m_ui;
 };

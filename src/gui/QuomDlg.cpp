@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <ctime>
+#include <vector>
 
 #include "AboutDlg.h"
 #include "BackupRestorePage.h"
@@ -173,24 +174,23 @@ void CQuomDlg::BuildCommandBars()
 
     CNasContext* ctx = GetNasContext();
     // A failed read must not leave the previous user's privilege behind.
-    ctx->m_userLevel.clear();
+    SetUserLevel("");
     // The reads retry for seconds on a slow device: they run on the worker
     // behind the busy popup, and the window stays responsive.
     struct Privilege {
         bool read = false;
         std::string level;
     };
-    const std::string user = ctx->m_user;
     Privilege privilege;
     {
         CPopDlg popup(this);
-        privilege = m_worker.RunModal<Privilege>(popup, [user](const platform::JobControl& job) {
+        privilege = m_worker.RunModal<Privilege>(popup, [login = CopyLogin()](const platform::JobControl& job) {
             job.Say("Please wait..");
             Privilege p;
             std::string index;
-            if (SnmpFindIndex(nasmib::kUserName, user, index) != 0)
+            if (SnmpFindIndex(login, nasmib::kUserName, login.user, index) != 0)
                 return p;
-            p.read = SnmpGetWithRetry(std::string(nasmib::kUserLevel) + "." + index, p.level) == 0;
+            p.read = SnmpGetWithRetry(login, std::string(nasmib::kUserLevel) + "." + index, p.level) == 0;
             return p;
         });
     }
@@ -200,7 +200,7 @@ void CQuomDlg::BuildCommandBars()
         ShowMessageBox(this, "Timeout", platform::MB_OK);
         return;
     }
-    ctx->m_userLevel = privilege.level;
+    SetUserLevel(privilege.level);
 
     const bool admin = ctx->m_userLevel == "15";
     m_commandBars->SetMenu("NAS Menu Bar", admin ? 127 : 261);
@@ -209,6 +209,14 @@ void CQuomDlg::BuildCommandBars()
     SetTitle();
     for (auto& [id, page] : m_pages)
         page->Refresh();
+}
+
+void CQuomDlg::SetUserLevel(const std::string& level)
+{
+    CNasContext* ctx = GetNasContext();
+    ctx->Lock();
+    ctx->m_userLevel = level;
+    ctx->Unlock();
 }
 
 void CQuomDlg::SetTitle()
@@ -364,25 +372,29 @@ void CQuomDlg::OnCommand(unsigned id)
     }
 }
 
-void CQuomDlg::OnAttachOtherNas()
+void CQuomDlg::RunReLoginRoad(int mode)
 {
-    if (RunDiscoverDialog(DISCOVER_ATTACH_OTHER, this) != IDOK)
+    // No refresh of the old login finishes into the pages of the new one.
+    // A running backup keeps the login it started with and goes on.
+    std::vector<CPageView*> stopped;
+    for (auto& [id, page] : m_pages)
+        if (page->StopRefresh())
+            stopped.push_back(page);
+    if (RunDiscoverDialog(mode, this) != IDOK) {
+        // The login stays: pages whose refresh was cut short read again.
+        for (CPageView* page : stopped)
+            page->Refresh();
         return;
+    }
     if (RunSetupDialog(this) == IDOK)
         BuildCommandBars();
     else
         PostQuitMessage(0);
 }
 
-void CQuomDlg::OnChangeUser()
-{
-    if (RunDiscoverDialog(DISCOVER_CHANGE_USER, this) != IDOK)
-        return;
-    if (RunSetupDialog(this) == IDOK)
-        BuildCommandBars();
-    else
-        PostQuitMessage(0);
-}
+void CQuomDlg::OnAttachOtherNas() { RunReLoginRoad(DISCOVER_ATTACH_OTHER); }
+
+void CQuomDlg::OnChangeUser() { RunReLoginRoad(DISCOVER_CHANGE_USER); }
 
 void CQuomDlg::OnUserManagement()
 {
@@ -398,7 +410,7 @@ void CQuomDlg::OnDeviceInformation() { RunDeviceInfoDlg(nullptr); }
 void CQuomDlg::OnDeviceSetting()
 {
     int status = 0;
-    int port = GetNasWebPort(&status);
+    int port = GetNasWebPort(CopyLogin(), &status);
     if (status == 2) {
         ShowMessageBox(this, "NAS is busy", platform::MB_ICONHAND);
         return;

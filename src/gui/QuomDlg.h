@@ -139,6 +139,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Attach Other NAS and Change User: the page jobs end, then the login
+    // dialog in that mode, then the setup dialog.
+    void RunReLoginRoad(int mode);
+    // The privilege of the login, kept in the context under its lock.
+    static void SetUserLevel(const std::string& level);
     void SetTitle();
     void LayOutPages();
 

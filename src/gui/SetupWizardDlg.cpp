@@ -9,6 +9,7 @@
 #include "MessageBoxes.h"
 #include "NasMib.h"
 #include "Resources.h"
+#include "SnmpHelpers.h"
 #include "stdafx.h"
 #include "ui_SetupWizardDlg.h"
 #include "y_snmp.h"
@@ -146,10 +147,7 @@ bool CSetupWizardDlg::OnInitDialog()
     if (showInfo)
         ShowDiskInfo();
 
-    CSnmpEngine engine;
-    engine.SetAddress(login.address);
-    engine.SetReadCommunity(login.community);
-    engine.SetWriteCommunity(login.community);
+    CSnmpEngine engine = DeviceEngine(login);
     // A failed read counts as 0: every mode may be chosen.
     std::string value;
     const int formatType = engine.SimpleGet(nasmib::kFormatType, value) == 0 ? std::atoi(value.c_str()) : 0;
@@ -179,10 +177,7 @@ bool CSetupWizardDlg::OnInitDialog()
 void CSetupWizardDlg::ShowDiskInfo()
 {
     LoginCopy login = CopyLogin();
-    CSnmpEngine engine;
-    engine.SetAddress(login.address);
-    engine.SetReadCommunity(login.community);
-    engine.SetWriteCommunity(login.community);
+    CSnmpEngine engine = DeviceEngine(login);
 
     struct Row {
         const char* disk;

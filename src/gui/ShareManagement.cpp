@@ -78,11 +78,11 @@ bool CShareManagement::OnInitDialog()
     const std::string location = m_location;
     QWidget* over = parentWidget() != nullptr ? parentWidget() : this;
     const std::optional<DeviceRead> read =
-        RunBehindPopup(over, m_worker, [edit, name, location](const platform::JobControl&) {
+        RunBehindPopup(over, m_worker, [edit, name, location, login = CopyLogin()](const platform::JobControl&) {
             DeviceRead r;
-            r.lists = LoadFolderDialogData();
+            r.lists = LoadFolderDialogData(login);
             if (edit)
-                r.found = ::LoadFolder(name, location, r.folder);
+                r.found = ::LoadFolder(login, name, location, r.folder);
             return r;
         });
     if (!read) {
@@ -256,9 +256,9 @@ void CShareManagement::OnCreateUser()
 void CShareManagement::RefreshUsers()
 {
     const std::optional<std::vector<std::string>> accounts =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) {
+        RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
             std::vector<std::string> read;
-            LoadAccounts(read);
+            LoadAccounts(login, read);
             return read;
         });
     if (!accounts)
@@ -322,10 +322,11 @@ void CShareManagement::OnCreate()
     const std::string oldName = m_oldName;
     const std::string oldLocation = m_location;
     CPopDlg popup(this);
-    FolderSaveResult saved = m_worker.RunModal<FolderSaveResult>(popup, [=](const platform::JobControl& job) {
-        job.Say(action == kFolderActionAdd ? "Adding...Please wait.." : "Editing...Please wait..");
-        return AddOrEditFolder(job, settings, action, oldName, oldLocation);
-    });
+    FolderSaveResult saved =
+        m_worker.RunModal<FolderSaveResult>(popup, [=, login = CopyLogin()](const platform::JobControl& job) {
+            job.Say(action == kFolderActionAdd ? "Adding...Please wait.." : "Editing...Please wait..");
+            return AddOrEditFolder(job, login, settings, action, oldName, oldLocation);
+        });
     if (m_worker.Failed())
         return; // the dialog stays as typed
     if (saved.code == -1) {

@@ -41,7 +41,7 @@ CTaskWizardpage1::CTaskWizardpage1(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->removeButton, &QPushButton::clicked, this, [this] { OnRemove(); });
 
     m_ui->instructionText->setBuddy(m_list);
-    m_list->setAccessibleName("Backup source folders");
+    m_list->SetAccessibleName("Backup source folders");
     m_ui->folderGroup->setAccessibleName("Add Backup Folder");
     m_ui->selectButton->setAccessibleName("Select a folder");
     m_ui->removeButton->setAccessibleName("Remove the selected folder");

@@ -182,8 +182,8 @@ bool CUserManagement::OnInitDialog()
         move(x, y);
     }
     m_listRect = geometry();
-    const std::optional<DiskQuotaInfo> disks =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadDiskQuotaInfo(); });
+    const std::optional<DiskQuotaInfo> disks = RunBehindPopup(
+        this, m_worker, [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
     if (!disks) {
         // Not opened on disks it could not read.
         EndDialog(platform::IDCANCEL);
@@ -284,7 +284,9 @@ void CUserManagement::ClearEditFields()
 bool CUserManagement::LoadAllGroups()
 {
     const std::optional<std::vector<std::string>> groups =
-        RunBehindPopup(this, m_worker, [](const platform::JobControl&) { return ReadNameColumn(nasmib::kGroupName); });
+        RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
+            return ReadNameColumn(login, nasmib::kGroupName);
+        });
     if (!groups)
         return false;
     m_ui->allGroups->clear();
@@ -322,9 +324,9 @@ void CUserManagement::LoadMemberGroups(int row)
 
 void CUserManagement::RefreshUserList()
 {
-    auto rows = RunBehindPopup(this, m_worker, [](const platform::JobControl& job) {
+    auto rows = RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl& job) {
         std::vector<UserListRow> rows;
-        ReadUserList(job, rows);
+        ReadUserList(job, login, rows);
         return rows;
     });
     if (!rows)
@@ -362,8 +364,9 @@ void CUserManagement::OnEdit()
     const std::string name = m_list->GetItemText(row, 0);
     m_ui->userName->setText(QString::fromStdString(name));
     UserDetails details;
-    if (RunBehindPopup(this, m_worker,
-                       [name, &details](const platform::JobControl&) { return ReadUserDetails(name, details); }) != 0)
+    if (RunBehindPopup(this, m_worker, [name, &details, login = CopyLogin()](const platform::JobControl&) {
+            return ReadUserDetails(login, name, details);
+        }) != 0)
         return; // not read (or the read failed): the list face stays
     if (!LoadAllGroups())
         return;
@@ -380,30 +383,36 @@ void CUserManagement::OnEdit()
     LoadMemberGroups(row);
 }
 
+// ">>" and "<<" move the selected entries, wherever the current item is: an
+// assistive tool selects a row without moving it.
 void CUserManagement::OnAddGroup()
 {
-    QListWidgetItem* item = m_ui->allGroups->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = m_ui->allGroups->selectedItems();
+    if (chosen.isEmpty())
         return;
-    const QString group = item->text();
-    m_ui->memberGroups->addItem(group);
-    m_ui->primaryGroup->addItem(group);
-    delete m_ui->allGroups->takeItem(m_ui->allGroups->row(item));
+    for (QListWidgetItem* item : chosen) {
+        const QString group = item->text();
+        m_ui->memberGroups->addItem(group);
+        m_ui->primaryGroup->addItem(group);
+        delete m_ui->allGroups->takeItem(m_ui->allGroups->row(item));
+    }
     m_ui->allGroups->setCurrentRow(-1);
 }
 
 void CUserManagement::OnRemoveGroup()
 {
-    QListWidgetItem* item = m_ui->memberGroups->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = m_ui->memberGroups->selectedItems();
+    if (chosen.isEmpty())
         return;
-    const QString group = item->text();
-    m_ui->allGroups->addItem(group);
-    delete m_ui->memberGroups->takeItem(m_ui->memberGroups->row(item));
+    for (QListWidgetItem* item : chosen) {
+        const QString group = item->text();
+        m_ui->allGroups->addItem(group);
+        delete m_ui->memberGroups->takeItem(m_ui->memberGroups->row(item));
+        const int at = m_ui->primaryGroup->findText(group);
+        if (at >= 0)
+            m_ui->primaryGroup->removeItem(at);
+    }
     m_ui->memberGroups->setCurrentRow(-1);
-    const int at = m_ui->primaryGroup->findText(group);
-    if (at >= 0)
-        m_ui->primaryGroup->removeItem(at);
 }
 
 void CUserManagement::OnPasswordChange()
@@ -451,8 +460,10 @@ void CUserManagement::OnSave()
     form.primaryGroup = m_ui->primaryGroup->currentText().toStdString();
     form.quota = QuotaFields::Of(*m_ui).Read();
     const DiskQuotaInfo disks = m_disks;
-    const std::optional<SaveOutcome> outcome = RunBehindPopup(
-        this, m_worker, [form, disks](const platform::JobControl& job) { return SaveUser(job, form, disks); });
+    const std::optional<SaveOutcome> outcome =
+        RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
+            return SaveUser(job, login, form, disks);
+        });
     if (!outcome || *outcome == SaveOutcome::Refused)
         return; // the edit face stays as typed
     m_list->DeleteAllItems();
@@ -494,8 +505,10 @@ void CUserManagement::OnDelete()
     }
     const std::string name = m_list->GetItemText(row, 0);
     const std::string folders = m_list->GetItemText(row, 1);
-    const std::optional<bool> deleted = RunBehindPopup(
-        this, m_worker, [name, folders](const platform::JobControl& job) { return DeleteUser(job, name, folders); });
+    const std::optional<bool> deleted =
+        RunBehindPopup(this, m_worker, [name, folders, login = CopyLogin()](const platform::JobControl& job) {
+            return DeleteUser(job, login, name, folders);
+        });
     if (!deleted.value_or(false))
         return;
     RefreshUserList();
@@ -510,20 +523,19 @@ void CUserManagement::OnGroupButton()
     UserGroupSwap& swap = GetUserGroupSwap();
     swap.flag = 0;
     swap.rect = geometry();
-    // This window steps aside while the group dialog stands in its place.
+    // This window steps aside (hidden, out of the accessibility tree) while
+    // the group dialog stands in its place.
     const QRect mine = geometry();
-    setWindowOpacity(0.0);
-    setGeometry(0, 0, 1, 1);
+    StepAside();
     CGroupManagement groups(parentWidget());
     groups.DoModal();
     if (swap.flag == 1) {
         m_ui->userTab->setChecked(true);
         m_ui->groupTab->setChecked(false);
         setGeometry(swap.rect.isNull() ? mine : swap.rect);
-        setWindowOpacity(1.0);
+        StepBack();
     } else {
         setGeometry(mine);
-        setWindowOpacity(1.0);
         OnClose();
     }
 }

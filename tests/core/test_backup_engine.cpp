@@ -158,7 +158,8 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     BackupRunResult r = RunTask();
     EXPECT_FALSE(r.success);
     ASSERT_EQ(boxes.Texts().size(), 2u) << ::testing::PrintToString(boxes.Texts());
-    EXPECT_EQ(boxes.Texts()[0].rfind("Socket Connect Fail!!\nSocket Error code: 10061 ;", 0), 0u) << boxes.Texts()[0];
+    EXPECT_EQ(boxes.Texts()[0],
+              "Socket Connect Fail!!\nSocket Error code: 10061 ;\nThe attempt to connect was forcefully rejected.");
     EXPECT_EQ(boxes.Texts()[1], server);
     EXPECT_EQ(r.resultFile, "");
     // A failed backup is no last backup.

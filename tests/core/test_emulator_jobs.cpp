@@ -42,7 +42,7 @@ protected:
         if (!nas->Started())
             return false;
         nas->LogInContext("admin", "pw");
-        port = GetNasWebPort(nullptr);
+        port = GetNasWebPort(CopyLogin(), nullptr);
         return port > 0;
     }
 
@@ -50,7 +50,7 @@ protected:
     {
         return SendHttpRequest(
             EmulatedNas::kAddress, static_cast<unsigned>(port),
-            BuildInitDiskRequest(EmulatedNas::kAddress, MakeDeviceAuthorization(), formatType, diskMode));
+            BuildInitDiskRequest(EmulatedNas::kAddress, MakeDeviceAuthorization(CopyLogin()), formatType, diskMode));
     }
 
     // The upload as the wizard sends it: the head, then the body in 1460-byte
@@ -58,7 +58,8 @@ protected:
     CHttpStatusReader::Verdict Upload(const std::string& package)
     {
         std::string body = RemoteInstallPartHeader() + package + RemoteInstallClosingPart();
-        std::string head = BuildRemoteInstallHead(EmulatedNas::kAddress, MakeDeviceAuthorization(), body.size());
+        std::string head =
+            BuildRemoteInstallHead(EmulatedNas::kAddress, MakeDeviceAuthorization(CopyLogin()), body.size());
         CTcpSocket socket;
         if (!socket.Create() || !socket.Connect(EmulatedNas::kAddress, static_cast<unsigned>(port), 3000) ||
             !socket.SendAll(head.data(), head.size(), 3000))
@@ -210,7 +211,7 @@ TEST_F(Jobs, RaidFormatThenInstallThenRebootSilence)
 
     // The wizard's probe, then the upload and the status polls.
     EXPECT_EQ(SendHttpRequest(EmulatedNas::kAddress, static_cast<unsigned>(port),
-                              BuildProbeRequest(EmulatedNas::kAddress, MakeDeviceAuthorization())),
+                              BuildProbeRequest(EmulatedNas::kAddress, MakeDeviceAuthorization(CopyLogin()))),
               kHttpOk);
     ASSERT_EQ(Upload(Package()), CHttpStatusReader::kOk);
     EXPECT_EQ(InstallResult(), 0);
@@ -244,8 +245,8 @@ TEST_F(Jobs, RaidFormatThenInstallThenRebootSilence)
     EXPECT_EQ(SnmpDisks(), "2/2");
     EXPECT_NE(Mib(nasmib::kBootTime), bootTime);
     EXPECT_EQ(nas->Status(), 0);
-    ASSERT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, name), 0);
-    EXPECT_EQ(SnmpSetWithRetry(nasmib::kDeviceName, name), 0);
+    ASSERT_EQ(SnmpGetWithRetry(CopyLogin(), nasmib::kDeviceName, name), 0);
+    EXPECT_EQ(SnmpSetWithRetry(CopyLogin(), nasmib::kDeviceName, name), 0);
     EXPECT_EQ(Job(), "OK format=done progress=0:0:0 install=done");
 }
 

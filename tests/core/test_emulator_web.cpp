@@ -37,7 +37,7 @@ protected:
     {
         ASSERT_TRUE(nas.Started());
         nas.LogInContext("admin", "secret");
-        port = GetNasWebPort(nullptr);
+        port = GetNasWebPort(CopyLogin(), nullptr);
         ASSERT_GT(port, 0);
     }
     testsupport::InstantPauses pauses;
@@ -59,13 +59,13 @@ protected:
     }
     int Post(const std::string& page, const CSetObjectBody& body)
     {
-        return Post(page, body.Text(), MakeDeviceAuthorization());
+        return Post(page, body.Text(), MakeDeviceAuthorization(CopyLogin()));
     }
 
     std::string Read(const std::string& oid)
     {
         std::string value = "<unread>";
-        EXPECT_EQ(SnmpGetWithRetry(oid, value), 0) << oid;
+        EXPECT_EQ(SnmpGetWithRetry(CopyLogin(), oid, value), 0) << oid;
         return value;
     }
 
@@ -119,10 +119,10 @@ TEST_F(DeviceForms, UserFormChangesThePasswordEveryServiceChecks)
 {
     EXPECT_EQ(port, 80);
     // The token carries the password the device holds, read over SNMP.
-    EXPECT_EQ(MakeDeviceAuthorization(), MakeBasicAuthorization("admin", "secret"));
+    EXPECT_EQ(MakeDeviceAuthorization(CopyLogin()), MakeBasicAuthorization("admin", "secret"));
 
     std::string row;
-    ASSERT_EQ(SnmpFindIndex(nasmib::kUserName, "alice", row), 0);
+    ASSERT_EQ(SnmpFindIndex(CopyLogin(), nasmib::kUserName, "alice", row), 0);
     ASSERT_EQ(row, "2");
     const std::string password = "n&w+1% x";
     ASSERT_EQ(Post("UserManagement", PasswordEdit(row, "alice", password)), kHttpOk);
@@ -135,13 +135,19 @@ TEST_F(DeviceForms, UserFormChangesThePasswordEveryServiceChecks)
     // The administrator's own password: the next form reads the new one.
     ASSERT_EQ(Post("UserManagement", PasswordEdit("1", "admin", "adm1n")), kHttpOk);
     EXPECT_EQ(GetNasContext()->m_password, "secret");
-    EXPECT_EQ(MakeDeviceAuthorization(), MakeBasicAuthorization("admin", "adm1n"));
+    EXPECT_EQ(MakeDeviceAuthorization(CopyLogin()), MakeBasicAuthorization("admin", "adm1n"));
     EXPECT_EQ(Post("UserManagement", PasswordEdit(row, "alice", "x").Text(), MakeBasicAuthorization("admin", "secret")),
               kHttpRejected);
     EXPECT_EQ(Read(NasCell(nasmib::kUserPassword, row)), password);
     EXPECT_EQ(nas.Login("admin", "adm1n"), 0);
     EXPECT_EQ(nas.Login("admin", "secret"), FINDER_ERR_REFUSED);
     EXPECT_TRUE(boxes.Texts().empty());
+
+    // A user the device does not hold has no token, after the box.
+    LoginCopy stranger = CopyLogin();
+    stranger.user = "mallory";
+    EXPECT_EQ(MakeDeviceAuthorization(stranger), "");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Timeout!"});
 }
 
 TEST_F(DeviceForms, AddFormsCreateRowsAndEditsChangeOnlyTheirCells)
@@ -177,7 +183,7 @@ TEST_F(DeviceForms, AddFormsCreateRowsAndEditsChangeOnlyTheirCells)
         .RowEnd("rowend", kFolderRowStatus, r);
     ASSERT_EQ(Post("PrivateFolder", add), kHttpOk);
     std::string index;
-    ASSERT_EQ(SnmpFindIndex(kFolderShareName, "Fotos & Film", index), 0);
+    ASSERT_EQ(SnmpFindIndex(CopyLogin(), kFolderShareName, "Fotos & Film", index), 0);
     EXPECT_EQ(index, "3");
     EXPECT_EQ(Read(NasCell(kFolderLocation, r)), "HDD2");
     EXPECT_EQ(Read(NasCell(kFolderWriteList, r)), "alice,@staff,");
@@ -232,7 +238,7 @@ TEST_F(DeviceForms, FormsThatDoNotFitTheTablesChangeNothing)
     const std::string users = nas.dev->Get("users");
     const std::string folders = Rows(kFolderShareName);
     auto refused = [&](const std::string& page, const std::string& body) {
-        EXPECT_EQ(Post(page, body, MakeDeviceAuthorization()), kHttpRejected) << body;
+        EXPECT_EQ(Post(page, body, MakeDeviceAuthorization(CopyLogin())), kHttpRejected) << body;
     };
     // A text for a number column, and a number for a text column.
     CSetObjectBody level;
@@ -302,21 +308,21 @@ TEST(DeviceWebPort, TheReportedPortIsTheServedOne)
     EmulatedNas nas("user = admin:pw:15\nweb_port = 8080\n");
     ASSERT_TRUE(nas.Started());
     nas.LogInContext("admin", "pw");
-    EXPECT_EQ(GetNasWebPort(nullptr), 8080);
+    EXPECT_EQ(GetNasWebPort(CopyLogin(), nullptr), 8080);
     EXPECT_EQ(nas.dev->Command("web port"), "OK 8080");
     EXPECT_EQ(SendHttpRequest(EmulatedNas::kAddress, 8080,
-                              BuildProbeRequest(EmulatedNas::kAddress, MakeDeviceAuthorization())),
+                              BuildProbeRequest(EmulatedNas::kAddress, MakeDeviceAuthorization(CopyLogin()))),
               kHttpOk);
     // A device that reports no usable port.
     ASSERT_TRUE(nas.dev->Ok("set web_port 0"));
-    EXPECT_EQ(GetNasWebPort(nullptr), -1);
+    EXPECT_EQ(GetNasWebPort(CopyLogin(), nullptr), -1);
 }
 
 TEST_F(DeviceForms, RequestsAndSetsAreReadBackFromTheControlChannel)
 {
     EXPECT_EQ(nas.dev->Command("web request -1"), "ERR no such request");
     const std::string body = PasswordEdit("2", "alice", "seen").Text();
-    ASSERT_EQ(Post("UserManagement", body, MakeDeviceAuthorization()), kHttpOk);
+    ASSERT_EQ(Post("UserManagement", body, MakeDeviceAuthorization(CopyLogin())), kHttpOk);
     // As sent: the head and the Content-Length bytes, without the trailer.
     const std::string request = nas.dev->WebRequest(-1);
     EXPECT_EQ(
@@ -331,7 +337,7 @@ TEST_F(DeviceForms, RequestsAndSetsAreReadBackFromTheControlChannel)
     // Only the last 32 are kept.
     for (int i = 0; i < 32; ++i)
         ASSERT_EQ(SendHttpRequest(EmulatedNas::kAddress, static_cast<unsigned>(port),
-                                  BuildProbeRequest(EmulatedNas::kAddress, MakeDeviceAuthorization())),
+                                  BuildProbeRequest(EmulatedNas::kAddress, MakeDeviceAuthorization(CopyLogin()))),
                   kHttpOk);
     EXPECT_EQ(nas.dev->Command("web requests"), "OK 33");
     EXPECT_EQ(nas.dev->Command("web request 0"), "ERR no such request");
@@ -340,9 +346,9 @@ TEST_F(DeviceForms, RequestsAndSetsAreReadBackFromTheControlChannel)
 
     // SNMP SETs: what they wrote, in order; reads and forms are not SETs.
     EXPECT_EQ(nas.dev->Command("snmp writes"), "OK 0");
-    ASSERT_EQ(SnmpSetWithRetry(nasmib::kDeviceName, "RENAMED"), 0);
+    ASSERT_EQ(SnmpSetWithRetry(CopyLogin(), nasmib::kDeviceName, "RENAMED"), 0);
     std::string value;
-    ASSERT_EQ(SnmpGetWithRetry(nasmib::kDeviceName, value), 0);
+    ASSERT_EQ(SnmpGetWithRetry(CopyLogin(), nasmib::kDeviceName, value), 0);
     EXPECT_EQ(nas.dev->SnmpWrites(), std::vector<std::string>{std::string(nasmib::kDeviceName) + " s RENAMED"});
     EXPECT_EQ(nas.dev->Command("snmp write 1"), "ERR no such write");
     EXPECT_EQ(nas.dev->Command("snmp write x").rfind("ERR", 0), 0u);

@@ -160,7 +160,8 @@ TEST_F(Device, RefusedConnectionShowsOneBoxAndIsNotRetried)
     server.SetFault(WebServer::Fault::Refuse);
     EXPECT_EQ(SendHttpRequest("127.0.0.1", port, GroupCreate("4", "g")), kHttpSocketFailed);
     ASSERT_EQ(boxes.Texts().size(), 1u);
-    EXPECT_EQ(boxes.Texts()[0], "Socket Connect Fail!!\nSocket Error code: 10061 ;");
+    EXPECT_EQ(boxes.Texts()[0],
+              "Socket Connect Fail!!\nSocket Error code: 10061 ;\nThe attempt to connect was forcefully rejected.");
     EXPECT_EQ(server.Connections(), 0u);
     // Back in service on the same port.
     server.SetFault(WebServer::Fault::None);

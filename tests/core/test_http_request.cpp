@@ -202,22 +202,6 @@ TEST(HttpRequest, InitDiskBodyIsNinetyEightBytes)
     EXPECT_EQ(r.substr(r.size() - 2), "\r\n");
 }
 
-TEST(HttpRequest, ContextAuthorizationUsesTheDevicePassword)
-{
-    CNasContext* context = GetNasContext();
-    context->Lock();
-    context->m_user = "admin";
-    context->Unlock();
-    std::string asked;
-    EXPECT_EQ(MakeContextAuthorization([&](const std::string& user) {
-                  asked = user;
-                  return std::string("secret");
-              }),
-              Base64Encode("admin:secret"));
-    EXPECT_EQ(asked, "admin");
-    EXPECT_EQ(MakeContextAuthorization([](const std::string&) { return std::string(); }), "");
-}
-
 TEST(HttpStatusReader, JudgesTheStatusLineAcrossPieces)
 {
     const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
@@ -267,6 +251,17 @@ TEST(SocketErrors, WindowsNumbersAndTexts)
     EXPECT_EQ(SocketErrorMessage(WSAETIMEDOUT),
               "The attempt to connect timed out without  establishing a connection. \n");
     EXPECT_EQ(SocketErrorMessage(12345), "OnConnect error: 12345");
+    // The words that follow a number wherever one is shown.
+    const std::pair<int, const char*> reasons[] = {
+        {WSAECONNREFUSED, "The attempt to connect was forcefully rejected."},
+        {WSAETIMEDOUT, "The attempt to connect timed out without establishing a connection."},
+        {WSAEHOSTUNREACH, "No route to host."},
+        {12345, ""},
+    };
+    for (const auto& [number, reason] : reasons)
+        EXPECT_EQ(SocketErrorReason(number), reason) << number;
+    EXPECT_EQ(WithSocketErrorReason("Error code: 10061 ;", WSAECONNREFUSED),
+              "Error code: 10061 ;\nThe attempt to connect was forcefully rejected.");
     platform::MessageBoxRecorder boxes;
     SetLastSocketError(WSAENOTCONN);
     SocketErrorText();

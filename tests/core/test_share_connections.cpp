@@ -71,7 +71,7 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     });
 
     const std::string media = "\\\\198.18.1.10\\media";
-    EXPECT_EQ(CheckConnection("alice"), kNotConnected);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice"), kNotConnected);
     // An administrator connects with the default credentials, which a
     // private folder does not take: the desktop is handed the folder to ask
     // for others, as an explorer does.
@@ -81,7 +81,7 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     mediaRow.location = "Disk1";
     mediaRow.type = "Samba ";
     mediaRow.allow = "alice";
-    OpenFolder(mediaRow);
+    OpenFolder(CopyLogin(), mediaRow);
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/media"});
     EXPECT_EQ(boxes.Count(), 1u); // the one-user question only
     EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
@@ -97,7 +97,7 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     // the device's folder.
     ASSERT_EQ(platform::WNetUseConnection(media, "alice", "wonder", "Z:"), 0);
     EXPECT_TRUE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
-    FolderListing l = RefreshFolderList(platform::JobControl{});
+    FolderListing l = RefreshFolderList(platform::JobControl{}, CopyLogin());
     std::vector<std::string> texts;
     for (const FolderRow& r : l.rows)
         texts.push_back(r.text);
@@ -109,20 +109,20 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     EXPECT_EQ(user, "alice");
 
     // Who this PC is connected as.
-    EXPECT_EQ(CheckConnection("alice"), kConnectedSameUser);
-    EXPECT_EQ(CheckConnection("bob"), kConnectedOtherUser);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice"), kConnectedSameUser);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "bob"), kConnectedOtherUser);
 
     // Opening media (alice is on its list, connected as herself) opens it at once.
     FolderRow row = l.rows[1];
-    OpenOutcome outcome = OpenFolder(row);
+    OpenOutcome outcome = OpenFolder(CopyLogin(), row);
     EXPECT_FALSE(outcome.refresh);
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/media"});
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
 
     // A further share of the device opens with the same credentials.
     opened.clear();
-    outcome =
-        OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
+    outcome = OpenFolder(
+        CopyLogin(), *std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
     EXPECT_TRUE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/crew"));
@@ -131,12 +131,12 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
 
     // Connected as bob only: the one-user question, every device connection
     // dropped (IPC$ first), then connected again as alice.
-    ASSERT_EQ(DisconnectDevice(), 1);
+    ASSERT_EQ(DisconnectDevice(CopyLogin()), 1);
     ASSERT_EQ(platform::WNetUseConnection("\\\\198.18.1.10\\share", "bob", "builder"), 0);
-    EXPECT_EQ(CheckConnection("alice"), kConnectedOtherUser);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice"), kConnectedOtherUser);
     opened.clear();
-    outcome =
-        OpenFolder(*std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
+    outcome = OpenFolder(
+        CopyLogin(), *std::find_if(l.rows.begin(), l.rows.end(), [](const FolderRow& r) { return r.text == "crew"; }));
     ASSERT_EQ(boxes.Count(), 1u);
     EXPECT_EQ(boxes.LastText().rfind("The samba shared folder can only be accessed by one user", 0), 0u);
     EXPECT_EQ(opened, std::vector<std::string>{"smb://198.18.1.10/crew"});
@@ -145,10 +145,10 @@ TEST(ShareConnections, MountOpenCheckAndDropAgainstTheDevicesSamba)
     EXPECT_EQ(user, "alice");
 
     // Everything of the device dropped.
-    EXPECT_EQ(DisconnectDevice(), 1);
+    EXPECT_EQ(DisconnectDevice(CopyLogin()), 1);
     EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/crew"));
     EXPECT_FALSE(platform::GetMountBackend()->IsMounted("smb://198.18.1.10/media"));
-    EXPECT_EQ(CheckConnection("alice"), kNotConnected);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice"), kNotConnected);
 
     // A share the device does not have: the box names the path and why.
     const std::string missing = "\\\\198.18.1.10\\nosuch";

@@ -138,7 +138,7 @@ TEST_F(ShareFolders, PrivateAddPostsTheFormAndTheDeviceHoldsTheRow)
     s.privateFolder = true;
     s.allowed = {{"alice", false}, {"@staff", false}, {"bob", true}};
     size_t before = nas->dev->WebRequests().size();
-    FolderSaveResult r = AddOrEditFolder(job, s, kFolderActionAdd, "");
+    FolderSaveResult r = AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.result, kFolderSaved);
     EXPECT_TRUE(boxes.Take().empty());
@@ -180,14 +180,14 @@ TEST_F(ShareFolders, PrivateAddPostsTheFormAndTheDeviceHoldsTheRow)
     // Edit: the name becomes non-ASCII, the folder Anonymous, its lists go.
     s.name = "Müsik été";
     s.privateFolder = false;
-    r = AddOrEditFolder(job, s, kFolderActionEdit, "a&b+c%d");
+    r = AddOrEditFolder(job, CopyLogin(), s, kFolderActionEdit, "a&b+c%d");
     EXPECT_EQ(r.result, kFolderSaved);
     EXPECT_EQ(Cell(nasmib::kFolderShareName, "13"), "Müsik été");
     EXPECT_EQ(Cell(nasmib::kFolderReadList, "13"), "");
     EXPECT_EQ(Cell(nasmib::kFolderWriteList, "13"), "");
     EXPECT_EQ(Cell(nasmib::kFolderType, "13"), "1");
     FolderSettings loaded;
-    ASSERT_TRUE(LoadFolder("Müsik été", "", loaded));
+    ASSERT_TRUE(LoadFolder(CopyLogin(), "Müsik été", "", loaded));
     EXPECT_EQ(loaded.disk, "Disk2");
     EXPECT_FALSE(loaded.privateFolder);
     EXPECT_TRUE(loaded.ftp);
@@ -195,15 +195,15 @@ TEST_F(ShareFolders, PrivateAddPostsTheFormAndTheDeviceHoldsTheRow)
     // A case-only rename of the folder itself is no clash; another's name is.
     s.name = "MÜSIK été";
     s.name = "müsik été";
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionEdit, "Müsik été").result, kFolderSaved);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionEdit, "Müsik été").result, kFolderSaved);
     s.name = "Media";
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionEdit, "müsik été").code, -1);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionEdit, "müsik été").code, -1);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"The folder name had existed, please enter the other name."});
 
     // The folder vanished meanwhile.
     DeleteRow("13");
     s.name = "whatever";
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionEdit, "müsik été").code, -1);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionEdit, "müsik été").code, -1);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Can't find the folder."});
 }
 
@@ -223,10 +223,10 @@ TEST_F(ShareFolders, LongAllowListsAreReadAndKeptWhole)
     }
     ASSERT_TRUE(nas->dev->Ok("mib set " + NasCell(nasmib::kFolderReadList, "2") + " s " + list));
     FolderSettings s;
-    ASSERT_TRUE(LoadFolder("media", "Disk1", s));
+    ASSERT_TRUE(LoadFolder(CopyLogin(), "media", "Disk1", s));
     ASSERT_GT(s.allowed.size(), 200u);
     // Saved back unchanged, the device still holds every entry.
-    FolderSaveResult r = AddOrEditFolder(job, s, kFolderActionEdit, "media", "Disk1");
+    FolderSaveResult r = AddOrEditFolder(job, CopyLogin(), s, kFolderActionEdit, "media", "Disk1");
     EXPECT_EQ(r.result, kFolderSaved) << ::testing::PrintToString(boxes.Take());
     EXPECT_EQ(Cell(nasmib::kFolderReadList, "2").size(), list.size());
     std::string write, read;
@@ -245,15 +245,15 @@ TEST_F(ShareFolders, APostTheDeviceNeverAppliesEndsWithTimeout)
     FolderSettings s;
     s.name = "ghost";
     s.disk = "Disk1";
-    FolderSaveResult r = AddOrEditFolder(job, s, kFolderActionAdd, "");
+    FolderSaveResult r = AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "");
     EXPECT_EQ(r.code, -2);
     EXPECT_EQ(r.result, kFolderNotSaved);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"NAS timeout!"});
 
     // An edit keeping the name: the name reads back, the changed cell does not.
-    ASSERT_TRUE(LoadFolder("media", "Disk1", s));
+    ASSERT_TRUE(LoadFolder(CopyLogin(), "media", "Disk1", s));
     s.ftp = !s.ftp;
-    r = AddOrEditFolder(job, s, kFolderActionEdit, "media", "Disk1");
+    r = AddOrEditFolder(job, CopyLogin(), s, kFolderActionEdit, "media", "Disk1");
     EXPECT_EQ(r.code, -2);
     EXPECT_EQ(r.result, kFolderNotSaved);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Failed."});
@@ -283,18 +283,18 @@ TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
     FolderSettings s;
     s.name = "..";
     s.disk = "Disk1";
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "").code, -1);
     s.name = "x";
     s.privateFolder = true;
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "").code, -1);
     s.allowed = {{"nobody", true}};
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "").code, -1);
     s.samba = false;
     s.allowed = {{"alice", true}};
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "").code, -1);
     s.samba = true;
     s.name = "MEDIA";
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").focus, FolderFocus::Name);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "").focus, FolderFocus::Name);
     EXPECT_EQ(boxes.Take(),
               (std::vector<std::string>{dots, "Must allow one user to access at least!", "Not valid user:nobody",
                                         "SAMBA FTP NFS must be choose at least one!",
@@ -305,21 +305,21 @@ TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
     platform::FastClock fast(20);
     platform::ScopedClock clock(fast);
     ASSERT_TRUE(nas->dev->Ok("snmp silent on"));
-    EXPECT_EQ(CheckFolderExists("media"), kFolderWalkFailed);
+    EXPECT_EQ(CheckFolderExists(CopyLogin(), "media"), kFolderWalkFailed);
     ASSERT_TRUE(nas->dev->Ok("snmp silent off"));
-    EXPECT_EQ(CheckFolderExists("new"), kFolderNameFree);
+    EXPECT_EQ(CheckFolderExists(CopyLogin(), "new"), kFolderNameFree);
 
     // At 1024 folders an add is refused, a rename is not.
     std::string rows = Rows(nasmib::kFolderShareName);
     int have = static_cast<int>(std::count(rows.begin(), rows.end(), ',')) + 1;
     for (int i = 0; i < kMaxFolders - have; ++i)
         ASSERT_TRUE(nas->dev->Ok("set folder " + std::to_string(2000 + i) + ":many" + std::to_string(i) + ":Disk1:1"));
-    EXPECT_EQ(CheckFolderExists("new"), kFolderTableFull);
-    EXPECT_EQ(CheckFolderExists("new", "2"), kFolderNameFree);
-    EXPECT_EQ(CheckFolderExists("MANY7", "2"), kFolderNameTaken);
+    EXPECT_EQ(CheckFolderExists(CopyLogin(), "new"), kFolderTableFull);
+    EXPECT_EQ(CheckFolderExists(CopyLogin(), "new", "2"), kFolderNameFree);
+    EXPECT_EQ(CheckFolderExists(CopyLogin(), "MANY7", "2"), kFolderNameTaken);
     s.name = "new";
     s.privateFolder = false;
-    EXPECT_EQ(AddOrEditFolder(job, s, kFolderActionAdd, "").code, -1);
+    EXPECT_EQ(AddOrEditFolder(job, CopyLogin(), s, kFolderActionAdd, "").code, -1);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Total folders number must not more than 1024."});
     for (int i = 0; i < kMaxFolders - have; ++i)
         DeleteRow(std::to_string(2000 + i));
@@ -330,7 +330,7 @@ TEST_F(ShareFolders, InputIsCheckedBeforeAnythingIsPosted)
 
 TEST_F(ShareFolders, TheListAsAdministratorAndAsUser)
 {
-    FolderListing l = RefreshFolderList(job);
+    FolderListing l = RefreshFolderList(job, CopyLogin());
     ASSERT_TRUE(l.ok);
     EXPECT_EQ(Texts(l), (std::vector<std::string>{"USB1", "USB2", "share", "media", "music(Disk1)", "music(Disk2)",
                                                   "nfsonly", "secret"}));
@@ -345,18 +345,18 @@ TEST_F(ShareFolders, TheListAsAdministratorAndAsUser)
     // alice (group staff): her folder, her group's, and the open ones.
     nas->LogInContext("alice", "wonder");
     GetNasContext()->m_userLevel = "1";
-    l = RefreshFolderList(job);
+    l = RefreshFolderList(job, CopyLogin());
     EXPECT_EQ(Texts(l),
               (std::vector<std::string>{"USB1", "USB2", "share", "media", "music(Disk1)", "music(Disk2)", "nfsonly"}));
     EXPECT_EQ(GetNasContext()->m_userAccess, "staff,");
     nas->LogInContext("bob", "builder");
-    l = RefreshFolderList(job);
+    l = RefreshFolderList(job, CopyLogin());
     EXPECT_EQ(Texts(l), (std::vector<std::string>{"USB1", "USB2", "share", "music", "nfsonly", "secret"}));
     EXPECT_TRUE(boxes.Take().empty());
 
     // A user the device does not know.
     GetNasContext()->m_user = "mallory";
-    l = RefreshFolderList(job);
+    l = RefreshFolderList(job, CopyLogin());
     EXPECT_FALSE(l.ok);
     EXPECT_TRUE(l.rows.empty());
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Timeout"});
@@ -369,14 +369,14 @@ TEST_F(ShareFolders, BusyAndSilentDevicesMidWalk)
     // Busy from the folder walk on (the disks, the user and the USB disks
     // were read).
     ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderEntry));
-    FolderListing l = RefreshFolderList(job);
+    FolderListing l = RefreshFolderList(job, CopyLogin());
     EXPECT_FALSE(l.ok);
     EXPECT_TRUE(l.rows.empty());
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"NAS busy."});
     ASSERT_TRUE(nas->dev->Ok("snmp clear"));
 
     ASSERT_TRUE(nas->dev->Ok("snmp silent on"));
-    l = RefreshFolderList(job);
+    l = RefreshFolderList(job, CopyLogin());
     EXPECT_FALSE(l.ok);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"NAS timeout."});
     ASSERT_TRUE(nas->dev->Ok("snmp silent off"));
@@ -394,7 +394,7 @@ TEST_F(ShareFolders, ManyRowsWithGapsComeWhole)
         ASSERT_TRUE(nas->dev->Ok("set folder " + std::to_string(i) + ":" + name + ":Disk1:1"));
         want.push_back(name);
     }
-    FolderListing l = RefreshFolderList(job);
+    FolderListing l = RefreshFolderList(job, CopyLogin());
     ASSERT_TRUE(l.ok);
     std::vector<std::string> got;
     for (const FolderRow& r : l.rows)
@@ -416,13 +416,13 @@ TEST_F(ShareFolders, CellsThatNeverAnswerEndInBoundedTime)
     ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderType));
     FolderInfo info;
     const int64_t start = platform::TickMs();
-    EXPECT_FALSE(GetFolderInfo("media", "Disk1", info));
+    EXPECT_FALSE(GetFolderInfo(CopyLogin(), "media", "Disk1", info));
     FolderSettings s;
-    EXPECT_FALSE(LoadFolder("media", "Disk1", s));
+    EXPECT_FALSE(LoadFolder(CopyLogin(), "media", "Disk1", s));
     EXPECT_LT(platform::TickMs() - start, 60000);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"This folder is not exist."});
     ASSERT_TRUE(nas->dev->Ok("snmp clear"));
-    EXPECT_TRUE(GetFolderInfo("media", "Disk1", info));
+    EXPECT_TRUE(GetFolderInfo(CopyLogin(), "media", "Disk1", info));
     EXPECT_EQ(info.allowList, "alice,");
     EXPECT_EQ(info.status, "Private");
 }
@@ -434,14 +434,14 @@ TEST_F(ShareFolders, DeleteFindsTheRowOfItsDisk)
     sayJob.progress = [&](int, const std::string& text) { said.push_back(text); };
     FolderRow row;
     row.text = "share(Disk1)";
-    EXPECT_FALSE(DeleteFolder(sayJob, row).refreshed);
+    EXPECT_FALSE(DeleteFolder(sayJob, CopyLogin(), row).refreshed);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{" \"share\" is system folder , can not be deleted."});
 
     ASSERT_TRUE(nas->dev->Ok("set folder 20:twin:Disk1:1"));
     ASSERT_TRUE(nas->dev->Ok("set folder 21:twin:Disk2:1"));
     row.text = "twin(Disk2)";
     row.location = "Disk2";
-    FolderListing l = DeleteFolder(sayJob, row);
+    FolderListing l = DeleteFolder(sayJob, CopyLogin(), row);
     EXPECT_TRUE(l.ok);
     EXPECT_EQ(Cell(nasmib::kFolderShareName, "20"), "twin");
     EXPECT_EQ(nas->dev->Command("mib get " + NasCell(nasmib::kFolderShareName, "21")).rfind("ERR", 0), 0u);
@@ -454,22 +454,48 @@ TEST_F(ShareFolders, DeleteFindsTheRowOfItsDisk)
     row.text = "twin";
     row.location = "Disk1";
     ASSERT_TRUE(nas->dev->Ok(std::string("snmp nosuchname ") + nasmib::kFolderRowStatus));
-    DeleteFolder(sayJob, row);
+    DeleteFolder(sayJob, CopyLogin(), row);
     EXPECT_EQ(said, std::vector<std::string>{"Refreshing..."});
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Delete timeout."});
     EXPECT_EQ(Cell(nasmib::kFolderShareName, "20"), "twin");
     DeleteRow("20");
 }
 
+TEST_F(ShareFolders, AJobKeepsTheLoginItStartedWith)
+{
+    // alice's delete, and another user logs in while it runs: the delete's
+    // refresh still lists alice's folders and keeps her groups to itself.
+    ASSERT_TRUE(nas->dev->Ok("set folder 20:gone:Disk1:1"));
+    nas->LogInContext("alice", "wonder");
+    GetNasContext()->m_userLevel = "1";
+    platform::JobControl changing;
+    changing.progress = [](int, const std::string&) {
+        nas->LogInContext("admin", "secret");
+        CNasContext* ctx = GetNasContext();
+        ctx->Lock();
+        ctx->m_userLevel = "15";
+        ctx->m_userAccess = "admin's";
+        ctx->Unlock();
+    };
+    FolderRow row;
+    row.text = "gone";
+    row.location = "Disk1";
+    FolderListing l = DeleteFolder(changing, CopyLogin(), row);
+    EXPECT_EQ(Texts(l),
+              (std::vector<std::string>{"USB1", "USB2", "share", "media", "music(Disk1)", "music(Disk2)", "nfsonly"}));
+    EXPECT_EQ(GetNasContext()->m_userAccess, "admin's");
+    EXPECT_TRUE(boxes.Take().empty());
+}
+
 TEST_F(ShareFolders, UsbEject)
 {
     ASSERT_TRUE(nas->dev->Ok("set usb 3:100:10"));
-    EXPECT_TRUE(EjectUsbDisk("USB3"));
+    EXPECT_EQ(EjectUsbDisk(CopyLogin(), "USB3"), UsbEject::Removed);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Remove success. you can unplug the USB."});
-    FolderListing l = RefreshFolderList(job);
+    FolderListing l = RefreshFolderList(job, CopyLogin());
     EXPECT_EQ(Find(l, "USB3"), nullptr);
     EXPECT_NE(Find(l, "USB1"), nullptr);
-    EXPECT_FALSE(EjectUsbDisk("USB3 <U:>"));
+    EXPECT_EQ(EjectUsbDisk(CopyLogin(), "USB3 <U:>"), UsbEject::NotFound);
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"USB no found."});
 }
 
@@ -480,16 +506,16 @@ TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
 {
     const std::string dev = "\\\\198.18.1.10\\";
     // Not connected, then connected as bob.
-    EXPECT_EQ(CheckConnection("alice,bob"), kNotConnected);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice,bob"), kNotConnected);
     ASSERT_EQ(platform::WNetUseConnection(dev + "secret", "bob", "builder", "Z:"), 0);
     EXPECT_EQ(platform::WNetUseConnection(dev + "media", "bob", "builder", "Z:"), platform::ERROR_ALREADY_ASSIGNED);
     EXPECT_EQ(platform::WNetUseConnection(dev + "secret", "alice", "wonder", "Y:"),
               platform::ERROR_SESSION_CREDENTIAL_CONFLICT);
-    EXPECT_EQ(CheckConnection("alice,bob"), kConnectedSameUser);
-    EXPECT_EQ(CheckConnection("alice"), kConnectedOtherUser);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice,bob"), kConnectedSameUser);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice"), kConnectedOtherUser);
 
     // The mapped row shows its letter.
-    FolderListing l = RefreshFolderList(job);
+    FolderListing l = RefreshFolderList(job, CopyLogin());
     ASSERT_NE(Find(l, "secret <Z:>"), nullptr);
     EXPECT_EQ(Find(l, "secret <Z:>")->image, kFolderImageMapped);
     std::vector<std::string> free = platform::FreeDriveLetters();
@@ -499,13 +525,13 @@ TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
     // Dropping the device's connections: IPC$ first, then each share.
     ASSERT_EQ(platform::WNetUseConnection(dev + "media", "", ""), 0);
     std::vector<std::string> letters;
-    EXPECT_EQ(DisconnectDevice(&letters), 1);
+    EXPECT_EQ(DisconnectDevice(CopyLogin(), &letters), 1);
     EXPECT_EQ(letters, std::vector<std::string>{"Z:"});
     EXPECT_EQ(mounts->log,
               (std::vector<std::string>{"mount smb://198.18.1.10/secret bob", "mount smb://198.18.1.10/media ",
                                         "unmount smb://198.18.1.10/secret", "unmount smb://198.18.1.10/media"}));
-    EXPECT_EQ(CheckConnection("bob"), kNotConnected);
-    EXPECT_NE(Find(RefreshFolderList(job), "secret"), nullptr);
+    EXPECT_EQ(CheckConnection(CopyLogin(), "bob"), kNotConnected);
+    EXPECT_NE(Find(RefreshFolderList(job, CopyLogin()), "secret"), nullptr);
 
     // At most 30 letter pairs mark rows: the 31st is left unmarked.
     for (int i = 0; i < 31; ++i) {
@@ -514,7 +540,7 @@ TEST_F(ShareFolders, ConnectionsMappingAndTheirChecks)
         std::string letter = i < 23 ? std::string(1, static_cast<char>('D' + i)) + ":" : "X" + std::to_string(i) + ":";
         ASSERT_EQ(platform::WNetUseConnection(dev + name, "", "", letter), 0) << letter;
     }
-    l = RefreshFolderList(job);
+    l = RefreshFolderList(job, CopyLogin());
     int marked = 0;
     for (const FolderRow& r : l.rows)
         marked += r.image == kFolderImageMapped;
@@ -540,21 +566,21 @@ TEST_F(ShareFolders, OpeningDropsOtherLettersAndKeepsThePasswordOffTheOpener)
     ASSERT_EQ(platform::WNetUseConnection("\\\\198.18.1.10\\secret", "bob", "builder", "Z:"), 0);
     nas->LogInContext("alice", "wonder");
     GetNasContext()->m_userLevel = "1";
-    FolderListing l = RefreshFolderList(job);
+    FolderListing l = RefreshFolderList(job, CopyLogin());
     ASSERT_NE(Find(l, "media"), nullptr);
     ASSERT_NE(Find(l, "ftponly"), nullptr);
 
-    OpenOutcome media = OpenFolder(*Find(l, "media"));
+    OpenOutcome media = OpenFolder(CopyLogin(), *Find(l, "media"));
     EXPECT_EQ(media.droppedLetters, std::vector<std::string>{"Z:"});
-    EXPECT_EQ(CheckConnection("alice"), kConnectedSameUser);
-    OpenOutcome ftp = OpenFolder(*Find(l, "ftponly"));
+    EXPECT_EQ(CheckConnection(CopyLogin(), "alice"), kConnectedSameUser);
+    OpenOutcome ftp = OpenFolder(CopyLogin(), *Find(l, "ftponly"));
     EXPECT_TRUE(ftp.droppedLetters.empty());
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[1], "ftp://alice@198.18.1.10/ftponly");
     EXPECT_EQ(opened[0].find("wonder"), std::string::npos);
     platform::SetShellOpenFunction({});
     DeleteRow("20");
-    DisconnectDevice();
+    DisconnectDevice(CopyLogin());
 }
 
 TEST(FolderAddresses, FtpAndSmbAddressesAreEncoded)
@@ -649,7 +675,7 @@ TEST(DriveTable, NamesFullDiskAndOneLetterAtATime)
     testsupport::Boxes boxes;
     FolderRow mapped;
     mapped.text = "a|b <Y:>";
-    EXPECT_FALSE(UnmapFolder(mapped));
+    EXPECT_FALSE(UnmapFolder(CopyLogin(), mapped));
     EXPECT_EQ(boxes.Take(), std::vector<std::string>{"Error = 112.\nCould not unmap Y: (the drive table " + table +
                                                      " could not be written: the disk is full)."});
     EXPECT_TRUE(mounts->IsMounted(platform::UncToSmbUrl(dev + "a|b")));

@@ -207,7 +207,7 @@ TEST_F(Accounts, AddEditAndQuotasOfAUser)
     // The form posts use the password the device holds, not the one typed
     // at login.
     GetNasContext()->m_password = "stale";
-    DiskQuotaInfo disks = ReadDiskQuotaInfo();
+    DiskQuotaInfo disks = ReadDiskQuotaInfo(CopyLogin());
     ASSERT_EQ(disks.disk1Size, 1000);
 
     UserForm bob = NewUser("bob", "p%&+\xC3\xA9");
@@ -215,7 +215,7 @@ TEST_F(Accounts, AddEditAndQuotasOfAUser)
     bob.memberGroups = {"g1", "g2", "g3"};
     bob.primaryGroup = "g2";
     bob.quota = {true, false, "100", "200"};
-    ASSERT_EQ(SaveUser(NoStop(), bob, disks), SaveOutcome::Saved) << boxes.LastText();
+    ASSERT_EQ(SaveUser(NoStop(), CopyLogin(), bob, disks), SaveOutcome::Saved) << boxes.LastText();
     EXPECT_EQ(boxes.LastText(), "");
     const std::string row = "2"; // after admin
     EXPECT_EQ(Cell(nasmib::kUserName, row), "bob");
@@ -230,17 +230,17 @@ TEST_F(Accounts, AddEditAndQuotasOfAUser)
 
     UserForm boss = NewUser("boss", "x");
     boss.admin = true;
-    ASSERT_EQ(SaveUser(NoStop(), boss, disks), SaveOutcome::Saved);
+    ASSERT_EQ(SaveUser(NoStop(), CopyLogin(), boss, disks), SaveOutcome::Saved);
     EXPECT_EQ(Cell(nasmib::kUserLevel, "3"), "15");
 
-    EXPECT_EQ(SaveUser(NoStop(), NewUser("bob", "y"), disks), SaveOutcome::Refused);
+    EXPECT_EQ(SaveUser(NoStop(), CopyLogin(), NewUser("bob", "y"), disks), SaveOutcome::Refused);
     EXPECT_EQ(boxes.LastText(), "bob have exist.");
 
     // Edit with the group section off: groups, level and full name stay.
     UserForm edit = NewUser("bob", "new");
     edit.add = false;
     edit.quota = {true, false, "150", ""};
-    ASSERT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::Saved);
+    ASSERT_EQ(SaveUser(NoStop(), CopyLogin(), edit, disks), SaveOutcome::Saved);
     EXPECT_EQ(Cell(nasmib::kUserPassword, row), "new");
     EXPECT_EQ(Cell(nasmib::kUserGroupMember, row), "g2,g1,g3,");
     EXPECT_EQ(Cell(nasmib::kUserLevel, row), "1");
@@ -248,14 +248,14 @@ TEST_F(Accounts, AddEditAndQuotasOfAUser)
     EXPECT_EQ(Cell(nasmib::kQuotaSize, "8"), "150");
 
     std::vector<UserListRow> rows;
-    ASSERT_EQ(ReadUserList(NoStop(), rows), 0);
+    ASSERT_EQ(ReadUserList(NoStop(), CopyLogin(), rows), 0);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[1].disk1Quota + "/" + rows[1].disk2Quota, "150/200");
 
     // Quota Remove: the higher row first, no quota form.
     edit.quota = {true, true, "", ""};
     const long posts = std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10);
-    ASSERT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::Saved);
+    ASSERT_EQ(SaveUser(NoStop(), CopyLogin(), edit, disks), SaveOutcome::Saved);
     EXPECT_EQ(RowStatusWrites(),
               (std::vector<std::string>{NasCell(nasmib::kQuotaRowStatus, "9"), NasCell(nasmib::kQuotaRowStatus, "8")}));
     EXPECT_EQ(std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10), posts + 1); // the user form
@@ -267,16 +267,16 @@ TEST_F(Accounts, DeletingUsers)
     Start("user = carol:pw:1\nuser = dave:pw:1\nfolder = 1:docs:HDD1:2:dave,:\n"
           "quota = 3:carol:1:10:0\nquota = 5:carol:2:20:0\n");
     std::vector<UserListRow> rows;
-    ASSERT_EQ(ReadUserList(NoStop(), rows), 0);
+    ASSERT_EQ(ReadUserList(NoStop(), CopyLogin(), rows), 0);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[2].ownFolders, "[docs] ");
 
-    EXPECT_FALSE(DeleteUser(NoStop(), "admin", ""));
+    EXPECT_FALSE(DeleteUser(NoStop(), CopyLogin(), "admin", ""));
     EXPECT_EQ(boxes.LastText(), "Can not delete \"admin\".");
-    EXPECT_FALSE(DeleteUser(NoStop(), "dave", rows[2].ownFolders));
+    EXPECT_FALSE(DeleteUser(NoStop(), CopyLogin(), "dave", rows[2].ownFolders));
     EXPECT_EQ(boxes.LastText(), "Please delete the user own folder first.");
 
-    ASSERT_TRUE(DeleteUser(NoStop(), "carol", ""));
+    ASSERT_TRUE(DeleteUser(NoStop(), CopyLogin(), "carol", ""));
     EXPECT_EQ(RowStatusWrites(),
               (std::vector<std::string>{NasCell(nasmib::kUserRowStatus, "2"), NasCell(nasmib::kQuotaRowStatus, "5"),
                                         NasCell(nasmib::kQuotaRowStatus, "3")}));
@@ -290,9 +290,9 @@ TEST_F(Accounts, AtMost512Users)
     for (int i = 2; i <= 511; ++i)
         users += "user = u" + std::to_string(i) + ":pw:1\n";
     Start(users);
-    EXPECT_EQ(SaveUser(NoStop(), NewUser("u512", "pw"), {}), SaveOutcome::Saved) << boxes.LastText();
+    EXPECT_EQ(SaveUser(NoStop(), CopyLogin(), NewUser("u512", "pw"), {}), SaveOutcome::Saved) << boxes.LastText();
     EXPECT_EQ(Cell(nasmib::kUserName, "512"), "u512");
-    EXPECT_EQ(SaveUser(NoStop(), NewUser("u513", "pw"), {}), SaveOutcome::Refused);
+    EXPECT_EQ(SaveUser(NoStop(), CopyLogin(), NewUser("u513", "pw"), {}), SaveOutcome::Refused);
     EXPECT_EQ(boxes.LastText(), "Total user can not over 512.");
 }
 
@@ -300,26 +300,26 @@ TEST_F(Accounts, GroupsAndTheirQuotas)
 {
     const std::string longList = std::string(1990, 'x') + ",@g,"; // the group is named past the first 254 bytes
     Start("user = u1:pw:1\nuser = u2:pw:1\ngroup = none\nquota = none\nfolder = 1:share:HDD1:2:" + longList + ":\n");
-    DiskQuotaInfo disks = ReadDiskQuotaInfo();
+    DiskQuotaInfo disks = ReadDiskQuotaInfo(CopyLogin());
     GroupForm g;
     g.name = "g";
     g.members = {"u1", "u2"};
     g.quota = {true, false, "300", ""};
-    ASSERT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::Saved) << boxes.LastText();
+    ASSERT_EQ(SaveGroup(NoStop(), CopyLogin(), g, disks), SaveOutcome::Saved) << boxes.LastText();
     EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "g");
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1,u2");
     EXPECT_EQ(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaSize, "1") + Cell(nasmib::kQuotaType, "1"), "g3001");
-    std::vector<GroupListRow> rows = ReadGroupList(NoStop());
+    std::vector<GroupListRow> rows = ReadGroupList(NoStop(), CopyLogin());
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].disk1Quota, "300");
 
-    EXPECT_FALSE(DeleteGroup(NoStop(), "g"));
+    EXPECT_FALSE(DeleteGroup(NoStop(), CopyLogin(), "g"));
     EXPECT_EQ(boxes.LastText(), "Please delete the group own folders first.");
     EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "g");
 
     // A user of the same name (no "@") does not block.
     ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kFolderReadList, "1") + " s g,"), "OK");
-    EXPECT_TRUE(DeleteGroup(NoStop(), "g")) << boxes.LastText();
+    EXPECT_TRUE(DeleteGroup(NoStop(), CopyLogin(), "g")) << boxes.LastText();
     EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "<none>");
     EXPECT_EQ(Cell(nasmib::kQuotaName, "1"), "<none>");
 }
@@ -332,7 +332,7 @@ TEST_F(Accounts, LongListsStayWhole)
         groups += "group" + std::to_string(i) + ",";
     Start("user = erin:pw:1:" + groups + "\n");
     std::vector<UserListRow> rows;
-    ASSERT_EQ(ReadUserList(NoStop(), rows), 0);
+    ASSERT_EQ(ReadUserList(NoStop(), CopyLogin(), rows), 0);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].groups, groups);
 
@@ -344,7 +344,7 @@ TEST_F(Accounts, LongListsStayWhole)
     edit.groupsEnabled = true;
     edit.memberGroups = list;
     edit.primaryGroup = list.back();
-    ASSERT_EQ(SaveUser(NoStop(), edit, {}), SaveOutcome::Saved);
+    ASSERT_EQ(SaveUser(NoStop(), CopyLogin(), edit, {}), SaveOutcome::Saved);
     EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"),
               list.back() + "," + groups.substr(0, groups.size() - list.back().size() - 1));
 }
@@ -356,10 +356,10 @@ TEST_F(Accounts, AnsweredButNotApplied)
     Start("user = frank:pw:1\nquota = 4:frank:1:10:0\ngroup = none\n");
     platform::FastClock fast(20);
     platform::ScopedClock clock(fast);
-    DiskQuotaInfo disks = ReadDiskQuotaInfo();
+    DiskQuotaInfo disks = ReadDiskQuotaInfo(CopyLogin());
 
     ASSERT_EQ(nas->dev->Command("web fault noapply UserManagement"), "OK");
-    EXPECT_EQ(SaveUser(NoStop(), NewUser("gina", "pw"), disks), SaveOutcome::NotConfirmed);
+    EXPECT_EQ(SaveUser(NoStop(), CopyLogin(), NewUser("gina", "pw"), disks), SaveOutcome::NotConfirmed);
     EXPECT_EQ(boxes.LastText(), "Failed!");
 
     ASSERT_EQ(nas->dev->Command("web fault noapply UserGroup"), "OK");
@@ -367,7 +367,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     g.name = "team";
     g.quota = {true, false, "5", ""};
     const long before = std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10);
-    EXPECT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::NotConfirmed);
+    EXPECT_EQ(SaveGroup(NoStop(), CopyLogin(), g, disks), SaveOutcome::NotConfirmed);
     EXPECT_EQ(boxes.LastText(), "Failed!");
     EXPECT_EQ(std::strtol(nas->dev->Command("web requests").c_str() + 3, nullptr, 10), before + 1); // no quota post
 
@@ -375,7 +375,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     UserForm edit = NewUser("frank", "pw");
     edit.add = false;
     edit.quota = {true, false, "20", ""};
-    EXPECT_EQ(SaveUser(NoStop(), edit, disks), SaveOutcome::QuotaFailed);
+    EXPECT_EQ(SaveUser(NoStop(), CopyLogin(), edit, disks), SaveOutcome::QuotaFailed);
     EXPECT_EQ(boxes.LastText(), "Quota setting of Disk1 failed!");
     EXPECT_EQ(Cell(nasmib::kQuotaSize, "4"), "10");
 
@@ -383,7 +383,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     // and reported.
     ASSERT_EQ(nas->dev->Command("web fault silent"), "OK");
     boxes.Clear();
-    EXPECT_FALSE(SendQuotaSettings(NoStop(), "frank", kQuotaTypeUser, {true, false, "30", "40"}, disks));
+    EXPECT_FALSE(SendQuotaSettings(NoStop(), CopyLogin(), "frank", kQuotaTypeUser, {true, false, "30", "40"}, disks));
     EXPECT_EQ(boxes.Texts(),
               (std::vector<std::string>{"Quota setting of Disk1 failed!", "Quota setting of Disk2 failed!"}));
     ASSERT_EQ(nas->dev->Command("web fault none"), "OK");
@@ -392,7 +392,7 @@ TEST_F(Accounts, AnsweredButNotApplied)
     ASSERT_EQ(nas->dev->Command(std::string("snmp nosuchname ") + nasmib::kQuotaSize), "OK");
     std::vector<UserListRow> rows;
     const int64_t start = platform::TickMs();
-    ASSERT_EQ(ReadUserList(NoStop(), rows), 0);
+    ASSERT_EQ(ReadUserList(NoStop(), CopyLogin(), rows), 0);
     EXPECT_GE(platform::TickMs() - start, kBusyRowLimitMs);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].disk1Quota, "");
@@ -416,13 +416,13 @@ TEST_F(Accounts, FailedStepsRefuseDeletes)
     for (const Case& c : cases) {
         boxes.Clear();
         ASSERT_EQ(nas->dev->Command(c.fault), "OK");
-        EXPECT_FALSE(DeleteGroup(NoStop(), "g")) << c.fault;
+        EXPECT_FALSE(DeleteGroup(NoStop(), CopyLogin(), "g")) << c.fault;
         EXPECT_EQ(boxes.Texts(), std::vector<std::string>{c.box}) << c.fault;
         ASSERT_EQ(nas->dev->Command("snmp clear"), "OK");
         EXPECT_EQ(Cell(nasmib::kGroupName, "1"), "g") << c.fault;
     }
     boxes.Clear();
-    EXPECT_FALSE(DeleteGroup(NoStop(), "g"));
+    EXPECT_FALSE(DeleteGroup(NoStop(), CopyLogin(), "g"));
     EXPECT_EQ(boxes.LastText(), "Please delete the group own folders first.");
 }
 
@@ -459,10 +459,13 @@ TEST_F(Accounts, AFailedDeleteLeavesTheDeviceAsItWas)
     for (const Case& c : cases) {
         boxes.Clear();
         ASSERT_EQ(nas->dev->Command(std::string("snmp nosuchname ") + c.failing), "OK");
-        EXPECT_EQ(c.user ? DeleteUser(NoStop(), c.name, "") : DeleteGroup(NoStop(), c.name), c.deleted) << c.failing;
+        EXPECT_EQ(c.user ? DeleteUser(NoStop(), CopyLogin(), c.name, "") : DeleteGroup(NoStop(), CopyLogin(), c.name),
+                  c.deleted)
+            << c.failing;
         ASSERT_EQ(nas->dev->Command("snmp clear"), "OK");
         EXPECT_EQ(boxes.Texts(), std::vector<std::string>{c.box}) << c.failing;
-        const std::vector<std::string> names = ReadNameColumn(c.user ? nasmib::kUserName : nasmib::kGroupName);
+        const std::vector<std::string> names =
+            ReadNameColumn(CopyLogin(), c.user ? nasmib::kUserName : nasmib::kGroupName);
         EXPECT_EQ(std::count(names.begin(), names.end(), c.name), c.deleted ? 0 : 1) << c.failing;
         for (const std::string& row : c.quotaRows)
             EXPECT_EQ(Cell(nasmib::kQuotaName, row), c.name) << c.failing << " " << row;
@@ -479,14 +482,14 @@ TEST_F(Accounts, WhatTheDeviceAppliedIsConfirmed)
     Start("user = u1:pw:1\nuser = u2:pw:1:\ngroup = 1:family:u1\nquota = none\n");
     platform::FastClock fast(20);
     platform::ScopedClock clock(fast);
-    DiskQuotaInfo disks = ReadDiskQuotaInfo();
+    DiskQuotaInfo disks = ReadDiskQuotaInfo(CopyLogin());
     const int64_t start = platform::TickMs();
 
     GroupForm team;
     team.name = "team";
     team.members = {"u2", "ghost", "u1"};
     team.quota = {true, false, "0100", ""};
-    ASSERT_EQ(SaveGroup(NoStop(), team, disks), SaveOutcome::Saved);
+    ASSERT_EQ(SaveGroup(NoStop(), CopyLogin(), team, disks), SaveOutcome::Saved);
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "2"), "u2,u1");
     EXPECT_EQ(Cell(nasmib::kQuotaName, "1") + Cell(nasmib::kQuotaSize, "1"), "team100");
     EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"), "team,");
@@ -497,17 +500,17 @@ TEST_F(Accounts, WhatTheDeviceAppliedIsConfirmed)
     u2.add = false;
     u2.groupsEnabled = true;
     u2.memberGroups = {"family"};
-    ASSERT_EQ(SaveUser(NoStop(), u2, disks), SaveOutcome::Saved);
+    ASSERT_EQ(SaveUser(NoStop(), CopyLogin(), u2, disks), SaveOutcome::Saved);
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1,u2");
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "2"), "u1");
     // Deleting a user or a group takes it from the other side's lists.
-    ASSERT_TRUE(DeleteUser(NoStop(), "u2", ""));
+    ASSERT_TRUE(DeleteUser(NoStop(), CopyLogin(), "u2", ""));
     EXPECT_EQ(Cell(nasmib::kGroupUserList, "1"), "u1");
-    ASSERT_TRUE(DeleteGroup(NoStop(), "family"));
+    ASSERT_TRUE(DeleteGroup(NoStop(), CopyLogin(), "family"));
     EXPECT_EQ(Cell(nasmib::kUserGroupMember, "2"), "team,");
 
     ASSERT_EQ(nas->dev->Command("web fault late 600000"), "OK");
-    EXPECT_TRUE(SendQuotaSettings(NoStop(), "u1", kQuotaTypeUser, {true, false, "030", ""}, disks));
+    EXPECT_TRUE(SendQuotaSettings(NoStop(), CopyLogin(), "u1", kQuotaTypeUser, {true, false, "030", ""}, disks));
     ASSERT_EQ(nas->dev->Command("web fault none"), "OK");
     EXPECT_EQ(Cell(nasmib::kQuotaName, "2") + Cell(nasmib::kQuotaSize, "2") + Cell(nasmib::kQuotaType, "2"), "u1300");
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{});
@@ -522,13 +525,13 @@ TEST_F(Accounts, RowNumbersAtTheTopAreRefused)
 {
     Start("group = 2147483647:big\ngroup = 3:g\nquota = 1:g:1:10:1\n");
     int existing = 0;
-    EXPECT_EQ(FindGroupIndex("new", existing), -3);
-    EXPECT_EQ(FindGroupIndex("big", existing), -1);
+    EXPECT_EQ(FindGroupIndex(CopyLogin(), "new", existing), -3);
+    EXPECT_EQ(FindGroupIndex(CopyLogin(), "big", existing), -1);
     EXPECT_EQ(existing, 2147483647);
     GroupForm g;
     g.name = "new";
-    const DiskQuotaInfo disks = ReadDiskQuotaInfo();
-    EXPECT_EQ(SaveGroup(NoStop(), g, disks), SaveOutcome::Refused);
+    const DiskQuotaInfo disks = ReadDiskQuotaInfo(CopyLogin());
+    EXPECT_EQ(SaveGroup(NoStop(), CopyLogin(), g, disks), SaveOutcome::Refused);
     EXPECT_EQ(boxes.LastText(), "Timeout!");
     EXPECT_EQ(nas->dev->Command("web requests"), "OK 0");
 
@@ -548,10 +551,11 @@ TEST_F(Accounts, RowNumbersAtTheTopAreRefused)
         ASSERT_EQ(nas->dev->Command("mib set " + NasCell(nasmib::kQuotaName, c.topRow) + " s other"), "OK");
         boxes.Clear();
         std::string d1, d2;
-        EXPECT_EQ(FindQuotaRows("g", kQuotaTypeGroup, d1, d2), c.full ? kQuotaTableFull : std::stoi(c.topRow))
+        EXPECT_EQ(FindQuotaRows(CopyLogin(), "g", kQuotaTypeGroup, d1, d2),
+                  c.full ? kQuotaTableFull : std::stoi(c.topRow))
             << c.topRow;
         EXPECT_EQ(d1, "1") << c.topRow;
-        EXPECT_EQ(SendQuotaSettings(NoStop(), "g", kQuotaTypeGroup, c.quota, disks), c.sent) << c.topRow;
+        EXPECT_EQ(SendQuotaSettings(NoStop(), CopyLogin(), "g", kQuotaTypeGroup, c.quota, disks), c.sent) << c.topRow;
         EXPECT_EQ(boxes.Texts(),
                   c.sent ? std::vector<std::string>{} : std::vector<std::string>{"The device's quota table is full."})
             << c.topRow;

@@ -183,20 +183,31 @@ private slots:
         GetNasContext()->EndTask();
         QCOMPARE(page->Tasks().size(), size_t(2));
 
-        // Backup Now, then both restores.
-        list->SetSelectionMark(0);
-        page->OnPageCommand(P::ID_BACKUP_NOW);
+        // Backup Now, chosen through the accessibility interface: the task
+        // selected by its item's Toggle, the panel's link pressed. Then both
+        // restores. After each run the task stays selected and its panel is
+        // the task's as the task file has it.
+        auto panelAgrees = [&] {
+            TaskPanelGroup* info = page->GetTaskPanel()->FindGroup(P::IDS_INFO_GROUP);
+            const std::string text = info != nullptr && info->GetItemCount() == 1 ? info->GetItem(0)->GetCaption() : "";
+            return list->GetSelectedItem() == 0 && text == "Mine information :\n" + page->GetTaskInfoText("Mine") &&
+                   text.find(":\n    " + store.ReadTaskValue("Mine", "Last_Back_Time")) != std::string::npos;
+        };
+        list->ClearSelection();
+        QVERIFY(testsupport::DoAccessibleAction(list, "Mine", QAccessibleActionInterface::toggleAction()));
+        QVERIFY(testsupport::DoAccessibleAction(page->GetTaskPanel(), "Backup Now",
+                                                QAccessibleActionInterface::pressAction()));
+        QTRY_COMPARE(boxes.LastText(), std::string("Do you want to Backup Task : Mine now?"));
         QVERIFY(page->WaitRuns(30000));
+        QVERIFY(panelAgrees());
         QCOMPARE(Last(host).first, int(LOG_BACKUP));
         QCOMPARE(Last(host).second.description, std::string("Mine : backup processing Finish!!"));
         QVERIFY(fs::exists(Last(host).second.filePath));
         QVERIFY(page->HasBackup("Mine"));
-        page->OnListItemSelected(0);
         QCOMPARE(TaskLinks(*page, CBackupRestorePage::IDS_TASK_GROUP).size(), size_t(8));
 
         fs::remove_all(dir / "home");
-        list->SetSelectionMark(0);
-        page->OnPageCommand(P::ID_RESTORE_ORIGINAL);
+        page->OnTaskPanelLink(P::IDS_RESTORE_ORIGINAL);
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).first, int(LOG_RESTORE));
         QCOMPARE(Last(host).second.description, std::string("Mine : restore processing Finish!!"));
@@ -221,7 +232,10 @@ private slots:
         QCOMPARE(boxes.LastText(), std::string("Can't choice network folder!!"));
         QCOMPARE(host.rows.size(), rowsBefore);
 
-        // A one-time schedule due now runs at the next check, once.
+        // A one-time schedule due now runs at the next check, once (an hour
+        // on, so that its time differs from the last).
+        std::optional<platform::FastClock> later(std::in_place, 1.0, platform::WallNow() + 3600);
+        std::optional<platform::ScopedClock> scoped(std::in_place, *later);
         Dialog::SetModalHook([&](Dialog& shown) {
             auto* dlg = page->ScheduleDialog();
             if (&shown != dlg)
@@ -242,11 +256,13 @@ private slots:
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).first, int(LOG_SCHEDULE));
         QCOMPARE(Last(host).second.description, std::string("Mine : backup processing Finish!!"));
+        QVERIFY(panelAgrees());
         QCOMPARE(page->Tasks().back().schedules.front().setDate, std::string("finish"));
         const size_t afterPass = host.rows.size();
         page->CheckSchedules();
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(host.rows.size(), afterPass);
+        scoped.reset();
 
         // The property view shows the task, its last backup time whole on
         // screen, and changes nothing.

@@ -5,16 +5,23 @@
 // there as PNG files.
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QComboBox>
+#include <QPainter>
+#include <QScreen>
 #include <QRadioButton>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QTimer>
 #include <QtTest>
+#include <cmath>
 #include <filesystem>
 #include <map>
 
 #include "AVICtrl.h"
+#include "AddTaskWZ_p3.h"
 #include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "BackupRestorePage.h"
@@ -102,6 +109,70 @@ void ClickRow(ListCtrl* list, int row)
 
 const char kMacText[] = "02:00:00:00:22:01";
 
+// How far apart two colours are to the eye: the ratio of their relative
+// luminances (1 for the same, 21 for black on white).
+double Contrast(QRgb a, QRgb b)
+{
+    auto luminance = [](QRgb c) {
+        auto channel = [](int v) {
+            const double x = v / 255.0;
+            return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Opens every drop-down list of window: each row's text must stand out from
+// its background, the highlighted row's too. Each open list is pictured over
+// its window.
+QStringList OpenEveryComboBox(QWidget* window, const std::string& name,
+                              std::vector<std::pair<std::string, QImage>>& shots)
+{
+    QStringList faults;
+    for (QComboBox* combo : window->findChildren<QComboBox*>()) {
+        if (!combo->isVisible() || !combo->isEnabled() || combo->count() == 0)
+            continue;
+        combo->setFocus();
+        combo->showPopup();
+        QCoreApplication::processEvents();
+        QAbstractItemView* view = combo->view();
+        QWidget* popup = view->window();
+        const QImage list = popup->grab().toImage();
+        for (int row = 0; row < combo->count(); ++row) {
+            const QRect drawn = view->visualRect(view->model()->index(row, combo->modelColumn()));
+            const QRect r = QRect(view->viewport()->mapTo(popup, drawn.topLeft()), drawn.size())
+                                .adjusted(2, 1, -2, -1)
+                                .intersected(list.rect());
+            if (r.isEmpty())
+                continue;
+            const QRgb background = list.pixel(r.left(), r.center().y());
+            double best = 1;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    best = std::max(best, Contrast(background, list.pixel(x, y)));
+            if (best < 4.5)
+                faults << QString("%1: row \"%2\" of %3%4 stands out %5:1")
+                              .arg(QString::fromStdString(name), combo->itemText(row), combo->objectName(),
+                                   row == view->currentIndex().row() ? " (highlighted)" : "")
+                              .arg(best, 0, 'f', 1);
+        }
+        const QImage under = window->grab().toImage();
+        const QPoint at = popup->mapToGlobal(QPoint()) - window->mapToGlobal(QPoint());
+        const QRect all = under.rect().united(QRect(at, list.size()));
+        QImage picture(all.size(), QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        QPainter painter(&picture);
+        painter.drawImage(-all.topLeft(), under);
+        painter.drawImage(at - all.topLeft(), list);
+        painter.end();
+        shots.emplace_back(name + "-open-" + combo->objectName().toStdString(), picture);
+        combo->hidePopup();
+    }
+    return faults;
+}
+
 } // namespace
 
 class TestScreens : public QObject {
@@ -176,6 +247,7 @@ private slots:
             shots.emplace_back(name, w->grab().toImage());
             for (const QString& fault : testsupport::CutTexts(w) + testsupport::NamesNotMatchingText(w))
                 faults << QString::fromStdString(name) + ": " + fault;
+            faults << OpenEveryComboBox(w, name, shots);
         };
         Dialog::SetModalHook([&](Dialog& d) {
             if (dynamic_cast<CPopDlg*>(&d) != nullptr)
@@ -185,6 +257,10 @@ private slots:
             if (startUp && dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr)
                 return look(&d, name);
             look(&d, name);
+            // The group face on the screen as a whole, where the user face
+            // has stepped aside.
+            if (dynamic_cast<CGroupManagement*>(&d) != nullptr && QGuiApplication::platformName() == "xcb")
+                shots.emplace_back("screen-group-face", d.screen()->grabWindow(0).toImage());
             // The dialogs' other modes: a Private folder, a user being added.
             QAbstractButton* other = nullptr;
             if (auto* folder = dynamic_cast<CShareManagement*>(&d))
@@ -197,7 +273,22 @@ private slots:
                 other->click();
                 if (auto* groups = dynamic_cast<CGroupManagement*>(&d))
                     qobject_cast<QAbstractButton*>(groups->GetDlgItem(CGroupManagement::IDC_QUOTA_ENABLE))->click();
+                if (auto* users = dynamic_cast<CUserManagement*>(&d)) {
+                    // A group to choose as the primary one.
+                    qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_GROUP_ENABLE))->click();
+                    auto* all = qobject_cast<QListWidget*>(users->GetDlgItem(CUserManagement::IDC_ALL_GROUPS));
+                    all->setCurrentRow(0);
+                    qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_ADD_GROUP))->click();
+                }
                 look(&d, name);
+            }
+            // The schedule's days of the week and of the month.
+            if (auto* schedule = dynamic_cast<CAddTaskWZ_p3*>(&d)) {
+                qobject_cast<QAbstractButton*>(schedule->GetDlgItem(CAddTaskWZ_p3::IDC_ROUTINE))->click();
+                for (int choice : {CAddTaskWZ_p3::IDC_WEEKLY, CAddTaskWZ_p3::IDC_MONTHLY}) {
+                    qobject_cast<QAbstractButton*>(schedule->GetDlgItem(choice))->click();
+                    look(&d, name);
+                }
             }
             // The group dialog stands in for the user dialog; the change-user
             // dialog's network form and device list.
@@ -233,6 +324,21 @@ private slots:
             ClickRow(backup->GetListCtrl(), 0);
             backup->OnTaskPanelLink(CBackupRestorePage::IDS_SHOW_PROPERTY);
             shoot("main-backup");
+            // The task panel scrolls within itself, no scroll bar between it
+            // and the list; its lines wrap to its width, and the last (the
+            // next backup time) scrolls into view.
+            TaskPanel* panel = backup->GetTaskPanel();
+            for (QScrollBar* bar : backup->findChildren<QScrollBar*>())
+                QVERIFY(!bar->isVisible() || panel->isAncestorOf(bar) || backup->GetListCtrl()->isAncestorOf(bar));
+            QVERIFY(panel->VerticalScrollBar()->isVisible());
+            panel->EnsureVisible(panel->TextLines().back().rect);
+            for (const TaskPanel::TextLine& line : panel->TextLines())
+                QVERIFY2(line.rect.right() < panel->VerticalScrollBar()->x(), qPrintable(line.text));
+            const auto lines = panel->TextLines();
+            QCOMPARE(lines[lines.size() - 2].text, QString("Next backup time:"));
+            for (size_t i = lines.size() - 2; i < lines.size(); ++i)
+                QVERIFY2(panel->rect().contains(lines[i].rect), qPrintable(lines[i].text));
+            shoot("main-backup-end");
             backup->OnTaskPanelLink(CBackupRestorePage::IDS_SCHEDULE_SETTING);
             backup->OnTaskPanelLink(CBackupRestorePage::IDS_ADD_TASK);
             QVERIFY(Choose(dlg, ID_VIEW_SYSTEM_LOG));

@@ -159,6 +159,11 @@ private slots:
     void listAndTasks()
     {
         MessageBoxRecorder boxes;
+        // A login about to change ends the refresh under way.
+        m_page->Refresh();
+        QVERIFY(m_page->StopRefresh());
+        QVERIFY(!m_page->Busy());
+        QVERIFY(!m_page->StopRefresh());
         m_page->Refresh();
         QVERIFY(m_page->WaitIdle(60000));
         QCOMPARE(RowTexts(*m_page), (Names{"USB1", "USB2", "share", "media", "ftponly"}));
@@ -213,7 +218,13 @@ private slots:
             alice->setSelected(true);
             staff->setSelected(true);
             ui->addUser->click();
-            ui->allowList->GetRecord(0)->GetItem(1)->SetChecked(true); // alice may write
+            // alice may write: her row selected by its name cell's Toggle,
+            // Space ticks it; @staff's named tick set and cleared by Toggle.
+            const QString toggle = QAccessibleActionInterface::toggleAction();
+            QVERIFY(testsupport::DoAccessibleAction(ui->allowList, "alice", toggle));
+            QTest::keyClick(ui->allowList, Qt::Key_Space);
+            for (int i = 0; i < 2; ++i)
+                QVERIFY(testsupport::DoAccessibleAction(ui->allowList, "ReadWrite @staff", toggle));
             ui->createButton->click();
         });
         Select("media");
@@ -260,7 +271,10 @@ private slots:
     {
         MessageBoxRecorder boxes;
         m_opened.clear();
-        m_page->OnListDblClk(RowOf(*m_page, "ftponly"));
+        // Opened through the accessibility interface: the item's Press.
+        QVERIFY(testsupport::DoAccessibleAction(m_page->GetListCtrl(), "ftponly",
+                                                QAccessibleActionInterface::pressAction()));
+        QCoreApplication::processEvents();
         QVERIFY(m_page->WaitIdle(60000));
         QCOMPARE(m_opened, (Names{"ftp://198.18.1.10/ftponly"}));
 
@@ -272,33 +286,40 @@ private slots:
         QCOMPARE(boxes.Count(), size_t(1));
         QVERIFY(boxes.LastText().rfind("The samba shared folder can only be accessed by one user", 0) == 0);
 
-        // Mount on Q:, shown at once; Unmount gives the row back.
-        std::string offered;
-        QStringList cut;
-        OnDialog<ConnectionDialog>([&](ConnectionDialog& dlg) {
-            offered = dlg.Letters()->itemText(0).toStdString();
-            cut = testsupport::CutTexts(&dlg);
-            dlg.Letters()->setCurrentText("Q:");
-            dlg.EndDialog(1);
-        });
-        Select("media");
-        m_page->OnMount();
-        Dialog::SetModalHook({});
-        QCOMPARE(offered, std::string("D:"));
-        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
-        int mapped = RowOf(*m_page, "media <Q:>");
-        QVERIFY(mapped >= 0);
-        QCOMPARE(m_page->Rows()[static_cast<size_t>(mapped)].image, int(kFolderImageMapped));
-        m_page->OnListItemSelected(mapped);
-        QCOMPARE(TaskLinks(*m_page, IDS_FOLDER_MANAGEMENT),
-                 (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_ADD_FOLDER, IDS_UNMOUNT_FOLDER, IDS_REFRESH_FOLDERS}));
-        m_page->RefreshFolderList();
-        QVERIFY(RowOf(*m_page, "media <Q:>") >= 0); // the mapping outlives a refresh
-        Select("media <Q:>");
-        m_page->OnUnmount();
-        QVERIFY(RowOf(*m_page, "media") >= 0);
-        QCOMPARE(m_page->Rows()[static_cast<size_t>(RowOf(*m_page, "media"))].image, int(kFolderImagePrivate));
-        QVERIFY(!m_mounts->IsMounted("smb://198.18.1.10/media"));
+        // Mount on Q: (the connection as another user is dropped and the list
+        // refreshed first), then on S: (nothing to drop): shown at once, the
+        // row stays selected and its panel tells the drive and offers
+        // Unmount. Unmount gives the row back.
+        for (const std::string letter : {"Q:", "S:"}) {
+            std::string offered;
+            QStringList cut;
+            OnDialog<ConnectionDialog>([&](ConnectionDialog& dlg) {
+                offered = dlg.Letters()->itemText(0).toStdString();
+                cut = testsupport::CutTexts(&dlg);
+                dlg.Letters()->setCurrentText(QString::fromStdString(letter));
+                dlg.EndDialog(1);
+            });
+            Select("media");
+            m_page->OnMount();
+            Dialog::SetModalHook({});
+            QCOMPARE(offered, std::string("D:"));
+            QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
+            const std::string text = "media <" + letter + ">";
+            int mapped = RowOf(*m_page, text);
+            QVERIFY(mapped >= 0);
+            QCOMPARE(m_page->Rows()[static_cast<size_t>(mapped)].image, int(kFolderImageMapped));
+            QCOMPARE(m_page->SelectedItem(), mapped);
+            QCOMPARE(m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItem(0)->GetCaption(), text);
+            QCOMPARE(TaskLinks(*m_page, IDS_FOLDER_MANAGEMENT),
+                     (std::vector<unsigned>{IDS_OPEN_FOLDER, IDS_ADD_FOLDER, IDS_UNMOUNT_FOLDER, IDS_REFRESH_FOLDERS}));
+            m_page->RefreshFolderList();
+            QVERIFY(RowOf(*m_page, text) >= 0); // the mapping outlives a refresh
+            Select(text);
+            m_page->OnUnmount();
+            QVERIFY(RowOf(*m_page, "media") >= 0);
+            QCOMPARE(m_page->Rows()[static_cast<size_t>(RowOf(*m_page, "media"))].image, int(kFolderImagePrivate));
+            QVERIFY(!m_mounts->IsMounted("smb://198.18.1.10/media"));
+        }
 
         // A refused mount says what could not be mapped and why.
         m_mounts->failMounts = platform::ERROR_LOGON_FAILURE;
@@ -393,13 +414,26 @@ private slots:
     void ejectUsb()
     {
         MessageBoxRecorder boxes;
-        Select("USB2");
-        m_page->OnRemoveUsb();
-        QCOMPARE(boxes.LastText(), std::string("Remove success. you can unplug the USB."));
-        QCOMPARE(RowOf(*m_page, "USB2"), -1);
-        QVERIFY(RowOf(*m_page, "USB1") >= 0);
-        // Nothing is selected now, so no disk's details stay in the panel.
-        QCOMPARE(m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItemCount(), 0);
+        // Ejected, then one pulled out on the device meanwhile: either way the
+        // disk leaves the list, the other stays.
+        const struct {
+            const char* disk;
+            const char* row; // on the device, "" when it is still there
+            const char* box;
+            const char* other;
+        } cases[] = {{"USB2", "", "Remove success. you can unplug the USB.", "USB1"},
+                     {"USB1", "1", "USB no found.", "share"}};
+        for (const auto& c : cases) {
+            for (int column = 1; *c.row && column <= 10; ++column)
+                m_nas->dev->Command("mib del " + NasCell(nasmib::kUsbEntry, std::to_string(column) + "." + c.row));
+            Select(c.disk);
+            m_page->OnRemoveUsb();
+            QCOMPARE(boxes.LastText(), std::string(c.box));
+            QCOMPARE(RowOf(*m_page, c.disk), -1);
+            QVERIFY(RowOf(*m_page, c.other) >= 0);
+            // Nothing is selected now, so no disk's details stay in the panel.
+            QCOMPARE(m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItemCount(), 0);
+        }
     }
 
     void editingAFolderThatVanished()

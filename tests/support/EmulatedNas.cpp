@@ -7,6 +7,7 @@
 
 #include "Clock.h"
 #include "NasFinder.h"
+#include "SnmpHelpers.h"
 #include "stdafx.h"
 
 namespace testsupport {
@@ -119,10 +120,7 @@ std::string DiskRoots(const std::filesystem::path& dir)
 
 CSnmpEngine EmulatedNas::Engine(const std::string& community) const
 {
-    CSnmpEngine engine;
-    engine.SetAddress(kAddress);
-    engine.SetReadCommunity(community);
-    engine.SetWriteCommunity(community);
+    CSnmpEngine engine = DeviceEngine(kAddress, community);
     engine.SetTimeout(50);
     engine.SetRetries(0);
     return engine;

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "SnmpHelpers.h"
 #include "stdafx.h"
 
 namespace testsupport {
@@ -26,11 +27,8 @@ SnmpTestAgent::~SnmpTestAgent()
 
 CSnmpEngine SnmpTestAgent::Engine() const
 {
-    CSnmpEngine engine;
-    engine.SetAddress("127.0.0.1");
+    CSnmpEngine engine = DeviceEngine("127.0.0.1", m_community);
     engine.SetPort(Port());
-    engine.SetReadCommunity(m_community);
-    engine.SetWriteCommunity(m_community);
     engine.SetTimeout(30);
     engine.SetRetries(0);
     return engine;
