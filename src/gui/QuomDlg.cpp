@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "AboutDlg.h"
@@ -416,15 +417,15 @@ void CQuomDlg::OnDeviceSetting()
         int status = 0;
     };
     const LoginCopy login = CopyLogin();
-    const WebPort read = RunBehindPopup(this, m_worker, [login](const platform::JobControl&) {
+    const std::optional<WebPort> read = RunBehindPopup(this, m_worker, [login](const platform::JobControl&) {
         WebPort w;
         w.port = GetNasWebPort(login, &w.status);
         return w;
     });
-    if (m_worker.Failed())
+    if (!read)
         return;
-    const int status = read.status;
-    const int port = read.port;
+    const int status = read->status;
+    const int port = read->port;
     if (status == 2) {
         ShowMessageBox(this, "NAS is busy", platform::MB_ICONHAND);
         return;

@@ -174,9 +174,11 @@ bool CSetupWizardDlg::OnInitDialog()
         return true;
     }
     // The reads wait for seconds on a slow or lost device: they run on the
-    // worker behind the busy popup, and the widgets are filled afterwards.
-    const DeviceRead read = RunBehindPopup(
-        this, m_worker, [login, showInfo](const platform::JobControl&) { return ReadDevice(login, showInfo); });
+    // worker behind the busy popup, and the widgets are filled afterwards. A
+    // read job that broke off counts as reads that failed.
+    const DeviceRead read = RunBehindPopup(this, m_worker, [login, showInfo](const platform::JobControl&) {
+                                return ReadDevice(login, showInfo);
+                            }).value_or(DeviceRead{});
     if (showInfo)
         ShowDiskInfo(login, read);
     {
