@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -98,6 +99,26 @@ void CommandBars::Execute(unsigned id)
         m_onCommand(id);
 }
 
+void CommandBars::Choose(unsigned id)
+{
+    // A command chosen while one waits or runs is dropped: the second click
+    // of a double click, or an assistive tool's press while the first one's
+    // modal window is open (the mouse cannot reach the bars then).
+    if (m_busy)
+        return;
+    m_busy = true;
+    QMetaObject::invokeMethod(
+        this, [this, id] { RunChosen(id); }, Qt::QueuedConnection);
+}
+
+void CommandBars::RunChosen(unsigned id)
+{
+    const QPointer<CommandBars> self(this);
+    Execute(id);
+    if (self)
+        self->m_busy = false;
+}
+
 void CommandBars::RemoveAll()
 {
     // The command that rebuilds the bars was most likely chosen from one of
@@ -137,7 +158,7 @@ void CommandBars::SetMenu(const std::string& title, const Menu& menu)
     m_menuBar = new QMenuBar(m_area);
     m_menuBar->setObjectName(QString::fromStdString(title));
     m_menuBar->setNativeMenuBar(false);
-    auto deliver = [this](unsigned id) { Execute(id); };
+    auto deliver = [this](unsigned id) { Choose(id); };
     for (const MenuItem& item : menu) {
         if (item.popup) {
             QMenu* popup = m_menuBar->addMenu(MenuText(item.text));
@@ -146,7 +167,7 @@ void CommandBars::SetMenu(const std::string& title, const Menu& menu)
             QAction* action = m_menuBar->addAction(MenuText(item.text));
             action->setData(item.id);
             unsigned id = item.id;
-            connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
+            connect(action, &QAction::triggered, this, [this, id] { Choose(id); });
         }
     }
     m_layout->insertWidget(0, m_menuBar);
@@ -177,7 +198,9 @@ QToolBar* CommandBars::AddToolBar(const std::string& title, const std::vector<un
         action->setData(id);
         action->setToolTip(text);
         action->setIconText(TwoLineCaption(text, bar->fontMetrics()));
-        connect(action, &QAction::triggered, this, [this, id] { Execute(id); });
+        // The caption may wrap; the button is announced by the command's words.
+        bar->widgetForAction(action)->setAccessibleName(text);
+        connect(action, &QAction::triggered, this, [this, id] { Choose(id); });
     }
     NameOverflowButton(bar, "More tools");
     connect(bar, &QToolBar::visibilityChanged, this, [this, bar](bool visible) {

@@ -2,7 +2,10 @@
 // Command bars: a menu bar and toolbars built from tables of command ids,
 // fixed in place (they cannot float or move), rebuildable at any time, and
 // popup menus shown at a screen point. Every chosen command reaches the
-// owner's command handler as its id.
+// owner's command handler as its id, once the click, key or assistive tool's
+// action that chose it has been answered: a command that opens a modal window
+// never keeps its caller waiting. A command chosen again while it waits or
+// runs (a double click) is not run twice.
 #include <QObject>
 #include <QPoint>
 #include <functional>
@@ -47,12 +50,17 @@ public:
 
     void SetVisibilityHandler(VisibilityHandler handler) { m_onVisibility = std::move(handler); }
 
-    // Runs a command as if it had been chosen.
+    // Runs a command as if it had been chosen, now.
     void Execute(unsigned id);
+    // What choosing a command on a bar does: runs it from the event loop,
+    // unless a command of the bars is still waiting or running.
+    void Choose(unsigned id);
 
 private:
     // Takes a bar out of the window and deletes it later.
     void Retire(QWidget* bar);
+    // A chosen command, run from the event loop.
+    void RunChosen(unsigned id);
 
     QWidget* m_site;
     QWidget* m_area;
@@ -61,6 +69,7 @@ private:
     std::vector<QToolBar*> m_toolBars;
     CommandHandler m_onCommand;
     VisibilityHandler m_onVisibility;
+    bool m_busy = false; // a chosen command waits or runs
 };
 
 // Fills a QMenu with items; each command calls onCommand with its id.

@@ -20,10 +20,28 @@ constexpr const char* kIconViewProperty = "tolvaneIconView";
 
 // The icon view shows one column of a model that has several (the report
 // view's): to assistive tools it is a list of one item per row, named by
-// that row's shown text and placed where the item is drawn.
-class IconItemAccessible : public QAccessibleInterface {
+// that row's shown text and placed where the item is drawn. Its actions are
+// the mouse's: Toggle selects the row as a click does, Press opens it as a
+// double click does.
+class IconItemAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
     IconItemAccessible(QListView* view, int row) : m_view(view), m_row(row) {}
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QStringList actionNames() const override { return {toggleAction(), pressAction()}; }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+    void doAction(const QString& name) override
+    {
+        auto* list = m_view ? qobject_cast<ListCtrl*>(m_view->parentWidget()) : nullptr;
+        if (list == nullptr || !isValid())
+            return;
+        if (name == toggleAction())
+            list->ClickRow(m_row);
+        else if (name == pressAction())
+            list->DoubleClickRow(m_row);
+    }
     bool isValid() const override
     {
         return m_view && m_view->model() && m_row < m_view->model()->rowCount(m_view->rootIndex());
@@ -484,6 +502,28 @@ void ListCtrl::SetRedraw(bool on)
     setUpdatesEnabled(on);
     if (on)
         update();
+}
+
+void ListCtrl::ClickRow(int row)
+{
+    if (!SetItemSelected(row, true))
+        return;
+    if (m_notify.onClick)
+        m_notify.onClick(row);
+}
+
+void ListCtrl::DoubleClickRow(int row)
+{
+    ClickRow(row);
+    // What the double click opens is often a modal window: it opens once
+    // the caller has been answered.
+    QMetaObject::invokeMethod(
+        this,
+        [this, row] {
+            if (row < GetItemCount() && m_notify.onDblClk)
+                m_notify.onDblClk(row);
+        },
+        Qt::QueuedConnection);
 }
 
 int ListCtrl::RowAt(QAbstractItemView* view, const QPoint& viewportPoint) const

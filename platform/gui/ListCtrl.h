@@ -73,6 +73,12 @@ public:
     int GetSelectionMark() const { return m_selectionMark; }
     void SetSelectionMark(int row) { m_selectionMark = row; }
     void EnsureVisible(int row);
+    // What a click on a row does (it becomes the selected row, then the click
+    // is reported) and what a double click does (the same, then the double
+    // click is reported from the event loop): the actions assistive tools
+    // find on the rows.
+    void ClickRow(int row);
+    void DoubleClickRow(int row);
 
     // Image lists: large icons (icon view), small icons (other views).
     void SetImageLists(std::vector<QPixmap> large, std::vector<QPixmap> small);

@@ -1,9 +1,163 @@
 #include "ReportControl.h"
 
+#include <QAccessibleWidget>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QPointer>
 #include <algorithm>
+#include <map>
 
 namespace platform::gui {
+namespace {
+
+// A cell of the report, or (row -1) a column heading, as assistive tools see
+// it. The children are numbered as the view numbers them in its own
+// accessibility events: the headings first, then the rows' cells.
+class ReportCellAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    ReportCellAccessible(ReportControl* report, int row, int column) : m_report(report), m_row(row), m_column(column) {}
+    bool isValid() const override
+    {
+        return m_report && m_row < m_report->topLevelItemCount() && m_column < m_report->columnCount();
+    }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_report ? m_report->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_report.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return m_row < 0 ? QAccessible::ColumnHeader : QAccessible::Cell; }
+    void setText(QAccessible::Text, const QString&) override {}
+    QString text(QAccessible::Text t) const override
+    {
+        if (!isValid() || t != QAccessible::Name)
+            return {};
+        QString heading = m_report->headerItem()->text(m_column).simplified();
+        if (m_row < 0)
+            return heading;
+        const QTreeWidgetItem* row = Row();
+        QString text = row->text(m_column).simplified();
+        // A cell that shows only a box is named by its column and its row.
+        if (text.isEmpty() && Checkable())
+            return QString("%1 %2").arg(heading, row->text(0).simplified()).trimmed();
+        return text;
+    }
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        if (m_row < 0) {
+            const QHeaderView* header = m_report->header();
+            const QRect r(header->sectionViewportPosition(m_column), 0, header->sectionSize(m_column),
+                          header->height());
+            return {header->viewport()->mapToGlobal(r.topLeft()), r.size()};
+        }
+        const QRect r = m_report->visualItemRect(Row());
+        const int left = m_report->header()->sectionViewportPosition(m_column);
+        const QRect cell(left, r.top(), m_report->columnWidth(m_column), r.height());
+        return {m_report->viewport()->mapToGlobal(cell.topLeft()), cell.size()};
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State st;
+        if (!isValid() || m_row < 0)
+            return st;
+        const QTreeWidgetItem* row = Row();
+        st.selectable = true;
+        st.focusable = true;
+        st.selected = row->isSelected();
+        st.focused = m_report->hasFocus() && m_report->currentItem() == row && m_report->currentColumn() == m_column;
+        st.checkable = Checkable();
+        st.checked = st.checkable && row->checkState(m_column) == Qt::Checked;
+        st.invisible = !m_report->isVisible() || row->isHidden();
+        return st;
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::ActionInterface && m_row >= 0 ? static_cast<QAccessibleActionInterface*>(this)
+                                                                  : nullptr;
+    }
+    QStringList actionNames() const override { return {toggleAction()}; }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+    void doAction(const QString& name) override
+    {
+        if (!isValid() || m_row < 0 || name != toggleAction())
+            return;
+        QTreeWidgetItem* row = Row();
+        if (Checkable()) {
+            ReportControl::ToggleCheck(row, m_column);
+        } else {
+            // A click on the cell: the row becomes the selected one.
+            m_report->setCurrentItem(row, m_column);
+            row->setSelected(true);
+        }
+    }
+
+private:
+    QTreeWidgetItem* Row() const { return m_report->topLevelItem(m_row); }
+    bool Checkable() const { return Row()->data(m_column, Qt::CheckStateRole).isValid(); }
+
+    QPointer<ReportControl> m_report;
+    int m_row;
+    int m_column;
+};
+
+class ReportAccessible : public QAccessibleWidget {
+public:
+    explicit ReportAccessible(ReportControl* report) : QAccessibleWidget(report, QAccessible::Table) {}
+    ~ReportAccessible() override
+    {
+        for (const auto& [cell, id] : m_cells)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+    ReportAccessible(const ReportAccessible&) = delete;
+    ReportAccessible& operator=(const ReportAccessible&) = delete;
+
+    int childCount() const override { return (Report()->topLevelItemCount() + HeaderRows()) * Columns(); }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index < 0 || index >= childCount())
+            return nullptr;
+        const std::pair<int, int> cell(index / Columns() - HeaderRows(), index % Columns());
+        QAccessible::Id& id = m_cells[cell];
+        if (id == 0)
+            id = QAccessible::registerAccessibleInterface(new ReportCellAccessible(Report(), cell.first, cell.second));
+        return QAccessible::accessibleInterface(id);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        for (const auto& [cell, id] : m_cells)
+            if (QAccessible::accessibleInterface(id) == child)
+                return (cell.first + HeaderRows()) * Columns() + cell.second;
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const ReportControl* report = Report();
+        const QPoint at = report->viewport()->mapFromGlobal(QPoint(x, y));
+        const QModelIndex index = report->indexAt(at);
+        if (!index.isValid())
+            return nullptr;
+        return child((index.row() + HeaderRows()) * Columns() + index.column());
+    }
+
+private:
+    ReportControl* Report() const { return static_cast<ReportControl*>(widget()); }
+    int Columns() const { return std::max(1, Report()->columnCount()); }
+    int HeaderRows() const { return Report()->isHeaderHidden() ? 0 : 1; }
+
+    mutable std::map<std::pair<int, int>, QAccessible::Id> m_cells; // (row, column), row -1 the headings
+};
+
+QAccessibleInterface* ReportFactory(const QString&, QObject* object)
+{
+    if (auto* report = qobject_cast<ReportControl*>(object))
+        return new ReportAccessible(report);
+    return nullptr;
+}
+
+} // namespace
 
 int ReportRecordItem::Compare(const ReportRecordItem& other) const { return GetCaption().compare(other.GetCaption()); }
 
@@ -22,6 +176,8 @@ ReportRecordItem* ReportRecord::GetItem(int index) const
 
 ReportControl::ReportControl(QWidget* parent) : QTreeWidget(parent)
 {
+    static const bool factory = (QAccessible::installFactory(ReportFactory), true);
+    (void)factory;
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -111,6 +267,35 @@ ReportRecord* ReportControl::RecordOfRow(int row) const
     if (row < 0 || row >= static_cast<int>(m_order.size()) || row >= topLevelItemCount())
         return nullptr;
     return m_order[static_cast<size_t>(row)];
+}
+
+int ReportControl::CheckColumn(const QTreeWidgetItem* row)
+{
+    for (int column = 0; row != nullptr && column < row->columnCount(); ++column)
+        if (row->data(column, Qt::CheckStateRole).isValid())
+            return column;
+    return -1;
+}
+
+void ReportControl::ToggleCheck(QTreeWidgetItem* row, int column)
+{
+    if ((row->flags() & Qt::ItemIsUserCheckable) && (row->flags() & Qt::ItemIsEnabled))
+        row->setCheckState(column, row->checkState(column) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+void ReportControl::keyPressEvent(QKeyEvent* event)
+{
+    // Space ticks the selected row's box, wherever the cursor is in the row.
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        QTreeWidgetItem* row = selectedItems().value(0);
+        const int column = CheckColumn(row);
+        if (column >= 0) {
+            ToggleCheck(row, column);
+            event->accept();
+            return;
+        }
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void ReportControl::OnItemChanged(QTreeWidgetItem* row, int column)

@@ -2,7 +2,9 @@
 // The report control: rows (records) of items in columns; an item may carry
 // a check box that the user ticks. The control owns its records and the
 // records own their items. Sorting by a column is stable and uses the items'
-// own comparison.
+// own comparison. Space ticks or clears the selected row's check box; to
+// assistive tools a cell with a check box is named by its column and row,
+// and its Toggle ticks it, while Toggle on another cell selects the row.
 #include <QTreeWidget>
 #include <memory>
 #include <string>
@@ -70,6 +72,14 @@ public:
     void SortBy(int column, bool ascending);
     // The record shown in a row (after Populate), nullptr when none.
     ReportRecord* RecordOfRow(int row) const;
+
+    // The first column of a row that holds a check box, -1 when none.
+    static int CheckColumn(const QTreeWidgetItem* row);
+    // Ticks or clears the box of a cell, as a click on it does.
+    static void ToggleCheck(QTreeWidgetItem* row, int column);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnItemChanged(QTreeWidgetItem* item, int column);

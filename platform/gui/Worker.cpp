@@ -61,6 +61,20 @@ namespace {
 // The indicators of the RunModal runs under way, innermost last (GUI thread).
 std::vector<BusyIndicator*> g_modalIndicators;
 
+std::mutex g_modalFaultLock;
+std::function<void()> g_modalFault; // see Worker::SetModalFault
+
+void RunModalFault()
+{
+    std::function<void()> fault;
+    {
+        std::lock_guard<std::mutex> guard(g_modalFaultLock);
+        fault = g_modalFault;
+    }
+    if (fault)
+        fault();
+}
+
 void DebugTraceWorker(const std::string& what)
 {
     if (std::getenv("TOLVANE_DEBUG") != nullptr)
@@ -183,7 +197,12 @@ void Worker::RunModalJob(BusyIndicator& busy, const std::function<void(const Job
     m_modal = run;
     std::optional<std::string> failure;
     run->thread = std::thread([run, &busy, &job, control, &failure] {
-        failure = RunGuarded(job, control);
+        failure = RunGuarded(
+            [&job](const JobControl& c) {
+                RunModalFault();
+                job(c);
+            },
+            control);
         busy.Close(0);
         run->Finish();
     });
@@ -207,6 +226,12 @@ void Worker::RunModalJob(BusyIndicator& busy, const std::function<void(const Job
     m_failed = failure.has_value();
     if (failure)
         ReportFailure(*failure);
+}
+
+void Worker::SetModalFault(std::function<void()> fault)
+{
+    std::lock_guard<std::mutex> guard(g_modalFaultLock);
+    g_modalFault = std::move(fault);
 }
 
 void DismissBusyIndicators()

@@ -124,6 +124,11 @@ public:
         return result;
     }
 
+    // Test seam: fault runs on the job's thread before each RunModal job of
+    // every worker; what it throws ends that job as the job's own exception
+    // would. Empty (the default): jobs run as they are.
+    static void SetModalFault(std::function<void()> fault);
+
     // tick runs every intervalMs on the program's clock, except while a job
     // is busy or the box of a failed one is up. Starting again replaces the interval and the tick.
     void StartPeriodic(int64_t intervalMs, std::function<void()> tick);

@@ -14,6 +14,7 @@ CAddTaskWS_P2::CAddTaskWS_P2(QWidget* parent) : Dialog(parent), m_ui(std::make_u
 {
     m_ui->setupUi(this);
     m_ui->folderGroup->setAccessibleName("Nas Folder List");
+    m_ui->folderList->SetAccessibleName("Nas Folder List");
     m_ui->nextButton->setAccessibleName("Next");
     m_ui->cancelButton->setAccessibleName("Cancel");
     m_ui->refreshButton->setAccessibleName("Refresh");

@@ -6,6 +6,7 @@
 #include <QTreeView>
 #include <QLabel>
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "AddTaskWS_P2.h"
@@ -771,9 +772,10 @@ void CBackupRestorePage::BackupNow()
         return;
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
-    if (!CheckNasFolderBehindPopup(name))
-        return Refuse("The backup target folder in NAS may be removed.\nPlease modify task setting or create the same "
-                      "NAS folder first !!");
+    if (!CheckNasFolderBehindPopup(
+            name, "The backup target folder in NAS may be removed.\nPlease modify task setting or create the same "
+                  "NAS folder first !!"))
+        return;
     // The worker gets a copy of the task as it is now.
     const BackupTaskInfo task = *FindTask(name);
     const std::time_t start = platform::WallNow();
@@ -791,9 +793,10 @@ void CBackupRestorePage::RestoreToOriginal()
         return Refuse(kNotBackedUp);
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
-    if (!CheckNasFolderBehindPopup(name))
-        return Refuse("The restore source folder in NAS may be removed or NAS is not alive.\nPlease make sure the "
-                      "network status and check the NAS online");
+    if (!CheckNasFolderBehindPopup(
+            name, "The restore source folder in NAS may be removed or NAS is not alive.\nPlease make sure the "
+                  "network status and check the NAS online"))
+        return;
     const BackupTaskInfo task = *FindTask(name);
     const std::time_t start = platform::WallNow();
     StartRun(LOG_RESTORE, [task, start](const platform::JobControl& c) { return DoRestoreToOriginal(task, start, c); });
@@ -818,9 +821,10 @@ void CBackupRestorePage::RestoreToOtherPlace()
     m_restoreTargetPath = path;
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
-    if (!CheckNasFolderBehindPopup(name))
-        return Refuse("The restore source folder in NAS may be removed or NAS is not alive.\nPlease check the network "
-                      "status and make sure the NAS is online");
+    if (!CheckNasFolderBehindPopup(
+            name, "The restore source folder in NAS may be removed or NAS is not alive.\nPlease check the network "
+                  "status and make sure the NAS is online"))
+        return;
     const BackupTaskInfo task = *FindTask(name);
     const std::time_t start = platform::WallNow();
     StartRun(LOG_RESTORE, [task, start, targetName = m_restoreTargetName,
@@ -829,13 +833,22 @@ void CBackupRestorePage::RestoreToOtherPlace()
     });
 }
 
-bool CBackupRestorePage::CheckNasFolderBehindPopup(const std::string& name)
+bool CBackupRestorePage::CheckNasFolderBehindPopup(const std::string& name, const std::string& refusal)
 {
     const BackupTaskInfo* found = FindTask(name);
-    if (found == nullptr)
+    std::optional<bool> present = false;
+    if (found != nullptr) {
+        const BackupTaskInfo task = *found;
+        present = RunBehindPopup(this, m_check, [task](const platform::JobControl&) { return CheckNasFolder(task); });
+    }
+    if (!present) {
+        // The check broke off and its box has said so: nothing is refused.
+        FocusList();
         return false;
-    const BackupTaskInfo task = *found;
-    return RunBehindPopup(this, m_check, [task](const platform::JobControl&) { return CheckNasFolder(task); });
+    }
+    if (!*present)
+        Refuse(refusal);
+    return *present;
 }
 
 void CBackupRestorePage::StartRun(int kind, std::function<BackupRunResult(const platform::JobControl&)> job)

@@ -154,8 +154,10 @@ private:
     // One task's outcome of a schedule pass: the task list, a System Log
     // row, and a box nobody has to answer for a failure.
     void OnScheduleResult(const ScheduleRunResult& r);
-    // CheckNasFolder of a copy of the task, on the worker behind the busy popup.
-    bool CheckNasFolderBehindPopup(const std::string& name);
+    // CheckNasFolder of a copy of the task, on the worker behind the busy
+    // popup. True when the folder is there; else the user has been told:
+    // refusal when it is not, the failure when the check broke off.
+    bool CheckNasFolderBehindPopup(const std::string& name, const std::string& refusal);
     // Every task's folders measured on a worker; the sizes show when they arrive.
     void StartMeasuringTasks();
 

@@ -606,16 +606,25 @@ int CDiscoverNasDlg::RunJob(const std::function<int(const platform::JobControl&)
     EnableOk(okWas);
     m_ui->actionButton->setEnabled(actionWas);
     m_ui->cancelButton->setEnabled(cancelWas);
-    return code;
+    return m_worker.Failed() ? 0 : code;
 }
 
 void CDiscoverNasDlg::StartScan()
 {
     if (m_workerRunning)
         return;
+    const QString status = m_ui->statusText->text();
     m_ui->statusText->setText("Scanning Network..");
     m_ui->actionButton->setEnabled(false);
     RunJob([this](const platform::JobControl& job) { return DiscoveryScan(m_discovery, {}, false, job); });
+    if (m_worker.Failed()) {
+        // A scan that broke off found nothing out: the list and the status
+        // stay as they were, and the scan may be tried again.
+        m_ui->statusText->setText(status);
+        m_ui->actionButton->setEnabled(true);
+        m_autoAttach = false;
+        return;
+    }
     SendMessage(WM_SCAN_DONE);
 }
 

@@ -129,7 +129,9 @@ private:
     void StartScan();
     void DoLogin();
     void DoNetConfig();
-    // Runs job on the worker behind the busy popup and returns its code.
+    // Runs job on the worker behind the busy popup and returns its code; 0
+    // (nothing done, nothing to tell) when the job failed, whose box the
+    // worker has shown.
     int RunJob(const std::function<int(const platform::JobControl&)>& job);
 
     // Fills the context with a successful login and remembers it.

@@ -1,6 +1,7 @@
 #include "GroupManagement.h"
 
 #include <QListWidget>
+#include <optional>
 
 #include "AccountPanels.h"
 #include "ListCtrl.h"
@@ -18,13 +19,17 @@ namespace {
 constexpr int kListModeHeight = 384;
 constexpr int kQuotaFrameHeight = 92;
 
+// Moves the selected entries, wherever the current item is: an assistive
+// tool selects a row without moving it.
 void TakeItem(QListWidget* from, QListWidget* to)
 {
-    QListWidgetItem* item = from->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = from->selectedItems();
+    if (chosen.isEmpty())
         return;
-    to->addItem(item->text());
-    delete from->takeItem(from->row(item));
+    for (QListWidgetItem* item : chosen) {
+        to->addItem(item->text());
+        delete from->takeItem(from->row(item));
+    }
     from->clearSelection();
     from->setCurrentRow(-1);
 }
@@ -133,8 +138,15 @@ bool CGroupManagement::OnInitDialog()
     const QRect saved = GetUserGroupSwap().rect;
     if (!saved.isNull())
         setGeometry(saved);
-    m_disks = RunBehindPopup(this, m_worker,
-                             [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
+    const std::optional<DiskQuotaInfo> disks = RunBehindPopup(
+        this, m_worker, [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
+    if (!disks) {
+        // Not opened on disks it could not read: back to the user dialog.
+        GetUserGroupSwap().flag = 1;
+        EndDialog(platform::IDOK);
+        return true;
+    }
+    m_disks = *disks;
     EnableQuotaFields(true);
     RefreshGroupList();
     return true;
@@ -185,9 +197,9 @@ void CGroupManagement::RefreshGroupList()
 {
     auto rows = RunBehindPopup(
         this, m_worker, [login = CopyLogin()](const platform::JobControl& job) { return ReadGroupList(job, login); });
-    if (m_worker.Failed())
+    if (!rows)
         return; // the list keeps what it showed
-    m_rows = std::move(rows);
+    m_rows = std::move(*rows);
     m_list->DeleteAllItems();
     for (const GroupListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.disk1Quota, row.disk2Quota, row.members});
@@ -206,14 +218,18 @@ void CGroupManagement::ClearEditFields()
     ShowQuotaArea(false);
 }
 
-void CGroupManagement::LoadAllUsers()
+bool CGroupManagement::LoadAllUsers()
 {
-    std::vector<std::string> users = RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
-        return ReadNameColumn(login, nasmib::kUserName);
-    });
+    const std::optional<std::vector<std::string>> users =
+        RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
+            return ReadNameColumn(login, nasmib::kUserName);
+        });
+    if (!users)
+        return false;
     m_ui->allUsers->clear();
-    for (const std::string& u : users)
+    for (const std::string& u : *users)
         m_ui->allUsers->addItem(QString::fromStdString(u));
+    return true;
 }
 
 void CGroupManagement::LoadGroupMembers(int row)
@@ -237,8 +253,10 @@ void CGroupManagement::LoadGroupMembers(int row)
 
 void CGroupManagement::OnAdd()
 {
+    // No edit face on a user list that could not be read.
+    if (!LoadAllUsers())
+        return;
     ShowEditMode();
-    LoadAllUsers();
     ClearEditFields();
     m_ui->save->setText("Add");
     // The focus leaves the hidden list face for the first field to fill in.
@@ -252,11 +270,12 @@ void CGroupManagement::OnEdit()
         ShowMessageBox(this, "Please select a group item first.", platform::MB_OK);
         return;
     }
+    if (!LoadAllUsers())
+        return;
     ShowEditMode();
     m_ui->save->setText("Save");
     m_ui->groupName->setText(QString::fromStdString(m_list->GetItemText(row, 0)));
     m_ui->groupName->setEnabled(false);
-    LoadAllUsers();
     LoadGroupMembers(row);
     m_ui->disk1Quota->setText(QString::fromStdString(m_list->GetItemText(row, 1)));
     m_ui->disk2Quota->setText(QString::fromStdString(m_list->GetItemText(row, 2)));
@@ -317,11 +336,13 @@ void CGroupManagement::OnSave()
     // A remove box that is not shown was not asked for.
     form.quota.remove = form.quota.remove && m_ui->quotaRemove->isVisible();
     const DiskQuotaInfo disks = m_disks;
-    const SaveOutcome outcome =
+    const std::optional<SaveOutcome> outcome =
         RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
             return SaveGroup(job, login, form, disks);
         });
-    if (outcome == SaveOutcome::QuotaFailed) {
+    if (!outcome)
+        return; // the edit face stays as typed
+    if (*outcome == SaveOutcome::QuotaFailed) {
         // The group is on the device, its quotas are not: the edit face
         // stays with the quota fields as typed, now editing that group, so
         // that Save tries again.
@@ -331,7 +352,7 @@ void CGroupManagement::OnSave()
         m_ui->save->setFocus();
         return;
     }
-    if (outcome != SaveOutcome::Saved)
+    if (*outcome != SaveOutcome::Saved)
         return;
     OnCancelEdit();
     RefreshGroupList();
@@ -351,8 +372,10 @@ void CGroupManagement::OnDelete()
         return;
     }
     const std::string name = m_list->GetItemText(row, 0);
-    if (RunBehindPopup(this, m_worker, [name, login = CopyLogin()](const platform::JobControl& job) {
+    const std::optional<bool> deleted =
+        RunBehindPopup(this, m_worker, [name, login = CopyLogin()](const platform::JobControl& job) {
             return DeleteGroup(job, login, name);
-        }))
+        });
+    if (deleted.value_or(false))
         RefreshGroupList();
 }

@@ -94,7 +94,9 @@ private:
     void ShowListMode();
     void ShowEditMode();
     void ClearEditFields();
-    void LoadAllUsers();
+    // The device's users into the box of all users; false (the box as it
+    // was) when the read failed.
+    bool LoadAllUsers();
     void LoadGroupMembers(int row);
     void ShowQuotaArea(bool show);
     void EnableQuotaFields(bool enable);

@@ -423,7 +423,8 @@ void CListFolderView::OnReportStyle()
 bool CListFolderView::CheckDisksBehindPopup()
 {
     return RunBehindPopup(this, m_modalWorker,
-                          [login = CopyLogin()](const platform::JobControl&) { return CheckDeviceDisks(login); });
+                          [login = CopyLogin()](const platform::JobControl&) { return CheckDeviceDisks(login); })
+        .value_or(false);
 }
 
 void CListFolderView::OnAddFolder()
@@ -475,6 +476,8 @@ void CListFolderView::OnDelete()
             job.Say("Deleting...Please wait..");
             return DeleteFolder(job, login, row);
         });
+    if (m_modalWorker.Failed())
+        return; // the list and its selection stay
     // A delete that stopped before the device was asked keeps the list.
     if (listing.refreshed)
         Fill(listing);
@@ -513,14 +516,15 @@ void CListFolderView::OnMount()
     std::optional<FolderRow> selected;
     if (item >= 0)
         selected = m_rows[static_cast<size_t>(item)];
-    const MountPreparation prep =
+    const std::optional<MountPreparation> prepared =
         RunBehindPopup(this, m_modalWorker, [selected, login = CopyLogin()](const platform::JobControl&) {
             if (!CheckDeviceDisks(login) || !selected)
                 return MountPreparation{};
             return PrepareMount(login, *selected);
         });
-    if (!selected)
+    if (!prepared || !selected)
         return;
+    const MountPreparation& prep = *prepared;
     if (prep.refresh) {
         RefreshFolderList();
         return;
@@ -535,12 +539,15 @@ void CListFolderView::OnMount()
     int rc = -1;
     std::string reason;
     if (!letter.empty()) {
-        rc = RunBehindPopup(this, m_modalWorker,
-                            [unc = prep.unc, letter, &reason, login = CopyLogin()](const platform::JobControl&) {
-                                const int code = ConnectAsLoginUser(login, unc, letter);
-                                reason = platform::NetErrorText(code);
-                                return code;
-                            });
+        const std::optional<int> connected = RunBehindPopup(
+            this, m_modalWorker, [unc = prep.unc, letter, &reason, login = CopyLogin()](const platform::JobControl&) {
+                const int code = ConnectAsLoginUser(login, unc, letter);
+                reason = platform::NetErrorText(code);
+                return code;
+            });
+        if (!connected)
+            return; // the row stays as it was
+        rc = *connected;
     }
     if (rc != 0 && rc != -1) {
         char text[64];
@@ -586,8 +593,10 @@ void CListFolderView::OnUnmount()
     if (item < 0)
         return;
     FolderRow row = m_rows[static_cast<size_t>(item)];
-    if (RunBehindPopup(this, m_modalWorker,
-                       [row, login = CopyLogin()](const platform::JobControl&) { return UnmapFolder(login, row); })) {
+    const std::optional<bool> unmapped =
+        RunBehindPopup(this, m_modalWorker,
+                       [row, login = CopyLogin()](const platform::JobControl&) { return UnmapFolder(login, row); });
+    if (unmapped.value_or(false)) {
         UnmarkRow(row);
         SetRow(item, row);
     }
@@ -604,12 +613,12 @@ void CListFolderView::OnRemoveUsb()
     if (MessageBox("Are you sure to remove USB.", MB_OKCANCEL) != platform::IDOK)
         return;
     const std::string text = m_rows[static_cast<size_t>(item)].text;
-    const UsbEject outcome =
+    const std::optional<UsbEject> outcome =
         RunBehindPopup(this, m_modalWorker,
                        [text, login = CopyLogin()](const platform::JobControl&) { return EjectUsbDisk(login, text); });
     // A disk that is gone from the device (ejected, or pulled meanwhile)
-    // leaves the list.
-    if (outcome != UsbEject::Failed) {
+    // leaves the list; nothing changes when the eject broke off.
+    if (outcome && *outcome != UsbEject::Failed) {
         RefreshFolderList();
         OnListClick(-1);
     }

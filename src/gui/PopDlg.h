@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -57,13 +58,18 @@ private:
 };
 
 // Runs job on worker behind a busy popup over parent that says "Please
-// wait..", and gives back what the job returned.
+// wait..", and gives back what the job returned; nothing when the job ended
+// by an exception (the worker has told the user), so that the caller leaves
+// the window as it was and goes no further.
 template <class Job, class R = std::decay_t<std::invoke_result_t<Job&, const platform::JobControl&>>>
-R RunBehindPopup(QWidget* parent, platform::gui::Worker& worker, Job job)
+std::optional<R> RunBehindPopup(QWidget* parent, platform::gui::Worker& worker, Job job)
 {
     CPopDlg popup(parent);
-    return worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {
+    R result = worker.RunModal<R>(popup, [&job](const platform::JobControl& control) {
         control.Say("Please wait..");
         return job(control);
     });
+    if (worker.Failed())
+        return std::nullopt;
+    return result;
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "AboutDlg.h"
@@ -409,8 +410,22 @@ void CQuomDlg::OnDeviceInformation() { RunDeviceInfoDlg(nullptr); }
 
 void CQuomDlg::OnDeviceSetting()
 {
-    int status = 0;
-    int port = GetNasWebPort(CopyLogin(), &status);
+    // The port read retries for seconds on a slow or lost device: it runs on
+    // the worker behind the busy popup.
+    struct WebPort {
+        int port = -1;
+        int status = 0;
+    };
+    const LoginCopy login = CopyLogin();
+    const std::optional<WebPort> read = RunBehindPopup(this, m_worker, [login](const platform::JobControl&) {
+        WebPort w;
+        w.port = GetNasWebPort(login, &w.status);
+        return w;
+    });
+    if (!read)
+        return;
+    const int status = read->status;
+    const int port = read->port;
     if (status == 2) {
         ShowMessageBox(this, "NAS is busy", platform::MB_ICONHAND);
         return;
@@ -428,7 +443,7 @@ void CQuomDlg::OnDeviceSetting()
         ShowMessageBox(this, LoadString(715), platform::MB_ICONHAND);
         return;
     }
-    const std::string url = Format("http://%s:%d", GetNasContext()->m_deviceAddress.c_str(), port);
+    const std::string url = Format("http://%s:%d", login.address.c_str(), port);
     QPointer<CQuomDlg> self(this);
     platform::ShellOpen(url, [self, url](int status) {
         RunOnGuiThread([self, url, status] {

@@ -149,7 +149,7 @@ private:
 
     std::unique_ptr<Ui::QuomDlg> m_ui;
     platform::gui::CommandBars* m_commandBars = nullptr;
-    platform::gui::Worker m_worker; // the privilege read
+    platform::gui::Worker m_worker; // the privilege and web port reads
     CPageView* m_currentPage = nullptr;
     unsigned m_currentPageId = 0;
     std::map<unsigned, CPageView*> m_pages;

@@ -8,6 +8,7 @@
 
 #include "MessageBoxes.h"
 #include "NasMib.h"
+#include "PopDlg.h"
 #include "Resources.h"
 #include "SnmpHelpers.h"
 #include "stdafx.h"
@@ -41,7 +42,35 @@ const char* DiskInfoStateText(int state)
     }
 }
 
+// A disk's total megabytes, 0 when they cannot be read.
+unsigned ReadDiskMegabytes(CSnmpEngine& engine, const char* disk)
+{
+    std::string totalOid = NasCell(nasmib::kDiskTotalSize, disk);
+    std::string usedOid = NasCell(nasmib::kDiskUsedSize, disk);
+    const char* oids[2] = {totalOid.c_str(), usedOid.c_str()};
+    char total[64] = "", used[64] = "";
+    char* values[2] = {total, used};
+    if (engine.MultiGet(2, oids, values, sizeof total) != 0)
+        return 0;
+    return static_cast<unsigned>(std::strtoul(total, nullptr, 10));
+}
+
 } // namespace
+
+CSetupWizardDlg::DeviceRead CSetupWizardDlg::ReadDevice(const LoginCopy& login, bool diskInfo)
+{
+    CSnmpEngine engine = DeviceEngine(login);
+    DeviceRead read;
+    if (diskInfo) {
+        read.megabytes[0] = ReadDiskMegabytes(engine, "1");
+        if (login.device.disk2State != nasmib::kDiskStateNone)
+            read.megabytes[1] = ReadDiskMegabytes(engine, "2");
+    }
+    // A failed read counts as 0: every mode may be chosen.
+    std::string value;
+    read.formatType = engine.SimpleGet(nasmib::kFormatType, value) == 0 ? std::atoi(value.c_str()) : 0;
+    return read;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -144,15 +173,16 @@ bool CSetupWizardDlg::OnInitDialog()
         EndDialog(platform::IDOK);
         return true;
     }
+    // The reads wait for seconds on a slow or lost device: they run on the
+    // worker behind the busy popup, and the widgets are filled afterwards. A
+    // read job that broke off counts as reads that failed.
+    const DeviceRead read = RunBehindPopup(this, m_worker, [login, showInfo](const platform::JobControl&) {
+                                return ReadDevice(login, showInfo);
+                            }).value_or(DeviceRead{});
     if (showInfo)
-        ShowDiskInfo();
-
-    CSnmpEngine engine = DeviceEngine(login);
-    // A failed read counts as 0: every mode may be chosen.
-    std::string value;
-    const int formatType = engine.SimpleGet(nasmib::kFormatType, value) == 0 ? std::atoi(value.c_str()) : 0;
+        ShowDiskInfo(login, read);
     {
-        switch (formatType) {
+        switch (read.formatType) {
         case 0: m_ui->modeCombo->setEnabled(true); break;
         case 1:
             m_modeFixed = true;
@@ -174,31 +204,22 @@ bool CSetupWizardDlg::OnInitDialog()
     return true;
 }
 
-void CSetupWizardDlg::ShowDiskInfo()
+void CSetupWizardDlg::ShowDiskInfo(const LoginCopy& login, const DeviceRead& read)
 {
-    LoginCopy login = CopyLogin();
-    CSnmpEngine engine = DeviceEngine(login);
-
     struct Row {
-        const char* disk;
+        int disk;
         int state;
+        unsigned megabytes;
         QLabel* size;
         QLabel* status;
     };
-    const Row rows[2] = {{"1", login.device.disk1State, m_ui->disk1Size, m_ui->disk1Status},
-                         {"2", login.device.disk2State, m_ui->disk2Size, m_ui->disk2Status}};
+    const Row rows[2] = {{1, login.device.disk1State, read.megabytes[0], m_ui->disk1Size, m_ui->disk1Status},
+                         {2, login.device.disk2State, read.megabytes[1], m_ui->disk2Size, m_ui->disk2Status}};
     for (const Row& row : rows) {
-        if (row.disk[0] == '2' && row.state == nasmib::kDiskStateNone)
+        if (row.disk == 2 && row.state == nasmib::kDiskStateNone)
             continue;
-        std::string totalOid = NasCell(nasmib::kDiskTotalSize, row.disk);
-        std::string usedOid = NasCell(nasmib::kDiskUsedSize, row.disk);
-        const char* oids[2] = {totalOid.c_str(), usedOid.c_str()};
-        char total[64] = "", used[64] = "";
-        char* values[2] = {total, used};
-        unsigned megabytes = 0;
-        if (engine.MultiGet(2, oids, values, sizeof total) == 0)
-            megabytes = static_cast<unsigned>(std::strtoul(total, nullptr, 10));
-        row.size->setText(QString::fromStdString(megabytes == 0 ? std::string("Unknow") : FormatDiskSize(megabytes)));
+        row.size->setText(
+            QString::fromStdString(row.megabytes == 0 ? std::string("Unknow") : FormatDiskSize(row.megabytes)));
         row.status->setText(DiskInfoStateText(row.state));
     }
 }

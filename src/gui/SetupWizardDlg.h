@@ -11,6 +11,7 @@
 // show comes back as WizardUpdate values on the GUI thread. The dialog does
 // not close while the worker runs.
 #include <QString>
+#include <array>
 #include <memory>
 #include <string>
 
@@ -64,10 +65,19 @@ protected:
     void OnCancel() override;
 
 private:
+    // What the wizard reads from the device when it opens: the disks' total
+    // megabytes (0 when unknown) and the format type that fixes the mode.
+    struct DeviceRead {
+        std::array<unsigned, 2> megabytes{};
+        int formatType = 0;
+    };
+    // On the worker; the sizes only when diskInfo.
+    static DeviceRead ReadDevice(const LoginCopy& login, bool diskInfo);
+
     // GUI thread.
     void OnNext();
     void OnSelchangeFormatMode(int item);
-    void ShowDiskInfo();
+    void ShowDiskInfo(const LoginCopy& login, const DeviceRead& read);
     void ShowModeDescription(int item);
     void StartWorker(const DiskSetupJob& job);
     void ApplyUpdate(const WizardUpdate& update);

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QTimer>
 #include <mutex>
+#include <optional>
 
 #include "MessageBox.h"
 #include "MessageRecord.h"
@@ -76,7 +77,7 @@ bool CShareManagement::OnInitDialog()
     const std::string name = m_oldName;
     const std::string location = m_location;
     QWidget* over = parentWidget() != nullptr ? parentWidget() : this;
-    const DeviceRead read =
+    const std::optional<DeviceRead> read =
         RunBehindPopup(over, m_worker, [edit, name, location, login = CopyLogin()](const platform::JobControl&) {
             DeviceRead r;
             r.lists = LoadFolderDialogData(login);
@@ -84,14 +85,21 @@ bool CShareManagement::OnInitDialog()
                 r.found = ::LoadFolder(login, name, location, r.folder);
             return r;
         });
-    InitLists(read.lists);
+    if (!read) {
+        // Nothing to edit or save on lists that could not be read: the
+        // dialog does not open.
+        m_result = kFolderNotSaved;
+        EndDialog(m_result);
+        return true;
+    }
+    InitLists(read->lists);
     if (m_action == kFolderActionAdd) {
         m_ui->createButton->setText("Create");
         m_ui->diskBox->setFocus();
     } else if (m_action == kFolderActionEdit) {
         m_ui->createButton->setText("Save");
-        if (read.found) {
-            ShowFolder(read.folder);
+        if (read->found) {
+            ShowFolder(read->folder);
         } else {
             // Closes once the run has started.
             QTimer::singleShot(0, this, [this] { EndDialog(m_result); });
@@ -247,15 +255,17 @@ void CShareManagement::OnCreateUser()
 
 void CShareManagement::RefreshUsers()
 {
-    const std::vector<std::string> accounts =
+    const std::optional<std::vector<std::string>> accounts =
         RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
             std::vector<std::string> read;
             LoadAccounts(login, read);
             return read;
         });
+    if (!accounts)
+        return; // the list keeps what it showed
     std::vector<AllowedEntry> allowed = AllowedRows();
     m_ui->userList->clear();
-    for (const std::string& a : accounts) {
+    for (const std::string& a : *accounts) {
         bool taken = false;
         for (const AllowedEntry& e : allowed)
             taken = taken || e.name == a;
@@ -317,6 +327,8 @@ void CShareManagement::OnCreate()
             job.Say(action == kFolderActionAdd ? "Adding...Please wait.." : "Editing...Please wait..");
             return AddOrEditFolder(job, login, settings, action, oldName, oldLocation);
         });
+    if (m_worker.Failed())
+        return; // the dialog stays as typed
     if (saved.code == -1) {
         if (saved.focus == FolderFocus::Disk)
             m_ui->diskBox->setFocus();

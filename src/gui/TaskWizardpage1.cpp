@@ -41,7 +41,7 @@ CTaskWizardpage1::CTaskWizardpage1(QWidget* parent) : Dialog(parent), m_ui(std::
     connect(m_ui->removeButton, &QPushButton::clicked, this, [this] { OnRemove(); });
 
     m_ui->instructionText->setBuddy(m_list);
-    m_list->setAccessibleName("Backup source folders");
+    m_list->SetAccessibleName("Backup source folders");
     m_ui->folderGroup->setAccessibleName("Add Backup Folder");
     m_ui->selectButton->setAccessibleName("Select a folder");
     m_ui->removeButton->setAccessibleName("Remove the selected folder");
@@ -111,7 +111,7 @@ void CTaskWizardpage1::AppendRow(const std::string& name, const std::string& siz
     m_list->SetItemText(row, 3, path);
 }
 
-uint64_t CTaskWizardpage1::MeasureBehindPopup(const std::vector<std::string>& paths)
+std::optional<uint64_t> CTaskWizardpage1::MeasureBehindPopup(const std::vector<std::string>& paths)
 {
     QWidget* over = isVisible() || parentWidget() == nullptr ? this : parentWidget();
     return RunBehindPopup(over, m_worker, [paths](const platform::JobControl&) {
@@ -130,7 +130,9 @@ void CTaskWizardpage1::FillFolderList()
         AppendRow(f.folderName, f.sizeText, f.path);
         paths.push_back(f.path);
     }
-    m_total += static_cast<int64_t>(MeasureBehindPopup(paths));
+    // A measure that broke off leaves the total the task had.
+    const std::optional<uint64_t> measured = MeasureBehindPopup(paths);
+    m_total += static_cast<int64_t>(measured.value_or(m_task->totalBytes));
 }
 
 void CTaskWizardpage1::UpdateNext() { m_ui->nextButton->setEnabled(m_list->GetItemCount() > 0); }
@@ -166,10 +168,12 @@ void CTaskWizardpage1::OnSelect()
                                "Folders of one task need different names!!",
                            platform::MB_OK);
         } else if (!RefuseClash({path})) {
-            const uint64_t size = MeasureBehindPopup({path});
-            m_total += static_cast<int64_t>(size);
-            AppendRow(name, FormatFileSize(static_cast<int64_t>(size)), path);
-            DebugTrace("%s", FormatFileSize(m_total).c_str());
+            // A folder that could not be measured is not added.
+            if (const std::optional<uint64_t> size = MeasureBehindPopup({path})) {
+                m_total += static_cast<int64_t>(*size);
+                AppendRow(name, FormatFileSize(static_cast<int64_t>(*size)), path);
+                DebugTrace("%s", FormatFileSize(m_total).c_str());
+            }
         }
     }
     UpdateNext();
@@ -183,7 +187,10 @@ void CTaskWizardpage1::OnRemove()
         ShowMessageBox(this, "Please select a folder to delete!", platform::MB_OK, "");
         return;
     }
-    m_total -= static_cast<int64_t>(MeasureBehindPopup({m_list->GetItemText(row, 3)}));
+    const std::optional<uint64_t> size = MeasureBehindPopup({m_list->GetItemText(row, 3)});
+    if (!size)
+        return; // the folder stays in the list
+    m_total -= static_cast<int64_t>(*size);
     m_list->DeleteItem(row);
     m_list->SetSelectionMark(-1);
     UpdateNext();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,8 +68,9 @@ private:
     // device folder yet.
     bool RefuseClash(const std::vector<std::string>& paths);
     void AppendRow(const std::string& name, const std::string& size, const std::string& path);
-    // The bytes below the folders, walked on the worker behind the busy popup.
-    uint64_t MeasureBehindPopup(const std::vector<std::string>& paths);
+    // The bytes below the folders, walked on the worker behind the busy popup;
+    // nothing when the walk broke off.
+    std::optional<uint64_t> MeasureBehindPopup(const std::vector<std::string>& paths);
 
     std::unique_ptr<Ui::TaskWizardpage1> m_ui;
     platform::gui::ListCtrl* m_list = nullptr;

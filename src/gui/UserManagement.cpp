@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QListWidget>
+#include <optional>
 
 #include "AccountPanels.h"
 #include "GroupManagement.h"
@@ -181,8 +182,14 @@ bool CUserManagement::OnInitDialog()
         move(x, y);
     }
     m_listRect = geometry();
-    m_disks = RunBehindPopup(this, m_worker,
-                             [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
+    const std::optional<DiskQuotaInfo> disks = RunBehindPopup(
+        this, m_worker, [login = CopyLogin()](const platform::JobControl&) { return ReadDiskQuotaInfo(login); });
+    if (!disks) {
+        // Not opened on disks it could not read.
+        EndDialog(platform::IDCANCEL);
+        return true;
+    }
+    m_disks = *disks;
     m_passwordLoaded = true;
     HideEditControls();
     RefreshUserList();
@@ -274,17 +281,20 @@ void CUserManagement::ClearEditFields()
     m_ui->primaryGroup->clear();
 }
 
-void CUserManagement::LoadAllGroups()
+bool CUserManagement::LoadAllGroups()
 {
-    std::vector<std::string> groups =
+    const std::optional<std::vector<std::string>> groups =
         RunBehindPopup(this, m_worker, [login = CopyLogin()](const platform::JobControl&) {
             return ReadNameColumn(login, nasmib::kGroupName);
         });
+    if (!groups)
+        return false;
     m_ui->allGroups->clear();
-    for (const std::string& g : groups)
+    for (const std::string& g : *groups)
         m_ui->allGroups->addItem(QString::fromStdString(g));
     for (int i = 0; i < m_ui->memberGroups->count(); ++i)
         RemoveBoxText(m_ui->allGroups, m_ui->memberGroups->item(i)->text());
+    return true;
 }
 
 void CUserManagement::LoadMemberGroups(int row)
@@ -319,9 +329,9 @@ void CUserManagement::RefreshUserList()
         ReadUserList(job, login, rows);
         return rows;
     });
-    if (m_worker.Failed())
+    if (!rows)
         return; // the list keeps what it showed
-    m_rows = std::move(rows);
+    m_rows = std::move(*rows);
     m_list->DeleteAllItems();
     for (const UserListRow& row : m_rows)
         AddAccountRow(m_list, {row.name, row.ownFolders, row.disk1Quota, row.disk2Quota, row.groups});
@@ -330,6 +340,9 @@ void CUserManagement::RefreshUserList()
 void CUserManagement::OnAdd()
 {
     ClearEditFields();
+    // No edit face on a group list that could not be read.
+    if (!LoadAllGroups())
+        return;
     m_ui->save->setText("Add");
     m_ui->userName->setEnabled(true);
     m_ui->level->setEnabled(true);
@@ -338,7 +351,6 @@ void CUserManagement::OnAdd()
     m_ui->level->setCurrentIndex(kLevelUser);
     m_passwordLoaded = false;
     ShowEditControls();
-    LoadAllGroups();
 }
 
 void CUserManagement::OnEdit()
@@ -355,6 +367,8 @@ void CUserManagement::OnEdit()
     if (RunBehindPopup(this, m_worker, [name, &details, login = CopyLogin()](const platform::JobControl&) {
             return ReadUserDetails(login, name, details);
         }) != 0)
+        return; // not read (or the read failed): the list face stays
+    if (!LoadAllGroups())
         return;
     m_ui->password->setText(QString::fromStdString(details.password));
     m_ui->confirm->setText(QString::fromStdString(details.password));
@@ -364,36 +378,41 @@ void CUserManagement::OnEdit()
     m_ui->userName->setEnabled(false);
     m_ui->save->setText("Save");
     ShowEditControls();
-    LoadAllGroups();
     m_ui->disk1Quota->setText(QString::fromStdString(m_list->GetItemText(row, 2)));
     m_ui->disk2Quota->setText(QString::fromStdString(m_list->GetItemText(row, 3)));
     LoadMemberGroups(row);
 }
 
+// ">>" and "<<" move the selected entries, wherever the current item is: an
+// assistive tool selects a row without moving it.
 void CUserManagement::OnAddGroup()
 {
-    QListWidgetItem* item = m_ui->allGroups->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = m_ui->allGroups->selectedItems();
+    if (chosen.isEmpty())
         return;
-    const QString group = item->text();
-    m_ui->memberGroups->addItem(group);
-    m_ui->primaryGroup->addItem(group);
-    delete m_ui->allGroups->takeItem(m_ui->allGroups->row(item));
+    for (QListWidgetItem* item : chosen) {
+        const QString group = item->text();
+        m_ui->memberGroups->addItem(group);
+        m_ui->primaryGroup->addItem(group);
+        delete m_ui->allGroups->takeItem(m_ui->allGroups->row(item));
+    }
     m_ui->allGroups->setCurrentRow(-1);
 }
 
 void CUserManagement::OnRemoveGroup()
 {
-    QListWidgetItem* item = m_ui->memberGroups->currentItem();
-    if (!item || !item->isSelected())
+    const QList<QListWidgetItem*> chosen = m_ui->memberGroups->selectedItems();
+    if (chosen.isEmpty())
         return;
-    const QString group = item->text();
-    m_ui->allGroups->addItem(group);
-    delete m_ui->memberGroups->takeItem(m_ui->memberGroups->row(item));
+    for (QListWidgetItem* item : chosen) {
+        const QString group = item->text();
+        m_ui->allGroups->addItem(group);
+        delete m_ui->memberGroups->takeItem(m_ui->memberGroups->row(item));
+        const int at = m_ui->primaryGroup->findText(group);
+        if (at >= 0)
+            m_ui->primaryGroup->removeItem(at);
+    }
     m_ui->memberGroups->setCurrentRow(-1);
-    const int at = m_ui->primaryGroup->findText(group);
-    if (at >= 0)
-        m_ui->primaryGroup->removeItem(at);
 }
 
 void CUserManagement::OnPasswordChange()
@@ -441,17 +460,17 @@ void CUserManagement::OnSave()
     form.primaryGroup = m_ui->primaryGroup->currentText().toStdString();
     form.quota = QuotaFields::Of(*m_ui).Read();
     const DiskQuotaInfo disks = m_disks;
-    const SaveOutcome outcome =
+    const std::optional<SaveOutcome> outcome =
         RunBehindPopup(this, m_worker, [form, disks, login = CopyLogin()](const platform::JobControl& job) {
             return SaveUser(job, login, form, disks);
         });
-    if (outcome == SaveOutcome::Refused)
-        return;
+    if (!outcome || *outcome == SaveOutcome::Refused)
+        return; // the edit face stays as typed
     m_list->DeleteAllItems();
     m_rows.clear();
-    if (outcome == SaveOutcome::NotConfirmed)
+    if (*outcome == SaveOutcome::NotConfirmed)
         return; // the edit face stays, the list stays empty
-    if (outcome == SaveOutcome::QuotaFailed) {
+    if (*outcome == SaveOutcome::QuotaFailed) {
         // The account is on the device, its quotas are not: the edit face
         // stays with the quota fields as typed, now editing that account,
         // so that Save tries again.
@@ -486,9 +505,11 @@ void CUserManagement::OnDelete()
     }
     const std::string name = m_list->GetItemText(row, 0);
     const std::string folders = m_list->GetItemText(row, 1);
-    if (!RunBehindPopup(this, m_worker, [name, folders, login = CopyLogin()](const platform::JobControl& job) {
+    const std::optional<bool> deleted =
+        RunBehindPopup(this, m_worker, [name, folders, login = CopyLogin()](const platform::JobControl& job) {
             return DeleteUser(job, login, name, folders);
-        }))
+        });
+    if (!deleted.value_or(false))
         return;
     RefreshUserList();
     if (m_list->GetItemCount() == 0)

@@ -109,7 +109,9 @@ private:
     void HideEditControls();
     void ShowEditControls();
     void ClearEditFields();
-    void LoadAllGroups();
+    // The device's groups into the box of all groups; false (the box as it
+    // was) when the read failed.
+    bool LoadAllGroups();
     void LoadMemberGroups(int row);
     void EnableQuotaFields(bool enable);
     void Relayout();

@@ -2,6 +2,7 @@
 // The command numbers behind a window's tool bar and menus, separators left
 // out; none for a bar that is not there.
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
@@ -30,7 +31,8 @@ inline std::vector<unsigned> MenuCommands(QMenuBar* bar)
 }
 
 // The user's way to a command: triggers the menu bar's action that carries
-// it; false when no menu has it.
+// it, and lets the command run (it runs once the trigger has returned);
+// false when no menu has it.
 inline bool TriggerMenuCommand(QMenuBar* bar, unsigned id)
 {
     if (bar != nullptr)
@@ -39,6 +41,7 @@ inline bool TriggerMenuCommand(QMenuBar* bar, unsigned id)
                 for (QAction* a : top->menu()->actions())
                     if (!a->isSeparator() && a->data().toUInt() == id) {
                         a->trigger();
+                        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
                         return true;
                     }
     return false;

@@ -1,7 +1,9 @@
 // The accessibility walk over the main window's pages and every dialog: no
-// interactive element without a name, no button or label announced by other
-// words than it shows; task-panel links are keyboard buttons and its texts
-// are read line by line.
+// interactive element without a name, no name with a line break, no list
+// item that cannot be selected, no button or label announced by other words
+// than it shows; every Press in the main window is answered at once, and the
+// toolbar's commands open their windows afterwards; task-panel links are
+// keyboard buttons and its texts are read line by line.
 #include <QAccessible>
 #include <QAbstractButton>
 #include <QApplication>
@@ -20,7 +22,12 @@
 #include "PopDlg.h"
 #include "QuomDlg.h"
 #include "SetupWizardDlg.h"
+#include "ShellOpen.h"
+#include "SnmpTestAgent.h"
 #include "TaskPanel.h"
+#include "TestClock.h"
+#include "TestSupport.h"
+#include "stdafx.h"
 
 using namespace platform::gui;
 
@@ -28,17 +35,56 @@ class TestAccessibility : public QObject {
     Q_OBJECT
 
 private slots:
-    void everyDialogNamesItsControls()
+    void everyWindowPassesTheWalk()
     {
+        // The main window logged in as the administrator: the privilege from
+        // a test agent, the login road's dialogs stand-ins. After start-up the
+        // discovery stand-in is a modal window of its own, then cancelled.
+        testsupport::TempDir dir;
+        GetNasContext()->SetIniPath((dir / "quom.ini").string());
+        testsupport::SnmpTestAgent agent;
+        agent.PointContext();
+        testsupport::InstantPauses pauses;
+        auto oldDiscover = CQuomDlg::SetDiscoverDialogFunction([&agent](int type, QWidget* parent) {
+            CNasContext* ctx = GetNasContext();
+            ctx->m_deviceAddress = "127.0.0.1";
+            ctx->m_community = agent.Community();
+            ctx->m_user = "admin";
+            if (type == DISCOVER_START_UP)
+                return int(platform::IDOK);
+            Dialog login(parent);
+            return login.DoModal() == platform::IDOK ? int(platform::IDOK) : int(platform::IDCANCEL);
+        });
+        auto oldSetup = CQuomDlg::SetSetupDialogFunction([](QWidget*) { return int(platform::IDOK); });
+        auto oldOpen = platform::SetShellOpenFunction([](const std::string&) { return true; });
+        struct Main : CQuomDlg {
+            using CQuomDlg::OnInitDialog;
+        } main;
+        QVERIFY(main.OnInitDialog());
+        main.show();
+
         CDiscoverNasDlg discover(0);
         CDeviceInfoDlg info;
         CSetupWizardDlg wizard;
         CPopDlg popup;
         CAboutDlg about;
-        CQuomDlg main;
         QStringList all;
         for (QWidget* w : std::initializer_list<QWidget*>{&discover, &info, &wizard, &popup, &about, &main})
-            all << testsupport::UnnamedControls(w) << testsupport::NamesNotMatchingText(w);
+            all << testsupport::AccessibilityFaults(w) << testsupport::NamesNotMatchingText(w);
+
+        // Every Press of the main window: bars, menus, the shown page.
+        const testsupport::PressWalk presses = testsupport::PressEverything(&main);
+        all << presses.faults;
+        for (const char* command : {"Attach Other NAS", "User Management", "Device Information", "Change User"}) {
+            bool opened = false;
+            for (const auto& [path, windows] : presses.opened)
+                opened = opened || (path.endsWith(QString("/NAS Tool Bar/") + command) && !windows.isEmpty());
+            if (!opened)
+                all << QString("the toolbar's %1 opened nothing").arg(command);
+        }
+        CQuomDlg::SetDiscoverDialogFunction(oldDiscover);
+        CQuomDlg::SetSetupDialogFunction(oldSetup);
+        platform::SetShellOpenFunction(oldOpen);
         QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
     }
 

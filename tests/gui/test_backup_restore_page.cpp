@@ -183,17 +183,21 @@ private slots:
         GetNasContext()->EndTask();
         QCOMPARE(page->Tasks().size(), size_t(2));
 
-        // Backup Now, then both restores, from the panel of the selected
-        // task. After each run the task stays selected and its panel is the
-        // task's as the task file has it.
+        // Backup Now, chosen through the accessibility interface: the task
+        // selected by its item's Toggle, the panel's link pressed. Then both
+        // restores. After each run the task stays selected and its panel is
+        // the task's as the task file has it.
         auto panelAgrees = [&] {
             TaskPanelGroup* info = page->GetTaskPanel()->FindGroup(P::IDS_INFO_GROUP);
             const std::string text = info != nullptr && info->GetItemCount() == 1 ? info->GetItem(0)->GetCaption() : "";
             return list->GetSelectedItem() == 0 && text == "Mine information :\n" + page->GetTaskInfoText("Mine") &&
                    text.find(":\n    " + store.ReadTaskValue("Mine", "Last_Back_Time")) != std::string::npos;
         };
-        list->SetItemSelected(0, true);
-        page->OnTaskPanelLink(P::IDS_BACKUP_NOW);
+        list->ClearSelection();
+        QVERIFY(testsupport::DoAccessibleAction(list, "Mine", QAccessibleActionInterface::toggleAction()));
+        QVERIFY(testsupport::DoAccessibleAction(page->GetTaskPanel(), "Backup Now",
+                                                QAccessibleActionInterface::pressAction()));
+        QTRY_COMPARE(boxes.LastText(), std::string("Do you want to Backup Task : Mine now?"));
         QVERIFY(page->WaitRuns(30000));
         QVERIFY(panelAgrees());
         QCOMPARE(Last(host).first, int(LOG_BACKUP));

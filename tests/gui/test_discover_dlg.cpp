@@ -234,9 +234,16 @@ private slots:
             // A click off the rows selects nothing; one on the row makes it attachable.
             QTest::mouseClick(list->IconView()->viewport(), Qt::LeftButton, {}, QPoint(340, 170));
             QVERIFY(!Ok(d)->isEnabled());
-            ClickRow(d, 0);
+            // An assistive tool selects the device by its item's Toggle and
+            // presses Attach.
+            QVERIFY(testsupport::DoAccessibleAction(list, "NAS-SEVEN 198.18.1.10",
+                                                    QAccessibleActionInterface::toggleAction()));
+            QVERIFY(testsupport::AccessibleNamed(QAccessible::queryAccessibleInterface(list), "NAS-SEVEN 198.18.1.10")
+                        ->state()
+                        .selected);
             QVERIFY(Ok(d)->isEnabled());
-            Click(Ok(d));
+            QVERIFY(testsupport::DoAccessibleAction(&d, "Attach", QAccessibleActionInterface::pressAction()));
+            QTRY_COMPARE(d.GetMode(), 2); // a pressed button clicks a moment later
 
             // Nothing remembered: the user field is empty and focused.
             QCOMPARE(d.GetMode(), 2);

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "AccessibleWalk.h"
+#include "BlockingCallCounter.h"
 #include "GuiTestSupport.h"
 #include "TestClock.h"
 #include "Dialog.h"
@@ -231,6 +232,8 @@ class TestSetupWizard : public QObject {
     fs::path m_oldCwd;
     // Time runs 100 times faster and the pauses pass at once.
     std::unique_ptr<testsupport::InstantPauses> m_clock;
+    // Device calls the wizard runs of a test made on the GUI thread.
+    int m_guiThreadCalls = 0;
 
     // A device with these disk states, logged in as user.
     void Device(int disk1, int disk2, const std::string& user = "admin", int formatType = 0)
@@ -271,8 +274,11 @@ class TestSetupWizard : public QObject {
     // without ending the run (a failed check) ends it so nothing hangs.
     int Run(const std::function<void(CSetupWizardDlg&)>& script, bool* shown = nullptr)
     {
+        testsupport::BlockingCallCounter calls;
         CSetupWizardDlg dlg;
-        Dialog::SetModalHook([&](Dialog&) {
+        Dialog::SetModalHook([&](Dialog& modal) {
+            if (&modal != &dlg)
+                return; // the busy popup of the wizard's reads
             if (shown)
                 *shown = true;
             script(dlg);
@@ -281,6 +287,7 @@ class TestSetupWizard : public QObject {
         });
         int code = dlg.DoModal();
         Dialog::SetModalHook({});
+        m_guiThreadCalls += calls.OnMakerThread();
         return code;
     }
 
@@ -318,6 +325,7 @@ private slots:
     void init()
     {
         m_clock = std::make_unique<testsupport::InstantPauses>(100);
+        m_guiThreadCalls = 0;
         m_web = std::make_unique<RecordingWebServer>();
         m_dir = std::make_unique<testsupport::TempDir>();
         m_oldCwd = fs::current_path();
@@ -335,6 +343,9 @@ private slots:
         m_web.reset();
         m_dir.reset();
         m_clock.reset();
+        // Whatever a test's wizard did (the opening reads, format, install,
+        // retries), no device call held up the GUI thread.
+        QCOMPARE(m_guiThreadCalls, 0);
     }
 
     // ---- Pieces ------------------------------------------------------------
@@ -712,6 +723,7 @@ private slots:
         std::string prompt, firstPrompt;
         bool cancelEnabled = false, typeHidden = false;
         int code = Run([&](CSetupWizardDlg& d) {
+            pauses = 0; // those of the install only, not the opening's busy popup
             firstPrompt = LabelText(d, IDC_SETUP_PROMPT);
             typeHidden = d.GetDlgItem(IDC_SETUP_TYPE)->isHidden();
             Button(d, IDC_SETUP_NEXT)->click();

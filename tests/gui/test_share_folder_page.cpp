@@ -11,9 +11,11 @@
 #include <QTreeWidget>
 #include <QtTest>
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 #include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
@@ -216,7 +218,13 @@ private slots:
             alice->setSelected(true);
             staff->setSelected(true);
             ui->addUser->click();
-            ui->allowList->GetRecord(0)->GetItem(1)->SetChecked(true); // alice may write
+            // alice may write: her row selected by its name cell's Toggle,
+            // Space ticks it; @staff's named tick set and cleared by Toggle.
+            const QString toggle = QAccessibleActionInterface::toggleAction();
+            QVERIFY(testsupport::DoAccessibleAction(ui->allowList, "alice", toggle));
+            QTest::keyClick(ui->allowList, Qt::Key_Space);
+            for (int i = 0; i < 2; ++i)
+                QVERIFY(testsupport::DoAccessibleAction(ui->allowList, "ReadWrite @staff", toggle));
             ui->createButton->click();
         });
         Select("media");
@@ -263,7 +271,10 @@ private slots:
     {
         MessageBoxRecorder boxes;
         m_opened.clear();
-        m_page->OnListDblClk(RowOf(*m_page, "ftponly"));
+        // Opened through the accessibility interface: the item's Press.
+        QVERIFY(testsupport::DoAccessibleAction(m_page->GetListCtrl(), "ftponly",
+                                                QAccessibleActionInterface::pressAction()));
+        QCoreApplication::processEvents();
         QVERIFY(m_page->WaitIdle(60000));
         QCOMPARE(m_opened, (Names{"ftp://198.18.1.10/ftponly"}));
 
@@ -324,6 +335,80 @@ private slots:
                                                "user name or password was refused)."));
         QVERIFY(RowOf(*m_page, "media") >= 0);
         QCOMPARE(m_mounts->onMakerThread, 0); // the window stayed live throughout
+    }
+
+    // A job that ends by an exception changes nothing: no dialog opens on
+    // what could not be read, no row shows what did not happen, a dialog
+    // keeps what it showed, nothing reaches the device, and the worker's box
+    // is the only one.
+    void aFailedJobChangesNothing()
+    {
+        struct Case {
+            const char* name;
+            int failing; // the modal job that throws, counted from 1
+            std::function<void()> run;
+            Names seen; // what the dialogs that opened showed
+        };
+        Names seen;
+        CShareManagement::CreateUserHandler oldHandler = CShareManagement::SetCreateUserHandler([](QWidget*) {});
+        const std::vector<Case> cases = {
+            {"the folder dialog's read",
+             2,
+             [&] {
+                 OnDialog<CShareManagement>([&](CShareManagement& dlg) {
+                     seen.push_back("folder dialog");
+                     dlg.Controls().cancelButton->click();
+                 });
+                 m_page->OnPageCommand(ID_FOLDER_ADD);
+             },
+             {}},
+            {"the users after Create User",
+             3,
+             [&] {
+                 OnDialog<CShareManagement>([&](CShareManagement& dlg) {
+                     dlg.Controls().privateFolder->click();
+                     dlg.Controls().createUser->click();
+                     seen = dlg.UserListNames();
+                     dlg.Controls().cancelButton->click();
+                 });
+                 m_page->OnPageCommand(ID_FOLDER_ADD);
+             },
+             {"admin", "alice", "@staff"}},
+            {"the connect of a mount",
+             2,
+             [&] {
+                 OnDialog<ConnectionDialog>([&](ConnectionDialog& dlg) {
+                     seen.push_back("drive letter");
+                     dlg.Letters()->setCurrentText("Q:");
+                     dlg.EndDialog(1);
+                 });
+                 m_page->OnPageCommand(ID_FOLDER_MOUNT);
+             },
+             {"drive letter"}},
+        };
+        for (const Case& c : cases) {
+            Select("media");
+            const Names rows = RowTexts(*m_page);
+            const int selected = m_page->SelectedItem();
+            const std::string readers = Cell(nasmib::kFolderReadList, "2");
+            MessageBoxRecorder boxes;
+            seen.clear();
+            auto jobs = std::make_shared<std::atomic<int>>(0);
+            Worker::SetModalFault([jobs, failing = c.failing] {
+                if (++*jobs == failing)
+                    throw std::runtime_error("device gone");
+            });
+            c.run();
+            Worker::SetModalFault({});
+            Dialog::SetModalHook({});
+            QVERIFY2(seen == c.seen, c.name);
+            QVERIFY2(RowTexts(*m_page) == rows, c.name);
+            QVERIFY2(m_page->SelectedItem() == selected, c.name);
+            QVERIFY2(Cell(nasmib::kFolderReadList, "2") == readers, c.name);
+            QVERIFY2(boxes.LastText().ends_with(" failed: device gone"), c.name); // and nothing after it
+        }
+        CShareManagement::SetCreateUserHandler(oldHandler);
+        QVERIFY(!m_mounts->IsMounted("smb://198.18.1.10/media"));
     }
 
     void ejectUsb()

@@ -334,12 +334,16 @@ private slots:
         for (QAction* a : toolbar->actions())
             buttons.push_back(a->data().toUInt());
         QCOMPARE(buttons, LoadToolBar(244));
+        // A chosen command runs once the trigger has returned.
         toolbar->actions().at(1)->trigger();
+        QVERIFY(commands.empty());
+        QCoreApplication::processEvents();
         QCOMPARE(commands, std::vector<unsigned>{40007});
         // A menu command.
         QMenu* file = bars.GetMenuBar()->actions().front()->menu();
         QVERIFY(file != nullptr);
         file->actions().front()->trigger();
+        QCoreApplication::processEvents();
         QCOMPARE(commands.back(), 40006u);
 
         // Shown / hidden bars are reported.

@@ -1,10 +1,13 @@
 #pragma once
 // The accessibility walk: every interactive element under a window (buttons,
-// edits, combo boxes, check boxes, lists, tables, links) must have a name,
-// and a button or label is announced by the text it shows. The layout walk:
-// no shown label, button, field or column header is cut or covered.
-// Header-only, for the window tests: QCOMPARE(UnnamedControls(&window), {})
-// or EXPECT_ALL_NAMED(&window) in a Qt Test function.
+// edits, combo boxes, check boxes, lists, tables, links) must have a name
+// without a line break, every item of a list or table can be selected by its
+// Toggle action, a button or label is announced by the text it shows, and
+// every Press is answered at once (what it opens opens afterwards). The
+// layout walk: no shown label, button, field or column header is cut or
+// covered. Header-only, for the window tests:
+// QCOMPARE(AccessibilityFaults(&window), {}) or EXPECT_ALL_NAMED(&window) in
+// a Qt Test function.
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractScrollArea>
@@ -24,7 +27,10 @@
 #include <QToolButton>
 #include <QAccessible>
 #include <QAccessibleInterface>
+#include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QTest>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,9 +38,15 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <set>
 
+#include "Dialog.h"
 #include "ListCtrl.h"
+#include "MessageBox.h"
+#include "PopDlg.h"
 #include "TaskPanel.h"
 
 namespace testsupport {
@@ -61,7 +73,13 @@ inline bool IsInteractiveRole(QAccessible::Role role)
 }
 
 namespace detail {
-inline void Walk(QAccessibleInterface* iface, const QString& path, QStringList& unnamed,
+inline bool HasAction(QAccessibleInterface* iface, const QString& action)
+{
+    QAccessibleActionInterface* actions = iface->actionInterface();
+    return actions != nullptr && actions->actionNames().contains(action);
+}
+
+inline void Walk(QAccessibleInterface* iface, const QString& path, QStringList& faults,
                  std::set<QAccessibleInterface*>& seen, int depth)
 {
     if (iface == nullptr || !iface->isValid() || depth > 40 || !seen.insert(iface).second)
@@ -71,24 +89,44 @@ inline void Walk(QAccessibleInterface* iface, const QString& path, QStringList& 
     if (QObject* object = iface->object())
         here +=
             "/" + (object->objectName().isEmpty() ? QString(object->metaObject()->className()) : object->objectName());
-    if (IsInteractiveRole(role) && iface->text(QAccessible::Name).trimmed().isEmpty())
-        unnamed << QString("%1 (role %2)").arg(here).arg(int(role));
+    const QString name = iface->text(QAccessible::Name);
+    if (IsInteractiveRole(role) && name.trimmed().isEmpty())
+        faults << QString("%1 (role %2) has no name").arg(here).arg(int(role));
+    if (name.contains('\n'))
+        faults << QString("%1 (role %2) is announced with a line break: \"%3\"").arg(here).arg(int(role)).arg(name);
     // Items of lists and tables are their own texts; the views are named.
-    if (role == QAccessible::List || role == QAccessible::Table || role == QAccessible::Tree ||
-        role == QAccessible::ComboBox)
+    // Each item is selected by its Toggle, as a click selects it.
+    if (role == QAccessible::List || role == QAccessible::Table || role == QAccessible::Tree) {
+        for (int i = 0; i < iface->childCount(); ++i) {
+            QAccessibleInterface* item = iface->child(i);
+            if (item == nullptr)
+                continue;
+            const QAccessible::Role itemRole = item->role();
+            const QString itemName = item->text(QAccessible::Name);
+            if ((itemRole == QAccessible::ListItem || itemRole == QAccessible::Cell ||
+                 itemRole == QAccessible::TreeItem) &&
+                !HasAction(item, QAccessibleActionInterface::toggleAction()))
+                faults << QString("%1: item \"%2\" cannot be selected").arg(here, itemName);
+            if (itemName.contains('\n'))
+                faults << QString("%1: item announced with a line break: \"%2\"").arg(here, itemName);
+        }
+        return;
+    }
+    if (role == QAccessible::ComboBox)
         return;
     for (int i = 0; i < iface->childCount(); ++i)
-        Walk(iface->child(i), here, unnamed, seen, depth + 1);
+        Walk(iface->child(i), here, faults, seen, depth + 1);
 }
 } // namespace detail
 
-// The interactive elements under root (root itself, every descendant widget,
-// shown or not, and the interfaces below them) that have no accessible name.
-inline QStringList UnnamedControls(QWidget* root)
+// What the walk finds under root (root itself, every descendant widget,
+// shown or not, and the interfaces below them): interactive elements with no
+// name, names that hold a line break, list items that cannot be selected.
+inline QStringList AccessibilityFaults(QWidget* root)
 {
-    QStringList unnamed;
+    QStringList faults;
     std::set<QAccessibleInterface*> seen;
-    detail::Walk(QAccessible::queryAccessibleInterface(root), "", unnamed, seen, 0);
+    detail::Walk(QAccessible::queryAccessibleInterface(root), "", faults, seen, 0);
     // Hidden widgets (a dialog's other modes) are not in the tree: ask each.
     auto inCombo = [root](QWidget* widget) { // a combo box's own popup list
         for (QWidget* w = widget->parentWidget(); w != nullptr && w != root; w = w->parentWidget())
@@ -98,8 +136,136 @@ inline QStringList UnnamedControls(QWidget* root)
     };
     for (QWidget* widget : root->findChildren<QWidget*>())
         if (!inCombo(widget))
-            detail::Walk(QAccessible::queryAccessibleInterface(widget), "", unnamed, seen, 0);
-    return unnamed;
+            detail::Walk(QAccessible::queryAccessibleInterface(widget), "", faults, seen, 0);
+    return faults;
+}
+
+namespace detail {
+// The shown elements under iface that offer Press, each by the path of names
+// that leads to it.
+// Shown, or a menu or menu item, which a tool opens to reach.
+inline bool Reachable(QAccessibleInterface* iface)
+{
+    return !iface->state().invisible || iface->role() == QAccessible::PopupMenu ||
+           iface->role() == QAccessible::MenuItem;
+}
+
+inline void Pressables(QAccessibleInterface* iface, const QString& path, QStringList& found, int depth)
+{
+    if (iface == nullptr || !iface->isValid() || depth > 40 || !Reachable(iface))
+        return;
+    QString name = iface->text(QAccessible::Name).simplified();
+    if (name.isEmpty() && iface->object() != nullptr)
+        name = iface->object()->objectName();
+    const QString here = path + "/" + name;
+    if (HasAction(iface, QAccessibleActionInterface::pressAction()))
+        found << here;
+    for (int i = 0; i < iface->childCount(); ++i)
+        Pressables(iface->child(i), here, found, depth + 1);
+}
+
+inline QAccessibleInterface* AtPath(QAccessibleInterface* iface, const QString& path, const QString& want, int depth)
+{
+    if (iface == nullptr || !iface->isValid() || depth > 40 || !Reachable(iface))
+        return nullptr;
+    QString name = iface->text(QAccessible::Name).simplified();
+    if (name.isEmpty() && iface->object() != nullptr)
+        name = iface->object()->objectName();
+    const QString here = path + "/" + name;
+    if (here == want)
+        return iface;
+    if (!want.startsWith(here + "/"))
+        return nullptr;
+    for (int i = 0; i < iface->childCount(); ++i)
+        if (QAccessibleInterface* found = AtPath(iface->child(i), here, want, depth + 1))
+            return found;
+    return nullptr;
+}
+} // namespace detail
+
+// The first interface under root (depth first) named name; nullptr when none.
+inline QAccessibleInterface* AccessibleNamed(QAccessibleInterface* iface, const QString& name, int depth = 0)
+{
+    if (iface == nullptr || !iface->isValid() || depth > 40)
+        return nullptr;
+    if (iface->text(QAccessible::Name).simplified() == name)
+        return iface;
+    for (int i = 0; i < iface->childCount(); ++i)
+        if (QAccessibleInterface* found = AccessibleNamed(iface->child(i), name, depth + 1))
+            return found;
+    return nullptr;
+}
+
+// Runs an action (Toggle, Press) of the element named name under root, as an
+// assistive tool does; false when there is none or it lacks that action.
+inline bool DoAccessibleAction(QWidget* root, const QString& name, const QString& action)
+{
+    // A tool sees the tree as the event loop leaves it: without the controls
+    // retired by the last change.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QAccessibleInterface* iface = AccessibleNamed(QAccessible::queryAccessibleInterface(root), name);
+    if (iface == nullptr || !detail::HasAction(iface, action))
+        return false;
+    iface->actionInterface()->doAction(action);
+    return true;
+}
+
+// Presses every shown element under root that offers Press (root's state
+// taken once, before the first press), as an assistive tool does, except
+// those skip names. A press must return within a second and open no window
+// before it returns. The dialogs opened afterwards are cancelled (busy
+// popups left to their work) and message boxes answered by their default.
+// faults says which presses kept the tool waiting; opened what each press
+// opened: dialog classes, "box: " and a box's text.
+struct PressWalk {
+    QStringList faults;
+    std::map<QString, QStringList> opened; // by the pressed element's path
+};
+inline PressWalk PressEverything(QWidget* root, const std::function<bool(const QString& path)>& skip = {})
+{
+    PressWalk walk;
+    QStringList paths;
+    detail::Pressables(QAccessible::queryAccessibleInterface(root), "", paths, 0);
+    QString pressing, current;
+    std::mutex lock; // workers' boxes are recorded on their threads
+    platform::MessageBoxRecorder boxes([&](const platform::RecordedBox& box) {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (!pressing.isEmpty() && box.onGuiThread)
+            walk.faults << QString("%1 showed \"%2\" before answering").arg(pressing, QString::fromStdString(box.text));
+        walk.opened[current] << "box: " + QString::fromStdString(box.text);
+        return platform::DefaultAnswer(box.style);
+    });
+    const platform::gui::Dialog::ModalHook oldHook = platform::gui::Dialog::SetModalHook([&](platform::gui::Dialog& d) {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (!pressing.isEmpty())
+            walk.faults << QString("%1 opened %2 before answering").arg(pressing, d.metaObject()->className());
+        if (dynamic_cast<CPopDlg*>(&d) != nullptr)
+            return;
+        walk.opened[current] << d.metaObject()->className();
+        d.EndDialog(platform::IDCANCEL);
+    });
+    for (const QString& path : paths) {
+        if (skip && skip(path))
+            continue;
+        QAccessibleInterface* iface = detail::AtPath(QAccessible::queryAccessibleInterface(root), "", path, 0);
+        if (iface == nullptr)
+            continue; // gone with an earlier press (a page that was left)
+        current = pressing = path;
+        QElapsedTimer timer;
+        timer.start();
+        iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        pressing.clear();
+        if (timer.elapsed() >= 1000)
+            walk.faults << QString("%1 answered after %2 ms").arg(path).arg(timer.elapsed());
+        // What the press asked for runs now, from the event loop (a pressed
+        // push button clicks a tenth of a second later).
+        QTest::qWait(150);
+        if (!QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 30000))
+            walk.faults << QString("%1 left a window open").arg(path);
+    }
+    platform::gui::Dialog::SetModalHook(oldHook);
+    const std::lock_guard<std::mutex> guard(lock);
+    return walk;
 }
 
 // The object names of the widgets under top that a user reaches or reads
@@ -137,7 +303,8 @@ inline QString ShownText(QWidget* w)
         text = b->text();
     else if (auto* l = qobject_cast<QLabel*>(w))
         text = Qt::mightBeRichText(l->text()) ? QString() : l->text();
-    return text.remove(QRegularExpression("&(?!&)")).simplified();
+    // A caption wrapped after a slash or hyphen reads as one word.
+    return text.remove(QRegularExpression("&(?!&)")).remove(QRegularExpression("(?<=[/-])\\n")).simplified();
 }
 
 // The width a word-wrapped label needs: its widest line as it wraps at the
@@ -305,11 +472,11 @@ inline QStringList CutTexts(QWidget* root)
 
 } // namespace testsupport
 
-// In a Qt Test function: fails with the list of unnamed elements.
+// In a Qt Test function: fails with what the accessibility walk finds.
 #define EXPECT_ALL_NAMED(widget)                                                                                       \
     do {                                                                                                               \
-        const QStringList unnamed_ = testsupport::UnnamedControls(widget);                                             \
-        QVERIFY2(unnamed_.isEmpty(), qPrintable("without a name: " + unnamed_.join("; ")));                            \
+        const QStringList faults_ = testsupport::AccessibilityFaults(widget);                                          \
+        QVERIFY2(faults_.isEmpty(), qPrintable(faults_.join("; ")));                                                   \
     } while (false)
 
 // In a Qt Test function: fails with the list of cut or covered texts.
