@@ -770,16 +770,10 @@ void CBackupRestorePage::BackupNow()
         return Refuse("No BackUP Task been selected.\nPlease select a Task to backup !!");
     if (!Ask("Do you want to Backup Task : " + name + " now?"))
         return;
-    if (GetNasContext()->IsTaskRunning())
-        return Refuse(kSomeRunning);
-    if (!CheckNasFolderBehindPopup(
-            name, "The backup target folder in NAS may be removed.\nPlease modify task setting or create the same "
-                  "NAS folder first !!"))
-        return;
-    // The worker gets a copy of the task as it is now.
-    const BackupTaskInfo task = *FindTask(name);
-    const std::time_t start = platform::WallNow();
-    StartRun(LOG_BACKUP, [task, start](const platform::JobControl& c) { return DoBackup(task, start, c); });
+    RunTask(LOG_BACKUP, name,
+            "The backup target folder in NAS may be removed.\nPlease modify task setting or create the same NAS "
+            "folder first !!",
+            DoBackup);
 }
 
 void CBackupRestorePage::RestoreToOriginal()
@@ -791,15 +785,10 @@ void CBackupRestorePage::RestoreToOriginal()
         return;
     if (!HasBackup(name))
         return Refuse(kNotBackedUp);
-    if (GetNasContext()->IsTaskRunning())
-        return Refuse(kSomeRunning);
-    if (!CheckNasFolderBehindPopup(
-            name, "The restore source folder in NAS may be removed or NAS is not alive.\nPlease make sure the "
-                  "network status and check the NAS online"))
-        return;
-    const BackupTaskInfo task = *FindTask(name);
-    const std::time_t start = platform::WallNow();
-    StartRun(LOG_RESTORE, [task, start](const platform::JobControl& c) { return DoRestoreToOriginal(task, start, c); });
+    RunTask(LOG_RESTORE, name,
+            "The restore source folder in NAS may be removed or NAS is not alive.\nPlease make sure the network "
+            "status and check the NAS online",
+            DoRestoreToOriginal);
 }
 
 void CBackupRestorePage::RestoreToOtherPlace()
@@ -819,18 +808,26 @@ void CBackupRestorePage::RestoreToOtherPlace()
         return Refuse("Can't choice network folder!!");
     m_restoreTargetName = dialog.GetFolderName();
     m_restoreTargetPath = path;
+    RunTask(LOG_RESTORE, name,
+            "The restore source folder in NAS may be removed or NAS is not alive.\nPlease check the network status "
+            "and make sure the NAS is online",
+            [targetName = m_restoreTargetName, targetPath = m_restoreTargetPath](
+                const BackupTaskInfo& task, std::time_t start, const platform::JobControl& c) {
+                return DoRestoreToOtherPlace(task, targetName, targetPath, start, c);
+            });
+}
+
+void CBackupRestorePage::RunTask(int kind, const std::string& name, const std::string& folderMissing,
+                                 const TaskRun& run)
+{
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
-    if (!CheckNasFolderBehindPopup(
-            name, "The restore source folder in NAS may be removed or NAS is not alive.\nPlease check the network "
-                  "status and make sure the NAS is online"))
+    if (!CheckNasFolderBehindPopup(name, folderMissing))
         return;
+    // The worker gets a copy of the task as it is now.
     const BackupTaskInfo task = *FindTask(name);
     const std::time_t start = platform::WallNow();
-    StartRun(LOG_RESTORE, [task, start, targetName = m_restoreTargetName,
-                           targetPath = m_restoreTargetPath](const platform::JobControl& c) {
-        return DoRestoreToOtherPlace(task, targetName, targetPath, start, c);
-    });
+    StartRun(kind, [task, start, run](const platform::JobControl& c) { return run(task, start, c); });
 }
 
 bool CBackupRestorePage::CheckNasFolderBehindPopup(const std::string& name, const std::string& refusal)

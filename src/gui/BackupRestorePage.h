@@ -150,6 +150,11 @@ private:
     void ReportStoreWrite(bool written);
     // A backup or restore of a copy of the task in the progress window.
     void StartRun(int kind, std::function<BackupRunResult(const platform::JobControl&)> job);
+    // A run of the named task once no run is under way and its device
+    // folder is still there (else `folderMissing` is shown): `run` gets a
+    // copy of the task as it is now and the run's start time.
+    using TaskRun = std::function<BackupRunResult(const BackupTaskInfo&, std::time_t, const platform::JobControl&)>;
+    void RunTask(int kind, const std::string& name, const std::string& folderMissing, const TaskRun& run);
     void OnRunDone(int kind, const BackupRunResult& result, const std::string& name);
     // One task's outcome of a schedule pass: the task list, a System Log
     // row, and a box nobody has to answer for a failure.
