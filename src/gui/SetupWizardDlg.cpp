@@ -181,25 +181,20 @@ bool CSetupWizardDlg::OnInitDialog()
                             }).value_or(DeviceRead{});
     if (showInfo)
         ShowDiskInfo(login, read);
-    {
-        switch (read.formatType) {
-        case 0: m_ui->modeCombo->setEnabled(true); break;
-        case 1:
-            m_modeFixed = true;
-            m_ui->modeCombo->clear();
-            m_ui->modeCombo->addItem("Individual disks");
-            m_diskMode = 0;
-            m_ui->description->setText(kNormalDescription);
-            break;
-        case 2:
-            m_modeFixed = true;
-            m_ui->modeCombo->clear();
-            m_ui->modeCombo->addItem("RAID 1 (Mirrored)");
-            m_diskMode = 1;
-            m_ui->description->setText(kMirrorDescription);
-            break;
-        default: break;
-        }
+    // A format type the device has already keeps its disk mode: the only
+    // choice shown.
+    const auto fixMode = [this](int mode, const char* name, const char* description) {
+        m_modeFixed = true;
+        m_ui->modeCombo->clear();
+        m_ui->modeCombo->addItem(name);
+        m_diskMode = mode;
+        m_ui->description->setText(description);
+    };
+    switch (read.formatType) {
+    case 0: m_ui->modeCombo->setEnabled(true); break;
+    case 1: fixMode(0, "Individual disks", kNormalDescription); break;
+    case 2: fixMode(1, "RAID 1 (Mirrored)", kMirrorDescription); break;
+    default: break;
     }
     return true;
 }
