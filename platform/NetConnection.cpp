@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
@@ -690,10 +691,12 @@ int WNetOpenEnum(NetEnumHandle* handle)
 {
     if (!handle)
         return ERROR_INVALID_PARAMETER;
-    auto* e = new NetEnum;
+    // The listing may throw (a mount list that cannot be read): nothing is
+    // handed out, and nothing is left behind, until it is whole.
+    auto e = std::make_unique<NetEnum>();
     for (const Entry& entry : LiveEntries())
         e->items.push_back({entry.letter, entry.remote});
-    *handle = e;
+    *handle = e.release();
     return NO_ERROR;
 }
 
@@ -720,10 +723,10 @@ int NetConnections(std::vector<NetResource>& out)
     int rc = WNetOpenEnum(&handle);
     if (rc != NO_ERROR)
         return rc;
+    const std::unique_ptr<NetEnum, int (*)(NetEnumHandle)> open(handle, WNetCloseEnum);
     std::vector<NetResource> chunk;
     while ((rc = WNetEnumResource(handle, chunk)) == NO_ERROR)
         out.insert(out.end(), chunk.begin(), chunk.end());
-    WNetCloseEnum(handle);
     return rc == ERROR_NO_MORE_ITEMS ? NO_ERROR : rc;
 }
 
