@@ -2,7 +2,8 @@
 # their private network namespace, by the runs themselves); not run alone.
 
 # bench_prepare PROGRAM [BUILD_DIR]: sets engine (BUILD_DIR/bin/PROGRAM, which
-# must be built) and work (a fresh folder in /tmp, removed on exit) holding
+# must be built) and work (a fresh folder in BENCH_TMPDIR, default /tmp,
+# removed on exit) holding
 # rsyncd.conf, whose module disk1 is work/disk1; sets and rounds from
 # BENCH_SETS (default "big small") and BENCH_ROUNDS (default 4).
 bench_prepare() {
@@ -12,7 +13,11 @@ bench_prepare() {
   build=$(cd "${2:-$(dirname "$0")/../build}" && pwd)
   engine="$build/bin/$1"
   [ -x "$engine" ] || { echo "build $1 first" >&2; exit 1; }
-  work=$(mktemp -d /tmp/tolvane-bench-XXXXXX)
+  # BENCH_TMPDIR puts the data elsewhere (a tmpfs such as /dev/shm keeps a
+  # disk's own drift, its discards after each clean-up, out of the figures);
+  # the engine's run folders go there too, beside plain rsync's log.
+  work=$(mktemp -d "${BENCH_TMPDIR:-/tmp}/tolvane-bench-XXXXXX")
+  export TMPDIR="$work"
   trap 'rm -rf "$work"' EXIT
   echo "preparing data in $work ..."
   cat > "$work/rsyncd.conf" <<CONF
