@@ -1,5 +1,6 @@
 #include "ListCtrl.h"
 
+#include "LeafAccessible.h"
 #include "MessageTarget.h"
 
 #include <QAccessibleWidget>
@@ -23,9 +24,9 @@ constexpr const char* kIconViewProperty = "tolvaneIconView";
 // that row's shown text and placed where the item is drawn. Its actions are
 // the mouse's: Toggle selects the row as a click does, Press opens it as a
 // double click does.
-class IconItemAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+class IconItemAccessible : public LeafAccessible<QListView>, public QAccessibleActionInterface {
 public:
-    IconItemAccessible(QListView* view, int row) : m_view(view), m_row(row) {}
+    IconItemAccessible(QListView* view, int row) : LeafAccessible(view), m_row(row) {}
     void* interface_cast(QAccessible::InterfaceType type) override
     {
         return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
@@ -34,7 +35,7 @@ public:
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
     void doAction(const QString& name) override
     {
-        auto* list = m_view ? qobject_cast<ListCtrl*>(m_view->parentWidget()) : nullptr;
+        auto* list = m_owner ? qobject_cast<ListCtrl*>(m_owner->parentWidget()) : nullptr;
         if (list == nullptr || !isValid())
             return;
         if (name == toggleAction())
@@ -44,17 +45,9 @@ public:
     }
     bool isValid() const override
     {
-        return m_view && m_view->model() && m_row < m_view->model()->rowCount(m_view->rootIndex());
+        return m_owner && m_owner->model() && m_row < m_owner->model()->rowCount(m_owner->rootIndex());
     }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_view.data()); }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QAccessible::Role role() const override { return QAccessible::ListItem; }
-    void setText(QAccessible::Text, const QString&) override {}
     QString text(QAccessible::Text t) const override
     {
         if (!isValid())
@@ -69,8 +62,8 @@ public:
     {
         if (!isValid())
             return {};
-        const QRect r = m_view->visualRect(Index());
-        return {m_view->viewport()->mapToGlobal(r.topLeft()), r.size()};
+        const QRect r = m_owner->visualRect(Index());
+        return {m_owner->viewport()->mapToGlobal(r.topLeft()), r.size()};
     }
     QAccessible::State state() const override
     {
@@ -79,16 +72,15 @@ public:
             return st;
         st.selectable = true;
         st.focusable = true;
-        st.selected = m_view->selectionModel() && m_view->selectionModel()->isSelected(Index());
-        st.focused = m_view->hasFocus() && m_view->currentIndex() == Index();
-        st.invisible = !m_view->isVisible() || !m_view->viewport()->rect().intersects(m_view->visualRect(Index()));
+        st.selected = m_owner->selectionModel() && m_owner->selectionModel()->isSelected(Index());
+        st.focused = m_owner->hasFocus() && m_owner->currentIndex() == Index();
+        st.invisible = !m_owner->isVisible() || !m_owner->viewport()->rect().intersects(m_owner->visualRect(Index()));
         return st;
     }
 
 private:
-    QModelIndex Index() const { return m_view->model()->index(m_row, m_view->modelColumn(), m_view->rootIndex()); }
+    QModelIndex Index() const { return m_owner->model()->index(m_row, m_owner->modelColumn(), m_owner->rootIndex()); }
 
-    QPointer<QListView> m_view;
     int m_row;
 };
 

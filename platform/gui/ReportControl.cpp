@@ -1,5 +1,7 @@
 #include "ReportControl.h"
 
+#include "LeafAccessible.h"
+
 #include <QAccessibleWidget>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -13,27 +15,23 @@ namespace {
 // A cell of the report, or (row -1) a column heading, as assistive tools see
 // it. The children are numbered as the view numbers them in its own
 // accessibility events: the headings first, then the rows' cells.
-class ReportCellAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+class ReportCellAccessible : public LeafAccessible<ReportControl>, public QAccessibleActionInterface {
 public:
-    ReportCellAccessible(ReportControl* report, int row, int column) : m_report(report), m_row(row), m_column(column) {}
+    ReportCellAccessible(ReportControl* report, int row, int column)
+        : LeafAccessible(report)
+        , m_row(row)
+        , m_column(column)
+    {}
     bool isValid() const override
     {
-        return m_report && m_row < m_report->topLevelItemCount() && m_column < m_report->columnCount();
+        return m_owner && m_row < m_owner->topLevelItemCount() && m_column < m_owner->columnCount();
     }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return m_report ? m_report->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_report.data()); }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QAccessible::Role role() const override { return m_row < 0 ? QAccessible::ColumnHeader : QAccessible::Cell; }
-    void setText(QAccessible::Text, const QString&) override {}
     QString text(QAccessible::Text t) const override
     {
         if (!isValid() || t != QAccessible::Name)
             return {};
-        QString heading = m_report->headerItem()->text(m_column).simplified();
+        QString heading = m_owner->headerItem()->text(m_column).simplified();
         if (m_row < 0)
             return heading;
         const QTreeWidgetItem* row = Row();
@@ -48,15 +46,15 @@ public:
         if (!isValid())
             return {};
         if (m_row < 0) {
-            const QHeaderView* header = m_report->header();
+            const QHeaderView* header = m_owner->header();
             const QRect r(header->sectionViewportPosition(m_column), 0, header->sectionSize(m_column),
                           header->height());
             return {header->viewport()->mapToGlobal(r.topLeft()), r.size()};
         }
-        const QRect r = m_report->visualItemRect(Row());
-        const int left = m_report->header()->sectionViewportPosition(m_column);
-        const QRect cell(left, r.top(), m_report->columnWidth(m_column), r.height());
-        return {m_report->viewport()->mapToGlobal(cell.topLeft()), cell.size()};
+        const QRect r = m_owner->visualItemRect(Row());
+        const int left = m_owner->header()->sectionViewportPosition(m_column);
+        const QRect cell(left, r.top(), m_owner->columnWidth(m_column), r.height());
+        return {m_owner->viewport()->mapToGlobal(cell.topLeft()), cell.size()};
     }
     QAccessible::State state() const override
     {
@@ -67,10 +65,10 @@ public:
         st.selectable = true;
         st.focusable = true;
         st.selected = row->isSelected();
-        st.focused = m_report->hasFocus() && m_report->currentItem() == row && m_report->currentColumn() == m_column;
+        st.focused = m_owner->hasFocus() && m_owner->currentItem() == row && m_owner->currentColumn() == m_column;
         st.checkable = Checkable();
         st.checked = st.checkable && row->checkState(m_column) == Qt::Checked;
-        st.invisible = !m_report->isVisible() || row->isHidden();
+        st.invisible = !m_owner->isVisible() || row->isHidden();
         return st;
     }
     void* interface_cast(QAccessible::InterfaceType type) override
@@ -89,16 +87,15 @@ public:
             ReportControl::ToggleCheck(row, m_column);
         } else {
             // A click on the cell: the row becomes the selected one.
-            m_report->setCurrentItem(row, m_column);
+            m_owner->setCurrentItem(row, m_column);
             row->setSelected(true);
         }
     }
 
 private:
-    QTreeWidgetItem* Row() const { return m_report->topLevelItem(m_row); }
+    QTreeWidgetItem* Row() const { return m_owner->topLevelItem(m_row); }
     bool Checkable() const { return Row()->data(m_column, Qt::CheckStateRole).isValid(); }
 
-    QPointer<ReportControl> m_report;
     int m_row;
     int m_column;
 };

@@ -1,5 +1,7 @@
 #include "TaskPanel.h"
 
+#include "LeafAccessible.h"
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -80,22 +82,14 @@ int WrapParagraph(QTextLayout& layout, int width)
 }
 
 // A caption or text line of the panel as assistive tools read it.
-class TaskTextAccessible : public QAccessibleInterface {
+class TaskTextAccessible : public LeafAccessible<TaskPanel> {
 public:
-    TaskTextAccessible(TaskPanel* panel, int index) : m_panel(panel), m_index(index) {}
-    bool isValid() const override { return m_panel && m_index < static_cast<int>(m_panel->TextLines().size()); }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return m_panel ? m_panel->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_panel.data()); }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    TaskTextAccessible(TaskPanel* panel, int index) : LeafAccessible(panel), m_index(index) {}
+    bool isValid() const override { return m_owner && m_index < static_cast<int>(m_owner->TextLines().size()); }
     QAccessible::Role role() const override
     {
         return isValid() && Line().caption ? QAccessible::Heading : QAccessible::StaticText;
     }
-    void setText(QAccessible::Text, const QString&) override {}
     QString text(QAccessible::Text t) const override
     {
         return isValid() && t == QAccessible::Name ? Line().text : QString();
@@ -105,23 +99,22 @@ public:
         if (!isValid())
             return {};
         const QRect r = Line().rect;
-        return {m_panel->mapToGlobal(r.topLeft()), r.size()};
+        return {m_owner->mapToGlobal(r.topLeft()), r.size()};
     }
     QAccessible::State state() const override
     {
         QAccessible::State st;
         st.readOnly = true;
         if (isValid()) {
-            st.invisible = !m_panel->isVisible();
-            st.offscreen = !m_panel->rect().contains(Line().rect); // scrolled out of view
+            st.invisible = !m_owner->isVisible();
+            st.offscreen = !m_owner->rect().contains(Line().rect); // scrolled out of view
         }
         return st;
     }
 
 private:
-    TaskPanel::TextLine Line() const { return m_panel->TextLines()[static_cast<size_t>(m_index)]; }
+    TaskPanel::TextLine Line() const { return m_owner->TextLines()[static_cast<size_t>(m_index)]; }
 
-    QPointer<TaskPanel> m_panel;
     int m_index;
 };
 
