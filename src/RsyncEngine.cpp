@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 #include "Clock.h"
 #include "MessageBox.h"
@@ -271,7 +272,9 @@ int CRsyncEngine::RemoveStaleTempFolders()
     DIR* folder = ::opendir(base.c_str());
     if (!folder)
         return 0;
-    std::vector<std::string> stale;
+    // Each stale folder's lock is held until the folder is gone, so that no
+    // run takes it up meanwhile.
+    std::vector<std::pair<std::string, int>> stale;
     while (const dirent* e = ::readdir(folder)) {
         const std::string name = e->d_name;
         if (name.rfind(kTempPrefix, 0) != 0)
@@ -286,17 +289,19 @@ int CRsyncEngine::RemoveStaleTempFolders()
         if (fd < 0)
             continue;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            stale.push_back(path);
-        ::close(fd);
+            stale.emplace_back(path, fd);
+        else
+            ::close(fd);
     }
     ::closedir(folder);
     int removed = 0;
-    for (const std::string& path : stale) {
+    for (const auto& [path, fd] : stale) {
         std::error_code error;
         if (std::filesystem::remove_all(path, error) > 0 && !error)
             ++removed;
         else
             DebugTrace("cannot remove %s: %s", path.c_str(), error.message().c_str());
+        ::close(fd);
     }
     return removed;
 }
