@@ -43,16 +43,19 @@ NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
     }
     CSnmpEngine engine = DeviceEngine(task.nasIp, task.nasCommunity);
     bool found = false;
-    SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& name) {
-        std::string location;
-        if (engine.SimpleGet(NasCell(nasmib::kFolderLocation, NasRowOf(oid)), location) != 0)
-            location.clear();
-        if (name == task.nasFolderName && location == task.nasFolderDisk)
-            found = true;
-        return true;
-    });
+    const int rc =
+        SnmpWalkColumn(engine, nasmib::kFolderShareName, 1, [&](const std::string& oid, const std::string& name) {
+            std::string location;
+            if (engine.SimpleGet(NasCell(nasmib::kFolderLocation, NasRowOf(oid)), location) != 0)
+                location.clear();
+            found = name == task.nasFolderName && location == task.nasFolderDisk;
+            return !found;
+        });
     check.found = found;
-    if (!found)
+    // A walk cut short by the device says nothing about the folder.
+    if (!found && rc != 0)
+        check.reason = "device not answering at " + task.nasIp;
+    else if (!found)
         check.reason = "device folder " + task.nasFolderName + " on " + task.nasFolderDisk + " not found";
     return check;
 }
@@ -88,10 +91,7 @@ namespace {
 bool StillStored(const std::string& taskName, const std::string& key)
 {
     CTaskStore store;
-    bool task = false;
-    for (const std::string& name : SplitNameList(store.ReadTaskValue(CTaskStore::kSettingSection, "Total_task_name")))
-        task = task || name == taskName;
-    if (!task)
+    if (!store.HasTask(taskName))
         return false;
     for (const std::string& k : SplitNameList(store.ReadTaskValue(taskName, "Total_schedule_name")))
         if (k == key)
@@ -154,17 +154,20 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
         return;
     out.lastBackTime = schedule::FormatTime(platform::WallNow(), "%X, %x");
     task.lastBackTime = out.lastBackTime;
-    CTaskStore().WriteTaskValue(task.taskName, "Last_Back_Time", out.lastBackTime);
+    CTaskStore().RecordLastBackTime(task.taskName, out.lastBackTime);
 }
 
 // The schedule moved on by one period, its store keys renamed after it.
-void AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
+// False, the schedule left as it was, when the store could not take it.
+bool AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
 {
     BackupScheduleInfo moved = s;
     moved.nextRun = schedule::AdvanceRun(s, now);
     moved.key = schedule::ScheduleKey(moved.nextRun, s.setType, s.setDate);
-    CTaskStore().MoveSchedule(taskName, s.key, moved);
+    if (!CTaskStore().MoveSchedule(taskName, s.key, moved))
+        return false;
     s = moved;
+    return true;
 }
 
 } // namespace
@@ -201,6 +204,9 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
             if (FirstReportOfBroken(task.taskName, s.key)) {
                 out.description = task.taskName + " : schedule Error!! its time cannot be read, it is not run";
                 out.notice = task.taskName + ": its schedule's time cannot be read, it is not run";
+                out.resultFile = RecordInResultFile(
+                    task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(s.nextRun, "%X, %x"),
+                    "Backup processing Error!! its schedule's time cannot be read, it is not run");
                 if (recorded)
                     recorded(out);
                 results.push_back(std::move(out));
@@ -234,6 +240,7 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                 results.push_back(std::move(out));
             break;
         }
+        bool unstored = false;
         {
             // The check and the move on are one step against the page's edits.
             const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
@@ -254,9 +261,11 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                 if (missed > 1)
                     skipped = std::to_string(missed) + " runs missed, the first " + skipped;
             }
-            if (routine) {
-                AdvanceAndRekey(task.taskName, s, now);
-            } else {
+            if (routine && !AdvanceAndRekey(task.taskName, s, now)) {
+                // The store keeps the schedule as it was, and so does the page.
+                s = out.schedule;
+                unstored = true;
+            } else if (!routine) {
                 s.setDate = "finish";
                 CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
             }
@@ -267,6 +276,11 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
             out.resultFile = RecordInResultFile(
                 task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
                 "Backup processing Error!! " + skipped);
+        }
+        if (unstored) {
+            const std::string note = "its next run could not be stored";
+            out.description += "; " + note;
+            out.notice = (out.notice.empty() ? task.taskName + ": " : out.notice + "; ") + note;
         }
         out.schedule = s;
         if (recorded)

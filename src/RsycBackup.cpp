@@ -157,7 +157,7 @@ void CRsycBackup::Run()
         return;
     const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
     m_task->lastBackTime = now;
-    CTaskStore().WriteTaskValue(m_task->taskName, "Last_Back_Time", now);
+    CTaskStore().RecordLastBackTime(m_task->taskName, now);
 }
 
 void CRsycBackup::BackupTask()

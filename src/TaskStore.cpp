@@ -228,6 +228,20 @@ void CTaskStore::LoadTaskSchedule(BackupScheduleInfo& schedule, const std::strin
     schedule.nextRun = platform::MakeLocalTime(t);
 }
 
+bool CTaskStore::HasTask(const std::string& taskName) const
+{
+    for (const std::string& name : SplitNameList(ReadTaskValue(kSettingSection, "Total_task_name")))
+        if (name == taskName)
+            return true;
+    return false;
+}
+
+bool CTaskStore::RecordLastBackTime(const std::string& taskName, const std::string& value) const
+{
+    const std::lock_guard<std::recursive_mutex> edit(EditLock());
+    return HasTask(taskName) && WriteTaskValue(taskName, "Last_Back_Time", value);
+}
+
 std::recursive_mutex& CTaskStore::EditLock()
 {
     static std::recursive_mutex lock;

@@ -105,6 +105,13 @@ public:
     // One key, or the default text when it is missing.
     std::string ReadTaskValue(const std::string& section, const std::string& key) const;
 
+    // Whether the task list names the task.
+    bool HasTask(const std::string& taskName) const;
+    // The task's "Last_Back_Time", written under the edit lock and only while
+    // the task is still listed: a task deleted meanwhile stays deleted. False
+    // when the task is gone or the write failed.
+    bool RecordLastBackTime(const std::string& taskName, const std::string& value) const;
+
     // Held by every rewrite of tasks, lists and schedules above, and by
     // whoever must look at the store and write to it in one step (the
     // schedule pass checking that a task still has its schedule before it

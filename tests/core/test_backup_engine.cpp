@@ -105,6 +105,7 @@ TEST_F(Backup, AwkwardTreeArrivesWhole)
     WriteFile(b / "file", "second folder");
     AddFolder(a);
     AddFolder(b);
+    store.SaveTasks({task});
     // The run's log lives in a private folder of the temporary folder, gone afterwards.
     fs::create_directories(dir / "tmp");
     const char* oldTmp = getenv("TMPDIR");
@@ -143,6 +144,11 @@ TEST_F(Backup, AwkwardTreeArrivesWhole)
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
     EXPECT_EQ(positions.back(), 100);
     EXPECT_EQ(std::count(positions.begin(), positions.end(), 100), 1);
+
+    // A task deleted while it backs up is not written back into the store.
+    store.SaveTaskList({task}, "Photos task");
+    EXPECT_TRUE(RunTask().success);
+    EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), CTaskStore::kReadDefault);
 }
 
 TEST_F(Backup, FailuresEndWithTheirMessage)

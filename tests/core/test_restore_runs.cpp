@@ -80,6 +80,7 @@ TEST_F(Runs, BackupThenRestoreBothWays)
     const auto treeA = Tree(a), treeB = Tree(b);
 
     ASSERT_TRUE(CheckNasFolder(task));
+    CTaskStore().SaveTasks({task});
     BackupRunResult backup = DoBackup(task, 1700000000, control);
     ASSERT_TRUE(backup.started);
     ASSERT_TRUE(backup.success) << ::testing::PrintToString(boxes.Take());
@@ -347,6 +348,7 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     pass = RunDueSchedules(raced, control);
     ASSERT_EQ(pass.size(), 1u);
     EXPECT_EQ(pass[0].taskName + (pass[0].ran ? " ran" : ""), "Broken");
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("its schedule's time cannot be read"), std::string::npos);
     EXPECT_TRUE(RunDueSchedules(raced, control).empty());
     EXPECT_EQ(store.ReadTaskValue("Gone", "Total_schedule_name"), CTaskStore::kReadDefault);
     EXPECT_EQ(store.ReadTaskValue("Replaced", "Total_schedule_name"), newer.schedules.front().key + ":");
