@@ -49,8 +49,13 @@ NamedMutex* CreateMutex(const std::string& name, bool* alreadyExists, std::strin
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     // A lock file that is there already locks as well through a read-only
     // handle (a folder the user may not write to).
-    if (fd < 0 && (errno == EACCES || errno == EROFS))
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        const int first = errno;
         fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        // No lock file to fall back on: the folder's refusal is the reason.
+        if (fd < 0 && errno == ENOENT)
+            errno = first;
+    }
     if (fd < 0)
         return fail("cannot open");
     int rc;

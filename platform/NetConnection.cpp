@@ -328,10 +328,11 @@ std::vector<Entry> LoadTable()
     std::vector<Entry> entries;
     // The table names shares and users: private to the user, also when an
     // older program made it readable to others.
+    const std::string path = TablePathLocked();
     struct stat st {};
-    if (::stat(TablePathLocked().c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
-        ::chmod(TablePathLocked().c_str(), st.st_mode & 0700);
-    std::ifstream in(TablePathLocked());
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+        ::chmod(path.c_str(), st.st_mode & 0700);
+    std::ifstream in(path);
     std::string line;
     bool escaped = false;
     for (bool first = true; std::getline(in, line); first = false) {

@@ -230,13 +230,8 @@ void UnmarkRow(FolderRow& row)
 
 bool IsUserAllowed(const std::string& list, const std::string& user, const std::string& access)
 {
-    std::string groups = access;
-    if (groups.empty() || groups.back() != ',')
-        groups += ",";
-    if (!groups.empty() && groups.front() == ',')
-        groups.erase(0, 1);
     std::vector<std::string> groupNames;
-    for (const std::string& g : ListEntries(groups))
+    for (const std::string& g : ListEntries(access))
         if (!g.empty())
             groupNames.push_back(g);
     for (size_t p = 0; p < list.size();) {

@@ -99,6 +99,15 @@ const ErrorText kErrorTexts[] = {
     {WSANOTINITIALISED, "A successful AfxSocketInit must occur before using this API."},
 };
 
+// The fixed text for a Windows Sockets code, or null when it has none.
+const char* ErrorTextOf(int wsaError)
+{
+    for (const ErrorText& t : kErrorTexts)
+        if (t.wsa == wsaError)
+            return t.text;
+    return nullptr;
+}
+
 } // namespace
 
 int WsaErrorFromErrno(int err)
@@ -121,9 +130,8 @@ int SetLastSocketErrorFromErrno(int err)
 
 std::string SocketErrorMessage(int wsaError)
 {
-    for (const ErrorText& t : kErrorTexts)
-        if (t.wsa == wsaError)
-            return t.text;
+    if (const char* known = ErrorTextOf(wsaError))
+        return known;
     char text[64];
     std::snprintf(text, sizeof text, "OnConnect error: %d", wsaError);
     return text;
@@ -131,10 +139,8 @@ std::string SocketErrorMessage(int wsaError)
 
 std::string SocketErrorReason(int wsaError)
 {
-    std::string text;
-    for (const ErrorText& t : kErrorTexts)
-        if (t.wsa == wsaError)
-            text = t.text;
+    const char* known = ErrorTextOf(wsaError);
+    std::string text = known != nullptr ? known : "";
     if (text.empty()) {
         for (const ErrnoMapping& m : kErrnoToWsa) {
             if (m.wsa == wsaError) {

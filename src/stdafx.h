@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "NasInfo.h"
+#include "NasMib.h"
 
 // ---------------------------------------------------------------------------
 // Small helpers
@@ -132,7 +133,7 @@ public:
     bool m_rememberPassword = false;
     NasInfo m_nasInfo{};
 
-    bool IsAdministrator() const { return m_userLevel == "15"; }
+    bool IsAdministrator() const { return m_userLevel == nasmib::kAdministratorLevel; }
 
 private:
     // Creates an empty INI file (mode 0600: it holds a reversible password);
@@ -154,7 +155,7 @@ CNasContext* GetNasContext();
 struct LoginCopy {
     std::string address;
     std::string user;
-    std::string level;  // "15" is an administrator
+    std::string level;  // nasmib::kAdministratorLevel is an administrator
     std::string access; // group membership text of the user
     std::string password;
     std::string community;
@@ -162,7 +163,7 @@ struct LoginCopy {
     NasInfo device{};
     uint32_t udpTimeout = 0;
 
-    bool IsAdministrator() const { return level == "15"; }
+    bool IsAdministrator() const { return level == nasmib::kAdministratorLevel; }
 };
 LoginCopy CopyLogin();
 // Keeps the user's group membership text, read by a job, in the context,

@@ -88,7 +88,6 @@ public:
         } else {
             // A click on the cell: the row becomes the selected one.
             m_owner->setCurrentItem(row, m_column);
-            row->setSelected(true);
         }
     }
 

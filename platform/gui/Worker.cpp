@@ -106,8 +106,6 @@ struct Worker::FailureReport {
     bool showing = false; // the box is up (GUI thread)
 };
 
-namespace {} // namespace
-
 Worker::Worker() : m_failure(std::make_shared<FailureReport>()) {}
 
 void Worker::SetFailureReport(std::string action, QWidget* owner, std::function<void(const std::string&)> failed)

@@ -59,6 +59,22 @@ void RemoveBoxText(QListWidget* box, const QString& text)
         }
 }
 
+QStringList MoveSelectedEntries(QListWidget* from, QListWidget* to)
+{
+    QStringList moved;
+    const QList<QListWidgetItem*> chosen = from->selectedItems();
+    if (chosen.isEmpty())
+        return moved;
+    for (QListWidgetItem* item : chosen) {
+        moved.append(item->text());
+        to->addItem(item->text());
+        delete from->takeItem(from->row(item));
+    }
+    from->clearSelection();
+    from->setCurrentRow(-1);
+    return moved;
+}
+
 void QuotaFields::Enable(const DiskQuotaInfo& disks, bool on) const
 {
     const bool one = on && disks.Disk1Usable();

@@ -2,6 +2,7 @@
 // What the user and the group dialog share: the set-up and rows of their
 // device list, and the quota fields of their edit face.
 #include <QString>
+#include <QStringList>
 #include <initializer_list>
 #include <string>
 
@@ -32,6 +33,10 @@ int FindAccountRow(const platform::gui::ListCtrl* list, const std::string& name)
 
 // Takes the first entry (from the end) reading text out of box, if any.
 void RemoveBoxText(QListWidget* box, const QString& text);
+// Moves the selected entries of from to the end of to, wherever the current
+// item is (an assistive tool selects a row without moving it); their texts in
+// order, none when nothing was selected.
+QStringList MoveSelectedEntries(QListWidget* from, QListWidget* to);
 
 // The quota section of a user or group edit face.
 struct QuotaFields {

@@ -606,7 +606,7 @@ int CDiscoverNasDlg::RunJob(const std::function<int(const platform::JobControl&)
     EnableOk(okWas);
     m_ui->actionButton->setEnabled(actionWas);
     m_ui->cancelButton->setEnabled(cancelWas);
-    return m_worker.Failed() ? 0 : code;
+    return code;
 }
 
 void CDiscoverNasDlg::StartScan()

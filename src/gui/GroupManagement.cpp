@@ -19,21 +19,6 @@ namespace {
 constexpr int kListModeHeight = 384;
 constexpr int kQuotaFrameHeight = 92;
 
-// Moves the selected entries, wherever the current item is: an assistive
-// tool selects a row without moving it.
-void TakeItem(QListWidget* from, QListWidget* to)
-{
-    const QList<QListWidgetItem*> chosen = from->selectedItems();
-    if (chosen.isEmpty())
-        return;
-    for (QListWidgetItem* item : chosen) {
-        to->addItem(item->text());
-        delete from->takeItem(from->row(item));
-    }
-    from->clearSelection();
-    from->setCurrentRow(-1);
-}
-
 std::vector<std::string> Entries(QListWidget* box)
 {
     std::vector<std::string> entries;
@@ -304,9 +289,9 @@ void CGroupManagement::OnUserButton()
 
 void CGroupManagement::OnClose() { EndDialog(platform::IDOK); }
 
-void CGroupManagement::OnAddMember() { TakeItem(m_ui->allUsers, m_ui->members); }
+void CGroupManagement::OnAddMember() { MoveSelectedEntries(m_ui->allUsers, m_ui->members); }
 
-void CGroupManagement::OnRemoveMember() { TakeItem(m_ui->members, m_ui->allUsers); }
+void CGroupManagement::OnRemoveMember() { MoveSelectedEntries(m_ui->members, m_ui->allUsers); }
 
 void CGroupManagement::OnQuotaRemove() { EnableQuotaFields(!m_ui->quotaRemove->isChecked()); }
 

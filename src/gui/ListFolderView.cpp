@@ -598,9 +598,10 @@ void CListFolderView::OnUnmount()
                        [row, login = CopyLogin()](const platform::JobControl&) { return UnmapFolder(login, row); });
     if (unmapped.value_or(false)) {
         UnmarkRow(row);
-        SetRow(item, row);
+        SetRow(item, row); // rebuilds the selected row's panel
+    } else {
+        OnListItemSelected(item);
     }
-    OnListItemSelected(item);
 }
 
 void CListFolderView::OnRemoveUsb()

@@ -387,32 +387,17 @@ void CUserManagement::OnEdit()
 // assistive tool selects a row without moving it.
 void CUserManagement::OnAddGroup()
 {
-    const QList<QListWidgetItem*> chosen = m_ui->allGroups->selectedItems();
-    if (chosen.isEmpty())
-        return;
-    for (QListWidgetItem* item : chosen) {
-        const QString group = item->text();
-        m_ui->memberGroups->addItem(group);
+    for (const QString& group : MoveSelectedEntries(m_ui->allGroups, m_ui->memberGroups))
         m_ui->primaryGroup->addItem(group);
-        delete m_ui->allGroups->takeItem(m_ui->allGroups->row(item));
-    }
-    m_ui->allGroups->setCurrentRow(-1);
 }
 
 void CUserManagement::OnRemoveGroup()
 {
-    const QList<QListWidgetItem*> chosen = m_ui->memberGroups->selectedItems();
-    if (chosen.isEmpty())
-        return;
-    for (QListWidgetItem* item : chosen) {
-        const QString group = item->text();
-        m_ui->allGroups->addItem(group);
-        delete m_ui->memberGroups->takeItem(m_ui->memberGroups->row(item));
+    for (const QString& group : MoveSelectedEntries(m_ui->memberGroups, m_ui->allGroups)) {
         const int at = m_ui->primaryGroup->findText(group);
         if (at >= 0)
             m_ui->primaryGroup->removeItem(at);
     }
-    m_ui->memberGroups->setCurrentRow(-1);
 }
 
 void CUserManagement::OnPasswordChange()
@@ -535,7 +520,6 @@ void CUserManagement::OnGroupButton()
         setGeometry(swap.rect.isNull() ? mine : swap.rect);
         StepBack();
     } else {
-        setGeometry(mine);
         OnClose();
     }
 }
