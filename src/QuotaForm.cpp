@@ -213,9 +213,8 @@ std::vector<std::string> QuotaRowsNotRemoved(const LoginCopy& login, std::string
     return left;
 }
 
-bool RemoveQuotaRows(const LoginCopy& login, const std::string& name, std::string disk1Index, std::string disk2Index)
+bool RemoveQuotaRows(const LoginCopy& login, std::string disk1Index, std::string disk2Index)
 {
-    (void)name;
     const std::vector<std::string> left = QuotaRowsNotRemoved(login, std::move(disk1Index), std::move(disk2Index));
     for (size_t i = 0; i < left.size(); ++i)
         platform::MessageBox("Timeout");
@@ -278,7 +277,7 @@ bool SendQuotaSettings(const platform::JobControl& job, const LoginCopy& login, 
     if (authorization.empty())
         return false;
     if (in.remove)
-        return RemoveQuotaRows(login, name, d1, d2);
+        return RemoveQuotaRows(login, d1, d2);
 
     const std::string& address = login.address;
     const std::string escaped = EscapeFormValue(name);

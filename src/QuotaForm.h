@@ -62,7 +62,7 @@ int FindQuotaRows(const LoginCopy& login, const std::string& name, const char* t
 std::vector<std::string> QuotaRowsNotRemoved(const LoginCopy& login, std::string disk1Index, std::string disk2Index);
 // The same with "Timeout" for each row that could not be removed. False
 // when one of them failed.
-bool RemoveQuotaRows(const LoginCopy& login, const std::string& name, std::string disk1Index, std::string disk2Index);
+bool RemoveQuotaRows(const LoginCopy& login, std::string disk1Index, std::string disk2Index);
 
 // One quota of a user or group as the quota table lists it.
 struct QuotaEntry {
