@@ -4,9 +4,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -68,6 +70,44 @@ std::string FindProgram(const std::string& argv0)
     ssize_t ignored = ::write(pipeFd, &error, sizeof error);
     (void)ignored;
     _exit(127);
+}
+
+// In the child: every descriptor above 2 closes at the exec, whoever opened
+// it and however (libraries such as net-snmp open theirs without
+// close-on-exec). Marked rather than closed, so that the pipe that reports a
+// failed exec stays open until the exec. A kernel that refuses the flag of
+// close_range (before 5.11) gets each open descriptor marked, as
+// /proc/self/fd lists them, read with system calls only; without /proc,
+// every number up to the limit of open files.
+void CloseOnExecAbove2()
+{
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    const int list = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (list >= 0) {
+        alignas(dirent64) char buf[4096];
+        long n;
+        while ((n = ::syscall(SYS_getdents64, list, buf, sizeof buf)) > 0) {
+            for (long at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const dirent64*>(buf + at);
+                at += e->d_reclen;
+                int fd = 0;
+                const char* c = e->d_name;
+                for (; *c >= '0' && *c <= '9'; ++c)
+                    fd = fd * 10 + (*c - '0');
+                if (*c == '\0' && c != e->d_name && fd > 2)
+                    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            }
+        }
+        ::close(list);
+        if (n == 0)
+            return;
+    }
+    struct rlimit limit {};
+    const rlim_t last =
+        ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY ? limit.rlim_cur : rlim_t{1} << 20;
+    for (rlim_t fd = 3; fd < last; ++fd)
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
 }
 
 } // namespace
@@ -133,6 +173,7 @@ bool Process::Start(const std::vector<std::string>& argv, std::string* error, co
             ::close(in);
         if (sink > 2)
             ::close(sink);
+        CloseOnExecAbove2();
         ::execve(program.c_str(), args.data(), environ);
         ChildFailed(report[1]);
     }

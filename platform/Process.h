@@ -1,10 +1,12 @@
 #pragma once
 // Starts a program as a child process: an argument vector (never a shell),
 // standard input from /dev/null, standard output and error to /dev/null or to
-// a file, in a process group of its own so that stopping it ends everything
-// it started. The child gets SIGTERM when the thread that started it ends, and
-// so when the program ends however it ends (a kill included): start it from
-// the thread that waits for it. The exit status is kept once it has ended.
+// a file and no other descriptor of this program (whoever opened it, with or
+// without close-on-exec), in a process group of its own so that stopping it
+// ends everything it started. The child gets SIGTERM when the thread that
+// started it ends, and so when the program ends however it ends (a kill
+// included): start it from the thread that waits for it. The exit status is
+// kept once it has ended.
 #include <cstdint>
 #include <string>
 #include <sys/types.h>

@@ -1,8 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
+#include <fcntl.h>
+#include <iterator>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <netinet/in.h>
 #include <random>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include "Process.h"
 #include "TestSupport.h"
 #include "stdafx.h"
 
@@ -142,4 +155,91 @@ TEST(OsVersion, RecordIsFilledFromTheRunningSystem)
     ASSERT_NE(info, nullptr);
     EXPECT_EQ(info->size, sizeof(OsVersionInfo));
     EXPECT_GT(info->majorVersion, 0u);
+}
+
+namespace {
+
+// What a stand-in child has open besides its standard descriptors, from its
+// own listing of /proc/self/fd (that listing's descriptor left out): one
+// "number -> target" line each; "" when nothing. out receives the listing.
+std::string ChildsOtherDescriptors(const std::string& out)
+{
+    ::unlink(out.c_str());
+    platform::Process child;
+    std::string why;
+    if (!child.Start({"ls", "-l", "/proc/self/fd"}, &why, out) || !child.Wait(10000) || child.ExitCode() != 0)
+        return "the listing did not run: " + why;
+    std::istringstream lines(testsupport::ReadFile(out));
+    std::string others;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t arrow = line.find(" -> ");
+        if (arrow == std::string::npos)
+            continue;
+        const std::string fd = line.substr(line.rfind(' ', arrow - 1) + 1, arrow - line.rfind(' ', arrow - 1) - 1);
+        const std::string target = line.substr(arrow + 4);
+        const bool listing =
+            target.rfind("/proc/", 0) == 0 && target.size() > 3 && target.compare(target.size() - 3, 3, "/fd") == 0;
+        if (std::stoi(fd) > 2 && !listing)
+            others += fd + " -> " + target + "\n";
+    }
+    return others;
+}
+
+// Makes close_range fail with EINVAL in this process and its children, as
+// a kernel before 5.11 refuses its close-on-exec flag.
+bool RefuseCloseRange()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_close_range, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+}
+
+} // namespace
+
+// A child started by the program inherits its standard descriptors and
+// nothing else: not a socket a library opened without close-on-exec, not a
+// file, even at a high number; a program that cannot be started still says
+// why. The same when the kernel refuses close_range's flag.
+TEST(Process, ChildInheritsOnlyTheStandardDescriptors)
+{
+    testsupport::TempDir dir;
+    const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(socket, 0);
+    ASSERT_EQ(::dup2(socket, 900), 900);
+    testsupport::WriteFile(dir / "held", "x");
+    const int file = ::open((dir / "held").c_str(), O_RDONLY);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::fcntl(900, F_GETFD) & FD_CLOEXEC, 0);
+    ASSERT_EQ(::fcntl(file, F_GETFD) & FD_CLOEXEC, 0);
+
+    const std::string out = (dir / "fds.txt").string();
+    EXPECT_EQ(ChildsOtherDescriptors(out), "") << testsupport::ReadFile(out);
+    platform::Process missing;
+    std::string why;
+    EXPECT_FALSE(missing.Start({(dir / "no such program").string()}, &why));
+    EXPECT_EQ(why, std::strerror(ENOENT));
+
+    const pid_t refused = ::fork();
+    if (refused == 0) {
+        if (!RefuseCloseRange() || ::close_range(3, 3, CLOSE_RANGE_CLOEXEC) == 0)
+            _exit(2);
+        std::string whyRefused;
+        platform::Process again;
+        const bool reported =
+            !again.Start({(dir / "no such program").string()}, &whyRefused) && whyRefused == std::strerror(ENOENT);
+        _exit(ChildsOtherDescriptors(out).empty() && reported ? 0 : 1);
+    }
+    ASSERT_GT(refused, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(refused, &status, 0), refused);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << testsupport::ReadFile(out);
+    ::close(900);
+    ::close(socket);
+    ::close(file);
 }
