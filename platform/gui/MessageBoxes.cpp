@@ -4,11 +4,11 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QPointer>
 #include <cstdio>
 #include <map>
 #include <vector>
 
+#include "Application.h"
 #include "MessageTarget.h"
 #include "Worker.h"
 
@@ -83,25 +83,40 @@ int ShowOnGuiThread(QWidget* owner, const std::string& text, unsigned style, con
     return escapeAnswer >= 0 ? escapeAnswer : defaultAnswer;
 }
 
+// The notices open, by key (GUI thread only). A notice leaves it when it
+// closes.
+std::map<std::string, QMessageBox*>& OpenNotices()
+{
+    static std::map<std::string, QMessageBox*> open;
+    return open;
+}
+
 // A box nobody waits for, one per key: a later text replaces the text of
 // the box still open for the key. Not being modal, it is shown offscreen too.
+// It belongs to the main window, not to whatever window is active: a wizard
+// open at the time does not take it along when it closes.
 void ShowNotice(const std::string& key, const std::string& text)
 {
     if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
         std::fprintf(stderr, "Tolvane: %s\n", text.c_str());
         return;
     }
-    static std::map<std::string, QPointer<QMessageBox>> open;
-    QPointer<QMessageBox>& box = open[key];
-    if (box) {
-        box->setText(QString::fromStdString(text));
+    std::map<std::string, QMessageBox*>& open = OpenNotices();
+    // A box closed but not yet deleted takes no new text: a new one shows.
+    if (auto it = open.find(key); it != open.end() && it->second->isVisible()) {
+        it->second->setText(QString::fromStdString(text));
         return;
     }
-    QWidget* parent = QApplication::activeWindow();
-    box = new QMessageBox(QMessageBox::Warning, "Tolvane", QString::fromStdString(text), QMessageBox::Ok,
-                          parent ? parent->window() : nullptr);
+    auto* box = new QMessageBox(QMessageBox::Warning, "Tolvane", QString::fromStdString(text), QMessageBox::Ok,
+                                dynamic_cast<QWidget*>(GetMainWindow()));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
+    open[key] = box;
+    QObject::connect(box, &QObject::destroyed, [key, box] {
+        auto it = OpenNotices().find(key);
+        if (it != OpenNotices().end() && it->second == box)
+            OpenNotices().erase(it);
+    });
     box->show();
 }
 
@@ -115,6 +130,12 @@ void InstallMessageBoxHandler()
     platform::SetNoticeHandler([](const std::string& key, const std::string& text) {
         RunOnGuiThread([key, text] { ShowNotice(key, text); });
     });
+}
+
+size_t OpenNoticeCount()
+{
+    RequireGuiThread("OpenNoticeCount");
+    return OpenNotices().size();
 }
 
 int ShowMessageBox(QWidget* owner, const std::string& text, unsigned style, const std::string& caption)

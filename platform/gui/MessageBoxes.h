@@ -3,6 +3,7 @@
 // GUI thread whichever thread asks. InstallMessageBoxHandler routes
 // platform::MessageBox here. Tests put a MessageBoxRecorder in place: every
 // box is then recorded and answered by it instead of being shown.
+#include <cstddef>
 #include <string>
 
 #include "MessageBox.h"
@@ -21,8 +22,10 @@ using platform::IDYES;
 
 // Makes platform::MessageBox show its boxes through ShowMessageBox, owned by
 // the application's active window, and platform::Notice its boxes as windows
-// nobody waits for (not modal, one per key).
+// nobody waits for (not modal, one per key, owned by the main window).
 void InstallMessageBoxHandler();
+// How many notices are open now (GUI thread): one per key, none once closed.
+size_t OpenNoticeCount();
 
 // Shows a box owned by owner (may be null) and returns the answer. Callable
 // from any thread: the box is shown on the GUI thread and the caller waits.

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QThread>
 #include <QToolBar>
 #include <QtTest>
@@ -14,6 +15,7 @@
 #include "GuiTestSupport.h"
 #include "Application.h"
 #include "CommandBars.h"
+#include "ListCtrl.h"
 #include "Dialog.h"
 #include "MessageBoxes.h"
 #include "MessageTarget.h"
@@ -21,6 +23,7 @@
 #include "Resources.h"
 #include "Skin.h"
 #include "TrayIcon.h"
+#include "Worker.h"
 
 using namespace platform::gui;
 
@@ -219,9 +222,18 @@ private slots:
         QCOMPARE(box.style, unsigned(platform::MB_YESNO | platform::MB_ICONQUESTION));
     }
 
+    // Notices belong to the main window: a wizard open when one comes does
+    // not take it along when it closes. Closed notices are forgotten.
     void noticesWaitForNobodyOnePerKey()
     {
         InstallMessageBoxHandler();
+        Dialog main;
+        SetMainWindow(&main);
+        main.show();
+        auto* wizard = new QDialog(&main);
+        wizard->show();
+        wizard->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(wizard));
         std::thread worker([] {
             platform::Notice("Nightly", "Nightly: first");
             platform::Notice("Nightly", "Nightly: second");
@@ -238,9 +250,46 @@ private slots:
         QVERIFY(WaitFor([&] { return shown().size() == 2; }));
         QCOMPARE(shown().count("Nightly: second") + shown().count("Weekly: third"), size_t(2));
         QVERIFY(!shown().begin()->second->isModal());
+        QCOMPARE(OpenNoticeCount(), size_t(2));
+        for (const auto& [text, box] : shown())
+            QCOMPARE(box->parentWidget(), static_cast<QWidget*>(&main));
+        delete wizard;
+        QCOMPARE(shown().size(), size_t(2));
         for (const auto& [text, box] : shown())
             box->close();
-        QVERIFY(WaitFor([&] { return shown().empty(); }));
+        QVERIFY(WaitFor([&] { return shown().empty() && OpenNoticeCount() == 0; }));
+        // A key whose notice was closed gets a new one.
+        platform::Notice("Nightly", "Nightly: again");
+        QVERIFY(WaitFor([&] { return shown().count("Nightly: again") == 1; }));
+        QCOMPARE(OpenNoticeCount(), size_t(1));
+        shown().begin()->second->close();
+        QVERIFY(WaitFor([&] { return OpenNoticeCount() == 0; }));
+        SetMainWindow(nullptr);
+    }
+
+    // A job that reaches a widget stops the program, naming the call. A
+    // copy of this test program makes the call and must die of it.
+    void aJobReachingAWidgetStopsTheProgram()
+    {
+        if (qEnvironmentVariableIsSet("TOLVANE_CALL_OFF_GUI_THREAD")) {
+            ListCtrl list;
+            Worker worker;
+            QVERIFY(worker.Start([&list](const platform::JobControl&) { list.InsertItem(0, "row"); }));
+            QVERIFY(worker.Wait(10000));
+            return; // still here: the copy ends well, which is the fault
+        }
+        QProcess copy;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TOLVANE_CALL_OFF_GUI_THREAD", "1");
+        env.insert("QTEST_DISABLE_CORE_DUMP", "1");
+        env.insert("QTEST_DISABLE_STACK_DUMP", "1");
+        copy.setProcessEnvironment(env);
+        copy.setProcessChannelMode(QProcess::MergedChannels);
+        copy.start(QCoreApplication::applicationFilePath(), {"aJobReachingAWidgetStopsTheProgram"});
+        QVERIFY(copy.waitForFinished(60000));
+        const QByteArray out = copy.readAll();
+        QVERIFY2(copy.exitStatus() == QProcess::CrashExit, out.constData());
+        QVERIFY2(out.contains("ListCtrl::InsertItem called off the GUI thread"), out.constData());
     }
 
     void unrecordedBoxesOffscreenTakeTheirDefault()
