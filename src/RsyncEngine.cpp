@@ -108,29 +108,101 @@ std::string TempBase()
 }
 
 constexpr char kTempPrefix[] = "tolvane-rsync-";
+// A run's folder while it is being made: hidden, and not of a run's name.
+constexpr char kMakingPrefix[] = ".tolvane-rsync-";
 
-// A folder of our own for the run's log: 0700, made with a fresh name and
+// Renames from to to unless to exists (errno EEXIST then). A file system
+// that cannot refuse to replace gets a test first.
+bool RenameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// A folder of our own for the run's log: 0700, with a fresh name, and
 // locked (flock, exclusive) for as long as the run lasts, so that a later
-// start tells it from the folder of a run whose program is gone. The lock's
-// descriptor goes to *lock; "" when the folder cannot be made.
+// start tells it from the folder of a run whose program is gone. It is
+// locked before it gets its name: made under a hidden name, locked, then
+// renamed, so that the start-up clean-up of another copy never sees it
+// unlocked. That clean-up also removes hidden folders whose maker ended
+// before the rename; one it takes before it is locked is made again under
+// another name. The lock's descriptor goes to *lock; "" when the folder
+// cannot be made.
 std::string MakePrivateFolder(int* lock)
 {
-    std::string pattern = TempBase() + kTempPrefix + "XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data()))
-        return "";
-    *lock = ::open(buf.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (*lock < 0 || ::flock(*lock, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        if (*lock >= 0)
-            ::close(*lock);
-        *lock = -1;
-        ::rmdir(buf.data());
-        errno = error;
-        return "";
+    const std::string base = TempBase();
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string making = base + kMakingPrefix + "XXXXXX";
+        if (!mkdtemp(making.data()))
+            return "";
+        const int fd = ::open(making.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            // A clean-up took it first and removes it.
+            error = errno;
+            if (fd >= 0)
+                ::close(fd);
+            continue;
+        }
+        const std::string folder = base + kTempPrefix + making.substr(base.size() + sizeof kMakingPrefix - 1);
+        if (RenameNoReplace(making, folder)) {
+            *lock = fd;
+            return folder + "/";
+        }
+        error = errno;
+        ::rmdir(making.c_str());
+        ::close(fd);
+        if (error != EEXIST)
+            break;
     }
-    return std::string(buf.data()) + "/";
+    errno = error;
+    return "";
+}
+
+// Of the folders given, those that a process has its working folder or an
+// open descriptor in: a run of a copy that locks nothing (an older one)
+// still has rsync writing its log there.
+std::vector<bool> FoldersInUse(const std::vector<std::string>& folders)
+{
+    std::vector<bool> used(folders.size(), false);
+    auto mark = [&](const std::string& link, bool self) {
+        char target[4096];
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            return;
+        const std::string_view path(target, static_cast<size_t>(n));
+        for (size_t i = 0; i < folders.size(); ++i)
+            if ((self && path == folders[i]) ||
+                (path.size() > folders[i].size() && path.substr(0, folders[i].size()) == folders[i] &&
+                 path[folders[i].size()] == '/'))
+                used[i] = true;
+    };
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return used;
+    while (const dirent* p = ::readdir(proc)) {
+        if (p->d_name[0] < '1' || p->d_name[0] > '9')
+            continue;
+        const std::string root = std::string("/proc/") + p->d_name;
+        mark(root + "/cwd", true);
+        DIR* fds = ::opendir((root + "/fd").c_str());
+        if (!fds)
+            continue;
+        while (const dirent* f = ::readdir(fds))
+            if (f->d_name[0] != '.')
+                mark(root + "/fd/" + f->d_name, false);
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return used;
 }
 
 // A task name as part of a file name: no folder separators.
@@ -274,10 +346,11 @@ int CRsyncEngine::RemoveStaleTempFolders()
         return 0;
     // Each stale folder's lock is held until the folder is gone, so that no
     // run takes it up meanwhile.
-    std::vector<std::pair<std::string, int>> stale;
+    std::vector<std::string> paths;
+    std::vector<int> locks;
     while (const dirent* e = ::readdir(folder)) {
         const std::string name = e->d_name;
-        if (name.rfind(kTempPrefix, 0) != 0)
+        if (name.rfind(kTempPrefix, 0) != 0 && name.rfind(kMakingPrefix, 0) != 0)
             continue;
         const std::string path = base + name;
         // Only our own folders; one whose lock is held belongs to a run
@@ -288,23 +361,31 @@ int CRsyncEngine::RemoveStaleTempFolders()
         const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             continue;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            stale.emplace_back(path, fd);
-        else
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            paths.push_back(path);
+            locks.push_back(fd);
+        } else {
             ::close(fd);
+        }
     }
     ::closedir(folder);
+    // Unlocked, and yet still in use: a run of a copy that does not lock.
+    const std::vector<bool> inUse = paths.empty() ? std::vector<bool>() : FoldersInUse(paths);
     int removed = 0;
-    for (const auto& [path, fd] : stale) {
+    for (size_t i = 0; i < paths.size(); ++i) {
         std::error_code error;
-        if (std::filesystem::remove_all(path, error) > 0 && !error)
+        if (inUse[i])
+            DebugTrace("%s is in use: kept", paths[i].c_str());
+        else if (std::filesystem::remove_all(paths[i], error) > 0 && !error)
             ++removed;
         else
-            DebugTrace("cannot remove %s: %s", path.c_str(), error.message().c_str());
-        ::close(fd);
+            DebugTrace("cannot remove %s: %s", paths[i].c_str(), error.message().c_str());
+        ::close(locks[i]);
     }
     return removed;
 }
+
+std::string CRsyncEngine::MakeTempFolder(int* lock) { return MakePrivateFolder(lock); }
 
 void CRsyncEngine::DropTempFolder(const std::string& logFile)
 {

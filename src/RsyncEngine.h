@@ -135,9 +135,15 @@ public:
     // The program folder (that of the login memory), ending in "/".
     static std::string ProgramFolder();
     // Removes the private temporary folders (TMPDIR) of runs whose program
-    // is gone: those of this user whose lock nobody holds. For the start of
-    // the program. How many went.
+    // is gone: those of this user whose lock nobody holds and in which no
+    // process has anything open. For the start of the program. How many
+    // went.
     static int RemoveStaleTempFolders();
+    // A run's private temporary folder (TMPDIR, 0700), ending in "/": locked
+    // (flock, exclusive) before it appears under its name, the lock's
+    // descriptor in *lock until the run closes it. "" (errno says why) when
+    // none can be made.
+    static std::string MakeTempFolder(int* lock);
     // The result file of a task's run started at start:
     // LOG/<prefix><task>_<stamp>_result.txt in the program folder (LOG/ is
     // made when missing).
@@ -174,11 +180,11 @@ public:
 
 protected:
     // direction: '<' the engine sends, '>' it receives. errorBoxes: whether
-    // rsync's error lines are shown in a message box.
+    // rsync's error lines are told (Tell: a box, or a note when unattended).
     CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs);
 
-    // The device's rsync service answers on its port; else the box is shown
-    // and false.
+    // The device's rsync service answers on its port; else false, after
+    // Tell has said why (a box, or a note of an unattended run).
     bool ProbeService(const std::string& nasIp);
     // A box for the user watching the run, or a note of an unattended one.
     void Tell(const std::string& text);
@@ -238,7 +244,7 @@ protected:
 
 private:
     // The run's log in a private temporary folder; "" when none can be made
-    // (a box said why).
+    // (Tell said why: a box, or a note of an unattended run).
     std::string MakeLogFile(const std::string& key);
     // The run's log and private folder removed, its lock let go.
     void DropTempFolder(const std::string& logFile);

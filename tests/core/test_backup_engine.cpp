@@ -13,6 +13,8 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -385,13 +387,18 @@ TEST_F(Backup, StalledServiceEndsTheRun)
 // rsync never outlives the program: a program killed in a run takes its
 // rsync along, and the run's private folder, locked while the run lives, is
 // removed at the next start with the folders of other runs whose program is
-// gone.
+// gone (one left half made included). A folder that an older copy's run,
+// which locks nothing, still writes its log in stays.
 TEST_F(Backup, RsyncEndsWithTheProgram)
 {
     WriteFile(dir / "src" / "big", testsupport::RandomBytes(4 << 20, 1));
     AddFolder(dir / "src");
     const fs::path tmp = dir / "tmp", pidFile = dir / "rsync.pid";
     WriteFile(tmp / "tolvane-rsync-left" / "KEY.txt", "a log");
+    fs::create_directories(tmp / ".tolvane-rsync-half");
+    WriteFile(tmp / "tolvane-rsync-older" / "KEY.txt", "");
+    const int olderLog = ::open((tmp / "tolvane-rsync-older" / "KEY.txt").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(olderLog, 0);
     const fs::path wrapper = dir / "rsync-slow";
     WriteFile(wrapper, "#!/bin/sh\necho $$ > '" + pidFile.string() + ".new'\nmv '" + pidFile.string() + ".new' '" +
                            pidFile.string() + "'\nexec rsync --bwlimit=64 \"$@\"\n");
@@ -421,13 +428,16 @@ TEST_F(Backup, RsyncEndsWithTheProgram)
         rsync = fs::exists(pidFile) ? std::stoi(ReadFile(pidFile)) : -1;
     }
     ASSERT_GT(rsync, 0);
-    // While the program runs its run's folder stays; the other goes.
-    ASSERT_EQ(folders().size(), 2u);
-    EXPECT_EQ(CRsyncEngine::RemoveStaleTempFolders(), 1);
-    const std::set<std::string> running = folders();
+    // While the program runs its run's folder stays, and so does the older
+    // copy's; the others go.
+    ASSERT_EQ(folders().size(), 4u);
+    EXPECT_EQ(CRsyncEngine::RemoveStaleTempFolders(), 2);
+    std::set<std::string> running = folders();
+    ASSERT_EQ(running.erase("tolvane-rsync-older"), 1u);
     ASSERT_EQ(running.size(), 1u);
     EXPECT_EQ(running.begin()->rfind("tolvane-rsync-", 0), 0u);
     EXPECT_NE(*running.begin(), "tolvane-rsync-left");
+    ::close(olderLog);
 
     ::kill(program, SIGKILL);
     int status = 0;
@@ -445,7 +455,7 @@ TEST_F(Backup, RsyncEndsWithTheProgram)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(gone);
-    EXPECT_EQ(CRsyncEngine::RemoveStaleTempFolders(), 1);
+    EXPECT_EQ(CRsyncEngine::RemoveStaleTempFolders(), 2);
     EXPECT_TRUE(folders().empty());
     if (oldTmp)
         setenv("TMPDIR", keptTmp.c_str(), 1);
@@ -453,6 +463,46 @@ TEST_F(Backup, RsyncEndsWithTheProgram)
         unsetenv("TMPDIR");
     if (!gone)
         ::kill(rsync, SIGKILL);
+}
+
+// A run's folder is locked from the moment it has its name: another copy
+// starting up meanwhile never removes it, and a run always gets one.
+TEST(TempFolders, MadeWhileAnotherCopyCleansUp)
+{
+    TempDir tmp;
+    const char* oldTmp = getenv("TMPDIR");
+    const std::string keptTmp = oldTmp ? oldTmp : "";
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    std::atomic<bool> making{true};
+    std::thread otherCopy([&] {
+        while (making)
+            CRsyncEngine::RemoveStaleTempFolders();
+    });
+    int failed = 0, lost = 0;
+    for (int i = 0; i < 3000; ++i) {
+        int lock = -1;
+        const std::string folder = CRsyncEngine::MakeTempFolder(&lock);
+        if (folder.empty()) {
+            ++failed;
+            continue;
+        }
+        // Still there, and still ours, after the other copy had its go.
+        const int probe = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        lost += probe < 0 || ::flock(probe, LOCK_EX | LOCK_NB) == 0;
+        if (probe >= 0)
+            ::close(probe);
+        ::rmdir(folder.c_str());
+        ::close(lock);
+    }
+    making = false;
+    otherCopy.join();
+    if (oldTmp)
+        setenv("TMPDIR", keptTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(lost, 0);
+    EXPECT_TRUE(fs::is_empty(tmp.path()));
 }
 
 // Logs written by the installed rsync (a local copy logs the same lines as
