@@ -169,7 +169,8 @@ std::string MakePrivateFolder(int* lock)
 
 // Of the folders given, those that a process has its working folder or an
 // open descriptor in: a run of a copy that locks nothing (an older one)
-// still has rsync writing its log there.
+// still has rsync writing its log there. A descriptor of a folder itself is
+// a lock (the caller's among them), which the caller has tested already.
 std::vector<bool> FoldersInUse(const std::vector<std::string>& folders)
 {
     std::vector<bool> used(folders.size(), false);
