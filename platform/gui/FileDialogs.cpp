@@ -89,7 +89,7 @@ std::string GetSaveFileName(QWidget* owner, const std::string& filter, const std
         typed = ChooseName(owner, filter, typed);
         if (typed.empty())
             return {};
-        const std::string path = WithDefaultExtension(typed, defaultExtension);
+        std::string path = WithDefaultExtension(typed, defaultExtension);
         std::error_code error;
         if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
             return path;

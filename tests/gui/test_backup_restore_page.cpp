@@ -490,9 +490,9 @@ private slots:
             QVERIFY(testsupport::DoAccessibleAction(page->GetTaskPanel(), "Edit Task",
                                                     QAccessibleActionInterface::pressAction()));
             // The link's press arrives through the event loop.
-            QVERIFY2(WaitFor([&] { return Last(host).second.description == "Edit backup task ( " + c.task + " )."; },
-                             30000),
-                     c.task.c_str());
+            QVERIFY2(
+                WaitFor([&] { return Last(host).second.description == "Edit backup task ( " + c.task + " )."; }, 30000),
+                c.task.c_str());
             Dialog::SetModalHook({});
             const BackupTaskInfo edited = find(c.task);
             const BackupTaskInfo stored = store.LoadTask(c.task, false);
