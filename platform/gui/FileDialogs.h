@@ -1,7 +1,7 @@
 #pragma once
 // The save-file dialog. Filters come in the "Text|*.txt|All|*.*||" form; the
-// dialog asks before overwriting and shows no read-only option. Tests put a
-// chooser in its place; with no display and no chooser nothing is chosen.
+// dialog shows no read-only option. Tests put a chooser in its place; with
+// no display and no chooser nothing is chosen.
 #include <functional>
 #include <string>
 
@@ -9,11 +9,19 @@ class QWidget;
 
 namespace platform::gui {
 
-// The chosen path, "" when cancelled.
-std::string GetSaveFileName(QWidget* owner, const std::string& filter);
+// The chosen path, "" when cancelled. A name whose extension is not exactly
+// defaultExtension (given without the dot; "" for none) gets it appended, so
+// "log" and "log.TXT" become "log.txt" and "log.TXT.txt". When the file of
+// that final name exists, a Yes/No box owned by owner asks before it is
+// replaced; No shows the dialog again.
+std::string GetSaveFileName(QWidget* owner, const std::string& filter, const std::string& defaultExtension = {});
 
-// Test seam: answers every save-file dialog instead of showing it (an empty
-// function restores the dialog). Returns the old one.
+// The name with defaultExtension appended as GetSaveFileName does it.
+std::string WithDefaultExtension(const std::string& path, const std::string& defaultExtension);
+
+// Test seam: answers every save-file dialog instead of showing it, with the
+// name as the user typed it (an empty function restores the dialog). Returns
+// the old one.
 using SaveFileChooser = std::function<std::string(const std::string& filter)>;
 SaveFileChooser SetSaveFileChooser(SaveFileChooser chooser);
 

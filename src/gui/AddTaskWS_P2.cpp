@@ -183,6 +183,5 @@ void CAddTaskWS_P2::OnOK()
             return;
         }
     }
-    m_task->lastBackTime.clear();
     EndDialog(kNext);
 }

@@ -157,20 +157,21 @@ void CAddTaskWZ_p3::OnWeekly() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCo
 
 void CAddTaskWZ_p3::OnMonthly() { ShowScheduleDays(m_ui->executeTime, m_ui->dayCombo, ScheduleRepeat::Monthly); }
 
-void CAddTaskWZ_p3::Confirm(const std::string& text, const BackupScheduleInfo& s)
+bool CAddTaskWZ_p3::Confirm(const std::string& text, const BackupScheduleInfo& s)
 {
     if (ShowMessageBox(this, text, platform::MB_YESNO, "") != IDYES)
-        return;
+        return false;
     // Only the task in memory changes: the page's save stores the new
     // schedule and then lets the old one's keys go.
     m_task->schedules.clear();
     m_task->schedules.push_back(s);
+    return true;
 }
 
-void CAddTaskWZ_p3::SaveRoutineSchedule()
+bool CAddTaskWZ_p3::SaveRoutineSchedule()
 {
     if (!m_task || m_task->taskName.empty())
-        return;
+        return false;
     const std::time_t now = platform::WallNow();
     const QTime t = m_ui->executeTime->time();
     const int h = t.hour(), m = t.minute(), sec = t.second();
@@ -182,13 +183,13 @@ void CAddTaskWZ_p3::SaveRoutineSchedule()
     switch (Frequency()) {
     case schedule::WEEKLY:
         if (index < 0 || index > 6)
-            return;
+            return false;
         text += " on every " + choice;
         s = schedule::MakeSchedule("week", choice, schedule::FirstWeeklyRun(now, index, h, m, sec));
         break;
     case schedule::MONTHLY:
         if (index < 0)
-            return;
+            return false;
         text += " on every " + choice + " th";
         s = schedule::MakeSchedule("month", choice, schedule::FirstMonthlyRun(now, index + 1, h, m, sec));
         break;
@@ -197,26 +198,25 @@ void CAddTaskWZ_p3::SaveRoutineSchedule()
         s = schedule::MakeSchedule("day", "", schedule::FirstDailyRun(now, h, m, sec));
         break;
     }
-    Confirm(text, s);
+    return Confirm(text, s);
 }
 
-void CAddTaskWZ_p3::SaveOneTimeSchedule()
+bool CAddTaskWZ_p3::SaveOneTimeSchedule()
 {
     if (!m_task || m_task->taskName.empty())
-        return;
+        return false;
     const QDate d = m_ui->oneTimeDate->date();
     const QTime t = m_ui->oneTimeTime->time();
     const std::time_t next = schedule::MakeTime(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
     const std::string text = "The Task : " + m_task->taskName + " will work on " +
                              schedule::FormatTime(next, "%A, %B %d, %Y") + " at " + schedule::FormatTime(next, "%X");
-    Confirm(text, schedule::MakeSchedule("one", "unexecute", next));
+    return Confirm(text, schedule::MakeSchedule("one", "unexecute", next));
 }
 
 void CAddTaskWZ_p3::OnOK()
 {
-    if (m_mode == 0)
-        SaveOneTimeSchedule();
-    else
-        SaveRoutineSchedule();
-    EndDialog(IDOK);
+    // OK tells the caller a schedule was set, to be stored and logged; a No
+    // to the question leaves the task's schedule as it was.
+    const bool set = m_mode == 0 ? SaveOneTimeSchedule() : SaveRoutineSchedule();
+    EndDialog(set ? IDOK : IDCANCEL);
 }

@@ -46,8 +46,9 @@ public:
     void OnDaily();
     void OnWeekly();
     void OnMonthly();
-    void SaveRoutineSchedule();
-    void SaveOneTimeSchedule();
+    // True when the user said Yes and the task in memory got the schedule.
+    bool SaveRoutineSchedule();
+    bool SaveOneTimeSchedule();
 
     QWidget* GetDlgItem(int id) const;
     // The pickers' values (for tests and the confirmation text).
@@ -61,7 +62,7 @@ protected:
     void OnOK() override;
 
 private:
-    void Confirm(const std::string& text, const BackupScheduleInfo& schedule);
+    bool Confirm(const std::string& text, const BackupScheduleInfo& schedule);
     void SetTexts(const char* first, const char* second, const std::string& instruction);
     // The one-time date and time, or the routine's frequency, time and day,
     // each with its labels' buddies.

@@ -176,6 +176,27 @@ void GrowBelow(QWidget* box, int y, int dy)
             child->move(child->x(), child->y() + dy);
     box->resize(box->width(), box->height() + dy);
 }
+
+std::vector<std::string> SortedFolderPaths(const BackupTaskInfo& task)
+{
+    std::vector<std::string> paths;
+    for (const BackupFolderInfo& folder : task.folders)
+        paths.push_back(folder.path);
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+// True when an edited task backs up the same folders into the same device
+// folder as before, so that the last backup there is still its own. A MAC
+// is compared only when both have one (its letters either case).
+bool SameBackupTarget(const BackupTaskInfo& before, const BackupTaskInfo& after)
+{
+    const bool sameDevice =
+        before.nasMac.empty() || after.nasMac.empty() ||
+        QString::fromStdString(before.nasMac).compare(QString::fromStdString(after.nasMac), Qt::CaseInsensitive) == 0;
+    return sameDevice && before.nasFolderName == after.nasFolderName && before.nasFolderDisk == after.nasFolderDisk &&
+           SortedFolderPaths(before) == SortedFolderPaths(after);
+}
 } // namespace
 
 void CTaskPropertyDlg::FitTaskInfo()
@@ -706,6 +727,9 @@ int CBackupRestorePage::EditTask()
         return row;
     }
     edit.schedules = task->schedules;
+    // The backup on the device is still the task's while its folders and
+    // its device folder stay: a run that ended meanwhile counts too.
+    edit.lastBackTime = SameBackupTarget(*task, edit) ? task->lastBackTime : std::string();
     *task = std::move(edit);
     PostTaskResult(LOG_BACKUP, "Edit backup task ( " + name + " ).", "");
     RefreshTaskList();

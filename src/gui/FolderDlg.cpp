@@ -8,6 +8,8 @@
 #include <QGuiApplication>
 #include <filesystem>
 
+#include "MessageBoxes.h"
+
 namespace {
 
 // The browser: Qt's own folder chooser, with the caller's validation of a
@@ -137,8 +139,16 @@ int CFolderDialog::DoModal()
         chooser = Browse;
     }
     std::optional<std::string> chosen = chooser(*this);
-    if (!chosen || chosen->empty() || chosen->size() >= kMaxPath)
+    if (!chosen || chosen->empty())
         return -1;
+    if (chosen->size() >= kMaxPath) {
+        platform::gui::ShowMessageBox(m_owner,
+                                      "Can't choice this folder: its path is " + std::to_string(chosen->size()) +
+                                          " bytes long, and the system takes paths of at most " +
+                                          std::to_string(kMaxPath - 1) + " bytes!!",
+                                      platform::MB_OK);
+        return -1;
+    }
     std::error_code error;
     std::filesystem::path path(*chosen);
     if (!std::filesystem::is_directory(path, error))

@@ -1,5 +1,6 @@
 #pragma once
 // Asks the user for a local folder with one modal call.
+#include <climits>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,19 +18,21 @@ public:
         BIF_VALIDATE = 0x0020,
         BIF_NEWDIALOGSTYLE = 0x0040,
     };
-    static constexpr size_t kMaxPath = 260;
+    // The system's limit of a path, its terminating zero included.
+    static constexpr size_t kMaxPath = PATH_MAX;
 
     // initialFolder may be null (none).
     CFolderDialog(const std::string& title, const char* initialFolder, QWidget* parent, unsigned flags);
     virtual ~CFolderDialog();
 
     // 1 when the user chose an existing folder (its path and name are then
-    // kept), -1 otherwise (the path is left as it was).
+    // kept), -1 otherwise (the path is left as it was). A path too long for
+    // the system is refused with a box that says so.
     int DoModal();
     std::string GetFolderPath() const { return m_selectedPath; }
     std::string GetFolderName() const { return m_displayName; }
 
-    // At most 260 bytes; false (nothing changed) for a longer path.
+    // Shorter than kMaxPath; false (nothing changed) for a longer path.
     bool SetInitialFolder(const std::string& folder);
     const std::string& GetInitialFolder() const { return m_initialFolder; }
     const std::string& GetTitle() const { return m_title; }

@@ -228,16 +228,10 @@ void CQUOMLOG_PAGE::ClearAll()
 
 void CQUOMLOG_PAGE::SaveLogs()
 {
-    std::string path = GetSaveFileName(this, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*||");
+    // The dialog puts ".txt" on the name before it asks about replacing a file.
+    const std::string path = GetSaveFileName(this, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*||", "txt");
     if (path.empty())
         return;
-    // The extension test is exact: "name.TXT" becomes "name.TXT.txt".
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    const bool hasTxt = dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
-                        path.compare(dot + 1, std::string::npos, "txt") == 0;
-    if (!hasTxt)
-        path += ".txt";
     if (!WriteLogFile(path)) {
         const int err = errno;
         ShowMessageBox(this, "Save Logs fail!!\nThe file " + path + " could not be written: " + std::strerror(err),

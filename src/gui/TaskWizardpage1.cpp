@@ -246,6 +246,5 @@ void CTaskWizardpage1::OnOK()
     if (RefuseClash(paths))
         return;
     SaveFolders();
-    m_task->lastBackTime = "";
     EndDialog(kNext);
 }

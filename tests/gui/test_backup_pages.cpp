@@ -101,7 +101,8 @@ private slots:
         QCOMPARE(task.folders.size(), size_t(2));
         QCOMPARE(task.folders.front().sizeText, std::string("2 KB"));
         QCOMPARE(task.taskBackSize, std::string("2 KB"));
-        QCOMPARE(task.lastBackTime, std::string());
+        // The page leaves the last backup time to the end of the edit.
+        QCOMPARE(task.lastBackTime, std::string("earlier"));
         QCOMPARE(store.ReadTaskValue("T", oldKey + "_Folder_path"), (m_dir / "Music").string());
         QCOMPARE(store.ReadTaskValue("T", "Total_local_Folder_name"), oldKey + ":");
         std::vector<std::string> texts;
@@ -174,6 +175,50 @@ private slots:
         QCOMPARE(testsupport::UnnamedWidgets(&page), QStringList());
     }
 
+    // Folders with paths up to the system's limit become rows; a longer one
+    // is refused with a box that says why.
+    void localFoldersOfLongPaths()
+    {
+        struct Case {
+            size_t length;
+            bool taken;
+        };
+        const std::vector<Case> cases = {{260, true}, {PATH_MAX - 1, true}, {PATH_MAX, false}, {PATH_MAX + 500, false}};
+        std::string offer;
+        CFolderDialog::Chooser old =
+            CFolderDialog::SetChooser([&](CFolderDialog&) -> std::optional<std::string> { return offer; });
+        BackupTaskInfo task;
+        task.taskName = "Long";
+        CTaskWizardpage1 page;
+        page.SetTask(&task);
+        for (const Case& c : cases) {
+            const fs::path base = m_dir / ("long" + std::to_string(c.length));
+            if (c.taken) {
+                offer = testsupport::MakeLongFolder(base, c.length).string();
+            } else {
+                // Made as far as the system lets a path go; the rest is named only.
+                offer = testsupport::MakeLongFolder(base, PATH_MAX - 1).string();
+                offer += "/" + std::string(c.length - offer.size() - 1, 'x');
+            }
+            QCOMPARE(offer.size(), c.length);
+            m_boxes->Clear();
+            int rows = -1;
+            RunScripted(page, [&] {
+                page.OnSelect();
+                rows = page.FolderList()->GetItemCount();
+                page.EndDialog(IDCANCEL);
+            });
+            QCOMPARE(rows, c.taken ? 1 : 0);
+            const std::vector<std::string> expected =
+                c.taken ? std::vector<std::string>{}
+                        : std::vector<std::string>{"Can't choice this folder: its path is " + std::to_string(c.length) +
+                                                   " bytes long, and the system takes paths of at most " +
+                                                   std::to_string(PATH_MAX - 1) + " bytes!!"};
+            QCOMPARE(m_boxes->Texts(), expected);
+        }
+        CFolderDialog::SetChooser(old);
+    }
+
     void schedulePage()
     {
         platform::ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
@@ -225,7 +270,7 @@ private slots:
             EXPECT_NOTHING_CUT(&dlg);
             static_cast<QAbstractButton*>(dlg.GetDlgItem(1))->click();
         });
-        QCOMPARE(code, int(IDOK));
+        QCOMPARE(code, int(IDCANCEL));
         QCOMPARE(m_boxes->LastText().rfind("The Task : S will work on Monday, February 03, 2025 at ", 0), size_t(0));
         QCOMPARE(task.schedules.front().key, before.key);
 

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <optional>
@@ -102,7 +103,9 @@ private slots:
         store.SaveTasks({theirs});
 
         int answer = IDYES;
-        MessageBoxRecorder boxes([&](const RecordedBox&) { return answer; });
+        int scheduleAnswer = IDYES; // to "The Task : ... will work ..."
+        MessageBoxRecorder boxes(
+            [&](const RecordedBox& b) { return b.text.rfind("The Task : ", 0) == 0 ? scheduleAnswer : answer; });
         std::string chosen = src.string();
         CFolderDialog::Chooser oldChooser =
             CFolderDialog::SetChooser([&](CFolderDialog&) -> std::optional<std::string> { return chosen; });
@@ -213,13 +216,14 @@ private slots:
         QCOMPARE(Last(host).second.description, std::string("Mine : restore processing Finish!!"));
         QCOMPARE(ReadFile(src / "sub" / "b.bin"), std::string(50000, 'b'));
 
-        chosen = (dir / "target").string();
-        fs::create_directories(chosen);
+        // A target whose path is longer than 260 bytes.
+        const fs::path target = testsupport::MakeLongFolder(dir / "target", 400);
+        chosen = target.string();
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_RESTORE_OTHER);
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).second.description, std::string("Mine : restore processing Finish!!"));
-        QCOMPARE(ReadFile(dir / "target" / "Photos" / "a.txt"), std::string("alpha"));
+        QCOMPARE(ReadFile(target / "Photos" / "a.txt"), std::string("alpha"));
         QCOMPARE(calls->OnMakerThread(), 0);
         QVERIFY(calls->Elsewhere(BlockingCall::Snmp) > 0);
         calls.reset();
@@ -230,6 +234,13 @@ private slots:
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_RESTORE_OTHER);
         QCOMPARE(boxes.LastText(), std::string("Can't choice network folder!!"));
+        // One longer than the system takes is refused, saying why.
+        chosen = target.string() + "/" + std::string(200, 'x') + "/" + std::string(PATH_MAX - 400 - 202, 'y');
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_RESTORE_OTHER);
+        QCOMPARE(boxes.LastText(), "Can't choice this folder: its path is " + std::to_string(PATH_MAX) +
+                                       " bytes long, and the system takes paths of at most " +
+                                       std::to_string(PATH_MAX - 1) + " bytes!!");
         QCOMPARE(host.rows.size(), rowsBefore);
 
         // A one-time schedule due now runs at the next check, once (an hour
@@ -247,11 +258,24 @@ private slots:
         });
         list->SetSelectionMark(0);
         page->OnPageCommand(P::ID_SCHEDULE_SETTING);
-        Dialog::SetModalHook({});
         QVERIFY(page->HasSchedule("Mine"));
         QCOMPARE(list->GetItemImage(0), int(CBackupRestorePage::IMAGE_SCHEDULED));
         QCOMPARE(Last(host).first, int(LOG_SCHEDULE));
         QCOMPARE(Last(host).second.description, std::string("Add schedule to task ( Mine )."));
+        // No to the new time: the stored schedule stays, nothing is logged.
+        const std::string withSchedule = ReadFile(store.File());
+        const size_t rowsBeforeNo = host.rows.size();
+        const std::string keyBeforeNo = page->Tasks().back().schedules.front().key;
+        scheduleAnswer = IDNO;
+        list->SetSelectionMark(0);
+        page->OnPageCommand(P::ID_SCHEDULE_SETTING);
+        scheduleAnswer = IDYES;
+        QCOMPARE(boxes.LastText().rfind("The Task : Mine will work on ", 0), size_t(0));
+        QCOMPARE(page->Tasks().back().schedules.front().key, keyBeforeNo);
+        QCOMPARE(ReadFile(store.File()), withSchedule);
+        QCOMPARE(Last(host).first, int(LOG_SCHEDULE));
+        QCOMPARE(host.rows.size(), rowsBeforeNo);
+        Dialog::SetModalHook({});
         page->CheckSchedules();
         QVERIFY(page->WaitRuns(30000));
         QCOMPARE(Last(host).first, int(LOG_SCHEDULE));
@@ -361,6 +385,127 @@ private slots:
         const QStringList pageUnnamed = testsupport::UnnamedWidgets(page);
         QVERIFY2(pageUnnamed.isEmpty(), qPrintable(pageUnnamed.join(",")));
         CFolderDialog::SetChooser(oldChooser);
+        delete page;
+    }
+
+    // Edit Task keeps the last backup time while the task's folders and its
+    // device folder stay, and keeps a schedule that a pass moved on while the
+    // wizard was open; a change of either empties the time.
+    void editKeepsTheBackupItDoesNotMove()
+    {
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n"
+                                     "folder = 2:other:Disk1:1\n" +
+                                     testsupport::DiskRoots(dir.path()));
+        QVERIFY(nas.Started());
+        nas.LogInContext("admin", "pw");
+        struct Case {
+            std::string task;
+            bool otherLocalFolder;
+            std::string deviceFolder; // "" answers No to changing it
+            bool passMeanwhile;       // a schedule pass runs the task while the wizard is open
+            bool kept;
+        };
+        const std::vector<Case> cases = {
+            {"Unchanged", false, "", true, true},
+            {"SameDeviceFolder", false, "backups", false, true},
+            {"OtherDeviceFolder", false, "other", false, false},
+            {"OtherLocalFolder", true, "", false, false},
+        };
+        const std::time_t now = platform::WallNow();
+        std::list<BackupTaskInfo> tasks;
+        for (const Case& c : cases) {
+            BackupTaskInfo t;
+            t.taskName = c.task;
+            t.nasUser = "admin";
+            t.nasFolderSet = 1;
+            t.nasIp = testsupport::EmulatedNas::kAddress;
+            t.nasCommunity = GetNasContext()->m_community;
+            t.nasMac = GetNasContext()->m_macText;
+            t.nasFolderName = "backups";
+            t.nasFolderDisk = "Disk1";
+            t.lastBackTime = "10:00:00, 12/01/26";
+            WriteFile(dir / c.task / c.task / "f", c.task);
+            t.folders.push_back({c.task, "", "", (dir / c.task / c.task).string()});
+            t.schedules.push_back(schedule::MakeSchedule("day", "", c.passMeanwhile ? now - 60 : now + 3600));
+            tasks.push_back(t);
+        }
+        CTaskStore store;
+        store.CreateTaskStore();
+        QVERIFY(store.SaveTasks(tasks));
+        fs::create_directories(dir / "Elsewhere");
+        CFolderDialog::Chooser oldChooser = CFolderDialog::SetChooser(
+            [&](CFolderDialog&) -> std::optional<std::string> { return (dir / "Elsewhere").string(); });
+        int changeDeviceFolder = IDNO;
+        MessageBoxRecorder boxes([&](const RecordedBox& b) {
+            return b.text == "Do you want to change the NAS folder?" ? changeDeviceFolder : IDYES;
+        });
+        Host host;
+        auto* page = new CBackupRestorePage;
+        page->CreatePage(QRect(0, 0, 900, 600), &host);
+        ListCtrl* list = page->GetListCtrl();
+        auto find = [&](const std::string& name) {
+            return *std::find_if(page->Tasks().begin(), page->Tasks().end(),
+                                 [&](const BackupTaskInfo& t) { return t.taskName == name; });
+        };
+        // The list is shown again once the sizes are measured.
+        QVERIFY(WaitFor([&] { return !find("OtherLocalFolder").taskBackSize.empty(); }));
+
+        for (const Case& c : cases) {
+            changeDeviceFolder = c.deviceFolder.empty() ? IDNO : IDYES;
+            std::string lastBackup = "10:00:00, 12/01/26";
+            int64_t nextRun = find(c.task).schedules.front().nextRun;
+            Dialog::SetModalHook([&](Dialog& shown) {
+                if (&shown == page->Wizard1()) {
+                    if (c.passMeanwhile) {
+                        page->CheckSchedules();
+                        QVERIFY(page->WaitRuns(30000));
+                        QVERIFY(WaitFor([&] { return find(c.task).schedules.front().nextRun > now; }));
+                        nextRun = find(c.task).schedules.front().nextRun;
+                        lastBackup = store.ReadTaskValue(c.task, "Last_Back_Time");
+                        QCOMPARE(find(c.task).lastBackTime, lastBackup);
+                    }
+                    if (c.otherLocalFolder) {
+                        page->Wizard1()->FolderList()->SetSelectionMark(0);
+                        page->Wizard1()->OnRemove();
+                        page->Wizard1()->OnSelect();
+                    }
+                    static_cast<QPushButton*>(page->Wizard1()->GetDlgItem(1))->click();
+                } else if (&shown == page->Wizard2()) {
+                    ListCtrl* folders = page->Wizard2()->GetFolderList();
+                    for (int r = 0; r < folders->GetItemCount(); ++r)
+                        if (folders->GetItemText(r, 1) == c.deviceFolder)
+                            folders->SetItemSelected(r, true);
+                    page->Wizard2()->OnClickList();
+                    shown.findChild<QPushButton*>("nextButton")->click();
+                } else {
+                    shown.EndDialog(IDCANCEL);
+                }
+            });
+            list->ClearSelection();
+            QVERIFY(testsupport::DoAccessibleAction(list, QString::fromStdString(c.task),
+                                                    QAccessibleActionInterface::toggleAction()));
+            QVERIFY(testsupport::DoAccessibleAction(page->GetTaskPanel(), "Edit Task",
+                                                    QAccessibleActionInterface::pressAction()));
+            // The link's press arrives through the event loop.
+            QVERIFY2(
+                WaitFor([&] { return Last(host).second.description == "Edit backup task ( " + c.task + " )."; }, 30000),
+                c.task.c_str());
+            Dialog::SetModalHook({});
+            const BackupTaskInfo edited = find(c.task);
+            const BackupTaskInfo stored = store.LoadTask(c.task, false);
+            QCOMPARE(edited.nasFolderName, c.deviceFolder.empty() ? std::string("backups") : c.deviceFolder);
+            const std::string expected = c.kept ? lastBackup : std::string();
+            QVERIFY2(edited.lastBackTime == expected, c.task.c_str());
+            QCOMPARE(stored.lastBackTime, expected);
+            QCOMPARE(page->HasBackup(c.task), c.kept);
+            QCOMPARE(edited.schedules.front().nextRun, nextRun);
+            QCOMPARE(stored.schedules.front().nextRun, nextRun);
+        }
+        CFolderDialog::SetChooser(oldChooser);
+        QVERIFY(page->WaitRuns(30000));
         delete page;
     }
 

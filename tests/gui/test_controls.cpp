@@ -195,8 +195,10 @@ private slots:
         QCOMPARE(status.DoModal(), 1);
         QCOMPARE(status.GetStatusText(), offer);
 
-        QVERIFY(!status.SetInitialFolder(std::string(300, 'a')));
+        QVERIFY(!status.SetInitialFolder(std::string(PATH_MAX, 'a')));
         QCOMPARE(status.GetInitialFolder(), dir.path().string());
+        QVERIFY(status.SetInitialFolder(std::string(PATH_MAX - 1, 'a')));
+        QCOMPARE(status.GetInitialFolder().size(), size_t(PATH_MAX - 1));
         QCOMPARE(status.OnValidateFailed("bad name"), 1); // the browser stays open
         CFolderDialog::SetChooser(old);
     }

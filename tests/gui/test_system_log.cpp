@@ -8,9 +8,11 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/resource.h>
 
+#include "AccessibleWalk.h"
 #include "GuiTestSupport.h"
 #include "CommandBars.h"
 #include "FileDialogs.h"
@@ -180,13 +182,17 @@ private slots:
             {base + "/new.txt", 20},
         };
         for (const auto& [path, bytes] : failing) {
-            MessageBoxRecorder boxes;
+            // Yes to replacing a file that is there.
+            MessageBoxRecorder boxes([](const RecordedBox&) { return IDYES; });
             chosen = path;
             limit(bytes);
             page.SaveLogs();
             limit(oldLimit.rlim_cur);
-            QCOMPARE(boxes.Count(), size_t(1));
-            QVERIFY2(boxes.LastText().rfind("Save Logs fail!!\nThe file " + path, 0) == 0, boxes.LastText().c_str());
+            QCOMPARE(boxes.Count(), size_t(QFile::exists(QString::fromStdString(path)) ? 2 : 1));
+            const std::string reason = path.find("/no/") != std::string::npos ? "No such file or directory"
+                                       : path == base + "/full.txt"           ? "No space left on device"
+                                                                              : "File too large";
+            QCOMPARE(boxes.LastText(), "Save Logs fail!!\nThe file " + path + " could not be written: " + reason);
         }
         std::signal(SIGXFSZ, oldSignal);
         QCOMPARE(ReadAll(base + "/log.txt"), saved);
@@ -195,8 +201,79 @@ private slots:
         QCOMPARE(left, QStringList({"empty.txt", "full.txt", "log.txt", "upper.TXT.txt"}));
         QCOMPARE(QFile::symLinkTarget(QString::fromStdString(base + "/full.txt")), QString("/dev/full"));
         SetSaveFileChooser({});
+        QCOMPARE(WithDefaultExtension("/a/b.c/name", "txt"), std::string("/a/b.c/name.txt"));
+        QCOMPARE(WithDefaultExtension("/a/name.txt", ""), std::string("/a/name.txt"));
         QCOMPARE(ConvertFileFilter("Text Files (*.txt)|*.txt|All Files (*.*)|*.*||"),
                  std::string("Text Files (*.txt);;All Files (*.*)"));
+    }
+
+    // The question about replacing a file names the file that is written:
+    // the name as typed with ".txt" put on it. No offers the dialog again.
+    void saveAsksBeforeReplacingTheFileItWrites()
+    {
+        struct Case {
+            const char* name;
+            std::vector<std::string> typed; // one name per showing of the dialog
+            int answer;
+            std::vector<std::string> asked; // the files the questions name
+            std::map<std::string, std::string> after;
+        };
+        const std::string log = "Time: t1\t Description: one\r\n";
+        const std::vector<Case> cases = {
+            {"No keeps the file", {"thesis", ""}, IDNO, {"thesis.txt"}, {{"thesis.txt", "my thesis"}}},
+            {"Yes replaces it", {"thesis"}, IDYES, {"thesis.txt"}, {{"thesis.txt", log}}},
+            {"No, then another name",
+             {"thesis", "notes"},
+             IDNO,
+             {"thesis.txt"},
+             {{"thesis.txt", "my thesis"}, {"notes.txt", log}}},
+            {"a new file", {"fresh"}, IDNO, {}, {{"thesis.txt", "my thesis"}, {"fresh.txt", log}}},
+            {"the typed name without .txt is not the file written",
+             {"thesis.TXT"},
+             IDNO,
+             {},
+             {{"thesis.TXT", "upper"}, {"thesis.TXT.txt", log}}},
+        };
+        QWidget host;
+        CQUOMLOG_PAGE page;
+        page.CreatePage(QRect(0, 0, 800, 500), &host);
+        AddRow(page, "t1", "one", "");
+        for (const Case& c : cases) {
+            QTemporaryDir dir;
+            const std::string base = dir.path().toStdString() + "/";
+            std::ofstream(base + "thesis.txt") << "my thesis";
+            std::ofstream(base + "thesis.TXT") << "upper";
+            std::vector<std::string> typed = c.typed;
+            SetSaveFileChooser([&](const std::string&) {
+                if (typed.empty())
+                    return std::string();
+                const std::string next = typed.front().empty() ? std::string() : base + typed.front();
+                typed.erase(typed.begin());
+                return next;
+            });
+            MessageBoxRecorder boxes([&](const RecordedBox&) { return c.answer; });
+            QVERIFY(testsupport::DoAccessibleAction(page.GetTaskPanel(), "Save Logs",
+                                                    QAccessibleActionInterface::pressAction()));
+            // The link's press arrives through the event loop.
+            QVERIFY2(WaitFor([&] { return typed.empty(); }, 10000), c.name);
+            SetSaveFileChooser({});
+            std::vector<std::string> asked;
+            for (const RecordedBox& box : boxes.Boxes()) {
+                QCOMPARE(box.style, unsigned(platform::MB_YESNO | platform::MB_ICONWARNING));
+                asked.push_back(box.text);
+            }
+            std::vector<std::string> expected;
+            for (const std::string& file : c.asked)
+                expected.push_back(base + file + " already exists.\nDo you want to replace it?");
+            QCOMPARE(asked, expected);
+            // Nothing else is left in the folder.
+            size_t made = 2;
+            for (const auto& [file, text] : c.after) {
+                QVERIFY2(ReadAll(base + file) == text, (std::string(c.name) + ": " + file).c_str());
+                made += file != "thesis.txt" && file != "thesis.TXT" ? 1 : 0;
+            }
+            QCOMPARE(size_t(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size()), made);
+        }
     }
 };
 

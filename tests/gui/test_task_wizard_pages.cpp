@@ -149,7 +149,8 @@ private slots:
         QCOMPARE(task.nasMac, std::string("02:00:00:00:00:07"));
         QCOMPARE(task.nasUser, std::string("alice"));
         QCOMPARE(task.nasFolderSet, 1);
-        QVERIFY(task.lastBackTime.empty());
+        // The last backup time is the edit's to keep or empty at its end.
+        QCOMPARE(task.lastBackTime, std::string("yesterday"));
 
         // Editing preselects the chosen folder.
         CAddTaskWS_P2 again;

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -25,6 +26,21 @@ TempDir::~TempDir()
 {
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
+}
+
+std::filesystem::path MakeLongFolder(const std::filesystem::path& base, size_t length)
+{
+    std::string path = base.string();
+    while (path.size() < length) {
+        // Each step adds "/" and a name; a name of one byte at least is left
+        // for the last step.
+        size_t name = std::min<size_t>(200, length - path.size() - 1);
+        if (length - path.size() - 1 - name == 1)
+            --name;
+        path += "/" + std::string(name, 'd');
+    }
+    std::filesystem::create_directories(path);
+    return path;
 }
 
 std::string ReadFile(const std::filesystem::path& file)

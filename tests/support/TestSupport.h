@@ -31,6 +31,9 @@ private:
 std::string ReadFile(const std::filesystem::path& file);
 // Writes the file, making its folders first.
 void WriteFile(const std::filesystem::path& file, const std::string& bytes);
+// Makes folders below base (folder names of up to 200 bytes) so that the
+// last one's path is exactly length bytes long, and returns that path.
+std::filesystem::path MakeLongFolder(const std::filesystem::path& base, size_t length);
 // size pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(size_t size, unsigned seed);
 // Every entry below root: relative path -> "d", "f:" + contents or "l:" +
