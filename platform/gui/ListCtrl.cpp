@@ -1,5 +1,6 @@
 #include "ListCtrl.h"
 
+#include "Dialog.h"
 #include "LeafAccessible.h"
 #include "MessageTarget.h"
 
@@ -12,6 +13,7 @@
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QTreeView>
+#include <algorithm>
 
 namespace platform::gui {
 namespace {
@@ -205,6 +207,11 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     m_stack->addWidget(m_icons);
     m_stack->addWidget(m_report);
     m_stack->setCurrentWidget(m_icons);
+    setFocusProxy(m_icons);
+    // Rows that come or go under the focus leave it on a current row.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { EnsureCurrentItemLater(); });
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, [this] { EnsureCurrentItemLater(); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { EnsureCurrentItemLater(); });
 
     connect(m_icons->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection&) {
@@ -224,6 +231,7 @@ ListCtrl::~ListCtrl() = default;
 
 void ListCtrl::SetView(View view)
 {
+    const bool focused = CurrentView()->hasFocus();
     m_view = view;
     switch (view) {
     case Icon:
@@ -246,6 +254,41 @@ void ListCtrl::SetView(View view)
         break;
     case Report: m_stack->setCurrentWidget(m_report); break;
     }
+    setFocusProxy(CurrentView());
+    if (focused)
+        CurrentView()->setFocus();
+}
+
+void ListCtrl::EnsureCurrentItem(bool selectSingle)
+{
+    const int count = GetItemCount();
+    if (count == 0)
+        return;
+    const int selected = GetSelectedItem();
+    if (selected < 0 && count == 1 && selectSingle) {
+        SetItemSelected(0, true);
+        return;
+    }
+    QItemSelectionModel* selection = m_icons->selectionModel();
+    const int current = selection->currentIndex().row();
+    if (selected >= 0 ? current != selected : current < 0)
+        selection->setCurrentIndex(m_model->index(std::max(selected, 0), 0), QItemSelectionModel::NoUpdate);
+}
+
+void ListCtrl::EnsureCurrentItemLater()
+{
+    // Once the rows of a refresh are all in.
+    if (m_ensurePending)
+        return;
+    m_ensurePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_ensurePending = false;
+            if (CurrentView()->hasFocus())
+                EnsureCurrentItem(true);
+        },
+        Qt::QueuedConnection);
 }
 
 QAbstractItemView* ListCtrl::CurrentView() const
@@ -498,7 +541,7 @@ void ListCtrl::SetRedraw(bool on)
 
 void ListCtrl::ClickRow(int row)
 {
-    if (!SetItemSelected(row, true))
+    if (BlockedByModal(this) || !SetItemSelected(row, true))
         return;
     if (m_notify.onClick)
         m_notify.onClick(row);
@@ -506,13 +549,16 @@ void ListCtrl::ClickRow(int row)
 
 void ListCtrl::DoubleClickRow(int row)
 {
+    if (BlockedByModal(this))
+        return;
     ClickRow(row);
     // What the double click opens is often a modal window: it opens once
-    // the caller has been answered.
+    // the caller has been answered, and not when another double click's
+    // window has opened meanwhile.
     QMetaObject::invokeMethod(
         this,
         [this, row] {
-            if (row < GetItemCount() && m_notify.onDblClk)
+            if (row < GetItemCount() && m_notify.onDblClk && !BlockedByModal(this))
                 m_notify.onDblClk(row);
         },
         Qt::QueuedConnection);
@@ -535,6 +581,8 @@ QModelIndex ListCtrl::ModelIndex(int row, int column) const { return m_model->in
 bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
 {
     // Enter on a selected row does what a double click on it does.
+    if ((watched == m_icons || watched == m_report) && event->type() == QEvent::FocusIn)
+        EnsureCurrentItem(static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason);
     if ((watched == m_icons || watched == m_report) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const int row = GetSelectedItem();
