@@ -6,6 +6,7 @@
 
 #include <QAccessibleWidget>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
@@ -132,6 +133,46 @@ private:
     mutable std::vector<QAccessible::Id> m_items;
 };
 
+// The rows' selection, which both views share. A change asked while a modal
+// window stands in front of the list (an assistive tool's Toggle on a row of
+// the report view) is refused, as a click could not reach the row; the
+// list's own changes pass.
+class RowSelection : public QItemSelectionModel {
+public:
+    RowSelection(QAbstractItemModel* model, QWidget* list) : QItemSelectionModel(model, list), m_list(list) {}
+    void select(const QModelIndex& index, SelectionFlags command) override
+    {
+        if (Allowed())
+            QItemSelectionModel::select(index, command);
+    }
+    void select(const QItemSelection& selection, SelectionFlags command) override
+    {
+        if (Allowed())
+            QItemSelectionModel::select(selection, command);
+    }
+    int m_own = 0; // changes under way that the list itself makes
+
+private:
+    bool Allowed() const { return m_own > 0 || !BlockedByModal(m_list); }
+
+    QWidget* m_list;
+};
+
+// While one lives, the selection changes are the list's own.
+class OwnChange {
+public:
+    explicit OwnChange(QItemSelectionModel* selection) : m_selection(static_cast<RowSelection*>(selection))
+    {
+        ++m_selection->m_own;
+    }
+    ~OwnChange() { --m_selection->m_own; }
+    OwnChange(const OwnChange&) = delete;
+    OwnChange& operator=(const OwnChange&) = delete;
+
+private:
+    RowSelection* m_selection;
+};
+
 // A list control holds both views and shows one: to assistive tools it has
 // only the one shown, so that no rows are found where none are drawn.
 class ListCtrlAccessible : public QAccessibleWidget {
@@ -172,6 +213,9 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     m_report = new QTreeView(this);
     m_icons->setModel(m_model);
     m_report->setModel(m_model);
+    QItemSelectionModel* made = m_icons->selectionModel();
+    m_icons->setSelectionModel(new RowSelection(m_model, this));
+    delete made;
     m_report->setSelectionModel(m_icons->selectionModel());
 
     m_icons->setViewMode(QListView::IconMode);
@@ -444,6 +488,7 @@ bool ListCtrl::DeleteItem(int row)
     // The views would move the selection to a neighbour; a deleted row just
     // takes its selection with it.
     QItemSelectionModel* selection = m_icons->selectionModel();
+    const OwnChange own(selection);
     if (selection->currentIndex().row() == row || selection->isRowSelected(row, QModelIndex()))
         selection->clear();
     m_model->removeRow(row);
@@ -457,6 +502,7 @@ bool ListCtrl::DeleteItem(int row)
 bool ListCtrl::DeleteAllItems()
 {
     RequireGuiThread("ListCtrl::DeleteAllItems");
+    const OwnChange own(m_icons->selectionModel());
     m_icons->selectionModel()->clear();
     m_model->removeRows(0, m_model->rowCount());
     m_selectionMark = -1;
@@ -499,6 +545,7 @@ bool ListCtrl::SetItemSelected(int row, bool selected)
     if (row < 0 || row >= GetItemCount())
         return false;
     QItemSelectionModel* model = m_icons->selectionModel();
+    const OwnChange own(model);
     if (selected) {
         model->setCurrentIndex(m_model->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else {
@@ -507,7 +554,11 @@ bool ListCtrl::SetItemSelected(int row, bool selected)
     return true;
 }
 
-void ListCtrl::ClearSelection() { m_icons->selectionModel()->clearSelection(); }
+void ListCtrl::ClearSelection()
+{
+    const OwnChange own(m_icons->selectionModel());
+    m_icons->selectionModel()->clearSelection();
+}
 
 void ListCtrl::EnsureVisible(int row)
 {

@@ -235,8 +235,12 @@ private slots:
         LoggedInMain env;
         QVERIFY(env.Start());
         QStringList all;
-        for (unsigned page : {ID_VIEW_SHARE_FOLDER, ID_VIEW_BACKUP_RESTORE, ID_VIEW_SYSTEM_LOG}) {
-            env.main.ShowPage(page);
+        // The share page in both views: its rows are icons, then a table.
+        for (unsigned page :
+             std::initializer_list<unsigned>{ID_VIEW_SHARE_FOLDER, ID_VIEW_BACKUP_RESTORE, ID_VIEW_SYSTEM_LOG, 0}) {
+            if (page == 0)
+                env.Folders()->SetView(ListCtrl::Report);
+            env.main.ShowPage(page == 0 ? ID_VIEW_SHARE_FOLDER : page);
             CDeviceInfoDlg info;
             bool shown = false;
             Dialog::SetModalHook([&](Dialog& d) {
