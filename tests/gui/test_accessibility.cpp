@@ -306,6 +306,12 @@ private slots:
             all << testsupport::FocusRoundTrip(&main, env.Folders()->CurrentView(), what,
                                                [&, command = command] { env.PressTool(command); });
         }
+        // A task-panel link's dialog gives the keys back to the link.
+        QAbstractButton* addFolder = main.GetPage(ID_VIEW_SHARE_FOLDER)->GetTaskPanel()->LinkButtons().front();
+        all << testsupport::FocusRoundTrip(&main, addFolder, "Add Folder", [addFolder] {
+            QAccessible::queryAccessibleInterface(addFolder)->actionInterface()->doAction(
+                QAccessibleActionInterface::pressAction());
+        });
         // After a new login, or one left as it was, the page's list has the keys.
         for (unsigned command : {ID_CHANGE_USER, ID_ATTACH_OTHER_NAS}) {
             main.GetPage(ID_VIEW_SHARE_FOLDER)->GetTaskPanel()->LinkButtons().front()->setFocus();
