@@ -29,6 +29,8 @@
 #include "ShellOpen.h"
 #include "SnmpTestAgent.h"
 #include "TaskPanel.h"
+#include "TaskStore.h"
+#include "BackupTask.h"
 #include "TestClock.h"
 #include "TestSupport.h"
 #include "stdafx.h"
@@ -284,6 +286,12 @@ private slots:
     void focusLandsWhereTheKeysAct()
     {
         LoggedInMain env;
+        BackupTaskInfo task; // one task: the backup page's list selects it with the focus
+        task.taskName = "Nightly";
+        task.nasUser = "admin";
+        CTaskStore store;
+        store.CreateTaskStore();
+        store.SaveTasks({task});
         QVERIFY(env.Start());
         CQuomDlg& main = env.main;
         QStringList all = testsupport::FocusFaults(&main, "the share page loaded");
@@ -312,6 +320,20 @@ private slots:
             QAccessible::queryAccessibleInterface(addFolder)->actionInterface()->doAction(
                 QAccessibleActionInterface::pressAction());
         });
+        // Task Property gives the keys back to "Show property".
+        QVERIFY(env.PressTool(ID_VIEW_BACKUP_RESTORE));
+        onList(ID_VIEW_BACKUP_RESTORE, "the backup page shown again");
+        int properties = 0;
+        for (QAbstractButton* link : main.GetPage(ID_VIEW_BACKUP_RESTORE)->GetTaskPanel()->LinkButtons())
+            if (link->text() == "Show property" && ++properties)
+                all << testsupport::FocusRoundTrip(&main, link, "Show property", [link] {
+                    QAccessible::queryAccessibleInterface(link)->actionInterface()->doAction(
+                        QAccessibleActionInterface::pressAction());
+                });
+        if (properties != 1)
+            all << "the selected task offers no \"Show property\"";
+        QVERIFY(env.PressTool(ID_VIEW_SHARE_FOLDER));
+        onList(ID_VIEW_SHARE_FOLDER, "the share page shown again");
         // After a new login, or one left as it was, the page's list has the keys.
         for (unsigned command : {ID_CHANGE_USER, ID_ATTACH_OTHER_NAS}) {
             main.GetPage(ID_VIEW_SHARE_FOLDER)->GetTaskPanel()->LinkButtons().front()->setFocus();
