@@ -1,5 +1,7 @@
 #include "CommandBars.h"
 
+#include "Dialog.h"
+
 #include <QAction>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -103,8 +105,9 @@ void CommandBars::Choose(unsigned id)
 {
     // A command chosen while one waits or runs is dropped: the second click
     // of a double click, or an assistive tool's press while the first one's
-    // modal window is open (the mouse cannot reach the bars then).
-    if (m_busy)
+    // modal window is open (the mouse cannot reach the bars then). So is one
+    // chosen while any other modal window stands in front of the bars.
+    if (m_busy || BlockedByModal(m_site))
         return;
     m_busy = true;
     QMetaObject::invokeMethod(

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <algorithm>
@@ -11,6 +12,28 @@
 namespace platform::gui {
 namespace {
 Dialog::ModalHook g_modalHook;
+
+// Whether window is owner or a window that owner owns (however deep).
+bool OwnedBy(const QWidget* window, const QWidget* owner)
+{
+    for (const QWidget* w = window; w != nullptr; w = w->parentWidget() ? w->parentWidget()->window() : nullptr)
+        if (w == owner)
+            return true;
+    return false;
+}
+} // namespace
+
+bool BlockedByModal(const QWidget* widget)
+{
+    const QWidget* modal = QApplication::activeModalWidget();
+    if (widget == nullptr || modal == nullptr)
+        return false;
+    const QWidget* window = widget->window();
+    if (OwnedBy(window, modal))
+        return false; // the modal window itself, or a window it owns
+    if (modal->windowModality() == Qt::WindowModal)
+        return OwnedBy(modal, window); // it blocks only the windows that own it
+    return true;
 }
 
 Dialog::Dialog(QWidget* parent) : QDialog(parent) { SetWindowExists(false); }
@@ -41,6 +64,13 @@ void Dialog::StepBack()
 
 int Dialog::DoModal()
 {
+    // What had the keys before the run has them again after it: the window
+    // that owns the dialog (its parent's, else the one active when it
+    // opened) is made active, as a window manager may leave none active, and
+    // the control that opened the dialog takes the focus back.
+    const QPointer<QWidget> opener = QApplication::focusWidget();
+    const QPointer<QWidget> ownerWindow =
+        parentWidget() != nullptr ? parentWidget()->window() : QApplication::activeWindow();
     m_ended = false;
     m_code = 0;
     m_inModal = true;
@@ -49,8 +79,9 @@ int Dialog::DoModal()
     if (!m_ended) {
         if (g_modalHook) {
             QTimer::singleShot(0, this, [this] {
-                if (m_inModal && !m_ended && g_modalHook)
-                    g_modalHook(*this);
+                // A copy runs: the hook may put another one in its place.
+                if (const ModalHook hook = g_modalHook; m_inModal && !m_ended && hook)
+                    hook(*this);
             });
         }
         setModal(true);
@@ -66,10 +97,17 @@ int Dialog::DoModal()
     }
     m_inModal = false;
     SetWindowExists(false);
+    // The keys go back only when they were with this dialog (or nowhere).
+    const bool hadKeys = QApplication::activeWindow() == nullptr || QApplication::activeWindow() == this;
     hide();
     // An ended dialog gives its window back, so that it leaves the
     // application's accessibility tree; the next run makes a new one.
     destroy();
+    if (hadKeys && ownerWindow && ownerWindow != this && ownerWindow->isVisible() && !ownerWindow->isMinimized()) {
+        ownerWindow->activateWindow();
+        if (opener && opener->window() == ownerWindow && opener->isVisible() && opener->isEnabled())
+            opener->setFocus(Qt::OtherFocusReason);
+    }
     return m_code;
 }
 

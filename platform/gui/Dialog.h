@@ -68,4 +68,9 @@ private:
     bool m_ignoreEscAndEnter = false;
 };
 
+// Whether a modal window that widget's window does not own stands in front
+// of it: the mouse and the keys cannot reach widget then, and nothing a tool
+// asks of it (a link's or an item's action) may act either.
+bool BlockedByModal(const QWidget* widget);
+
 } // namespace platform::gui

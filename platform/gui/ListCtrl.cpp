@@ -1,10 +1,12 @@
 #include "ListCtrl.h"
 
+#include "Dialog.h"
 #include "LeafAccessible.h"
 #include "MessageTarget.h"
 
 #include <QAccessibleWidget>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
@@ -12,6 +14,7 @@
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QTreeView>
+#include <algorithm>
 
 namespace platform::gui {
 namespace {
@@ -130,6 +133,46 @@ private:
     mutable std::vector<QAccessible::Id> m_items;
 };
 
+// The rows' selection, which both views share. A change asked while a modal
+// window stands in front of the list (an assistive tool's Toggle on a row of
+// the report view) is refused, as a click could not reach the row; the
+// list's own changes pass.
+class RowSelection : public QItemSelectionModel {
+public:
+    RowSelection(QAbstractItemModel* model, QWidget* list) : QItemSelectionModel(model, list), m_list(list) {}
+    void select(const QModelIndex& index, SelectionFlags command) override
+    {
+        if (Allowed())
+            QItemSelectionModel::select(index, command);
+    }
+    void select(const QItemSelection& selection, SelectionFlags command) override
+    {
+        if (Allowed())
+            QItemSelectionModel::select(selection, command);
+    }
+    int m_own = 0; // changes under way that the list itself makes
+
+private:
+    bool Allowed() const { return m_own > 0 || !BlockedByModal(m_list); }
+
+    QWidget* m_list;
+};
+
+// While one lives, the selection changes are the list's own.
+class OwnChange {
+public:
+    explicit OwnChange(QItemSelectionModel* selection) : m_selection(static_cast<RowSelection*>(selection))
+    {
+        ++m_selection->m_own;
+    }
+    ~OwnChange() { --m_selection->m_own; }
+    OwnChange(const OwnChange&) = delete;
+    OwnChange& operator=(const OwnChange&) = delete;
+
+private:
+    RowSelection* m_selection;
+};
+
 // A list control holds both views and shows one: to assistive tools it has
 // only the one shown, so that no rows are found where none are drawn.
 class ListCtrlAccessible : public QAccessibleWidget {
@@ -170,6 +213,9 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     m_report = new QTreeView(this);
     m_icons->setModel(m_model);
     m_report->setModel(m_model);
+    QItemSelectionModel* made = m_icons->selectionModel();
+    m_icons->setSelectionModel(new RowSelection(m_model, this));
+    delete made;
     m_report->setSelectionModel(m_icons->selectionModel());
 
     m_icons->setViewMode(QListView::IconMode);
@@ -205,6 +251,11 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     m_stack->addWidget(m_icons);
     m_stack->addWidget(m_report);
     m_stack->setCurrentWidget(m_icons);
+    setFocusProxy(m_icons);
+    // Rows that come or go under the focus leave it on a current row.
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { EnsureCurrentItemLater(); });
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, [this] { EnsureCurrentItemLater(); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { EnsureCurrentItemLater(); });
 
     connect(m_icons->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this](const QItemSelection& selected, const QItemSelection&) {
@@ -224,6 +275,7 @@ ListCtrl::~ListCtrl() = default;
 
 void ListCtrl::SetView(View view)
 {
+    const bool focused = CurrentView()->hasFocus();
     m_view = view;
     switch (view) {
     case Icon:
@@ -246,6 +298,41 @@ void ListCtrl::SetView(View view)
         break;
     case Report: m_stack->setCurrentWidget(m_report); break;
     }
+    setFocusProxy(CurrentView());
+    if (focused)
+        CurrentView()->setFocus();
+}
+
+void ListCtrl::EnsureCurrentItem(bool selectSingle)
+{
+    const int count = GetItemCount();
+    if (count == 0)
+        return;
+    const int selected = GetSelectedItem();
+    if (selected < 0 && count == 1 && selectSingle) {
+        SetItemSelected(0, true);
+        return;
+    }
+    QItemSelectionModel* selection = m_icons->selectionModel();
+    const int current = selection->currentIndex().row();
+    if (selected >= 0 ? current != selected : current < 0)
+        selection->setCurrentIndex(m_model->index(std::max(selected, 0), 0), QItemSelectionModel::NoUpdate);
+}
+
+void ListCtrl::EnsureCurrentItemLater()
+{
+    // Once the rows of a refresh are all in.
+    if (m_ensurePending)
+        return;
+    m_ensurePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_ensurePending = false;
+            if (CurrentView()->hasFocus())
+                EnsureCurrentItem(true);
+        },
+        Qt::QueuedConnection);
 }
 
 QAbstractItemView* ListCtrl::CurrentView() const
@@ -401,6 +488,7 @@ bool ListCtrl::DeleteItem(int row)
     // The views would move the selection to a neighbour; a deleted row just
     // takes its selection with it.
     QItemSelectionModel* selection = m_icons->selectionModel();
+    const OwnChange own(selection);
     if (selection->currentIndex().row() == row || selection->isRowSelected(row, QModelIndex()))
         selection->clear();
     m_model->removeRow(row);
@@ -414,6 +502,7 @@ bool ListCtrl::DeleteItem(int row)
 bool ListCtrl::DeleteAllItems()
 {
     RequireGuiThread("ListCtrl::DeleteAllItems");
+    const OwnChange own(m_icons->selectionModel());
     m_icons->selectionModel()->clear();
     m_model->removeRows(0, m_model->rowCount());
     m_selectionMark = -1;
@@ -456,6 +545,7 @@ bool ListCtrl::SetItemSelected(int row, bool selected)
     if (row < 0 || row >= GetItemCount())
         return false;
     QItemSelectionModel* model = m_icons->selectionModel();
+    const OwnChange own(model);
     if (selected) {
         model->setCurrentIndex(m_model->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else {
@@ -464,7 +554,11 @@ bool ListCtrl::SetItemSelected(int row, bool selected)
     return true;
 }
 
-void ListCtrl::ClearSelection() { m_icons->selectionModel()->clearSelection(); }
+void ListCtrl::ClearSelection()
+{
+    const OwnChange own(m_icons->selectionModel());
+    m_icons->selectionModel()->clearSelection();
+}
 
 void ListCtrl::EnsureVisible(int row)
 {
@@ -498,7 +592,7 @@ void ListCtrl::SetRedraw(bool on)
 
 void ListCtrl::ClickRow(int row)
 {
-    if (!SetItemSelected(row, true))
+    if (BlockedByModal(this) || !SetItemSelected(row, true))
         return;
     if (m_notify.onClick)
         m_notify.onClick(row);
@@ -506,13 +600,16 @@ void ListCtrl::ClickRow(int row)
 
 void ListCtrl::DoubleClickRow(int row)
 {
+    if (BlockedByModal(this))
+        return;
     ClickRow(row);
     // What the double click opens is often a modal window: it opens once
-    // the caller has been answered.
+    // the caller has been answered, and not when another double click's
+    // window has opened meanwhile.
     QMetaObject::invokeMethod(
         this,
         [this, row] {
-            if (row < GetItemCount() && m_notify.onDblClk)
+            if (row < GetItemCount() && m_notify.onDblClk && !BlockedByModal(this))
                 m_notify.onDblClk(row);
         },
         Qt::QueuedConnection);
@@ -535,6 +632,8 @@ QModelIndex ListCtrl::ModelIndex(int row, int column) const { return m_model->in
 bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
 {
     // Enter on a selected row does what a double click on it does.
+    if ((watched == m_icons || watched == m_report) && event->type() == QEvent::FocusIn)
+        EnsureCurrentItem(static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason);
     if ((watched == m_icons || watched == m_report) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const int row = GetSelectedItem();

@@ -2,7 +2,8 @@
 // The list control: rows of texts in columns, shown as large icons, small
 // icons, a list or a report with a header. Rows are numbered from 0. Clicks
 // and double clicks, left or right, report the row under the mouse, -1 off
-// the rows; a row that becomes selected is reported as well.
+// the rows; a row that becomes selected is reported as well. The control
+// passes its focus to the view it shows.
 #include <QIcon>
 #include <QModelIndex>
 #include <QPixmap>
@@ -103,6 +104,11 @@ protected:
     QStandardItem* Cell(int row, int column) const;
 
 private:
+    // The keys act where the focus is: the list's focus is its shown view's,
+    // and a focused view has a current row (the selected one, else the
+    // first); a list of one row has it selected, so that Enter opens it.
+    void EnsureCurrentItem(bool selectSingle);
+    void EnsureCurrentItemLater();
     void ApplyImage(int row);
     int RowAt(QAbstractItemView* view, const QPoint& viewportPoint) const;
 
@@ -115,6 +121,7 @@ private:
     std::vector<QPixmap> m_large;
     std::vector<QPixmap> m_small;
     int m_selectionMark = -1;
+    bool m_ensurePending = false;
     Notify m_notify;
 };
 

@@ -1,5 +1,6 @@
 #include "TaskPanel.h"
 
+#include "Dialog.h"
 #include "LeafAccessible.h"
 
 #include <QAbstractButton>
@@ -478,10 +479,7 @@ void TaskPanel::UpdateLinkButtons()
             setTabOrder(previous, button);
         previous = button;
         const unsigned id = item->GetID();
-        connect(button, &QAbstractButton::clicked, this, [this, id] {
-            if (m_onLink)
-                m_onLink(id); // the handler may rebuild the panel
-        });
+        connect(button, &QAbstractButton::clicked, this, [this, id] { ActivateLink(id); });
         m_linkButtons.push_back({id, button});
     }
     if (previous != nullptr)
@@ -614,11 +612,14 @@ void TaskPanel::mouseReleaseEvent(QMouseEvent* event)
             return;
         }
     }
-    if (const TaskPanelItem* link = LinkAt(point)) {
-        unsigned id = link->GetID();
-        if (m_onLink)
-            m_onLink(id); // the handler may rebuild the panel
-    }
+    if (const TaskPanelItem* link = LinkAt(point))
+        ActivateLink(link->GetID());
+}
+
+void TaskPanel::ActivateLink(unsigned id)
+{
+    if (m_onLink && !BlockedByModal(this))
+        m_onLink(id); // the handler may rebuild the panel
 }
 
 void TaskPanel::paintEvent(QPaintEvent*)

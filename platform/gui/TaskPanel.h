@@ -170,6 +170,9 @@ private:
     int LayOut(int width, int offset);
     void UpdateLinkButtons();
     void PlaceLinkButtons();
+    // What a click or a press on link id does: its handler runs, unless a
+    // modal window stands in front of the panel.
+    void ActivateLink(unsigned id);
     std::vector<LinkButtonEntry> m_linkButtons;
     std::vector<std::unique_ptr<TaskPanelGroup>> m_groups;
     std::vector<QPixmap> m_images;

@@ -212,15 +212,36 @@ void CDeviceInfoDlg::ShowValues()
     SetDlgItemText(IDC_PACKAGE_VERSION, m_values.packageVersion);
     SetDlgItemText(IDC_DISK_MODE, DiskModeText(m_values.diskMode));
 
-    for (int row = m_storageList->GetItemCount() - 1; row >= 0; --row)
-        m_storageList->DeleteItem(row);
-    for (const DeviceStorageRow& r : m_values.rows) {
-        const int row = m_storageList->InsertItem(m_storageList->GetItemCount(), r.name);
-        m_storageList->SetItemText(row, 1, FileSystemText(r.fileSystem));
-        m_storageList->SetItemText(row, 2, FormatDiskSize(NotNegative(r.totalMb)));
-        m_storageList->SetItemText(row, 3, FormatDiskSize(NotNegative(r.usedMb)));
-        m_storageList->SetItemText(row, 4, FormatDiskSize(NotNegative(static_cast<long long>(r.totalMb) - r.usedMb)));
+    // The rows are written over in place, so that a reader keeps the row,
+    // the selection and the focus they are on; only rows that came or went
+    // are added or taken off, and a selected disk that moved to another row
+    // is selected there.
+    CProgressListCtrl* list = m_storageList;
+    const int selected = list->GetSelectedItem();
+    const std::string selectedName = selected >= 0 ? list->GetItemText(selected, 0) : std::string();
+    const int count = static_cast<int>(m_values.rows.size());
+    while (list->GetItemCount() > count)
+        list->DeleteItem(list->GetItemCount() - 1);
+    auto write = [list](int row, int column, const std::string& text) {
+        if (list->GetItemText(row, column) != text)
+            list->SetItemText(row, column, text);
+    };
+    for (int row = 0; row < count; ++row) {
+        const DeviceStorageRow& r = m_values.rows[static_cast<size_t>(row)];
+        if (row >= list->GetItemCount())
+            list->InsertItem(row, r.name);
+        write(row, 0, r.name);
+        write(row, 1, FileSystemText(r.fileSystem));
+        write(row, 2, FormatDiskSize(NotNegative(r.totalMb)));
+        write(row, 3, FormatDiskSize(NotNegative(r.usedMb)));
+        write(row, 4, FormatDiskSize(NotNegative(static_cast<long long>(r.totalMb) - r.usedMb)));
     }
+    if (selectedName.empty() || (list->GetSelectedItem() >= 0 && list->GetItemText(selected, 0) == selectedName))
+        return;
+    list->ClearSelection();
+    for (int row = 0; row < count; ++row)
+        if (list->GetItemText(row, 0) == selectedName)
+            list->SetItemSelected(row, true);
 }
 
 int CDeviceInfoDlg::DoModal()

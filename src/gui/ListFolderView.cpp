@@ -123,6 +123,7 @@ void CListFolderView::StartRefresh()
         m_rowsBefore = m_rows;
     GetListCtrl()->DeleteAllItems();
     m_rows.clear();
+    PanelFollowsSelection();
     m_refreshWorker.Start<FolderListing>(
         [login = CopyLogin()](const platform::JobControl& job) { return ::RefreshFolderList(job, login); },
         [this](const FolderListing& listing) { Fill(listing); });
@@ -155,6 +156,15 @@ void CListFolderView::Fill(const FolderListing& listing)
     }
     list->SetRedraw(true);
     list->setFocus();
+    PanelFollowsSelection();
+}
+
+void CListFolderView::PanelFollowsSelection()
+{
+    if (const int item = SelectedItem(); item >= 0)
+        OnListItemSelected(item);
+    else
+        OnListClick(-1);
 }
 
 void CListFolderView::SetRow(int item, const FolderRow& row)

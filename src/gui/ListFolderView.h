@@ -86,6 +86,9 @@ private:
     bool CheckDisksBehindPopup();
     void StartRefresh();
     void Fill(const FolderListing& listing);
+    // The task panel shows the selected row's links and details, or the
+    // page's own links when no row is selected (as after every refresh).
+    void PanelFollowsSelection();
     void SetRow(int item, const FolderRow& row);
     // Rows mapped to drive letters that were dropped show their bare name again.
     void UnmarkDroppedLetters(const std::vector<std::string>& letters);

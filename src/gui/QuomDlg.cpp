@@ -280,6 +280,13 @@ void CQuomDlg::ShowPage(unsigned id)
     m_currentPageId = id;
     page->raise();
     page->show();
+    FocusCurrentPage();
+}
+
+void CQuomDlg::FocusCurrentPage()
+{
+    if (m_currentPage != nullptr && m_currentPage->GetListCtrl() != nullptr)
+        m_currentPage->GetListCtrl()->setFocus();
 }
 
 void CQuomDlg::LayOutPages()
@@ -385,12 +392,15 @@ void CQuomDlg::RunReLoginRoad(int mode)
         // The login stays: pages whose refresh was cut short read again.
         for (CPageView* page : stopped)
             page->Refresh();
+        FocusCurrentPage();
         return;
     }
-    if (RunSetupDialog(this) == IDOK)
+    if (RunSetupDialog(this) == IDOK) {
         BuildCommandBars();
-    else
+        FocusCurrentPage();
+    } else {
         PostQuitMessage(0);
+    }
 }
 
 void CQuomDlg::OnAttachOtherNas() { RunReLoginRoad(DISCOVER_ATTACH_OTHER); }

@@ -146,6 +146,8 @@ private:
     static void SetUserLevel(const std::string& level);
     void SetTitle();
     void LayOutPages();
+    // The keys go to the shown page's list.
+    void FocusCurrentPage();
 
     std::unique_ptr<Ui::QuomDlg> m_ui;
     platform::gui::CommandBars* m_commandBars = nullptr;

@@ -139,6 +139,9 @@ void CTaskWizardpage1::UpdateNext() { m_ui->nextButton->setEnabled(m_list->GetIt
 
 void CTaskWizardpage1::OnSelect()
 {
+    // "Select" is off while the step runs; the focus it had comes back to it
+    // after, and "Next" stays the button that Enter presses.
+    const bool focused = m_ui->selectButton->hasFocus();
     m_ui->selectButton->setEnabled(false);
     CFolderDialog dialog("", nullptr, nullptr, CFolderDialog::BIF_RETURNONLYFSDIRS);
     if (dialog.DoModal() == 1) {
@@ -178,6 +181,8 @@ void CTaskWizardpage1::OnSelect()
     }
     UpdateNext();
     m_ui->selectButton->setEnabled(true);
+    if (focused)
+        m_ui->selectButton->setFocus(Qt::OtherFocusReason);
 }
 
 void CTaskWizardpage1::OnRemove()

@@ -3,13 +3,17 @@
 // item that cannot be selected, no button or label announced by other words
 // than it shows; every Press in the main window is answered at once, and the
 // toolbar's commands open their windows afterwards; task-panel links are
-// keyboard buttons and its texts are read line by line.
+// keyboard buttons and its texts are read line by line. One window at a
+// time: nothing of the main window acts behind a modal dialog, and the focus
+// lands where the keys act, comes back to what opened a dialog and leaves
+// the window that owned it active.
 #include <QAccessible>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QToolBar>
 #include <QtTest>
 
 #include "AboutDlg.h"
@@ -25,11 +29,84 @@
 #include "ShellOpen.h"
 #include "SnmpTestAgent.h"
 #include "TaskPanel.h"
+#include "TaskStore.h"
+#include "BackupTask.h"
 #include "TestClock.h"
 #include "TestSupport.h"
 #include "stdafx.h"
 
 using namespace platform::gui;
+
+namespace {
+// The main window logged in as the administrator against a test agent; the
+// login road's dialogs are stand-ins, the discovery dialog of Attach Other
+// NAS and Change User an empty dialog of its own.
+struct LoggedInMain {
+    struct Main : CQuomDlg {
+        using CQuomDlg::OnInitDialog;
+    };
+    testsupport::TempDir dir;
+    testsupport::SnmpTestAgent agent;
+    testsupport::InstantPauses pauses;
+    CQuomDlg::DiscoverDialogFunction oldDiscover;
+    CQuomDlg::SetupDialogFunction oldSetup;
+    platform::ShellOpenFunction oldOpen;
+    Main main;
+
+    LoggedInMain()
+    {
+        GetNasContext()->SetIniPath((dir / "quom.ini").string());
+        agent.PointContext();
+        oldDiscover = CQuomDlg::SetDiscoverDialogFunction([this](int type, QWidget* parent) {
+            CNasContext* ctx = GetNasContext();
+            ctx->m_deviceAddress = "127.0.0.1";
+            ctx->m_community = agent.Community();
+            ctx->m_user = "admin";
+            if (type == DISCOVER_START_UP)
+                return int(platform::IDOK);
+            Dialog login(parent);
+            login.setObjectName("login");
+            auto* ok = new QPushButton("OK", &login);
+            ok->setAccessibleName("OK");
+            return login.DoModal() == platform::IDOK ? int(platform::IDOK) : int(platform::IDCANCEL);
+        });
+        oldSetup = CQuomDlg::SetSetupDialogFunction([](QWidget*) { return int(platform::IDOK); });
+        oldOpen = platform::SetShellOpenFunction([](const std::string&) { return true; });
+    }
+    ~LoggedInMain()
+    {
+        CQuomDlg::SetDiscoverDialogFunction(oldDiscover);
+        CQuomDlg::SetSetupDialogFunction(oldSetup);
+        platform::SetShellOpenFunction(oldOpen);
+    }
+    LoggedInMain(const LoggedInMain&) = delete;
+    LoggedInMain& operator=(const LoggedInMain&) = delete;
+
+    // Up, active, with the share page's folders listed.
+    bool Start()
+    {
+        if (!main.OnInitDialog())
+            return false;
+        main.show();
+        main.activateWindow();
+        return QTest::qWaitForWindowActive(&main) &&
+               QTest::qWaitFor([this] { return Folders()->GetItemCount() > 0; }, 30000);
+    }
+    ListCtrl* Folders() const { return main.GetPage(ID_VIEW_SHARE_FOLDER)->GetListCtrl(); }
+    // An assistive tool's Press on the toolbar button of command id.
+    bool PressTool(unsigned id)
+    {
+        for (QAction* action : main.GetToolBar()->actions())
+            if (action->data().toUInt() == id) {
+                QAccessibleInterface* button =
+                    QAccessible::queryAccessibleInterface(main.GetToolBar()->widgetForAction(action));
+                button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                return true;
+            }
+        return false;
+    }
+};
+} // namespace
 
 class TestAccessibility : public QObject {
     Q_OBJECT
@@ -150,6 +227,163 @@ private slots:
             QCOMPARE(control->childCount(), 1);
             QCOMPARE(control->child(0)->object(), static_cast<QObject*>(list.CurrentView()));
         }
+    }
+
+    // With a modal dialog in front of the main window (Device Information, as
+    // the toolbar opens it, with no parent), every Press and Toggle of the
+    // main window's shown page, bars and menus does nothing.
+    void nothingActsBehindAModalWindow()
+    {
+        LoggedInMain env;
+        QVERIFY(env.Start());
+        QStringList all;
+        // The share page in both views: its rows are icons, then a table.
+        for (unsigned page :
+             std::initializer_list<unsigned>{ID_VIEW_SHARE_FOLDER, ID_VIEW_BACKUP_RESTORE, ID_VIEW_SYSTEM_LOG, 0}) {
+            if (page == 0)
+                env.Folders()->SetView(ListCtrl::Report);
+            env.main.ShowPage(page == 0 ? ID_VIEW_SHARE_FOLDER : page);
+            CDeviceInfoDlg info;
+            bool shown = false;
+            Dialog::SetModalHook([&](Dialog& d) {
+                if (&d != &info || shown)
+                    return;
+                shown = true;
+                all << testsupport::ActionsBehindModal(&env.main);
+                d.EndDialog(platform::IDCANCEL);
+            });
+            info.DoModal();
+            Dialog::SetModalHook({});
+            if (!shown)
+                all << "Device Information did not open";
+        }
+        // Presses that come faster than the window they open: the first
+        // opens it, the others find it in front of them and do nothing.
+        env.Folders()->SetView(ListCtrl::Icon);
+        QStringList opened;
+        Dialog::SetModalHook([&](Dialog& d) {
+            opened << d.metaObject()->className();
+            if (dynamic_cast<CPopDlg*>(&d) == nullptr)
+                d.EndDialog(platform::IDCANCEL);
+        });
+        platform::MessageBoxRecorder boxes;
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(
+                testsupport::DoAccessibleAction(env.Folders(), "public", QAccessibleActionInterface::pressAction()));
+        QTest::qWait(300);
+        (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 30000);
+        Dialog::SetModalHook({});
+        if (opened.count("CPopDlg") != 1)
+            all << "three presses on a folder opened " + opened.join(", ");
+        QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
+    }
+
+    // The keys act where the focus is: the share page's folder list (its
+    // view, with a current row) after start-up, each page's list after a page
+    // change by the toolbar, Change User and Attach Other NAS; a dialog that
+    // the toolbar opens takes the focus and gives it, and the active window,
+    // back when it closes, and so does a dialog opened over it.
+    void focusLandsWhereTheKeysAct()
+    {
+        LoggedInMain env;
+        BackupTaskInfo task; // one task: the backup page's list selects it with the focus
+        task.taskName = "Nightly";
+        task.nasUser = "admin";
+        CTaskStore store;
+        store.CreateTaskStore();
+        store.SaveTasks({task});
+        QVERIFY(env.Start());
+        CQuomDlg& main = env.main;
+        QStringList all = testsupport::FocusFaults(&main, "the share page loaded");
+        auto onList = [&](unsigned page, const QString& when) {
+            QWidget* view = main.GetPage(page)->GetListCtrl()->CurrentView();
+            (void)QTest::qWaitFor(
+                [&] { return main.GetCurrentPageId() == page && QApplication::focusWidget() == view; }, 5000);
+            all << testsupport::FocusFaults(&main, when);
+            if (QApplication::focusWidget() != view)
+                all << when + ": the page's list has not the focus";
+        };
+        onList(ID_VIEW_SHARE_FOLDER, "the share page loaded");
+        for (unsigned page : {ID_VIEW_BACKUP_RESTORE, ID_VIEW_SYSTEM_LOG, ID_VIEW_SHARE_FOLDER}) {
+            main.GetPage(ID_VIEW_SHARE_FOLDER)->GetTaskPanel()->LinkButtons().front()->setFocus();
+            QVERIFY(env.PressTool(page));
+            onList(page, QString("page %1 shown").arg(page));
+        }
+        for (const auto& [command, what] : std::initializer_list<std::pair<unsigned, QString>>{
+                 {ID_DEVICE_INFORMATION, "Device Information"}, {ID_USER_MANAGEMENT, "User Management"}}) {
+            all << testsupport::FocusRoundTrip(&main, env.Folders()->CurrentView(), what,
+                                               [&, command = command] { env.PressTool(command); });
+        }
+        // A task-panel link's dialog gives the keys back to the link.
+        QAbstractButton* addFolder = main.GetPage(ID_VIEW_SHARE_FOLDER)->GetTaskPanel()->LinkButtons().front();
+        all << testsupport::FocusRoundTrip(&main, addFolder, "Add Folder", [addFolder] {
+            QAccessible::queryAccessibleInterface(addFolder)->actionInterface()->doAction(
+                QAccessibleActionInterface::pressAction());
+        });
+        // Task Property gives the keys back to "Show property".
+        QVERIFY(env.PressTool(ID_VIEW_BACKUP_RESTORE));
+        onList(ID_VIEW_BACKUP_RESTORE, "the backup page shown again");
+        int properties = 0;
+        for (QAbstractButton* link : main.GetPage(ID_VIEW_BACKUP_RESTORE)->GetTaskPanel()->LinkButtons())
+            if (link->text() == "Show property" && ++properties)
+                all << testsupport::FocusRoundTrip(&main, link, "Show property", [link] {
+                    QAccessible::queryAccessibleInterface(link)->actionInterface()->doAction(
+                        QAccessibleActionInterface::pressAction());
+                });
+        if (properties != 1)
+            all << "the selected task offers no \"Show property\"";
+        QVERIFY(env.PressTool(ID_VIEW_SHARE_FOLDER));
+        onList(ID_VIEW_SHARE_FOLDER, "the share page shown again");
+        // After a new login, or one left as it was, the page's list has the keys.
+        for (unsigned command : {ID_CHANGE_USER, ID_ATTACH_OTHER_NAS}) {
+            main.GetPage(ID_VIEW_SHARE_FOLDER)->GetTaskPanel()->LinkButtons().front()->setFocus();
+            const int answer = command == ID_CHANGE_USER ? platform::IDCANCEL : platform::IDOK;
+            bool ran = false;
+            Dialog::SetModalHook([&](Dialog& d) {
+                if (d.objectName() == "login") {
+                    ran = true;
+                    d.EndDialog(answer);
+                }
+            });
+            QVERIFY(env.PressTool(command));
+            (void)QTest::qWaitFor([&] { return ran && QApplication::activeModalWidget() == nullptr; }, 30000);
+            Dialog::SetModalHook({});
+            onList(ID_VIEW_SHARE_FOLDER, QString("after command %1").arg(command));
+        }
+        QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
+    }
+
+    // A list of one row has it selected when the keys reach it, so that
+    // Enter opens it; a longer list gets a current row and no selection.
+    void oneRowIsSelectedOnFocus()
+    {
+        QWidget window;
+        auto* before = new QPushButton("Before", &window);
+        auto* list = new ListCtrl(&window);
+        list->setGeometry(0, 40, 300, 200);
+        list->SetAccessibleName("Devices");
+        list->InsertColumn(0, "Name");
+        list->InsertItem(0, "NAS-1");
+        std::vector<int> opened;
+        ListCtrl::Notify notify;
+        notify.onDblClk = [&](int row) { opened.push_back(row); };
+        list->SetNotify(notify);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        before->setFocus();
+        QTest::keyClick(before, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list->CurrentView()));
+        QCOMPARE(list->GetSelectedItem(), 0);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(opened, std::vector<int>{0});
+        // Rows of a refresh under the focus: a current row, nothing chosen.
+        list->DeleteAllItems();
+        list->InsertItem(0, "NAS-1");
+        list->InsertItem(1, "NAS-2");
+        QTest::qWait(20);
+        QCOMPARE(list->CurrentView()->currentIndex().row(), 0);
+        QCOMPARE(list->GetSelectedItem(), -1);
     }
 
     void taskPanelLinksAreKeyboardButtons()

@@ -219,6 +219,36 @@ private slots:
         CFolderDialog::SetChooser(old);
     }
 
+    // A folder chosen from the keyboard: the focus is back on "Select", and
+    // Enter answers "Next", which stays the default button.
+    void localFoldersPageKeepsNextTheDefault()
+    {
+        fs::create_directories(m_dir / "k" / "Keys");
+        CFolderDialog::Chooser old = CFolderDialog::SetChooser(
+            [this](CFolderDialog&) -> std::optional<std::string> { return (m_dir / "k" / "Keys").string(); });
+        BackupTaskInfo task;
+        task.taskName = "K";
+        CTaskWizardpage1 page;
+        page.SetTask(&task);
+        bool focusBack = false;
+        int rows = 0;
+        const int code = RunScripted(page, [&] {
+            page.activateWindow();
+            (void)QTest::qWaitForWindowActive(&page);
+            QWidget* select = page.GetDlgItem(CTaskWizardpage1::IDC_SELECT);
+            select->setFocus();
+            QTest::keyClick(select, Qt::Key_Space);
+            rows = page.FolderList()->GetItemCount();
+            focusBack = QApplication::focusWidget() == select;
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        });
+        CFolderDialog::SetChooser(old);
+        QCOMPARE(rows, 1);
+        QVERIFY(focusBack);
+        QCOMPARE(code, CTaskWizardpage1::kNext);
+        QCOMPARE(m_boxes->Count(), size_t(0));
+    }
+
     void schedulePage()
     {
         platform::ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");

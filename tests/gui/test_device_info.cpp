@@ -3,6 +3,7 @@
 // refresh, a busy or silent device, and closing while a query still waits.
 #include <QHeaderView>
 #include <QStandardItemModel>
+#include <QStandardItem>
 #include <QTreeView>
 #include <QtTest>
 #include <chrono>
@@ -287,6 +288,47 @@ private slots:
         // ends at once, so sticks 2 and 3 are not listed.
         QCOMPARE(names, (Names{"Disk1", "Disk2"}));
         QCOMPARE(used, FormatDiskSize(2048));
+    }
+
+    // A refresh writes the rows over in place: the row a reader is on, its
+    // selection and the focus stay; a stick that goes takes only its row.
+    void refreshKeepsTheReadersPlace()
+    {
+        StartAgent(TwoDisksTwoSticks());
+        CDeviceInfoDlg dlg;
+        int selected = -1;
+        int current = -1;
+        bool focused = false;
+        bool refreshed = false;
+        Names after;
+        int selectedAfterRemoval = -2;
+        Run(dlg, [&](CDeviceInfoDlg& d) {
+            CProgressListCtrl* list = d.GetStorageList();
+            d.activateWindow();
+            (void)QTest::qWaitForWindowActive(&d);
+            list->SetItemSelected(1, true); // Disk2
+            list->setFocus();
+            QStandardItem* disk2 = list->Model()->item(1, 0);
+            m_agent->store.Set(NasCell(nasmib::kDiskUsedSize, "2"), MibValue::Integer(4096));
+            refreshed = WaitFor([&] { return list->GetItemText(1, 3) == FormatDiskSize(4096); });
+            selected = list->GetSelectedItem();
+            current = list->CurrentView()->currentIndex().row();
+            focused = QApplication::focusWidget() == list->CurrentView() && list->Model()->item(1, 0) == disk2;
+            // USB2 selected, USB1 taken out: the table ends at the gap.
+            list->SetItemSelected(3, true);
+            testbed::AddUsbRow(m_agent->store, {3, 500, 5, "vfat"});
+            WaitFor([&] { return RowNames(d).size() == 5; });
+            m_agent->store.EraseRow(testbed::ToOid(nasmib::kUsbEntry), testbed::Oid{3});
+            WaitFor([&] { return RowNames(d).size() == 4; });
+            after = RowNames(d);
+            selectedAfterRemoval = list->GetSelectedItem();
+        });
+        QVERIFY(refreshed);
+        QCOMPARE(selected, 1);
+        QCOMPARE(current, 1);
+        QVERIFY(focused);
+        QCOMPARE(after, (Names{"Disk1", "Disk2", "USB1", "USB2"}));
+        QCOMPARE(selectedAfterRemoval, 3);
     }
 
     void newUsbStickAppearsOnRefresh()

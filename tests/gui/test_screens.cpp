@@ -28,11 +28,13 @@
 #include "BarCommands.h"
 #include "BackupTask.h"
 #include "CommandBars.h"
+#include "DeviceInfoDlg.h"
 #include "DiscoverNasDlg.h"
 #include "EmulatedNas.h"
 #include "GroupManagement.h"
 #include "ListFolderView.h"
 #include "MessageBox.h"
+#include "NasMib.h"
 #include "ShareManagement.h"
 #include "UserManagement.h"
 #include "Profile.h"
@@ -45,6 +47,7 @@
 #include "ListCtrl.h"
 #include "PageView.h"
 #include "PopDlg.h"
+#include "ProgressListCtrl.h"
 #include "Skin.h"
 #include "TaskPanel.h"
 
@@ -288,6 +291,28 @@ private slots:
                 for (int choice : {CAddTaskWZ_p3::IDC_WEEKLY, CAddTaskWZ_p3::IDC_MONTHLY}) {
                     qobject_cast<QAbstractButton*>(schedule->GetDlgItem(choice))->click();
                     look(&d, name);
+                }
+            }
+            // Device Information while it refreshes, over the main window: the
+            // reader stays on Disk2, selected and focused, as its figures change.
+            if (auto* info = dynamic_cast<CDeviceInfoDlg*>(&d)) {
+                ListCtrl* storage = info->GetStorageList();
+                d.activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(&d));
+                storage->SetItemSelected(1, true);
+                storage->setFocus();
+                QCOMPARE(nas.dev->Command(std::string("mib set ") + nasmib::kDiskUsedSize + ".2 i 2048"),
+                         std::string("OK"));
+                QTRY_VERIFY_WITH_TIMEOUT(storage->GetItemText(1, 3) == FormatDiskSize(2048), 30000);
+                QCOMPARE(storage->GetSelectedItem(), 1);
+                QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(storage->CurrentView()));
+                if (QGuiApplication::platformName() == "xcb") {
+                    const QRect area = dlg.frameGeometry().united(d.frameGeometry());
+                    shots.emplace_back(
+                        "device-info-refreshed",
+                        d.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage());
+                } else {
+                    shots.emplace_back("device-info-refreshed", d.grab().toImage());
                 }
             }
             // The group dialog stands in for the user dialog; the change-user

@@ -265,6 +265,16 @@ private slots:
         QCOMPARE(RowOf(*m_page, "Docs"), -1);
         QVERIFY(m_nas->dev->Command("mib get " + NasCell(nasmib::kFolderShareName, row)).rfind("ERR", 0) == 0);
         QCOMPARE(boxes.Count(), size_t(1)); // the question
+
+        // Edit left by Escape: the list reads again with nothing selected,
+        // and the panel shows no row's links or details.
+        OnDialog<CShareManagement>([](CShareManagement& dlg) { dlg.EndDialog(platform::IDCANCEL); });
+        Select("media");
+        m_page->OnEditFolder();
+        QCOMPARE(m_page->SelectedItem(), -1);
+        QCOMPARE(TaskLinks(*m_page, IDS_FOLDER_MANAGEMENT),
+                 (std::vector<unsigned>{IDS_ADD_FOLDER, IDS_REFRESH_FOLDERS}));
+        QCOMPARE(m_page->GetTaskPanel()->FindGroup(IDS_FOLDER_DETAIL)->GetItemCount(), 0);
     }
 
     void openMountAndUnmount()

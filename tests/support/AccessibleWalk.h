@@ -470,6 +470,219 @@ inline QStringList CutTexts(QWidget* root)
     return cut;
 }
 
+// ---------------------------------------------------------------------------
+// One window at a time, and the keys where the focus is.
+
+namespace detail {
+inline QString WindowName(const QWidget* w)
+{
+    if (w == nullptr)
+        return "no window";
+    return w->objectName().isEmpty() ? QString(w->metaObject()->className()) : w->objectName();
+}
+
+// The shown elements under iface that offer action (list items too), each
+// by the path of names that leads to it.
+inline void WithAction(QAccessibleInterface* iface, const QString& action, const QString& path, QStringList& found,
+                       int depth)
+{
+    if (iface == nullptr || !iface->isValid() || depth > 40 || iface->state().invisible)
+        return;
+    QString name = iface->text(QAccessible::Name).simplified();
+    if (name.isEmpty() && iface->object() != nullptr)
+        name = iface->object()->objectName();
+    const QString here = path + "/" + name;
+    if (HasAction(iface, action))
+        found << here;
+    for (int i = 0; i < iface->childCount(); ++i)
+        WithAction(iface->child(i), action, here, found, depth + 1);
+}
+
+// What a window shows that an action could change: its title, each list's
+// rows and selection, each task panel's links and texts, what is shown.
+inline QString WindowState(QWidget* root)
+{
+    QStringList state{root->windowTitle()};
+    for (auto* list : root->findChildren<platform::gui::ListCtrl*>())
+        state << QString("list %1 shown %2 rows %3 selected %4")
+                     .arg(list->accessibleName())
+                     .arg(list->isVisibleTo(root))
+                     .arg(list->GetItemCount())
+                     .arg(list->GetSelectedItem());
+    for (auto* panel : root->findChildren<platform::gui::TaskPanel*>()) {
+        state << QString("panel %1 shown %2").arg(panel->accessibleName()).arg(panel->isVisibleTo(root));
+        for (const auto& line : panel->TextLines())
+            state << line.text;
+        for (QAbstractButton* link : panel->LinkButtons())
+            state << "link " + link->text();
+    }
+    return state.join("\n");
+}
+} // namespace detail
+
+// Where the keys go in window: faults when window is not the active window,
+// when the focus is elsewhere or on a list control rather than on its view,
+// when a focused list has rows but no current one, or holds one row that is
+// not selected (Enter would open nothing). when says at what moment.
+inline QStringList FocusFaults(QWidget* window, const QString& when)
+{
+    QStringList faults;
+    QWidget* focus = QApplication::focusWidget();
+    if (QApplication::activeWindow() != window)
+        faults << QString("%1: %2 is not the active window (%3 is)")
+                      .arg(when, detail::WindowName(window), detail::WindowName(QApplication::activeWindow()));
+    if (focus == nullptr || focus->window() != window) {
+        faults << QString("%1: nothing in %2 has the focus").arg(when, detail::WindowName(window));
+        return faults;
+    }
+    if (qobject_cast<platform::gui::ListCtrl*>(focus) != nullptr)
+        faults
+            << QString("%1: the focus is on the list control %2, not on its view").arg(when, focus->accessibleName());
+    auto* view = qobject_cast<QAbstractItemView*>(focus);
+    auto* list = view != nullptr ? qobject_cast<platform::gui::ListCtrl*>(view->parentWidget()) : nullptr;
+    if (list != nullptr && list->GetItemCount() > 0 && !view->currentIndex().isValid())
+        faults << QString("%1: the focused list %2 has no current row").arg(when, list->accessibleName());
+    if (list != nullptr && list->GetItemCount() == 1 && list->GetSelectedItem() < 0)
+        faults << QString("%1: the focused list %2 holds one row, not selected").arg(when, list->accessibleName());
+    return faults;
+}
+
+// Run while a modal window stands in front of root: every shown element of
+// root that offers Press is pressed and every item that offers Toggle is
+// toggled, as an assistive tool does. Nothing may act: no window opens, no
+// message box shows, no command runs, no list or panel changes.
+inline QStringList ActionsBehindModal(QWidget* root)
+{
+    QStringList faults;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == root->window())
+        return {QString("no modal window stands in front of %1").arg(detail::WindowName(root))};
+    std::mutex lock;
+    QString acting;
+    platform::MessageBoxRecorder boxes([&](const platform::RecordedBox& box) {
+        const std::lock_guard<std::mutex> guard(lock);
+        faults << QString("%1 behind %2 showed \"%3\"")
+                      .arg(acting, detail::WindowName(modal), QString::fromStdString(box.text));
+        return platform::DefaultAnswer(box.style);
+    });
+    const platform::gui::Dialog::ModalHook oldHook = platform::gui::Dialog::SetModalHook([&](platform::gui::Dialog& d) {
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            faults << QString("%1 behind %2 opened %3")
+                          .arg(acting, detail::WindowName(modal), d.metaObject()->className());
+        }
+        if (dynamic_cast<CPopDlg*>(&d) == nullptr)
+            d.EndDialog(platform::IDCANCEL);
+    });
+    const QString before = detail::WindowState(root);
+    int acted = 0;
+    for (const QString& action :
+         {QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::toggleAction()}) {
+        QStringList paths;
+        detail::WithAction(QAccessible::queryAccessibleInterface(root), action, "", paths, 0);
+        for (const QString& path : paths) {
+            QAccessibleInterface* iface = nullptr;
+            std::function<void(QAccessibleInterface*, const QString&, int)> find = [&](QAccessibleInterface* i,
+                                                                                       const QString& at, int depth) {
+                if (iface != nullptr || i == nullptr || !i->isValid() || depth > 40 || i->state().invisible)
+                    return;
+                QString name = i->text(QAccessible::Name).simplified();
+                if (name.isEmpty() && i->object() != nullptr)
+                    name = i->object()->objectName();
+                const QString here = at + "/" + name;
+                if (here == path && detail::HasAction(i, action))
+                    iface = i;
+                else if (path.startsWith(here + "/"))
+                    for (int c = 0; c < i->childCount(); ++c)
+                        find(i->child(c), here, depth + 1);
+            };
+            find(QAccessible::queryAccessibleInterface(root), "", 0);
+            if (iface == nullptr)
+                continue;
+            acting = action + " " + path;
+            iface->actionInterface()->doAction(action);
+            ++acted;
+            QTest::qWait(150); // a pressed button clicks a tenth of a second later
+            // A menu that opened (popups are never blocked) is closed again;
+            // its commands are what must not run.
+            while (QWidget* popup = QApplication::activePopupWidget())
+                popup->close();
+            QCoreApplication::processEvents();
+            const QString after = detail::WindowState(root);
+            if (after != before)
+                faults << QString("%1 behind %2 changed the window").arg(acting, detail::WindowName(modal));
+            if (QApplication::activeModalWidget() != modal)
+                faults << QString("%1 behind %2 left another modal window").arg(acting, detail::WindowName(modal));
+        }
+    }
+    if (acted == 0)
+        faults << QString("nothing to act on in %1").arg(detail::WindowName(root));
+    platform::gui::Dialog::SetModalHook(oldHook);
+    const std::lock_guard<std::mutex> guard(lock);
+    return faults;
+}
+
+// Runs open(), which opens a dialog from owner while opener has the focus
+// (through a command, a press or a direct call), and checks the round trip:
+// the dialog shows active with the focus in it; a dialog opened over it
+// gives it both back when it closes; when it closes, owner is the active
+// window again with the focus on opener. inside, when given, runs in the
+// dialog before it is closed (more checks). The dialog is cancelled.
+inline QStringList FocusRoundTrip(QWidget* owner, QWidget* opener, const QString& what,
+                                  const std::function<void()>& open,
+                                  const std::function<void(platform::gui::Dialog&)>& inside = {})
+{
+    QStringList faults;
+    opener->setFocus(Qt::OtherFocusReason);
+    if (QApplication::focusWidget() != opener)
+        return {QString("%1: the focus could not be put on %2").arg(what, detail::WindowName(opener))};
+    bool ran = false;
+    platform::gui::Dialog* over = nullptr; // the dialog opened over it
+    const platform::gui::Dialog::ModalHook oldHook = platform::gui::Dialog::SetModalHook([&](platform::gui::Dialog& d) {
+        if (&d == over) {
+            (void)QTest::qWaitFor([&d] { return QApplication::activeWindow() == &d; }, 2000);
+            if (QApplication::focusWidget() == nullptr || QApplication::focusWidget()->window() != over)
+                faults << QString("%1: a dialog over it has no focus").arg(what);
+            d.EndDialog(platform::IDOK);
+            return;
+        }
+        if (dynamic_cast<CPopDlg*>(&d) != nullptr || ran)
+            return;
+        ran = true;
+        (void)QTest::qWaitFor([&d] { return QApplication::activeWindow() == &d; }, 2000);
+        faults << FocusFaults(&d, what + " open");
+        QWidget* had = QApplication::focusWidget();
+        // A dialog over this one gives the keys back to this one.
+        platform::gui::Dialog probe(&d);
+        auto* button = new QPushButton("OK", &probe);
+        button->setAccessibleName("OK");
+        over = &probe;
+        probe.DoModal();
+        over = nullptr;
+        (void)QTest::qWaitFor([&] { return QApplication::focusWidget() == had; }, 2000);
+        if (QApplication::focusWidget() != had || QApplication::activeWindow() != &d)
+            faults << QString("%1: after a dialog over it closed, the focus is on %2 in %3, not on %4")
+                          .arg(what, detail::WindowName(QApplication::focusWidget()),
+                               detail::WindowName(QApplication::activeWindow()), detail::WindowName(had));
+        if (inside)
+            inside(d);
+        d.EndDialog(platform::IDCANCEL);
+    });
+    open();
+    (void)QTest::qWaitFor([&] { return ran && QApplication::activeModalWidget() == nullptr; }, 30000);
+    platform::gui::Dialog::SetModalHook(oldHook);
+    if (!ran)
+        return {QString("%1 opened no dialog").arg(what)};
+    (void)QTest::qWaitFor([opener] { return QApplication::focusWidget() == opener; }, 2000);
+    if (QApplication::activeWindow() != owner)
+        faults << QString("%1: closed, %2 is active, not %3")
+                      .arg(what, detail::WindowName(QApplication::activeWindow()), detail::WindowName(owner));
+    if (QApplication::focusWidget() != opener)
+        faults << QString("%1: closed, the focus is on %2, not on %3 that opened it")
+                      .arg(what, detail::WindowName(QApplication::focusWidget()), detail::WindowName(opener));
+    return faults;
+}
+
 } // namespace testsupport
 
 // In a Qt Test function: fails with what the accessibility walk finds.
