@@ -281,10 +281,11 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
     const std::lock_guard<std::recursive_mutex> edit(EditLock());
     // Every write lands on disk on its own; a value the file holds already
     // is left alone, so saving after one change writes only that change.
-    // Only the schedule's keys go through the "CLR" path: a folder, share or
-    // user may well be named "CLR".
-    // What the file holds is read once: each section is written by this
-    // save alone, and only after it was looked at, under the edit lock.
+    // What the file holds is read once, before the first write: under the
+    // edit lock no other writer of the program runs, and each section is
+    // looked at before this save writes to it. Only the schedule's keys go
+    // through the "CLR" path: a folder, share or user may well be named
+    // "CLR".
     const platform::ProfileSnapshot stored(m_file);
     bool ok = true;
     auto Write = [this, &ok, &stored](const std::string& section, const std::string& key, const std::string& value,

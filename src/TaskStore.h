@@ -73,9 +73,9 @@ public:
     // that others may read is made so.
     void CreateTaskStore() const;
     // Every task of the store, in store order, from one reading of the file;
-    // a listed name without a section is left out. With measure, a task's size is
-    // that of its folders on disk now (a walk of each); without, it is the
-    // size text stored with the task, and totalBytes is 0.
+    // a listed name without a section is left out. With measure, a task's
+    // size is that of its folders on disk now (a walk of each); without, it
+    // is the size text stored with the task, and totalBytes is 0.
     std::list<BackupTaskInfo> LoadTasks(bool measure = true) const;
     BackupTaskInfo LoadTask(const std::string& name, bool measure = true) const;
     // The parts of a load, on one reading of the file. A schedule whose next
