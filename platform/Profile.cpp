@@ -387,6 +387,57 @@ bool LoadSection(const std::string& file, bool write, FileLock& lock, IniFile& i
 
 void SetProfileWriteObserver(ProfileWriteObserver observer) { g_writeObserver.store(observer); }
 
+namespace {
+
+std::string Folded(std::string_view name)
+{
+    std::string folded(Trim(name));
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+} // namespace
+
+ProfileSnapshot::ProfileSnapshot(const std::string& file)
+{
+    std::string bytes;
+    {
+        std::lock_guard<std::mutex> guard(g_profileLock);
+        FileLock lock;
+        if (!lock.Take(file, false) || !ReadAll(lock.Fd(), bytes))
+            return;
+    }
+    const IniFile ini = Parse(std::move(bytes));
+    // Lines of a section read a second time, and lines before the first
+    // section, belong to no section that a read finds.
+    Values* current = nullptr;
+    for (const std::string& line : ini.lines) {
+        if (auto name = SectionOf(line)) {
+            auto [at, added] = m_sections.try_emplace(Folded(*name));
+            current = added ? &at->second : nullptr;
+            continue;
+        }
+        std::string_view k, v;
+        if (current && KeyOf(line, k, v))
+            current->try_emplace(Folded(k), Unquote(v));
+    }
+}
+
+std::string ProfileSnapshot::Get(std::string_view section, std::string_view key, const char* def) const
+{
+    auto s = m_sections.find(Folded(section));
+    if (s != m_sections.end()) {
+        auto k = s->second.find(Folded(key));
+        if (k != s->second.end())
+            return k->second;
+    }
+    return def ? def : "";
+}
+
+bool ProfileSnapshot::HasSection(std::string_view section) const { return m_sections.count(Folded(section)) != 0; }
+
 std::string GetPrivateProfileString(const char* section, const char* key, const char* def, const std::string& file)
 {
     std::string fallback = def ? def : "";

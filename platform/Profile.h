@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace platform {
 
@@ -35,6 +36,28 @@ unsigned GetPrivateProfileString(const char* section, const char* key, const cha
 // holding "=" or starting with "[" or ";", a section name holding "]", and
 // line breaks anywhere.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value, const std::string& file);
+
+// A profile file read once, for a reader that takes many values in one go:
+// each look-up answers as GetPrivateProfileString would have answered on the
+// file as it was read, without reading it again. Writes go through
+// WritePrivateProfileString as ever; the snapshot does not see them.
+class ProfileSnapshot {
+public:
+    // The file as it is now; a missing or unreadable file reads as empty.
+    explicit ProfileSnapshot(const std::string& file);
+
+    // The value of key in section, or def when the section or key is
+    // missing. def may be null (read as "").
+    std::string Get(std::string_view section, std::string_view key, const char* def) const;
+    // Whether the file has a section of that name.
+    bool HasSection(std::string_view section) const;
+
+private:
+    // Names folded to lower case, as they match; the first of several
+    // sections or keys of one name is the one read.
+    using Values = std::unordered_map<std::string, std::string>;
+    std::unordered_map<std::string, Values> m_sections;
+};
 
 // Called after every write that landed, with the file's path, while the
 // write still holds the file (null: nobody). Lets a test end a process

@@ -197,10 +197,11 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
         out.taskName = task.taskName;
         out.oldKey = s.key;
         out.schedule = s;
-        // A schedule that would not move on (a day of the month that cannot
-        // be read) would come due on every pass: it is reported once and
-        // left alone, without a backup or a look at the device.
-        if (routine && schedule::AdvanceRun(s, now) <= s.nextRun) {
+        // A schedule whose time cannot be read, or that would not move on (a
+        // day of the month that cannot be read), would come due on every
+        // pass: it is reported once and left alone, without a backup or a
+        // look at the device.
+        if (s.nextRun == schedule::kUnreadableRun || (routine && schedule::AdvanceRun(s, now) <= s.nextRun)) {
             if (FirstReportOfBroken(task.taskName, s.key)) {
                 out.description = task.taskName + " : schedule Error!! its time cannot be read, it is not run";
                 out.notice = task.taskName + ": its schedule's time cannot be read, it is not run";

@@ -15,6 +15,10 @@ namespace schedule {
 // "Sunday" .. "Saturday", indexed 0 .. 6 as tm_wday.
 extern const char* const kWeekdayNames[7];
 
+// The next run of a schedule whose stored time cannot be read (as mktime
+// says of a time it cannot make): due at once, never run, reported.
+constexpr std::time_t kUnreadableRun = -1;
+
 // A due schedule more than this late is not backed up.
 constexpr std::time_t kLatenessLimitSeconds = 3600;
 

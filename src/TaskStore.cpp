@@ -1,6 +1,7 @@
 #include "TaskStore.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "FolderSize.h"
 #include "Pendrix.h"
 #include "Profile.h"
+#include "Schedule.h"
 #include "stdafx.h"
 
 namespace {
@@ -153,32 +155,44 @@ std::string CTaskStore::ReadTaskValue(const std::string& section, const std::str
 
 std::list<BackupTaskInfo> CTaskStore::LoadTasks(bool measure) const
 {
+    // One reading of the file for the whole load.
+    const platform::ProfileSnapshot file(m_file);
     std::list<BackupTaskInfo> tasks;
-    for (const std::string& name : SplitNameList(ReadTaskValue(kSettingSection, "Total_task_name")))
-        tasks.push_back(LoadTask(name, measure));
+    for (const std::string& name : SplitNameList(file.Get(kSettingSection, "Total_task_name", kReadDefault))) {
+        // A name whose section is gone (a delete cut short by an older
+        // program) is no task: it is dropped, and its name is free again.
+        if (file.HasSection(name))
+            tasks.push_back(LoadTask(file, name, measure));
+    }
     return tasks;
 }
 
 BackupTaskInfo CTaskStore::LoadTask(const std::string& name, bool measure) const
 {
+    return LoadTask(platform::ProfileSnapshot(m_file), name, measure);
+}
+
+BackupTaskInfo CTaskStore::LoadTask(const platform::ProfileSnapshot& file, const std::string& name, bool measure)
+{
+    auto Read = [&file, &name](const std::string& key) { return file.Get(name, key, kReadDefault); };
     BackupTaskInfo task;
     task.taskName = name;
-    task.nasFolderName = ReadTaskValue(name, "NAS_Folder_name");
-    task.nasFolderDisk = ReadTaskValue(name, "NAS_Folder_disk");
-    task.nasFolderType = ReadTaskValue(name, "NAS_Folder_type");
-    task.nasFolderStatus = ReadTaskValue(name, "NAS_Folder_status");
-    task.nasFolderUser = ReadTaskValue(name, "NAS_Folder_user");
-    task.nasIp = ReadTaskValue(name, "NAS_IP");
-    task.nasMac = ReadTaskValue(name, "NAS_MAC");
-    task.nasCommunity = ReadTaskValue(name, "NAS_Community");
-    task.nasUser = ReadTaskValue(name, "NAS_User");
-    task.lastBackTime = ReadTaskValue(name, "Last_Back_Time");
+    task.nasFolderName = Read("NAS_Folder_name");
+    task.nasFolderDisk = Read("NAS_Folder_disk");
+    task.nasFolderType = Read("NAS_Folder_type");
+    task.nasFolderStatus = Read("NAS_Folder_status");
+    task.nasFolderUser = Read("NAS_Folder_user");
+    task.nasIp = Read("NAS_IP");
+    task.nasMac = Read("NAS_MAC");
+    task.nasCommunity = Read("NAS_Community");
+    task.nasUser = Read("NAS_User");
+    task.lastBackTime = Read("Last_Back_Time");
     task.nasFolderSet = 1;
 
     uint64_t total = 0;
-    for (const std::string& key : SplitNameList(ReadTaskValue(name, "Total_local_Folder_name"))) {
+    for (const std::string& key : SplitNameList(Read("Total_local_Folder_name"))) {
         BackupFolderInfo folder;
-        LoadTaskFolder(folder, name, key);
+        LoadTaskFolder(file, folder, name, key);
         if (measure)
             total += GetFolderSize(folder.path);
         task.folders.push_back(folder);
@@ -187,45 +201,59 @@ BackupTaskInfo CTaskStore::LoadTask(const std::string& name, bool measure) const
     if (measure) {
         task.taskBackSize = FormatFileSize(static_cast<int64_t>(total));
     } else {
-        task.taskBackSize = ReadTaskValue(name, "Task_Back_Size");
+        task.taskBackSize = Read("Task_Back_Size");
         if (task.taskBackSize == kReadDefault)
             task.taskBackSize.clear();
     }
 
-    std::string schedules = ReadTaskValue(name, "Total_schedule_name");
+    std::string schedules = Read("Total_schedule_name");
     if (!schedules.empty() && schedules != kReadDefault) {
         for (const std::string& key : SplitNameList(schedules)) {
             BackupScheduleInfo schedule;
-            LoadTaskSchedule(schedule, name, key);
+            LoadTaskSchedule(file, schedule, name, key);
             task.schedules.push_back(schedule);
         }
     }
     return task;
 }
 
-void CTaskStore::LoadTaskFolder(BackupFolderInfo& folder, const std::string& section, const std::string& key) const
+void CTaskStore::LoadTaskFolder(const platform::ProfileSnapshot& file, BackupFolderInfo& folder,
+                                const std::string& section, const std::string& key)
 {
-    folder.folderName = ReadTaskValue(section, key + "_Folder_name");
-    folder.sizeText = ReadTaskValue(section, key + "_Folder_size");
-    folder.path = ReadTaskValue(section, key + "_Folder_path");
+    folder.folderName = file.Get(section, key + "_Folder_name", kReadDefault);
+    folder.sizeText = file.Get(section, key + "_Folder_size", kReadDefault);
+    folder.path = file.Get(section, key + "_Folder_path", kReadDefault);
 }
 
-void CTaskStore::LoadTaskSchedule(BackupScheduleInfo& schedule, const std::string& section,
-                                  const std::string& key) const
+void CTaskStore::LoadTaskSchedule(const platform::ProfileSnapshot& file, BackupScheduleInfo& schedule,
+                                  const std::string& section, const std::string& key)
 {
     schedule.key = key;
-    schedule.setType = ReadTaskValue(section, key + "_set_type");
-    schedule.setDate = ReadTaskValue(section, key + "_set_date");
-    auto part = [&](const char* suffix) { return std::atoi(ReadTaskValue(section, key + suffix).c_str()); };
+    schedule.setType = file.Get(section, key + "_set_type", kReadDefault);
+    schedule.setDate = file.Get(section, key + "_set_date", kReadDefault);
+    // Each part a whole decimal number in its range; one that is not leaves
+    // the run unreadable, rather than a time made of whatever it held.
+    bool readable = true;
+    auto part = [&](const char* suffix, int low, int high) {
+        const std::string text = file.Get(section, key + suffix, kReadDefault);
+        int value = 0;
+        const char* end = text.data() + text.size();
+        const auto [at, error] = std::from_chars(text.data(), end, value);
+        if (error != std::errc() || at != end || value < low || value > high) {
+            readable = false;
+            return low;
+        }
+        return value;
+    };
     std::tm t{};
-    t.tm_year = part("_next_set_year") - 1900;
-    t.tm_mon = part("_next_set_month") - 1;
-    t.tm_mday = part("_next_set_day");
-    t.tm_hour = part("_next_set_hour");
-    t.tm_min = part("_next_set_minute");
-    t.tm_sec = part("_next_set_second");
+    t.tm_year = part("_next_set_year", kFirstRunYear, kLastRunYear) - 1900;
+    t.tm_mon = part("_next_set_month", 1, 12) - 1;
+    t.tm_mday = part("_next_set_day", 1, 31);
+    t.tm_hour = part("_next_set_hour", 0, 23);
+    t.tm_min = part("_next_set_minute", 0, 59);
+    t.tm_sec = part("_next_set_second", 0, 60);
     t.tm_isdst = -1;
-    schedule.nextRun = platform::MakeLocalTime(t);
+    schedule.nextRun = readable ? platform::MakeLocalTime(t) : schedule::kUnreadableRun;
 }
 
 bool CTaskStore::HasTask(const std::string& taskName) const
@@ -253,14 +281,17 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
     const std::lock_guard<std::recursive_mutex> edit(EditLock());
     // Every write lands on disk on its own; a value the file holds already
     // is left alone, so saving after one change writes only that change.
-    // Only the schedule's keys go through the "CLR" path: a folder, share or
-    // user may well be named "CLR".
+    // What the file holds is read once, before the first write: under the
+    // edit lock no other writer of the program runs, and each section is
+    // looked at before this save writes to it. Only the schedule's keys go
+    // through the "CLR" path: a folder, share or user may well be named
+    // "CLR".
+    const platform::ProfileSnapshot stored(m_file);
     bool ok = true;
-    auto Write = [this, &ok](const std::string& section, const std::string& key, const std::string& value,
-                             bool schedule = false) {
+    auto Write = [this, &ok, &stored](const std::string& section, const std::string& key, const std::string& value,
+                                      bool schedule = false) {
         static const char kMissing[] = "\x01missing";
-        if (!(schedule && value == kClear) &&
-            platform::GetPrivateProfileString(section.c_str(), key.c_str(), kMissing, m_file) == value)
+        if (!(schedule && value == kClear) && stored.Get(section, key, kMissing) == value)
             return true;
         const bool written = schedule ? WriteTaskValue(section, key, value) : WriteValue(section, key, value);
         ok = ok && written;
@@ -288,8 +319,8 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
             continue;
         }
         names += section + ":";
-        const std::string storedFolders = ReadTaskValue(section, "Total_local_Folder_name");
-        const std::string storedSchedules = ReadTaskValue(section, "Total_schedule_name");
+        const std::string storedFolders = stored.Get(section, "Total_local_Folder_name", kReadDefault);
+        const std::string storedSchedules = stored.Get(section, "Total_schedule_name", kReadDefault);
         std::string folderKeys;
         for (const BackupFolderInfo& folder : task.folders) {
             std::string key = MakeMD5Key(folder.path);
@@ -342,19 +373,22 @@ bool CTaskStore::SaveTasks(const std::list<BackupTaskInfo>& tasks) const
 bool CTaskStore::SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const
 {
     const std::lock_guard<std::recursive_mutex> edit(EditLock());
-    bool ok = true;
+    // The list first, then the section: a delete cut short in between
+    // leaves a section that no list names, which a task of that name takes
+    // over when it is saved, never a listed task without its section.
     std::string names;
     int count = 0;
     for (const BackupTaskInfo& task : tasks) {
-        if (task.taskName == deletedName) {
-            ok = platform::WritePrivateProfileString(task.taskName.c_str(), nullptr, nullptr, m_file) && ok;
+        if (task.taskName == deletedName)
             continue;
-        }
         names += task.taskName + ":";
         ++count;
     }
-    ok = WriteValue(kSettingSection, "Total_task_number", Decimal(count)) && ok;
+    bool ok = WriteValue(kSettingSection, "Total_task_number", Decimal(count));
     ok = WriteValue(kSettingSection, "Total_task_name", names) && ok;
+    // A section still listed (the list could not be written) stays.
+    if (ok)
+        ok = platform::WritePrivateProfileString(deletedName.c_str(), nullptr, nullptr, m_file);
     return ok;
 }
 

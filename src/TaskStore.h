@@ -14,6 +14,10 @@
 
 #include "BackupTask.h"
 
+namespace platform {
+class ProfileSnapshot;
+}
+
 // 32 upper-case hexadecimal digits: the MD5 digest of text (Pendrix).
 std::string MakeMD5Key(const std::string& text);
 
@@ -68,13 +72,23 @@ public:
     // holds device communities: it is made private to the user, and one
     // that others may read is made so.
     void CreateTaskStore() const;
-    // Every task of the store, in store order. With measure, a task's size is
-    // that of its folders on disk now (a walk of each); without, it is the
-    // size text stored with the task, and totalBytes is 0.
+    // Every task of the store, in store order, from one reading of the file;
+    // a listed name without a section is left out. With measure, a task's
+    // size is that of its folders on disk now (a walk of each); without, it
+    // is the size text stored with the task, and totalBytes is 0.
     std::list<BackupTaskInfo> LoadTasks(bool measure = true) const;
     BackupTaskInfo LoadTask(const std::string& name, bool measure = true) const;
-    void LoadTaskFolder(BackupFolderInfo& folder, const std::string& section, const std::string& key) const;
-    void LoadTaskSchedule(BackupScheduleInfo& schedule, const std::string& section, const std::string& key) const;
+    // The parts of a load, on one reading of the file. A schedule whose next
+    // run has a part that is not a number in its range (a year outside
+    // kFirstRunYear..kLastRunYear, a month outside 1-12, ...) loads with
+    // next run schedule::kUnreadableRun.
+    static BackupTaskInfo LoadTask(const platform::ProfileSnapshot& file, const std::string& name, bool measure);
+    static void LoadTaskFolder(const platform::ProfileSnapshot& file, BackupFolderInfo& folder,
+                               const std::string& section, const std::string& key);
+    static void LoadTaskSchedule(const platform::ProfileSnapshot& file, BackupScheduleInfo& schedule,
+                                 const std::string& section, const std::string& key);
+    static constexpr int kFirstRunYear = 1970;
+    static constexpr int kLastRunYear = 9999;
 
     // Rewrites every task and both list keys. False when a value could not
     // be written (the file, or a value the file cannot hold: a folder whose
@@ -83,8 +97,8 @@ public:
     // lists do not are removed last, once the new lists are written: a save
     // cut short anywhere leaves each list naming keys that are all there.
     bool SaveTasks(const std::list<BackupTaskInfo>& tasks) const;
-    // Rewrites the task list without deletedName, whose section goes. False
-    // when a write failed.
+    // Rewrites the task list without deletedName, then removes its section.
+    // False when a write failed.
     bool SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const;
 
     // "Total_schedule_name" := "" and the schedule's eight keys removed.

@@ -332,23 +332,34 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
         EXPECT_EQ(CRsycBackup::FindFolderClash(single, {other}), clashes ? clash : "") << what;
     }
 
-    // A monthly day that cannot be read is reported once and left alone; a
-    // task deleted, or given another schedule, since the pass began is not
-    // written to.
+    // A monthly day that cannot be read, and a stored time with a part out
+    // of range (whatever the schedule's type), are reported once and left
+    // alone; a task deleted, or given another schedule, since the pass began
+    // is not written to.
     BackupTaskInfo broken = Task("Broken", "backups", "Disk1", {a});
     broken.schedules.push_back(schedule::MakeSchedule("month", "x", now - 60));
+    BackupTaskInfo farYear = Task("FarYear", "backups", "Disk1", {a});
+    farYear.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    BackupTaskInfo badMonth = Task("BadMonth", "backups", "Disk1", {a});
+    badMonth.schedules.push_back(schedule::MakeSchedule("one", "unexecute", now + 60));
     BackupTaskInfo gone = Task("Gone", "backups", "Disk1", {a});
     gone.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
     BackupTaskInfo replaced = Task("Replaced", "backups", "Disk1", {a});
     replaced.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
     BackupTaskInfo newer = replaced;
     newer.schedules.front() = schedule::MakeSchedule("week", "Monday", now + 86400);
-    CTaskStore().SaveTasks({broken, newer});
-    const std::list<BackupTaskInfo> raced{broken, gone, replaced};
+    CTaskStore().SaveTasks({broken, farYear, badMonth, newer});
+    store.WriteTaskValue("FarYear", farYear.schedules.front().key + "_next_set_year", "-2147483648");
+    store.WriteTaskValue("BadMonth", badMonth.schedules.front().key + "_next_set_month", "13");
+    const std::list<BackupTaskInfo> raced{broken, store.LoadTask("FarYear", false), store.LoadTask("BadMonth", false),
+                                          gone, replaced};
     pass = RunDueSchedules(raced, control);
-    ASSERT_EQ(pass.size(), 1u);
-    EXPECT_EQ(pass[0].taskName + (pass[0].ran ? " ran" : ""), "Broken");
-    EXPECT_NE(ReadFile(pass[0].resultFile).find("its schedule's time cannot be read"), std::string::npos);
+    std::string reported;
+    for (const ScheduleRunResult& r : pass) {
+        reported += r.taskName + (r.ran ? " ran;" : ";");
+        EXPECT_NE(ReadFile(r.resultFile).find("its schedule's time cannot be read"), std::string::npos) << r.taskName;
+    }
+    EXPECT_EQ(reported, "Broken;FarYear;BadMonth;");
     EXPECT_TRUE(RunDueSchedules(raced, control).empty());
     EXPECT_EQ(store.ReadTaskValue("Gone", "Total_schedule_name"), CTaskStore::kReadDefault);
     EXPECT_EQ(store.ReadTaskValue("Replaced", "Total_schedule_name"), newer.schedules.front().key + ":");

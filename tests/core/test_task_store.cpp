@@ -206,15 +206,37 @@ TEST(TaskStore, ConventionsOfTheFile)
     store.WriteTaskValue("T", "k", "clr"); // only "CLR" deletes
     EXPECT_EQ(store.ReadTaskValue("T", "k"), "clr");
 
-    // Two colons in a row name two tasks; a schedule list that reads as the
-    // default text means no schedule.
-    platform::WritePrivateProfileString(CTaskStore::kSettingSection, "Total_task_name", "A::B:", store.File());
+    // Two colons in a row name two tasks; a listed name without a section
+    // (a delete cut short by an older program) is no task, and its name is
+    // free; a schedule list that reads as the default text means no schedule.
+    platform::WritePrivateProfileString(CTaskStore::kSettingSection, "Total_task_name", "A::B:Gone:", store.File());
     platform::WritePrivateProfileString("A", "Total_schedule_name", "GetPrivateProfileString fail!!", store.File());
+    platform::WritePrivateProfileString("B", "NAS_IP", "198.18.1.2", store.File());
     std::list<BackupTaskInfo> tasks = store.LoadTasks();
     ASSERT_EQ(tasks.size(), 2u);
     EXPECT_EQ(tasks.front().taskName, "A");
+    EXPECT_EQ(tasks.back().taskName, "B");
     EXPECT_TRUE(tasks.front().schedules.empty());
     EXPECT_TRUE(tasks.back().schedules.empty());
+    EXPECT_EQ(CheckNewTaskName("gone", tasks), TASK_NAME_OK);
+
+    // A part of a schedule's stored time that is not a number in its range
+    // leaves the time unreadable.
+    const std::time_t run = At(2025, 4, 9, 2, 0, 0);
+    const std::pair<const char*, const char*> parts[] = {
+        {"_next_set_year", "-2147483648"}, {"_next_set_year", "2147483647"}, {"_next_set_year", "99999999999"},
+        {"_next_set_month", "13"},         {"_next_set_day", "0"},           {"_next_set_hour", "24"},
+        {"_next_set_minute", "7x"},        {"_next_set_second", ""},         {"_next_set_second", nullptr},
+    };
+    for (const auto& [suffix, value] : parts) {
+        BackupTaskInfo t = tasks.front();
+        t.schedules = {schedule::MakeSchedule("day", "", run)};
+        store.SaveTasks({t});
+        EXPECT_EQ(store.LoadTask("A", false).schedules.front().nextRun, run);
+        platform::WritePrivateProfileString("A", (t.schedules.front().key + suffix).c_str(), value, store.File());
+        EXPECT_EQ(store.LoadTask("A", false).schedules.front().nextRun, schedule::kUnreadableRun)
+            << suffix << "=" << (value ? value : "(none)");
+    }
 
     // A replaced schedule leaves no keys behind.
     BackupScheduleInfo s = schedule::MakeSchedule("day", "", 1700000000);
@@ -238,10 +260,12 @@ void CountWrite(const std::string&)
         _exit(0);
 }
 
-// A schedule moved on and a task edited (folders and schedule replaced),
-// each cut short after every one of its writes in turn: the next start
-// loads the task whole, as it was or as it was going to be, and a change
-// that ran to its end leaves no key of the old state behind.
+// A schedule moved on, a task edited (folders and schedule replaced) and a
+// task deleted, each cut short after every one of its writes in turn: the
+// next start loads each task whole, as it was or as it was going to be, no
+// listed name lacks its section, the name of a task that is gone takes a new
+// task cleanly, and a change that ran to its end leaves no key of the old
+// state behind.
 TEST(TaskStore, ACutShortChangeLeavesTheTaskWhole)
 {
     platform::ScopedTimeZone tz(kCet);
@@ -256,6 +280,7 @@ TEST(TaskStore, ACutShortChangeLeavesTheTaskWhole)
     edited.folders.pop_front();
     edited.folders.push_back({"c", "", "2 KB", (dir / "c").string()});
     edited.schedules.front() = schedule::MakeSchedule("week", "Monday", At(2025, 4, 14, 3, 0, 0));
+    const BackupTaskInfo other = MakeTask("U", "bob", (dir / "u").string());
 
     // The folders and the schedule are two lists, each whole on its own.
     auto Folders = [](const BackupTaskInfo& t) {
@@ -270,38 +295,61 @@ TEST(TaskStore, ACutShortChangeLeavesTheTaskWhole)
             text += s.key + "|" + s.setType + "|" + s.setDate + "|" + Text(s.nextRun) + ";";
         return text;
     };
+    auto Names = [](const std::list<BackupTaskInfo>& tasks) {
+        std::string text;
+        for (const BackupTaskInfo& t : tasks)
+            text += t.taskName + ":";
+        return text;
+    };
+    auto Find = [](const std::list<BackupTaskInfo>& tasks, const std::string& name) {
+        auto at = std::find_if(tasks.begin(), tasks.end(), [&](const BackupTaskInfo& t) { return t.taskName == name; });
+        return at == tasks.end() ? BackupTaskInfo{} : *at;
+    };
     struct Change {
         const char* name;
-        const BackupTaskInfo& from;
-        const BackupTaskInfo& to;
+        std::list<BackupTaskInfo> from;
+        std::list<BackupTaskInfo> to;
         std::function<void()> run;
     };
     const Change changes[] = {
-        {"schedule moved on", before, moved,
+        {"schedule moved on",
+         {before},
+         {moved},
          [&] { store.MoveSchedule("T", before.schedules.front().key, moved.schedules.front()); }},
-        {"task edited", moved, edited, [&] { store.SaveTasks({edited}); }},
+        {"task edited", {moved}, {edited}, [&] { store.SaveTasks({edited}); }},
+        {"task deleted",
+         {moved, other},
+         {other},
+         [&] {
+             store.SaveTaskList({moved, other}, "T");
+         }},
     };
     platform::SetProfileWriteObserver(CountWrite);
     for (const Change& change : changes) {
         SCOPED_TRACE(change.name);
         fs::remove(store.File());
-        store.SaveTasks({change.from});
+        store.SaveTasks(change.from);
         const std::string from = ReadFile(store.File());
         // How many writes the whole change takes.
         g_writes = 0;
         g_killAfter = -1;
         change.run();
         const int total = g_writes;
-        ASSERT_GT(total, 2);
-        const BackupTaskInfo done = store.LoadTask("T", false);
-        EXPECT_EQ(Folders(done), Folders(change.to));
-        EXPECT_EQ(Schedules(done), Schedules(change.to));
+        ASSERT_GE(total, 2);
+        const std::list<BackupTaskInfo> done = store.LoadTasks(false);
+        EXPECT_EQ(Names(done), Names(change.to));
+        for (const BackupTaskInfo& t : change.to) {
+            EXPECT_EQ(Folders(Find(done, t.taskName)), Folders(t));
+            EXPECT_EQ(Schedules(Find(done, t.taskName)), Schedules(t));
+        }
         const std::string file = ReadFile(store.File());
-        EXPECT_EQ(file.find(change.from.schedules.front().key), std::string::npos);
-        for (const BackupFolderInfo& f : change.from.folders) {
-            const bool kept = std::any_of(change.to.folders.begin(), change.to.folders.end(),
-                                          [&f](const BackupFolderInfo& g) { return g.path == f.path; });
-            EXPECT_EQ(file.find(MakeMD5Key(f.path)) != std::string::npos, kept) << f.path;
+        for (const BackupTaskInfo& t : change.from) {
+            for (const BackupFolderInfo& f : t.folders) {
+                const bool kept = Folders(Find(change.to, t.taskName)).find(f.path) != std::string::npos;
+                EXPECT_EQ(file.find(MakeMD5Key(f.path)) != std::string::npos, kept) << f.path;
+            }
+            for (const BackupScheduleInfo& s : t.schedules)
+                EXPECT_EQ(file.find(s.key), std::string::npos);
         }
 
         for (int n = 1; n < total; ++n) {
@@ -318,11 +366,24 @@ TEST(TaskStore, ACutShortChangeLeavesTheTaskWhole)
             int status = -1;
             ASSERT_EQ(waitpid(child, &status, 0), child);
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-            const BackupTaskInfo loaded = store.LoadTask("T", false);
-            EXPECT_TRUE(Folders(loaded) == Folders(change.from) || Folders(loaded) == Folders(change.to))
-                << Folders(loaded);
-            EXPECT_TRUE(Schedules(loaded) == Schedules(change.from) || Schedules(loaded) == Schedules(change.to))
-                << Schedules(loaded);
+            std::list<BackupTaskInfo> loaded = store.LoadTasks(false);
+            EXPECT_TRUE(Names(loaded) == Names(change.from) || Names(loaded) == Names(change.to)) << Names(loaded);
+            for (const BackupTaskInfo& t : loaded) {
+                const BackupTaskInfo was = Find(change.from, t.taskName), is = Find(change.to, t.taskName);
+                EXPECT_TRUE(Folders(t) == Folders(was) || Folders(t) == Folders(is)) << Folders(t);
+                EXPECT_TRUE(Schedules(t) == Schedules(was) || Schedules(t) == Schedules(is)) << Schedules(t);
+            }
+            const platform::ProfileSnapshot cut(store.File());
+            for (const std::string& name :
+                 SplitNameList(cut.Get(CTaskStore::kSettingSection, "Total_task_name", CTaskStore::kReadDefault)))
+                EXPECT_TRUE(cut.HasSection(name)) << name << " is listed without its section";
+            if (Find(loaded, "T").taskName.empty()) {
+                BackupTaskInfo again = MakeTask("T", "bob", (dir / "n").string());
+                loaded.push_back(again);
+                store.SaveTasks(loaded);
+                const BackupTaskInfo reused = store.LoadTask("T", false);
+                EXPECT_EQ(Folders(reused) + Schedules(reused) + reused.nasUser, Folders(again) + "bob");
+            }
         }
     }
     platform::SetProfileWriteObserver(nullptr);

@@ -1,6 +1,7 @@
 // The profile (INI) file reader and writer on arbitrary file contents. The
 // input is the file's bytes, then, each after a NUL byte, a section, a key,
-// a value and another section and key. A write that is taken reads back as
+// a value and another section and key. A snapshot of the file reads both
+// names as reads of their own do; a write that is taken reads back as
 // written, byte for byte, and leaves the value under the other name as it
 // was.
 #include <cstdint>
@@ -74,7 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         out << content;
     }
     const std::string other = platform::GetPrivateProfileString(otherSection.c_str(), otherKey.c_str(), "\x01", file);
-    (void)platform::GetPrivateProfileString(section.c_str(), key.c_str(), "", file);
+    const std::string before = platform::GetPrivateProfileString(section.c_str(), key.c_str(), "\x01", file);
+    // One reading of the file answers each look-up as a read of its own.
+    {
+        const platform::ProfileSnapshot snapshot(file);
+        if (snapshot.Get(otherSection, otherKey, "\x01") != other || snapshot.Get(section, key, "\x01") != before)
+            std::abort();
+    }
 
     if (platform::WritePrivateProfileString(section.c_str(), key.c_str(), value.c_str(), file)) {
         if (platform::GetPrivateProfileString(section.c_str(), key.c_str(), "\x01", file) != value)
