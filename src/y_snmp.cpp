@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -238,12 +239,15 @@ bool ParseOidText(const std::string& text, std::vector<uint32_t>& out)
 
 std::string OidToText(const std::vector<uint32_t>& oid)
 {
+    // Every answer's OIDs pass through here: to_chars, not a formatted print.
     std::string s;
     s.reserve(oid.size() * 4);
     char buf[16];
     for (size_t i = 0; i < oid.size(); ++i) {
-        int n = std::snprintf(buf, sizeof buf, i ? ".%u" : "%u", oid[i]);
-        s.append(buf, static_cast<size_t>(n));
+        char* end = std::to_chars(buf, buf + sizeof buf, oid[i]).ptr;
+        if (i)
+            s.push_back('.');
+        s.append(buf, end);
     }
     return s;
 }
@@ -255,10 +259,9 @@ std::string Vb::GetPrintable() const
     case sNMP_SYNTAX_INT:
     case sNMP_SYNTAX_CNTR32:
     case sNMP_SYNTAX_GAUGE32:
-    case sNMP_SYNTAX_TIMETICKS: std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(number)); return buf;
+    case sNMP_SYNTAX_TIMETICKS: return std::string(buf, std::to_chars(buf, buf + sizeof buf, number).ptr);
     case sNMP_SYNTAX_CNTR64:
-        std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(number));
-        return buf;
+        return std::string(buf, std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(number)).ptr);
     case sNMP_SYNTAX_IPADDR:
         if (octets.size() == 4) {
             std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", static_cast<unsigned char>(octets[0]),
