@@ -6,11 +6,14 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <utility>
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
@@ -72,15 +75,6 @@ bool CopyToBuffer(char* buf, unsigned size, const std::string& text)
     std::memcpy(buf, text.data(), n);
     return n == text.size();
 }
-
-struct SessionCloser {
-    void* handle = nullptr;
-    ~SessionCloser()
-    {
-        if (handle)
-            snmp_sess_close(handle);
-    }
-};
 
 struct PduFree {
     netsnmp_pdu* pdu = nullptr;
@@ -245,12 +239,15 @@ bool ParseOidText(const std::string& text, std::vector<uint32_t>& out)
 
 std::string OidToText(const std::vector<uint32_t>& oid)
 {
+    // Every answer's OIDs pass through here: to_chars, not a formatted print.
     std::string s;
     s.reserve(oid.size() * 4);
     char buf[16];
     for (size_t i = 0; i < oid.size(); ++i) {
-        int n = std::snprintf(buf, sizeof buf, i ? ".%u" : "%u", oid[i]);
-        s.append(buf, static_cast<size_t>(n));
+        char* end = std::to_chars(buf, buf + sizeof buf, oid[i]).ptr;
+        if (i)
+            s.push_back('.');
+        s.append(buf, end);
     }
     return s;
 }
@@ -262,10 +259,9 @@ std::string Vb::GetPrintable() const
     case sNMP_SYNTAX_INT:
     case sNMP_SYNTAX_CNTR32:
     case sNMP_SYNTAX_GAUGE32:
-    case sNMP_SYNTAX_TIMETICKS: std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(number)); return buf;
+    case sNMP_SYNTAX_TIMETICKS: return std::string(buf, std::to_chars(buf, buf + sizeof buf, number).ptr);
     case sNMP_SYNTAX_CNTR64:
-        std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(number));
-        return buf;
+        return std::string(buf, std::to_chars(buf, buf + sizeof buf, static_cast<uint64_t>(number)).ptr);
     case sNMP_SYNTAX_IPADDR:
         if (octets.size() == 4) {
             std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", static_cast<unsigned char>(octets[0]),
@@ -367,6 +363,69 @@ void CSnmpEngine::SetWriteCommunity(const std::string& community) { m_writeCommu
 void CSnmpEngine::SetDefaultPort(uint16_t port) { g_defaultPort = port; }
 uint16_t CSnmpEngine::DefaultPort() { return g_defaultPort.load(); }
 
+CSnmpEngine::Channel& CSnmpEngine::Channel::operator=(const Channel& other)
+{
+    if (this != &other)
+        Close();
+    return *this;
+}
+
+CSnmpEngine::Channel::Channel(Channel&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, nullptr))
+    , m_peer(std::move(other.m_peer))
+    , m_community(std::move(other.m_community))
+    , m_timeoutUs(other.m_timeoutUs)
+    , m_retries(other.m_retries)
+{}
+
+CSnmpEngine::Channel& CSnmpEngine::Channel::operator=(Channel&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_handle = std::exchange(other.m_handle, nullptr);
+        m_peer = std::move(other.m_peer);
+        m_community = std::move(other.m_community);
+        m_timeoutUs = other.m_timeoutUs;
+        m_retries = other.m_retries;
+    }
+    return *this;
+}
+
+void* CSnmpEngine::Channel::Open(const char* peer, const std::string& community, long timeoutUs, int retries)
+{
+    if (m_handle && m_peer == peer && m_community == community && m_timeoutUs == timeoutUs && m_retries == retries)
+        return m_handle;
+    Close();
+    netsnmp_session setup;
+    snmp_sess_init(&setup);
+    setup.version = SNMP_VERSION_1;
+    setup.peername = const_cast<char*>(peer);
+    setup.community = reinterpret_cast<u_char*>(const_cast<char*>(community.data()));
+    setup.community_len = community.size();
+    setup.timeout = timeoutUs;
+    setup.retries = retries;
+    m_handle = snmp_sess_open(&setup);
+    if (!m_handle)
+        return nullptr;
+    // The socket lives as long as the engine: programs started meanwhile
+    // (rsync) must not inherit it.
+    const netsnmp_transport* transport = snmp_sess_transport(m_handle);
+    if (transport && transport->sock >= 0)
+        fcntl(transport->sock, F_SETFD, FD_CLOEXEC);
+    m_peer = peer;
+    m_community = community;
+    m_timeoutUs = timeoutUs;
+    m_retries = retries;
+    return m_handle;
+}
+
+void CSnmpEngine::Channel::Close()
+{
+    if (m_handle)
+        snmp_sess_close(m_handle);
+    m_handle = nullptr;
+}
+
 int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::string& community, std::vector<Vb>& answer)
 {
     NoteBlockingCall(BlockingCall::Snmp);
@@ -379,20 +438,12 @@ int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::stri
 
     char peer[64];
     std::snprintf(peer, sizeof peer, "udp:%s:%u", m_address, static_cast<unsigned>(m_port));
-    netsnmp_session setup;
-    snmp_sess_init(&setup);
-    setup.version = SNMP_VERSION_1;
-    setup.peername = peer;
-    setup.community = reinterpret_cast<u_char*>(const_cast<char*>(community.data()));
-    setup.community_len = community.size();
     // The wait per try runs on the program's clock (a test's fast clock
     // shortens it).
-    setup.timeout =
+    const long timeoutUs =
         static_cast<long>(platform::RealMs(static_cast<int64_t>(m_timeout < 0 ? 0 : m_timeout) * 10)) * 1000L;
-    setup.retries = m_retries < 0 ? 0 : m_retries;
-    SessionCloser session;
-    session.handle = snmp_sess_open(&setup);
-    if (!session.handle)
+    void* session = m_channel.Open(peer, community, timeoutUs, m_retries < 0 ? 0 : m_retries);
+    if (!session)
         return SNMP_ENGINE_FAILURE;
 
     std::vector<std::vector<oid>> names;
@@ -419,7 +470,11 @@ int CSnmpEngine::Request(Op op, const std::vector<Vb>& bindings, const std::stri
 
     PduFree response;
     // snmp_sess_synch_response takes the request PDU over in every case.
-    int status = snmp_sess_synch_response(session.handle, pdu, &response.pdu);
+    int status = snmp_sess_synch_response(session, pdu, &response.pdu);
+    // Only a session whose request was answered is kept: after a time-out or
+    // a failure the next request starts on a new one.
+    if (status != STAT_SUCCESS || !response.pdu)
+        m_channel.Close();
     int rc = MapResult(status, response.pdu);
     if (rc != SNMP_ENGINE_OK)
         return rc;

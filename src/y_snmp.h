@@ -1,8 +1,13 @@
 #pragma once
 // CSnmpEngine: blocking SNMP version 1 requests to the device, OIDs and values
-// as text. Every operation opens its own session, sends one request, waits for
-// the answer and closes the session again, so engines on different threads
-// never share anything. Built on net-snmp's single-session API.
+// as text. An engine opens a session for its first request and keeps it for
+// the next ones to the same agent with the same community, time-out and
+// retries (a walk of n rows is one session, not n). The session is closed
+// when the engine goes, when those settings change, and after a request that
+// got no answer or an unusable one, so a late answer never meets a later
+// request. A copy of an engine starts without a session, so engines on
+// different threads never share anything. Built on net-snmp's single-session
+// API.
 #include <cstdint>
 #include <list>
 #include <string>
@@ -130,10 +135,33 @@ private:
     // The common frame: address check, session, OIDs, request, answer.
     int Request(Op op, const std::vector<Vb>& bindings, const std::string& community, std::vector<Vb>& answer);
 
+    // The session kept between requests, with what it was opened for.
+    class Channel {
+    public:
+        Channel() = default;
+        Channel(const Channel&) {}
+        Channel& operator=(const Channel& other);
+        Channel(Channel&& other) noexcept;
+        Channel& operator=(Channel&& other) noexcept;
+        ~Channel() { Close(); }
+        // The open session for these settings: the kept one when they match,
+        // else a new one (the old one closed). Null when none can be opened.
+        void* Open(const char* peer, const std::string& community, long timeoutUs, int retries);
+        void Close();
+
+    private:
+        void* m_handle = nullptr;
+        std::string m_peer;
+        std::string m_community;
+        long m_timeoutUs = 0;
+        int m_retries = 0;
+    };
+
     char m_address[24];
     std::string m_readCommunity;
     std::string m_writeCommunity;
     int m_timeout; // hundredths of a second per try
     int m_retries; // after the first try
     uint16_t m_port;
+    Channel m_channel;
 };

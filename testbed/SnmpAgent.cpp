@@ -177,8 +177,10 @@ void SnmpAgent::Run()
         if (got < 0)
             continue;
         if (HandleDatagram(buf.data(), static_cast<size_t>(got), reply)) {
-            if (sendto(m_fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen) >= 0)
-                ++m_answers;
+            for (int copies = m_repeat ? 2 : 1; copies > 0; --copies) {
+                if (sendto(m_fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLen) >= 0)
+                    ++m_answers;
+            }
         }
     }
 }
@@ -229,6 +231,7 @@ void SnmpAgent::ClearFaults()
     FailRequests(0, 0);
     m_drops = 0;
     m_nonIncreasing = false;
+    m_repeat = false;
     ClearNoSuchNamePrefixes();
 }
 

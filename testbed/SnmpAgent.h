@@ -59,6 +59,8 @@ public:
     // rebooting). Not touched by ClearFaults.
     void SetSilent(bool on) { m_silent = on; }
     bool Silent() const { return m_silent.load(); }
+    // Every answer is sent twice while on (a network that repeats datagrams).
+    void SetRepeatedAnswers(bool on) { m_repeat = on; }
     void ClearFaults();
 
     // Requests received (dropped ones included) and answers sent.
@@ -100,6 +102,7 @@ private:
     int m_failCount = 0; // guarded by m_lock
     std::atomic<bool> m_nonIncreasing{false};
     std::atomic<bool> m_silent{false};
+    std::atomic<bool> m_repeat{false};
     std::atomic<uint64_t> m_requests{0};
     std::atomic<uint64_t> m_answers{0};
     std::deque<Write> m_writes; // guarded by m_lock

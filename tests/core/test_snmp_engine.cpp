@@ -1,10 +1,16 @@
 // CSnmpEngine against the emulator's agent running in this process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <iterator>
 #include <list>
+#include <set>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "NasMib.h"
@@ -30,6 +36,23 @@ std::vector<std::string> Walk(CSnmpEngine& engine, const char* column, int* endC
     }
     *endCode = rc;
     return values;
+}
+
+// The sockets this process has open, by descriptor.
+std::set<int> OpenSockets()
+{
+    std::set<int> fds;
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return fds;
+    while (const dirent* e = readdir(dir)) {
+        char target[64] = {};
+        std::string path = std::string("/proc/self/fd/") + e->d_name;
+        if (readlink(path.c_str(), target, sizeof target - 1) > 0 && std::strncmp(target, "socket:", 7) == 0)
+            fds.insert(std::atoi(e->d_name));
+    }
+    closedir(dir);
+    return fds;
 }
 
 } // namespace
@@ -359,6 +382,56 @@ TEST(SnmpEngine, EnginesOnManyThreads)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(good.load(), 200);
+}
+
+TEST(SnmpEngine, KeepsOneSessionWhileTheAgentAnswers)
+{
+    SnmpTestAgent a;
+    const std::set<int> before = OpenSockets();
+    auto added = [&] {
+        std::set<int> now = OpenSockets();
+        std::vector<int> fds;
+        std::set_difference(now.begin(), now.end(), before.begin(), before.end(), std::back_inserter(fds));
+        return fds;
+    };
+    {
+        CSnmpEngine engine = a.Engine();
+        engine.SetTimeout(5);
+        int end = 0;
+        EXPECT_EQ(Walk(engine, nasmib::kFolderShareName, &end).size(), 2u);
+        EXPECT_EQ(end, 1);
+        // The walk's three requests went through one session, kept open for
+        // the next request and closed to programs the process starts.
+        const std::vector<int> kept = added();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_TRUE(fcntl(kept[0], F_GETFD) & FD_CLOEXEC);
+        std::string value;
+        EXPECT_EQ(engine.SimpleSet(nasmib::kDeviceName, "renamed"), 0);
+        EXPECT_EQ(added(), kept);
+
+        // A copy starts without one.
+        CSnmpEngine copy = engine;
+        EXPECT_EQ(added(), kept);
+        EXPECT_EQ(copy.SimpleGet(nasmib::kDeviceName, value), 0);
+        EXPECT_EQ(added().size(), 2u);
+
+        // An answer the network repeats is not taken for the next request's.
+        a.agent.SetRepeatedAnswers(true);
+        EXPECT_EQ(Walk(engine, nasmib::kFolderShareName, &end), (std::vector<std::string>{"public", "admin"}));
+        EXPECT_EQ(end, 1);
+        EXPECT_EQ(engine.SimpleGet(nasmib::kDeviceName, value), 0);
+        EXPECT_EQ(value, "renamed");
+        a.agent.SetRepeatedAnswers(false);
+
+        // A request without an answer closes its session; the next one opens another.
+        a.agent.DropNextRequests(1);
+        EXPECT_EQ(engine.SimpleGet(nasmib::kDeviceName, value), -5);
+        EXPECT_EQ(added().size(), 1u);
+        EXPECT_EQ(engine.SimpleGet(nasmib::kDeviceName, value), 0);
+        EXPECT_EQ(added().size(), 2u);
+    }
+    // Gone with the engines.
+    EXPECT_TRUE(added().empty());
 }
 
 TEST(SnmpEngine, OidText)
