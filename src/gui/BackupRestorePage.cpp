@@ -201,8 +201,8 @@ void GrowBelow(QWidget* box, int y, int dy)
 
 void CTaskPropertyDlg::FitTaskInfo()
 {
-    // The task's lines are as tall as their text; the folder table shows two
-    // rows at least. What lies below moves down and the window grows.
+    // The task's lines are as tall as their text, the tables show their
+    // rows. What lies below moves down and the window grows.
     auto* info = findChild<QWidget*>("taskInfo");
     QWidget* frame = GetDlgItem(IDC_TASK_INFO_FRAME);
     ListCtrl* folders = FolderList();
@@ -211,17 +211,23 @@ void CTaskPropertyDlg::FitTaskInfo()
     const int infoBottom = info->geometry().bottom();
     info->resize(info->width(), textHeight);
     GrowBelow(frame, infoBottom + 1, dy);
-    QTreeView* view = folders->ReportView();
-    const int row = std::max(view->sizeHintForRow(0), view->fontMetrics().height() + 4);
-    const int tableHeight = view->header()->sizeHint().height() + 2 * view->frameWidth() + 2 * row +
-                            view->horizontalScrollBar()->sizeHint().height() + 2;
-    const int grow = std::max(0, tableHeight - folders->height());
-    if (grow > 0) {
-        const int tableBottom = folders->geometry().bottom();
-        folders->resize(folders->width(), tableHeight);
-        GrowBelow(frame, tableBottom + 1, grow);
-        dy += grow;
-    }
+    // The folder table shows two rows at least (a scroll bar under them),
+    // the device folder's its one row.
+    auto fitRows = [&](ListCtrl* list, int rows, bool scrollBar) {
+        QTreeView* view = list->ReportView();
+        const int row = std::max(view->sizeHintForRow(0), view->fontMetrics().height() + 4);
+        const int tableHeight = view->header()->sizeHint().height() + 2 * view->frameWidth() + rows * row +
+                                (scrollBar ? view->horizontalScrollBar()->sizeHint().height() : 0) + 2;
+        const int grow = std::max(0, tableHeight - list->height());
+        if (grow > 0) {
+            const int tableBottom = list->geometry().bottom();
+            list->resize(list->width(), tableHeight);
+            GrowBelow(frame, tableBottom + 1, grow);
+            dy += grow;
+        }
+    };
+    fitRows(folders, 2, true);
+    fitRows(NasFolderList(), 1, false);
     if (dy <= 0)
         return;
     setMinimumSize(0, 0);

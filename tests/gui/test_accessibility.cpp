@@ -151,6 +151,8 @@ private slots:
             QCOMPARE(nas->GetItemCount(), 1);
             QCOMPARE(nas->GetItemText(0, 1), std::string("music"));
             QCOMPARE(nas->GetItemText(0, 2), std::string("198.18.7.10"));
+            const QRect nasRow = nas->ReportView()->visualRect(nas->ModelIndex(0, 1));
+            QVERIFY(nas->ReportView()->viewport()->rect().contains(nasRow));
             QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(property.FolderList()->ReportView()));
             // Each value is labelled by its caption.
             QAccessibleInterface* last =
