@@ -25,16 +25,20 @@ ConnectionDialog::ConnectionDialog(QWidget* parent, const std::string& remoteNam
     auto* driveLabel = new QLabel("&Drive:", this);
     driveLabel->setBuddy(m_letters);
     layout->addRow(driveLabel, m_letters);
+    // The share's path is read as it is shown, after its caption.
     m_remote = new QLabel(QString::fromStdString(remoteName), this);
-    m_remote->setAccessibleName("Folder");
     m_remote->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    layout->addRow(new QLabel("Folder:", this), m_remote);
+    auto* folderLabel = new QLabel("Folder:", this);
+    folderLabel->setBuddy(m_remote);
+    layout->addRow(folderLabel, m_remote);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setAccessibleName("OK");
     buttons->button(QDialogButtonBox::Cancel)->setAccessibleName("Cancel");
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { OnOK(); });
     connect(buttons, &QDialogButtonBox::rejected, this, [this] { OnCancel(); });
     layout->addRow(buttons);
+    // Wide enough for a title bar to show the title whole.
+    setMinimumWidth(TitleBarWidth(windowTitle()));
 }
 
 std::string ConnectionDialog::Letter() const { return m_letters->currentText().toStdString(); }

@@ -3,6 +3,7 @@
 #include <utility>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QScreen>
@@ -117,6 +118,15 @@ void Dialog::OnChecked(QAbstractButton* button, std::function<void()> handler)
         if (on)
             handler();
     });
+}
+
+int Dialog::TitleBarWidth(const QString& title)
+{
+    // The window's icon and its three buttons, and the bar's margins.
+    constexpr int kIconAndButtons = 150;
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(title) + kIconAndButtons;
 }
 
 void Dialog::PlaceOverOwner()

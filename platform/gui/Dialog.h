@@ -34,6 +34,10 @@ public:
     // GUI thread); tests end the dialog from it. Returns the old hook.
     static ModalHook SetModalHook(ModalHook hook);
 
+    // The width a window needs for a window manager's title bar to show
+    // title whole: the title in bold, beside the window's icon and buttons.
+    static int TitleBarWidth(const QString& title);
+
 protected:
     // Set-up of the window; false is the framework's "focus set by the
     // dialog". May call EndDialog.

@@ -350,6 +350,8 @@ int ListCtrl::InsertColumn(int column, const std::string& heading, int align, in
     m_model->insertColumn(column);
     auto* header = new QStandardItem(QString::fromStdString(heading));
     header->setTextAlignment(static_cast<Qt::Alignment>(align) | Qt::AlignVCenter);
+    // Headings are drawn with a leading blank or two; they are read by their words.
+    header->setData(header->text().simplified(), Qt::AccessibleTextRole);
     m_model->setHorizontalHeaderItem(column, header);
     m_align.insert(m_align.begin() + column, align);
     if (width >= 0)
@@ -418,6 +420,8 @@ bool ListCtrl::SetItemText(int row, int column, const std::string& text)
     if (item == nullptr)
         return false;
     item->setText(QString::fromStdString(text));
+    if (column == 0)
+        ApplyImageName(row);
     return true;
 }
 
@@ -466,8 +470,30 @@ int ListCtrl::GetItemImage(int row) const
     return m_model->item(row, 0)->data(kImageRole).toInt();
 }
 
+void ListCtrl::SetImageColumn(const std::string& heading, std::vector<std::string> names)
+{
+    m_imageNames = std::move(names);
+    if (QStandardItem* header = m_model->horizontalHeaderItem(0))
+        header->setData(QString::fromStdString(heading), Qt::AccessibleTextRole);
+    for (int row = 0; row < GetItemCount(); ++row)
+        ApplyImageName(row);
+}
+
+void ListCtrl::ApplyImageName(int row)
+{
+    QStandardItem* item = m_model->item(row, 0);
+    if (item == nullptr)
+        return;
+    const int image = item->data(kImageRole).toInt();
+    if (item->text().isEmpty() && image >= 0 && image < static_cast<int>(m_imageNames.size()))
+        item->setData(QString::fromStdString(m_imageNames[static_cast<size_t>(image)]), Qt::AccessibleTextRole);
+    else
+        item->setData(QVariant(), Qt::AccessibleTextRole);
+}
+
 void ListCtrl::ApplyImage(int row)
 {
+    ApplyImageName(row);
     QStandardItem* item = m_model->item(row, 0);
     if (item == nullptr)
         return;

@@ -60,6 +60,10 @@ public:
     bool SetItemDescription(int row, const std::string& text);
     // The list's accessible name, on the list and both of its views.
     void SetAccessibleName(const QString& name);
+    // The first column shows only images: assistive tools read heading as
+    // its heading and a row's image, where the row has no text there, by its
+    // name (names[image]).
+    void SetImageColumn(const std::string& heading, std::vector<std::string> names);
     int GetItemImage(int row) const;
     virtual bool DeleteItem(int row);
     virtual bool DeleteAllItems();
@@ -110,6 +114,8 @@ private:
     void EnsureCurrentItem(bool selectSingle);
     void EnsureCurrentItemLater();
     void ApplyImage(int row);
+    // What an image-only first cell says to assistive tools.
+    void ApplyImageName(int row);
     int RowAt(QAbstractItemView* view, const QPoint& viewportPoint) const;
 
     QStandardItemModel* m_model;
@@ -120,6 +126,7 @@ private:
     std::vector<int> m_align;
     std::vector<QPixmap> m_large;
     std::vector<QPixmap> m_small;
+    std::vector<std::string> m_imageNames;
     int m_selectionMark = -1;
     bool m_ensurePending = false;
     Notify m_notify;

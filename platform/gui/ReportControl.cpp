@@ -26,7 +26,14 @@ public:
     {
         return m_owner && m_row < m_owner->topLevelItemCount() && m_column < m_owner->columnCount();
     }
-    QAccessible::Role role() const override { return m_row < 0 ? QAccessible::ColumnHeader : QAccessible::Cell; }
+    // A cell with a box is a check box: readers say "not checked" only of
+    // check boxes, and nothing of an unticked cell.
+    QAccessible::Role role() const override
+    {
+        if (m_row < 0)
+            return QAccessible::ColumnHeader;
+        return isValid() && Checkable() ? QAccessible::CheckBox : QAccessible::Cell;
+    }
     QString text(QAccessible::Text t) const override
     {
         if (!isValid() || t != QAccessible::Name)
@@ -281,9 +288,14 @@ void ReportControl::ToggleCheck(QTreeWidgetItem* row, int column)
 
 void ReportControl::keyPressEvent(QKeyEvent* event)
 {
-    // Space ticks the selected row's box, wherever the cursor is in the row.
+    // Space ticks the selected row's box, wherever the cursor is in the row;
+    // with none selected (just tabbed into), the current row's, selecting it.
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
         QTreeWidgetItem* row = selectedItems().value(0);
+        if (row == nullptr && currentItem() != nullptr) {
+            row = currentItem();
+            row->setSelected(true);
+        }
         const int column = CheckColumn(row);
         if (column >= 0) {
             ToggleCheck(row, column);

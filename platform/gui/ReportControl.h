@@ -2,9 +2,10 @@
 // The report control: rows (records) of items in columns; an item may carry
 // a check box that the user ticks. The control owns its records and the
 // records own their items. Sorting by a column is stable and uses the items'
-// own comparison. Space ticks or clears the selected row's check box; to
-// assistive tools a cell with a check box is named by its column and row,
-// and its Toggle ticks it, while Toggle on another cell selects the row.
+// own comparison. Space ticks or clears the selected row's check box (the
+// current row's when none is selected); to assistive tools a cell with a
+// check box is a check box named by its column and row, and its Toggle ticks
+// it, while Toggle on another cell selects the row.
 #include <QTreeWidget>
 #include <memory>
 #include <string>

@@ -165,10 +165,37 @@ private:
     mutable std::vector<QAccessible::Id> m_lines;
 };
 
+// A link's button as assistive tools see it: a push button named by the
+// link, pressed as a click presses it, and off-screen while the panel has
+// scrolled the link wholly out of view.
+class LinkAccessible : public QAccessibleWidget {
+public:
+    explicit LinkAccessible(QAbstractButton* button) : QAccessibleWidget(button, QAccessible::PushButton) {}
+    QAccessible::State state() const override
+    {
+        QAccessible::State st = QAccessibleWidget::state();
+        const QWidget* panel = widget()->parentWidget();
+        st.offscreen = panel != nullptr && !panel->rect().intersects(widget()->geometry());
+        return st;
+    }
+    QStringList actionNames() const override { return QStringList{pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& action) override
+    {
+        if (action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        if (widget()->isEnabled())
+            static_cast<QAbstractButton*>(widget())->animateClick();
+    }
+};
+
 QAccessibleInterface* TaskPanelFactory(const QString&, QObject* object)
 {
     if (auto* panel = qobject_cast<TaskPanel*>(object))
         return new TaskPanelAccessible(panel);
+    if (auto* link = dynamic_cast<LinkButton*>(object))
+        return new LinkAccessible(link);
     return nullptr;
 }
 

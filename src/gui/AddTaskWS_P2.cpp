@@ -51,6 +51,9 @@ bool CAddTaskWS_P2::OnInitDialog()
         for (unsigned id : {234u, 236u, 240u, 237u, 233u, 235u})
             images.push_back(LoadIcon(id).pixmap(22, 22));
         list->SetImageLists({}, images);
+        std::vector<std::string> names(images.size(), "NAS folder");
+        names[kImageChosen] = "Chosen NAS folder";
+        list->SetImageColumn("Kind", names);
         list->SetFullRowSelect(true);
     }
     m_ui->instruction->setText("Please select a folder in NAS to store your backup files. Backup process only support "

@@ -1,7 +1,10 @@
 #include "BackupRestorePage.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QHeaderView>
+#include <QStyle>
 #include <QScrollBar>
 #include <QTreeView>
 #include <QLabel>
@@ -37,41 +40,6 @@ const char kNotBackedUp[] = "The task has not been backuped before.";
 // "AM 02:00:00, 12/09/26" and "AM 02:00:00" of a schedule's next run.
 std::string LongTime(std::time_t t) { return schedule::FormatTime(t, "%p %I:%M:%S, %x"); }
 std::string ShortTime(std::time_t t) { return schedule::FormatTime(t, "%p %I:%M:%S"); }
-
-// Makes a row of labels tall enough for their whole text. In a layout the
-// layout makes room; placed by hand, whatever lies below the row, in the
-// labels' parent and in each parent up to the window, moves down with it.
-void GrowToText(std::initializer_list<QLabel*> row)
-{
-    int grow = 0;
-    for (QLabel* label : row)
-        grow = std::max(grow, label->sizeHint().height() - label->height());
-    if (grow <= 0)
-        return;
-    QWidget* parent = (*row.begin())->parentWidget();
-    if (parent->layout() != nullptr) {
-        for (QLabel* label : row)
-            label->setMinimumHeight(label->sizeHint().height());
-        return;
-    }
-    std::vector<QWidget*> level(row.begin(), row.end());
-    while (parent != nullptr) {
-        int bottom = 0;
-        for (QWidget* w : level)
-            bottom = std::max(bottom, w->geometry().bottom());
-        for (QWidget* sibling : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-            if (std::find(level.begin(), level.end(), sibling) == level.end() && sibling->y() > bottom)
-                sibling->move(sibling->x(), sibling->y() + grow);
-        for (QWidget* w : level)
-            w->resize(w->width(), w->height() + grow);
-        if (parent->isWindow()) {
-            parent->resize(parent->width(), parent->height() + grow);
-            break;
-        }
-        level = {parent};
-        parent = parent->parentWidget();
-    }
-}
 
 } // namespace
 
@@ -131,25 +99,29 @@ bool CTaskPropertyDlg::OnInitDialog()
     columns(FolderList(), {{"", 30}, {"Folder", 80}, {"Size", 80}, {"Path", 75}});
     columns(NasFolderList(), {{"", 30}, {"NAS Folder", 130}, {"NAS IP", 105}});
     columns(TaskList(), {{"", 30}, {"Task Name", 85}});
+    // The first columns show a folder's (or a task's) icon, read by its name.
+    const QPixmap folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon).pixmap(16, 16);
+    FolderList()->SetImageLists({folder}, {folder});
+    FolderList()->SetImageColumn("Kind", {"Folder"});
+    NasFolderList()->SetImageLists({folder}, {folder});
+    NasFolderList()->SetImageColumn("Kind", {"NAS folder"});
+    TaskList()->SetImageColumn("Kind", {"Task"});
     if (m_task) {
         int row = 0;
         for (const BackupFolderInfo& f : m_task->folders) {
-            FolderList()->InsertItem(row, "");
+            FolderList()->InsertItem(row, "", 0);
             FolderList()->SetItemText(row, 1, f.folderName);
             FolderList()->SetItemText(row, 2, f.sizeText);
             FolderList()->SetItemText(row, 3, f.path);
             ++row;
         }
+        // The device folder the task backs up into, and the device's address.
+        NasFolderList()->InsertItem(0, "", 0);
+        NasFolderList()->SetItemText(0, 1, m_task->nasFolderName);
+        NasFolderList()->SetItemText(0, 2, m_task->nasIp);
         setWindowTitle(QString::fromStdString("Task Property : " + m_task->taskName));
     }
-    auto* labels = static_cast<QLabel*>(GetDlgItem(IDC_CREATOR));
-    auto* values = static_cast<QLabel*>(GetDlgItem(IDC_BACKUP_FOLDER));
-    labels->setText(QString::fromStdString(InfoLabels()));
-    values->setText(QString::fromStdString(InfoValues()));
-    // One value per line beside its label, and every line on screen (the last
-    // backup time is the last of them).
-    values->setWordWrap(false);
-    GrowToText({labels, values});
+    ShowTaskInfo();
     const bool scheduled = m_task && !m_task->schedules.empty();
     if (!scheduled) {
         GetDlgItem(IDC_SCHEDULE_TEXT)->hide();
@@ -158,12 +130,61 @@ bool CTaskPropertyDlg::OnInitDialog()
         for (int id : {IDC_EXECUTE_TIME, IDC_DAY_COMBO, IDC_DAILY, IDC_WEEKLY, IDC_MONTHLY, IDC_EXECUTE_TIME_LABEL,
                        IDC_ON_EACH_LABEL})
             GetDlgItem(id)->hide();
-        static_cast<QLabel*>(GetDlgItem(IDC_SCHEDULE_TEXT))->setText(QString::fromStdString(ScheduleText()));
+        auto* text = static_cast<QLabel*>(GetDlgItem(IDC_SCHEDULE_TEXT));
+        text->setText(QString::fromStdString(ScheduleText()));
+        text->setAccessibleName(text->text().simplified()); // read as one line
         GetDlgItem(IDC_SCHEDULE_TEXT)->show();
         SetExecuteTime(m_nextRun);
     }
     FitTaskInfo();
+    // The view opens on the task's folders (the task list stays empty).
+    QTreeView* folders = FolderList()->ReportView();
+    if (FolderList()->GetItemCount() > 0)
+        folders->setCurrentIndex(FolderList()->ModelIndex(0, 0));
+    folders->setFocus();
     return true;
+}
+
+void CTaskPropertyDlg::ShowTaskInfo()
+{
+    // One caption and its value a line, the caption labelling its value (a
+    // reader reads them together); the caption of the folder table below
+    // them last. They take the place of
+    // the template's two labels (captions, values).
+    auto* labels = static_cast<QLabel*>(GetDlgItem(IDC_CREATOR));
+    auto* values = static_cast<QLabel*>(GetDlgItem(IDC_BACKUP_FOLDER));
+    auto* info = new QWidget(labels->parentWidget());
+    info->setObjectName("taskInfo");
+    info->setGeometry(labels->x(), labels->y(), values->geometry().right() + 1 - labels->x(), labels->height());
+    auto* grid = new QGridLayout(info);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(0);
+    grid->setColumnMinimumWidth(0, values->x() - labels->x());
+    grid->setColumnStretch(1, 1);
+    const QStringList captions = QString::fromStdString(InfoLabels()).split('\n', Qt::SkipEmptyParts);
+    const QStringList texts = QString::fromStdString(InfoValues()).split('\n');
+    for (int i = 0; i < captions.size(); ++i) {
+        auto* caption = new QLabel(captions[i].simplified(), info);
+        caption->setObjectName(QString("infoCaption%1").arg(i));
+        if (i + 1 == captions.size()) {
+            // "Backup folders list :" heads the folder table, a line apart.
+            caption->setBuddy(FolderList());
+            grid->setRowMinimumHeight(i, caption->sizeHint().height() * 2);
+            caption->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+            grid->addWidget(caption, i, 0, 1, 2);
+            break;
+        }
+        auto* value = new QLabel(texts.value(i), info);
+        value->setObjectName(QString("infoValue%1").arg(i));
+        caption->setBuddy(value);
+        grid->addWidget(caption, i, 0);
+        grid->addWidget(value, i, 1);
+    }
+    labels->clear();
+    values->clear();
+    labels->hide();
+    values->hide();
+    info->show();
 }
 
 namespace {
@@ -201,30 +222,33 @@ bool SameBackupTarget(const BackupTaskInfo& before, const BackupTaskInfo& after)
 
 void CTaskPropertyDlg::FitTaskInfo()
 {
-    // The task's lines are as tall as their text; the folder table shows two
-    // rows at least. What lies below moves down and the window grows.
-    auto* labels = static_cast<QLabel*>(GetDlgItem(IDC_CREATOR));
-    auto* values = static_cast<QLabel*>(GetDlgItem(IDC_BACKUP_FOLDER));
+    // The task's lines are as tall as their text, the tables show their
+    // rows. What lies below moves down and the window grows.
+    auto* info = findChild<QWidget*>("taskInfo");
     QWidget* frame = GetDlgItem(IDC_TASK_INFO_FRAME);
     ListCtrl* folders = FolderList();
-    const int textHeight =
-        std::max({labels->sizeHint().height(), values->heightForWidth(values->width()), labels->height()});
-    int dy = textHeight - labels->height();
-    const int labelsBottom = labels->geometry().bottom();
-    labels->resize(labels->width(), textHeight);
-    values->resize(values->width(), textHeight);
-    GrowBelow(frame, labelsBottom + 1, dy);
-    QTreeView* view = folders->ReportView();
-    const int row = std::max(view->sizeHintForRow(0), view->fontMetrics().height() + 4);
-    const int tableHeight = view->header()->sizeHint().height() + 2 * view->frameWidth() + 2 * row +
-                            view->horizontalScrollBar()->sizeHint().height() + 2;
-    const int grow = std::max(0, tableHeight - folders->height());
-    if (grow > 0) {
-        const int tableBottom = folders->geometry().bottom();
-        folders->resize(folders->width(), tableHeight);
-        GrowBelow(frame, tableBottom + 1, grow);
-        dy += grow;
-    }
+    const int textHeight = std::max(info->sizeHint().height(), info->height());
+    int dy = textHeight - info->height();
+    const int infoBottom = info->geometry().bottom();
+    info->resize(info->width(), textHeight);
+    GrowBelow(frame, infoBottom + 1, dy);
+    // The folder table shows two rows at least (a scroll bar under them),
+    // the device folder's its one row.
+    auto fitRows = [&](ListCtrl* list, int rows, bool scrollBar) {
+        QTreeView* view = list->ReportView();
+        const int row = std::max(view->sizeHintForRow(0), view->fontMetrics().height() + 4);
+        const int tableHeight = view->header()->sizeHint().height() + 2 * view->frameWidth() + rows * row +
+                                (scrollBar ? view->horizontalScrollBar()->sizeHint().height() : 0) + 2;
+        const int grow = std::max(0, tableHeight - list->height());
+        if (grow > 0) {
+            const int tableBottom = list->geometry().bottom();
+            list->resize(list->width(), tableHeight);
+            GrowBelow(frame, tableBottom + 1, grow);
+            dy += grow;
+        }
+    };
+    fitRows(folders, 2, true);
+    fitRows(NasFolderList(), 1, false);
     if (dy <= 0)
         return;
     setMinimumSize(0, 0);

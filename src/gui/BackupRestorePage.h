@@ -45,6 +45,8 @@ protected:
     bool OnInitDialog() override;
 
 private:
+    // The task's information, each caption beside its value.
+    void ShowTaskInfo();
     void FitTaskInfo();
     std::string m_type;
     std::string m_setDate;

@@ -12,6 +12,10 @@ CPopDlg::CPopDlg(QWidget* parent) : Dialog(parent), m_ui(std::make_unique<Ui::Po
     m_ui->setupUi(this);
     IgnoreEscAndEnter();
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    // No title bar shows it, but a screen reader announces the window by its
+    // title, then the text that has the focus.
+    setWindowTitle("Please wait");
+    m_ui->message->setFocusPolicy(Qt::StrongFocus);
     QFont font = m_ui->message->font();
     font.setPointSize(8);
     m_ui->message->setFont(font);
@@ -56,6 +60,7 @@ bool CPopDlg::OnInitDialog()
     m_animation->Attach(m_ui->animation);
     m_animation->OpenFromResource(255, AVC_CENTERAVI | AVC_AUTOPLAY | AVC_FIRSTFRAMETRANSPARENT, RGB(0, 255, 0));
     OnSetText({});
+    m_ui->message->setFocus();
     EndIfClosed();
     return true;
 }

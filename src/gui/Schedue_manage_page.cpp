@@ -38,9 +38,9 @@ CSchedue_manage_page::CSchedue_manage_page(QWidget* parent)
     m_ui->onEachLabel->setBuddy(m_ui->dayCombo);
     m_ui->nasIpLabel->setBuddy(m_ui->nasFolderList);
     m_ui->backupFolderLabel->setBuddy(m_ui->folderList);
-    m_ui->taskList->setAccessibleName("Tasks");
-    m_ui->folderList->setAccessibleName("Backup folders");
-    m_ui->nasFolderList->setAccessibleName("NAS folder and NAS IP");
+    m_ui->taskList->SetAccessibleName("Tasks");
+    m_ui->folderList->SetAccessibleName("Backup folders");
+    m_ui->nasFolderList->SetAccessibleName("NAS folder and NAS IP");
     m_ui->taskListLabel->setAccessibleName("Please select a TASK");
     m_ui->nasIpLabel->setAccessibleName("NAS IP");
     m_ui->nasFolderLabel->setAccessibleName("NAS folder");

@@ -92,10 +92,12 @@ bool CTaskWizardpage1::OnInitDialog()
     m_list->InsertColumn(1, " Folder", Qt::AlignLeft, 150);
     m_list->InsertColumn(2, "Total Size", Qt::AlignLeft, 100);
     m_list->InsertColumn(3, "Path", Qt::AlignLeft, 150);
+    m_list->SetImageColumn("Kind", {"Folder"});
     m_list->SetFullRowSelect(true);
     m_list->SetSelectionMark(-1);
     m_ui->instructionText->setText("Please select your backup source folders into below list.\n"
                                    "All files in the folder will backup to NAS.");
+    m_ui->instructionText->setAccessibleName(m_ui->instructionText->text().simplified()); // read as one line
     Q_ASSERT(m_task);
     if (m_task && !m_task->folders.empty())
         FillFolderList();

@@ -14,14 +14,19 @@
 #include <QListView>
 #include <QPushButton>
 #include <QToolBar>
+#include <QTreeView>
 #include <QtTest>
+#include <filesystem>
 
 #include "AboutDlg.h"
 #include "AccessibleWalk.h"
+#include "BackupRestorePage.h"
+#include "ConnectionDialog.h"
 #include "Dialog.h"
 #include "ListCtrl.h"
 #include "DeviceInfoDlg.h"
 #include "DiscoverNasDlg.h"
+#include "GroupManagement.h"
 #include "PageView.h"
 #include "PopDlg.h"
 #include "QuomDlg.h"
@@ -31,11 +36,14 @@
 #include "TaskPanel.h"
 #include "TaskStore.h"
 #include "BackupTask.h"
+#include "TaskWizardpage1.h"
 #include "TestClock.h"
 #include "TestSupport.h"
+#include "UserManagement.h"
 #include "stdafx.h"
 
 using namespace platform::gui;
+namespace fs = std::filesystem;
 
 namespace {
 // The main window logged in as the administrator against a test agent; the
@@ -148,6 +156,8 @@ private slots:
         QStringList all;
         for (QWidget* w : std::initializer_list<QWidget*>{&discover, &info, &wizard, &popup, &about, &main})
             all << testsupport::AccessibilityFaults(w) << testsupport::NamesNotMatchingText(w);
+        for (QWidget* w : std::initializer_list<QWidget*>{&discover, &info, &wizard, &popup, &about, &main})
+            all << testsupport::ReadingFaults(w) << testsupport::ShownOutOfView(w);
 
         // Every Press of the main window: bars, menus, the shown page.
         const testsupport::PressWalk presses = testsupport::PressEverything(&main);
@@ -163,6 +173,113 @@ private slots:
         CQuomDlg::SetSetupDialogFunction(oldSetup);
         platform::SetShellOpenFunction(oldOpen);
         QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
+    }
+
+    // What a screen reader reads in the windows a page or the toolbar opens,
+    // shown by their modal runs: titles shown whole, every table heading
+    // and cell, radio buttons, captions with their values, texts as shown.
+    void everyWindowReadsItsTexts()
+    {
+        testsupport::TempDir dir;
+        GetNasContext()->SetIniPath((dir / "quom.ini").string());
+        QStringList all;
+        auto read = [&all](QWidget* w, const QString& name) {
+            for (const QString& fault : testsupport::AccessibilityFaults(w) + testsupport::ReadingFaults(w) +
+                                            testsupport::NamesNotMatchingText(w) + testsupport::ShownOutOfView(w))
+                all << name + ": " + fault;
+        };
+        // Runs d modally, reads it while it shows, then also(d), and ends it.
+        auto whileShown = [&](Dialog& d, const QString& name, const std::function<void()>& also = {}) {
+            bool shown = false;
+            Dialog::SetModalHook([&](Dialog& open) {
+                shown = QTest::qWaitForWindowExposed(&open);
+                read(&open, name);
+                if (also)
+                    also();
+                open.EndDialog(platform::IDCANCEL);
+            });
+            d.DoModal();
+            Dialog::SetModalHook({});
+            if (!shown)
+                all << name + " never showed";
+        };
+
+        ConnectionDialog map(nullptr, "\\\\198.18.7.10\\public");
+        whileShown(map, "Map Network Drive");
+
+        // The property view: the task's folders, its device folder and its
+        // information, each caption read with its value; the folder table
+        // has the focus.
+        fs::create_directories(dir / "Documents");
+        BackupTaskInfo task;
+        task.taskName = "Nightly";
+        task.nasUser = "admin";
+        task.nasIp = "198.18.7.10";
+        task.nasFolderName = "music";
+        task.nasFolderStatus = "Public";
+        task.lastBackTime = "01:30:00, 12/08/26";
+        task.folders = {{"Documents", "", "1.2 MB", (dir / "Documents").string()}};
+        task.schedules = {{"day", "", 0, MakeMD5Key("day")}};
+        CTaskPropertyDlg property;
+        property.SetTask(&task);
+        property.SetType("day");
+        whileShown(property, "Task Property", [&] {
+            ListCtrl* nas = property.NasFolderList();
+            QCOMPARE(nas->GetItemCount(), 1);
+            QCOMPARE(nas->GetItemText(0, 1), std::string("music"));
+            QCOMPARE(nas->GetItemText(0, 2), std::string("198.18.7.10"));
+            const QRect nasRow = nas->ReportView()->visualRect(nas->ModelIndex(0, 1));
+            QVERIFY(nas->ReportView()->viewport()->rect().contains(nasRow));
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(property.FolderList()->ReportView()));
+            // Each value is labelled by its caption.
+            QAccessibleInterface* last =
+                testsupport::AccessibleNamed(QAccessible::queryAccessibleInterface(&property), "01:30:00, 12/08/26");
+            QVERIFY(last != nullptr);
+            const auto labels = last->relations(QAccessible::Label);
+            QCOMPARE(labels.size(), 1);
+            QCOMPARE(labels.front().first->text(QAccessible::Name), QString("The last backup time:"));
+        });
+
+        CTaskWizardpage1 sources;
+        sources.SetTask(&task);
+        whileShown(sources, "Task wizard, local folders");
+
+        // The busy popup is announced by its title, its text focused.
+        CPopDlg popup;
+        popup.SetMessage("Loading.. Please wait..");
+        whileShown(popup, "Busy popup", [&] {
+            QCOMPARE(QAccessible::queryAccessibleInterface(&popup)->text(QAccessible::Name), QString("Please wait"));
+            QVERIFY(QApplication::focusWidget() != nullptr && popup.isAncestorOf(QApplication::focusWidget()));
+        });
+
+        // The user and group dialogs as they are made (their faces hidden).
+        CUserManagement users;
+        read(&users, "User Management");
+        CGroupManagement groups;
+        read(&groups, "Group Management");
+        QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
+    }
+
+    // Task-panel links scrolled out of view are not reported showing; the
+    // one in view is.
+    void scrolledLinksAreOffScreen()
+    {
+        QWidget window;
+        auto* panel = new TaskPanel(&window);
+        panel->setGeometry(0, 0, 220, 120);
+        TaskPanelGroup* group = panel->AddGroup(708);
+        for (unsigned id : {709u, 710u, 711u, 712u, 713u, 714u, 719u, 734u})
+            group->AddLinkItem(id);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        std::vector<QAbstractButton*> links = panel->LinkButtons();
+        QVERIFY(panel->VerticalScrollBar()->isVisible());
+        QVERIFY(panel->rect().contains(links.front()->geometry()));
+        QVERIFY(!panel->rect().intersects(links.back()->geometry()));
+        QVERIFY(!QAccessible::queryAccessibleInterface(links.front())->state().offscreen);
+        QVERIFY(QAccessible::queryAccessibleInterface(links.back())->state().offscreen);
+        const QStringList shown = testsupport::ShownOutOfView(&window);
+        QVERIFY2(shown.isEmpty(), qPrintable(shown.join("; ")));
     }
 
     // A dialog that has ended leaves the application's accessibility tree;

@@ -28,6 +28,7 @@
 #include "BarCommands.h"
 #include "BackupTask.h"
 #include "CommandBars.h"
+#include "ConnectionDialog.h"
 #include "DeviceInfoDlg.h"
 #include "DiscoverNasDlg.h"
 #include "EmulatedNas.h"
@@ -256,7 +257,9 @@ private slots:
             if (dynamic_cast<CPopDlg*>(&d) != nullptr)
                 return;
             QVERIFY(QTest::qWaitForWindowExposed(&d));
-            const std::string name = d.metaObject()->className();
+            std::string name = d.metaObject()->className();
+            if (const size_t colons = name.rfind("::"); colons != std::string::npos)
+                name = name.substr(colons + 2);
             if (startUp && dynamic_cast<CDiscoverNasDlg*>(&d) != nullptr)
                 return look(&d, name);
             look(&d, name);
@@ -264,6 +267,13 @@ private slots:
             // has stepped aside.
             if (dynamic_cast<CGroupManagement*>(&d) != nullptr && QGuiApplication::platformName() == "xcb")
                 shots.emplace_back("screen-group-face", d.screen()->grabWindow(0).toImage());
+            // The drive mapping and the task property over the main window,
+            // with their title bars when a window manager draws them.
+            if ((dynamic_cast<ConnectionDialog*>(&d) != nullptr || dynamic_cast<CTaskPropertyDlg*>(&d) != nullptr) &&
+                QGuiApplication::platformName() == "xcb") {
+                QTest::qWait(300); // the window manager's frame
+                shots.emplace_back("screen-" + name, d.screen()->grabWindow(0).toImage());
+            }
             // The dialogs' other modes: a Private folder, a user being added.
             QAbstractButton* other = nullptr;
             if (auto* folder = dynamic_cast<CShareManagement*>(&d))
@@ -337,6 +347,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(share->GetListCtrl()->GetItemCount() >= 3, 30000);
             ClickRow(share->GetListCtrl(), 1);
             shoot("main-share");
+            ConnectionDialog map(&dlg, "\\\\" + GetNasContext()->m_deviceAddress + "\\public");
+            map.DoModal();
             share->OnTaskPanelLink(IDS_ADD_FOLDER);
             share->OnTaskPanelLink(IDS_EDIT_FOLDER);
             QVERIFY(Choose(dlg, ID_USER_MANAGEMENT));

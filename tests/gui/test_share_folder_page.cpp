@@ -218,6 +218,16 @@ private slots:
             alice->setSelected(true);
             staff->setSelected(true);
             ui->addUser->click();
+            // A reader reads every cell of the allow list, a box ticked or not.
+            const QStringList reading = testsupport::ReadingFaults(&dlg);
+            QVERIFY2(reading.isEmpty(), qPrintable(reading.join("; ")));
+            // Tabbed into, the list has a current row but none selected:
+            // the first Space ticks the current row's box (alice's).
+            ui->allowList->clearSelection();
+            ui->allowList->setCurrentItem(ui->allowList->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
+            QTest::keyClick(ui->allowList, Qt::Key_Space);
+            QCOMPARE(ui->allowList->topLevelItem(0)->checkState(1), Qt::Checked);
+            QTest::keyClick(ui->allowList, Qt::Key_Space);
             // alice may write: her row selected by its name cell's Toggle,
             // Space ticks it; @staff's named tick set and cleared by Toggle.
             const QString toggle = QAccessibleActionInterface::toggleAction();

@@ -89,6 +89,8 @@ private slots:
                 [&, &want = expected] {
                     QCOMPARE(Names(dlg), want);
                     QVERIFY(!dlg.IsNextEnabled()); // nothing picked yet
+                    const QStringList reading = testsupport::ReadingFaults(&dlg);
+                    QVERIFY2(reading.isEmpty(), qPrintable(reading.join("; ")));
                 },
                 IDCANCEL);
             QCOMPARE(boxes.Count(), size_t(0));

@@ -683,6 +683,129 @@ inline QStringList FocusRoundTrip(QWidget* owner, QWidget* opener, const QString
     return faults;
 }
 
+// ---------------------------------------------------------------------------
+// What a screen reader reads.
+
+namespace detail {
+// A table's or list's children as a reader reads them: every heading its
+// words (not blank, not padded, not the number a view makes up for a column
+// with no heading); every cell that shows an icon reads words; a cell with a
+// box to tick is a check box, whose state readers read ticked or not (a
+// "checkable" cell's unticked state never reaches them).
+inline void ReadTableChildren(QAccessibleInterface* table, const QString& here, QStringList& faults)
+{
+    auto* view = qobject_cast<QAbstractItemView*>(table->object());
+    for (int i = 0; i < table->childCount(); ++i) {
+        QAccessibleInterface* item = table->child(i);
+        if (item == nullptr)
+            continue;
+        const QString name = item->text(QAccessible::Name);
+        const QAccessible::Role role = item->role();
+        if (role == QAccessible::ColumnHeader || role == QAccessible::RowHeader) {
+            if (name.trimmed().isEmpty())
+                faults << QString("%1: a heading has no words").arg(here);
+            else if (name != name.simplified())
+                faults << QString("%1: heading \"%2\" is read with blanks").arg(here, name);
+            else if (name.contains(QRegularExpression("^\\d+$")))
+                faults << QString("%1: heading read as the number \"%2\"").arg(here, name);
+            continue;
+        }
+        if (item->state().checkable && role != QAccessible::CheckBox)
+            faults << QString("%1: cell \"%2\" with a box is not a check box").arg(here, name);
+        if (role == QAccessible::CheckBox && name.trimmed().isEmpty())
+            faults << QString("%1: a box has no name").arg(here);
+        QAccessibleTableCellInterface* cell = item->tableCellInterface();
+        if (view == nullptr || view->model() == nullptr || cell == nullptr || !name.trimmed().isEmpty())
+            continue;
+        const QModelIndex index = view->model()->index(cell->rowIndex(), cell->columnIndex(), view->rootIndex());
+        if (!index.data(Qt::DecorationRole).isNull())
+            faults << QString("%1: row %2 shows an icon in column %3 that reads blank")
+                          .arg(here)
+                          .arg(cell->rowIndex())
+                          .arg(cell->columnIndex());
+    }
+}
+
+inline void ReadWalk(QAccessibleInterface* iface, const QString& path, QStringList& faults,
+                     std::set<QAccessibleInterface*>& seen, int depth)
+{
+    if (iface == nullptr || !iface->isValid() || depth > 40 || !seen.insert(iface).second)
+        return;
+    QString here = path;
+    if (QObject* object = iface->object())
+        here +=
+            "/" + (object->objectName().isEmpty() ? QString(object->metaObject()->className()) : object->objectName());
+    const QAccessible::Role role = iface->role();
+    if (role == QAccessible::Table || role == QAccessible::Tree || role == QAccessible::List) {
+        ReadTableChildren(iface, here, faults);
+        return;
+    }
+    if (role == QAccessible::ComboBox)
+        return;
+    for (int i = 0; i < iface->childCount(); ++i)
+        ReadWalk(iface->child(i), here, faults, seen, depth + 1);
+}
+} // namespace detail
+
+// What a screen reader would read wrong under root (shown or not): the
+// window's title (it names the window when it opens, and its title bar
+// shows it whole); table and list
+// headings and cells (above); radio buttons announced as anything else;
+// captions read apart from their values (a label of several captions, the
+// values in another).
+inline QStringList ReadingFaults(QWidget* root)
+{
+    QStringList faults;
+    if (QAccessibleInterface* window = QAccessible::queryAccessibleInterface(root->window());
+        window == nullptr || window->text(QAccessible::Name).trimmed().isEmpty())
+        faults << QString("%1 has no title").arg(root->window()->metaObject()->className());
+    else if (QWidget* window = root->window();
+             !window->windowFlags().testFlag(Qt::FramelessWindowHint) &&
+             window->width() < platform::gui::Dialog::TitleBarWidth(window->windowTitle()))
+        faults << QString("%1 is too narrow for its title \"%2\"")
+                      .arg(window->metaObject()->className(), window->windowTitle());
+    std::set<QAccessibleInterface*> seen;
+    detail::ReadWalk(QAccessible::queryAccessibleInterface(root), "", faults, seen, 0);
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        bool inCombo = false;
+        for (QWidget* p = w->parentWidget(); p != nullptr && p != root; p = p->parentWidget())
+            inCombo = inCombo || qobject_cast<QComboBox*>(p) != nullptr;
+        if (!inCombo)
+            detail::ReadWalk(QAccessible::queryAccessibleInterface(w), "", faults, seen, 0);
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+        if (qobject_cast<QRadioButton*>(w) != nullptr && iface->role() != QAccessible::RadioButton)
+            faults
+                << QString("%1 is announced as role %2, not a radio button").arg(detail::Where(w)).arg(iface->role());
+        auto* label = qobject_cast<QLabel*>(w);
+        if (label == nullptr || Qt::mightBeRichText(label->text()))
+            continue;
+        const QString text = label->text();
+        if (text.split('\n').filter(QRegularExpression(":\\s*$")).size() >= 2)
+            faults << QString("%1 shows captions apart from their values").arg(detail::Where(w));
+    }
+    return faults;
+}
+
+// What an assistive tool is told is showing under root though it lies
+// outside what root's window shows (scrolled away or clipped by a parent).
+inline QStringList ShownOutOfView(QWidget* root)
+{
+    QStringList faults;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (!w->isVisible() || w->size().isEmpty())
+            continue;
+        QRect r = w->rect();
+        for (QWidget* c = w; !c->isWindow() && !r.isEmpty(); c = c->parentWidget())
+            r = r.translated(c->pos()).intersected(c->parentWidget()->rect());
+        if (!r.isEmpty())
+            continue;
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+        if (iface != nullptr && !iface->state().invisible && !iface->state().offscreen)
+            faults << QString("%1 is reported showing").arg(detail::Where(w));
+    }
+    return faults;
+}
+
 } // namespace testsupport
 
 // In a Qt Test function: fails with what the accessibility walk finds.
