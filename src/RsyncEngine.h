@@ -118,6 +118,18 @@ public:
                                                   const std::string& nasIp, const std::string& module,
                                                   const std::string& remote) const = 0;
 
+    // The rsync arguments of a run that has to go before the folder's own
+    // (BuildCommand), its log written to logFile; none by default. scratch
+    // names a private folder, missing yet, that the run may make and use:
+    // it is removed after the run.
+    virtual std::vector<std::string> BuildFirstCommand(const std::string& /*localPath*/, const std::string& /*logFile*/,
+                                                       const std::string& /*nasIp*/, const std::string& /*module*/,
+                                                       const std::string& /*remote*/,
+                                                       const std::string& /*scratch*/) const
+    {
+        return {};
+    }
+
     int IsSuccess() const { return m_success; }
     std::string GetResultFile() const { return m_resultFile; }
 
@@ -177,8 +189,8 @@ protected:
     // rsync's error lines are shown in a message box.
     CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs);
 
-    // The device's rsync service answers on its port; else the box is shown
-    // and false.
+    // The device's rsync service answers on its port; else false, and why
+    // is kept for the run's box (RunFolders).
     bool ProbeService(const std::string& nasIp);
     // A box for the user watching the run, or a note of an unattended one.
     void Tell(const std::string& text);
@@ -215,6 +227,10 @@ protected:
     bool Stopped() const { return m_control && m_control->Stopped(); }
     // Follows rsync until it ends or a stop ends it.
     void Follow(platform::Process& rsync);
+    // Starts rsync with command, its log logFile, and follows it to its end:
+    // "" when it copied, else the reason for the result file. *started is
+    // false when rsync could not be started.
+    std::string RunRsync(const std::vector<std::string>& command, const std::string& logFile, bool* started);
     static std::string Printf(const char* format, const std::string& text);
 
     const platform::JobControl* m_control = nullptr;
@@ -235,6 +251,7 @@ protected:
     int m_lastPercent = -1;
     bool m_unattended = false;
     std::vector<std::string> m_notes;
+    std::string m_serverReason; // why the service of the folder's run was not reached
 
 private:
     // The run's log in a private temporary folder; "" when none can be made
