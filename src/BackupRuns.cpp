@@ -174,9 +174,16 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
     if (!out.success || control.Stopped() || !StillStored(task.taskName, out.oldKey))
         return;
-    out.lastBackTime = schedule::FormatTime(platform::WallNow(), "%X, %x");
-    task.lastBackTime = out.lastBackTime;
-    CTaskStore().RecordLastBackTime(task.taskName, out.lastBackTime);
+    const std::string stamp = schedule::FormatTime(platform::WallNow(), "%X, %x");
+    if (!CTaskStore().RecordLastBackTime(task.taskName, stamp)) {
+        // The time shown stays the one the task file holds.
+        const std::string note = "the last backup time could not be stored";
+        out.description += "; " + note;
+        out.notice = task.taskName + ": " + note;
+        return;
+    }
+    out.lastBackTime = stamp;
+    task.lastBackTime = stamp;
 }
 
 // The schedule moved on by one period, its store keys renamed after it.
@@ -291,7 +298,7 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                 unstored = true;
             } else if (!routine) {
                 s.setDate = "finish";
-                CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
+                unstored = !CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
             }
         }
         if (!skipped.empty()) {
@@ -307,7 +314,7 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
             out.description += "; " + note;
             out.notice = (out.notice.empty() ? task.taskName + ": " : out.notice + "; ") + note;
         };
-        tell(unstored, "its next run could not be stored");
+        tell(unstored, routine ? "its next run could not be stored" : "its finish could not be stored");
         tell(!addressStored, "its device's new address could not be stored");
         out.schedule = s;
         if (recorded)

@@ -181,8 +181,15 @@ void CRsycBackup::Run()
     if (!m_success)
         return;
     const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
-    m_task->lastBackTime = now;
-    CTaskStore().RecordLastBackTime(m_task->taskName, now);
+    const CTaskStore store;
+    if (store.RecordLastBackTime(m_task->taskName, now)) {
+        m_task->lastBackTime = now;
+    } else if (store.HasTask(m_task->taskName)) {
+        // The time shown stays the one the task file holds.
+        m_unstored = "the last backup time could not be stored";
+        Tell(Printf("BackUP Task : %s ,", m_task->taskName) + m_unstored + ".\nPlease check that " + store.File() +
+             " can be written.");
+    }
 }
 
 void CRsycBackup::BackupTask()

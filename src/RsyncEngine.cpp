@@ -733,8 +733,9 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
     result.success = IsSuccess() != 0;
     result.resultFile = GetResultFile();
     result.lastBackTime = task.lastBackTime;
-    result.description =
-        task.taskName + " : " + kind + (result.success ? " processing Finish!!" : " processing Error!!");
+    result.description = task.taskName + " : " + kind +
+                         (result.success ? " processing Finish!!" : " processing Error!!") +
+                         (m_unstored.empty() ? "" : "; " + m_unstored);
     return result;
 }
 

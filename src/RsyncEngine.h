@@ -42,7 +42,9 @@ struct BackupRunResult {
     bool success = false;
     std::string resultFile;   // "" when no folder got as far as rsync
     std::string lastBackTime; // as written to the task store (backups)
-    std::string description;  // "<task> : backup processing Finish!!" or "... Error!!"
+    // "<task> : backup processing Finish!!" or "... Error!!", followed by
+    // "; <what>" when the run could not store what it did.
+    std::string description;
 };
 
 class CRsyncEngine {
@@ -252,6 +254,7 @@ protected:
     bool m_unattended = false;
     std::vector<std::string> m_notes;
     std::string m_serverReason; // why the service of the folder's run was not reached
+    std::string m_unstored;     // what the run could not store, for its row ("" nothing)
 
 private:
     // The run's log in a private temporary folder; "" when none can be made

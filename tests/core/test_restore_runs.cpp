@@ -430,6 +430,41 @@ TEST_F(Runs, TaskFollowsItsDevice)
     EXPECT_EQ(CTaskStore().ReadTaskValue("Moved", "NAS_IP"), EmulatedNas::kAddress);
 }
 
+// Writes that fail are told in the row and a box or notice, and the last
+// backup time shown stays the one the task file holds.
+TEST_F(Runs, UnstoredWritesAreTold)
+{
+    const fs::path a = dir / "a";
+    WriteFile(a / "f", "a");
+    BackupTaskInfo once = Task("Once", "backups", "Disk1", {a});
+    once.lastBackTime = "earlier";
+    once.schedules.push_back(schedule::MakeSchedule("one", "unexecute", platform::WallNow() - 30));
+    CTaskStore store;
+    ASSERT_TRUE(store.SaveTasks({once}));
+    const testsupport::ReadOnlyFile readOnly(store.File());
+    ASSERT_TRUE(readOnly.Ok());
+
+    const BackupRunResult now = DoBackup(once, 1700000000, control);
+    EXPECT_TRUE(now.success);
+    EXPECT_EQ(now.description, "Once : backup processing Finish!!; the last backup time could not be stored");
+    EXPECT_EQ(now.lastBackTime, "earlier");
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"BackUP Task : Once ,the last backup time could not be stored."
+                                                     "\nPlease check that " +
+                                                     store.File() + " can be written."});
+
+    const std::vector<ScheduleRunResult> pass = RunDueSchedules({once}, control);
+    ASSERT_EQ(pass.size(), 1u);
+    EXPECT_TRUE(pass[0].ran && pass[0].success);
+    const std::string told = "the last backup time could not be stored; its finish could not be stored";
+    EXPECT_EQ(pass[0].description, "Once : backup processing Finish!!; " + told);
+    EXPECT_EQ(pass[0].notice, "Once: " + told);
+    EXPECT_EQ(pass[0].lastBackTime, "earlier");
+    EXPECT_EQ(pass[0].schedule.setDate, "finish");
+    EXPECT_EQ(store.LoadTask("Once").schedules.front().setDate, "unexecute");
+    EXPECT_EQ(store.ReadTaskValue("Once", "Last_Back_Time"), "earlier");
+    EXPECT_TRUE(boxes.Take().empty());
+}
+
 // A due schedule that is not run leaves a System Log row with the reason
 // and a result file that says the same, on its first pass, without a box;
 // a schedule several runs behind leaves one row and moves past them all.
