@@ -176,6 +176,7 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
 void CRsycBackup::Run()
 {
     DebugTrace("run");
+    m_unstored.clear();
     BackupTask();
     // The last backup time is that of the last good backup.
     if (!m_success)
