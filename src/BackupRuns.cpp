@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <set>
+#include <strings.h>
 
 #include "Clock.h"
 #include "MessageBox.h"
@@ -58,6 +59,27 @@ NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
     else if (!found)
         check.reason = "device folder " + task.nasFolderName + " on " + task.nasFolderDisk + " not found";
     return check;
+}
+
+std::string NewDeviceAddress(const BackupTaskInfo& task)
+{
+    const LoginCopy login = CopyLogin();
+    if (task.nasMac.empty() || login.mac.empty() || login.address.empty() || login.address == task.nasIp ||
+        ::strcasecmp(task.nasMac.c_str(), login.mac.c_str()) != 0)
+        return "";
+    return login.address;
+}
+
+bool FollowLoggedInDevice(BackupTaskInfo& task)
+{
+    const std::string address = NewDeviceAddress(task);
+    if (address.empty())
+        return true;
+    task.nasIp = address;
+    const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
+    const CTaskStore store;
+    // A task deleted meanwhile stays deleted.
+    return !store.HasTask(task.taskName) || store.WriteTaskValue(task.taskName, "NAS_IP", address);
 }
 
 std::string LatenessText(std::time_t seconds)
@@ -152,9 +174,16 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
     if (!out.success || control.Stopped() || !StillStored(task.taskName, out.oldKey))
         return;
-    out.lastBackTime = schedule::FormatTime(platform::WallNow(), "%X, %x");
-    task.lastBackTime = out.lastBackTime;
-    CTaskStore().RecordLastBackTime(task.taskName, out.lastBackTime);
+    const std::string stamp = schedule::FormatTime(platform::WallNow(), "%X, %x");
+    if (!CTaskStore().RecordLastBackTime(task.taskName, stamp)) {
+        // The time shown stays the one the task file holds.
+        const std::string note = "the last backup time could not be stored";
+        out.description += "; " + note;
+        out.notice = task.taskName + ": " + note;
+        return;
+    }
+    out.lastBackTime = stamp;
+    task.lastBackTime = stamp;
 }
 
 // The schedule moved on by one period, its store keys renamed after it.
@@ -217,6 +246,8 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
         // A task deleted, or given another schedule, since the pass began.
         if (!StillStored(task.taskName, s.key))
             continue;
+        // A task whose device moved to a new address follows it there.
+        const bool addressStored = FollowLoggedInDevice(task);
         // Why the due run does not happen ("" when it does).
         std::string skipped;
         if (late) {
@@ -268,7 +299,7 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                 unstored = true;
             } else if (!routine) {
                 s.setDate = "finish";
-                CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
+                unstored = !CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
             }
         }
         if (!skipped.empty()) {
@@ -278,11 +309,14 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                 task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
                 "Backup processing Error!! " + skipped);
         }
-        if (unstored) {
-            const std::string note = "its next run could not be stored";
+        const auto tell = [&](bool failed, const std::string& note) {
+            if (!failed)
+                return;
             out.description += "; " + note;
             out.notice = (out.notice.empty() ? task.taskName + ": " : out.notice + "; ") + note;
-        }
+        };
+        tell(unstored, routine ? "its next run could not be stored" : "its finish could not be stored");
+        tell(!addressStored, "its device's new address could not be stored");
         out.schedule = s;
         if (recorded)
             recorded(out);

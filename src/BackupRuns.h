@@ -30,6 +30,15 @@ struct NasFolderCheck {
 };
 NasFolderCheck FindNasFolder(const BackupTaskInfo& task);
 
+// A task follows its device to a new address: when the device logged in to
+// is the task's (its NAS_MAC, case ignored) and is at another address now,
+// NewDeviceAddress gives that address ("" otherwise: a task of another
+// device is never redirected), and FollowLoggedInDevice puts it in the task
+// and stores it as its NAS_IP. False when it could not be stored (the task
+// has it all the same).
+std::string NewDeviceAddress(const BackupTaskInfo& task);
+bool FollowLoggedInDevice(BackupTaskInfo& task);
+
 // "2 h 10 min", "3 d 0 h 5 min" (whole minutes).
 std::string LatenessText(std::time_t seconds);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <set>
 #include <sys/stat.h>
 
@@ -124,7 +125,31 @@ std::vector<std::string> CRsycBackup::BuildCommand(const std::string& localPath,
     // link; links inside it stay links.
     const std::string source = NormalisePath(localPath);
     command.push_back(source == "/" ? source : source + "/");
-    command.push_back("QUOM@" + nasIp + "::" + module + "/" + shareName + "/" + DeviceFolderName(localPath) + "/");
+    // The service expands a pattern in the destination as well: escaped,
+    // the path matches only the folder of exactly its name, which the first
+    // run has made.
+    command.push_back("QUOM@" + nasIp +
+                      "::" + EscapeSource(module + "/" + shareName + "/" + DeviceFolderName(localPath) + "/"));
+    return command;
+}
+
+std::vector<std::string> CRsycBackup::BuildFirstCommand(const std::string& localPath, const std::string& logFile,
+                                                        const std::string& nasIp, const std::string& module,
+                                                        const std::string& shareName, const std::string& scratch) const
+{
+    const std::string name = DeviceFolderName(localPath);
+    const std::string remote = module + "/" + shareName + "/" + name + "/";
+    if (EscapeSource(remote) == remote)
+        return {};
+    // An empty folder of that name; were it not made, rsync would say that
+    // its source is missing.
+    std::error_code error;
+    std::filesystem::create_directories(scratch + "/" + name, error);
+    std::vector<std::string> command{RsyncProgram(), "--dirs", "--stats", "--log-file=" + logFile};
+    for (std::string& option : ConnectionOptions())
+        command.push_back(std::move(option));
+    command.push_back(scratch + "/" + name);
+    command.push_back("QUOM@" + nasIp + "::" + EscapeSource(module + "/" + shareName + "/"));
     return command;
 }
 
@@ -151,13 +176,21 @@ int CRsycBackup::BackupFolder(const std::string& localPath, const std::string& n
 void CRsycBackup::Run()
 {
     DebugTrace("run");
+    m_unstored.clear();
     BackupTask();
     // The last backup time is that of the last good backup.
     if (!m_success)
         return;
     const std::string now = schedule::FormatTime(platform::WallNow(), "%X, %x");
-    m_task->lastBackTime = now;
-    CTaskStore().RecordLastBackTime(m_task->taskName, now);
+    const CTaskStore store;
+    if (store.RecordLastBackTime(m_task->taskName, now)) {
+        m_task->lastBackTime = now;
+    } else if (store.HasTask(m_task->taskName)) {
+        // The time shown stays the one the task file holds.
+        m_unstored = "the last backup time could not be stored";
+        Tell(Printf("BackUP Task : %s ,", m_task->taskName) + m_unstored + ".\nPlease check that " + store.File() +
+             " can be written.");
+    }
 }
 
 void CRsycBackup::BackupTask()

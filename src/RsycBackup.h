@@ -42,6 +42,13 @@ public:
     std::vector<std::string> BuildCommand(const std::string& localPath, const std::string& logFile,
                                           const std::string& nasIp, const std::string& module,
                                           const std::string& shareName) const override;
+    // A device folder whose path the service would read as a pattern (it
+    // holds "*", "?" or "["): an empty folder of its name is sent into the
+    // share first, as names in rsync's file list are taken as they stand;
+    // the folder's own run then names it escaped, which matches only it.
+    std::vector<std::string> BuildFirstCommand(const std::string& localPath, const std::string& logFile,
+                                               const std::string& nasIp, const std::string& module,
+                                               const std::string& shareName, const std::string& scratch) const override;
     // The name of a local folder's copy on the device: rsync names it after
     // the path's last part, compared byte for byte (the device's file system
     // tells case apart).

@@ -472,6 +472,7 @@ void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, i
             m_success = 0;
             break;
         }
+        m_serverReason.clear();
         const int rc = runOne(folder, number);
         const char* message = nullptr;
         if (rc == RUN_INITIAL_ERROR)
@@ -481,7 +482,9 @@ void CRsyncEngine::RunFolders(const std::function<int(const BackupFolderInfo&, i
         else if (rc == RUN_SERVER_ERROR)
             message = texts.serverError;
         if (message) {
-            Tell(Printf(message, m_task->taskName));
+            // One box: the service that cannot be reached, and why.
+            const std::string reason = rc == RUN_SERVER_ERROR ? m_serverReason : std::string();
+            Tell(Printf(message, m_task->taskName) + (reason.empty() ? "" : "\n" + reason));
             m_success = 0;
             if (!m_unattended)
                 break;
@@ -764,14 +767,14 @@ bool CRsyncEngine::ProbeService(const std::string& nasIp)
         const int code = GetLastSocketError();
         char text[128];
         std::snprintf(text, sizeof text, "Socket Create Fail!!\nSocket Error code: %d ;", code);
-        Tell(WithSocketErrorReason(text, code));
+        m_serverReason = WithSocketErrorReason(text, code);
         return false;
     }
     if (!probe.Connect(nasIp, m_port, kConnectTimeoutMs)) {
         const int code = GetLastSocketError();
         char text[128];
         std::snprintf(text, sizeof text, "Socket Connect Fail!!\nSocket Error code: %d ;", code);
-        Tell(WithSocketErrorReason(text, code));
+        m_serverReason = WithSocketErrorReason(text, code);
         return false;
     }
     probe.Close();
@@ -812,8 +815,9 @@ BackupRunResult CRsyncEngine::RunJob(BackupTaskInfo& task, std::time_t startTime
     result.success = IsSuccess() != 0;
     result.resultFile = GetResultFile();
     result.lastBackTime = task.lastBackTime;
-    result.description =
-        task.taskName + " : " + kind + (result.success ? " processing Finish!!" : " processing Error!!");
+    result.description = task.taskName + " : " + kind +
+                         (result.success ? " processing Finish!!" : " processing Error!!") +
+                         (m_unstored.empty() ? "" : "; " + m_unstored);
     return result;
 }
 
@@ -824,48 +828,37 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     const std::string logFile = MakeLogFile(MakeMD5Key(folderName + remote));
     if (logFile.empty())
         return RUN_INITIAL_ERROR;
-    const std::vector<std::string> command =
-        BuildCommand(localPath, logFile, nasIp, disk == "Disk1" ? "disk1" : "disk2", remote);
-    std::string line;
-    for (const std::string& a : command)
-        line += (line.empty() ? "" : " ") + a;
-    DebugTrace("Task command : %s", line.c_str());
-
+    const std::string module = disk == "Disk1" ? "disk1" : "disk2";
     m_folderNumber = folderNumber;
     if (folderNumber <= 1)
         m_lastPercent = -1; // a new task of a schedule pass starts over
-    ResetLog(logFile);
-    platform::Process rsync;
-    // No terminal: a module that asks for a password fails at once.
-    rsync.SetOwnSession(true);
-    std::string why;
-    if (!rsync.Start(command, &why)) {
-        DebugTrace("rsync: %s", why.c_str());
+
+    // A run that has to go first; a failed one is the folder's failure, and
+    // its log is the folder's log.
+    const std::string scratch = m_tempFolder + "first";
+    const std::vector<std::string> first = BuildFirstCommand(localPath, logFile, nasIp, module, remote, scratch);
+    std::string extra;
+    bool started = true;
+    if (!first.empty()) {
+        extra = RunRsync(first, logFile, &started);
+        if (started && extra.empty() && !Stopped()) {
+            // The folder's own run starts on a fresh log.
+            const int fd = ::open(logFile.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    std::error_code removed;
+    std::filesystem::remove_all(scratch, removed);
+    if (started && extra.empty() && !Stopped())
+        extra = RunRsync(BuildCommand(localPath, logFile, nasIp, module, remote), logFile, &started);
+    if (!started) {
         DropTempFolder(logFile);
         return RUN_EXECUTE_ERROR;
     }
-    Follow(rsync);
-
-    // The exit status decides: 0 is a copy, and so is 24 (files vanished
-    // while being read) for a backup, whose vanished files are gone from the
-    // computer anyway; a restore that missed files did not bring the backup
-    // back. Anything else is no copy; without its summary line rsync did not
-    // finish.
-    std::string extra;
     const bool stopped = Stopped();
-    const bool exitOk = rsync.Exited() && (rsync.ExitCode() == 0 || (rsync.ExitCode() == 24 && m_direction == '<'));
-    if (stopped) {
+    if (stopped)
         extra = "rsync error: stopped by the user";
-    } else if (m_stalled) {
-        extra = "rsync error: nothing moved for " + std::to_string(m_stallMs / 1000) + " seconds, rsync stopped";
-    } else if (!rsync.Exited()) {
-        extra = "rsync error: rsync ended by signal " + std::to_string(rsync.TermSignal()) + " (" +
-                strsignal(rsync.TermSignal()) + ")";
-    } else if (!exitOk) {
-        extra = "rsync error: rsync ended with code " + std::to_string(rsync.ExitCode());
-    } else if (!m_sawSummary) {
-        extra = "rsync error: rsync ended without its summary (code " + std::to_string(rsync.ExitCode()) + ")";
-    }
     if (!extra.empty()) {
         m_success = 0;
         // rsync's own error line was shown already; an end it did not
@@ -892,4 +885,44 @@ int CRsyncEngine::RunFolder(const std::string& localPath, const std::string& nas
     ::unlink(fileListFile.c_str());
     DropTempFolder(logFile);
     return RUN_OK;
+}
+
+std::string CRsyncEngine::RunRsync(const std::vector<std::string>& command, const std::string& logFile, bool* started)
+{
+    std::string line;
+    for (const std::string& a : command)
+        line += (line.empty() ? "" : " ") + a;
+    DebugTrace("Task command : %s", line.c_str());
+
+    ResetLog(logFile);
+    platform::Process rsync;
+    // No terminal: a module that asks for a password fails at once.
+    rsync.SetOwnSession(true);
+    std::string why;
+    if (!rsync.Start(command, &why)) {
+        DebugTrace("rsync: %s", why.c_str());
+        *started = false;
+        return "";
+    }
+    *started = true;
+    Follow(rsync);
+
+    // The exit status decides: 0 is a copy, and so is 24 (files vanished
+    // while being read) for a backup, whose vanished files are gone from the
+    // computer anyway; a restore that missed files did not bring the backup
+    // back. Anything else is no copy; without its summary line rsync did not
+    // finish.
+    const bool exitOk = rsync.Exited() && (rsync.ExitCode() == 0 || (rsync.ExitCode() == 24 && m_direction == '<'));
+    if (Stopped())
+        return "rsync error: stopped by the user";
+    if (m_stalled)
+        return "rsync error: nothing moved for " + std::to_string(m_stallMs / 1000) + " seconds, rsync stopped";
+    if (!rsync.Exited())
+        return "rsync error: rsync ended by signal " + std::to_string(rsync.TermSignal()) + " (" +
+               strsignal(rsync.TermSignal()) + ")";
+    if (!exitOk)
+        return "rsync error: rsync ended with code " + std::to_string(rsync.ExitCode());
+    if (!m_sawSummary)
+        return "rsync error: rsync ended without its summary (code " + std::to_string(rsync.ExitCode()) + ")";
+    return "";
 }

@@ -42,7 +42,9 @@ struct BackupRunResult {
     bool success = false;
     std::string resultFile;   // "" when no folder got as far as rsync
     std::string lastBackTime; // as written to the task store (backups)
-    std::string description;  // "<task> : backup processing Finish!!" or "... Error!!"
+    // "<task> : backup processing Finish!!" or "... Error!!", followed by
+    // "; <what>" when the run could not store what it did.
+    std::string description;
 };
 
 class CRsyncEngine {
@@ -118,6 +120,18 @@ public:
                                                   const std::string& nasIp, const std::string& module,
                                                   const std::string& remote) const = 0;
 
+    // The rsync arguments of a run that has to go before the folder's own
+    // (BuildCommand), its log written to logFile; none by default. scratch
+    // names a private folder, missing yet, that the run may make and use:
+    // it is removed after the run.
+    virtual std::vector<std::string> BuildFirstCommand(const std::string& /*localPath*/, const std::string& /*logFile*/,
+                                                       const std::string& /*nasIp*/, const std::string& /*module*/,
+                                                       const std::string& /*remote*/,
+                                                       const std::string& /*scratch*/) const
+    {
+        return {};
+    }
+
     int IsSuccess() const { return m_success; }
     std::string GetResultFile() const { return m_resultFile; }
 
@@ -183,8 +197,8 @@ protected:
     // rsync's error lines are told (Tell: a box, or a note when unattended).
     CRsyncEngine(char direction, bool errorBoxes, int64_t firstPollMs);
 
-    // The device's rsync service answers on its port; else false, after
-    // Tell has said why (a box, or a note of an unattended run).
+    // The device's rsync service answers on its port; else false, and why
+    // is kept for the run's box (RunFolders).
     bool ProbeService(const std::string& nasIp);
     // A box for the user watching the run, or a note of an unattended one.
     void Tell(const std::string& text);
@@ -221,6 +235,10 @@ protected:
     bool Stopped() const { return m_control && m_control->Stopped(); }
     // Follows rsync until it ends or a stop ends it.
     void Follow(platform::Process& rsync);
+    // Starts rsync with command, its log logFile, and follows it to its end:
+    // "" when it copied, else the reason for the result file. *started is
+    // false when rsync could not be started.
+    std::string RunRsync(const std::vector<std::string>& command, const std::string& logFile, bool* started);
     static std::string Printf(const char* format, const std::string& text);
 
     const platform::JobControl* m_control = nullptr;
@@ -241,6 +259,8 @@ protected:
     int m_lastPercent = -1;
     bool m_unattended = false;
     std::vector<std::string> m_notes;
+    std::string m_serverReason; // why the service of the folder's run was not reached
+    std::string m_unstored;     // what the run could not store, for its row ("" nothing)
 
 private:
     // The run's log in a private temporary folder; "" when none can be made

@@ -870,6 +870,9 @@ void CBackupRestorePage::RunTask(int kind, const std::string& name, const std::s
 {
     if (GetNasContext()->IsTaskRunning())
         return Refuse(kSomeRunning);
+    // A task whose device moved to a new address follows it there.
+    if (BackupTaskInfo* moved = FindTask(name); moved != nullptr && !FollowLoggedInDevice(*moved))
+        ReportStoreWrite(false);
     if (!CheckNasFolderBehindPopup(name, folderMissing))
         return;
     // The worker gets a copy of the task as it is now.
@@ -937,6 +940,13 @@ void CBackupRestorePage::OnRunDone(int kind, const BackupRunResult& result, cons
     }
     PostTaskResult(kind, result.description, result.resultFile);
     RefreshTaskList();
+    // A failure stays in view once its box is answered: the window that
+    // shows it comes to the front.
+    if (!result.success && m_progress) {
+        m_progress->show();
+        m_progress->raise();
+        m_progress->activateWindow();
+    }
 }
 
 int CBackupRestorePage::ShowProperty()
@@ -1012,6 +1022,9 @@ void CBackupRestorePage::OnScheduleResult(const ScheduleRunResult& r)
         // A schedule changed on the page while the pass ran stays as it is now.
         if (!task.schedules.empty() && task.schedules.front().key == r.oldKey)
             task.schedules.front() = r.schedule;
+        // The pass let the task follow its device to a new address.
+        if (const std::string address = NewDeviceAddress(task); !address.empty())
+            task.nasIp = address;
         if (r.ran)
             task.lastBackTime = r.lastBackTime;
     }

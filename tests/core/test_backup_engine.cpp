@@ -161,14 +161,12 @@ TEST_F(Backup, FailuresEndWithTheirMessage)
     const std::string server =
         "BackUP Task : Photos task ,Backup server not available, please check NAS link or reboot the NAS!!";
 
-    // The service is down.
+    // The service is down: one box says so, and why.
     ASSERT_TRUE(nas->dev->Ok("rsync port closed"));
     BackupRunResult r = RunTask();
     EXPECT_FALSE(r.success);
-    ASSERT_EQ(boxes.Texts().size(), 2u) << ::testing::PrintToString(boxes.Texts());
-    EXPECT_EQ(boxes.Texts()[0],
-              "Socket Connect Fail!!\nSocket Error code: 10061 ;\nThe attempt to connect was forcefully rejected.");
-    EXPECT_EQ(boxes.Texts()[1], server);
+    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{server + "\nSocket Connect Fail!!\nSocket Error code: 10061 ;\n"
+                                                                "The attempt to connect was forcefully rejected."}));
     EXPECT_EQ(r.resultFile, "");
     // A failed backup is no last backup.
     EXPECT_EQ(store.ReadTaskValue("Photos task", "Last_Back_Time"), CTaskStore::kReadDefault);
@@ -579,6 +577,17 @@ TEST(BackupLog, CommandLineAndPaths)
     engine.SetPort(8730);
     EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").back(), "QUOM@198.18.1.10::disk2/s/a/");
     EXPECT_EQ(engine.BuildCommand("/a", "/l", "198.18.1.10", "disk2", "s").at(10), "--port=8730");
+    // A device path the service would read as a pattern: its folder is sent
+    // first by name (an empty folder), then the path is named escaped.
+    TempDir scratch;
+    CRsycBackup odd;
+    odd.SetRsyncProgram("rsync");
+    EXPECT_TRUE(odd.BuildFirstCommand("/h/a b", "/l", "198.18.1.10", "disk1", "s", scratch / "first").empty());
+    EXPECT_EQ(odd.BuildFirstCommand("/h/x*", "/l", "198.18.1.10", "disk1", "s [1]", scratch / "first"),
+              (std::vector<std::string>{"rsync", "--dirs", "--stats", "--log-file=/l", "--contimeout=30",
+                                        "--timeout=60", scratch / "first" / "x*", "QUOM@198.18.1.10::disk1/s \\[1]/"}));
+    EXPECT_TRUE(fs::is_directory(scratch / "first" / "x*"));
+    EXPECT_EQ(odd.BuildCommand("/h/x*", "/l", "198.18.1.10", "disk1", "s").back(), "QUOM@198.18.1.10::disk1/s/x\\*/");
     EXPECT_EQ(
         CRsycRestore().BuildCommand("/r/x y", "/l", "198.18.1.10", "disk1", "sh/Photos [2019]"),
         (std::vector<std::string>{"rsync", "-rlt", "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable", "--stats",

@@ -170,8 +170,8 @@ TEST_F(Runs, AwkwardNamesComeBackExactly)
     fs::create_directories(home);
     fs::create_symlink(kept, home / "Linked");
     std::vector<fs::path> folders;
-    for (const char* name :
-         {"Photos [2019]", "Photos 1", "st*r", "q?", "trail ", "it's \"q\"", "b\\s [x]", "b\\s x", "Linked"}) {
+    for (const char* name : {"Photos [2019]", "Photos 1", "a?c", "x*", "st*r", "q?", "trail ", "it's \"q\"", "b\\s [x]",
+                             "b\\s x", "Linked"}) {
         const fs::path f = home / name;
         WriteFile(f / "id_key", std::string("key of ") + name);
         WriteFile(f / "deep" / "note.txt", name);
@@ -190,9 +190,29 @@ TEST_F(Runs, AwkwardNamesComeBackExactly)
     std::map<std::string, std::map<std::string, std::string>> source;
     for (const fs::path& f : folders)
         source[f.filename()] = FullTree(f);
+    // Older device folders that the names, read as patterns, would match.
+    const fs::path device = dir / "disk1" / "backups";
+    for (const char* older : {"Photos 2", "abc", "xyz"})
+        WriteFile(device / older / "id_key", std::string("older ") + older);
+    const auto olderTrees = Tree(device);
     const BackupTaskInfo task = Task("Odd", "backups", "Disk1", folders);
     ASSERT_TRUE(DoBackup(task, 1700000000, control).success) << ::testing::PrintToString(boxes.Take());
-    EXPECT_FALSE(fs::is_symlink(dir / "disk1" / "backups" / "Linked"));
+    EXPECT_FALSE(fs::is_symlink(device / "Linked"));
+    // Each in a folder of exactly its name (the service keeps links
+    // munged), the older ones untouched.
+    for (const fs::path& f : folders) {
+        ASSERT_TRUE(fs::is_directory(device / f.filename())) << f.filename();
+        std::map<std::string, std::string> copy = Tree(device / f.filename());
+        for (auto& [path, entry] : copy)
+            if (entry.rfind("l:/rsyncd-munged/", 0) == 0)
+                entry = "l:" + entry.substr(17);
+        EXPECT_EQ(copy, Tree(f)) << f.filename();
+    }
+    std::map<std::string, std::string> after = Tree(device);
+    for (const auto& [path, contents] : olderTrees)
+        EXPECT_EQ(after[path], contents) << path;
+    EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(device), fs::directory_iterator())),
+              olderTrees.size() / 2 + folders.size());
 
     const fs::path target = dir / "restored";
     BackupRunResult other = DoRestoreToOtherPlace(task, "restored", target.string(), 1700000100, control);
@@ -324,6 +344,8 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
         {"other disk", [](BackupTaskInfo& t) { t.nasFolderDisk = "Disk2"; }, false},
         {"other folder", [](BackupTaskInfo& t) { t.nasFolderName = "second"; }, false},
         {"other name", [&](BackupTaskInfo& t) { t.folders.front().path = (dir / "w" / "C").string(); }, false},
+        {"a pattern of the name", [&](BackupTaskInfo& t) { t.folders.front().path = (dir / "w" / "[c]").string(); },
+         false},
         {"itself", [](BackupTaskInfo& t) { t.taskName = "Single"; }, false},
     };
     for (const auto& [what, change, clashes] : places) {
@@ -380,6 +402,78 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_FALSE(pass[0].success);
     EXPECT_EQ(store.LoadTask("Stopped").schedules.front().key, stopped.schedules.front().key);
     EXPECT_EQ(store.ReadTaskValue("Stopped", "Last_Back_Time"), "");
+}
+
+// A task follows its device (known by its MAC, case ignored) to the
+// device's new address; a task of another device stays where it was.
+TEST_F(Runs, TaskFollowsItsDevice)
+{
+    const std::string mac = CopyLogin().mac;
+    std::string lower = mac;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ASSERT_NE(lower, mac);
+    const std::vector<std::tuple<const char*, std::string, std::string, std::string>> cases{
+        {"same MAC", "198.18.1.77", lower, EmulatedNas::kAddress},
+        {"other MAC", "198.18.1.77", "02:00:00:00:00:0B", ""},
+        {"no MAC", "198.18.1.77", "", ""},
+        {"same address", EmulatedNas::kAddress, mac, ""},
+    };
+    for (const auto& [what, address, taskMac, moved] : cases) {
+        BackupTaskInfo t = Task("T", "backups", "Disk1", {});
+        t.nasIp = address;
+        t.nasMac = taskMac;
+        EXPECT_EQ(NewDeviceAddress(t), moved) << what;
+    }
+
+    // A scheduled run goes to the new address, which the task keeps.
+    const fs::path a = dir / "a";
+    WriteFile(a / "f", "a");
+    BackupTaskInfo moved = Task("Moved", "backups", "Disk1", {a});
+    moved.nasIp = "198.18.1.77";
+    moved.nasMac = lower;
+    moved.schedules.push_back(schedule::MakeSchedule("day", "", platform::WallNow() - 60));
+    CTaskStore().SaveTasks({moved});
+    const std::vector<ScheduleRunResult> pass = RunDueSchedules({moved}, control);
+    ASSERT_EQ(pass.size(), 1u);
+    EXPECT_EQ(pass[0].description, "Moved : backup processing Finish!!");
+    EXPECT_EQ(ReadFile(dir / "disk1" / "backups" / "a" / "f"), "a");
+    EXPECT_EQ(CTaskStore().ReadTaskValue("Moved", "NAS_IP"), EmulatedNas::kAddress);
+}
+
+// Writes that fail are told in the row and a box or notice, and the last
+// backup time shown stays the one the task file holds.
+TEST_F(Runs, UnstoredWritesAreTold)
+{
+    const fs::path a = dir / "a";
+    WriteFile(a / "f", "a");
+    BackupTaskInfo once = Task("Once", "backups", "Disk1", {a});
+    once.lastBackTime = "earlier";
+    once.schedules.push_back(schedule::MakeSchedule("one", "unexecute", platform::WallNow() - 30));
+    CTaskStore store;
+    ASSERT_TRUE(store.SaveTasks({once}));
+    const testsupport::ReadOnlyFile readOnly(store.File());
+    ASSERT_TRUE(readOnly.Ok());
+
+    const BackupRunResult now = DoBackup(once, 1700000000, control);
+    EXPECT_TRUE(now.success);
+    EXPECT_EQ(now.description, "Once : backup processing Finish!!; the last backup time could not be stored");
+    EXPECT_EQ(now.lastBackTime, "earlier");
+    EXPECT_EQ(boxes.Take(), std::vector<std::string>{"BackUP Task : Once ,the last backup time could not be stored."
+                                                     "\nPlease check that " +
+                                                     store.File() + " can be written."});
+
+    const std::vector<ScheduleRunResult> pass = RunDueSchedules({once}, control);
+    ASSERT_EQ(pass.size(), 1u);
+    EXPECT_TRUE(pass[0].ran && pass[0].success);
+    const std::string told = "the last backup time could not be stored; its finish could not be stored";
+    EXPECT_EQ(pass[0].description, "Once : backup processing Finish!!; " + told);
+    EXPECT_EQ(pass[0].notice, "Once: " + told);
+    EXPECT_EQ(pass[0].lastBackTime, "earlier");
+    EXPECT_EQ(pass[0].schedule.setDate, "finish");
+    EXPECT_EQ(store.LoadTask("Once").schedules.front().setDate, "unexecute");
+    EXPECT_EQ(store.ReadTaskValue("Once", "Last_Back_Time"), "earlier");
+    EXPECT_TRUE(boxes.Take().empty());
 }
 
 // A due schedule that is not run leaves a System Log row with the reason

@@ -576,6 +576,106 @@ private slots:
         delete page;
     }
 
+    // A run that cannot reach the device's rsync service is told in one box
+    // with the reason, and its window comes to the front showing the
+    // failure; a task whose device moved to a new address (same MAC)
+    // follows it there.
+    void failedRunsAndMovedDevices()
+    {
+        testsupport::TempDir dir;
+        fs::create_directories(dir / "program");
+        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n" +
+                                     testsupport::DiskRoots(dir.path()));
+        QVERIFY(nas.Started());
+        nas.LogInContext("admin", "pw");
+        WriteFile(dir / "disk1" / "backups" / "Album" / "a.txt", "alpha");
+        WriteFile(dir / "Mine" / "Photos" / "p.txt", "photo");
+        std::list<BackupTaskInfo> tasks;
+        for (const char* name : {"Mine", "Moved"}) {
+            BackupTaskInfo t;
+            t.taskName = name;
+            t.nasUser = "admin";
+            t.nasFolderSet = 1;
+            t.nasIp = name == std::string("Mine") ? testsupport::EmulatedNas::kAddress : "198.18.1.77";
+            t.nasMac = QString::fromStdString(CopyLogin().mac).toLower().toStdString();
+            t.nasCommunity = GetNasContext()->m_community;
+            t.nasFolderName = "backups";
+            t.nasFolderDisk = "Disk1";
+            t.lastBackTime = "earlier";
+            const std::string folder = t.taskName == "Mine" ? "Photos" : "Album";
+            t.folders.push_back({folder, "", "", (dir / name / folder).string()});
+            tasks.push_back(t);
+        }
+        CTaskStore store;
+        store.CreateTaskStore();
+        QVERIFY(store.SaveTasks(tasks));
+
+        MessageBoxRecorder boxes([](const RecordedBox& b) {
+            return (b.style & platform::MB_TYPEMASK) == platform::MB_YESNO ? IDYES : IDOK;
+        });
+        const std::string chosen = (dir / "target").string();
+        fs::create_directories(chosen);
+        CFolderDialog::Chooser oldChooser =
+            CFolderDialog::SetChooser([&](CFolderDialog&) -> std::optional<std::string> { return chosen; });
+        Host host;
+        host.show();
+        auto* page = new CBackupRestorePage;
+        page->CreatePage(QRect(0, 0, 900, 600), &host);
+        CBackupProgress* progress = page->ProgressWindow();
+        ListCtrl* list = page->GetListCtrl();
+        using P = CBackupRestorePage;
+        const auto run = [&](const std::string& name, unsigned command) {
+            for (int row = 0; row < list->GetItemCount(); ++row)
+                if (list->GetItemText(row, 0) == name)
+                    list->SetSelectionMark(row);
+            boxes.Clear();
+            host.activateWindow();
+            QTRY_VERIFY(!progress->isActiveWindow());
+            page->OnPageCommand(command);
+            QVERIFY(page->WaitRuns(30000));
+        };
+
+        QVERIFY(nas.dev->Ok("rsync port closed"));
+        const std::string refused =
+            "\nSocket Connect Fail!!\nSocket Error code: 10061 ;\nThe attempt to connect was forcefully rejected.";
+        const std::vector<std::tuple<unsigned, std::string, std::string>> failing{
+            {P::ID_BACKUP_NOW, "Backup",
+             "BackUP Task : Mine ,Backup server not available, please check NAS link or "
+             "reboot the NAS!!"},
+            {P::ID_RESTORE_ORIGINAL, "Restore",
+             "Restore Task : Mine ,Restore server not available, please check NAS "
+             "link or reboot the NAS!!"},
+            {P::ID_RESTORE_OTHER, "Restore",
+             "Restore Task : Mine ,Restore server not available, please check NAS "
+             "link or reboot the NAS!!"},
+        };
+        for (const auto& [command, kind, box] : failing) {
+            run("Mine", command);
+            QStringList told;
+            for (const RecordedBox& b : boxes.Boxes())
+                if ((b.style & platform::MB_TYPEMASK) != platform::MB_YESNO)
+                    told << QString::fromStdString(b.text);
+            QCOMPARE(told.join(" | "), QString::fromStdString(box + refused));
+            QCOMPARE(Last(host).second.description,
+                     "Mine : " + QString::fromStdString(kind).toLower().toStdString() + " processing Error!!");
+            QVERIFY(progress->isVisible());
+            QCOMPARE(progress->StatusText(), kind + " processing Error!!");
+            QTRY_VERIFY(progress->isActiveWindow());
+        }
+        QVERIFY(nas.dev->Ok("rsync port open"));
+
+        // The moved task's device answers at its new address: the restore
+        // goes there, and the task keeps that address.
+        run("Moved", P::ID_RESTORE_ORIGINAL);
+        QCOMPARE(Last(host).second.description, std::string("Moved : restore processing Finish!!"));
+        QCOMPARE(ReadFile(dir / "Moved" / "Album" / "a.txt"), std::string("alpha"));
+        QCOMPARE(store.ReadTaskValue("Moved", "NAS_IP"), std::string(testsupport::EmulatedNas::kAddress));
+        QCOMPARE(page->Tasks().back().nasIp, std::string(testsupport::EmulatedNas::kAddress));
+        CFolderDialog::SetChooser(oldChooser);
+        delete page;
+    }
+
     void failedStoreWritesAreShown()
     {
         testsupport::TempDir dir;

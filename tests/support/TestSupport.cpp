@@ -6,7 +6,9 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <sched.h>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 namespace testsupport {
@@ -83,6 +85,24 @@ std::map<std::string, std::string> Tree(const std::filesystem::path& root)
                                                 : "f:" + ReadFile(it->path());
     }
     return out;
+}
+
+ReadOnlyFile::ReadOnlyFile(const std::filesystem::path& file) : m_file(file)
+{
+    static thread_local bool ownNamespace = false;
+    if (!ownNamespace)
+        ownNamespace = ::unshare(CLONE_NEWNS) == 0;
+    m_ok = ownNamespace && ::mount(file.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    if (m_ok && ::mount(nullptr, file.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+        ::umount2(file.c_str(), MNT_DETACH);
+        m_ok = false;
+    }
+}
+
+ReadOnlyFile::~ReadOnlyFile()
+{
+    if (m_ok)
+        ::umount2(m_file.c_str(), MNT_DETACH);
 }
 
 std::string RunCommand(const std::string& command, int* status)

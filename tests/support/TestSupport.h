@@ -53,6 +53,24 @@ public:
     }
 };
 
+// Makes a file read-only, for root too, while it lives: a read-only bind
+// mount of the file on itself, in a mount namespace of the calling thread's
+// own (made on the first use), which the threads and processes it starts
+// afterwards share. Reads go on; writes, replacing and removing it fail.
+// Ok() is false when the system allowed none of it.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const std::filesystem::path& file);
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    bool Ok() const { return m_ok; }
+
+private:
+    std::filesystem::path m_file;
+    bool m_ok = false;
+};
+
 // Runs a shell command, returns its standard output; exit status into *status.
 std::string RunCommand(const std::string& command, int* status = nullptr);
 
