@@ -170,122 +170,182 @@ bool AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::ti
     return true;
 }
 
+bool IsRoutine(const BackupScheduleInfo& s)
+{
+    return s.setType == "day" || s.setType == "week" || s.setType == "month";
+}
+
+// What one pass shares: its moment, its stop, and where its results go.
+struct SchedulePass {
+    std::time_t now;
+    const platform::JobControl& control;
+    const std::function<void(const ScheduleRunResult&)>& recorded;
+    std::vector<ScheduleRunResult> results;
+
+    void Record(ScheduleRunResult out)
+    {
+        if (recorded)
+            recorded(out);
+        results.push_back(std::move(out));
+    }
+};
+
+// The task's schedule due now, nullptr when it has none that is: not yet
+// due, another task runs (left for a later pass), or a one-time schedule
+// already finished.
+BackupScheduleInfo* FindDueSchedule(BackupTaskInfo& task, std::time_t now)
+{
+    if (task.schedules.empty())
+        return nullptr;
+    BackupScheduleInfo& s = task.schedules.front();
+    if (now < s.nextRun || GetNasContext()->IsTaskRunning())
+        return nullptr;
+    if (!IsRoutine(s) && !(s.setType == "one" && s.setDate == "unexecute"))
+        return nullptr;
+    return &s;
+}
+
+// A schedule that would not move on (a day of the month that cannot be
+// read) would come due on every pass: it is reported once and left alone,
+// without a backup or a look at the device. False when it can move on.
+bool ReportUnmovable(SchedulePass& pass, const BackupScheduleInfo& s, ScheduleRunResult out)
+{
+    if (!IsRoutine(s) || schedule::AdvanceRun(s, pass.now) > s.nextRun)
+        return false;
+    if (FirstReportOfBroken(out.taskName, s.key)) {
+        out.description = out.taskName + " : schedule Error!! its time cannot be read, it is not run";
+        out.notice = out.taskName + ": its schedule's time cannot be read, it is not run";
+        out.resultFile = RecordInResultFile(
+            out.taskName, pass.now, "Scheduled backup due at " + schedule::FormatTime(s.nextRun, "%X, %x"),
+            "Backup processing Error!! its schedule's time cannot be read, it is not run");
+        pass.Record(std::move(out));
+    }
+    return true;
+}
+
+// Why the due run does not happen: more than an hour late, or the device
+// folder out of reach; "" when it runs.
+std::string WhyNotRun(const BackupTaskInfo& task, const BackupScheduleInfo& s, std::time_t now)
+{
+    if (schedule::IsLate(now, s.nextRun))
+        return LatenessText(now - s.nextRun) + " late, not run";
+    const NasFolderCheck device = FindNasFolder(task);
+    return device.found ? std::string() : device.reason;
+}
+
+// The backup of a due schedule. The test and the taking of the running task
+// are one step: false, nothing run, when a task started meanwhile, which
+// leaves this schedule for a later pass.
+bool RunSchedule(BackupTaskInfo& task, const SchedulePass& pass, ScheduleRunResult& out)
+{
+    const RunningTaskGuard running(task.taskName);
+    if (!running.Taken())
+        return false;
+    ScheduledBackup(task, pass.now, pass.control, out);
+    return true;
+}
+
+// What moving a schedule on did.
+struct MoveOutcome {
+    bool gone = false;  // the task, or this schedule of it, is no longer stored: nothing written
+    bool stored = true; // the store took the move (or the finish)
+    int missed = 1;     // the runs passed over, this one included
+};
+
+// The schedule moved on past now (a one-time schedule finished), in memory
+// and in the store. The check and the move are one step against the page's
+// edits. A late routine schedule passes over every run it missed at once.
+MoveOutcome MoveScheduleOn(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
+{
+    MoveOutcome outcome;
+    const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
+    if (!StillStored(taskName, s.key)) {
+        outcome.gone = true;
+        return outcome;
+    }
+    if (!IsRoutine(s)) {
+        s.setDate = "finish";
+        CTaskStore().WriteTaskValue(taskName, s.key + "_set_date", "finish");
+        return outcome;
+    }
+    const BackupScheduleInfo before = s;
+    if (schedule::IsLate(now, s.nextRun)) {
+        for (std::time_t next; (next = schedule::AdvanceRun(s, now)) > s.nextRun && schedule::IsLate(now, next);
+             ++outcome.missed)
+            s.nextRun = next;
+    }
+    if (!AdvanceAndRekey(taskName, s, now)) {
+        // The store keeps the schedule as it was, and so does the page.
+        s = before;
+        outcome.stored = false;
+    }
+    return outcome;
+}
+
+// The row, the notice and the result file of a settled schedule: why it
+// did not run, and whether its move could not be stored.
+void RecordSettled(SchedulePass& pass, ScheduleRunResult out, const BackupScheduleInfo& s, std::string skipped,
+                   const MoveOutcome& moved)
+{
+    if (!skipped.empty()) {
+        // Every run missed is passed over now: one record for all.
+        if (moved.missed > 1)
+            skipped = std::to_string(moved.missed) + " runs missed, the first " + skipped;
+        out.description = out.taskName + " : backup processing Error!! " + skipped;
+        out.notice = out.taskName + ": " + skipped;
+        out.resultFile = RecordInResultFile(
+            out.taskName, pass.now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
+            "Backup processing Error!! " + skipped);
+    }
+    if (!moved.stored) {
+        const std::string note = "its next run could not be stored";
+        out.description += "; " + note;
+        out.notice = (out.notice.empty() ? out.taskName + ": " : out.notice + "; ") + note;
+    }
+    out.schedule = s;
+    pass.Record(std::move(out));
+}
+
 } // namespace
 
 std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control,
                                                const std::function<void(const ScheduleRunResult&)>& recorded)
 {
     DebugTrace("enter schedule check");
-    std::vector<ScheduleRunResult> results;
-    const std::time_t now = platform::WallNow();
-    CNasContext* context = GetNasContext();
+    SchedulePass pass{platform::WallNow(), control, recorded, {}};
     for (BackupTaskInfo& task : tasks) {
         if (control.Stopped())
             break;
-        if (task.schedules.empty())
+        BackupScheduleInfo* due = FindDueSchedule(task, pass.now);
+        if (!due)
             continue;
-        BackupScheduleInfo& s = task.schedules.front();
-        // Not yet due, or another task runs: left for a later pass.
-        if (now < s.nextRun || context->IsTaskRunning())
-            continue;
-        const bool late = schedule::IsLate(now, s.nextRun);
-        const bool routine = s.setType == "day" || s.setType == "week" || s.setType == "month";
-        if (!routine && !(s.setType == "one" && s.setDate == "unexecute"))
-            continue;
-
+        BackupScheduleInfo& s = *due;
         ScheduleRunResult out;
         out.taskName = task.taskName;
         out.oldKey = s.key;
         out.schedule = s;
-        // A schedule that would not move on (a day of the month that cannot
-        // be read) would come due on every pass: it is reported once and
-        // left alone, without a backup or a look at the device.
-        if (routine && schedule::AdvanceRun(s, now) <= s.nextRun) {
-            if (FirstReportOfBroken(task.taskName, s.key)) {
-                out.description = task.taskName + " : schedule Error!! its time cannot be read, it is not run";
-                out.notice = task.taskName + ": its schedule's time cannot be read, it is not run";
-                out.resultFile = RecordInResultFile(
-                    task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(s.nextRun, "%X, %x"),
-                    "Backup processing Error!! its schedule's time cannot be read, it is not run");
-                if (recorded)
-                    recorded(out);
-                results.push_back(std::move(out));
-            }
+        if (ReportUnmovable(pass, s, out))
             continue;
-        }
         // A task deleted, or given another schedule, since the pass began.
         if (!StillStored(task.taskName, s.key))
             continue;
-        // Why the due run does not happen ("" when it does).
-        std::string skipped;
-        if (late) {
-            skipped = LatenessText(now - s.nextRun) + " late, not run";
-        } else {
-            const NasFolderCheck device = FindNasFolder(task);
-            if (!device.found)
-                skipped = device.reason;
-        }
-        if (skipped.empty()) {
-            // The test and the taking of the running task are one step: a
-            // task started meanwhile leaves this schedule for a later pass.
-            const RunningTaskGuard running(task.taskName);
-            if (!running.Taken())
-                continue;
-            ScheduledBackup(task, now, control, out);
-        }
+        const std::string skipped = WhyNotRun(task, s, pass.now);
+        if (skipped.empty() && !RunSchedule(task, pass, out))
+            continue;
         // Stopped because the program ends: the schedule stays due, for the
         // next start to take up.
         if (control.Stopped()) {
             if (out.ran)
-                results.push_back(std::move(out));
+                pass.results.push_back(std::move(out));
             break;
         }
-        bool unstored = false;
-        {
-            // The check and the move on are one step against the page's edits.
-            const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
-            if (!StillStored(task.taskName, s.key)) {
-                if (out.ran) {
-                    if (recorded)
-                        recorded(out);
-                    results.push_back(std::move(out));
-                }
-                continue;
-            }
-            if (routine && late) {
-                // Every run missed is passed over now: one record for all.
-                int missed = 1;
-                for (std::time_t next; (next = schedule::AdvanceRun(s, now)) > s.nextRun && schedule::IsLate(now, next);
-                     ++missed)
-                    s.nextRun = next;
-                if (missed > 1)
-                    skipped = std::to_string(missed) + " runs missed, the first " + skipped;
-            }
-            if (routine && !AdvanceAndRekey(task.taskName, s, now)) {
-                // The store keeps the schedule as it was, and so does the page.
-                s = out.schedule;
-                unstored = true;
-            } else if (!routine) {
-                s.setDate = "finish";
-                CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
-            }
+        const MoveOutcome moved = MoveScheduleOn(task.taskName, s, pass.now);
+        if (moved.gone) {
+            if (out.ran)
+                pass.Record(std::move(out));
+            continue;
         }
-        if (!skipped.empty()) {
-            out.description = task.taskName + " : backup processing Error!! " + skipped;
-            out.notice = task.taskName + ": " + skipped;
-            out.resultFile = RecordInResultFile(
-                task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
-                "Backup processing Error!! " + skipped);
-        }
-        if (unstored) {
-            const std::string note = "its next run could not be stored";
-            out.description += "; " + note;
-            out.notice = (out.notice.empty() ? task.taskName + ": " : out.notice + "; ") + note;
-        }
-        out.schedule = s;
-        if (recorded)
-            recorded(out);
-        results.push_back(std::move(out));
+        RecordSettled(pass, std::move(out), s, skipped, moved);
     }
-    return results;
+    return std::move(pass.results);
 }
