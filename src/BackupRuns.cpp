@@ -159,10 +159,10 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
 
 // The schedule moved on by one period, its store keys renamed after it.
 // False, the schedule left as it was, when the store could not take it.
-bool AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
+bool AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s)
 {
     BackupScheduleInfo moved = s;
-    moved.nextRun = schedule::AdvanceRun(s, now);
+    moved.nextRun = schedule::AdvanceRun(s);
     moved.key = schedule::ScheduleKey(moved.nextRun, s.setType, s.setDate);
     if (!CTaskStore().MoveSchedule(taskName, s.key, moved))
         return false;
@@ -210,7 +210,7 @@ BackupScheduleInfo* FindDueSchedule(BackupTaskInfo& task, std::time_t now)
 // without a backup or a look at the device. False when it can move on.
 bool ReportUnmovable(SchedulePass& pass, const BackupScheduleInfo& s, ScheduleRunResult out)
 {
-    if (!IsRoutine(s) || schedule::AdvanceRun(s, pass.now) > s.nextRun)
+    if (!IsRoutine(s) || schedule::AdvanceRun(s) > s.nextRun)
         return false;
     if (FirstReportOfBroken(out.taskName, s.key)) {
         out.description = out.taskName + " : schedule Error!! its time cannot be read, it is not run";
@@ -270,11 +270,11 @@ MoveOutcome MoveScheduleOn(const std::string& taskName, BackupScheduleInfo& s, s
     }
     const BackupScheduleInfo before = s;
     if (schedule::IsLate(now, s.nextRun)) {
-        for (std::time_t next; (next = schedule::AdvanceRun(s, now)) > s.nextRun && schedule::IsLate(now, next);
+        for (std::time_t next; (next = schedule::AdvanceRun(s)) > s.nextRun && schedule::IsLate(now, next);
              ++outcome.missed)
             s.nextRun = next;
     }
-    if (!AdvanceAndRekey(taskName, s, now)) {
+    if (!AdvanceAndRekey(taskName, s)) {
         // The store keeps the schedule as it was, and so does the page.
         s = before;
         outcome.stored = false;

@@ -432,6 +432,42 @@ TEST_F(Runs, DueSchedulesNotRunAreRecorded)
         after.push_back(store.LoadTask(c.name));
     const std::vector<ScheduleRunResult> next = RunDueSchedules(after, control);
     EXPECT_EQ(next.size(), 0u);
+
+    // A late monthly schedule next runs on the first of its days still
+    // ahead, months without that day passed over; the runs it missed make
+    // one row.
+    platform::ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+    const auto at = [](int y, int mo, int day) { return schedule::MakeTime(y, mo, day, 9, 0, 0); };
+    struct Month {
+        const char* day;
+        std::time_t due, found, next;
+        const char* reason;
+    };
+    const std::vector<Month> months{
+        {"20", at(2026, 11, 20), at(2026, 12, 10), at(2026, 12, 20), "20 d 0 h 0 min late, not run"},
+        {"20", at(2026, 11, 20), at(2026, 12, 25), at(2027, 1, 20),
+         "2 runs missed, the first 35 d 0 h 0 min late, not run"},
+        {"31", at(2026, 3, 31), at(2026, 4, 10), at(2026, 5, 31), "10 d 0 h 0 min late, not run"},
+        {"15", at(2026, 12, 15), at(2027, 1, 3), at(2027, 1, 15), "19 d 0 h 0 min late, not run"},
+        {"31", at(2026, 12, 31), at(2027, 2, 2), at(2027, 3, 31),
+         "2 runs missed, the first 33 d 0 h 0 min late, not run"},
+        {"20", at(2026, 7, 20), at(2026, 12, 10), at(2026, 12, 20),
+         "5 runs missed, the first 143 d 1 h 0 min late, not run"},
+    };
+    for (const Month& m : months) {
+        platform::ManualClock clock(m.found);
+        const platform::ScopedClock scoped(clock);
+        BackupTaskInfo t = Task("Monthly", "backups", "Disk1", {a});
+        t.schedules.push_back(schedule::MakeSchedule("month", m.day, m.due));
+        ASSERT_TRUE(store.SaveTasks({t}));
+        const std::string what = schedule::FormatTime(m.due, "%x") + " found " + schedule::FormatTime(m.found, "%x");
+        const std::vector<ScheduleRunResult> late = RunDueSchedules({t}, control);
+        ASSERT_EQ(late.size(), 1u) << what;
+        EXPECT_EQ(late[0].description, std::string("Monthly : backup processing Error!! ") + m.reason) << what;
+        EXPECT_EQ(schedule::FormatTime(store.LoadTask("Monthly").schedules.front().nextRun, "%c"),
+                  schedule::FormatTime(m.next, "%c"))
+            << what;
+    }
 }
 
 } // namespace
