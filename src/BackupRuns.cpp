@@ -86,6 +86,9 @@ BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& ta
 
 namespace {
 
+// The key under which the store holds the schedule.
+const std::string& StoredKey(const BackupScheduleInfo& s) { return s.storedKey.empty() ? s.key : s.storedKey; }
+
 // Whether the store still holds the task with this schedule: the page may
 // have deleted the task or replaced its schedule while the pass ran.
 bool StillStored(const std::string& taskName, const std::string& key)
@@ -150,7 +153,7 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     // because the program ends is no backup either.
     out.lastBackTime = task.lastBackTime;
     const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
-    if (!out.success || control.Stopped() || !StillStored(task.taskName, out.oldKey))
+    if (!out.success || control.Stopped() || !StillStored(task.taskName, StoredKey(task.schedules.front())))
         return;
     out.lastBackTime = schedule::FormatTime(platform::WallNow(), "%X, %x");
     task.lastBackTime = out.lastBackTime;
@@ -158,16 +161,19 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
 }
 
 // The schedule moved on by one period, its store keys renamed after it.
-// False, the schedule left as it was, when the store could not take it.
+// False when the store could not take it: the schedule is moved on in
+// memory all the same, keeping the key it is stored under, so that it does
+// not come due again before its next run.
 bool AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s)
 {
-    BackupScheduleInfo moved = s;
-    moved.nextRun = schedule::AdvanceRun(s);
-    moved.key = schedule::ScheduleKey(moved.nextRun, s.setType, s.setDate);
-    if (!CTaskStore().MoveSchedule(taskName, s.key, moved))
-        return false;
-    s = moved;
-    return true;
+    const std::string from = StoredKey(s);
+    s.nextRun = schedule::AdvanceRun(s);
+    s.key = schedule::ScheduleKey(s.nextRun, s.setType, s.setDate);
+    s.storedKey.clear();
+    if (CTaskStore().MoveSchedule(taskName, from, s))
+        return true;
+    s.storedKey = from;
+    return false;
 }
 
 bool IsRoutine(const BackupScheduleInfo& s)
@@ -189,6 +195,32 @@ struct SchedulePass {
         results.push_back(std::move(out));
     }
 };
+
+// A schedule moved on in memory only is stored with the first pass whose
+// write succeeds, the page told of it without a row. False when the task,
+// or this schedule of it, is no longer stored: nothing is written.
+bool StorePendingMove(SchedulePass& pass, BackupTaskInfo& task)
+{
+    if (task.schedules.empty() || task.schedules.front().storedKey.empty())
+        return true;
+    BackupScheduleInfo& s = task.schedules.front();
+    const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
+    if (StillStored(task.taskName, s.key)) {
+        s.storedKey.clear(); // stored meanwhile, by the page's own save
+    } else if (!StillStored(task.taskName, s.storedKey)) {
+        return false;
+    } else if (CTaskStore().MoveSchedule(task.taskName, s.storedKey, s)) {
+        s.storedKey.clear();
+    } else {
+        return true;
+    }
+    ScheduleRunResult out;
+    out.taskName = task.taskName;
+    out.oldKey = s.key;
+    out.schedule = s;
+    pass.Record(std::move(out));
+    return true;
+}
 
 // The task's schedule due now, nullptr when it has none that is: not yet
 // due, another task runs (left for a later pass), or a one-time schedule
@@ -247,9 +279,10 @@ bool RunSchedule(BackupTaskInfo& task, const SchedulePass& pass, ScheduleRunResu
 
 // What moving a schedule on did.
 struct MoveOutcome {
-    bool gone = false;  // the task, or this schedule of it, is no longer stored: nothing written
-    bool stored = true; // the store took the move (or the finish)
-    int missed = 1;     // the runs passed over, this one included
+    bool gone = false;         // the task, or this schedule of it, is no longer stored: nothing written
+    bool stored = true;        // the store took the move (or the finish)
+    bool toldUnstored = false; // an earlier pass said that its move could not be stored
+    int missed = 1;            // the runs passed over, this one included
 };
 
 // The schedule moved on past now (a one-time schedule finished), in memory
@@ -259,7 +292,7 @@ MoveOutcome MoveScheduleOn(const std::string& taskName, BackupScheduleInfo& s, s
 {
     MoveOutcome outcome;
     const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
-    if (!StillStored(taskName, s.key)) {
+    if (!StillStored(taskName, StoredKey(s))) {
         outcome.gone = true;
         return outcome;
     }
@@ -268,17 +301,13 @@ MoveOutcome MoveScheduleOn(const std::string& taskName, BackupScheduleInfo& s, s
         CTaskStore().WriteTaskValue(taskName, s.key + "_set_date", "finish");
         return outcome;
     }
-    const BackupScheduleInfo before = s;
+    outcome.toldUnstored = !s.storedKey.empty();
     if (schedule::IsLate(now, s.nextRun)) {
         for (std::time_t next; (next = schedule::AdvanceRun(s)) > s.nextRun && schedule::IsLate(now, next);
              ++outcome.missed)
             s.nextRun = next;
     }
-    if (!AdvanceAndRekey(taskName, s)) {
-        // The store keeps the schedule as it was, and so does the page.
-        s = before;
-        outcome.stored = false;
-    }
+    outcome.stored = AdvanceAndRekey(taskName, s);
     return outcome;
 }
 
@@ -297,7 +326,7 @@ void RecordSettled(SchedulePass& pass, ScheduleRunResult out, const BackupSchedu
             out.taskName, pass.now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
             "Backup processing Error!! " + skipped);
     }
-    if (!moved.stored) {
+    if (!moved.stored && !moved.toldUnstored) {
         const std::string note = "its next run could not be stored";
         out.description += "; " + note;
         out.notice = (out.notice.empty() ? out.taskName + ": " : out.notice + "; ") + note;
@@ -316,6 +345,8 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
     for (BackupTaskInfo& task : tasks) {
         if (control.Stopped())
             break;
+        if (!StorePendingMove(pass, task))
+            continue;
         BackupScheduleInfo* due = FindDueSchedule(task, pass.now);
         if (!due)
             continue;
@@ -327,7 +358,7 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
         if (ReportUnmovable(pass, s, out))
             continue;
         // A task deleted, or given another schedule, since the pass began.
-        if (!StillStored(task.taskName, s.key))
+        if (!StillStored(task.taskName, StoredKey(s)))
             continue;
         const std::string skipped = WhyNotRun(task, s, pass.now);
         if (skipped.empty() && !RunSchedule(task, pass, out))

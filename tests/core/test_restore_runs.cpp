@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <tuple>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -371,6 +373,29 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_EQ(store.ReadTaskValue("Stopped", "Last_Back_Time"), "");
 }
 
+// Files above a size are refused (EFBIG), as on a full disk, while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_signal(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_signal);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_signal)(int);
+};
+
 // A due schedule that is not run leaves a System Log row with the reason
 // and a result file that says the same, on its first pass, without a box;
 // a schedule several runs behind leaves one row and moves past them all.
@@ -468,6 +493,39 @@ TEST_F(Runs, DueSchedulesNotRunAreRecorded)
                   schedule::FormatTime(m.next, "%c"))
             << what;
     }
+
+    // A move the store cannot take: the schedule moves on in memory all the
+    // same and does not come due again before its next run; its row says so
+    // once, and the first pass whose write succeeds stores it.
+    const std::time_t due = at(2026, 12, 1);
+    platform::ManualClock clock(due + 2 * h);
+    const platform::ScopedClock scoped(clock);
+    BackupTaskInfo full = Task("Full", "backups", "Disk1", {a});
+    full.schedules.push_back(schedule::MakeSchedule("day", "", due));
+    ASSERT_TRUE(store.SaveTasks({full}));
+    const auto passRows = [&] { // the pass's results kept as the page keeps them
+        std::vector<std::string> rows;
+        for (const ScheduleRunResult& r : RunDueSchedules({full}, control)) {
+            if (full.schedules.front().key == r.oldKey)
+                full.schedules.front() = r.schedule;
+            rows.push_back(r.description);
+        }
+        return rows;
+    };
+    auto limit = std::make_unique<FileSizeLimit>(fs::file_size(store.File()) - 1);
+    EXPECT_EQ(passRows(), (std::vector<std::string>{"Full : backup processing Error!! 2 h 0 min late, not run; "
+                                                    "its next run could not be stored"}));
+    EXPECT_EQ(full.schedules.front().nextRun, due + d);
+    EXPECT_EQ(store.LoadTask("Full").schedules.front().nextRun, due);
+    EXPECT_EQ(passRows(), std::vector<std::string>{});
+    clock.SetNow(due + d + 2 * h);
+    EXPECT_EQ(passRows(), (std::vector<std::string>{"Full : backup processing Error!! 2 h 0 min late, not run"}));
+    limit.reset();
+    EXPECT_EQ(passRows(), std::vector<std::string>{""});
+    EXPECT_EQ(full.schedules.front().storedKey, "");
+    EXPECT_EQ(store.LoadTask("Full").schedules.front().key, full.schedules.front().key);
+    EXPECT_EQ(store.LoadTask("Full").schedules.front().nextRun, due + 2 * d);
+    EXPECT_EQ(passRows(), std::vector<std::string>{});
 }
 
 } // namespace
