@@ -205,15 +205,13 @@ bool StorePendingMove(SchedulePass& pass, BackupTaskInfo& task)
         return true;
     BackupScheduleInfo& s = task.schedules.front();
     const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
-    if (StillStored(task.taskName, s.key)) {
-        s.storedKey.clear(); // stored meanwhile, by the page's own save
-    } else if (!StillStored(task.taskName, s.storedKey)) {
+    // Stored meanwhile by the page's own save, or stored now.
+    const bool stored = StillStored(task.taskName, s.key);
+    if (!stored && !StillStored(task.taskName, s.storedKey))
         return false;
-    } else if (CTaskStore().MoveSchedule(task.taskName, s.storedKey, s)) {
-        s.storedKey.clear();
-    } else {
+    if (!stored && !CTaskStore().MoveSchedule(task.taskName, s.storedKey, s))
         return true;
-    }
+    s.storedKey.clear();
     ScheduleRunResult out;
     out.taskName = task.taskName;
     out.oldKey = s.key;
