@@ -335,6 +335,73 @@ void RecordSettled(SchedulePass& pass, ScheduleRunResult out, const BackupSchedu
 
 } // namespace
 
+std::string RecordFailedSchedulePass(const std::string& what)
+{
+    return RecordInResultFile("schedule check", platform::WallNow(), "Scheduled backup check",
+                              "Backup processing Error!! the schedule check failed: " + what);
+}
+
+namespace {
+
+// Settles one task's due schedule: run or not, moved on, recorded. False
+// when the pass ends here (the program ends).
+bool SettleTask(SchedulePass& pass, BackupTaskInfo& task)
+{
+    if (!StorePendingMove(pass, task))
+        return true;
+    BackupScheduleInfo* due = FindDueSchedule(task, pass.now);
+    if (!due)
+        return true;
+    BackupScheduleInfo& s = *due;
+    ScheduleRunResult out;
+    out.taskName = task.taskName;
+    out.oldKey = s.key;
+    out.schedule = s;
+    if (ReportUnmovable(pass, s, out))
+        return true;
+    // A task deleted, or given another schedule, since the pass began.
+    if (!StillStored(task.taskName, StoredKey(s)))
+        return true;
+    const std::string skipped = WhyNotRun(task, s, pass.now);
+    if (skipped.empty() && !RunSchedule(task, pass, out))
+        return true;
+    // Stopped because the program ends: the schedule stays due, for the
+    // next start to take up.
+    if (pass.control.Stopped()) {
+        if (out.ran)
+            pass.results.push_back(std::move(out));
+        return false;
+    }
+    const MoveOutcome moved = MoveScheduleOn(task.taskName, s, pass.now);
+    if (moved.gone) {
+        if (out.ran)
+            pass.Record(std::move(out));
+        return true;
+    }
+    RecordSettled(pass, std::move(out), s, skipped, moved);
+    return true;
+}
+
+// A task's step that ended by an exception is recorded as a run not made,
+// its schedule moved on when it is still due, so that neither this pass's
+// other tasks nor the next pass wait on it.
+void RecordFailedStep(SchedulePass& pass, BackupTaskInfo& task, const std::string& oldKey, const std::string& what)
+{
+    if (task.schedules.empty())
+        return;
+    ScheduleRunResult out;
+    out.taskName = task.taskName;
+    out.oldKey = oldKey;
+    out.schedule = task.schedules.front();
+    MoveOutcome moved;
+    if (BackupScheduleInfo* due = FindDueSchedule(task, pass.now))
+        moved = MoveScheduleOn(task.taskName, *due, pass.now);
+    moved.missed = 1;
+    RecordSettled(pass, std::move(out), task.schedules.front(), "the schedule check failed: " + what, moved);
+}
+
+} // namespace
+
 std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control,
                                                const std::function<void(const ScheduleRunResult&)>& recorded)
 {
@@ -343,38 +410,13 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
     for (BackupTaskInfo& task : tasks) {
         if (control.Stopped())
             break;
-        if (!StorePendingMove(pass, task))
-            continue;
-        BackupScheduleInfo* due = FindDueSchedule(task, pass.now);
-        if (!due)
-            continue;
-        BackupScheduleInfo& s = *due;
-        ScheduleRunResult out;
-        out.taskName = task.taskName;
-        out.oldKey = s.key;
-        out.schedule = s;
-        if (ReportUnmovable(pass, s, out))
-            continue;
-        // A task deleted, or given another schedule, since the pass began.
-        if (!StillStored(task.taskName, StoredKey(s)))
-            continue;
-        const std::string skipped = WhyNotRun(task, s, pass.now);
-        if (skipped.empty() && !RunSchedule(task, pass, out))
-            continue;
-        // Stopped because the program ends: the schedule stays due, for the
-        // next start to take up.
-        if (control.Stopped()) {
-            if (out.ran)
-                pass.results.push_back(std::move(out));
-            break;
+        const std::string oldKey = task.schedules.empty() ? std::string() : task.schedules.front().key;
+        try {
+            if (!SettleTask(pass, task))
+                break;
+        } catch (const std::exception& e) {
+            RecordFailedStep(pass, task, oldKey, e.what());
         }
-        const MoveOutcome moved = MoveScheduleOn(task.taskName, s, pass.now);
-        if (moved.gone) {
-            if (out.ran)
-                pass.Record(std::move(out));
-            continue;
-        }
-        RecordSettled(pass, std::move(out), s, skipped, moved);
     }
     return std::move(pass.results);
 }

@@ -65,5 +65,9 @@ struct ScheduleRunResult {
 // cannot take is kept in the schedule handed back (its storedKey set), said
 // once, and stored by the first later pass given that schedule whose write
 // succeeds.
+// A pass that ended by an exception outside any task's step, recorded in
+// a result file of its own; the file, "" when it cannot be written.
+std::string RecordFailedSchedulePass(const std::string& what);
+
 std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control,
                                                const std::function<void(const ScheduleRunResult&)>& recorded = {});

@@ -371,6 +371,31 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_FALSE(pass[0].success);
     EXPECT_EQ(store.LoadTask("Stopped").schedules.front().key, stopped.schedules.front().key);
     EXPECT_EQ(store.ReadTaskValue("Stopped", "Last_Back_Time"), "");
+
+    // A task's step that ends by an exception is recorded as a run not made
+    // and its schedule moves on; the pass goes on with the next task.
+    BackupTaskInfo throws = Task("Throws", "backups", "Disk1", {a});
+    throws.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    BackupTaskInfo next = Task("Next", "backups", "Disk1", {b});
+    next.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    CTaskStore().SaveTasks({throws, next});
+    int started = 0;
+    platform::JobControl failing;
+    failing.progress = [&started](int, const std::string& text) {
+        if (text == "Backup processing" && started++ == 0)
+            throw std::runtime_error("no thread left");
+    };
+    pass = RunDueSchedules({throws, next}, failing);
+    ASSERT_EQ(pass.size(), 2u);
+    const std::string failed = "the schedule check failed: no thread left";
+    EXPECT_EQ(pass[0].description, "Throws : backup processing Error!! " + failed);
+    EXPECT_EQ(pass[0].notice, "Throws: " + failed);
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("Backup processing Error!! " + failed), std::string::npos);
+    EXPECT_EQ(store.LoadTask("Throws").schedules.front().nextRun, schedule::AddDays(now - 60, 1));
+    EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 60, 1));
+    EXPECT_EQ(pass[1].description, "Next : backup processing Finish!!");
+    EXPECT_FALSE(GetNasContext()->IsTaskRunning());
+    EXPECT_TRUE(boxes.Take().empty());
 }
 
 // Files above a size are refused (EFBIG), as on a full disk, while it lives.
