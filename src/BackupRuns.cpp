@@ -22,6 +22,23 @@ bool CheckNasFolder(const BackupTaskInfo& task)
     return check.found;
 }
 
+namespace {
+// What keeps the device from answering, or its answer from being read, as
+// the engine's status tells it.
+std::string UnreachedDevice(const std::string& address, int status)
+{
+    switch (status) {
+    case SNMP_ENGINE_TIMEOUT: return "device not answering at " + address;
+    case SNMP_ENGINE_FAILURE: return "no route to the device at " + address;
+    case SNMP_ENGINE_BAD_ADDRESS: return "the device address " + address + " is not an address";
+    default:
+        if (status > 0)
+            return "device at " + address + " answered with error " + std::to_string(status);
+        return "device at " + address + " could not be asked (error " + std::to_string(status) + ")";
+    }
+}
+} // namespace
+
 NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
 {
     NasFolderCheck check;
@@ -33,12 +50,8 @@ NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
     NasDiskCheck disk = CheckNasDisk(task.nasIp, task.nasCommunity);
     if (!disk.ready) {
         check.box = disk.message;
-        if (disk.status == 0)
-            check.reason = "disk of the device at " + task.nasIp + " not ready";
-        else if (disk.status == SNMP_ENGINE_TIMEOUT)
-            check.reason = "device not answering at " + task.nasIp;
-        else
-            check.reason = "device at " + task.nasIp + " answered with error " + std::to_string(disk.status);
+        check.reason = disk.status == 0 ? "disk of the device at " + task.nasIp + " not ready"
+                                        : UnreachedDevice(task.nasIp, disk.status);
         return check;
     }
     CSnmpEngine engine = DeviceEngine(task.nasIp, task.nasCommunity);
@@ -54,7 +67,7 @@ NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
     check.found = found;
     // A walk cut short by the device says nothing about the folder.
     if (!found && rc != 0)
-        check.reason = "device not answering at " + task.nasIp;
+        check.reason = UnreachedDevice(task.nasIp, rc);
     else if (!found)
         check.reason = "device folder " + task.nasFolderName + " on " + task.nasFolderDisk + " not found";
     return check;
