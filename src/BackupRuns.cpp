@@ -379,10 +379,17 @@ bool SettleTask(SchedulePass& pass, BackupTaskInfo& task)
     if (skipped.empty() && !RunSchedule(task, pass, out))
         return true;
     // Stopped because the program ends: the schedule stays due, for the
-    // next start to take up.
+    // next start to take up; a run cut short says so in its result file.
     if (pass.control.Stopped()) {
-        if (out.ran)
-            pass.results.push_back(std::move(out));
+        if (out.ran) {
+            const std::string file =
+                RecordInResultFile(task.taskName, pass.now, "Backup processing stopped",
+                                   "Backup processing Error!! stopped because the program ended; it runs again at "
+                                   "the next start");
+            if (!file.empty())
+                out.resultFile = file;
+            pass.Record(std::move(out));
+        }
         return false;
     }
     const MoveOutcome moved = MoveScheduleOn(task.taskName, s, pass.now);

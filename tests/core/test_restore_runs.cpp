@@ -371,6 +371,8 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_FALSE(pass[0].success);
     EXPECT_EQ(store.LoadTask("Stopped").schedules.front().key, stopped.schedules.front().key);
     EXPECT_EQ(store.ReadTaskValue("Stopped", "Last_Back_Time"), "");
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("stopped because the program ended"), std::string::npos)
+        << pass[0].resultFile;
 
     // A task's step that ends by an exception is recorded as a run not made
     // and its schedule moves on; the pass goes on with the next task.
