@@ -296,6 +296,30 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_EQ(store.ReadTaskValue("Twins", "Last_Back_Time"), "");
     EXPECT_TRUE(boxes.Take().empty());
     EXPECT_EQ(pass[0].notice.rfind("Twins: Two folders of this task are named \"c\".", 0), 0u) << pass[0].notice;
+    // Refused before rsync starts: the result file has the reason all the same.
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("Two folders of this task are named \"c\"."), std::string::npos)
+        << pass[0].resultFile;
+
+    // Unattended, every folder is tried: one that fails does not keep the
+    // next from the device. A task deleted while it ran gets no section back.
+    WriteFile(dir / "p2" / "f", "p2");
+    BackupTaskInfo partial = Task("Partial", "backups", "Disk1", {dir / "absent", dir / "p2"});
+    partial.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    BackupTaskInfo deleted = Task("Deleted", "backups", "Disk1", {b});
+    deleted.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    CTaskStore().SaveTasks({partial, deleted});
+    platform::JobControl deleting;
+    deleting.progress = [&](int, const std::string& text) {
+        if (text == "Backup processing" && GetNasContext()->GetRunningTaskName() == "Deleted")
+            CTaskStore().SaveTaskList({partial, deleted}, "Deleted");
+    };
+    pass = RunDueSchedules({partial, deleted}, deleting);
+    ASSERT_EQ(pass.size(), 2u);
+    EXPECT_EQ(pass[0].description, "Partial : backup processing Error!!");
+    EXPECT_EQ(ReadFile(dir / "disk1" / "backups" / "p2" / "f"), "p2");
+    EXPECT_EQ(pass[1].description, "Deleted : backup processing Finish!!");
+    EXPECT_FALSE(store.HasTask("Deleted"));
+    EXPECT_EQ(store.ReadTaskValue("Deleted", "Last_Back_Time"), CTaskStore::kReadDefault);
 
     // So would a folder of that name that another stored task backs up into
     // the same device folder (the device known by its MAC, its address has
@@ -488,6 +512,18 @@ TEST_F(Runs, DueSchedulesNotRunAreRecorded)
         after.push_back(store.LoadTask(c.name));
     const std::vector<ScheduleRunResult> next = RunDueSchedules(after, control);
     EXPECT_EQ(next.size(), 0u);
+
+    // A walk of the device folders that the device cuts short says nothing
+    // about the folder: its error is the reason, not a folder not found.
+    BackupTaskInfo cut = Task("Cut", "backups", "Disk1", {a});
+    cut.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    store.SaveTasks({cut});
+    ASSERT_TRUE(nas->dev->Ok("snmp fail 1000 1"));
+    const std::vector<ScheduleRunResult> cutShort = RunDueSchedules({cut}, control);
+    ASSERT_TRUE(nas->dev->Ok("snmp clear"));
+    ASSERT_EQ(cutShort.size(), 1u);
+    EXPECT_EQ(cutShort[0].description, "Cut : backup processing Error!! device at " +
+                                           std::string(EmulatedNas::kAddress) + " answered with error 2");
 
     // A late monthly schedule next runs on the first of its days still
     // ahead, months without that day passed over; the runs it missed make
