@@ -380,7 +380,7 @@ private slots:
         platform::ScopedClock scoped(clock);
         // Nobody is there: a box that waits for an answer waits two hours.
         MessageBoxRecorder boxes([&](const RecordedBox&) {
-            clock.Jump(2 * 3600 * 1000);
+            clock.Jump(int64_t{2} * 3600 * 1000);
             return IDOK;
         });
         const std::time_t now = platform::WallNow();
@@ -397,7 +397,9 @@ private slots:
             WriteFile(dir / name / "f", name);
             t.folders.push_back({name, "", "", (dir / name).string()});
             // The second falls due while the first runs.
-            const std::time_t due = tasks.empty() ? now - 60 : tasks.size() == 1 ? now + 60 : now - 2 * 3600;
+            const std::time_t due = tasks.empty()       ? now - 60
+                                    : tasks.size() == 1 ? now + 60
+                                                        : now - std::time_t{2} * 3600;
             t.schedules.push_back(schedule::MakeSchedule("day", "", due));
             tasks.push_back(t);
         }
