@@ -23,6 +23,23 @@ bool CheckNasFolder(const BackupTaskInfo& task)
     return check.found;
 }
 
+namespace {
+// What keeps the device from answering, or its answer from being read, as
+// the engine's status tells it.
+std::string UnreachedDevice(const std::string& address, int status)
+{
+    switch (status) {
+    case SNMP_ENGINE_TIMEOUT: return "device not answering at " + address;
+    case SNMP_ENGINE_FAILURE: return "no route to the device at " + address;
+    case SNMP_ENGINE_BAD_ADDRESS: return "the device address " + address + " is not an address";
+    default:
+        if (status > 0)
+            return "device at " + address + " answered with error " + std::to_string(status);
+        return "device at " + address + " could not be asked (error " + std::to_string(status) + ")";
+    }
+}
+} // namespace
+
 NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
 {
     NasFolderCheck check;
@@ -34,12 +51,8 @@ NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
     NasDiskCheck disk = CheckNasDisk(task.nasIp, task.nasCommunity);
     if (!disk.ready) {
         check.box = disk.message;
-        if (disk.status == 0)
-            check.reason = "disk of the device at " + task.nasIp + " not ready";
-        else if (disk.status == SNMP_ENGINE_TIMEOUT)
-            check.reason = "device not answering at " + task.nasIp;
-        else
-            check.reason = "device at " + task.nasIp + " answered with error " + std::to_string(disk.status);
+        check.reason = disk.status == 0 ? "disk of the device at " + task.nasIp + " not ready"
+                                        : UnreachedDevice(task.nasIp, disk.status);
         return check;
     }
     CSnmpEngine engine = DeviceEngine(task.nasIp, task.nasCommunity);
@@ -55,7 +68,7 @@ NasFolderCheck FindNasFolder(const BackupTaskInfo& task)
     check.found = found;
     // A walk cut short by the device says nothing about the folder.
     if (!found && rc != 0)
-        check.reason = "device not answering at " + task.nasIp;
+        check.reason = UnreachedDevice(task.nasIp, rc);
     else if (!found)
         check.reason = "device folder " + task.nasFolderName + " on " + task.nasFolderDisk + " not found";
     return check;
@@ -107,6 +120,9 @@ BackupRunResult DoRestoreToOtherPlace(BackupTaskInfo task, const std::string& ta
 }
 
 namespace {
+
+// The key under which the store holds the schedule.
+const std::string& StoredKey(const BackupScheduleInfo& s) { return s.storedKey.empty() ? s.key : s.storedKey; }
 
 // Whether the store still holds the task with this schedule: the page may
 // have deleted the task or replaced its schedule while the pass ran.
@@ -172,7 +188,7 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
     // because the program ends is no backup either.
     out.lastBackTime = task.lastBackTime;
     const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
-    if (!out.success || control.Stopped() || !StillStored(task.taskName, out.oldKey))
+    if (!out.success || control.Stopped() || !StillStored(task.taskName, StoredKey(task.schedules.front())))
         return;
     const std::string stamp = schedule::FormatTime(platform::WallNow(), "%X, %x");
     if (!CTaskStore().RecordLastBackTime(task.taskName, stamp)) {
@@ -187,16 +203,258 @@ void ScheduledBackup(BackupTaskInfo& task, std::time_t now, const platform::JobC
 }
 
 // The schedule moved on by one period, its store keys renamed after it.
-// False, the schedule left as it was, when the store could not take it.
-bool AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
+// False when the store could not take it: the schedule is moved on in
+// memory all the same, keeping the key it is stored under, so that it does
+// not come due again before its next run.
+bool AdvanceAndRekey(const std::string& taskName, BackupScheduleInfo& s)
 {
-    BackupScheduleInfo moved = s;
-    moved.nextRun = schedule::AdvanceRun(s, now);
-    moved.key = schedule::ScheduleKey(moved.nextRun, s.setType, s.setDate);
-    if (!CTaskStore().MoveSchedule(taskName, s.key, moved))
+    const std::string from = StoredKey(s);
+    s.nextRun = schedule::AdvanceRun(s);
+    s.key = schedule::ScheduleKey(s.nextRun, s.setType, s.setDate);
+    s.storedKey.clear();
+    if (CTaskStore().MoveSchedule(taskName, from, s))
+        return true;
+    s.storedKey = from;
+    return false;
+}
+
+bool IsRoutine(const BackupScheduleInfo& s)
+{
+    return s.setType == "day" || s.setType == "week" || s.setType == "month";
+}
+
+// What one pass shares: its moment, its stop, and where its results go.
+struct SchedulePass {
+    std::time_t now;
+    const platform::JobControl& control;
+    const std::function<void(const ScheduleRunResult&)>& recorded;
+    std::vector<ScheduleRunResult> results;
+
+    void Record(ScheduleRunResult out)
+    {
+        if (recorded)
+            recorded(out);
+        results.push_back(std::move(out));
+    }
+};
+
+// A schedule moved on in memory only is stored with the first pass whose
+// write succeeds, the page told of it without a row. False when the task,
+// or this schedule of it, is no longer stored: nothing is written.
+bool StorePendingMove(SchedulePass& pass, BackupTaskInfo& task)
+{
+    if (task.schedules.empty() || task.schedules.front().storedKey.empty())
+        return true;
+    BackupScheduleInfo& s = task.schedules.front();
+    const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
+    // Stored meanwhile by the page's own save, or stored now.
+    const bool stored = StillStored(task.taskName, s.key);
+    if (!stored && !StillStored(task.taskName, s.storedKey))
         return false;
-    s = moved;
+    if (!stored && !CTaskStore().MoveSchedule(task.taskName, s.storedKey, s))
+        return true;
+    s.storedKey.clear();
+    ScheduleRunResult out;
+    out.taskName = task.taskName;
+    out.oldKey = s.key;
+    out.schedule = s;
+    pass.Record(std::move(out));
     return true;
+}
+
+// The task's schedule due now, nullptr when it has none that is: not yet
+// due, another task runs (left for a later pass), or a one-time schedule
+// already finished.
+BackupScheduleInfo* FindDueSchedule(BackupTaskInfo& task, std::time_t now)
+{
+    if (task.schedules.empty())
+        return nullptr;
+    BackupScheduleInfo& s = task.schedules.front();
+    if (now < s.nextRun || GetNasContext()->IsTaskRunning())
+        return nullptr;
+    if (!IsRoutine(s) && !(s.setType == "one" && s.setDate == "unexecute"))
+        return nullptr;
+    return &s;
+}
+
+// A schedule whose time cannot be read, or that would not move on (a day
+// of the month that cannot be read), would come due on every pass: it is
+// reported once and left alone, without a backup or a look at the device.
+// False when it can run and move on.
+bool ReportUnmovable(SchedulePass& pass, const BackupScheduleInfo& s, ScheduleRunResult out)
+{
+    if (s.nextRun != schedule::kUnreadableRun && (!IsRoutine(s) || schedule::AdvanceRun(s) > s.nextRun))
+        return false;
+    if (FirstReportOfBroken(out.taskName, s.key)) {
+        out.description = out.taskName + " : schedule Error!! its time cannot be read, it is not run";
+        out.notice = out.taskName + ": its schedule's time cannot be read, it is not run";
+        out.resultFile = RecordInResultFile(
+            out.taskName, pass.now, "Scheduled backup due at " + schedule::FormatTime(s.nextRun, "%X, %x"),
+            "Backup processing Error!! its schedule's time cannot be read, it is not run");
+        pass.Record(std::move(out));
+    }
+    return true;
+}
+
+// Why the due run does not happen: more than an hour late, or the device
+// folder out of reach; "" when it runs.
+std::string WhyNotRun(const BackupTaskInfo& task, const BackupScheduleInfo& s, std::time_t now)
+{
+    if (schedule::IsLate(now, s.nextRun))
+        return LatenessText(now - s.nextRun) + " late, not run";
+    const NasFolderCheck device = FindNasFolder(task);
+    return device.found ? std::string() : device.reason;
+}
+
+// The backup of a due schedule. The test and the taking of the running task
+// are one step: false, nothing run, when a task started meanwhile, which
+// leaves this schedule for a later pass.
+bool RunSchedule(BackupTaskInfo& task, const SchedulePass& pass, ScheduleRunResult& out)
+{
+    const RunningTaskGuard running(task.taskName);
+    if (!running.Taken())
+        return false;
+    ScheduledBackup(task, pass.now, pass.control, out);
+    return true;
+}
+
+// What moving a schedule on did.
+struct MoveOutcome {
+    bool gone = false;         // the task, or this schedule of it, is no longer stored: nothing written
+    bool stored = true;        // the store took the move (or the finish)
+    bool toldUnstored = false; // an earlier pass said that its move could not be stored
+    int missed = 1;            // the runs passed over, this one included
+};
+
+// The schedule moved on past now (a one-time schedule finished), in memory
+// and in the store. The check and the move are one step against the page's
+// edits. A late routine schedule passes over every run it missed at once.
+MoveOutcome MoveScheduleOn(const std::string& taskName, BackupScheduleInfo& s, std::time_t now)
+{
+    MoveOutcome outcome;
+    const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
+    if (!StillStored(taskName, StoredKey(s))) {
+        outcome.gone = true;
+        return outcome;
+    }
+    if (!IsRoutine(s)) {
+        s.setDate = "finish";
+        outcome.stored = CTaskStore().WriteTaskValue(taskName, s.key + "_set_date", "finish");
+        return outcome;
+    }
+    outcome.toldUnstored = !s.storedKey.empty();
+    if (schedule::IsLate(now, s.nextRun)) {
+        for (std::time_t next; (next = schedule::AdvanceRun(s)) > s.nextRun && schedule::IsLate(now, next);
+             ++outcome.missed)
+            s.nextRun = next;
+    }
+    outcome.stored = AdvanceAndRekey(taskName, s);
+    return outcome;
+}
+
+// The row, the notice and the result file of a settled schedule: why it
+// did not run, and whether its move, or its device's new address, could not
+// be stored.
+void RecordSettled(SchedulePass& pass, ScheduleRunResult out, const BackupScheduleInfo& s, std::string skipped,
+                   const MoveOutcome& moved, bool addressStored = true)
+{
+    if (!skipped.empty()) {
+        // Every run missed is passed over now: one record for all.
+        if (moved.missed > 1)
+            skipped = std::to_string(moved.missed) + " runs missed, the first " + skipped;
+        out.description = out.taskName + " : backup processing Error!! " + skipped;
+        out.notice = out.taskName + ": " + skipped;
+        out.resultFile = RecordInResultFile(
+            out.taskName, pass.now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
+            "Backup processing Error!! " + skipped);
+    }
+    const auto tell = [&out](bool failed, const std::string& note) {
+        if (!failed)
+            return;
+        out.description += "; " + note;
+        out.notice = (out.notice.empty() ? out.taskName + ": " : out.notice + "; ") + note;
+    };
+    tell(!moved.stored && !moved.toldUnstored,
+         IsRoutine(s) ? "its next run could not be stored" : "its finish could not be stored");
+    tell(!addressStored, "its device's new address could not be stored");
+    out.schedule = s;
+    pass.Record(std::move(out));
+}
+
+} // namespace
+
+std::string RecordFailedSchedulePass(const std::string& what)
+{
+    return RecordInResultFile("schedule check", platform::WallNow(), "Scheduled backup check",
+                              "Backup processing Error!! the schedule check failed: " + what);
+}
+
+namespace {
+
+// Settles one task's due schedule: run or not, moved on, recorded. False
+// when the pass ends here (the program ends).
+bool SettleTask(SchedulePass& pass, BackupTaskInfo& task)
+{
+    if (!StorePendingMove(pass, task))
+        return true;
+    BackupScheduleInfo* due = FindDueSchedule(task, pass.now);
+    if (!due)
+        return true;
+    BackupScheduleInfo& s = *due;
+    ScheduleRunResult out;
+    out.taskName = task.taskName;
+    out.oldKey = s.key;
+    out.schedule = s;
+    if (ReportUnmovable(pass, s, out))
+        return true;
+    // A task deleted, or given another schedule, since the pass began.
+    if (!StillStored(task.taskName, StoredKey(s)))
+        return true;
+    // A task whose device moved to a new address follows it there.
+    const bool addressStored = FollowLoggedInDevice(task);
+    const std::string skipped = WhyNotRun(task, s, pass.now);
+    if (skipped.empty() && !RunSchedule(task, pass, out))
+        return true;
+    // Stopped because the program ends: the schedule stays due, for the
+    // next start to take up; a run cut short says so in its result file.
+    if (pass.control.Stopped()) {
+        if (out.ran) {
+            const std::string file =
+                RecordInResultFile(task.taskName, pass.now, "Backup processing stopped",
+                                   "Backup processing Error!! stopped because the program ended; it runs again at "
+                                   "the next start");
+            if (!file.empty())
+                out.resultFile = file;
+            pass.Record(std::move(out));
+        }
+        return false;
+    }
+    const MoveOutcome moved = MoveScheduleOn(task.taskName, s, pass.now);
+    if (moved.gone) {
+        if (out.ran)
+            pass.Record(std::move(out));
+        return true;
+    }
+    RecordSettled(pass, std::move(out), s, skipped, moved, addressStored);
+    return true;
+}
+
+// A task's step that ended by an exception is recorded as a run not made,
+// its schedule moved on when it is still due, so that neither this pass's
+// other tasks nor the next pass wait on it.
+void RecordFailedStep(SchedulePass& pass, BackupTaskInfo& task, const std::string& oldKey, const std::string& what)
+{
+    if (task.schedules.empty())
+        return;
+    ScheduleRunResult out;
+    out.taskName = task.taskName;
+    out.oldKey = oldKey;
+    out.schedule = task.schedules.front();
+    MoveOutcome moved;
+    if (BackupScheduleInfo* due = FindDueSchedule(task, pass.now))
+        moved = MoveScheduleOn(task.taskName, *due, pass.now);
+    moved.missed = 1;
+    RecordSettled(pass, std::move(out), task.schedules.front(), "the schedule check failed: " + what, moved);
 }
 
 } // namespace
@@ -205,122 +463,17 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
                                                const std::function<void(const ScheduleRunResult&)>& recorded)
 {
     DebugTrace("enter schedule check");
-    std::vector<ScheduleRunResult> results;
-    const std::time_t now = platform::WallNow();
-    CNasContext* context = GetNasContext();
+    SchedulePass pass{platform::WallNow(), control, recorded, {}};
     for (BackupTaskInfo& task : tasks) {
         if (control.Stopped())
             break;
-        if (task.schedules.empty())
-            continue;
-        BackupScheduleInfo& s = task.schedules.front();
-        // Not yet due, or another task runs: left for a later pass.
-        if (now < s.nextRun || context->IsTaskRunning())
-            continue;
-        const bool late = schedule::IsLate(now, s.nextRun);
-        const bool routine = s.setType == "day" || s.setType == "week" || s.setType == "month";
-        if (!routine && !(s.setType == "one" && s.setDate == "unexecute"))
-            continue;
-
-        ScheduleRunResult out;
-        out.taskName = task.taskName;
-        out.oldKey = s.key;
-        out.schedule = s;
-        // A schedule whose time cannot be read, or that would not move on (a
-        // day of the month that cannot be read), would come due on every
-        // pass: it is reported once and left alone, without a backup or a
-        // look at the device.
-        if (s.nextRun == schedule::kUnreadableRun || (routine && schedule::AdvanceRun(s, now) <= s.nextRun)) {
-            if (FirstReportOfBroken(task.taskName, s.key)) {
-                out.description = task.taskName + " : schedule Error!! its time cannot be read, it is not run";
-                out.notice = task.taskName + ": its schedule's time cannot be read, it is not run";
-                out.resultFile = RecordInResultFile(
-                    task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(s.nextRun, "%X, %x"),
-                    "Backup processing Error!! its schedule's time cannot be read, it is not run");
-                if (recorded)
-                    recorded(out);
-                results.push_back(std::move(out));
-            }
-            continue;
+        const std::string oldKey = task.schedules.empty() ? std::string() : task.schedules.front().key;
+        try {
+            if (!SettleTask(pass, task))
+                break;
+        } catch (const std::exception& e) {
+            RecordFailedStep(pass, task, oldKey, e.what());
         }
-        // A task deleted, or given another schedule, since the pass began.
-        if (!StillStored(task.taskName, s.key))
-            continue;
-        // A task whose device moved to a new address follows it there.
-        const bool addressStored = FollowLoggedInDevice(task);
-        // Why the due run does not happen ("" when it does).
-        std::string skipped;
-        if (late) {
-            skipped = LatenessText(now - s.nextRun) + " late, not run";
-        } else {
-            const NasFolderCheck device = FindNasFolder(task);
-            if (!device.found)
-                skipped = device.reason;
-        }
-        if (skipped.empty()) {
-            // The test and the taking of the running task are one step: a
-            // task started meanwhile leaves this schedule for a later pass.
-            const RunningTaskGuard running(task.taskName);
-            if (!running.Taken())
-                continue;
-            ScheduledBackup(task, now, control, out);
-        }
-        // Stopped because the program ends: the schedule stays due, for the
-        // next start to take up.
-        if (control.Stopped()) {
-            if (out.ran)
-                results.push_back(std::move(out));
-            break;
-        }
-        bool unstored = false;
-        {
-            // The check and the move on are one step against the page's edits.
-            const std::lock_guard<std::recursive_mutex> edit(CTaskStore::EditLock());
-            if (!StillStored(task.taskName, s.key)) {
-                if (out.ran) {
-                    if (recorded)
-                        recorded(out);
-                    results.push_back(std::move(out));
-                }
-                continue;
-            }
-            if (routine && late) {
-                // Every run missed is passed over now: one record for all.
-                int missed = 1;
-                for (std::time_t next; (next = schedule::AdvanceRun(s, now)) > s.nextRun && schedule::IsLate(now, next);
-                     ++missed)
-                    s.nextRun = next;
-                if (missed > 1)
-                    skipped = std::to_string(missed) + " runs missed, the first " + skipped;
-            }
-            if (routine && !AdvanceAndRekey(task.taskName, s, now)) {
-                // The store keeps the schedule as it was, and so does the page.
-                s = out.schedule;
-                unstored = true;
-            } else if (!routine) {
-                s.setDate = "finish";
-                unstored = !CTaskStore().WriteTaskValue(task.taskName, s.key + "_set_date", "finish");
-            }
-        }
-        if (!skipped.empty()) {
-            out.description = task.taskName + " : backup processing Error!! " + skipped;
-            out.notice = task.taskName + ": " + skipped;
-            out.resultFile = RecordInResultFile(
-                task.taskName, now, "Scheduled backup due at " + schedule::FormatTime(out.schedule.nextRun, "%X, %x"),
-                "Backup processing Error!! " + skipped);
-        }
-        const auto tell = [&](bool failed, const std::string& note) {
-            if (!failed)
-                return;
-            out.description += "; " + note;
-            out.notice = (out.notice.empty() ? task.taskName + ": " : out.notice + "; ") + note;
-        };
-        tell(unstored, routine ? "its next run could not be stored" : "its finish could not be stored");
-        tell(!addressStored, "its device's new address could not be stored");
-        out.schedule = s;
-        if (recorded)
-            recorded(out);
-        results.push_back(std::move(out));
     }
-    return results;
+    return std::move(pass.results);
 }

@@ -58,7 +58,8 @@ struct ScheduleRunResult {
     std::string resultFile;
     std::string lastBackTime; // when it ran
     // The System Log row: "<task> : backup processing Finish!!" or "... Error!!"
-    // when it ran; "<task> : backup processing Error!! <reason>" when it did not.
+    // when it ran; "<task> : backup processing Error!! <reason>" when it did
+    // not; "" when the pass only stored a move kept in memory until then.
     std::string description;
     std::string notice; // what to tell the user without waiting ("" nothing)
 };
@@ -68,7 +69,16 @@ struct ScheduleRunResult {
 // then moved on (or, for a one-time schedule, finished) in the store; a due
 // schedule waits while another task runs. A late schedule moves on past
 // every run it missed. A due schedule that is not run, and a run that
-// fails, is recorded in the task's result file of the pass. Results in task
-// order; each goes to recorded as soon as it is settled.
+// fails, is recorded in the task's result file of the pass; so is a run
+// stopped because the program ends, which ends the pass and leaves its
+// schedule due for the next start. Results in task
+// order; each goes to recorded as soon as it is settled. A move the store
+// cannot take is kept in the schedule handed back (its storedKey set), said
+// once, and stored by the first later pass given that schedule whose write
+// succeeds.
+// A pass that ended by an exception outside any task's step, recorded in
+// a result file of its own; the file, "" when it cannot be written.
+std::string RecordFailedSchedulePass(const std::string& what);
+
 std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, const platform::JobControl& control,
                                                const std::function<void(const ScheduleRunResult&)>& recorded = {});

@@ -19,6 +19,9 @@ struct BackupScheduleInfo {
     std::string setDate; // "unexecute"/"finish", "", a weekday name or a day of the month
     int64_t nextRun = 0; // next time the schedule is due
     std::string key;     // 32 upper-case hexadecimal digits naming its store keys
+    // The key the store still holds it under when it was moved on in memory
+    // but the store could not take the move; "" when stored as it is.
+    std::string storedKey;
 };
 
 struct BackupTaskInfo {

@@ -133,7 +133,7 @@ std::time_t FirstMonthlyRun(std::time_t now, int day, int hour, int minute, int 
     return DayInFirstMonthWithIt(year, month, day, hour, minute, second);
 }
 
-std::time_t AdvanceRun(const BackupScheduleInfo& s, std::time_t now)
+std::time_t AdvanceRun(const BackupScheduleInfo& s)
 {
     if (s.setType == "day")
         return AddDays(s.nextRun, 1);
@@ -143,10 +143,11 @@ std::time_t AdvanceRun(const BackupScheduleInfo& s, std::time_t now)
         int day = std::atoi(s.setDate.c_str());
         if (day < 1 || day > 31)
             return s.nextRun;
+        // From the run's own month, not the present one: a late schedule
+        // steps through the months it missed, one run each.
         std::tm run = platform::LocalTime(s.nextRun);
-        std::tm n = platform::LocalTime(now);
-        int year = n.tm_year + 1900;
-        int month = n.tm_mon + 1;
+        int year = run.tm_year + 1900;
+        int month = run.tm_mon + 1;
         NextMonth(year, month);
         return DayInFirstMonthWithIt(year, month, day, run.tm_hour, run.tm_min, run.tm_sec);
     }

@@ -45,10 +45,10 @@ std::time_t FirstWeeklyRun(std::time_t now, int weekday, int hour, int minute, i
 // day 1 .. 31; months without that day are skipped.
 std::time_t FirstMonthlyRun(std::time_t now, int day, int hour, int minute, int second);
 
-// The run after a routine schedule has come due at now: one day or one week
-// after its next run, or its day of the month in the first month after now's
-// month that has it. A one-time schedule (or an unknown type) stays as it is.
-std::time_t AdvanceRun(const BackupScheduleInfo& schedule, std::time_t now);
+// The run after a routine schedule's next run: one day or one week later,
+// or its day of the month in the first month after the run's month that has
+// it. A one-time schedule (or an unknown type) stays as it is.
+std::time_t AdvanceRun(const BackupScheduleInfo& schedule);
 
 // Due and more than an hour late.
 bool IsLate(std::time_t now, std::time_t nextRun);

@@ -103,13 +103,16 @@ struct Worker::FailureReport {
     std::string action = "The background job";
     QPointer<QWidget> owner;
     std::function<void(const std::string&)> failed;
-    bool showing = false; // the box is up (GUI thread)
+    bool unattended = false; // told in a notice, not a box
+    bool showing = false;    // the box is up (GUI thread)
 };
 
 Worker::Worker() : m_failure(std::make_shared<FailureReport>()) {}
 
-void Worker::SetFailureReport(std::string action, QWidget* owner, std::function<void(const std::string&)> failed)
+void Worker::SetFailureReport(std::string action, QWidget* owner, std::function<void(const std::string&)> failed,
+                              bool unattended)
 {
+    m_failure->unattended = unattended;
     m_failure->action = std::move(action);
     m_failure->owner = owner;
     m_failure->failed = std::move(failed);
@@ -122,6 +125,10 @@ void Worker::ReportFailure(const std::string& what)
     std::shared_ptr<FailureReport> report = m_failure;
     if (report->failed)
         report->failed(what);
+    if (report->unattended) {
+        platform::Notice(report->action, report->action + " failed: " + what);
+        return;
+    }
     report->showing = true;
     ShowMessageBox(report->owner, report->action + " failed: " + what, MB_ICONERROR);
     report->showing = false;

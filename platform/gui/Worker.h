@@ -64,8 +64,10 @@ public:
     // (the window puts back what it showed, records the failure), then a box
     // owned by owner says "<action> failed: <what>". RunModal shows the same
     // box and returns R{}; Failed() tells that apart from a real result.
+    // Unattended work (a periodic job) is told in a notice (platform::Notice,
+    // keyed by the action) that nothing waits for, in place of the box.
     void SetFailureReport(std::string action, QWidget* owner = nullptr,
-                          std::function<void(const std::string& what)> failed = {});
+                          std::function<void(const std::string& what)> failed = {}, bool unattended = false);
     // GUI thread: the last job that ended (Start or RunModal) ended by an
     // exception.
     bool Failed() const { return m_failed; }

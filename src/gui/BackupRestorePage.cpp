@@ -271,11 +271,15 @@ CBackupRestorePage::CBackupRestorePage(QWidget* parent)
     setObjectName("CBackupRestorePage");
     m_sizes.SetFailureReport("Measuring the task folders", this);
     m_check.SetFailureReport("Checking the NAS folder", this);
-    // Unattended: the System Log has it before the box tells.
-    m_schedule.SetFailureReport("The scheduled backup check", this, [this](const std::string& what) {
-        PostTaskResult(LOG_SCHEDULE, "The scheduled backup check failed: " + what, "");
-        RefreshTaskList();
-    });
+    // Unattended: the System Log and a result file have it before a notice
+    // tells, and the next pass waits for nobody.
+    m_schedule.SetFailureReport(
+        "The scheduled backup check", this,
+        [this](const std::string& what) {
+            PostTaskResult(LOG_SCHEDULE, "The scheduled backup check failed: " + what, RecordFailedSchedulePass(what));
+            RefreshTaskList();
+        },
+        true);
     m_largeIconId = 247;
     m_taskPanelIconId = 267;
 }

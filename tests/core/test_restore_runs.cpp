@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <tuple>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -314,6 +316,30 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_EQ(store.ReadTaskValue("Twins", "Last_Back_Time"), "");
     EXPECT_TRUE(boxes.Take().empty());
     EXPECT_EQ(pass[0].notice.rfind("Twins: Two folders of this task are named \"c\".", 0), 0u) << pass[0].notice;
+    // Refused before rsync starts: the result file has the reason all the same.
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("Two folders of this task are named \"c\"."), std::string::npos)
+        << pass[0].resultFile;
+
+    // Unattended, every folder is tried: one that fails does not keep the
+    // next from the device. A task deleted while it ran gets no section back.
+    WriteFile(dir / "p2" / "f", "p2");
+    BackupTaskInfo partial = Task("Partial", "backups", "Disk1", {dir / "absent", dir / "p2"});
+    partial.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    BackupTaskInfo deleted = Task("Deleted", "backups", "Disk1", {b});
+    deleted.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    CTaskStore().SaveTasks({partial, deleted});
+    platform::JobControl deleting;
+    deleting.progress = [&](int, const std::string& text) {
+        if (text == "Backup processing" && GetNasContext()->GetRunningTaskName() == "Deleted")
+            CTaskStore().SaveTaskList({partial, deleted}, "Deleted");
+    };
+    pass = RunDueSchedules({partial, deleted}, deleting);
+    ASSERT_EQ(pass.size(), 2u);
+    EXPECT_EQ(pass[0].description, "Partial : backup processing Error!!");
+    EXPECT_EQ(ReadFile(dir / "disk1" / "backups" / "p2" / "f"), "p2");
+    EXPECT_EQ(pass[1].description, "Deleted : backup processing Finish!!");
+    EXPECT_FALSE(store.HasTask("Deleted"));
+    EXPECT_EQ(store.ReadTaskValue("Deleted", "Last_Back_Time"), CTaskStore::kReadDefault);
 
     // So would a folder of that name that another stored task backs up into
     // the same device folder (the device known by its MAC, its address has
@@ -402,6 +428,33 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_FALSE(pass[0].success);
     EXPECT_EQ(store.LoadTask("Stopped").schedules.front().key, stopped.schedules.front().key);
     EXPECT_EQ(store.ReadTaskValue("Stopped", "Last_Back_Time"), "");
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("stopped because the program ended"), std::string::npos)
+        << pass[0].resultFile;
+
+    // A task's step that ends by an exception is recorded as a run not made
+    // and its schedule moves on; the pass goes on with the next task.
+    BackupTaskInfo throws = Task("Throws", "backups", "Disk1", {a});
+    throws.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    BackupTaskInfo next = Task("Next", "backups", "Disk1", {b});
+    next.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    CTaskStore().SaveTasks({throws, next});
+    int started = 0;
+    platform::JobControl failing;
+    failing.progress = [&started](int, const std::string& text) {
+        if (text == "Backup processing" && started++ == 0)
+            throw std::runtime_error("no thread left");
+    };
+    pass = RunDueSchedules({throws, next}, failing);
+    ASSERT_EQ(pass.size(), 2u);
+    const std::string failed = "the schedule check failed: no thread left";
+    EXPECT_EQ(pass[0].description, "Throws : backup processing Error!! " + failed);
+    EXPECT_EQ(pass[0].notice, "Throws: " + failed);
+    EXPECT_NE(ReadFile(pass[0].resultFile).find("Backup processing Error!! " + failed), std::string::npos);
+    EXPECT_EQ(store.LoadTask("Throws").schedules.front().nextRun, schedule::AddDays(now - 60, 1));
+    EXPECT_EQ(pass[0].schedule.nextRun, schedule::AddDays(now - 60, 1));
+    EXPECT_EQ(pass[1].description, "Next : backup processing Finish!!");
+    EXPECT_FALSE(GetNasContext()->IsTaskRunning());
+    EXPECT_TRUE(boxes.Take().empty());
 }
 
 // A task follows its device (known by its MAC, case ignored) to the
@@ -476,6 +529,29 @@ TEST_F(Runs, UnstoredWritesAreTold)
     EXPECT_TRUE(boxes.Take().empty());
 }
 
+// Files above a size are refused (EFBIG), as on a full disk, while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : m_signal(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_signal);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_signal)(int);
+};
+
 // A due schedule that is not run leaves a System Log row with the reason
 // and a result file that says the same, on its first pass, without a box;
 // a schedule several runs behind leaves one row and moves past them all.
@@ -498,6 +574,10 @@ TEST_F(Runs, DueSchedulesNotRunAreRecorded)
         {"Gone", "day", "nothere", EmulatedNas::kAddress, now - 60, "device folder nothere on Disk1 not found",
          schedule::AddDays(now - 60, 1)},
         {"Off", "day", "backups", "198.18.1.99", now - 60, "device not answering at 198.18.1.99",
+         schedule::AddDays(now - 60, 1)},
+        {"Unrouted", "day", "backups", "198.19.255.1", now - 60, "no route to the device at 198.19.255.1",
+         schedule::AddDays(now - 60, 1)},
+        {"Misspelt", "day", "backups", "198.18.1", now - 60, "the device address 198.18.1 is not an address",
          schedule::AddDays(now - 60, 1)},
         {"Slept", "day", "backups", EmulatedNas::kAddress, now - 2 * h - 600, "2 h 10 min late, not run",
          schedule::AddDays(now - 2 * h - 600, 1)},
@@ -537,6 +617,87 @@ TEST_F(Runs, DueSchedulesNotRunAreRecorded)
         after.push_back(store.LoadTask(c.name));
     const std::vector<ScheduleRunResult> next = RunDueSchedules(after, control);
     EXPECT_EQ(next.size(), 0u);
+
+    // A walk of the device folders that the device cuts short says nothing
+    // about the folder: its error is the reason, not a folder not found.
+    BackupTaskInfo cut = Task("Cut", "backups", "Disk1", {a});
+    cut.schedules.push_back(schedule::MakeSchedule("day", "", now - 60));
+    store.SaveTasks({cut});
+    ASSERT_TRUE(nas->dev->Ok("snmp fail 1000 1"));
+    const std::vector<ScheduleRunResult> cutShort = RunDueSchedules({cut}, control);
+    ASSERT_TRUE(nas->dev->Ok("snmp clear"));
+    ASSERT_EQ(cutShort.size(), 1u);
+    EXPECT_EQ(cutShort[0].description, "Cut : backup processing Error!! device at " +
+                                           std::string(EmulatedNas::kAddress) + " answered with error 2");
+
+    // A late monthly schedule next runs on the first of its days still
+    // ahead, months without that day passed over; the runs it missed make
+    // one row.
+    platform::ScopedTimeZone tz("CET-1CEST,M3.5.0,M10.5.0/3");
+    const auto at = [](int y, int mo, int day) { return schedule::MakeTime(y, mo, day, 9, 0, 0); };
+    struct Month {
+        const char* day;
+        std::time_t due, found, next;
+        const char* reason;
+    };
+    const std::vector<Month> months{
+        {"20", at(2026, 11, 20), at(2026, 12, 10), at(2026, 12, 20), "20 d 0 h 0 min late, not run"},
+        {"20", at(2026, 11, 20), at(2026, 12, 25), at(2027, 1, 20),
+         "2 runs missed, the first 35 d 0 h 0 min late, not run"},
+        {"31", at(2026, 3, 31), at(2026, 4, 10), at(2026, 5, 31), "10 d 0 h 0 min late, not run"},
+        {"15", at(2026, 12, 15), at(2027, 1, 3), at(2027, 1, 15), "19 d 0 h 0 min late, not run"},
+        {"31", at(2026, 12, 31), at(2027, 2, 2), at(2027, 3, 31),
+         "2 runs missed, the first 33 d 0 h 0 min late, not run"},
+        {"20", at(2026, 7, 20), at(2026, 12, 10), at(2026, 12, 20),
+         "5 runs missed, the first 143 d 1 h 0 min late, not run"},
+    };
+    for (const Month& m : months) {
+        platform::ManualClock clock(m.found);
+        const platform::ScopedClock scoped(clock);
+        BackupTaskInfo t = Task("Monthly", "backups", "Disk1", {a});
+        t.schedules.push_back(schedule::MakeSchedule("month", m.day, m.due));
+        ASSERT_TRUE(store.SaveTasks({t}));
+        const std::string what = schedule::FormatTime(m.due, "%x") + " found " + schedule::FormatTime(m.found, "%x");
+        const std::vector<ScheduleRunResult> late = RunDueSchedules({t}, control);
+        ASSERT_EQ(late.size(), 1u) << what;
+        EXPECT_EQ(late[0].description, std::string("Monthly : backup processing Error!! ") + m.reason) << what;
+        EXPECT_EQ(schedule::FormatTime(store.LoadTask("Monthly").schedules.front().nextRun, "%c"),
+                  schedule::FormatTime(m.next, "%c"))
+            << what;
+    }
+
+    // A move the store cannot take: the schedule moves on in memory all the
+    // same and does not come due again before its next run; its row says so
+    // once, and the first pass whose write succeeds stores it.
+    const std::time_t due = at(2026, 12, 1);
+    platform::ManualClock clock(due + 2 * h);
+    const platform::ScopedClock scoped(clock);
+    BackupTaskInfo full = Task("Full", "backups", "Disk1", {a});
+    full.schedules.push_back(schedule::MakeSchedule("day", "", due));
+    ASSERT_TRUE(store.SaveTasks({full}));
+    const auto passRows = [&] { // the pass's results kept as the page keeps them
+        std::vector<std::string> rows;
+        for (const ScheduleRunResult& r : RunDueSchedules({full}, control)) {
+            if (full.schedules.front().key == r.oldKey)
+                full.schedules.front() = r.schedule;
+            rows.push_back(r.description);
+        }
+        return rows;
+    };
+    auto limit = std::make_unique<FileSizeLimit>(fs::file_size(store.File()) - 1);
+    EXPECT_EQ(passRows(), (std::vector<std::string>{"Full : backup processing Error!! 2 h 0 min late, not run; "
+                                                    "its next run could not be stored"}));
+    EXPECT_EQ(full.schedules.front().nextRun, due + d);
+    EXPECT_EQ(store.LoadTask("Full").schedules.front().nextRun, due);
+    EXPECT_EQ(passRows(), std::vector<std::string>{});
+    clock.SetNow(due + d + 2 * h);
+    EXPECT_EQ(passRows(), (std::vector<std::string>{"Full : backup processing Error!! 2 h 0 min late, not run"}));
+    limit.reset();
+    EXPECT_EQ(passRows(), std::vector<std::string>{""});
+    EXPECT_EQ(full.schedules.front().storedKey, "");
+    EXPECT_EQ(store.LoadTask("Full").schedules.front().key, full.schedules.front().key);
+    EXPECT_EQ(store.LoadTask("Full").schedules.front().nextRun, due + 2 * d);
+    EXPECT_EQ(passRows(), std::vector<std::string>{});
 }
 
 } // namespace

@@ -219,7 +219,7 @@ private slots:
         task.nasFolderStatus = "Public";
         task.lastBackTime = "01:30:00, 12/08/26";
         task.folders = {{"Documents", "", "1.2 MB", (dir / "Documents").string()}};
-        task.schedules = {{"day", "", 0, MakeMD5Key("day")}};
+        task.schedules = {{"day", "", 0, MakeMD5Key("day"), {}}};
         CTaskPropertyDlg property;
         property.SetTask(&task);
         property.SetType("day");

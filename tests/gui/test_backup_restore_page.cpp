@@ -510,7 +510,8 @@ private slots:
     }
 
     // A scheduled run whose device stops answering is recorded without
-    // anyone answering a box, and holds up no other task's schedule.
+    // anyone answering a box, and holds up no other task's schedule; a
+    // schedule too late to run has its row too.
     void unattendedFailuresWaitForNobody()
     {
         testsupport::TempDir dir;
@@ -524,12 +525,12 @@ private slots:
         platform::ScopedClock scoped(clock);
         // Nobody is there: a box that waits for an answer waits two hours.
         MessageBoxRecorder boxes([&](const RecordedBox&) {
-            clock.Jump(2 * 3600 * 1000);
+            clock.Jump(int64_t{2} * 3600 * 1000);
             return IDOK;
         });
         const std::time_t now = platform::WallNow();
         std::list<BackupTaskInfo> tasks;
-        for (const char* name : {"Stalled", "Later"}) {
+        for (const char* name : {"Stalled", "Later", "Slept"}) {
             BackupTaskInfo t;
             t.taskName = name;
             t.nasUser = "admin";
@@ -541,7 +542,10 @@ private slots:
             WriteFile(dir / name / "f", name);
             t.folders.push_back({name, "", "", (dir / name).string()});
             // The second falls due while the first runs.
-            t.schedules.push_back(schedule::MakeSchedule("day", "", tasks.empty() ? now - 60 : now + 60));
+            const std::time_t due = tasks.empty()       ? now - 60
+                                    : tasks.size() == 1 ? now + 60
+                                                        : now - std::time_t{2} * 3600;
+            t.schedules.push_back(schedule::MakeSchedule("day", "", due));
             tasks.push_back(t);
         }
         CTaskStore store;
@@ -570,8 +574,15 @@ private slots:
         std::vector<std::string> told;
         for (const RecordedBox& b : boxes.Boxes())
             told.push_back((b.waited ? "waited " : "") + b.caption + " | " + b.text);
-        QCOMPARE(told.size(), size_t(1));
+        QCOMPARE(told.size(), size_t(2));
         QVERIFY2(told[0].rfind("Stalled | Stalled: rsync error: nothing moved", 0) == 0, told[0].c_str());
+        QCOMPARE(told[1], std::string("Slept | Slept: 2 h 0 min late, not run"));
+        const auto slept = std::find_if(host.rows.begin(), host.rows.end(), [](const auto& row) {
+            return row.second.description == "Slept : backup processing Error!! 2 h 0 min late, not run";
+        });
+        QVERIFY(slept != host.rows.end());
+        QCOMPARE(slept->first, int(LOG_SCHEDULE));
+        QVERIFY(ReadFile(slept->second.filePath).find("2 h 0 min late, not run") != std::string::npos);
         QVERIFY(page->WaitRuns(30000));
         delete page;
     }

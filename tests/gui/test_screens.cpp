@@ -234,7 +234,7 @@ private slots:
         task.lastBackTime = "01:30:00, 12/08/26";
         task.folders = {{"Documents", "", "1.2 MB", (dir / "home" / "Documents").string()},
                         {"Pictures", "", "20.5 MB", (dir / "home" / "Pictures").string()}};
-        task.schedules = {{"day", "", 0, MakeMD5Key("day")}};
+        task.schedules = {{"day", "", 0, MakeMD5Key("day"), ""}};
         CTaskStore store;
         store.CreateTaskStore();
         store.SaveTasks({task});

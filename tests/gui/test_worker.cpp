@@ -64,6 +64,18 @@ private slots:
         QVERIFY(worker.Failed());
         QCOMPARE(told, std::vector<std::string>{"device gone0"});
         QCOMPARE(boxes.Texts(), std::vector<std::string>{"Reading failed: device gone"});
+        // Unattended: told in a notice that nothing waits for.
+        worker.SetFailureReport("Checking", nullptr, {}, true);
+        QVERIFY(worker.Start<int>([](const platform::JobControl&) -> int { throw std::runtime_error("no thread"); },
+                                  [&](int) { delivered = true; }));
+        QVERIFY(worker.Wait(10000));
+        QVERIFY(!delivered);
+        QCOMPARE(boxes.Count(), size_t(2));
+        QCOMPARE(boxes.Boxes().back().caption + " | " + boxes.LastText() +
+                     (boxes.Boxes().back().waited ? " waited" : ""),
+                 std::string("Checking | Checking failed: no thread"));
+        worker.SetFailureReport("Reading", nullptr,
+                                [&](const std::string& what) { told.push_back(what + std::to_string(boxes.Count())); });
         // The same behind the busy popup, which returns no result of the job's.
         CPopDlg popup;
         QCOMPARE(worker.RunModal<int>(popup, [](const platform::JobControl&) -> int { throw 1; }), 0);
