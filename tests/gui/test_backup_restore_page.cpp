@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "GuiTestSupport.h"
@@ -72,6 +73,21 @@ std::pair<int, LogRowMessage> Last(Host& host)
     return host.rows.empty() ? std::pair<int, LogRowMessage>{} : host.rows.back();
 }
 
+// An emulated device with the backup folder "backups" and what more is
+// given, logged in as its administrator; the program's files in
+// dir/program.
+std::unique_ptr<testsupport::EmulatedNas> LoggedInDevice(const testsupport::TempDir& dir, const std::string& more = "")
+{
+    fs::create_directories(dir / "program");
+    GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
+    auto nas = std::make_unique<testsupport::EmulatedNas>(
+        "user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n" + more +
+        testsupport::DiskRoots(dir.path()));
+    if (nas->Started())
+        nas->LogInContext("admin", "pw");
+    return nas;
+}
+
 } // namespace
 
 class TestBackupRestorePage : public QObject {
@@ -81,12 +97,8 @@ private slots:
     void taskLifeOnThePage()
     {
         testsupport::TempDir dir;
-        fs::create_directories(dir / "program");
-        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
-        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n" +
-                                     testsupport::DiskRoots(dir.path()));
-        QVERIFY(nas.Started());
-        nas.LogInContext("admin", "pw");
+        const auto nas = LoggedInDevice(dir);
+        QVERIFY(nas->Started());
         const fs::path src = dir / "home" / "Photos";
         fs::create_directories(src / "sub");
         WriteFile(src / "a.txt", "alpha");
@@ -394,13 +406,8 @@ private slots:
     void editKeepsTheBackupItDoesNotMove()
     {
         testsupport::TempDir dir;
-        fs::create_directories(dir / "program");
-        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
-        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n"
-                                     "folder = 2:other:Disk1:1\n" +
-                                     testsupport::DiskRoots(dir.path()));
-        QVERIFY(nas.Started());
-        nas.LogInContext("admin", "pw");
+        const auto nas = LoggedInDevice(dir, "folder = 2:other:Disk1:1\n");
+        QVERIFY(nas->Started());
         struct Case {
             std::string task;
             bool otherLocalFolder;
@@ -515,12 +522,8 @@ private slots:
     void unattendedFailuresWaitForNobody()
     {
         testsupport::TempDir dir;
-        fs::create_directories(dir / "program");
-        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
-        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n" +
-                                     testsupport::DiskRoots(dir.path()));
-        QVERIFY(nas.Started());
-        nas.LogInContext("admin", "pw");
+        const auto nas = LoggedInDevice(dir);
+        QVERIFY(nas->Started());
         JumpingClock clock;
         platform::ScopedClock scoped(clock);
         // Nobody is there: a box that waits for an answer waits two hours.
@@ -551,7 +554,7 @@ private slots:
         CTaskStore store;
         store.CreateTaskStore();
         store.SaveTasks(tasks);
-        QVERIFY(nas.dev->Ok("rsync stall on"));
+        QVERIFY(nas->dev->Ok("rsync stall on"));
 
         Host host;
         auto* page = new CBackupRestorePage;
@@ -563,7 +566,7 @@ private slots:
         QVERIFY2(recorded < 180000, qPrintable(QString::number(recorded)));
         QCOMPARE(Last(host).second.description, std::string("Stalled : backup processing Error!!"));
         QVERIFY(ReadFile(Last(host).second.filePath).find("nothing moved") != std::string::npos);
-        QVERIFY(nas.dev->Ok("rsync stall off"));
+        QVERIFY(nas->dev->Ok("rsync stall off"));
 
         QVERIFY(WaitFor([&] { return Last(host).second.description.rfind("Later", 0) == 0; }, 60000));
         QCOMPARE(Last(host).second.description, std::string("Later : backup processing Finish!!"));
@@ -594,12 +597,8 @@ private slots:
     void failedRunsAndMovedDevices()
     {
         testsupport::TempDir dir;
-        fs::create_directories(dir / "program");
-        GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
-        testsupport::EmulatedNas nas("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\nfolder = 1:backups:Disk1:1\n" +
-                                     testsupport::DiskRoots(dir.path()));
-        QVERIFY(nas.Started());
-        nas.LogInContext("admin", "pw");
+        const auto nas = LoggedInDevice(dir);
+        QVERIFY(nas->Started());
         WriteFile(dir / "disk1" / "backups" / "Album" / "a.txt", "alpha");
         WriteFile(dir / "Mine" / "Photos" / "p.txt", "photo");
         std::list<BackupTaskInfo> tasks;
@@ -647,7 +646,7 @@ private slots:
             QVERIFY(page->WaitRuns(30000));
         };
 
-        QVERIFY(nas.dev->Ok("rsync port closed"));
+        QVERIFY(nas->dev->Ok("rsync port closed"));
         const std::string refused =
             "\nSocket Connect Fail!!\nSocket Error code: 10061 ;\nThe attempt to connect was forcefully rejected.";
         const std::vector<std::tuple<unsigned, std::string, std::string>> failing{
@@ -674,7 +673,7 @@ private slots:
             QCOMPARE(progress->StatusText(), kind + " processing Error!!");
             QTRY_VERIFY(progress->isActiveWindow());
         }
-        QVERIFY(nas.dev->Ok("rsync port open"));
+        QVERIFY(nas->dev->Ok("rsync port open"));
 
         // The moved task's device answers at its new address: the restore
         // goes there, and the task keeps that address.
