@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QStackedLayout>
+#include <QStyleOptionHeader>
 #include <QStandardItemModel>
 #include <QTreeView>
 #include <algorithm>
@@ -20,6 +21,9 @@ namespace platform::gui {
 namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kDataRole = Qt::UserRole + 2;
+// A heading as drawn, where it differs from its words (the heading's text,
+// which is what assistive tools read).
+constexpr int kDrawnHeadingRole = Qt::UserRole + 3;
 constexpr const char* kIconViewProperty = "tolvaneIconView";
 
 // The icon view shows one column of a model that has several (the report
@@ -173,6 +177,35 @@ private:
     RowSelection* m_selection;
 };
 
+// The report view's header draws each heading as it was given: with the
+// blanks that set it off, or none over the icon column.
+class ListHeader : public QHeaderView {
+public:
+    explicit ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {}
+
+protected:
+    void initStyleOptionForIndex(QStyleOptionHeader* option, int logical) const override
+    {
+        QHeaderView::initStyleOptionForIndex(option, logical);
+        option->text = Drawn(logical, option->text);
+    }
+    QSize sectionSizeFromContents(int logical) const override
+    {
+        QSize size = QHeaderView::sectionSizeFromContents(logical);
+        const QString words = model() ? model()->headerData(logical, orientation()).toString() : QString();
+        const QFontMetrics metrics(font());
+        size.rwidth() += metrics.horizontalAdvance(Drawn(logical, words)) - metrics.horizontalAdvance(words);
+        return size;
+    }
+
+private:
+    QString Drawn(int logical, const QString& words) const
+    {
+        const QVariant drawn = model() ? model()->headerData(logical, orientation(), kDrawnHeadingRole) : QVariant();
+        return drawn.isValid() ? drawn.toString() : words;
+    }
+};
+
 // A list control holds both views and shows one: to assistive tools it has
 // only the one shown, so that no rows are found where none are drawn.
 class ListCtrlAccessible : public QAccessibleWidget {
@@ -211,6 +244,7 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     (void)iconFactory;
     m_icons->setProperty(kIconViewProperty, true);
     m_report = new QTreeView(this);
+    m_report->setHeader(new ListHeader(m_report));
     m_icons->setModel(m_model);
     m_report->setModel(m_model);
     QItemSelectionModel* made = m_icons->selectionModel();
@@ -348,10 +382,11 @@ int ListCtrl::InsertColumn(int column, const std::string& heading, int align, in
     if (column > count)
         column = count;
     m_model->insertColumn(column);
-    auto* header = new QStandardItem(QString::fromStdString(heading));
+    const QString drawn = QString::fromStdString(heading);
+    auto* header = new QStandardItem(drawn.simplified());
     header->setTextAlignment(static_cast<Qt::Alignment>(align) | Qt::AlignVCenter);
-    // Headings are drawn with a leading blank or two; they are read by their words.
-    header->setData(header->text().simplified(), Qt::AccessibleTextRole);
+    if (drawn != header->text())
+        header->setData(drawn, kDrawnHeadingRole);
     m_model->setHorizontalHeaderItem(column, header);
     m_align.insert(m_align.begin() + column, align);
     if (width >= 0)
@@ -473,8 +508,11 @@ int ListCtrl::GetItemImage(int row) const
 void ListCtrl::SetImageColumn(const std::string& heading, std::vector<std::string> names)
 {
     m_imageNames = std::move(names);
-    if (QStandardItem* header = m_model->horizontalHeaderItem(0))
-        header->setData(QString::fromStdString(heading), Qt::AccessibleTextRole);
+    if (QStandardItem* header = m_model->horizontalHeaderItem(0)) {
+        if (!header->data(kDrawnHeadingRole).isValid())
+            header->setData(header->text(), kDrawnHeadingRole);
+        header->setText(QString::fromStdString(heading));
+    }
     for (int row = 0; row < GetItemCount(); ++row)
         ApplyImageName(row);
 }

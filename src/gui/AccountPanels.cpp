@@ -3,12 +3,13 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListView>
-#include <QListWidget>
 #include <QRadioButton>
 #include <QTreeView>
 
+#include "ListBox.h"
 #include "ListCtrl.h"
 
+using platform::gui::ListBox;
 using platform::gui::ListCtrl;
 
 void NameAccountList(ListCtrl* list, const QString& name)
@@ -50,28 +51,27 @@ int FindAccountRow(const ListCtrl* list, const std::string& name)
     return -1;
 }
 
-void RemoveBoxText(QListWidget* box, const QString& text)
+void RemoveBoxText(ListBox* box, const QString& text)
 {
-    for (int i = box->count() - 1; i >= 0; --i)
-        if (box->item(i)->text() == text) {
-            delete box->takeItem(i);
+    for (int i = box->GetCount() - 1; i >= 0; --i)
+        if (box->GetText(i) == text) {
+            box->DeleteString(i);
             return;
         }
 }
 
-QStringList MoveSelectedEntries(QListWidget* from, QListWidget* to)
+QStringList MoveSelectedEntries(ListBox* from, ListBox* to)
 {
     QStringList moved;
-    const QList<QListWidgetItem*> chosen = from->selectedItems();
-    if (chosen.isEmpty())
-        return moved;
-    for (QListWidgetItem* item : chosen) {
-        moved.append(item->text());
-        to->addItem(item->text());
-        delete from->takeItem(from->row(item));
+    const std::vector<int> chosen = from->GetSelItems();
+    for (int row : chosen) {
+        moved.append(from->GetText(row));
+        to->AddString(moved.back());
     }
-    from->clearSelection();
-    from->setCurrentRow(-1);
+    // From the last, so that the rows still to go keep their numbers.
+    for (auto row = chosen.rbegin(); row != chosen.rend(); ++row)
+        from->DeleteString(*row);
+    from->SetCurSel(-1);
     return moved;
 }
 

@@ -10,12 +10,12 @@
 
 class QCheckBox;
 class QLineEdit;
-class QListWidget;
 class QRadioButton;
 class QWidget;
 namespace platform::gui {
+class ListBox;
 class ListCtrl;
-}
+} // namespace platform::gui
 
 struct ListColumn {
     const char* heading;
@@ -32,11 +32,11 @@ void AddAccountRow(platform::gui::ListCtrl* list, std::initializer_list<std::str
 int FindAccountRow(const platform::gui::ListCtrl* list, const std::string& name);
 
 // Takes the first entry (from the end) reading text out of box, if any.
-void RemoveBoxText(QListWidget* box, const QString& text);
+void RemoveBoxText(platform::gui::ListBox* box, const QString& text);
 // Moves the selected entries of from to the end of to, wherever the current
 // item is (an assistive tool selects a row without moving it); their texts in
 // order, none when nothing was selected.
-QStringList MoveSelectedEntries(QListWidget* from, QListWidget* to);
+QStringList MoveSelectedEntries(platform::gui::ListBox* from, platform::gui::ListBox* to);
 
 // The quota section of a user or group edit face.
 struct QuotaFields {

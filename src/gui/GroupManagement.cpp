@@ -1,9 +1,9 @@
 #include "GroupManagement.h"
 
-#include <QListWidget>
 #include <optional>
 
 #include "AccountPanels.h"
+#include "ListBox.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
 #include "NasMib.h"
@@ -19,12 +19,12 @@ namespace {
 constexpr int kListModeHeight = 384;
 constexpr int kQuotaFrameHeight = 92;
 
-std::vector<std::string> Entries(QListWidget* box)
+std::vector<std::string> Entries(const ListBox* box)
 {
     std::vector<std::string> entries;
-    entries.reserve(static_cast<size_t>(box->count()));
-    for (int i = 0; i < box->count(); ++i)
-        entries.push_back(box->item(i)->text().toStdString());
+    entries.reserve(static_cast<size_t>(box->GetCount()));
+    for (int i = 0; i < box->GetCount(); ++i)
+        entries.push_back(box->GetText(i).toStdString());
     return entries;
 }
 
@@ -192,7 +192,7 @@ void CGroupManagement::RefreshGroupList()
 
 void CGroupManagement::ClearEditFields()
 {
-    m_ui->members->clear();
+    m_ui->members->ResetContent();
     m_ui->disk1Quota->clear();
     m_ui->disk2Quota->clear();
     m_ui->groupName->setEnabled(true);
@@ -211,15 +211,15 @@ bool CGroupManagement::LoadAllUsers()
         });
     if (!users)
         return false;
-    m_ui->allUsers->clear();
+    m_ui->allUsers->ResetContent();
     for (const std::string& u : *users)
-        m_ui->allUsers->addItem(QString::fromStdString(u));
+        m_ui->allUsers->AddString(QString::fromStdString(u));
     return true;
 }
 
 void CGroupManagement::LoadGroupMembers(int row)
 {
-    m_ui->members->clear();
+    m_ui->members->ResetContent();
     const std::string members =
         row >= 0 && row < static_cast<int>(m_rows.size()) ? m_rows[row].members : m_list->GetItemText(row, 3);
     size_t from = 0;
@@ -229,7 +229,7 @@ void CGroupManagement::LoadGroupMembers(int row)
             comma = members.size();
         const QString member = QString::fromStdString(members.substr(from, comma - from));
         if (!member.isEmpty()) {
-            m_ui->members->addItem(member);
+            m_ui->members->AddString(member);
             RemoveBoxText(m_ui->allUsers, member);
         }
         from = comma + 1;

@@ -3,11 +3,11 @@
 #include <QButtonGroup>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QListWidget>
 #include <optional>
 
 #include "AccountPanels.h"
 #include "GroupManagement.h"
+#include "ListBox.h"
 #include "ListCtrl.h"
 #include "MessageBoxes.h"
 #include "NasMib.h"
@@ -277,7 +277,7 @@ void CUserManagement::ClearEditFields()
     m_ui->disk2Quota->clear();
     m_ui->quotaRemove->setChecked(false);
     EnableQuotaFields(true);
-    m_ui->memberGroups->clear();
+    m_ui->memberGroups->ResetContent();
     m_ui->primaryGroup->clear();
 }
 
@@ -289,17 +289,17 @@ bool CUserManagement::LoadAllGroups()
         });
     if (!groups)
         return false;
-    m_ui->allGroups->clear();
+    m_ui->allGroups->ResetContent();
     for (const std::string& g : *groups)
-        m_ui->allGroups->addItem(QString::fromStdString(g));
-    for (int i = 0; i < m_ui->memberGroups->count(); ++i)
-        RemoveBoxText(m_ui->allGroups, m_ui->memberGroups->item(i)->text());
+        m_ui->allGroups->AddString(QString::fromStdString(g));
+    for (int i = 0; i < m_ui->memberGroups->GetCount(); ++i)
+        RemoveBoxText(m_ui->allGroups, m_ui->memberGroups->GetText(i));
     return true;
 }
 
 void CUserManagement::LoadMemberGroups(int row)
 {
-    m_ui->memberGroups->clear();
+    m_ui->memberGroups->ResetContent();
     m_ui->primaryGroup->clear();
     std::string text =
         Trim(row >= 0 && row < static_cast<int>(m_rows.size()) ? m_rows[row].groups : m_list->GetItemText(row, 4));
@@ -315,7 +315,7 @@ void CUserManagement::LoadMemberGroups(int row)
         from = comma + 1;
         if (group.isEmpty())
             continue;
-        m_ui->memberGroups->addItem(group);
+        m_ui->memberGroups->AddString(group);
         m_ui->primaryGroup->addItem(group);
         RemoveBoxText(m_ui->allGroups, group);
     }
@@ -440,8 +440,8 @@ void CUserManagement::OnSave()
     form.confirm = m_ui->confirm->text().toStdString();
     form.admin = m_ui->level->currentIndex() == kLevelAdmin;
     form.groupsEnabled = m_ui->groupEnable->isChecked();
-    for (int i = 0; i < m_ui->memberGroups->count(); ++i)
-        form.memberGroups.push_back(m_ui->memberGroups->item(i)->text().toStdString());
+    for (int i = 0; i < m_ui->memberGroups->GetCount(); ++i)
+        form.memberGroups.push_back(m_ui->memberGroups->GetText(i).toStdString());
     form.primaryGroup = m_ui->primaryGroup->currentText().toStdString();
     form.quota = QuotaFields::Of(*m_ui).Read();
     const DiskQuotaInfo disks = m_disks;

@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QRadioButton>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
@@ -45,6 +44,7 @@
 #include "stdafx.h"
 #include "Delays.h"
 #include "Dialog.h"
+#include "ListBox.h"
 #include "ListCtrl.h"
 #include "PageView.h"
 #include "PopDlg.h"
@@ -289,8 +289,8 @@ private slots:
                 if (auto* users = dynamic_cast<CUserManagement*>(&d)) {
                     // A group to choose as the primary one.
                     qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_GROUP_ENABLE))->click();
-                    auto* all = qobject_cast<QListWidget*>(users->GetDlgItem(CUserManagement::IDC_ALL_GROUPS));
-                    all->setCurrentRow(0);
+                    auto* all = qobject_cast<ListBox*>(users->GetDlgItem(CUserManagement::IDC_ALL_GROUPS));
+                    all->SetCurSel(0);
                     qobject_cast<QAbstractButton*>(users->GetDlgItem(CUserManagement::IDC_ADD_GROUP))->click();
                 }
                 look(&d, name);

@@ -9,7 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
+#include "ListBox.h"
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -44,7 +44,7 @@ template <class T> T* Item(CGroupManagement& d, int id) { return qobject_cast<T*
 
 // Selects an entry as an assistive tool does: its Toggle, which leaves the
 // current item where it was.
-void Pick(QListWidget* box, const QString& text)
+void Pick(platform::gui::ListBox* box, const QString& text)
 {
     // Without an active tool (offscreen) the view does not tell its interface
     // of changed rows: ask a fresh one.
@@ -53,7 +53,7 @@ void Pick(QListWidget* box, const QString& text)
     for (int i = 0; i < list->childCount(); ++i)
         if (list->child(i)->text(QAccessible::Name) == text) {
             list->child(i)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-            QVERIFY(box->findItems(text, Qt::MatchExactly).value(0)->isSelected());
+            QVERIFY(box->IsSelected(box->FindStringExact(text)));
             return;
         }
     QFAIL(qPrintable(text));
@@ -186,7 +186,7 @@ private slots:
                 confirm->setText("pwx");
                 QTest::keyClicks(password, "y");
                 QCOMPARE(confirm->text(), QString("pwx"));
-                QCOMPARE(Item<QListWidget>(d, CUserManagement::IDC_MEMBER_GROUPS)->count(), 1);
+                QCOMPARE(Item<platform::gui::ListBox>(d, CUserManagement::IDC_MEMBER_GROUPS)->GetCount(), 1);
                 d.OnCancelEdit();
 
                 Item<QPushButton>(d, CUserManagement::IDC_ADD)->click();
@@ -196,12 +196,12 @@ private slots:
                 Item<QLineEdit>(d, CUserManagement::IDC_PASSWORD)->setText("pw%1");
                 Item<QLineEdit>(d, CUserManagement::IDC_CONFIRM)->setText("pw%1");
                 d.OnGroupEnable();
-                Pick(Item<QListWidget>(d, CUserManagement::IDC_ALL_GROUPS), "staff");
+                Pick(Item<platform::gui::ListBox>(d, CUserManagement::IDC_ALL_GROUPS), "staff");
                 d.OnAddGroup();
-                Pick(Item<QListWidget>(d, CUserManagement::IDC_MEMBER_GROUPS), "staff");
+                Pick(Item<platform::gui::ListBox>(d, CUserManagement::IDC_MEMBER_GROUPS), "staff");
                 d.OnRemoveGroup();
                 QCOMPARE(Item<QComboBox>(d, CUserManagement::IDC_PRIMARY_GROUP)->count(), 0);
-                Pick(Item<QListWidget>(d, CUserManagement::IDC_ALL_GROUPS), "staff");
+                Pick(Item<platform::gui::ListBox>(d, CUserManagement::IDC_ALL_GROUPS), "staff");
                 d.OnAddGroup();
                 d.OnQuotaEnable();
                 Item<QLineEdit>(d, CUserManagement::IDC_DISK2_QUOTA)->setText("700");
@@ -227,14 +227,14 @@ private slots:
                 Item<QPushButton>(g, CGroupManagement::IDC_ADD)->click();
                 QCOMPARE(g.focusWidget(), g.GetDlgItem(CGroupManagement::IDC_NAME));
                 Item<QLineEdit>(g, CGroupManagement::IDC_NAME)->setText("crew");
-                Pick(Item<QListWidget>(g, CGroupManagement::IDC_ALL_USERS), "zed");
+                Pick(Item<platform::gui::ListBox>(g, CGroupManagement::IDC_ALL_USERS), "zed");
                 g.OnAddMember();
-                Pick(Item<QListWidget>(g, CGroupManagement::IDC_ALL_USERS), "ann");
+                Pick(Item<platform::gui::ListBox>(g, CGroupManagement::IDC_ALL_USERS), "ann");
                 g.OnAddMember();
-                Pick(Item<QListWidget>(g, CGroupManagement::IDC_MEMBERS), "ann");
+                Pick(Item<platform::gui::ListBox>(g, CGroupManagement::IDC_MEMBERS), "ann");
                 g.OnRemoveMember();
-                QCOMPARE(Item<QListWidget>(g, CGroupManagement::IDC_MEMBERS)->count(), 1);
-                Pick(Item<QListWidget>(g, CGroupManagement::IDC_ALL_USERS), "ann");
+                QCOMPARE(Item<platform::gui::ListBox>(g, CGroupManagement::IDC_MEMBERS)->GetCount(), 1);
+                Pick(Item<platform::gui::ListBox>(g, CGroupManagement::IDC_ALL_USERS), "ann");
                 g.OnAddMember();
                 g.OnSave();
                 groupRows = g.GetGroupList()->GetItemCount();

@@ -9,7 +9,6 @@
 // dialog buttons; message boxes and modal runs are answered by hooks.
 #include <QAbstractButton>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -31,6 +30,7 @@
 #include "GuiTestSupport.h"
 #include "EmulatedNas.h"
 #include "GroupManagement.h"
+#include "ListBox.h"
 #include "ListCtrl.h"
 #include "ListFolderView.h"
 #include "MessageBoxes.h"
@@ -109,12 +109,11 @@ int RowOf(ListCtrl* list, int column, const std::string& text)
 
 template <class D> void Pick(D& d, int id, const QString& text)
 {
-    auto* box = qobject_cast<QListWidget*>(d.GetDlgItem(id));
+    auto* box = qobject_cast<platform::gui::ListBox*>(d.GetDlgItem(id));
     QVERIFY(box != nullptr);
-    const auto items = box->findItems(text, Qt::MatchExactly);
-    QVERIFY2(!items.isEmpty(), qPrintable(text));
-    box->setCurrentItem(items.first());
-    items.first()->setSelected(true);
+    const int row = box->FindStringExact(text);
+    QVERIFY2(row >= 0, qPrintable(text));
+    box->SetCurSel(row);
 }
 
 std::vector<std::string> Column(ListCtrl* list, int column)

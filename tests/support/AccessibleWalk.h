@@ -73,6 +73,18 @@ inline bool IsInteractiveRole(QAccessible::Role role)
 }
 
 namespace detail {
+// What a header draws in a section: its style option as the header makes
+// it (a header may draw other text than its model's heading).
+struct HeaderPeek : QHeaderView {
+    using QHeaderView::initStyleOptionForIndex;
+};
+inline void DrawnSection(const QHeaderView* header, int section, QStyleOptionHeader& option)
+{
+    (header->*&HeaderPeek::initStyleOptionForIndex)(&option, section);
+}
+} // namespace detail
+
+namespace detail {
 inline bool HasAction(QAccessibleInterface* iface, const QString& action)
 {
     QAccessibleActionInterface* actions = iface->actionInterface();
@@ -400,8 +412,7 @@ inline QStringList CutTexts(QWidget* root)
             // The style draws a title into the section's label area, elided.
             for (int i = 0; i < header->count(); ++i) {
                 QStyleOptionHeader option;
-                option.initFrom(header);
-                option.text = header->model()->headerData(i, Qt::Horizontal).toString();
+                detail::DrawnSection(header, i, option);
                 option.rect = QRect(0, 0, header->sectionSize(i), header->height());
                 const QRect label = header->style()->subElementRect(QStyle::SE_HeaderLabel, &option, header);
                 if (!header->isSectionHidden(i) && !option.text.trimmed().isEmpty() &&
@@ -687,6 +698,16 @@ inline QStringList FocusRoundTrip(QWidget* owner, QWidget* opener, const QString
 // What a screen reader reads.
 
 namespace detail {
+inline void HeadingFaults(const QString& name, const QString& here, QStringList& faults)
+{
+    if (name.trimmed().isEmpty())
+        faults << QString("%1: a heading has no words").arg(here);
+    else if (name != name.simplified())
+        faults << QString("%1: heading \"%2\" is read with blanks").arg(here, name);
+    else if (name.contains(QRegularExpression("^\\d+$")))
+        faults << QString("%1: heading read as the number \"%2\"").arg(here, name);
+}
+
 // A table's or list's children as a reader reads them: every heading its
 // words (not blank, not padded, not the number a view makes up for a column
 // with no heading); every cell that shows an icon reads words; a cell with a
@@ -695,6 +716,10 @@ namespace detail {
 inline void ReadTableChildren(QAccessibleInterface* table, const QString& here, QStringList& faults)
 {
     auto* view = qobject_cast<QAbstractItemView*>(table->object());
+    // What a reader's table interface gives as each column's heading.
+    if (QAccessibleTableInterface* columns = table->tableInterface())
+        for (int c = 0; c < columns->columnCount(); ++c)
+            HeadingFaults(columns->columnDescription(c), here + QString(" column %1").arg(c), faults);
     for (int i = 0; i < table->childCount(); ++i) {
         QAccessibleInterface* item = table->child(i);
         if (item == nullptr)
@@ -702,12 +727,7 @@ inline void ReadTableChildren(QAccessibleInterface* table, const QString& here, 
         const QString name = item->text(QAccessible::Name);
         const QAccessible::Role role = item->role();
         if (role == QAccessible::ColumnHeader || role == QAccessible::RowHeader) {
-            if (name.trimmed().isEmpty())
-                faults << QString("%1: a heading has no words").arg(here);
-            else if (name != name.simplified())
-                faults << QString("%1: heading \"%2\" is read with blanks").arg(here, name);
-            else if (name.contains(QRegularExpression("^\\d+$")))
-                faults << QString("%1: heading read as the number \"%2\"").arg(here, name);
+            HeadingFaults(name, here, faults);
             continue;
         }
         if (item->state().checkable && role != QAccessible::CheckBox)
