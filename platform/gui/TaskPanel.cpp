@@ -16,6 +16,7 @@
 #include <QPainterPath>
 #include <QTextLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "MessageTarget.h"
@@ -482,41 +483,42 @@ std::vector<QAbstractButton*> TaskPanel::LinkButtons() const
 
 void TaskPanel::UpdateLinkButtons()
 {
-    // The links change with every rebuild: new buttons in the links' order,
-    // the focus kept on the link that had it.
-    unsigned focusedId = 0;
-    bool hadFocus = false;
-    for (const LinkButtonEntry& entry : m_linkButtons) {
-        if (entry.button->hasFocus()) {
-            focusedId = entry.id;
-            hadFocus = true;
-        }
-    }
-    for (const LinkButtonEntry& entry : m_linkButtons) {
-        entry.button->hide();
-        entry.button->deleteLater(); // it may be the one being pressed
-    }
+    // A link still shown keeps its button, so that its focus, its place in
+    // a reader's tree and a press still under way (an assistive tool's press
+    // clicks a moment later) survive a rebuild; the others go, and new links
+    // get buttons, all in the links' order.
+    std::vector<LinkButtonEntry> old = std::move(m_linkButtons);
     m_linkButtons.clear();
     QWidget* previous = nullptr;
     for (const TaskPanelItem* item : ShownLinks()) {
         const QString text = QString::fromStdString(item->GetCaption());
-        auto* button = new LinkButton(this, text);
-        button->installEventFilter(this); // a link the keyboard reaches scrolls into view
+        const unsigned id = item->GetID();
+        auto kept = std::find_if(old.begin(), old.end(), [id](const LinkButtonEntry& e) { return e.id == id; });
+        QAbstractButton* button = nullptr;
+        if (kept != old.end()) {
+            button = kept->button;
+            old.erase(kept);
+            button->setText(text);
+            button->setAccessibleName(text);
+        } else {
+            button = new LinkButton(this, text);
+            button->installEventFilter(this); // a link the keyboard reaches scrolls into view
+            connect(button, &QAbstractButton::clicked, this, [this, id] { ActivateLink(id); });
+        }
         if (previous != nullptr)
             setTabOrder(previous, button);
         previous = button;
-        const unsigned id = item->GetID();
-        connect(button, &QAbstractButton::clicked, this, [this, id] { ActivateLink(id); });
         m_linkButtons.push_back({id, button});
+    }
+    for (const LinkButtonEntry& entry : old) {
+        entry.button->hide();
+        entry.button->deleteLater(); // it may be the one being pressed
     }
     if (previous != nullptr)
         setTabOrder(previous, m_bar);
     PlaceLinkButtons();
-    for (const LinkButtonEntry& entry : m_linkButtons) {
+    for (const LinkButtonEntry& entry : m_linkButtons)
         entry.button->show();
-        if (hadFocus && entry.id == focusedId)
-            entry.button->setFocus();
-    }
 }
 
 void TaskPanel::PlaceLinkButtons()

@@ -1,4 +1,6 @@
 // The page base: its pictures, the seven hooks, the title and popup menus.
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QListView>
 #include <QTreeView>
 #include <QtTest>
@@ -131,6 +133,18 @@ private slots:
         // Text items are not links.
         QTest::mouseClick(panel, Qt::LeftButton, {}, panel->ItemRect(0).center()); // text items have id 0
         QCOMPARE(page.calls.size(), size_t(1));
+
+        // An assistive tool's press clicks a moment later: a rebuild in
+        // between (a refresh's new text) neither loses nor repeats it.
+        page.calls.clear();
+        QAccessibleInterface* save = QAccessible::queryAccessibleInterface(panel->LinkButtons().back());
+        QCOMPARE(save->text(QAccessible::Name), QString("Save Logs"));
+        save->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        tips->RemoveAllItems();
+        tips->AddTextItem("Measured.");
+        QVERIFY(QTest::qWaitFor([&] { return !page.calls.empty(); }, 2000));
+        QTest::qWait(200);
+        QCOMPARE(page.calls, std::vector<std::string>{"Link 733"});
 
         // A handler that rebuilds the panel from inside the click.
         page.calls.clear();
