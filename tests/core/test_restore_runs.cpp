@@ -231,8 +231,14 @@ TEST_F(Runs, AwkwardNamesComeBackExactly)
     const fs::path changed = home / "Photos [2019]" / "id_key";
     WriteFile(changed, "changed since");
     fs::permissions(changed, fs::perms(0640));
+    // One changed in place, its size and time as they were.
+    const fs::path inPlace = home / "a?c" / "id_key";
+    const fs::file_time_type backedUp = fs::last_write_time(inPlace);
+    WriteFile(inPlace, "KEY OF A?C");
+    fs::last_write_time(inPlace, backedUp);
     EXPECT_TRUE(DoRestoreToOriginal(task, 1700000200, control).success) << ::testing::PrintToString(boxes.Take());
     EXPECT_EQ(FullTree(home / "Photos 1"), source["Photos 1"]);
+    EXPECT_EQ(FullTree(home / "a?c"), source["a?c"]);
     EXPECT_EQ(ReadFile(changed), "key of Photos [2019]");
     EXPECT_EQ(fs::status(changed).permissions(), fs::perms(0640));
     EXPECT_TRUE(fs::is_symlink(home / "Linked"));
