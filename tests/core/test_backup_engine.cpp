@@ -593,9 +593,11 @@ TEST(BackupLog, CommandLineAndPaths)
                                         "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable", "--stats", "--progress",
                                         "--log-file=/l", "--no-inc-recursive", "--contimeout=30", "--timeout=60",
                                         "QUOM@198.18.1.10::disk1/sh/Photos \\[2019]/", "/r/x y/"}));
-    // A source is a pattern only when it holds "*", "?" or "[".
-    for (const auto& [path, escaped] :
-         std::map<std::string, std::string>{{"a\\b ]", "a\\b ]"}, {"a\\b*?[", "a\\\\b\\*\\?\\["}, {"trail ", "trail "}})
+    // A part of a source is a pattern only when it holds "*", "?" or "[".
+    for (const auto& [path, escaped] : std::map<std::string, std::string>{{"a\\b ]", "a\\b ]"},
+                                                                          {"a\\b*?[", "a\\\\b\\*\\?\\["},
+                                                                          {"trail ", "trail "},
+                                                                          {"d/s [1]/a\\b/", "d/s \\[1]/a\\b/"}})
         EXPECT_EQ(CRsyncEngine::EscapeSource(path), escaped) << path;
     EXPECT_EQ(CRsycBackup::NormalisePath("/"), "/");
     EXPECT_EQ(CRsycBackup::NormalisePath("//a///b//"), "/a/b");
