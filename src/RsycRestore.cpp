@@ -50,9 +50,13 @@ std::vector<std::string> CRsycRestore::BuildCommand(const std::string& localPath
 {
     // Links as links and the files' times come back. The device keeps every
     // file open to all, so modes are not taken from it: a file or folder that
-    // is there keeps its own mode, a new one is the user's alone.
-    std::vector<std::string> command{RsyncProgram(), "-rlt", "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable",
-                                     "--stats", "--progress", "--log-file=" + logFile,
+    // is there keeps its own mode, a new one is the user's alone. Every file
+    // is brought back whatever its size and time say: a file changed in place
+    // since, its size and time kept, is the backup's again (rsync sends only
+    // what differs).
+    std::vector<std::string> command{RsyncProgram(), "-rlt", "--ignore-times",
+                                     "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable", "--stats", "--progress",
+                                     "--log-file=" + logFile,
                                      // The whole file list first, for the progress.
                                      "--no-inc-recursive"};
     for (std::string& option : ConnectionOptions())

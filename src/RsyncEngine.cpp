@@ -684,17 +684,28 @@ int CRsyncEngine::SplitLog(const std::string& logFile, const std::string& result
 
 std::string CRsyncEngine::EscapeSource(const std::string& path)
 {
-    // A source without a pattern character is taken as it stands, "\\"
-    // included; with one, every one of them and every "\\" is escaped.
-    if (path.find_first_of("*?[") == std::string::npos)
-        return path;
+    // The service reads each part of the path (between "/") on its own: a
+    // part without "*", "?" or "[" is taken as it stands, "\\" included; in
+    // one with them, every one of them and every "\\" is escaped.
     std::string out;
-    for (char c : path) {
-        if (c == '\\' || c == '*' || c == '?' || c == '[')
-            out += '\\';
-        out += c;
+    out.reserve(path.size());
+    size_t start = 0;
+    for (;;) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string_view part(path.data() + start, end - start);
+        const bool pattern = part.find_first_of("*?[") != std::string_view::npos;
+        for (char c : part) {
+            if (pattern && (c == '\\' || c == '*' || c == '?' || c == '['))
+                out += '\\';
+            out += c;
+        }
+        if (end == path.size())
+            return out;
+        out += '/';
+        start = end + 1;
     }
-    return out;
 }
 
 std::vector<std::string> CRsyncEngine::ConnectionOptions() const

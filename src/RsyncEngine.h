@@ -143,8 +143,9 @@ public:
     void SetPort(unsigned port) { m_port = port; }
     // The watchdog's limit (kStallMs).
     void SetStallLimit(int64_t ms) { m_stallMs = ms; }
-    // A remote path as an rsync source: the daemon expands a source that
-    // holds "*", "?" or "[" as a pattern, so those and "\\" are escaped then.
+    // A remote path as an rsync source: the daemon expands each part of a
+    // source that holds "*", "?" or "[" as a pattern, so in such a part those
+    // and "\\" are escaped.
     static std::string EscapeSource(const std::string& path);
     // The program folder (that of the login memory), ending in "/".
     static std::string ProgramFolder();

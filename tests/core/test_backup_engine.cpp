@@ -588,14 +588,16 @@ TEST(BackupLog, CommandLineAndPaths)
                                         "--timeout=60", scratch / "first" / "x*", "QUOM@198.18.1.10::disk1/s \\[1]/"}));
     EXPECT_TRUE(fs::is_directory(scratch / "first" / "x*"));
     EXPECT_EQ(odd.BuildCommand("/h/x*", "/l", "198.18.1.10", "disk1", "s").back(), "QUOM@198.18.1.10::disk1/s/x\\*/");
-    EXPECT_EQ(
-        CRsycRestore().BuildCommand("/r/x y", "/l", "198.18.1.10", "disk1", "sh/Photos [2019]"),
-        (std::vector<std::string>{"rsync", "-rlt", "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable", "--stats",
-                                  "--progress", "--log-file=/l", "--no-inc-recursive", "--contimeout=30",
-                                  "--timeout=60", "QUOM@198.18.1.10::disk1/sh/Photos \\[2019]/", "/r/x y/"}));
-    // A source is a pattern only when it holds "*", "?" or "[".
-    for (const auto& [path, escaped] :
-         std::map<std::string, std::string>{{"a\\b ]", "a\\b ]"}, {"a\\b*?[", "a\\\\b\\*\\?\\["}, {"trail ", "trail "}})
+    EXPECT_EQ(CRsycRestore().BuildCommand("/r/x y", "/l", "198.18.1.10", "disk1", "sh/Photos [2019]"),
+              (std::vector<std::string>{"rsync", "-rlt", "--ignore-times",
+                                        "--chmod=Du=rwx,Dgo=,Fu=rw,Fgo=", "--human-readable", "--stats", "--progress",
+                                        "--log-file=/l", "--no-inc-recursive", "--contimeout=30", "--timeout=60",
+                                        "QUOM@198.18.1.10::disk1/sh/Photos \\[2019]/", "/r/x y/"}));
+    // A part of a source is a pattern only when it holds "*", "?" or "[".
+    for (const auto& [path, escaped] : std::map<std::string, std::string>{{"a\\b ]", "a\\b ]"},
+                                                                          {"a\\b*?[", "a\\\\b\\*\\?\\["},
+                                                                          {"trail ", "trail "},
+                                                                          {"d/s [1]/a\\b/", "d/s \\[1]/a\\b/"}})
         EXPECT_EQ(CRsyncEngine::EscapeSource(path), escaped) << path;
     EXPECT_EQ(CRsycBackup::NormalisePath("/"), "/");
     EXPECT_EQ(CRsycBackup::NormalisePath("//a///b//"), "/a/b");

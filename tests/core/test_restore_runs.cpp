@@ -40,7 +40,7 @@ protected:
         fs::create_directories(dir / "program");
         GetNasContext()->SetIniPath((dir / "program" / "quom.ini").string());
         nas = std::make_unique<EmulatedNas>("user = admin:pw:15\ncommunity = c0mm\nrsync = 1\n"
-                                            "folder = 1:backups:Disk1:1\nfolder = 2:second:Disk2:1\n" +
+                                            "folder = 1:backups:Disk1:1\nfolder = 2:second [2]:Disk2:1\n" +
                                             testsupport::DiskRoots(dir.path()));
         ASSERT_TRUE(nas->Started());
         nas->LogInContext("admin", "pw");
@@ -231,12 +231,27 @@ TEST_F(Runs, AwkwardNamesComeBackExactly)
     const fs::path changed = home / "Photos [2019]" / "id_key";
     WriteFile(changed, "changed since");
     fs::permissions(changed, fs::perms(0640));
+    // One changed in place, its size and time as they were.
+    const fs::path inPlace = home / "a?c" / "id_key";
+    const fs::file_time_type backedUp = fs::last_write_time(inPlace);
+    WriteFile(inPlace, "KEY OF A?C");
+    fs::last_write_time(inPlace, backedUp);
     EXPECT_TRUE(DoRestoreToOriginal(task, 1700000200, control).success) << ::testing::PrintToString(boxes.Take());
     EXPECT_EQ(FullTree(home / "Photos 1"), source["Photos 1"]);
+    EXPECT_EQ(FullTree(home / "a?c"), source["a?c"]);
     EXPECT_EQ(ReadFile(changed), "key of Photos [2019]");
     EXPECT_EQ(fs::status(changed).permissions(), fs::perms(0640));
     EXPECT_TRUE(fs::is_symlink(home / "Linked"));
     EXPECT_EQ(FullTree(kept), source["Linked"]);
+
+    // Into a device folder whose own name is read as a pattern: each part of
+    // the path is read on its own.
+    const BackupTaskInfo second = Task("Odd 2", "second [2]", "Disk2", {home / "b\\s x", home / "x*"});
+    ASSERT_TRUE(DoBackup(second, 1700000300, control).success) << ::testing::PrintToString(boxes.Take());
+    EXPECT_TRUE(DoRestoreToOtherPlace(second, "again", (dir / "again").string(), 1700000400, control).success)
+        << ::testing::PrintToString(boxes.Take());
+    for (const char* name : {"b\\s x", "x*"})
+        EXPECT_EQ(FullTree(dir / "again" / name), FullTree(home / name)) << name;
 }
 
 TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
@@ -245,7 +260,7 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     WriteFile(a / "f", "a");
     WriteFile(b / "f", "b");
     const std::time_t now = platform::WallNow();
-    BackupTaskInfo first = Task("First", "second", "Disk2", {a});
+    BackupTaskInfo first = Task("First", "second [2]", "Disk2", {a});
     BackupTaskInfo daily = Task("Daily", "backups", "Disk1", {b});
     BackupTaskInfo once = Task("Once", "backups", "Disk1", {a});
     first.schedules.push_back(schedule::MakeSchedule("day", "", now - 120));
