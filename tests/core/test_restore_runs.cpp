@@ -475,7 +475,7 @@ TEST_F(Runs, SchedulesWaitingOnAnotherRunAreNotLate)
     WriteFile(b / "f", "b");
     LongRunClock clock;
     const platform::ScopedClock scoped(clock);
-    const std::time_t hours = 3 * 3600;
+    const std::time_t hours = std::time_t{3} * 3600;
     // Waited behind a scheduled run, and behind a run the user started.
     for (const bool behindPass : {true, false}) {
         BackupTaskInfo first = Task("First", "backups", "Disk1", {a});
