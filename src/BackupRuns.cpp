@@ -146,6 +146,41 @@ bool FirstReportOfBroken(const std::string& taskName, const std::string& key)
     return reported.insert(taskName + '\n' + key).second;
 }
 
+// The due schedules that wait on a run of this program: seen due while
+// another task ran, or come due while a pass ran its backups. Their wait is
+// not lateness: they run when the runner is free, however long that took.
+class WaitingSchedules {
+public:
+    static void Add(const std::string& taskName, const std::string& key)
+    {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        Names().insert(taskName + '\n' + key);
+    }
+    static bool Has(const std::string& taskName, const std::string& key)
+    {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        return Names().count(taskName + '\n' + key) != 0;
+    }
+    // Settled: it waits no more.
+    static void Drop(const std::string& taskName, const std::string& key)
+    {
+        const std::lock_guard<std::mutex> lock(Mutex());
+        Names().erase(taskName + '\n' + key);
+    }
+
+private:
+    static std::mutex& Mutex()
+    {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::set<std::string>& Names()
+    {
+        static std::set<std::string> names;
+        return names;
+    }
+};
+
 // Appends a block to the task's result file of the pass (made when
 // missing) and returns the file, "" when it cannot be written.
 std::string RecordInResultFile(const std::string& taskName, std::time_t passStart, const std::string& header,
@@ -270,8 +305,13 @@ BackupScheduleInfo* FindDueSchedule(BackupTaskInfo& task, std::time_t now)
     if (task.schedules.empty())
         return nullptr;
     BackupScheduleInfo& s = task.schedules.front();
-    if (now < s.nextRun || GetNasContext()->IsTaskRunning())
+    if (now < s.nextRun)
         return nullptr;
+    if (GetNasContext()->IsTaskRunning()) {
+        if (!schedule::IsLate(now, s.nextRun))
+            WaitingSchedules::Add(task.taskName, s.key);
+        return nullptr;
+    }
     if (!IsRoutine(s) && !(s.setType == "one" && s.setDate == "unexecute"))
         return nullptr;
     return &s;
@@ -296,11 +336,11 @@ bool ReportUnmovable(SchedulePass& pass, const BackupScheduleInfo& s, ScheduleRu
     return true;
 }
 
-// Why the due run does not happen: more than an hour late, or the device
-// folder out of reach; "" when it runs.
+// Why the due run does not happen: more than an hour late (not counting a
+// wait on another run), or the device folder out of reach; "" when it runs.
 std::string WhyNotRun(const BackupTaskInfo& task, const BackupScheduleInfo& s, std::time_t now)
 {
-    if (schedule::IsLate(now, s.nextRun))
+    if (!WaitingSchedules::Has(task.taskName, s.key) && schedule::IsLate(now, s.nextRun))
         return LatenessText(now - s.nextRun) + " late, not run";
     const NasFolderCheck device = FindNasFolder(task);
     return device.found ? std::string() : device.reason;
@@ -430,6 +470,7 @@ bool SettleTask(SchedulePass& pass, BackupTaskInfo& task)
         return false;
     }
     const MoveOutcome moved = MoveScheduleOn(task.taskName, s, pass.now);
+    WaitingSchedules::Drop(task.taskName, out.oldKey);
     if (moved.gone) {
         if (out.ran)
             pass.Record(std::move(out));
@@ -475,5 +516,12 @@ std::vector<ScheduleRunResult> RunDueSchedules(std::list<BackupTaskInfo> tasks, 
             RecordFailedStep(pass, task, oldKey, e.what());
         }
     }
+    // What came due while this pass ran has waited on it: the next pass
+    // takes it up.
+    const std::time_t end = platform::WallNow();
+    for (const BackupTaskInfo& task : tasks)
+        if (!task.schedules.empty() && task.schedules.front().nextRun > pass.now &&
+            task.schedules.front().nextRun <= end)
+            WaitingSchedules::Add(task.taskName, task.schedules.front().key);
     return std::move(pass.results);
 }

@@ -67,12 +67,13 @@ struct ScheduleRunResult {
 // One pass over the tasks (copies) at the clock's present moment: every due
 // schedule whose task can run is backed up unless more than an hour late,
 // then moved on (or, for a one-time schedule, finished) in the store; a due
-// schedule waits while another task runs. A late schedule moves on past
-// every run it missed. A due schedule that is not run, and a run that
-// fails, is recorded in the task's result file of the pass; so is a run
-// stopped because the program ends, which ends the pass and leaves its
-// schedule due for the next start. Results in task
-// order; each goes to recorded as soon as it is settled. A move the store
+// schedule waits while another task runs, and a wait on a run of this
+// program (another task's, or a pass's own) does not make it late. A late
+// schedule moves on past every run it missed. A due schedule that is not
+// run, and a run that fails, is recorded in the task's result file of the
+// pass; so is a run stopped because the program ends, which ends the pass
+// and leaves its schedule due for the next start. Results in task order;
+// each goes to recorded as soon as it is settled. A move the store
 // cannot take is kept in the schedule handed back (its storedKey set), said
 // once, and stored by the first later pass given that schedule whose write
 // succeeds.

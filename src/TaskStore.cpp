@@ -392,12 +392,14 @@ bool CTaskStore::SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std:
     return ok;
 }
 
-void CTaskStore::DeleteScheduleKeys(const std::string& section, const std::string& key) const
+bool CTaskStore::DeleteScheduleKeys(const std::string& section, const std::string& key) const
 {
     const std::lock_guard<std::recursive_mutex> edit(EditLock());
-    WriteTaskValue(section, "Total_schedule_name", "");
+    if (!WriteTaskValue(section, "Total_schedule_name", ""))
+        return false;
     for (const char* suffix : kScheduleSuffixes)
         platform::WritePrivateProfileString(section.c_str(), (key + suffix).c_str(), nullptr, m_file);
+    return true;
 }
 
 bool CTaskStore::MoveSchedule(const std::string& section, const std::string& oldKey,

@@ -102,7 +102,9 @@ public:
     bool SaveTaskList(const std::list<BackupTaskInfo>& tasks, const std::string& deletedName) const;
 
     // "Total_schedule_name" := "" and the schedule's eight keys removed.
-    void DeleteScheduleKeys(const std::string& section, const std::string& key) const;
+    // False when the list could not be emptied: the file still holds the
+    // schedule. Keys left behind once the list is empty name nothing.
+    bool DeleteScheduleKeys(const std::string& section, const std::string& key) const;
     // The task's schedule stored as moved (its next run, and so its key,
     // changed) in place of the one under oldKey: the new keys first, then
     // the list, then the old keys go. Whichever write does not happen (a

@@ -789,14 +789,17 @@ int CBackupRestorePage::ScheduleSetting()
     return row;
 }
 
-void CBackupRestorePage::RemoveScheduleOf(const std::string& name)
+bool CBackupRestorePage::RemoveScheduleOf(const std::string& name)
 {
     for (BackupTaskInfo& task : m_tasks) {
         if (task.taskName != name || task.schedules.empty())
             continue;
-        m_store.DeleteScheduleKeys(name, task.schedules.front().key);
+        // A schedule the file still holds would run again at the next start.
+        if (!m_store.DeleteScheduleKeys(name, task.schedules.front().key))
+            return false;
         task.schedules.clear();
     }
+    return true;
 }
 
 int CBackupRestorePage::RemoveSchedule()
@@ -809,7 +812,10 @@ int CBackupRestorePage::RemoveSchedule()
     }
     if (!Ask("Do you want to delet Task : " + name + "'s schedule setting?"))
         return row;
-    RemoveScheduleOf(name);
+    if (!RemoveScheduleOf(name)) {
+        ReportStoreWrite(false);
+        return row;
+    }
     RefreshTaskList();
     PostTaskResult(LOG_SCHEDULE, "Delete schedule setting to backup task ( " + name + " ).", "");
     return row;

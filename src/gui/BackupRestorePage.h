@@ -146,7 +146,8 @@ private:
     void FocusList();
     void Refuse(const std::string& text);
     bool Ask(const std::string& question);
-    void RemoveScheduleOf(const std::string& name);
+    // False, the schedule kept, when the task file could not drop it.
+    bool RemoveScheduleOf(const std::string& name);
     // The task list to the store; a failed write is shown in a box.
     void SaveTasks();
     void ReportStoreWrite(bool written);

@@ -4,6 +4,7 @@
 // schedule pass gives each due task its own result and moves its schedule on.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -470,6 +471,53 @@ TEST_F(Runs, OneTaskAtATimeAndEachItsOwnResult)
     EXPECT_EQ(pass[1].description, "Next : backup processing Finish!!");
     EXPECT_FALSE(GetNasContext()->IsTaskRunning());
     EXPECT_TRUE(boxes.Take().empty());
+}
+
+// The wall clock of the system, moved on by hand: a run that lasts hours.
+class LongRunClock : public platform::SystemClock {
+public:
+    std::time_t Now() override { return platform::SystemClock::Now() + jumped.load(); }
+    std::atomic<std::time_t> jumped{0};
+};
+
+// A schedule that comes due while the program runs another task waits for
+// that run, however long it lasts, and is then backed up: it is late only
+// when the program was not there to run it.
+TEST_F(Runs, SchedulesWaitingOnAnotherRunAreNotLate)
+{
+    const fs::path a = dir / "a", b = dir / "b";
+    WriteFile(a / "f", "a");
+    WriteFile(b / "f", "b");
+    LongRunClock clock;
+    const platform::ScopedClock scoped(clock);
+    const std::time_t hours = std::time_t{3} * 3600;
+    // Waited behind a scheduled run, and behind a run the user started.
+    for (const bool behindPass : {true, false}) {
+        BackupTaskInfo first = Task("First", "backups", "Disk1", {a});
+        first.schedules.push_back(schedule::MakeSchedule("day", "", clock.Now() - 60));
+        BackupTaskInfo waits = Task("Waits", "backups", "Disk1", {b});
+        waits.schedules.push_back(schedule::MakeSchedule("day", "", clock.Now() + (behindPass ? 60 : -60)));
+        ASSERT_TRUE(CTaskStore().SaveTasks({first, waits}));
+        platform::JobControl lasting;
+        lasting.progress = [&clock](int, const std::string& text) {
+            if (text == "Backup processing" && GetNasContext()->GetRunningTaskName() == "First")
+                clock.jumped += hours;
+        };
+        if (behindPass) {
+            const std::vector<ScheduleRunResult> pass = RunDueSchedules({first, waits}, lasting);
+            ASSERT_EQ(pass.size(), 1u);
+            EXPECT_EQ(pass[0].description, "First : backup processing Finish!!");
+        } else {
+            ASSERT_TRUE(GetNasContext()->TryStartTask("Busy"));
+            EXPECT_TRUE(RunDueSchedules({waits}, control).empty());
+            clock.jumped += hours;
+            GetNasContext()->EndTask();
+        }
+        const std::vector<ScheduleRunResult> after = RunDueSchedules({waits}, control);
+        ASSERT_EQ(after.size(), 1u) << behindPass;
+        EXPECT_EQ(after[0].description, "Waits : backup processing Finish!!") << behindPass;
+        EXPECT_EQ(after[0].schedule.nextRun, schedule::AddDays(waits.schedules.front().nextRun, 1)) << behindPass;
+    }
 }
 
 // A task follows its device (known by its MAC, case ignored) to the

@@ -698,6 +698,7 @@ private slots:
         BackupTaskInfo mine;
         mine.taskName = "Mine";
         mine.nasUser = "admin";
+        mine.schedules.push_back(schedule::MakeSchedule("day", "", platform::WallNow() + 3600));
         CTaskStore store;
         store.CreateTaskStore();
         QVERIFY(store.SaveTasks({mine}));
@@ -710,10 +711,20 @@ private slots:
         // The file can no longer be replaced.
         fs::remove(store.File());
         fs::create_directory(store.File());
-        page->GetListCtrl()->SetSelectionMark(0);
-        page->OnPageCommand(CBackupRestorePage::ID_DELETE_TASK);
-        QCOMPARE(boxes.LastText(),
-                 "Save backup task setting fail!!\nPlease check that " + store.File() + " can be written.");
+        // A schedule the file still holds stays the task's, and no row says
+        // it was removed: it would run again at the next start.
+        for (const unsigned command : {CBackupRestorePage::ID_REMOVE_SCHEDULE, CBackupRestorePage::ID_DELETE_TASK}) {
+            boxes.Clear();
+            page->GetListCtrl()->SetSelectionMark(0);
+            page->OnPageCommand(command);
+            QCOMPARE(boxes.LastText(),
+                     "Save backup task setting fail!!\nPlease check that " + store.File() + " can be written.");
+            if (command == CBackupRestorePage::ID_REMOVE_SCHEDULE)
+                QCOMPARE(page->Tasks().front().schedules.size(), size_t(1));
+        }
+        QVERIFY(std::none_of(host.rows.begin(), host.rows.end(), [](const auto& row) {
+            return row.second.description.rfind("Delete schedule setting", 0) == 0;
+        }));
         delete page;
     }
 };
