@@ -5,6 +5,8 @@
 #include "MessageTarget.h"
 
 #include <QAccessibleWidget>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -679,6 +681,29 @@ void ListCtrl::DoubleClickRow(int row)
         Qt::QueuedConnection);
 }
 
+void ListCtrl::RightClickByKeys()
+{
+    if (BlockedByModal(this) || !m_notify.onRClick)
+        return;
+    const int row = GetSelectedItem();
+    QAbstractItemView* view = CurrentView();
+    QPoint at(0, 0);
+    if (row >= 0) {
+        view->scrollTo(m_model->index(row, 0));
+        const QRect shown = view->visualRect(m_model->index(row, 0)).intersected(view->viewport()->rect());
+        if (!shown.isEmpty())
+            at = shown.center();
+    }
+    m_keysMenuAt = view->viewport()->mapToGlobal(at);
+    const QPointer<ListCtrl> self(this);
+    m_menuByKeys = true;
+    m_notify.onRClick(row);
+    if (self)
+        m_menuByKeys = false;
+}
+
+QPoint ListCtrl::PopupPoint() const { return m_menuByKeys ? m_keysMenuAt : QCursor::pos(); }
+
 int ListCtrl::RowAt(QAbstractItemView* view, const QPoint& viewportPoint) const
 {
     QModelIndex index = view->indexAt(viewportPoint);
@@ -698,8 +723,20 @@ bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
     // Enter on a selected row does what a double click on it does.
     if ((watched == m_icons || watched == m_report) && event->type() == QEvent::FocusIn)
         EnsureCurrentItem(static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason);
+    if ((watched == m_icons || watched == m_report) && event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Mouse) {
+        event->accept();
+        RightClickByKeys();
+        return true;
+    }
     if ((watched == m_icons || watched == m_report) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Menu && key->modifiers() == Qt::NoModifier) ||
+            (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            event->accept();
+            RightClickByKeys();
+            return true;
+        }
         const int row = GetSelectedItem();
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier &&
             row >= 0 && m_notify.onDblClk) {

@@ -93,6 +93,11 @@ public:
     void SetFullRowSelect(bool on);
     void SetRedraw(bool on);
 
+    // Where a menu that the last right click asked for shows, on the screen:
+    // at the mouse, or, asked for by the keys, on the selected row (else at
+    // the view's corner).
+    QPoint PopupPoint() const;
+
     // Row under a point of this widget, -1 when none.
     int HitTest(const QPoint& point) const;
 
@@ -113,6 +118,8 @@ private:
     // first); a list of one row has it selected, so that Enter opens it.
     void EnsureCurrentItem(bool selectSingle);
     void EnsureCurrentItemLater();
+    // The right click of the keyboard, on the selected row.
+    void RightClickByKeys();
     void ApplyImage(int row);
     // What an image-only first cell says to assistive tools.
     void ApplyImageName(int row);
@@ -129,6 +136,8 @@ private:
     std::vector<std::string> m_imageNames;
     int m_selectionMark = -1;
     bool m_ensurePending = false;
+    bool m_menuByKeys = false;
+    QPoint m_keysMenuAt;
     Notify m_notify;
 };
 
