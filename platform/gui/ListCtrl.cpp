@@ -294,7 +294,7 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] { EnsureCurrentItemLater(); });
 
     connect(m_icons->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection& selected, const QItemSelection&) {
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
                 std::vector<int> rows;
                 for (const QModelIndex& index : selected.indexes())
                     if (index.column() == 0)
@@ -304,6 +304,13 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
                     if (m_notify.onItemSelected)
                         m_notify.onItemSelected(row);
                 }
+                // A row unselected by the user (Ctrl+Space, Ctrl+click)
+                // leaves nothing selected, as a click off the rows does, and
+                // is told as that click.
+                auto* selection = static_cast<RowSelection*>(m_icons->selectionModel());
+                if (selected.isEmpty() && !deselected.isEmpty() && !selection->hasSelection() &&
+                    selection->m_own == 0 && m_notify.onClick)
+                    m_notify.onClick(-1);
             });
 }
 

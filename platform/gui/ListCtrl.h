@@ -2,8 +2,11 @@
 // The list control: rows of texts in columns, shown as large icons, small
 // icons, a list or a report with a header. Rows are numbered from 0. Clicks
 // and double clicks, left or right, report the row under the mouse, -1 off
-// the rows; a row that becomes selected is reported as well. The control
-// passes its focus to the view it shows.
+// the rows; a row that becomes selected is reported as well. A row
+// the user unselects (Ctrl+Space) is a click off the rows; the
+// Menu key and Shift+F10 are the right click of the keyboard, on the
+// selected row (-1 when none). The control passes its focus to the view it
+// shows.
 #include <QIcon>
 #include <QModelIndex>
 #include <QPixmap>

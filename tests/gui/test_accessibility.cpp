@@ -530,6 +530,8 @@ private slots:
 
     // A list of one row has it selected when the keys reach it, so that
     // Enter opens it; a longer list gets a current row and no selection.
+    // The row unselected by Ctrl+Space is told as a click off the rows, so
+    // that the page stops offering that row's commands.
     void oneRowIsSelectedOnFocus()
     {
         QWidget window;
@@ -539,9 +541,10 @@ private slots:
         list->SetAccessibleName("Devices");
         list->InsertColumn(0, "Name");
         list->InsertItem(0, "NAS-1");
-        std::vector<int> opened;
+        std::vector<int> opened, clicked;
         ListCtrl::Notify notify;
         notify.onDblClk = [&](int row) { opened.push_back(row); };
+        notify.onClick = [&](int row) { clicked.push_back(row); };
         list->SetNotify(notify);
         window.show();
         window.activateWindow();
@@ -552,6 +555,13 @@ private slots:
         QCOMPARE(list->GetSelectedItem(), 0);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(opened, std::vector<int>{0});
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(list->GetSelectedItem(), -1);
+        QCOMPARE(clicked, std::vector<int>{-1});
+        // The list's own changes are not clicks.
+        QVERIFY(list->SetItemSelected(0, true));
+        list->ClearSelection();
+        QCOMPARE(clicked, std::vector<int>{-1});
         // Rows of a refresh under the focus: a current row, nothing chosen.
         list->DeleteAllItems();
         list->InsertItem(0, "NAS-1");
