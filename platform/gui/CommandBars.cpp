@@ -220,7 +220,7 @@ unsigned TrackPopupMenu(const Menu& items, const QPoint& screenPos, QWidget* own
     {
         std::lock_guard<std::mutex> guard(g_popupLock);
         if (g_popupRecorder != nullptr)
-            return g_popupRecorder->Record(items);
+            return g_popupRecorder->Record(items, screenPos);
     }
     const QString platformName = QGuiApplication::platformName();
     if (platformName == "offscreen" || platformName == "minimal")
@@ -245,11 +245,12 @@ PopupMenuRecorder::~PopupMenuRecorder()
     g_popupRecorder = m_previous;
 }
 
-unsigned PopupMenuRecorder::Record(const Menu& menu)
+unsigned PopupMenuRecorder::Record(const Menu& menu, const QPoint& screenPos)
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_menus.push_back(menu);
+        m_points.push_back(screenPos);
     }
     return m_chooser ? m_chooser(menu) : 0;
 }
@@ -258,6 +259,12 @@ std::vector<Menu> PopupMenuRecorder::Menus() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_menus;
+}
+
+std::vector<QPoint> PopupMenuRecorder::Points() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_points;
 }
 
 std::size_t PopupMenuRecorder::Count() const

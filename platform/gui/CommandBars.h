@@ -91,8 +91,10 @@ public:
     PopupMenuRecorder& operator=(const PopupMenuRecorder&) = delete;
 
     std::vector<Menu> Menus() const;
+    // Where each menu was asked to show, on the screen.
+    std::vector<QPoint> Points() const;
     std::size_t Count() const;
-    unsigned Record(const Menu& menu);
+    unsigned Record(const Menu& menu, const QPoint& screenPos = {});
 
     // Command ids of a menu and its submenus, in order (for checks).
     static std::vector<unsigned> CommandIds(const Menu& menu);
@@ -100,6 +102,7 @@ public:
 private:
     mutable std::mutex m_lock;
     std::vector<Menu> m_menus;
+    std::vector<QPoint> m_points;
     Chooser m_chooser;
     PopupMenuRecorder* m_previous;
 };

@@ -5,6 +5,8 @@
 #include "MessageTarget.h"
 
 #include <QAccessibleWidget>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -292,7 +294,7 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] { EnsureCurrentItemLater(); });
 
     connect(m_icons->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection& selected, const QItemSelection&) {
+            [this](const QItemSelection& selected, const QItemSelection& deselected) {
                 std::vector<int> rows;
                 for (const QModelIndex& index : selected.indexes())
                     if (index.column() == 0)
@@ -302,6 +304,13 @@ ListCtrl::ListCtrl(QWidget* parent) : QWidget(parent)
                     if (m_notify.onItemSelected)
                         m_notify.onItemSelected(row);
                 }
+                // A row unselected by the user (Ctrl+Space, Ctrl+click)
+                // leaves nothing selected, as a click off the rows does, and
+                // is told as that click.
+                auto* selection = static_cast<RowSelection*>(m_icons->selectionModel());
+                if (selected.isEmpty() && !deselected.isEmpty() && !selection->hasSelection() &&
+                    selection->m_own == 0 && m_notify.onClick)
+                    m_notify.onClick(-1);
             });
 }
 
@@ -679,6 +688,29 @@ void ListCtrl::DoubleClickRow(int row)
         Qt::QueuedConnection);
 }
 
+void ListCtrl::RightClickByKeys()
+{
+    if (BlockedByModal(this) || !m_notify.onRClick)
+        return;
+    const int row = GetSelectedItem();
+    QAbstractItemView* view = CurrentView();
+    QPoint at(0, 0);
+    if (row >= 0) {
+        view->scrollTo(m_model->index(row, 0));
+        const QRect shown = view->visualRect(m_model->index(row, 0)).intersected(view->viewport()->rect());
+        if (!shown.isEmpty())
+            at = shown.center();
+    }
+    m_keysMenuAt = view->viewport()->mapToGlobal(at);
+    const QPointer<ListCtrl> self(this);
+    m_menuByKeys = true;
+    m_notify.onRClick(row);
+    if (self)
+        m_menuByKeys = false;
+}
+
+QPoint ListCtrl::PopupPoint() const { return m_menuByKeys ? m_keysMenuAt : QCursor::pos(); }
+
 int ListCtrl::RowAt(QAbstractItemView* view, const QPoint& viewportPoint) const
 {
     QModelIndex index = view->indexAt(viewportPoint);
@@ -698,8 +730,20 @@ bool ListCtrl::eventFilter(QObject* watched, QEvent* event)
     // Enter on a selected row does what a double click on it does.
     if ((watched == m_icons || watched == m_report) && event->type() == QEvent::FocusIn)
         EnsureCurrentItem(static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason);
+    if ((watched == m_icons || watched == m_report) && event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Mouse) {
+        event->accept();
+        RightClickByKeys();
+        return true;
+    }
     if ((watched == m_icons || watched == m_report) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Menu && key->modifiers() == Qt::NoModifier) ||
+            (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            event->accept();
+            RightClickByKeys();
+            return true;
+        }
         const int row = GetSelectedItem();
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier &&
             row >= 0 && m_notify.onDblClk) {

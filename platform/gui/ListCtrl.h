@@ -2,8 +2,11 @@
 // The list control: rows of texts in columns, shown as large icons, small
 // icons, a list or a report with a header. Rows are numbered from 0. Clicks
 // and double clicks, left or right, report the row under the mouse, -1 off
-// the rows; a row that becomes selected is reported as well. The control
-// passes its focus to the view it shows.
+// the rows; a row that becomes selected is reported as well. A row
+// the user unselects (Ctrl+Space) is a click off the rows; the
+// Menu key and Shift+F10 are the right click of the keyboard, on the
+// selected row (-1 when none). The control passes its focus to the view it
+// shows.
 #include <QIcon>
 #include <QModelIndex>
 #include <QPixmap>
@@ -93,6 +96,11 @@ public:
     void SetFullRowSelect(bool on);
     void SetRedraw(bool on);
 
+    // Where a menu that the last right click asked for shows, on the screen:
+    // at the mouse, or, asked for by the keys, on the selected row (else at
+    // the view's corner).
+    QPoint PopupPoint() const;
+
     // Row under a point of this widget, -1 when none.
     int HitTest(const QPoint& point) const;
 
@@ -113,6 +121,8 @@ private:
     // first); a list of one row has it selected, so that Enter opens it.
     void EnsureCurrentItem(bool selectSingle);
     void EnsureCurrentItemLater();
+    // The right click of the keyboard, on the selected row.
+    void RightClickByKeys();
     void ApplyImage(int row);
     // What an image-only first cell says to assistive tools.
     void ApplyImageName(int row);
@@ -129,6 +139,8 @@ private:
     std::vector<std::string> m_imageNames;
     int m_selectionMark = -1;
     bool m_ensurePending = false;
+    bool m_menuByKeys = false;
+    QPoint m_keysMenuAt;
     Notify m_notify;
 };
 

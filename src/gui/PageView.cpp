@@ -1,6 +1,5 @@
 #include "PageView.h"
 
-#include <QCursor>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -90,7 +89,7 @@ void CPageView::ShowPopupMenu(unsigned menuId)
 
 void CPageView::ShowPopupMenu(const Menu& items)
 {
-    unsigned id = TrackPopupMenu(items, QCursor::pos(), this);
+    unsigned id = TrackPopupMenu(items, GetListCtrl()->PopupPoint(), this);
     if (id != 0)
         OnCommand(id);
 }

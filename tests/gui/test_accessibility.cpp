@@ -16,6 +16,7 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QtTest>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -24,12 +25,14 @@
 #include "AboutDlg.h"
 #include "AccessibleWalk.h"
 #include "BackupRestorePage.h"
+#include "CommandBars.h"
 #include "ConnectionDialog.h"
 #include "Dialog.h"
 #include "ListCtrl.h"
 #include "DeviceInfoDlg.h"
 #include "DiscoverNasDlg.h"
 #include "GroupManagement.h"
+#include "ListFolderView.h"
 #include "PageView.h"
 #include "PopDlg.h"
 #include "QuomDlg.h"
@@ -464,8 +467,71 @@ private slots:
         QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
     }
 
+    // Each page's right-click menu opens from the keys (the Menu key and
+    // Shift+F10 on the page's list) for the selected row, on that row, or
+    // off the rows at the list's corner, and its commands run: the share
+    // page's Report_Style, which no other control offers, shows a table.
+    void listMenusOpenFromTheKeys()
+    {
+        LoggedInMain env;
+        BackupTaskInfo task;
+        task.taskName = "Nightly";
+        task.nasUser = "admin";
+        CTaskStore store;
+        store.CreateTaskStore();
+        store.SaveTasks({task});
+        QVERIFY(env.Start());
+        PopupMenuRecorder menus([](const Menu& menu) {
+            const std::vector<unsigned> ids = PopupMenuRecorder::CommandIds(menu);
+            return std::count(ids.begin(), ids.end(), unsigned(ID_FOLDER_REPORT_STYLE)) > 0
+                       ? unsigned(ID_FOLDER_REPORT_STYLE)
+                       : 0U;
+        });
+        struct Case {
+            unsigned page;
+            int row;        // selected, -1 for none
+            unsigned first; // the menu's first command
+        };
+        QStringList all;
+        for (const Case& c : {Case{ID_VIEW_SHARE_FOLDER, 0, 0}, Case{ID_VIEW_BACKUP_RESTORE, 0, 40015},
+                              Case{ID_VIEW_SYSTEM_LOG, -1, 40029}}) {
+            if (c.page != ID_VIEW_SHARE_FOLDER) // shown first
+                QVERIFY(env.PressTool(c.page));
+            QVERIFY(QTest::qWaitFor([&] { return env.main.GetCurrentPageId() == c.page; }, 5000));
+            ListCtrl* list = env.main.GetPage(c.page)->GetListCtrl();
+            list->CurrentView()->setFocus();
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list->CurrentView()));
+            if (c.row >= 0)
+                QVERIFY(list->SetItemSelected(c.row, true));
+            for (const QKeyCombination key : {QKeyCombination(Qt::Key_Menu), Qt::ShiftModifier | Qt::Key_F10}) {
+                QAbstractItemView* view = list->CurrentView();
+                const QString what = QString("page %1, key %2").arg(c.page).arg(key.toCombined());
+                const QRect place =
+                    c.row < 0
+                        ? QRect(view->viewport()->mapToGlobal(QPoint(0, 0)), QSize(1, 1))
+                        : QRect(view->viewport()->mapToGlobal(view->visualRect(list->ModelIndex(c.row, 0)).topLeft()),
+                                view->visualRect(list->ModelIndex(c.row, 0)).size());
+                const size_t before = menus.Count();
+                QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
+                if (menus.Count() != before + 1) {
+                    all << what + ": no menu";
+                    continue;
+                }
+                const std::vector<unsigned> ids = PopupMenuRecorder::CommandIds(menus.Menus().back());
+                if (c.first != 0 && ids.front() != c.first)
+                    all << what + QString(": the menu begins with %1").arg(ids.front());
+                if (!place.contains(menus.Points().back()))
+                    all << what + ": the menu is not on the row";
+            }
+        }
+        QVERIFY2(all.isEmpty(), qPrintable(all.join("\n")));
+        QTRY_COMPARE(env.Folders()->GetView(), ListCtrl::Report);
+    }
+
     // A list of one row has it selected when the keys reach it, so that
     // Enter opens it; a longer list gets a current row and no selection.
+    // The row unselected by Ctrl+Space is told as a click off the rows, so
+    // that the page stops offering that row's commands.
     void oneRowIsSelectedOnFocus()
     {
         QWidget window;
@@ -475,9 +541,10 @@ private slots:
         list->SetAccessibleName("Devices");
         list->InsertColumn(0, "Name");
         list->InsertItem(0, "NAS-1");
-        std::vector<int> opened;
+        std::vector<int> opened, clicked;
         ListCtrl::Notify notify;
         notify.onDblClk = [&](int row) { opened.push_back(row); };
+        notify.onClick = [&](int row) { clicked.push_back(row); };
         list->SetNotify(notify);
         window.show();
         window.activateWindow();
@@ -488,6 +555,13 @@ private slots:
         QCOMPARE(list->GetSelectedItem(), 0);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(opened, std::vector<int>{0});
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(list->GetSelectedItem(), -1);
+        QCOMPARE(clicked, std::vector<int>{-1});
+        // The list's own changes are not clicks.
+        QVERIFY(list->SetItemSelected(0, true));
+        list->ClearSelection();
+        QCOMPARE(clicked, std::vector<int>{-1});
         // Rows of a refresh under the focus: a current row, nothing chosen.
         list->DeleteAllItems();
         list->InsertItem(0, "NAS-1");
