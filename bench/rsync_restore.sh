@@ -23,7 +23,7 @@ plain() { # SET
   mkdir -p "$work/out/$1"
   # wall and CPU (user + system) of rsync, as the engine reports them
   TIMEFORMAT="plain  wall=%R s rsync_cpu=%U+%S s"
-  time rsync -rlt --chmod=Du=rwx,Dgo=,Fu=rw,Fgo= --human-readable --stats --progress --log-file="$work/plain.log" \
+  time rsync -rlt --ignore-times --chmod=Du=rwx,Dgo=,Fu=rw,Fgo= --human-readable --stats --progress --log-file="$work/plain.log" \
         --no-inc-recursive --contimeout=30 --timeout=60 "QUOM@127.0.0.1::disk1/share/$1/" "$work/out/$1/" > /dev/null
   rm -f "$work/plain.log"
 }
