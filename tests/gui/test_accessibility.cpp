@@ -121,6 +121,17 @@ struct LoggedInMain {
         return false;
     }
 };
+
+// One task of the administrator's in the task file.
+void StoreOneTask()
+{
+    BackupTaskInfo task;
+    task.taskName = "Nightly";
+    task.nasUser = "admin";
+    CTaskStore store;
+    store.CreateTaskStore();
+    store.SaveTasks({task});
+}
 } // namespace
 
 class TestAccessibility : public QObject {
@@ -400,12 +411,7 @@ private slots:
     void focusLandsWhereTheKeysAct()
     {
         LoggedInMain env;
-        BackupTaskInfo task; // one task: the backup page's list selects it with the focus
-        task.taskName = "Nightly";
-        task.nasUser = "admin";
-        CTaskStore store;
-        store.CreateTaskStore();
-        store.SaveTasks({task});
+        StoreOneTask(); // the backup page's list selects it with the focus
         QVERIFY(env.Start());
         CQuomDlg& main = env.main;
         QStringList all = testsupport::FocusFaults(&main, "the share page loaded");
@@ -474,12 +480,7 @@ private slots:
     void listMenusOpenFromTheKeys()
     {
         LoggedInMain env;
-        BackupTaskInfo task;
-        task.taskName = "Nightly";
-        task.nasUser = "admin";
-        CTaskStore store;
-        store.CreateTaskStore();
-        store.SaveTasks({task});
+        StoreOneTask();
         QVERIFY(env.Start());
         PopupMenuRecorder menus([](const Menu& menu) {
             const std::vector<unsigned> ids = PopupMenuRecorder::CommandIds(menu);
