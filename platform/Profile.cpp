@@ -398,6 +398,9 @@ std::string Folded(std::string_view name)
     return folded;
 }
 
+// A name as the functions above take it: up to its first NUL.
+std::string_view AsCString(std::string_view name) { return name.substr(0, name.find('\0')); }
+
 } // namespace
 
 ProfileSnapshot::ProfileSnapshot(const std::string& file)
@@ -427,16 +430,19 @@ ProfileSnapshot::ProfileSnapshot(const std::string& file)
 
 std::string ProfileSnapshot::Get(std::string_view section, std::string_view key, const char* def) const
 {
-    auto s = m_sections.find(Folded(section));
+    auto s = m_sections.find(Folded(AsCString(section)));
     if (s != m_sections.end()) {
-        auto k = s->second.find(Folded(key));
+        auto k = s->second.find(Folded(AsCString(key)));
         if (k != s->second.end())
             return k->second;
     }
     return def ? def : "";
 }
 
-bool ProfileSnapshot::HasSection(std::string_view section) const { return m_sections.count(Folded(section)) != 0; }
+bool ProfileSnapshot::HasSection(std::string_view section) const
+{
+    return m_sections.count(Folded(AsCString(section))) != 0;
+}
 
 std::string GetPrivateProfileString(const char* section, const char* key, const char* def, const std::string& file)
 {
